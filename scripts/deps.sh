@@ -1,0 +1,22 @@
+#!/bin/sh
+# Installs every Debian 12 package the build, the tests and the demo need.
+# Safe to run again: apt-get skips what is already there.
+set -e
+PKGS="build-essential cmake pkg-config git
+ libglib2.0-dev libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev
+ nlohmann-json3-dev libspdlog-dev libfmt-dev libplist-dev libplist-utils
+ libgtest-dev libgmock-dev googletest libbenchmark-dev
+ libavahi-client-dev libavahi-glib-dev libnotify-dev
+ libgstreamer1.0-dev libfontconfig-dev libpango1.0-dev libxss-dev
+ xvfb xauth dbus dbus-x11 curl"
+missing=""
+for p in $PKGS; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends $missing
+fi

@@ -1,0 +1,31 @@
+#pragma once
+// The `corvane` command line: which bundle to run and which files to open.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane {
+
+struct CommandLine {
+  enum class Action { Run, Help, Version, Error };
+  Action action = Action::Run;
+  std::string bundlePath;          // empty: find it from the executable
+  std::vector<std::string> files;  // files to open, after the options
+  std::string error;               // for Action::Error
+
+  static CommandLine parse(int argc, char** argv);
+  static std::string usage(const std::string& program);
+  static std::string version();
+};
+
+// Exit status for a command line or bundle that cannot be used.
+constexpr int kUsageExitStatus = 2;
+
+// The bundle to run: the --bundle option, else the bundle holding the
+// running executable in its Contents/MacOS folder.
+std::optional<std::string> resolveBundlePath(const CommandLine& cli, const std::string& executable);
+
+// The path of the running executable (/proc/self/exe).
+std::string currentExecutablePath();
+
+}  // namespace corvane

@@ -1,0 +1,77 @@
+#include "app/Utils.h"
+
+#include "app/Log.h"
+
+#include <glib.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+namespace corvane {
+namespace {
+
+std::string osVersion() {
+  // e.g. "Debian GNU/Linux 12 (bookworm) (Linux 6.1.0-18-amd64)"
+  std::string pretty;
+  std::ifstream in("/etc/os-release");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("PRETTY_NAME=", 0) == 0) {
+      pretty = line.substr(12);
+      if (pretty.size() >= 2 && pretty.front() == '"') pretty = pretty.substr(1, pretty.size() - 2);
+    }
+  }
+  utsname u{};
+  std::string kernel;
+  if (uname(&u) == 0) kernel = std::string(u.sysname) + " " + u.release;
+  if (pretty.empty()) return kernel;
+  return kernel.empty() ? pretty : pretty + " (" + kernel + ")";
+}
+
+}  // namespace
+
+Utils& Utils::sharedInstance() {
+  // Function-local statics are initialised under the runtime's lock, so two
+  // threads racing here still create exactly one instance.
+  static Utils instance(Bundle::main());
+  return instance;
+}
+
+Utils::Utils(Bundle bundle) : bundle_(std::move(bundle)) {
+  webUIDir = getAppBundle_SpecResourcePublicDirectory();
+  logProcessInfo();
+}
+
+void Utils::logProcessInfo() const {
+  gchar* guid = g_uuid_string_random();
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  const unsigned long long ram =
+      pages > 0 && pageSize > 0 ? static_cast<unsigned long long>(pages) * pageSize : 0ULL;
+  const char* prgname = g_get_prgname();
+  auto& l = log();
+  l.info("NSProcessInfo:");
+  l.info("\tProcess Name: {}", prgname ? prgname : "corvane");
+  l.info("\tPID: {}", static_cast<int>(getpid()));
+  l.info("\tProcess GUID: {}", guid);
+  l.info("\tOS Version: {}", osVersion());
+  l.info("\tTotal Processors: {}", sysconf(_SC_NPROCESSORS_CONF));
+  l.info("\tActive Processors: {}", sysconf(_SC_NPROCESSORS_ONLN));
+  // The historic format "%llull" prints the number followed by "ll".
+  l.info("\tTotal RAM: {}ll bytes", ram);
+  g_free(guid);
+}
+
+std::string Utils::setEnv(const char* name, const std::string& value) const {
+  setenv(name, value.c_str(), 1);
+  return value;
+}
+
+std::string Utils::convertDictionaryToJSON(const nlohmann::json& dictionary) {
+  // Invalid UTF-8 in a text must not throw across the bridge: replace it.
+  return dictionary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace corvane

@@ -1,0 +1,191 @@
+// Finding and reading the main configuration, "AppExInfo" and the bundle's
+// information-dictionary getters.
+#include "app/Log.h"
+#include "app/Utils.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace corvane {
+namespace {
+
+bool isRegularFile(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isFolder(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool absentText(const std::string& v) { return v.empty() || v == "(null)"; }
+
+constexpr const char* kDefaultDebugServer = "http://192.168.1.2:8080";
+constexpr const char* kDefaultReleaseServer = "https://corvane.app";
+
+}  // namespace
+
+std::optional<nlohmann::json> Utils::readConfigFile(const std::string& path) {
+  if (!isRegularFile(path)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto parsed = nlohmann::json::parse(text, nullptr, false);
+  if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
+  nlohmann::json out = nlohmann::json::object();
+  for (auto& [key, value] : parsed.items())
+    if (!value.is_null()) out[key] = std::move(value);
+  return out;
+}
+
+std::vector<std::string> Utils::getMainConfigJsonFileList() const {
+  std::vector<std::string> list;
+  auto boot = readConfigFile(bundle_.resourcePath() + "/public/ian.json");
+  if (!boot) return list;
+  auto it = boot->find("BootStrapList");
+  if (it == boot->end() || !it->is_array()) return list;
+  for (const auto& entry : *it)
+    if (entry.is_string() && !entry.get<std::string>().empty())
+      list.push_back(entry.get<std::string>());
+  return list;
+}
+
+MainConfigSearch Utils::findMainConfigFile() const {
+  MainConfigSearch out;
+  if (getEnableNoFindMainConfigForApp()) return out;
+
+  for (const auto& candidate : getMainConfigJsonFileList()) {
+    const std::string path = update_env_string(candidate);
+    if (isRegularFile(path) && readConfigFile(path)) {
+      out.file = path;
+      return out;
+    }
+  }
+
+  auto pick = [](const std::string& base) -> std::optional<std::string> {
+    std::string first = base + "/public/project.json";
+    if (isRegularFile(first)) return first;
+    log().info("({}) not exist.", first);
+    std::string second = base + "/public/package.json";
+    if (isRegularFile(second)) return second;
+    log().info("({}) not exist.", second);
+    return std::nullopt;
+  };
+
+  if (webUIDir) {
+    if (auto p = pick(*webUIDir)) {
+      out.file = p;
+      return out;
+    }
+  }
+  if (auto p = pick(bundle_.resourcePath())) {
+    out.file = p;
+    return out;
+  }
+  log().info("mainconfigDic = nil");
+  out.fatal = true;
+  return out;
+}
+
+std::optional<nlohmann::json> Utils::getMainconfigDic() const {
+  MainConfigSearch search = findMainConfigFile();
+  if (!search.file && !search.fatal) return std::nullopt;  // none by design
+  if (search.file) {
+    if (auto dic = readConfigFile(*search.file)) return dic;
+    log().info("mainconfigDic = nil");
+  }
+  log().flush();
+  // POSIX keeps only the low 8 bits: the parent sees 3912 & 255 = 72.
+  std::exit(kNoMainConfigExitStatus);
+}
+
+std::optional<nlohmann::json> Utils::getAppExConfigDic() const {
+  auto dic = getMainconfigDic();
+  if (!dic) return std::nullopt;
+  auto it = dic->find("AppExInfo");
+  if (it == dic->end() || it->is_null()) return std::nullopt;
+  return *it;
+}
+
+std::optional<std::string> Utils::getAppBundle_SpecResourcePublicDirectory() const {
+  const std::string raw = bundle_.infoText("CFZavrelonSpecPublicDirectory");
+  if (absentText(raw)) return std::nullopt;
+  std::string path = update_env_string(raw);
+  if (!isFolder(path)) return std::nullopt;
+  return path;
+}
+
+bool Utils::getEnableNoFindMainConfigForApp() const {
+  return bundle_.infoBool("CFBundleAppleEnableNoFindMainConfigForApp");
+}
+
+bool Utils::getEnableUseDebugHost() const { return bundle_.infoBool("EnableUseDebugHost"); }
+
+bool Utils::getEnableDeveloperDebug() const {
+  if (auto dic = getMainconfigDic()) {
+    auto it = dic->find("enableDeveloperDebug");
+    if (it != dic->end() && jsonBoolValue(*it)) return true;
+  }
+  return checkPathisExists(getAppDataHomeDir() + "/_debug_.json");
+}
+
+std::string Utils::appExText(const char* key) const {
+  auto ex = getAppExConfigDic();
+  if (!ex || !ex->is_object()) return "";
+  auto it = ex->find(key);
+  if (it == ex->end() || !it->is_string()) return "";
+  return it->get<std::string>();
+}
+
+std::string Utils::getDebugServer() const {
+  std::string v = appExText("DebugServerAddress");
+  return v.empty() ? kDefaultDebugServer : v;
+}
+
+std::string Utils::getReleaseServer() const {
+  std::string v = appExText("ReleaseServerAddress");
+  return v.empty() ? kDefaultReleaseServer : v;
+}
+
+std::string Utils::ex_getHomePageURL() const { return appExText("HomePageURL"); }
+std::string Utils::ex_getDocumentPageURL() const { return appExText("DocumentPageURL"); }
+std::string Utils::ex_getRoadmapPageURL() const { return appExText("RoadmapPageURL"); }
+std::string Utils::ex_getReportIssuePageURL() const { return appExText("ReportIssuePageURL"); }
+std::string Utils::ex_getViewLicensePageURL() const { return appExText("ViewLicensePageURL"); }
+std::string Utils::ex_getReleaseNotesPageURL() const { return appExText("ReleaseNotesPageURL"); }
+std::string Utils::ex_getCheckForUpdatePageURL() const { return appExText("CheckForUpdatePageURL"); }
+std::string Utils::ex_getFAQURL() const { return appExText("FAQURL"); }
+std::string Utils::ex_getBuyURL() const { return appExText("BuyURL"); }
+
+std::optional<std::string> Utils::infoURL(const char* key) const {
+  std::string v = bundle_.infoText(key);
+  if (absentText(v)) return std::nullopt;
+  return v;
+}
+
+std::optional<std::string> Utils::getAppBundle_HomePageURL() const { return infoURL("homePageURL"); }
+std::optional<std::string> Utils::getAppBundle_DocumentURL() const { return infoURL("documentPageURL"); }
+std::optional<std::string> Utils::getAppBundle_UpdateURL() const { return infoURL("updateURL"); }
+std::optional<std::string> Utils::getAppBundle_ReviewURL() const { return infoURL("reviewURL"); }
+std::optional<std::string> Utils::getAppBundle_FAQURL() const { return infoURL("FAQURL"); }
+std::optional<std::string> Utils::getAppBundle_BuyURL() const { return infoURL("BuyURL"); }
+
+std::optional<std::string> Utils::pathForResource(const std::string& name) const {
+  // "sounds/a.wav" → resource "a.wav" in sub-folder "./sounds".
+  std::vector<std::string> parts;
+  std::stringstream ss(name);
+  for (std::string part; std::getline(ss, part, '/');) parts.push_back(part);
+  if (parts.empty()) return std::nullopt;
+  std::string resource = parts.back();
+  parts.pop_back();
+  std::string subdir = ".";
+  for (const auto& p : parts) subdir += "/" + p;
+  return bundle_.pathForResource(resource, "", subdir);
+}
+
+}  // namespace corvane

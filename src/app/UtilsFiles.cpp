@@ -1,0 +1,277 @@
+// Shared file routines. Removal never follows symbolic links: removing a
+// link removes the link, never what it points to.
+#include "app/Log.h"
+#include "app/Utils.h"
+
+#include <glib.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace corvane {
+namespace {
+
+bool statFollow(const std::string& p, struct stat& st) { return ::stat(p.c_str(), &st) == 0; }
+bool statNoFollow(const std::string& p, struct stat& st) { return ::lstat(p.c_str(), &st) == 0; }
+bool existsNoFollow(const std::string& p) {
+  struct stat st{};
+  return statNoFollow(p, st);
+}
+
+std::mutex& iconMutex() {
+  static std::mutex m;
+  return m;
+}
+Utils::IconWriter& iconWriter() {
+  static Utils::IconWriter w;
+  return w;
+}
+
+std::string timeText(time_t t) {
+  char buf[64];
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
+  return buf;
+}
+
+}  // namespace
+
+bool Utils::checkPathisExists(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && statFollow(path, st);
+}
+
+bool Utils::checkPathIsFile(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && statFollow(path, st) && !S_ISDIR(st.st_mode);
+}
+
+bool Utils::checkPathIsDir(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && statFollow(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool Utils::checkPathIsWritable(const std::string& path) {
+  return checkPathIsDir(path) && ::access(path.c_str(), W_OK) == 0;
+}
+
+bool Utils::checkPathIsReadable(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
+bool Utils::checkPathIsExecutable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+bool Utils::checkPathIsDeletable(const std::string& path) {
+  // Deleting needs write and search permission on the parent folder.
+  std::string parent = getPathParentPath(path);
+  if (parent.empty()) parent = ".";
+  return existsNoFollow(path) && ::access(parent.c_str(), W_OK | X_OK) == 0;
+}
+
+bool Utils::createDirWithPathEx(const std::string& path, std::optional<unsigned> mode) {
+  if (checkPathIsDir(path)) return false;
+  std::error_code ec;
+  fs::create_directories(path, ec);
+  if (ec) {
+    log().info("Exception = {}", ec.message());
+    return false;
+  }
+  if (mode) {
+    fs::permissions(path, static_cast<fs::perms>(*mode), ec);
+    if (ec) {
+      log().info("Exception = {}", ec.message());
+      return false;
+    }
+  }
+  return checkPathIsDir(path);
+}
+
+bool Utils::createDirWithPath(const std::string& path) { return createDirWithPathEx(path, std::nullopt); }
+
+bool Utils::createEmptyFileWithPath(const std::string& path) {
+  const std::string parent = getPathParentPath(path);
+  if (!parent.empty() && !checkPathIsDir(parent)) createDirWithPath(parent);
+  if (!parent.empty() && !checkPathIsDir(parent)) return false;
+  if (checkPathisExists(path)) return checkPathIsFile(path);
+  // O_EXCL: never truncate something that appeared in the meantime.
+  FILE* f = std::fopen(path.c_str(), "wx");
+  if (f) std::fclose(f);
+  return checkPathIsFile(path);
+}
+
+bool Utils::removeFile(const std::string& path) {
+  struct stat st{};
+  if (statNoFollow(path, st) && !S_ISDIR(st.st_mode)) ::unlink(path.c_str());
+  return !existsNoFollow(path);
+}
+
+static void removeTree(const std::string& path) {
+  struct stat st{};
+  if (!statNoFollow(path, st)) return;
+  if (!S_ISDIR(st.st_mode)) {  // files and every symbolic link
+    Utils::removeFile(path);
+    return;
+  }
+  std::error_code ec;
+  std::vector<std::string> entries;
+  for (const auto& e : fs::directory_iterator(path, ec)) entries.push_back(e.path().string());
+  for (const auto& e : entries) Utils::removeDir(e);
+  ::rmdir(path.c_str());
+}
+
+bool Utils::removeDir(const std::string& path) {
+  removeTree(path);
+  return !existsNoFollow(path);
+}
+
+bool Utils::fileIsZeroSize(const std::string& path) {
+  struct stat st{};
+  if (!statFollow(path, st)) return true;
+  return st.st_size == 0;
+}
+
+uint64_t Utils::sizeAtPath(const std::string& path, bool diskMode) {
+  uint64_t total = 0;
+  std::deque<std::string> work{path};
+  while (!work.empty()) {
+    std::string item = std::move(work.front());
+    work.pop_front();
+    struct stat st{};
+    if (!statNoFollow(item, st)) continue;
+    if (S_ISDIR(st.st_mode)) {
+      std::error_code ec;
+      std::vector<std::string> entries;
+      for (const auto& e : fs::directory_iterator(item, ec)) entries.push_back(e.path().string());
+      work.insert(work.begin(), entries.begin(), entries.end());  // depth first
+    } else {
+      total += diskMode ? static_cast<uint64_t>(st.st_blocks) * 512
+                        : static_cast<uint64_t>(st.st_size);
+    }
+  }
+  return total;
+}
+
+uint64_t Utils::pathSizeAtPath(const std::string& path, bool diskMode) {
+  if (checkPathIsFile(path)) return sizeAtPath(path, diskMode);
+  if (!checkPathIsDir(path)) return 0;
+  uint64_t total = 0;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec), end;
+  if (ec) {
+    log().info("Error: {}", ec.message());
+    return 0;
+  }
+  for (; it != end; it.increment(ec)) {
+    if (ec) {
+      log().info("Error: {}", ec.message());
+      break;
+    }
+    const std::string joined = path + "/" + fs::relative(it->path(), path, ec).string();
+    if (checkPathIsFile(joined)) total += sizeAtPath(joined, diskMode);
+  }
+  return total;
+}
+
+uint64_t Utils::fileSizeAtPath(const std::string& path) { return pathSizeAtPath(path, false); }
+uint64_t Utils::diskSizeAtPath(const std::string& path) { return pathSizeAtPath(path, true); }
+
+std::string Utils::getFileName(const std::string& path) {
+  if (path.empty()) return "";
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  if (p == "/") return "/";
+  return fs::path(p).filename().string();
+}
+
+std::string Utils::getFileExt(const std::string& path) {
+  const std::string name = getFileName(path);
+  const auto dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
+  return name.substr(dot + 1);
+}
+
+std::string Utils::getFileNameWithoutExt(const std::string& path) {
+  const std::string name = getFileName(path);
+  const std::string ext = getFileExt(path);
+  return ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1);
+}
+
+std::string Utils::getPathParentPath(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const auto slash = p.rfind('/');
+  if (slash == std::string::npos) return "";
+  if (slash == 0) return "/";
+  return p.substr(0, slash);
+}
+
+std::string Utils::uniqueStamp() {
+  static std::mutex m;
+  static std::mt19937 rng{std::random_device{}()};
+  std::lock_guard lock(m);
+  const auto r = static_cast<int32_t>(rng());
+  return std::to_string(static_cast<long>(std::time(nullptr))) + std::to_string(r);
+}
+
+std::string Utils::getATempFilePath(const std::string& name) const {
+  return path_get_tempDir() + uniqueStamp() + "_" + name;
+}
+
+std::string Utils::getFilePropertyJSONString(const std::string& path) {
+  try {
+    struct stat st{};
+    if (!statNoFollow(path, st)) return "";
+    nlohmann::json a = nlohmann::json::object();
+    const char* type = S_ISDIR(st.st_mode)    ? "NSFileTypeDirectory"
+                       : S_ISLNK(st.st_mode)  ? "NSFileTypeSymbolicLink"
+                       : S_ISREG(st.st_mode)  ? "NSFileTypeRegular"
+                       : S_ISSOCK(st.st_mode) ? "NSFileTypeSocket"
+                       : S_ISCHR(st.st_mode)  ? "NSFileTypeCharacterSpecial"
+                       : S_ISBLK(st.st_mode)  ? "NSFileTypeBlockSpecial"
+                                              : "NSFileTypeUnknown";
+    a["NSFileType"] = type;
+    a["NSFileSize"] = static_cast<uint64_t>(st.st_size);
+    a["NSFilePosixPermissions"] = st.st_mode & 07777;
+    a["NSFileReferenceCount"] = static_cast<uint64_t>(st.st_nlink);
+    a["NSFileSystemNumber"] = static_cast<uint64_t>(st.st_dev);
+    a["NSFileSystemFileNumber"] = static_cast<uint64_t>(st.st_ino);
+    a["NSFileOwnerAccountID"] = st.st_uid;
+    a["NSFileGroupOwnerAccountID"] = st.st_gid;
+    if (const passwd* pw = getpwuid(st.st_uid)) a["NSFileOwnerAccountName"] = pw->pw_name;
+    if (const group* gr = getgrgid(st.st_gid)) a["NSFileGroupOwnerAccountName"] = gr->gr_name;
+    a["NSFileModificationDate"] = timeText(st.st_mtime);
+    a["NSFileCreationDate"] = timeText(st.st_ctime);
+    a["NSFileExtensionHidden"] = false;
+    return convertDictionaryToJSON(a);
+  } catch (const std::exception&) {
+    return "";
+  }
+}
+
+void Utils::setIconWriter(IconWriter writer) {
+  std::lock_guard lock(iconMutex());
+  iconWriter() = std::move(writer);
+}
+
+std::string Utils::getFileOrDirIconPath(const std::string& path) const {
+  if (!checkPathisExists(path) || !checkPathIsReadable(path)) return "";
+  IconWriter writer;
+  {
+    std::lock_guard lock(iconMutex());
+    writer = iconWriter();
+  }
+  if (!writer) return "";  // no icon theme without the UI layer
+  const std::string png = path_get_tempDir() + "tmp_rs_image_" + uniqueStamp() + ".png";
+  return writer(path, png) && checkPathIsFile(png) ? png : "";
+}
+
+}  // namespace corvane

@@ -1,0 +1,122 @@
+#include "bridge/UtilTool.h"
+
+#include "app/Log.h"
+#include "app/Utils.h"
+
+#include <glib.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace corvane {
+
+std::optional<nlohmann::json> UtilTool::JSONObject(const std::string& text) {
+  try {
+    auto value = nlohmann::json::parse(text);
+    if (!value.is_object() && !value.is_array()) {
+      log().info("jsonObj = (null)");
+      log().info("NSString JSONObject error: top level is neither an object nor an array");
+      return std::nullopt;
+    }
+    log().info("jsonObj = {}", value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    return value;
+  } catch (const nlohmann::json::exception& e) {
+    log().info("jsonObj = (null)");
+    log().info("NSString JSONObject error: {}", e.what());
+    return std::nullopt;
+  }
+}
+
+nlohmann::json UtilTool::withoutNulls(const nlohmann::json& object) {
+  nlohmann::json out = nlohmann::json::object();
+  if (!object.is_object()) return out;
+  for (const auto& [key, value] : object.items())
+    if (!value.is_null()) out[key] = value;
+  return out;
+}
+
+nlohmann::json UtilTool::paramsDictionary(const std::string& argument) {
+  auto parsed = JSONObject(argument);
+  return parsed ? withoutNulls(*parsed) : nlohmann::json::object();
+}
+
+nlohmann::json UtilTool::paramsDictionary(const nlohmann::json& argument) {
+  if (!argument.is_string()) {
+    log().info("NSString JSONObject error: argument is not a text");
+    return nlohmann::json::object();
+  }
+  return paramsDictionary(argument.get<std::string>());
+}
+
+nlohmann::json UtilTool::resultDictionary() { return {{"success", false}}; }
+
+bool UtilTool::isContainKey(const std::string& key, const nlohmann::json& dictionary) {
+  return dictionary.is_object() && dictionary.contains(key);
+}
+
+std::string UtilTool::stringValue(const nlohmann::json& params, const std::string& key,
+                                  const std::string& fallback) {
+  if (!isContainKey(key, params)) return fallback;
+  const auto& v = params.at(key);
+  return v.is_string() ? v.get<std::string>() : fallback;
+}
+
+std::string UtilTool::callbackName(const nlohmann::json& params) {
+  return stringValue(params, "callback");
+}
+
+std::string UtilTool::argumentsAsJSON(const nlohmann::json& value, bool /*withDebug*/) {
+  // Serialising the bare value is what wrapping it in a one-element array
+  // and cutting the brackets gives; invalid UTF-8 is replaced, not thrown.
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string UtilTool::callbackScript(const std::string& callbackName, const nlohmann::json& value) {
+  return callbackName + "(" + argumentsAsJSON(value) + ");";
+}
+
+std::optional<nlohmann::json> UtilTool::getDicFromJsonFile(const std::string& path) {
+  if (!Utils::checkPathisExists(path) || Utils::checkPathIsDir(path)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto parse = [](const std::string& t) -> std::optional<nlohmann::json> {
+    auto v = nlohmann::json::parse(t, nullptr, false);
+    if (v.is_discarded() || (!v.is_object() && !v.is_array())) return std::nullopt;
+    return v;
+  };
+  auto value = parse(text);
+  if (!value) {
+    gsize len = 0;
+    guchar* raw = g_base64_decode(text.c_str(), &len);
+    std::string decoded(reinterpret_cast<char*>(raw), len);
+    g_free(raw);
+    if (!decoded.empty() && g_utf8_validate(decoded.data(), static_cast<gssize>(decoded.size()), nullptr))
+      value = parse(decoded);
+  }
+  if (!value || !value->is_object()) return std::nullopt;
+  return withoutNulls(*value);
+}
+
+std::string UtilTool::getFileSizeString(uint64_t bytes, bool si) {
+  static constexpr std::array<const char*, 9> kUnits{"Bytes", "KB", "MB", "GB", "TB",
+                                                    "PB",    "EB", "ZB", "YB"};
+  const double base = si ? 1000.0 : 1024.0;
+  double value = static_cast<double>(bytes);
+  size_t unit = 0;
+  // The first division always happens, so the smallest unit shown is KB.
+  value /= base;
+  ++unit;
+  while (value > base && unit + 1 < kUnits.size()) {
+    value /= base;
+    ++unit;
+  }
+  if (value < 0.1) value = 0.1;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%0.1f%s", value, kUnits[unit]);
+  return buf;
+}
+
+}  // namespace corvane
