@@ -1,0 +1,74 @@
+// Application facts: the name rule, versions, MD5 and languages.
+#include "TestSupport.h"
+
+#include "app/UserDefaults.h"
+#include "app/Utils.h"
+
+#include <plist/plist.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+TEST(AppName, DisplayNameThenNameThenExecutable) {
+  TempDir tmp;
+  auto name = [&](std::map<std::string, std::string> info) {
+    return Utils(openBundle(makeBundle(tmp.path(), "N", info))).getAppName();
+  };
+  EXPECT_EQ(name({{"CFBundleDisplayName", "Shown"}, {"CFBundleName", "N"}}), "Shown");
+  EXPECT_EQ(name({{"CFBundleDisplayName", ""}, {"CFBundleName", "Named"}}), "Named");
+  EXPECT_EQ(name({{"CFBundleDisplayName", "(null)"}, {"CFBundleExecutable", "exe"}}), "exe");
+  EXPECT_EQ(name({{"CFBundleName", "Plain"}}), "Plain");
+  EXPECT_EQ(Utils(openBundle(makeBundle(tmp.path(), "N", {}))).getAppVersion(), "(null)");
+}
+
+TEST(InfoPlist, BinaryPropertyListsReadLikeXml) {
+  TempDir tmp;
+  plist_t dict = plist_new_dict();
+  plist_dict_set_item(dict, "CFBundleName", plist_new_string("Bin"));
+  plist_dict_set_item(dict, "CFBundleVersion", plist_new_string("58"));
+  plist_dict_set_item(dict, "EnableUseDebugHost", plist_new_bool(1));
+  char* bin = nullptr;
+  uint32_t len = 0;
+  plist_to_bin(dict, &bin, &len);
+  writeFile(tmp / "B.app/Contents/Info.plist", std::string(bin, len));
+  free(bin);
+  plist_free(dict);
+
+  Utils u(openBundle(tmp / "B.app"));
+  EXPECT_EQ(u.getAppName(), "Bin");
+  EXPECT_EQ(u.getAppBuildVersion(), "58");
+  EXPECT_TRUE(u.getEnableUseDebugHost());
+
+  writeFile(tmp / "Bad.app/Contents/Info.plist", "garbage");
+  std::string why;
+  EXPECT_FALSE(Bundle::open(tmp / "Bad.app", &why));
+  EXPECT_THAT(why, testing::HasSubstr("Info.plist"));
+  EXPECT_FALSE(Bundle::open(tmp / "None.app", &why));
+}
+
+TEST(Md5, LowerCaseHexOfUtf8Bytes) {
+  EXPECT_EQ(Utils::md5Digest(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Utils::md5Digest("The quick brown fox jumps over the lazy dog"),
+            "9e107d9d372bb6826bd81d3542a419d6");
+}
+
+TEST(Languages, UserLanguageFallsBackToTheSystemAndPersists) {
+  TempDir tmp;
+  EnvGuard env;
+  env.set("XDG_CONFIG_HOME", tmp / "config");
+  env.set("LANGUAGE", "it_IT");
+  auto bundle = makeBundle(tmp.path(), "L", {{"CFBundleIdentifier", "test.languages"}});
+  {
+    Utils u(openBundle(bundle));
+    EXPECT_EQ(u.curAppleLanguage(), "it-IT");
+    EXPECT_EQ(nlohmann::json::parse(u.curAppleSupportLanguagesJSONString()),
+              nlohmann::json({"it-IT"}));
+    EXPECT_EQ(u.curUserLanguage(), "it-IT");
+    EXPECT_TRUE(u.setUserLanguage("ja"));
+    EXPECT_FALSE(u.setUserLanguage("")) << "empty is replaced by the system language at once";
+    EXPECT_EQ(u.curUserLanguage(), "it-IT");
+    EXPECT_TRUE(u.setUserLanguage("ja"));
+  }
+  UserDefaults reread(UserDefaults::pathForIdentifier("test.languages"));
+  EXPECT_EQ(reread.stringForKey("userLanguage"), "ja");
+}

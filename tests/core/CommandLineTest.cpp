@@ -1,0 +1,93 @@
+// The corvane executable's command line, run as a real process.
+#include "TestSupport.h"
+
+#include "app/CommandLine.h"
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+
+using namespace corvane;
+using namespace corvane::test;
+using testing::HasSubstr;
+
+namespace {
+
+struct Run {
+  int status = -1;
+  std::string output;  // stdout and stderr together
+};
+
+Run run(const std::string& command) {
+  Run r;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  std::array<char, 4096> buf{};
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+}  // namespace
+
+TEST(CommandLine, ParsesOptionsAndFiles) {
+  std::vector<std::string> args{"corvane", "--bundle", "A.app", "x.txt", "--", "-y"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  auto cli = CommandLine::parse(static_cast<int>(argv.size()), argv.data());
+  EXPECT_EQ(cli.action, CommandLine::Action::Run);
+  EXPECT_EQ(cli.bundlePath, "A.app");
+  EXPECT_EQ(cli.files, (std::vector<std::string>{"x.txt", "-y"}));
+
+  std::vector<std::string> bad{"corvane", "--bundle"};
+  std::vector<char*> badv{bad[0].data(), bad[1].data()};
+  EXPECT_EQ(CommandLine::parse(2, badv.data()).action, CommandLine::Action::Error);
+}
+
+TEST(Executable, HelpAndVersion) {
+  auto help = run(quoted(CORVANE_BINARY) + " --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.output, HasSubstr("--bundle PATH"));
+  auto version = run(quoted(CORVANE_BINARY) + " --version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_THAT(version.output, HasSubstr(std::string("corvane ") + CORVANE_VERSION));
+  EXPECT_EQ(run(quoted(CORVANE_BINARY) + " --frobnicate").status, 2);
+}
+
+TEST(Executable, MissingBundleOrInfoPlistExitsWithTwo) {
+  TempDir tmp;
+  auto none = run(quoted(CORVANE_BINARY) + " --bundle " + quoted(tmp / "None.app"));
+  EXPECT_EQ(none.status, 2);
+  EXPECT_THAT(none.output, HasSubstr("None.app"));
+
+  writeFile(tmp / "Bad.app/Contents/Info.plist", "<plist");
+  auto bad = run(quoted(CORVANE_BINARY) + " --bundle " + quoted(tmp / "Bad.app"));
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_THAT(bad.output, HasSubstr("Info.plist"));
+
+  EXPECT_EQ(run(quoted(CORVANE_BINARY)).status, 2) << "outside a bundle with no --bundle";
+}
+
+TEST(Executable, BundleWithoutMainConfigurationExitsWith72) {
+  TempDir tmp;
+  const std::string bundle = makeBundle(tmp.path(), "Empty", {{"CFBundleName", "Empty"}});
+  auto r = run("env HOME=" + quoted(tmp.path()) + " " + quoted(CORVANE_BINARY) + " --bundle " +
+               quoted(bundle));
+  EXPECT_EQ(r.status, 3912 & 255);
+  EXPECT_THAT(r.output, HasSubstr("(" + bundle + "/Contents/Resources/public/project.json) not exist."));
+  EXPECT_THAT(r.output, HasSubstr("(" + bundle + "/Contents/Resources/public/package.json) not exist."));
+  EXPECT_THAT(r.output, HasSubstr("mainconfigDic = nil"));
+}
+
+TEST(Executable, FindsItsBundleFromContentsMacOS) {
+  TempDir tmp;
+  const std::string bundle = makeBundle(tmp.path(), "Self", {{"CFBundleName", "Self"}});
+  fs::copy_file(CORVANE_BINARY, bundle + "/Contents/MacOS/Self");
+  auto r = run("env HOME=" + quoted(tmp.path()) + " " + quoted(bundle + "/Contents/MacOS/Self"));
+  EXPECT_EQ(r.status, 72) << r.output;
+  EXPECT_THAT(r.output, HasSubstr(bundle + "/Contents/Resources/public/project.json) not exist."));
+}

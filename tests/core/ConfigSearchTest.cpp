@@ -1,0 +1,153 @@
+// Finding and reading the main configuration.
+#include "TestSupport.h"
+
+#include "app/Utils.h"
+
+using namespace corvane;
+using namespace corvane::test;
+using testing::HasSubstr;
+
+namespace {
+
+class ConfigSearch : public testing::Test {
+ protected:
+  void SetUp() override {
+    env.set("HOME", tmp / "home");
+    env.set("XDG_DATA_HOME", tmp / "home/.local/share");
+    env.set("FLATPAK_ID", std::nullopt);
+    fs::create_directories(tmp / "home");
+    bundlePath = makeBundle(tmp.path(), "Demo", info);
+  }
+  Utils utils() { return Utils(openBundle(bundlePath)); }
+  std::string pub(const std::string& rel) { return bundlePath + "/Contents/Resources/public/" + rel; }
+
+  TempDir tmp;
+  EnvGuard env;
+  std::map<std::string, std::string> info{{"CFBundleName", "Demo"},
+                                          {"CFBundleIdentifier", "test.demo"}};
+  std::string bundlePath;
+};
+
+}  // namespace
+
+TEST_F(ConfigSearch, BootStrapListKeepsOnlyNonEmptyTextsInOrder) {
+  writeFile(pub("ian.json"), R"({"BootStrapList": ["", 7, "a.json", null, {"x":1}, "b.json"]})");
+  EXPECT_EQ(utils().getMainConfigJsonFileList(), (std::vector<std::string>{"a.json", "b.json"}));
+
+  writeFile(pub("ian.json"), R"({"BootStrapList": "a.json"})");
+  EXPECT_TRUE(utils().getMainConfigJsonFileList().empty());
+  writeFile(pub("ian.json"), "not json");
+  EXPECT_TRUE(utils().getMainConfigJsonFileList().empty());
+}
+
+TEST_F(ConfigSearch, FirstReadableBootStrapCandidateWinsAfterExpansion) {
+  writeFile(tmp / "home/broken.json", "{");
+  writeFile(tmp / "home/first.json", R"({"which": "first"})");
+  writeFile(tmp / "home/second.json", R"({"which": "second"})");
+  writeFile(pub("project.json"), R"({"which": "default"})");
+  writeFile(pub("ian.json"),
+            R"({"BootStrapList": ["${HOME}/missing.json", "${HOME}/broken.json",
+                                  "${HOME}/first.json", "${HOME}/second.json"]})");
+  auto u = utils();
+  EXPECT_EQ(u.findMainConfigFile().file, tmp / "home/first.json");
+  EXPECT_EQ(u.getMainconfigDic()->at("which"), "first");
+}
+
+TEST_F(ConfigSearch, DefaultNamesInOrderWithNotExistLines) {
+  writeFile(pub("package.json"), R"({"which": "package"})");
+  testing::internal::CaptureStderr();
+  auto found = utils().findMainConfigFile();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(found.file, pub("package.json"));
+  EXPECT_THAT(err, HasSubstr("(" + pub("project.json") + ") not exist."));
+
+  writeFile(pub("project.json"), R"({"which": "project"})");
+  EXPECT_EQ(utils().getMainconfigDic()->at("which"), "project");
+}
+
+TEST_F(ConfigSearch, WebUIDirIsTriedBeforeTheBundle) {
+  fs::create_directories(tmp / "ui/public");
+  info["CFZavrelonSpecPublicDirectory"] = "${HOME}/../ui";
+  bundlePath = makeBundle(tmp.path(), "Demo", info);
+  writeFile(pub("project.json"), R"({"which": "bundle"})");
+
+  testing::internal::CaptureStderr();
+  auto u = utils();
+  auto found = u.findMainConfigFile();
+  const std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(u.webUIDir.has_value());
+  EXPECT_EQ(found.file, pub("project.json"));
+  EXPECT_THAT(err, HasSubstr("ui/public/project.json) not exist."));
+  EXPECT_THAT(err, HasSubstr("ui/public/package.json) not exist."));
+
+  writeFile(tmp / "ui/public/package.json", R"({"which": "webui"})");
+  EXPECT_EQ(utils().getMainconfigDic()->at("which"), "webui");
+}
+
+TEST_F(ConfigSearch, SpecPublicDirectoryMustBeAnExistingFolder) {
+  for (const char* value : {"", "(null)", "/no/such/folder"}) {
+    info["CFZavrelonSpecPublicDirectory"] = value;
+    bundlePath = makeBundle(tmp.path(), "Demo", info);
+    EXPECT_FALSE(utils().webUIDir.has_value()) << value;
+  }
+}
+
+TEST_F(ConfigSearch, NullMembersAreDroppedAndChangesAreSeenAtOnce) {
+  writeFile(pub("project.json"), R"({"AppExInfo": {"HomePageURL": "https://a"}, "Tasks": null})");
+  auto u = utils();
+  auto dic = u.getMainconfigDic();
+  EXPECT_FALSE(dic->contains("Tasks"));
+  EXPECT_EQ(u.ex_getHomePageURL(), "https://a");
+  EXPECT_EQ(u.ex_getFAQURL(), "");
+
+  writeFile(pub("project.json"), R"({"AppExInfo": {"HomePageURL": "https://b"}})");
+  EXPECT_EQ(u.ex_getHomePageURL(), "https://b");
+}
+
+TEST_F(ConfigSearch, NoMainConfigByDesignAnswersNone) {
+  info["CFBundleAppleEnableNoFindMainConfigForApp"] = "YES";
+  bundlePath = makeBundle(tmp.path(), "Demo", info);
+  auto u = utils();
+  EXPECT_FALSE(u.getMainconfigDic().has_value());
+  EXPECT_FALSE(u.getAppExConfigDic().has_value());
+  EXPECT_EQ(u.getReleaseServer().empty(), false);
+  EXPECT_FALSE(u.getEnableDeveloperDebug());
+}
+
+TEST_F(ConfigSearch, DeveloperDebugFromConfigOrDebugFile) {
+  writeFile(pub("project.json"), R"({"enableDeveloperDebug": false})");
+  auto u = utils();
+  EXPECT_FALSE(u.getEnableDeveloperDebug());
+  writeFile(u.getAppDataHomeDir() + "/_debug_.json", "{}");
+  EXPECT_TRUE(u.getEnableDeveloperDebug());
+}
+
+TEST_F(ConfigSearch, BundleURLGettersTreatEmptyAndNullTextAsNone) {
+  info["homePageURL"] = "https://home";
+  info["FAQURL"] = "(null)";
+  info["BuyURL"] = "";
+  bundlePath = makeBundle(tmp.path(), "Demo", info);
+  writeFile(pub("project.json"), "{}");
+  auto u = utils();
+  EXPECT_EQ(u.getAppBundle_HomePageURL(), "https://home");
+  EXPECT_FALSE(u.getAppBundle_FAQURL());
+  EXPECT_FALSE(u.getAppBundle_BuyURL());
+  EXPECT_FALSE(u.getAppBundle_ReviewURL());
+}
+
+TEST_F(ConfigSearch, MissingOrUnreadableConfigEndsTheProcessWith3912) {
+  EXPECT_EXIT(utils().getMainconfigDic(), testing::ExitedWithCode(3912 & 255),
+              "not exist\\.(.|\n)*not exist\\.(.|\n)*mainconfigDic = nil");
+  writeFile(pub("project.json"), "[1, 2]");
+  EXPECT_EXIT(utils().getMainconfigDic(), testing::ExitedWithCode(3912 & 255),
+              "mainconfigDic = nil");
+}
+
+TEST_F(ConfigSearch, PathForResourceSplitsSubFolders) {
+  writeFile(bundlePath + "/Contents/Resources/sounds/ding.wav", "x");
+  auto u = utils();
+  auto p = u.pathForResource("sounds/ding.wav");
+  ASSERT_TRUE(p);
+  EXPECT_TRUE(fs::equivalent(*p, bundlePath + "/Contents/Resources/sounds/ding.wav"));
+  EXPECT_FALSE(u.pathForResource("sounds/none.wav"));
+}

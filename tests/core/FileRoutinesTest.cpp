@@ -1,0 +1,141 @@
+// Shared file routines: kinds, creation, removal (never through links),
+// sizes and name pieces.
+#include "TestSupport.h"
+
+#include "app/Utils.h"
+
+#include <sys/stat.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+class FileRoutines : public testing::Test {
+ protected:
+  TempDir tmp;
+};
+
+}  // namespace
+
+TEST_F(FileRoutines, KindChecksFollowLinks) {
+  writeFile(tmp / "f.txt", "abc");
+  fs::create_directories(tmp / "d");
+  fs::create_directory_symlink(tmp / "d", tmp / "dlink");
+  fs::create_symlink(tmp / "missing", tmp / "dangling");
+
+  EXPECT_TRUE(Utils::checkPathIsFile(tmp / "f.txt"));
+  EXPECT_TRUE(Utils::checkPathIsDir(tmp / "dlink"));
+  EXPECT_FALSE(Utils::checkPathIsFile(tmp / "dlink"));
+  EXPECT_FALSE(Utils::checkPathisExists(tmp / "dangling"));
+  EXPECT_FALSE(Utils::checkPathIsWritable(tmp / "f.txt")) << "writable is for folders only";
+  EXPECT_TRUE(Utils::checkPathIsWritable(tmp / "d"));
+  EXPECT_FALSE(Utils::checkPathIsDir(tmp / "nothing"));
+  EXPECT_FALSE(Utils::checkPathisExists(""));
+}
+
+TEST_F(FileRoutines, RemovingALinkNeverTouchesItsTarget) {
+  writeFile(tmp / "outside/keep.txt", "precious");
+  writeFile(tmp / "outside/sub/deep.txt", "precious too");
+  fs::create_directory_symlink(tmp / "outside", tmp / "linkToDir");
+  fs::create_symlink(tmp / "outside/keep.txt", tmp / "linkToFile");
+
+  EXPECT_TRUE(Utils::removeDir(tmp / "linkToDir"));
+  EXPECT_TRUE(Utils::removeDir(tmp / "linkToFile"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(tmp / "linkToDir")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(tmp / "linkToFile")));
+  EXPECT_EQ(readFile(tmp / "outside/keep.txt"), "precious");
+  EXPECT_EQ(readFile(tmp / "outside/sub/deep.txt"), "precious too");
+}
+
+TEST_F(FileRoutines, TreeWithLinksLosesOnlyTheLinks) {
+  writeFile(tmp / "outside/keep.txt", "precious");
+  writeFile(tmp / "tree/a.txt", "a");
+  writeFile(tmp / "tree/.hidden/b.txt", "b");
+  writeFile(tmp / "tree/.dotfile", "c");
+  fs::create_directory_symlink(tmp / "outside", tmp / "tree/.hidden/escape");
+  fs::create_symlink(tmp / "outside/keep.txt", tmp / "tree/filelink");
+  fs::create_symlink(tmp / "nowhere", tmp / "tree/dangling");
+
+  EXPECT_TRUE(Utils::removeDir(tmp / "tree"));
+  EXPECT_FALSE(fs::exists(tmp / "tree"));
+  EXPECT_EQ(readFile(tmp / "outside/keep.txt"), "precious");
+}
+
+TEST_F(FileRoutines, RemoveFileAndDirOnFilesAndMissingPaths) {
+  writeFile(tmp / "f", "x");
+  fs::create_directories(tmp / "d");
+  EXPECT_FALSE(Utils::removeFile(tmp / "d")) << "removeFile leaves folders alone";
+  EXPECT_TRUE(fs::exists(tmp / "d"));
+  EXPECT_TRUE(Utils::removeDir(tmp / "f"));
+  EXPECT_FALSE(fs::exists(tmp / "f"));
+  EXPECT_TRUE(Utils::removeDir(tmp / "missing"));
+  EXPECT_TRUE(Utils::removeFile(tmp / "missing"));
+}
+
+TEST_F(FileRoutines, CreateFolderAndEmptyFile) {
+  EXPECT_TRUE(Utils::createDirWithPath(tmp / "a/b/c"));
+  EXPECT_FALSE(Utils::createDirWithPath(tmp / "a/b/c")) << "already there answers NO";
+  EXPECT_TRUE(Utils::createDirWithPathEx(tmp / "m", 0700u));
+  EXPECT_EQ(fs::status(tmp / "m").permissions() & fs::perms::all, fs::perms::owner_all);
+
+  EXPECT_TRUE(Utils::createEmptyFileWithPath(tmp / "x/y/empty.txt"));
+  EXPECT_TRUE(Utils::fileIsZeroSize(tmp / "x/y/empty.txt"));
+  writeFile(tmp / "x/y/full.txt", "data");
+  EXPECT_TRUE(Utils::createEmptyFileWithPath(tmp / "x/y/full.txt"));
+  EXPECT_EQ(readFile(tmp / "x/y/full.txt"), "data") << "an existing file is left unchanged";
+  EXPECT_FALSE(Utils::createEmptyFileWithPath(tmp / "x")) << "a folder is in the way";
+}
+
+TEST_F(FileRoutines, SizesInByteAndDiskMode) {
+  writeFile(tmp / "tree/a.bin", std::string(1000, 'a'));
+  writeFile(tmp / "tree/.hidden/b.bin", std::string(5000, 'b'));
+  fs::create_directories(tmp / "tree/empty");
+  writeFile(tmp / "outside/big.bin", std::string(100000, 'c'));
+  fs::create_directory_symlink(tmp / "outside", tmp / "tree/link");
+
+  const uint64_t linkSize = fs::read_symlink(tmp / "tree/link").string().size();
+  EXPECT_EQ(Utils::sizeAtPath(tmp / "tree", false), 6000 + linkSize)
+      << "the walk measures a link, not its target";
+  EXPECT_EQ(Utils::fileSizeAtPath(tmp / "tree"), 6000u);
+  EXPECT_EQ(Utils::fileSizeAtPath(tmp / "tree/empty"), 0u);
+  EXPECT_EQ(Utils::fileSizeAtPath(tmp / "tree/a.bin"), 1000u);
+  EXPECT_EQ(Utils::fileSizeAtPath(tmp / "none"), 0u);
+
+  struct stat a{}, b{};
+  ::stat((tmp / "tree/a.bin").c_str(), &a);
+  ::stat((tmp / "tree/.hidden/b.bin").c_str(), &b);
+  EXPECT_EQ(Utils::diskSizeAtPath(tmp / "tree"),
+            static_cast<uint64_t>(a.st_blocks + b.st_blocks) * 512);
+  EXPECT_EQ(Utils::diskSizeAtPath(tmp / "tree") % 512, 0u);
+}
+
+TEST_F(FileRoutines, NamePieces) {
+  EXPECT_EQ(Utils::getFileName("/a/b/report.final.pdf"), "report.final.pdf");
+  EXPECT_EQ(Utils::getFileNameWithoutExt("/a/b/report.final.pdf"), "report.final");
+  EXPECT_EQ(Utils::getFileExt("/a/b/report.final.pdf"), "pdf");
+  EXPECT_EQ(Utils::getFileExt("/a/b/Makefile"), "");
+  EXPECT_EQ(Utils::getFileExt("/a/.bashrc"), "");
+  EXPECT_EQ(Utils::getFileName(""), "");
+  EXPECT_EQ(Utils::getFileName("/a/dir/"), "dir");
+  EXPECT_EQ(Utils::getPathParentPath("/a/b/c.txt"), "/a/b");
+  EXPECT_EQ(Utils::getPathParentPath("/c.txt"), "/");
+}
+
+TEST_F(FileRoutines, TempPathsAndProperties) {
+  EnvGuard env;
+  env.set("TMPDIR", tmp.path());
+  Utils u(Bundle(tmp.path(), nlohmann::json::object()));
+  const std::string a = u.getATempFilePath("x.txt");
+  const std::string b = u.getATempFilePath("x.txt");
+  EXPECT_EQ(a.rfind(tmp.path() + "/", 0), 0u);
+  EXPECT_TRUE(a.size() > 6 && a.substr(a.size() - 6) == "_x.txt");
+  EXPECT_NE(a, b);
+
+  writeFile(tmp / "p.txt", "12345");
+  auto props = nlohmann::json::parse(Utils::getFilePropertyJSONString(tmp / "p.txt"));
+  EXPECT_EQ(props["NSFileSize"], 5);
+  EXPECT_EQ(props["NSFileType"], "NSFileTypeRegular");
+  EXPECT_EQ(Utils::getFilePropertyJSONString(tmp / "none"), "");
+  EXPECT_EQ(u.getFileOrDirIconPath(tmp / "none"), "");
+}

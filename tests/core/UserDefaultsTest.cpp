@@ -1,0 +1,141 @@
+// The persistent user defaults store.
+#include "TestSupport.h"
+
+#include "app/UserDefaults.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+class Defaults : public testing::Test {
+ protected:
+  std::string store() { return tmp / "config/corvane/test.app.json"; }
+  std::vector<std::string> filesInStoreFolder() {
+    std::vector<std::string> out;
+    for (auto& e : fs::directory_iterator(tmp / "config/corvane")) out.push_back(e.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  TempDir tmp;
+};
+
+}  // namespace
+
+TEST_F(Defaults, EveryValueTypeSurvivesARestart) {
+  const nlohmann::json dict = {{"k", {1, "two", false}}, {"nested", {{"x", 1.25}}}};
+  {
+    UserDefaults d(store());
+    d.setObject("text", "héllo");
+    d.setObject("int", 42);
+    d.setObject("real", 2.5);
+    d.setObject("flag", true);
+    d.setObject("list", {1, 2, 3});
+    d.setObject("dict", dict);
+    d.setObject("gone", "x");
+    d.removeObject("gone");
+    ASSERT_TRUE(d.synchronize());
+  }
+  UserDefaults d(store());
+  EXPECT_EQ(d.stringForKey("text"), "héllo");
+  EXPECT_EQ(d.integerForKey("int"), 42);
+  EXPECT_DOUBLE_EQ(d.doubleForKey("real"), 2.5);
+  EXPECT_TRUE(d.objectForKey("flag")->is_boolean());
+  EXPECT_TRUE(d.boolForKey("flag"));
+  EXPECT_EQ(*d.objectForKey("list"), nlohmann::json({1, 2, 3}));
+  EXPECT_EQ(*d.objectForKey("dict"), dict);
+  EXPECT_FALSE(d.objectForKey("gone"));
+  EXPECT_FALSE(d.objectForKey("never"));
+}
+
+TEST_F(Defaults, SynchronizeReplacesTheFileAtomically) {
+  UserDefaults d(store());
+  d.setObject("v", 1);
+  ASSERT_TRUE(d.synchronize());
+  const std::string before = readFile(store());
+  struct stat oldStat{};
+  ::stat(store().c_str(), &oldStat);
+  int oldFd = ::open(store().c_str(), O_RDONLY);
+
+  d.setObject("v", 2);
+  ASSERT_TRUE(d.synchronize());
+  struct stat newStat{};
+  ::stat(store().c_str(), &newStat);
+  EXPECT_NE(oldStat.st_ino, newStat.st_ino) << "a new file is renamed over the old one";
+  char buf[256] = {};
+  ssize_t n = ::pread(oldFd, buf, sizeof buf - 1, 0);
+  ::close(oldFd);
+  EXPECT_EQ(std::string(buf, n > 0 ? n : 0), before) << "the old file was never rewritten";
+  EXPECT_EQ(filesInStoreFolder(), (std::vector<std::string>{"test.app.json", "test.app.json.lock"}))
+      << "no temporary file left behind";
+}
+
+TEST_F(Defaults, CorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
+  writeFile(store(), "{ \"half\": ");
+  testing::internal::CaptureStderr();
+  UserDefaults d(store());
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(d.objectForKey("half"));
+  std::string aside;
+  for (auto& f : filesInStoreFolder())
+    if (f.find(".corrupt-") != std::string::npos) aside = tmp / ("config/corvane/" + f);
+  ASSERT_FALSE(aside.empty());
+  EXPECT_EQ(readFile(aside), "{ \"half\": ");
+  EXPECT_THAT(err, testing::HasSubstr(aside));
+
+  d.setObject("fresh", 1);
+  EXPECT_TRUE(d.synchronize());
+  EXPECT_EQ(readFile(aside), "{ \"half\": ") << "the user's data is never overwritten";
+}
+
+TEST_F(Defaults, TwoProcessesKeepEachOthersKeys) {
+  UserDefaults mine(store());
+  mine.setObject("shared", "mine");
+  ASSERT_TRUE(mine.synchronize());
+
+  pid_t child = fork();
+  if (child == 0) {
+    UserDefaults theirs(store());
+    theirs.setObject("theirs", 7);
+    theirs.setObject("shared", "theirs");
+    _exit(theirs.synchronize() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+
+  mine.setObject("mine", true);
+  ASSERT_TRUE(mine.synchronize());
+  UserDefaults fresh(store());
+  EXPECT_EQ(fresh.integerForKey("theirs"), 7);
+  EXPECT_TRUE(fresh.boolForKey("mine"));
+  EXPECT_EQ(fresh.stringForKey("shared"), "theirs") << "untouched here, so the newer value stays";
+  EXPECT_EQ(mine.stringForKey("shared"), "theirs") << "synchronize also brings the other's keys";
+}
+
+TEST(SystemDomain, LanguagesFromTheLocaleEnvironment) {
+  EnvGuard env;
+  env.set("LANGUAGE", std::nullopt);
+  env.set("LC_ALL", std::nullopt);
+  env.set("LC_MESSAGES", "de_DE.UTF-8");
+  env.set("LANG", "fr_FR.UTF-8");
+  EXPECT_EQ(UserDefaults::systemDomain()["AppleLanguages"], nlohmann::json({"de-DE"}));
+  env.set("LANGUAGE", "pt_BR:en_GB:pt_BR");
+  EXPECT_EQ(UserDefaults::systemDomain()["AppleLanguages"], nlohmann::json({"pt-BR", "en-GB"}));
+  env.set("LANGUAGE", std::nullopt);
+  env.set("LC_MESSAGES", std::nullopt);
+  env.set("LANG", "C.UTF-8");
+  EXPECT_EQ(UserDefaults::systemDomain()["AppleLanguages"], nlohmann::json({"en-US"}));
+  EXPECT_EQ(UserDefaults::languageTag("sr_RS@latin"), "sr-RS");
+}
+
+TEST_F(Defaults, SystemKeysAreReadOnlyAndShadowedByTheApp) {
+  UserDefaults d(store());
+  EXPECT_TRUE(d.objectForKey("AppleLanguages")->is_array());
+  EXPECT_FALSE(d.dictionaryRepresentation().contains("AppleLanguages"));
+}

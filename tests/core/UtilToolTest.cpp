@@ -1,0 +1,73 @@
+// Arguments, answers, the JSON-file reader and size texts of the bridge.
+#include "TestSupport.h"
+
+#include "bridge/UtilTool.h"
+
+#include <glib.h>
+
+using namespace corvane;
+using namespace corvane::test;
+
+TEST(FileSizeText, FirstDivisionAlwaysHappens) {
+  EXPECT_EQ(UtilTool::getFileSizeString(0, false), "0.1KB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1, true), "0.1KB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1500000, false), "1.4MB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1500000, true), "1.5MB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1048576, false), "1024.0KB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1048577, false), "1.0MB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1000000000000ULL, true), "1000.0GB");
+  EXPECT_EQ(UtilTool::getFileSizeString(UINT64_MAX, false), "16.0EB");
+}
+
+TEST(ParamsDictionary, NullMembersVanishAndOtherShapesGiveNothing) {
+  auto p = UtilTool::paramsDictionary(std::string(R"({"callback":"done","path":null,"n":1})"));
+  EXPECT_EQ(UtilTool::callbackName(p), "done");
+  EXPECT_FALSE(UtilTool::isContainKey("path", p));
+  EXPECT_TRUE(UtilTool::isContainKey("n", p));
+
+  for (const char* arg : {"[1,2,3]", "not json", "42", "\"text\"", ""})
+    EXPECT_TRUE(UtilTool::paramsDictionary(std::string(arg)).empty()) << arg;
+  EXPECT_TRUE(UtilTool::paramsDictionary(nlohmann::json(42)).empty());
+  EXPECT_EQ(UtilTool::callbackName(nlohmann::json::object()), "");
+  EXPECT_FALSE(UtilTool::isContainKey("a", nlohmann::json()));
+}
+
+TEST(ParamsDictionary, ParseLogsTheValueOrTheError) {
+  testing::internal::CaptureStderr();
+  UtilTool::paramsDictionary(std::string(R"({"a":1})"));
+  UtilTool::paramsDictionary(std::string("{oops"));
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(err, testing::HasSubstr("jsonObj = {\"a\":1}"));
+  EXPECT_THAT(err, testing::HasSubstr("NSString JSONObject error: "));
+}
+
+TEST(CallbackScript, ValuesBecomeTheirJsonText) {
+  EXPECT_EQ(UtilTool::callbackScript("done", "a\"b"), R"(done("a\"b");)");
+  EXPECT_EQ(UtilTool::callbackScript("app.cb", {{"success", true}}), R"(app.cb({"success":true});)");
+  EXPECT_EQ(UtilTool::argumentsAsJSON(nullptr), "null");
+  EXPECT_EQ(UtilTool::argumentsAsJSON(1.5), "1.5");
+  EXPECT_EQ(UtilTool::argumentsAsJSON(std::string("\xff")), "\"\xef\xbf\xbd\"")
+      << "invalid UTF-8 is replaced, never thrown across the bridge";
+}
+
+TEST(JsonFileReader, PlainBase64AndRejects) {
+  TempDir tmp;
+  writeFile(tmp / "plain.json", R"({"a": 1, "b": null})");
+  auto plain = UtilTool::getDicFromJsonFile(tmp / "plain.json");
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(*plain, nlohmann::json({{"a", 1}}));
+
+  const std::string json = R"({"secret": "x"})";
+  gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(json.data()), json.size());
+  writeFile(tmp / "b64.json", b64);
+  g_free(b64);
+  auto decoded = UtilTool::getDicFromJsonFile(tmp / "b64.json");
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->at("secret"), "x");
+
+  writeFile(tmp / "array.json", "[1]");
+  writeFile(tmp / "junk.json", "@@@ not json @@@");
+  fs::create_directories(tmp / "dir.json");
+  for (const char* f : {"array.json", "junk.json", "dir.json", "missing.json"})
+    EXPECT_FALSE(UtilTool::getDicFromJsonFile(tmp / f)) << f;
+}
