@@ -1,0 +1,165 @@
+// Start-up tasks with real child processes and real files.
+#include "TestSupport.h"
+
+#include "app/StartupTasks.h"
+#include "app/UserDefaults.h"
+#include "app/Utils.h"
+
+using namespace corvane;
+using namespace corvane::test;
+using nlohmann::json;
+
+namespace {
+
+class Tasks : public testing::Test {
+ protected:
+  void SetUp() override {
+    env.set("HOME", tmp / "home");
+    env.set("XDG_CONFIG_HOME", tmp / "config");
+    env.set("FLATPAK_ID", std::nullopt);
+    fs::create_directories(tmp / "home");
+    setBuild("57");
+  }
+  void setBuild(const std::string& build) {
+    bundle = makeBundle(tmp.path(), "T", {{"CFBundleName", "T"},
+                                          {"CFBundleIdentifier", "test.tasks"},
+                                          {"CFBundleVersion", build}});
+  }
+  // One start of the application: runs `tasks`, answers the completion calls.
+  std::vector<std::optional<TaskError>> start(const json& tasks) {
+    Utils utils(openBundle(bundle));
+    UserDefaults defaults(UserDefaults::pathForIdentifier("test.tasks"));
+    std::vector<std::optional<TaskError>> calls;
+    StartupTasks(utils, defaults).run(tasks, [&](const auto& e) { calls.push_back(e); });
+    return calls;
+  }
+  // A task that appends `word` to the log file.
+  json echoTask(const std::string& word, json extra = json::object()) {
+    json t = {{"taskType", "exec_task"},
+              {"taskAppPath", "/bin/sh"},
+              {"command", {"-c", "echo " + word + " >> " + (tmp / "log.txt")}},
+              {"waitUntilExit", true},
+              {"conditionType", "&&"}};
+    t.update(extra);
+    return t;
+  }
+  std::string ran() { return readFile(tmp / "log.txt"); }
+
+  TempDir tmp;
+  EnvGuard env;
+  std::string bundle;
+};
+
+}  // namespace
+
+TEST_F(Tasks, RunInIndexOrderKeepingListOrderForTies) {
+  auto calls = start(json::array({echoTask("two", {{"index", 2}}), echoTask("zero", {{"index", 0}}),
+                                  echoTask("one", {{"index", 1}}), echoTask("noindex")}));
+  EXPECT_EQ(ran(), "zero\nnoindex\none\ntwo\n");
+  ASSERT_EQ(calls.size(), 4u) << "finished catches up with started after every task";
+  EXPECT_FALSE(calls.back().has_value());
+}
+
+TEST_F(Tasks, CompareMarksAcrossStartsAndBuilds) {
+  const json task = echoTask("ran", {{"conditionType", "||"},
+                                     {"conditions", {{{"key", "mark"}, {"op", "<"}, {"value", 3}}}}});
+  start(json::array({task}));
+  EXPECT_EQ(ran(), "ran\n") << "no mark yet: the condition holds";
+  EXPECT_EQ(UserDefaults(UserDefaults::pathForIdentifier("test.tasks")).integerForKey("mark"), 573);
+
+  start(json::array({task}));
+  EXPECT_EQ(ran(), "ran\n") << "573 < 573 is false";
+
+  setBuild("58");
+  start(json::array({task}));
+  EXPECT_EQ(ran(), "ran\nran\n") << "573 < 583 after the update";
+  EXPECT_EQ(UserDefaults(UserDefaults::pathForIdentifier("test.tasks")).integerForKey("mark"), 583);
+}
+
+TEST_F(Tasks, OperatorsOnAnEqualMark) {
+  auto withOp = [&](const std::string& op, const std::string& word) {
+    return echoTask(word, {{"conditions", {{{"key", "eq"}, {"op", op}, {"value", 1}}}}});
+  };
+  start(json::array({withOp("==", "eq")}));  // stores 571
+  fs::remove(tmp / "log.txt");
+  start(json::array({withOp(">", "gt"), withOp(">=", "ge"), withOp("<=", "le"), withOp("!=", "ne"),
+                     withOp("=~", "match")}));
+  EXPECT_EQ(ran(), "ge\nle\n");
+}
+
+TEST_F(Tasks, CombinationRules) {
+  const json missing = {{"type", "path_exist"}, {"path", "${HOME}/nothing"}, {"value", false}};
+  const json present = {{"type", "path_exist"}, {"path", "${HOME}"}, {"value", false}};
+  start(json::array({
+      echoTask("bare-or", {{"conditionType", nullptr}}),
+      echoTask("bare-and"),
+      echoTask("or", {{"conditionType", "||"}, {"conditions", {present, missing}}}),
+      echoTask("and", {{"conditions", {present, missing}}}),
+      echoTask("weird", {{"conditionType", "and"}}),
+      echoTask("badtype", {{"conditionType", "||"}, {"conditions", {{{"type", "clock"}}}}}),
+      echoTask("text-and", {{"conditions", {{{"key", "k"}, {"op", "<"}, {"value", "3"}}}}}),
+      echoTask("text-or", {{"conditionType", "||"},
+                           {"conditions", {{{"key", "k"}, {"op", "<"}, {"value", "3"}}}}}),
+  }));
+  EXPECT_EQ(ran(), "bare-and\nor\ntext-and\n");
+}
+
+TEST_F(Tasks, FailuresReportWithCodesAndLaterTasksStillRun) {
+  testing::internal::CaptureStderr();
+  auto calls = start(json::array({
+      {{"taskAppPath", "/bin/false"}, {"waitUntilExit", true}, {"conditionType", "&&"}, {"id", "f"}},
+      {{"taskAppPath", "/no/such/tool"}, {"waitUntilExit", true}, {"conditionType", "&&"}},
+      {{"taskAppPath", "/bin/sleep"}, {"command", {"5"}}, {"conditionType", "&&"}},
+      echoTask("after"),
+  }));
+  const std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0]->code, 1);
+  EXPECT_EQ(calls[1]->code, 3);
+  EXPECT_EQ(calls[2]->code, 3) << "status read while the tool still runs";
+  EXPECT_EQ(ran(), "after\n");
+  EXPECT_THAT(err, testing::HasSubstr("<app>process_task [id:f, descript:(null)] failed."));
+  EXPECT_THAT(err, testing::HasSubstr("发现错误: "));
+}
+
+TEST_F(Tasks, ToolsSeeTheExportedFoldersOrTheirOwnEnvironment) {
+  Utils(openBundle(bundle)).update_env_string("");  // what reading the configuration does
+  start(json::array({
+      echoTask("${APP_NAME}", {{"command", {"-c", "echo $ZAVRELONLAB_MAIN_APP_APPLICATIONNAME "
+                                                  "$ZAVRELONLAB_MAIN_APP_DESKTOPDIRECTORY >> " +
+                                                      (tmp / "log.txt")}}}),
+      echoTask("own", {{"command", {"-c", "echo \"[$ONLY][$ZAVRELONLAB_MAIN_APP_APPLICATIONNAME]\" >> log.txt"}},
+                       {"environmentDic", {{"ONLY", "me"}}},
+                       {"currentDirectoryPath", tmp.path()}}),
+  }));
+  EXPECT_EQ(ran(), "T " + (tmp / "home/Desktop") + "\n[me][]\n");
+}
+
+TEST_F(Tasks, DeleteTasksExpandPlaceholdersAndNeverFollowLinks) {
+  writeFile(tmp / "home/old.txt", "x");
+  writeFile(tmp / "keep/precious.txt", "y");
+  fs::create_directories(tmp / "home/cache");
+  fs::create_directory_symlink(tmp / "keep", tmp / "home/cache/link");
+  auto calls = start(json::array({
+      {{"taskType", "delete_file"}, {"path", "${HOME}/old.txt"}, {"conditionType", "&&"}},
+      {{"taskType", "delete_dir"}, {"path", "${HOME}/cache"}, {"conditionType", "&&"}},
+      {{"taskType", "delete_file"}, {"path", "${HOME}"}, {"conditionType", "&&"}},
+  }));
+  EXPECT_FALSE(fs::exists(tmp / "home/old.txt"));
+  EXPECT_FALSE(fs::exists(tmp / "home/cache"));
+  EXPECT_EQ(readFile(tmp / "keep/precious.txt"), "y");
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[2]->code, 2) << "a folder is not deleted as a file";
+}
+
+TEST_F(Tasks, NothingToRunAndBrokenLists) {
+  EXPECT_TRUE(start(json::array()).empty());
+  auto none = start(json::array({echoTask("x", {{"conditionType", "||"}})}));
+  ASSERT_EQ(none.size(), 1u) << "no task started: the completion hears it once";
+  EXPECT_FALSE(none[0]);
+
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(start(json::array({echoTask("a", {{"index", "1"}}), echoTask("b")})).empty());
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr("error: "));
+  EXPECT_EQ(ran(), "") << "an index written as text ends the whole run";
+}
