@@ -1,0 +1,208 @@
+#include "app/LaunchPlan.h"
+
+#include "app/Bundle.h"
+#include "app/Log.h"
+#include "app/Utils.h"
+
+#include <cctype>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+namespace corvane {
+
+namespace {
+
+const nlohmann::json* member(const nlohmann::json& dic, const char* key) {
+  if (!dic.is_object()) return nullptr;
+  auto it = dic.find(key);
+  if (it == dic.end() || it->is_null()) return nullptr;
+  return &*it;
+}
+
+bool readBool(const nlohmann::json& dic, const char* key, bool fallback) {
+  const auto* v = member(dic, key);
+  if (!v) return fallback;
+  if (!v->is_boolean() && !v->is_number() && !v->is_string()) {
+    throw LaunchConfigError(std::string("\"") + key + "\" is not a boolean");
+  }
+  return jsonBoolValue(*v, fallback);
+}
+
+std::optional<std::string> readText(const nlohmann::json& dic, const char* key) {
+  const auto* v = member(dic, key);
+  if (!v) return std::nullopt;
+  if (!v->is_string()) throw LaunchConfigError(std::string("\"") + key + "\" is not text");
+  return v->get<std::string>();
+}
+
+uint64_t readUnsigned(const nlohmann::json& dic, const char* key) {
+  const auto* v = member(dic, key);
+  if (!v) return 0;
+  if (v->is_boolean()) return v->get<bool>() ? 1 : 0;
+  if (v->is_number_unsigned()) return v->get<uint64_t>();
+  // Negative numbers wrap as an unsigned reading of them does.
+  if (v->is_number_integer()) return static_cast<uint64_t>(v->get<int64_t>());
+  if (v->is_number_float()) {
+    const double d = v->get<double>();
+    if (!std::isfinite(d)) return 0;
+    return d < 0 ? static_cast<uint64_t>(static_cast<int64_t>(d)) : static_cast<uint64_t>(d);
+  }
+  throw LaunchConfigError(std::string("\"") + key + "\" is not a number");
+}
+
+bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+LaunchSettings readLaunchSettings(const std::optional<nlohmann::json>& appExInfo,
+                                  const Utils& utils) {
+  LaunchSettings s;
+  if (!appExInfo) return s;
+  s.hasAppExInfo = true;
+  const nlohmann::json& x = *appExInfo;
+  if (member(x, "enableShouldTerminateAfterLastWindowClosed")) {
+    s.enableShouldTerminateAfterLastWindowClosed =
+        readBool(x, "enableShouldTerminateAfterLastWindowClosed", false);
+  }
+  s.enableSpecPublic = readBool(x, "enableSpecPublic", false);
+  if (auto u = readText(x, "userSpecPublic")) s.userSpecPublic = utils.update_env_string(*u);
+  s.enableHttpServer = readBool(x, "enableHttpServer", false);
+  s.onlyBuildInServer = readBool(x, "onlyBuildInServer", true);
+  s.serverPort = readUnsigned(x, "serverPort");
+  if (auto page = readText(x, "startPage")) s.startPage = utils.update_env_string(*page);
+  s.serverListenAllInterfaces = readBool(x, "serverListenAllInterfaces", false);
+  return s;
+}
+
+std::string bundlePublicFolder(const Utils& utils) {
+  return utils.bundle().resourcePath() + "/public";
+}
+
+std::string serverDocumentRoot(const LaunchSettings& settings, const std::string& bundlePublic) {
+  return settings.usesUserFolder() ? settings.userSpecPublic : bundlePublic;
+}
+
+std::string formatWithPort(const std::string& format, uint16_t port) {
+  std::string out;
+  bool filled = false;
+  size_t i = 0;
+  while (i < format.size()) {
+    const char c = format[i];
+    if (c != '%') {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    if (i + 1 < format.size() && format[i + 1] == '%') {
+      out.push_back('%');
+      i += 2;
+      continue;
+    }
+    // %[flags][width][length]conversion
+    size_t j = i + 1;
+    std::string flags;
+    while (j < format.size() && std::strchr("-+ #0", format[j])) flags.push_back(format[j++]);
+    std::string width;
+    while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j]))) {
+      width.push_back(format[j++]);
+    }
+    while (j < format.size() && std::strchr("hlqLzjt", format[j])) ++j;
+    if (j >= format.size() || filled || !std::strchr("diuxXo@", format[j])) {
+      // Nothing to give it: keep the text as written.
+      const size_t end = j < format.size() ? j + 1 : j;
+      out.append(format, i, end - i);
+      i = end;
+      continue;
+    }
+    char conversion = format[j];
+    if (conversion == '@' || conversion == 'i') conversion = 'd';
+    if (conversion == '@') flags.clear();
+    const std::string spec = "%" + flags + width + "ll" + conversion;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<unsigned long long>(port));
+    out.append(buffer);
+    filled = true;
+    i = j + 1;
+  }
+  return out;
+}
+
+std::string startPageString(const LaunchSettings& settings, std::optional<uint16_t> portModePort,
+                            bool (*isFolder)(const std::string&),
+                            bool (*isFile)(const std::string&)) {
+  if (!isFolder) isFolder = &Utils::checkPathIsDir;
+  if (!isFile) isFile = &Utils::checkPathIsFile;
+  std::string s = settings.startPage ? *settings.startPage : "public/index.html";
+  if (portModePort && settings.startPage) s = formatWithPort(*settings.startPage, *portModePort);
+  if (settings.usesUserFolder()) {
+    const std::string& u = settings.userSpecPublic;
+    if (isFolder(u)) {
+      s = u + "/" + s;
+    } else if (isFile(u)) {
+      s = u;
+    } else if (startsWith(u, "http://") || startsWith(u, "file://") ||
+               startsWith(u, "https://")) {
+      s = u;
+    }
+  }
+  return s;
+}
+
+LaunchServerOutcome runLaunchServerStep(const LaunchSettings& settings, Utils& utils,
+                                        const ServerStarter& starter) {
+  LaunchServerOutcome out;
+  auto say = [&out](spdlog::level::level_enum level, std::string text) {
+    log().log(level, "{}", text);
+    out.log.push_back({level, std::move(text)});
+  };
+  std::optional<uint16_t> portModePort;
+
+  if (settings.enableHttpServer) {
+    auto server = std::make_unique<server::HttpServer>();
+    server->setType("_http._tcp.");
+    if (settings.port() != 0) server->setPort(settings.port());
+    const std::string bundlePublic = bundlePublicFolder(utils);
+    // Names the bundle's folder even when the user folder is served.
+    say(spdlog::level::trace, "Setting document root: " + bundlePublic);
+    server->setDocumentRoot(serverDocumentRoot(settings, bundlePublic));
+    server->setListenAllInterfaces(settings.serverListenAllInterfaces);
+
+    std::string error;
+    const bool started = starter ? starter(*server, &error) : server->start(&error);
+    if (started) {
+      const uint16_t port = server->port();
+      utils.http_server_port = port;
+      out.port = port;
+      say(spdlog::level::info, "启动HTTPSERVER成功!");
+      if (settings.onlyBuildInServer) {
+        say(spdlog::level::info, "[0x0001] 启动带有http://localhost:端口的服务器地址!");
+        char url[64];
+        std::snprintf(url, sizeof url, "http://localhost:%hu/index.html", port);
+        say(spdlog::level::info, std::string("weburl = ") + url);
+        out.serverCase = ServerCase::Serving;
+        out.load = PageLoad::SpecURL;
+        out.page = url;
+        out.server = std::move(server);
+        return out;
+      }
+      say(spdlog::level::info, "[0x0002] 使用外部的HttpServer, 引用启动网页地址不变");
+      server->stop();
+      out.serverCase = ServerCase::PortMode;
+      out.server = std::move(server);
+      portModePort = port;
+    } else {
+      if (error.empty()) error = server->errorText();
+      const std::string message = "Error starting Web Server: " + error;
+      out.alert = LaunchAlert{"Run Error", message, "Ok"};
+      say(spdlog::level::err, message);
+      out.serverCase = ServerCase::StartFailed;
+    }
+  }
+  if (out.serverCase != ServerCase::PortMode) say(spdlog::level::info, "[0x0003] 不使用HttpServer");
+  out.load = PageLoad::URL;
+  out.page = startPageString(settings, portModePort);
+  return out;
+}
+
+}  // namespace corvane

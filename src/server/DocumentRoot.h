@@ -1,0 +1,76 @@
+#pragma once
+// Maps request paths to files below the document root, refusing anything
+// that could reach outside it.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvane::server {
+
+// Decodes a request path (still percent-encoded, without query) exactly once.
+// Refused (nullopt): a path not starting with "/", a malformed escape, NUL
+// (raw or encoded), encoded slashes or backslashes ("%2F", "%5C"), and any
+// ".." segment, whether written plainly or encoded.
+std::optional<std::string> decodeRequestPath(std::string_view raw);
+
+// True when `path` equals `root` or lies below it, compared component by
+// component (so "/srv/www-evil" is not inside "/srv/www"). Both must be
+// absolute and canonical.
+bool isInsideRoot(const std::string& root, const std::string& path);
+
+// An open file descriptor, closed with its owner.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(int fd) : fd_(fd) {}
+  FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle();
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+struct ResolvedFile {
+  std::string filePath;  // the mapped path, below the root as configured
+  std::string relative;  // filePath without the root prefix, e.g. "/index.html"
+  std::string realPath;  // symbolic links resolved
+  FileHandle file;       // the regular file at realPath, open for reading
+};
+
+class DocumentRoot {
+ public:
+  explicit DocumentRoot(std::string root);
+
+  const std::string& path() const { return root_; }
+
+  // The lexical mapping of an already decoded path: root + path, with a
+  // folder request ending in "/" mapped to its "index.html". Answers the
+  // relative part ("/index.html" for "/").
+  static std::string relativeFor(const std::string& decoded);
+
+  // Opens the regular file a decoded request path names, provided the real
+  // path of what was opened lies inside the real document root (checking
+  // the open file, not the name, leaves no gap for a link swapped in between).
+  // Folders map to their "index.html".
+  std::optional<ResolvedFile> resolve(const std::string& decoded) const;
+
+ private:
+  std::optional<std::string> realRoot() const;
+
+  std::string root_;
+  // Resolved once when the folder exists at start; a root that appears later
+  // (the user folder is used whether or not it exists) is resolved per request.
+  std::optional<std::string> cachedRealRoot_;
+};
+
+}  // namespace corvane::server
