@@ -1,0 +1,120 @@
+// Platform-free pieces of the application's life: notifications, mailto
+// URLs, the login item, window-style plans and the local address.
+#include "TestSupport.h"
+
+#include "app/LocalAddress.h"
+#include "app/LoginItem.h"
+#include "app/MailtoUrl.h"
+#include "app/NotificationCenter.h"
+#include "app/WindowStyle.h"
+
+#include <glib.h>
+
+using namespace corvane;
+using namespace corvane::test;
+using nlohmann::json;
+
+TEST(Notifications, ObserversByNameInOrderAndRemovable) {
+  NotificationCenter center;
+  std::vector<std::string> seen;
+  auto a = center.addObserver("x", [&](auto&, const json& o) { seen.push_back("a" + o.dump()); });
+  center.addObserver("x", [&](auto&, const json&) { seen.push_back("b"); });
+  center.addObserver("y", [&](auto&, const json&) { seen.push_back("y"); });
+  center.post("x", json::array({"/f1", "/f2"}));
+  center.removeObserver(a);
+  center.post("x");
+  EXPECT_EQ(seen, (std::vector<std::string>{"a[\"/f1\",\"/f2\"]", "b", "b"}));
+}
+
+TEST(Mailto, FieldsArriveWholeAndCannotAddHeaders) {
+  const std::string url = mailtoUrl("a@b.example", "Q&A? #1\nbcc=evil@x", "Grüße & more");
+  EXPECT_EQ(url,
+            "mailto:a@b.example?Subject=Q%26A%3F%20%231%0Abcc%3Devil%40x"
+            "&body=Gr%C3%BC%C3%9Fe%20%26%20more");
+  EXPECT_EQ(mailtoUrl("x@y", "two words", ""), "mailto:x@y?Subject=two%20words&body=");
+  EXPECT_EQ(mailtoUrl("x@y?cc=z", "", ""), "mailto:x@y%3Fcc=z?Subject=&body=");
+  // The result is a URL GLib accepts, so the default handler can take it.
+  EXPECT_TRUE(g_uri_is_valid(url.c_str(), G_URI_FLAGS_NONE, nullptr));
+}
+
+TEST(LoginItemEntry, AddingTwiceAddsOneAndRemovingRemoves) {
+  TempDir tmp;
+  EnvGuard env;
+  env.set("XDG_CONFIG_HOME", tmp / "config");
+  LoginItem item("test.login", "/opt/My Apps/Demo.app", "Demo", "/usr/bin/corvane");
+  EXPECT_FALSE(item.isStartAtLogin());
+  EXPECT_TRUE(item.setStartAtLogin(true));
+  EXPECT_TRUE(item.setStartAtLogin(true));
+  EXPECT_TRUE(item.isStartAtLogin());
+  int entries = 0;
+  for (auto& e : fs::directory_iterator(tmp / "config/autostart")) entries += e.is_regular_file();
+  EXPECT_EQ(entries, 1);
+  const std::string text = readFile(item.entryPath());
+  EXPECT_THAT(text, testing::HasSubstr("Exec=\"/usr/bin/corvane\" --bundle \"/opt/My Apps/Demo.app\""));
+
+  LoginItem moved("test.login", "/elsewhere/Demo.app", "Demo", "/usr/bin/corvane");
+  EXPECT_FALSE(moved.isStartAtLogin()) << "the entry belongs to the bundle at its path";
+
+  EXPECT_TRUE(item.setStartAtLogin(false));
+  EXPECT_FALSE(item.isStartAtLogin());
+  EXPECT_FALSE(fs::exists(item.entryPath()));
+}
+
+TEST(WindowStylePlans, StyleKeysInTableOrderThenButtons) {
+  auto p = windowStylePlan(json{{"hasResizeControls", false},
+                                {"hasCloseControls", true},
+                                {"hasToolbarButtonControls", false},
+                                {"hideZoomButton", false},
+                                {"hideFullScreenButton", "YES"},
+                                {"contentAspectRatio", {16, 9}}});
+  EXPECT_EQ(p.resizable, false);
+  EXPECT_EQ(p.closable, false) << "hasToolbarButtonControls comes last in the table";
+  EXPECT_FALSE(p.titled.has_value());
+  using B = WindowButton;
+  EXPECT_EQ(p.buttons, (std::vector<std::pair<B, bool>>{
+                           {B::Close, true}, {B::Zoom, false}, {B::FullScreen, true}}));
+  EXPECT_EQ(p.contentAspectRatio, (SizePair{16, 9}));
+  EXPECT_THROW(windowStylePlan(json{{"contentAspectRatio", "wide"}}), std::exception);
+  EXPECT_THROW(windowStylePlan(json{{"hasShadow", json::array()}}), std::exception);
+  EXPECT_TRUE(windowStylePlan(json()).buttons.empty());
+}
+
+TEST(WindowStylePlans, SizesAcceptArraysAndBraceTexts) {
+  auto s = windowSizePlan(json{{"autoOffset", true}, {"size", "{960, 640}"}, {"minSize", {400, 300}}});
+  EXPECT_TRUE(s.autoOffset);
+  EXPECT_EQ(s.size, (SizePair{960, 640}));
+  EXPECT_EQ(s.minSize, (SizePair{400, 300}));
+  EXPECT_FALSE(s.maxSize);
+  EXPECT_THROW(windowSizePlan(json{{"size", {800}}}), std::exception);
+}
+
+TEST(WindowStylePlans, MenuListsAndTitleMethods) {
+  auto expand = [](const std::string& s) {
+    std::string out = s;
+    auto pos = out.find("${APP_NAME}");
+    if (pos != std::string::npos) out.replace(pos, 11, "Demo");
+    return out;
+  };
+  auto m = menuPlan(json{{"menuHideList", {{{"tag", 301}}, 5, {{"tag", 302}, {"hide", false}}}},
+                         {"menuTitleList", {{{"tag", 101}, {"title", "About ${APP_NAME}"}}, {{"method", "p+"}}}}},
+                    expand);
+  ASSERT_EQ(m.hide.size(), 2u);
+  EXPECT_TRUE(m.hide[0].hide) << "hide defaults to true";
+  EXPECT_FALSE(m.hide[1].hide);
+  ASSERT_EQ(m.titles.size(), 2u);
+  EXPECT_EQ(m.titles[0].title, "About Demo");
+  EXPECT_EQ(m.titles[1].tag, -9999);
+
+  EXPECT_EQ(menuTitle("rp", "New", "Old", expand), "New");
+  EXPECT_EQ(menuTitle("p+", "New ", "Old", expand), "New Old");
+  EXPECT_EQ(menuTitle("+s", " New", "Old", expand), "Old New");
+  EXPECT_EQ(menuTitle("re", "ignored", "Quit ${APP_NAME}", expand), "Quit Demo");
+  EXPECT_EQ(menuTitle("xx", "New", "Old", expand), "");
+}
+
+TEST(LocalAddress, AnIPv4TextOutsideLoopbackOrNothing) {
+  const std::string ip = firstLocalIPv4();
+  if (ip.empty()) GTEST_SKIP() << "this host has no non-loopback IPv4 address";
+  EXPECT_NE(ip.rfind("127", 0), 0u);
+  EXPECT_EQ(std::count(ip.begin(), ip.end(), '.'), 3);
+}
