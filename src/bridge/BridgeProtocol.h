@@ -1,0 +1,54 @@
+#pragma once
+// Names and frame layouts shared by the UI process and the web-process
+// extension. Nothing here may pull in UI or WebKit UI-process headers: the
+// extension includes this file too.
+#include <cstdint>
+
+namespace corvane::bridge {
+
+// User message the extension sends to its web view when a page is created.
+// It carries two socket ends in its file-descriptor list:
+//   [0] the peer-to-peer D-Bus connection (control and asynchronous traffic)
+//   [1] the framed channel for synchronous calls from page scripts
+inline constexpr const char* kConnectMessage = "corvane.bridge.connect";
+
+// D-Bus names on the private connection (no bus daemon is involved).
+inline constexpr const char* kPageObjectPath = "/org/corvane/Bridge/Page";
+inline constexpr const char* kPageInterface = "org.corvane.Bridge.Page";
+inline constexpr const char* kHostObjectPath = "/org/corvane/Bridge/Host";
+inline constexpr const char* kHostInterface = "org.corvane.Bridge.Host";
+
+// Page interface (UI process -> extension), all fire-and-forget:
+//   Evaluate(s script)                run in the main frame
+//   CallFunction(t handle, s argsJson) call a stored page function
+//   ReleaseFunctions(at handles)       the native side dropped them
+inline constexpr const char* kEvaluate = "Evaluate";
+inline constexpr const char* kCallFunction = "CallFunction";
+inline constexpr const char* kReleaseFunctions = "ReleaseFunctions";
+// Host interface (extension -> UI process), fire-and-forget:
+//   Log(s text)                       one log line for the shared logger
+inline constexpr const char* kLog = "Log";
+
+// Frames of the synchronous channel. Every frame starts with this header;
+// `size` counts the payload bytes that follow.
+struct FrameHeader {
+  uint32_t size;
+  uint32_t kind;
+};
+
+enum FrameKind : uint32_t {
+  // extension -> UI, each answered by exactly one kReply
+  kHello = 1,     // payload: frame URI of the first window-object clear
+  kCall = 2,      // payload: u32 object, u32 method, JSON array of arguments
+  kGetField = 3,  // payload: u32 object, field name
+  // UI -> extension
+  kReply = 0x80,  // payload: see ReplyWriter/ReplyReader
+};
+
+// Markers inside argument and result JSON for values that are not data.
+inline constexpr const char* kFunctionMarker = "$corvaneFunction";  // {"$corvaneFunction": id}
+inline constexpr const char* kObjectMarker = "$corvaneObject";      // {"$corvaneObject": id, "$class": n}
+inline constexpr const char* kClassMarker = "$class";
+inline constexpr const char* kUndefinedMarker = "$corvaneUndefined";  // {"$corvaneUndefined": true}
+
+}  // namespace corvane::bridge

@@ -1,0 +1,105 @@
+#pragma once
+// The framed channel of synchronous bridge calls: a stream socket carrying
+// [FrameHeader][payload] frames. One send() per frame; reads fill a buffer
+// and usually take a whole frame with one recv(). Shared with the extension.
+#include "bridge/BridgeProtocol.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace corvane::bridge {
+
+struct Frame {
+  uint32_t kind = 0;
+  std::string payload;
+};
+
+class FrameChannel {
+ public:
+  enum class Status { Ok, WouldBlock, Closed };
+
+  // Takes ownership of `fd` (closed by the destructor).
+  explicit FrameChannel(int fd);
+  ~FrameChannel();
+  FrameChannel(const FrameChannel&) = delete;
+  FrameChannel& operator=(const FrameChannel&) = delete;
+
+  // A connected pair of close-on-exec stream sockets; {-1,-1} on failure.
+  static std::pair<int, int> socketPair();
+
+  int fd() const { return fd_; }
+  bool send(uint32_t kind, std::string_view payload);
+  // Waits for one frame. Polls without sleeping for up to `spinMicros`
+  // first: a caller that expects an answer within microseconds saves the
+  // scheduler round trip of a sleeping read.
+  Status receive(Frame& out, int spinMicros = 0);
+  // Takes a frame only when one is already complete or readable now.
+  Status tryReceive(Frame& out);
+
+ private:
+  bool takeBuffered(Frame& out);
+  Status fill(bool block);
+
+  int fd_;
+  std::string out_;
+  std::vector<char> in_;
+  size_t inStart_ = 0;
+  size_t inEnd_ = 0;
+};
+
+// Little-endian-free (same machine) binary helpers for frame payloads.
+class PayloadWriter {
+ public:
+  void u8(uint8_t v) { data_.push_back(static_cast<char>(v)); }
+  void u32(uint32_t v) { data_.append(reinterpret_cast<const char*>(&v), sizeof v); }
+  void u64(uint64_t v) { data_.append(reinterpret_cast<const char*>(&v), sizeof v); }
+  void text(std::string_view s) {
+    u32(static_cast<uint32_t>(s.size()));
+    data_.append(s);
+  }
+  void rest(std::string_view s) { data_.append(s); }
+  std::string& data() { return data_; }
+
+ private:
+  std::string data_;
+};
+
+class PayloadReader {
+ public:
+  explicit PayloadReader(std::string_view data) : data_(data) {}
+  bool u8(uint8_t& v) { return raw(&v, sizeof v); }
+  bool u32(uint32_t& v) { return raw(&v, sizeof v); }
+  bool u64(uint64_t& v) { return raw(&v, sizeof v); }
+  bool text(std::string& s);
+  std::string_view rest() const { return data_.substr(pos_); }
+
+ private:
+  bool raw(void* p, size_t n);
+  std::string_view data_;
+  size_t pos_ = 0;
+};
+
+// What the UI process answers to a call: the work the method asked to run
+// in the page "at once" (collected while the page was blocked in the call)
+// and then the method's value.
+struct PageAction {
+  enum Type : uint8_t { kEvaluate = 0, kCallFunction = 1 };
+  Type type = kEvaluate;
+  uint64_t handle = 0;  // kCallFunction
+  std::string text;     // script, or the JSON array of arguments
+};
+
+struct Reply {
+  std::vector<PageAction> actions;
+  bool hasValue = false;  // false: the method returns nothing (undefined)
+  std::string valueJson;  // JSON text of the value when hasValue
+  std::string error;      // non-empty: throw this text as a script exception
+};
+
+std::string encodeReply(const Reply& reply);
+bool decodeReply(std::string_view payload, Reply& out);
+
+}  // namespace corvane::bridge

@@ -1,0 +1,399 @@
+#include "bridge/WebViewDelegate.h"
+
+#include "bridge/GSignal.h"
+
+#include "app/Log.h"
+#include "app/Utils.h"
+#include "bridge/BridgeProtocol.h"
+#include "bridge/BridgeSchema.h"
+#include "bridge/PageConnection.h"
+#include "services/Path.h"
+#ifdef CORVANE_TEST_SERVICES
+#include "services/TestService.h"
+#endif
+
+#include <gio/gunixfdlist.h>
+#include <unistd.h>
+
+namespace corvane {
+
+namespace {
+
+std::string g_startPage;
+std::string g_nextPanelAnswer;
+
+constexpr int kFirstButton = 1000;
+constexpr int kSecondButton = 1001;
+
+// Presses the button labelled `answer` (or closes the panel) once it shows.
+void scheduleAnswer(GtkWidget* dialog) {
+  if (g_nextPanelAnswer.empty()) return;
+  auto* answer = new std::string(std::move(g_nextPanelAnswer));
+  g_nextPanelAnswer.clear();
+  g_object_set_data_full(G_OBJECT(dialog), "corvane-answer", answer,
+                         [](gpointer p) { delete static_cast<std::string*>(p); });
+  g_signal_connect(dialog, "map", signalHandler([](GtkWidget* d, gpointer) {
+                     g_idle_add(
+                         +[](gpointer p) -> gboolean {
+                           auto* d = GTK_DIALOG(p);
+                           auto* a = static_cast<std::string*>(g_object_get_data(G_OBJECT(d), "corvane-answer"));
+                           if (*a == "close") {
+                             gtk_window_close(GTK_WINDOW(d));
+                           } else {
+                             for (int id : {kFirstButton, kSecondButton}) {
+                               GtkWidget* b = gtk_dialog_get_widget_for_response(d, id);
+                               if (b && *a == gtk_button_get_label(GTK_BUTTON(b))) gtk_button_clicked(GTK_BUTTON(b));
+                             }
+                           }
+                           g_object_unref(d);
+                           return G_SOURCE_REMOVE;
+                         },
+                         g_object_ref(d));
+                   }),
+                   nullptr);
+}
+
+int runPanel(GtkWidget* parent, const char* message, std::initializer_list<const char*> buttons) {
+  GtkWidget* dialog = gtk_message_dialog_new(parent ? GTK_WINDOW(parent) : nullptr, GTK_DIALOG_MODAL,
+                                             GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, "%s", message);
+  int id = kFirstButton;
+  for (const char* label : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), label, id++);
+  scheduleAnswer(dialog);
+  int response = gtk_dialog_run(GTK_DIALOG(dialog));
+  gtk_widget_destroy(dialog);
+  return response;
+}
+
+}  // namespace
+
+void WebViewDelegate::setApplicationStartPage(const std::string& uri) { g_startPage = uri; }
+void WebViewDelegate::answerNextPanel(const std::string& button) { g_nextPanelAnswer = button; }
+
+WebViewDelegate::WebViewDelegate(GtkWidget* menu) : mainMenu(menu), page_(std::make_shared<PageScript>()) {}
+
+WebViewDelegate::~WebViewDelegate() {
+  if (connection_) {
+    page_->detach(connection_.get());
+    connection_.reset();
+  }
+  if (webView_) g_signal_handlers_disconnect_by_data(webView_, this);
+}
+
+const ServiceClass& WebViewDelegate::serviceClass() const {
+  // Every selector is hidden; no field is: the members are the fields.
+  static const ServiceClass cls = ServiceClass::Builder<WebViewDelegate>("WebViewDelegate")
+                                      .field("requestedWindow")
+                                      .field("mainMenu")
+                                      .excludeSelectors([](const std::string&) { return true; })
+                                      .excludeKeys([](const std::string&) { return false; })
+                                      .build();
+  return cls;
+}
+
+nlohmann::json WebViewDelegate::fieldValue(const std::string&) const {
+  // Neither field has a script face of its own yet.
+  return nullptr;
+}
+
+void WebViewDelegate::attach(WebKitWebView* webView) {
+  webView_ = webView;
+  g_signal_connect(webView, "user-message-received", G_CALLBACK(onUserMessage), this);
+  g_signal_connect(webView, "script-dialog", G_CALLBACK(onScriptDialog), this);
+  g_signal_connect(webView, "run-file-chooser", G_CALLBACK(onRunFileChooser), this);
+  g_signal_connect(webView, "create", G_CALLBACK(onCreate), this);
+  g_signal_connect(webView, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+  g_signal_connect(webView, "context-menu", G_CALLBACK(onContextMenu), this);
+  g_signal_connect(webView, "web-process-terminated", G_CALLBACK(onTerminated), this);
+}
+
+uint32_t WebViewDelegate::classIndex(const ServiceClass& cls) {
+  for (uint32_t i = 0; i < classes_.size(); ++i)
+    if (classes_[i] == &cls) return i;
+  classes_.push_back(&cls);
+  return static_cast<uint32_t>(classes_.size() - 1);
+}
+
+uint32_t WebViewDelegate::registerObject(ServiceObject& object) {
+  auto it = objectIds_.find(&object);
+  if (it != objectIds_.end()) return it->second;
+  classIndex(object.serviceClass());
+  objects_.push_back(&object);
+  uint32_t id = static_cast<uint32_t>(objects_.size() - 1);
+  objectIds_[&object] = id;
+  return id;
+}
+
+nlohmann::json WebViewDelegate::refFor(ServiceObject& object) {
+  uint32_t id = registerObject(object);
+  return {{bridge::kObjectMarker, id}, {bridge::kClassMarker, classIndex(object.serviceClass())}};
+}
+
+ServiceObject* WebViewDelegate::objectById(uint32_t id) const {
+  return id < objects_.size() ? objects_[id] : nullptr;
+}
+
+void WebViewDelegate::ensureServices() {
+  if (servicesMade_) return;
+  servicesMade_ = true;
+  registerObject(*this);
+  // The order of creation is the order of the members; objects that exist
+  // stay as they are.
+  if (!path) {
+    path = std::make_unique<Path>();
+    path->printInfo();
+  }
+  members_.emplace_back("path", registerObject(*path));
+#ifdef CORVANE_TEST_SERVICES
+  if (!test && TestService::enabled()) test = std::make_unique<TestService>(page_);
+  if (test) members_.emplace_back("test", registerObject(*test));
+#endif
+}
+
+nlohmann::json WebViewDelegate::helloSchema(const std::string&) {
+  ensureServices();
+  bridge::BridgeSchema schema;
+  for (const auto* cls : classes_) {
+    bridge::ClassFace face;
+    face.name = cls->name();
+    for (const auto& m : cls->scriptMethods()) face.methods.push_back(m.scriptName);
+    face.fields = cls->scriptFields();
+    schema.classes.push_back(std::move(face));
+  }
+  schema.rootObject = objectIds_.at(this);
+  schema.rootClass = classIndex(serviceClass());
+  for (const auto& [name, id] : members_)
+    schema.members.push_back({name, id, classIndex(objects_[id]->serviceClass())});
+  schema.globalNames = {"corvane", "quorlix", "ZVRLabJs"};
+
+  // Frames whose document belongs to the application.
+  Utils& utils = Utils::sharedInstance();
+  auto& policy = schema.policy;
+  policy.addFileRoot(utils.bundle().bundlePath());
+  policy.addFileRoot(utils.path_get_appUIDirPath());
+  if (const int64_t port = utils.http_server_port.load(); port > 0) {
+    policy.addOrigin("http://localhost:" + std::to_string(port));
+    policy.addOrigin("http://127.0.0.1:" + std::to_string(port));
+  }
+  if (!g_startPage.empty()) {
+    if (g_str_has_prefix(g_startPage.c_str(), "file:")) {
+      if (gchar* file = g_filename_from_uri(g_startPage.c_str(), nullptr, nullptr)) {
+        gchar* dir = g_path_get_dirname(file);
+        policy.addFileRoot(dir);
+        g_free(dir);
+        g_free(file);
+      }
+    } else {
+      policy.addOrigin(g_startPage);
+    }
+  }
+  if (auto ex = utils.getAppExConfigDic(); ex && ex->is_object() && ex->contains("bridgeAllowedOrigins")) {
+    const auto& list = (*ex)["bridgeAllowedOrigins"];
+    if (list.is_array())
+      for (const auto& o : list)
+        if (o.is_string()) policy.addOrigin(o.get<std::string>());
+  }
+  return schema.toJson();
+}
+
+void WebViewDelegate::flush() {
+  if (connection_) connection_->flush();
+}
+
+// ---- signals ---------------------------------------------------------------
+
+gboolean WebViewDelegate::onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer self) {
+  if (g_strcmp0(webkit_user_message_get_name(message), bridge::kConnectMessage) != 0) return FALSE;
+  static_cast<WebViewDelegate*>(self)->connect(message);
+  return TRUE;
+}
+
+void WebViewDelegate::connect(WebKitUserMessage* message) {
+  GUnixFDList* fds = webkit_user_message_get_fd_list(message);
+  if (!fds || g_unix_fd_list_get_length(fds) != 2) {
+    log().error("bridge connection: the page sent no sockets");
+    return;
+  }
+  int bus = g_unix_fd_list_get(fds, 0, nullptr);
+  int sync = g_unix_fd_list_get(fds, 1, nullptr);
+  if (bus < 0 || sync < 0) {
+    if (bus >= 0) ::close(bus);
+    if (sync >= 0) ::close(sync);
+    return;
+  }
+  if (connection_) page_->detach(connection_.get());
+  connection_ = std::make_unique<PageConnection>(*this, bus, sync);
+  if (connection_->ok()) page_->attach(connection_.get());
+}
+
+gboolean WebViewDelegate::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) {
+  return static_cast<WebViewDelegate*>(self)->scriptDialog(dialog);
+}
+
+bool WebViewDelegate::scriptDialog(WebKitScriptDialog* dialog) {
+  GtkWidget* top = webView_ ? gtk_widget_get_toplevel(GTK_WIDGET(webView_)) : nullptr;
+  if (top && !gtk_widget_is_toplevel(top)) top = nullptr;
+  const char* message = webkit_script_dialog_get_message(dialog);
+  switch (webkit_script_dialog_get_dialog_type(dialog)) {
+    case WEBKIT_SCRIPT_DIALOG_ALERT:
+      runPanel(top, message, {"OK"});
+      return true;
+    case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+      webkit_script_dialog_confirm_set_confirmed(dialog, runPanel(top, message, {"Yes", "No"}) == kFirstButton);
+      return true;
+    default:
+      return false;  // prompt and before-unload keep WebKit's own panels
+  }
+}
+
+gboolean WebViewDelegate::onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer self) {
+  return static_cast<WebViewDelegate*>(self)->runFileChooser(request);
+}
+
+bool WebViewDelegate::runFileChooser(WebKitFileChooserRequest* request) {
+  // One file, never a folder, whatever the field asks for.
+  GtkWidget* top = webView_ ? gtk_widget_get_toplevel(GTK_WIDGET(webView_)) : nullptr;
+  GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+      nullptr, top && gtk_widget_is_toplevel(top) ? GTK_WINDOW(top) : nullptr, GTK_FILE_CHOOSER_ACTION_OPEN,
+      nullptr, nullptr);
+  gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), FALSE);
+  g_object_set_data_full(G_OBJECT(chooser), "corvane-request", g_object_ref(request), g_object_unref);
+  g_signal_connect(chooser, "response", signalHandler([](GtkNativeDialog* d, gint response, gpointer) {
+                     auto* req = WEBKIT_FILE_CHOOSER_REQUEST(g_object_get_data(G_OBJECT(d), "corvane-request"));
+                     gchar* file = response == GTK_RESPONSE_ACCEPT
+                                       ? gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d))
+                                       : nullptr;
+                     if (file) {
+                       const gchar* files[] = {file, nullptr};
+                       webkit_file_chooser_request_select_files(req, files);
+                       g_free(file);
+                     } else {
+                       webkit_file_chooser_request_cancel(req);
+                     }
+                     g_object_unref(d);
+                   }),
+                   nullptr);
+  gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), FALSE);
+  gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
+  return true;
+}
+
+GtkWidget* WebViewDelegate::onCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer self) {
+  auto* d = static_cast<WebViewDelegate*>(self);
+  if (!d->createWindowForRequest) return nullptr;
+  WebKitWebView* created = d->createWindowForRequest(view);
+  if (!created) return nullptr;
+  d->requestedWindow = created;
+  g_signal_connect(created, "ready-to-show", signalHandler([](WebKitWebView* v, gpointer self) {
+                     auto* d = static_cast<WebViewDelegate*>(self);
+                     if (d->showRequestedWindow) d->showRequestedWindow(v);
+                   }),
+                   d);
+  return GTK_WIDGET(created);
+}
+
+gboolean WebViewDelegate::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                         WebKitPolicyDecisionType type, gpointer self) {
+  return static_cast<WebViewDelegate*>(self)->decidePolicy(decision, type);
+}
+
+bool WebViewDelegate::decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) {
+  if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return false;
+  // A navigation aimed at a new window goes to the system's handler; the
+  // page stays where it is.
+  auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  GError* error = nullptr;
+  if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error)) {
+    log().error("could not open {}: {}", uri, error ? error->message : "");
+    if (error) g_error_free(error);
+  }
+  webkit_policy_decision_ignore(decision);
+  return true;
+}
+
+int contextMenuTag(WebKitContextMenuAction action, bool separator) {
+  if (separator) return 0;
+  switch (action) {
+    case WEBKIT_CONTEXT_MENU_ACTION_NO_ACTION: return 0;
+    case WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW: return 1;
+    case WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK: return 2;
+    case WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD: return 3;
+    case WEBKIT_CONTEXT_MENU_ACTION_OPEN_IMAGE_IN_NEW_WINDOW: return 4;
+    case WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_IMAGE_TO_DISK: return 5;
+    case WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_TO_CLIPBOARD: return 6;
+    case WEBKIT_CONTEXT_MENU_ACTION_OPEN_FRAME_IN_NEW_WINDOW: return 7;
+    case WEBKIT_CONTEXT_MENU_ACTION_COPY: return 8;
+    case WEBKIT_CONTEXT_MENU_ACTION_GO_BACK: return 9;
+    case WEBKIT_CONTEXT_MENU_ACTION_GO_FORWARD: return 10;
+    case WEBKIT_CONTEXT_MENU_ACTION_STOP: return 11;
+    case WEBKIT_CONTEXT_MENU_ACTION_RELOAD: return 12;
+    case WEBKIT_CONTEXT_MENU_ACTION_CUT: return 13;
+    case WEBKIT_CONTEXT_MENU_ACTION_PASTE: return 14;
+    case WEBKIT_CONTEXT_MENU_ACTION_SPELLING_GUESS: return 15;
+    case WEBKIT_CONTEXT_MENU_ACTION_NO_GUESSES_FOUND: return 16;
+    case WEBKIT_CONTEXT_MENU_ACTION_IGNORE_SPELLING: return 17;
+    case WEBKIT_CONTEXT_MENU_ACTION_LEARN_SPELLING: return 18;
+    case WEBKIT_CONTEXT_MENU_ACTION_IGNORE_GRAMMAR: return 19;
+    case WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_VIDEO_TO_DISK:
+    case WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_AUDIO_TO_DISK: return 2;
+    case WEBKIT_CONTEXT_MENU_ACTION_OPEN_VIDEO_IN_NEW_WINDOW:
+    case WEBKIT_CONTEXT_MENU_ACTION_OPEN_AUDIO_IN_NEW_WINDOW: return 4;
+    case WEBKIT_CONTEXT_MENU_ACTION_COPY_VIDEO_LINK_TO_CLIPBOARD:
+    case WEBKIT_CONTEXT_MENU_ACTION_COPY_AUDIO_LINK_TO_CLIPBOARD: return 3;
+    // Everything WebKit offers beyond the classic set (open link here,
+    // select all, input methods, media controls, inspector, custom items)
+    // counts as a tag above 23 and stays.
+    default: return 2000 + static_cast<int>(action);
+  }
+}
+
+bool contextMenuTagKept(int tag) {
+  switch (tag) {
+    case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7:
+    case 9: case 10: case 11: case 12: case 23:
+      return false;
+    default:
+      return true;
+  }
+}
+
+gboolean WebViewDelegate::onContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
+                                        gpointer self) {
+  static_cast<WebViewDelegate*>(self)->contextMenu(menu);
+  return FALSE;
+}
+
+void WebViewDelegate::contextMenu(WebKitContextMenu* menu) {
+  GList* items = g_list_copy(webkit_context_menu_get_items(menu));
+  for (GList* l = items; l; l = l->next) {
+    auto* item = WEBKIT_CONTEXT_MENU_ITEM(l->data);
+    int tag = contextMenuTag(webkit_context_menu_item_get_stock_action(item),
+                             webkit_context_menu_item_is_separator(item));
+    if (!contextMenuTagKept(tag)) webkit_context_menu_remove(menu, item);
+  }
+  g_list_free(items);
+}
+
+void WebViewDelegate::onTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
+  static_cast<WebViewDelegate*>(self)->processTerminated(reason);
+}
+
+void WebViewDelegate::processTerminated(WebKitWebProcessTerminationReason reason) {
+  const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED              ? "crashed"
+                    : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded its memory limit"
+                                                                        : "was ended";
+  if (connection_) {
+    page_->detach(connection_.get());
+    connection_.reset();
+  }
+  if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+  if (reloadedAfterCrash_) {
+    log().error("web process {}; the page was reloaded once already and stays empty", why);
+    return;
+  }
+  reloadedAfterCrash_ = true;
+  log().error("web process {}; reloading the page once", why);
+  webkit_web_view_reload(webView_);
+}
+
+}  // namespace corvane

@@ -1,0 +1,101 @@
+#pragma once
+// The bridge root of one web view. It owns the service objects, answers the
+// page's first call with the script face of every class (so the web
+// process can build the objects), serves the page's panels (alert,
+// confirm, file chooser), the context menu, new windows, and the web
+// process's end. The three global names of the page all denote it.
+#include "bridge/PageScript.h"
+#include "bridge/ServiceObject.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace corvane {
+
+class PageConnection;
+class Path;
+class TestService;
+
+class WebViewDelegate : public ServiceObject {
+ public:
+  // initWithMenu: the application's main menu (kept, not owned).
+  explicit WebViewDelegate(GtkWidget* mainMenu);
+  ~WebViewDelegate() override;
+
+  // Connects the delegate to the web view's signals.
+  void attach(WebKitWebView* webView);
+  WebKitWebView* webView() const { return webView_; }
+  const std::shared_ptr<PageScript>& page() const { return page_; }
+
+  // Hooks of the page host: a new window for a page's request (answers its
+  // web view), and showing it when the page is ready.
+  std::function<WebKitWebView*(WebKitWebView* related)> createWindowForRequest;
+  std::function<void(WebKitWebView*)> showRequestedWindow;
+
+  // The application's start page, whose origin may use the bridge.
+  static void setApplicationStartPage(const std::string& uri);
+  // Test builds: the label of the button the next alert or confirm panel
+  // gets pressed ("Yes", "No", "OK"), or "close" to close it.
+  static void answerNextPanel(const std::string& button);
+
+  // Served to the connection.
+  nlohmann::json helloSchema(const std::string& frameUri);
+  ServiceObject* objectById(uint32_t id) const;
+  // A wire reference for a native object handed to scripts.
+  nlohmann::json refFor(ServiceObject& object);
+
+  const ServiceClass& serviceClass() const override;
+  nlohmann::json fieldValue(const std::string& field) const override;
+
+  // Service objects (owned); created on the first window-object clear.
+  std::unique_ptr<Path> path;
+#ifdef CORVANE_TEST_SERVICES
+  std::unique_ptr<TestService> test;
+#endif
+  GtkWidget* mainMenu = nullptr;
+  WebKitWebView* requestedWindow = nullptr;
+
+  void flush();
+
+ private:
+  void ensureServices();
+  uint32_t registerObject(ServiceObject& object);
+  uint32_t classIndex(const ServiceClass& cls);
+  void connect(WebKitUserMessage* message);
+  bool scriptDialog(WebKitScriptDialog* dialog);
+  bool runFileChooser(WebKitFileChooserRequest* request);
+  bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+  void contextMenu(WebKitContextMenu* menu);
+  void processTerminated(WebKitWebProcessTerminationReason reason);
+
+  static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage*, gpointer);
+  static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer);
+  static gboolean onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest*, gpointer);
+  static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer);
+  static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer);
+  static gboolean onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer);
+  static void onTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer);
+
+  WebKitWebView* webView_ = nullptr;
+  std::shared_ptr<PageScript> page_;
+  std::unique_ptr<PageConnection> connection_;
+  bool servicesMade_ = false;
+  bool reloadedAfterCrash_ = false;
+  std::vector<ServiceObject*> objects_;
+  std::unordered_map<const ServiceObject*, uint32_t> objectIds_;
+  std::vector<const ServiceClass*> classes_;
+  std::vector<std::pair<std::string, uint32_t>> members_;
+};
+
+// The context-menu filter: WebKit's stock actions as the tag numbers pages
+// know, and whether an item of that tag stays.
+int contextMenuTag(WebKitContextMenuAction action, bool separator);
+bool contextMenuTagKept(int tag);
+
+}  // namespace corvane

@@ -1,0 +1,598 @@
+// The web-process half of the bridge. For every page it opens a private
+// connection to the UI process (two socket pairs whose far ends travel in a
+// user message), and on every window-object clear of an allowed frame it
+// builds the bridge objects with the JavaScriptCore GLib API. Method calls
+// go synchronously over the framed channel; the UI process answers with the
+// value and with the page work the method asked for "at once".
+#include "bridge/BridgeProtocol.h"
+#include "bridge/BridgeSchema.h"
+#include "bridge/FrameChannel.h"
+
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <jsc/jsc.h>
+#include <webkit2/webkit-web-extension.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+using nlohmann::json;
+namespace b = corvane::bridge;
+
+namespace {
+
+// The reply to a call usually arrives within tens of microseconds; spinning
+// that long is cheaper than sleeping and being woken by the scheduler.
+constexpr int kReplySpinMicros = 200;
+
+const char kPageIntrospection[] =
+    "<node><interface name='org.corvane.Bridge.Page'>"
+    "<method name='Evaluate'><arg type='s' direction='in'/></method>"
+    "<method name='CallFunction'><arg type='t' direction='in'/><arg type='s' direction='in'/></method>"
+    "<method name='ReleaseFunctions'><arg type='at' direction='in'/></method>"
+    "</interface></node>";
+
+class PageBridge;
+
+struct WrapperData {
+  uint32_t object;
+  uint32_t classIndex;
+};
+
+struct MethodData {
+  PageBridge* page;
+  uint32_t classIndex;
+  uint32_t method;
+};
+
+struct FieldData {
+  PageBridge* page;
+  std::string name;
+};
+
+// Bridge state of one frame's script context. Dropped on the frame's next
+// window-object clear, so nothing here keeps a dead document alive.
+struct FrameState {
+  uint64_t frameId = 0;
+  JSCContext* context = nullptr;
+  std::vector<JSCClass*> classes;
+  std::unordered_map<uint32_t, JSCValue*> wrappers;  // object id -> script object
+  std::unordered_map<JSCValue*, uint32_t> objectOf;  // script object -> object id
+  ~FrameState() {
+    for (auto& [id, v] : wrappers) g_object_unref(v);
+    if (context) g_object_unref(context);
+  }
+};
+
+struct StoredFunction {
+  uint64_t frameId;
+  JSCValue* function;
+};
+
+class PageBridge {
+ public:
+  explicit PageBridge(WebKitWebPage* page);
+  ~PageBridge();
+
+  void windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* frame);
+  void consoleMessage(WebKitConsoleMessage* message);
+  JSCValue* callMethod(const MethodData& m, WrapperData* self, GPtrArray* args);
+  JSCValue* getField(const FieldData& f, WrapperData* self);
+  void log(std::string text);
+
+  // D-Bus page interface
+  void evaluateInMainFrame(const char* script);
+  void callFunction(uint64_t handle, const std::string& argsJson);
+  void releaseFunctions(GVariant* handles);
+
+ private:
+  bool hello(const std::string& uri);
+  FrameState* stateFor(JSCContext* context);
+  JSCValue* wrapperFor(FrameState& st, uint32_t object, uint32_t classIndex);
+  std::string argumentJson(FrameState* st, JSCValue* v);
+  JSCValue* valueFromJson(FrameState* st, JSCContext* ctx, const json& j);
+  JSCValue* valueFromJsonText(FrameState* st, JSCContext* ctx, const std::string& text);
+  bool roundTrip(uint32_t kind, const std::string& payload, b::Reply& reply);
+  void runActions(const std::vector<b::PageAction>& actions);
+  void dropFrame(uint64_t frameId);
+  static void onDBusReady(GObject*, GAsyncResult* res, gpointer self);
+  static void onFrameGone(gpointer self, GObject* frame);
+
+  WebKitWebPage* page_;
+  std::unique_ptr<b::FrameChannel> channel_;
+  GDBusConnection* dbus_ = nullptr;
+  guint registration_ = 0;
+  std::vector<std::string> pendingLogs_;
+  bool helloDone_ = false;
+  bool broken_ = false;
+  b::BridgeSchema schema_;
+  std::vector<std::unique_ptr<MethodData>> methodData_;
+  std::vector<std::unique_ptr<FieldData>> fieldData_;
+  std::unordered_map<uint64_t, std::unique_ptr<FrameState>> frames_;
+  std::unordered_map<JSCContext*, FrameState*> byContext_;
+  std::unordered_map<uint64_t, StoredFunction> functions_;
+  uint64_t nextHandle_ = 1;
+  JSCContext* mainContext_ = nullptr;  // the main frame's current context
+  struct Pending {
+    PageBridge* page;
+  }* pending_ = nullptr;  // the D-Bus set-up still running, if any
+};
+
+std::string lastPathComponent(const char* uri) {
+  if (!uri) return "";
+  std::string s = uri;
+  auto q = s.find_first_of("?#");
+  if (q != std::string::npos) s.resize(q);
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  auto slash = s.rfind('/');
+  return slash == std::string::npos ? s : s.substr(slash + 1);
+}
+
+JSCValue* onMethod(gpointer instance, GPtrArray* args, gpointer data) {
+  auto* m = static_cast<MethodData*>(data);
+  return m->page->callMethod(*m, static_cast<WrapperData*>(instance), args);
+}
+
+JSCValue* onField(gpointer instance, gpointer data) {
+  auto* f = static_cast<FieldData*>(data);
+  return f->page->getField(*f, static_cast<WrapperData*>(instance));
+}
+
+void onPageMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                      GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
+  auto* page = static_cast<PageBridge*>(self);
+  if (std::strcmp(method, b::kEvaluate) == 0) {
+    const gchar* script = nullptr;
+    g_variant_get(params, "(&s)", &script);
+    page->evaluateInMainFrame(script);
+  } else if (std::strcmp(method, b::kCallFunction) == 0) {
+    guint64 handle = 0;
+    const gchar* args = nullptr;
+    g_variant_get(params, "(t&s)", &handle, &args);
+    page->callFunction(handle, args);
+  } else if (std::strcmp(method, b::kReleaseFunctions) == 0) {
+    GVariant* handles = g_variant_get_child_value(params, 0);
+    page->releaseFunctions(handles);
+    g_variant_unref(handles);
+  }
+  g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+const GDBusInterfaceVTable kPageVTable = {onPageMethodCall, nullptr, nullptr, {nullptr}};
+
+PageBridge::PageBridge(WebKitWebPage* page) : page_(page) {
+  auto [busOurs, busTheirs] = b::FrameChannel::socketPair();
+  auto [syncOurs, syncTheirs] = b::FrameChannel::socketPair();
+  if (busOurs < 0 || syncOurs < 0) {
+    broken_ = true;
+    return;
+  }
+  channel_ = std::make_unique<b::FrameChannel>(syncOurs);
+
+  GUnixFDList* fds = g_unix_fd_list_new();
+  g_unix_fd_list_append(fds, busTheirs, nullptr);
+  g_unix_fd_list_append(fds, syncTheirs, nullptr);
+  close(busTheirs);
+  close(syncTheirs);
+  WebKitUserMessage* msg =
+      webkit_user_message_new_with_fd_list(b::kConnectMessage, nullptr, fds);
+  g_object_unref(fds);
+  webkit_web_page_send_message_to_view(page_, msg, nullptr, nullptr, nullptr);
+
+  GSocket* socket = g_socket_new_from_fd(busOurs, nullptr);
+  if (!socket) {
+    close(busOurs);
+    return;
+  }
+  GSocketConnection* stream = g_socket_connection_factory_create_connection(socket);
+  g_object_unref(socket);
+  g_dbus_connection_new(G_IO_STREAM(stream), nullptr,
+                        static_cast<GDBusConnectionFlags>(
+                            G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                            G_DBUS_CONNECTION_FLAGS_DELAY_MESSAGE_PROCESSING),
+                        nullptr, nullptr, &PageBridge::onDBusReady, pending_ = new Pending{this});
+  g_object_unref(stream);
+}
+
+PageBridge::~PageBridge() {
+  if (pending_) pending_->page = nullptr;
+  frames_.clear();
+  if (mainContext_) g_object_unref(mainContext_);
+  for (auto& [h, f] : functions_) g_object_unref(f.function);
+  if (dbus_) {
+    if (registration_) g_dbus_connection_unregister_object(dbus_, registration_);
+    g_dbus_connection_flush_sync(dbus_, nullptr, nullptr);
+    g_object_unref(dbus_);
+  }
+}
+
+void PageBridge::onDBusReady(GObject*, GAsyncResult* res, gpointer data) {
+  // The page may be gone by now; its destructor cleared the pointer then.
+  auto* pending = static_cast<Pending*>(data);
+  PageBridge* page = pending->page;
+  delete pending;
+  GError* error = nullptr;
+  GDBusConnection* conn = g_dbus_connection_new_finish(res, &error);
+  if (!conn) {
+    g_warning("corvane bridge: private connection failed: %s", error->message);
+    g_error_free(error);
+    return;
+  }
+  if (!page) {
+    g_object_unref(conn);
+    return;
+  }
+  page->pending_ = nullptr;
+  page->dbus_ = conn;
+  GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kPageIntrospection, nullptr);
+  page->registration_ = g_dbus_connection_register_object(
+      conn, b::kPageObjectPath, info->interfaces[0], &kPageVTable, page, nullptr, nullptr);
+  g_dbus_node_info_unref(info);
+  g_dbus_connection_start_message_processing(conn);
+  for (auto& line : page->pendingLogs_) page->log(std::move(line));
+  page->pendingLogs_.clear();
+}
+
+void PageBridge::log(std::string text) {
+  if (!dbus_) {
+    pendingLogs_.push_back(std::move(text));
+    return;
+  }
+  g_dbus_connection_call(dbus_, nullptr, b::kHostObjectPath, b::kHostInterface, b::kLog,
+                         g_variant_new("(s)", text.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
+                         nullptr, nullptr, nullptr);
+}
+
+bool PageBridge::roundTrip(uint32_t kind, const std::string& payload, b::Reply& reply) {
+  if (broken_ || !channel_) return false;
+  b::Frame frame;
+  if (!channel_->send(kind, payload) ||
+      channel_->receive(frame, kReplySpinMicros) != b::FrameChannel::Status::Ok ||
+      frame.kind != b::kReply || !b::decodeReply(frame.payload, reply)) {
+    broken_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool PageBridge::hello(const std::string& uri) {
+  if (helloDone_) return true;
+  b::Reply reply;
+  if (!roundTrip(b::kHello, uri, reply) || !reply.hasValue) return false;
+  json j = json::parse(reply.valueJson, nullptr, false);
+  if (j.is_discarded()) return false;
+  schema_ = b::BridgeSchema::fromJson(j);
+  methodData_.clear();
+  fieldData_.clear();
+  helloDone_ = true;
+  return true;
+}
+
+void PageBridge::dropFrame(uint64_t frameId) {
+  auto it = frames_.find(frameId);
+  if (it == frames_.end()) return;
+  byContext_.erase(it->second->context);
+  frames_.erase(it);
+  for (auto f = functions_.begin(); f != functions_.end();) {
+    if (f->second.frameId == frameId) {
+      g_object_unref(f->second.function);
+      f = functions_.erase(f);
+    } else {
+      ++f;
+    }
+  }
+}
+
+void PageBridge::onFrameGone(gpointer self, GObject* frame) {
+  // The frame object is finalising: only its address is usable, so look it
+  // up by the id we stored beside the weak reference.
+  auto* page = static_cast<PageBridge*>(self);
+  auto id = reinterpret_cast<uintptr_t>(g_object_get_data(frame, "corvane-frame-id"));
+  page->dropFrame(id);
+}
+
+void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* frame) {
+  const char* uriC = webkit_frame_get_uri(frame);
+  std::string uri = uriC ? uriC : "";
+  const uint64_t frameId = webkit_frame_get_id(frame);
+  JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
+  if (webkit_frame_is_main_frame(frame)) {
+    if (mainContext_) g_object_unref(mainContext_);
+    mainContext_ = JSC_CONTEXT(g_object_ref(context));
+  }
+
+  auto old = frames_.find(frameId);
+  if (old != frames_.end() && old->second->context != context) dropFrame(frameId);
+
+  if (!hello(uri)) {
+    g_object_unref(context);
+    return;
+  }
+  if (!schema_.policy.allows(uri)) {
+    dropFrame(frameId);
+    log("bridge refused for " + b::OriginPolicy::describe(uri));
+    g_object_unref(context);
+    return;
+  }
+
+  FrameState* st;
+  auto existing = frames_.find(frameId);
+  if (existing != frames_.end()) {
+    st = existing->second.get();
+    g_object_unref(context);
+  } else {
+    auto fresh = std::make_unique<FrameState>();
+    fresh->frameId = frameId;
+    fresh->context = context;  // keeps our reference
+    // Classes belong to one script context: register them again for each
+    // new one, with the method table of the UI process's answer.
+    for (uint32_t ci = 0; ci < schema_.classes.size(); ++ci) {
+      const auto& face = schema_.classes[ci];
+      std::string cname = "Corvane" + (face.name.empty() ? std::to_string(ci) : face.name);
+      JSCClass* cls = jsc_context_register_class(
+          context, cname.c_str(), nullptr, nullptr,
+          [](gpointer p) { delete static_cast<WrapperData*>(p); });
+      for (uint32_t mi = 0; mi < face.methods.size(); ++mi) {
+        auto md = std::make_unique<MethodData>(MethodData{this, ci, mi});
+        jsc_class_add_method_variadic(cls, face.methods[mi].c_str(), G_CALLBACK(onMethod), md.get(),
+                                      nullptr, JSC_TYPE_VALUE);
+        methodData_.push_back(std::move(md));
+      }
+      for (const auto& field : face.fields) {
+        auto fd = std::make_unique<FieldData>(FieldData{this, field});
+        jsc_class_add_property(cls, field.c_str(), JSC_TYPE_VALUE, G_CALLBACK(onField), nullptr,
+                               fd.get(), nullptr);
+        fieldData_.push_back(std::move(fd));
+      }
+      fresh->classes.push_back(cls);
+    }
+    st = fresh.get();
+    byContext_[context] = st;
+    frames_[frameId] = std::move(fresh);
+    if (!g_object_get_data(G_OBJECT(frame), "corvane-frame-id")) {
+      g_object_set_data(G_OBJECT(frame), "corvane-frame-id",
+                        reinterpret_cast<gpointer>(static_cast<uintptr_t>(frameId)));
+      g_object_weak_ref(G_OBJECT(frame), &PageBridge::onFrameGone, this);
+    }
+  }
+
+  JSCValue* root = wrapperFor(*st, schema_.rootObject, schema_.rootClass);
+  for (const auto& m : schema_.members) {
+    JSCValue* member = wrapperFor(*st, m.object, m.classIndex);
+    jsc_value_object_define_property_data(root, m.name.c_str(), JSC_VALUE_PROPERTY_ENUMERABLE,
+                                          member);
+  }
+  JSCValue* global = jsc_context_get_global_object(st->context);
+  for (const auto& name : schema_.globalNames) jsc_value_object_set_property(global, name.c_str(), root);
+  g_object_unref(global);
+}
+
+JSCValue* PageBridge::wrapperFor(FrameState& st, uint32_t object, uint32_t classIndex) {
+  auto it = st.wrappers.find(object);
+  if (it != st.wrappers.end()) return it->second;
+  if (classIndex >= st.classes.size()) classIndex = schema_.rootClass;
+  JSCValue* v = jsc_value_new_object(st.context, new WrapperData{object, classIndex},
+                                     st.classes[classIndex]);
+  st.wrappers[object] = v;
+  st.objectOf[v] = object;
+  return v;
+}
+
+FrameState* PageBridge::stateFor(JSCContext* context) {
+  auto it = byContext_.find(context);
+  return it == byContext_.end() ? nullptr : it->second;
+}
+
+std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
+  if (jsc_value_is_string(v)) {
+    char* s = jsc_value_to_string(v);
+    std::string out = json(s).dump(-1, ' ', false, json::error_handler_t::replace);
+    g_free(s);
+    return out;
+  }
+  if (jsc_value_is_undefined(v) || jsc_value_is_null(v)) return "null";
+  if (jsc_value_is_function(v)) {
+    uint64_t h = nextHandle_++;
+    functions_[h] = StoredFunction{st ? st->frameId : 0, JSC_VALUE(g_object_ref(v))};
+    return std::string("{\"") + b::kFunctionMarker + "\":" + std::to_string(h) + "}";
+  }
+  if (st) {
+    auto it = st->objectOf.find(v);
+    if (it != st->objectOf.end())
+      return std::string("{\"") + b::kObjectMarker + "\":" + std::to_string(it->second) + "}";
+  }
+  char* text = jsc_value_to_json(v, 0);
+  std::string out = text ? text : "null";
+  g_free(text);
+  JSCContext* ctx = jsc_value_get_context(v);
+  jsc_context_clear_exception(ctx);
+  return out;
+}
+
+JSCValue* PageBridge::valueFromJson(FrameState* st, JSCContext* ctx, const json& j) {
+  if (j.is_object()) {
+    if (st && j.contains(b::kObjectMarker)) {
+      return JSC_VALUE(g_object_ref(wrapperFor(*st, j[b::kObjectMarker].get<uint32_t>(),
+                                               j.value(b::kClassMarker, schema_.rootClass))));
+    }
+    if (j.contains(b::kUndefinedMarker)) return jsc_value_new_undefined(ctx);
+    JSCValue* obj = jsc_value_new_object(ctx, nullptr, nullptr);
+    for (auto it = j.begin(); it != j.end(); ++it) {
+      JSCValue* v = valueFromJson(st, ctx, it.value());
+      jsc_value_object_set_property(obj, it.key().c_str(), v);
+      g_object_unref(v);
+    }
+    return obj;
+  }
+  if (j.is_array()) {
+    GPtrArray* items = g_ptr_array_new_with_free_func(g_object_unref);
+    for (const auto& e : j) g_ptr_array_add(items, valueFromJson(st, ctx, e));
+    JSCValue* arr = jsc_value_new_array_from_garray(ctx, items);
+    g_ptr_array_unref(items);
+    return arr;
+  }
+  if (j.is_string()) return jsc_value_new_string(ctx, j.get_ref<const std::string&>().c_str());
+  if (j.is_boolean()) return jsc_value_new_boolean(ctx, j.get<bool>());
+  if (j.is_number()) return jsc_value_new_number(ctx, j.get<double>());
+  return jsc_value_new_null(ctx);
+}
+
+JSCValue* PageBridge::valueFromJsonText(FrameState* st, JSCContext* ctx, const std::string& text) {
+  // Plain data takes the engine's own JSON parser; only answers that carry
+  // native objects need the walk.
+  if (text.find("\"$corvane") == std::string::npos) {
+    JSCValue* v = jsc_value_new_from_json(ctx, text.c_str());
+    if (v) return v;
+    jsc_context_clear_exception(ctx);
+  }
+  json j = json::parse(text, nullptr, false);
+  if (j.is_discarded()) return jsc_value_new_undefined(ctx);
+  return valueFromJson(st, ctx, j);
+}
+
+void PageBridge::runActions(const std::vector<b::PageAction>& actions) {
+  for (const auto& a : actions) {
+    if (a.type == b::PageAction::kEvaluate)
+      evaluateInMainFrame(a.text.c_str());
+    else
+      callFunction(a.handle, a.text);
+  }
+}
+
+JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArray* args) {
+  JSCContext* ctx = jsc_context_get_current();
+  FrameState* st = stateFor(ctx);
+  std::string payload;
+  payload.reserve(64);
+  b::PayloadWriter w;
+  w.u32(self ? self->object : 0);
+  w.u32(m.method);
+  std::string list = "[";
+  for (guint i = 0; args && i < args->len; ++i) {
+    if (i) list += ',';
+    list += argumentJson(st, static_cast<JSCValue*>(g_ptr_array_index(args, i)));
+  }
+  list += ']';
+  w.rest(list);
+  b::Reply reply;
+  if (!roundTrip(b::kCall, w.data(), reply)) {
+    jsc_context_throw(ctx, "corvane bridge: the application is not reachable");
+    return jsc_value_new_undefined(ctx);
+  }
+  runActions(reply.actions);
+  if (!reply.error.empty()) {
+    jsc_context_throw(ctx, reply.error.c_str());
+    return jsc_value_new_undefined(ctx);
+  }
+  if (!reply.hasValue) return jsc_value_new_undefined(ctx);
+  return valueFromJsonText(st, ctx, reply.valueJson);
+}
+
+JSCValue* PageBridge::getField(const FieldData& f, WrapperData* self) {
+  JSCContext* ctx = jsc_context_get_current();
+  b::PayloadWriter w;
+  w.u32(self ? self->object : 0);
+  w.rest(f.name);
+  b::Reply reply;
+  if (!roundTrip(b::kGetField, w.data(), reply) || !reply.hasValue)
+    return jsc_value_new_undefined(ctx);
+  runActions(reply.actions);
+  return valueFromJsonText(stateFor(ctx), ctx, reply.valueJson);
+}
+
+void PageBridge::evaluateInMainFrame(const char* script) {
+  JSCContext* ctx = mainContext_;
+  if (!ctx) return;
+  g_object_ref(ctx);
+  JSCValue* result = jsc_context_evaluate(ctx, script, -1);
+  if (JSCException* e = jsc_context_get_exception(ctx)) {
+    // The error stays in the page: report it as the page's own console would.
+    char* report = jsc_exception_report(e);
+    log(std::string("JavaScript console: ") + report);
+    g_free(report);
+    jsc_context_clear_exception(ctx);
+  }
+  if (result) g_object_unref(result);
+  g_object_unref(ctx);
+}
+
+void PageBridge::callFunction(uint64_t handle, const std::string& argsJson) {
+  auto it = functions_.find(handle);
+  if (it == functions_.end()) return;
+  JSCValue* fn = it->second.function;
+  JSCContext* ctx = jsc_value_get_context(fn);
+  FrameState* st = stateFor(ctx);
+  json args = json::parse(argsJson, nullptr, false);
+  std::vector<JSCValue*> values;
+  if (args.is_array())
+    for (const auto& a : args) values.push_back(valueFromJson(st, ctx, a));
+  JSCValue* result = jsc_value_function_callv(fn, values.size(), values.data());
+  for (auto* v : values) g_object_unref(v);
+  if (result) g_object_unref(result);
+  jsc_context_clear_exception(ctx);
+}
+
+void PageBridge::releaseFunctions(GVariant* handles) {
+  GVariantIter iter;
+  guint64 h;
+  g_variant_iter_init(&iter, handles);
+  while (g_variant_iter_next(&iter, "t", &h)) {
+    auto it = functions_.find(h);
+    if (it == functions_.end()) continue;
+    g_object_unref(it->second.function);
+    functions_.erase(it);
+  }
+}
+
+void PageBridge::consoleMessage(WebKitConsoleMessage* message) {
+  std::string line = "JavaScript console: ";
+  line += lastPathComponent(webkit_console_message_get_source_id(message));
+  line += ":" + std::to_string(webkit_console_message_get_line(message)) + ": ";
+  const char* text = webkit_console_message_get_text(message);
+  line += text ? text : "";
+  log(std::move(line));
+}
+
+std::unordered_map<WebKitWebPage*, PageBridge*>& pages() {
+  static std::unordered_map<WebKitWebPage*, PageBridge*> map;
+  return map;
+}
+
+void onPageGone(gpointer, GObject* page) {
+  auto it = pages().find(reinterpret_cast<WebKitWebPage*>(page));
+  if (it == pages().end()) return;
+  delete it->second;
+  pages().erase(it);
+}
+
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+void onConsoleMessage(WebKitWebPage* page, WebKitConsoleMessage* message, gpointer) {
+  auto it = pages().find(page);
+  if (it != pages().end()) it->second->consoleMessage(message);
+}
+G_GNUC_END_IGNORE_DEPRECATIONS
+
+void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  pages()[page] = new PageBridge(page);
+  g_object_weak_ref(G_OBJECT(page), onPageGone, nullptr);
+  g_signal_connect(page, "console-message-sent", G_CALLBACK(onConsoleMessage), nullptr);
+}
+
+void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
+                           gpointer) {
+  auto it = pages().find(page);
+  if (it != pages().end()) it->second->windowObjectCleared(world, frame);
+}
+
+}  // namespace
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension) {
+  g_signal_connect(extension, "page-created", G_CALLBACK(onPageCreated), nullptr);
+  g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                   G_CALLBACK(onWindowObjectCleared), nullptr);
+}

@@ -1,0 +1,105 @@
+#include "services/TestService.h"
+
+#include "app/Utils.h"
+#include "bridge/JSEventHelper.h"
+#include "bridge/MainQueue.h"
+#include "bridge/UtilTool.h"
+#include "bridge/WebViewDelegate.h"
+
+#include <cstdlib>
+#include <thread>
+
+namespace corvane {
+
+TestService::TestService(std::shared_ptr<PageScript> webView) : webView_(std::move(webView)) {}
+
+bool TestService::enabled() {
+  const char* v = std::getenv("CORVANE_TEST_SERVICES");
+  return v && std::string(v) == "1";
+}
+
+std::string TestService::echoParams(const nlohmann::json& argument) {
+  auto params = UtilTool::paramsDictionary(argument);
+  EvalJsWithWebView(webView_, UtilTool::callbackName(params), params);
+  return Utils::convertDictionaryToJSON(params);
+}
+
+std::string TestService::callNow(const nlohmann::json& argument) {
+  auto result = UtilTool::resultDictionary();
+  auto params = UtilTool::paramsDictionary(argument);
+  result["success"] = true;
+  if (params.contains("value")) result["value"] = params["value"];
+  EvalJsWithWebView(webView_, UtilTool::callbackName(params), result);
+  return Utils::convertDictionaryToJSON(result);
+}
+
+void TestService::callFromThread(const nlohmann::json& argument) {
+  auto params = UtilTool::paramsDictionary(argument);
+  std::string callback = UtilTool::callbackName(params);
+  int count = params.value("count", 0);
+  std::thread([page = webView_, callback, count] {
+    for (int i = 0; i < count; ++i) EvalJsWithWebView(page, callback, i);
+  }).detach();
+}
+
+nlohmann::json TestService::echo(const nlohmann::json& value) { return value; }
+
+bool TestService::keepFunction(std::shared_ptr<CallbackDelegate> function) {
+  kept_ = std::move(function);
+  return kept_ != nullptr;
+}
+
+void TestService::callKept(const nlohmann::json& value) {
+  if (kept_) kept_->callWithParams({value});
+}
+
+void TestService::callKeptLater(const nlohmann::json& value) {
+  std::weak_ptr<CallbackDelegate> weak = kept_;
+  MainQueue::post([weak, value] {
+    if (auto k = weak.lock()) k->callWithParams({value, "later"});
+  });
+}
+
+void TestService::dropKept() { kept_.reset(); }
+
+void TestService::fireEvent(const std::string& name) { JSEventHelper::triggerEvent(name, webView_); }
+
+void TestService::fireEventWithData(const std::string& name, const nlohmann::json& data) {
+  JSEventHelper::triggerEvent(name, data, webView_);
+}
+
+void TestService::setValue(const nlohmann::json& value) { value_ = value; }
+nlohmann::json TestService::getValue() { return value_; }
+
+void TestService::answerNextPanel(const std::string& button) { WebViewDelegate::answerNextPanel(button); }
+
+const ServiceClass& TestService::serviceClass() const {
+  static const ServiceClass cls = ServiceClass::Builder<TestService>("TestService")
+                                      .method("echoParams:", &TestService::echoParams)
+                                      .method("callNow:", &TestService::callNow)
+                                      .method("callFromThread:", &TestService::callFromThread)
+                                      .method("echo:", &TestService::echo)
+                                      .method("keepFunction:", &TestService::keepFunction)
+                                      .method("callKept:", &TestService::callKept)
+                                      .method("callKeptLater:", &TestService::callKeptLater)
+                                      .method("dropKept", &TestService::dropKept)
+                                      .method("fireEvent:", &TestService::fireEvent)
+                                      .method("fireEventWithData:withData:", &TestService::fireEventWithData)
+                                      .method("setValue:", &TestService::setValue)
+                                      .method("getValue", &TestService::getValue)
+                                      .method("answerNextPanel:", &TestService::answerNextPanel)
+                                      .scriptNames({{"echoParams:", "echoParams"},
+                                                    {"callNow:", "callNow"},
+                                                    {"callFromThread:", "callFromThread"},
+                                                    {"echo:", "echo"},
+                                                    {"keepFunction:", "keepFunction"},
+                                                    {"callKept:", "callKept"},
+                                                    {"callKeptLater:", "callKeptLater"},
+                                                    {"fireEvent:", "fireEvent"},
+                                                    {"setValue:", "setValue"},
+                                                    {"answerNextPanel:", "answerNextPanel"}})
+                                      .build();
+  return cls;
+}
+
+}  // namespace corvane

@@ -1,0 +1,41 @@
+#pragma once
+// A service object for the end-to-end tests only (compiled into test builds,
+// and present in a page only when CORVANE_TEST_SERVICES=1 is set): it
+// exercises the callback paths that no real service has yet — callbacks by
+// name at once and from another thread, page function objects, events and
+// panel answers.
+#include "bridge/CallbackDelegate.h"
+#include "bridge/ServiceObject.h"
+
+#include <memory>
+#include <string>
+
+namespace corvane {
+
+class TestService : public ServiceObject {
+ public:
+  explicit TestService(std::shared_ptr<PageScript> webView);
+  static bool enabled();
+  const ServiceClass& serviceClass() const override;
+
+  std::string echoParams(const nlohmann::json& argument);
+  std::string callNow(const nlohmann::json& argument);
+  void callFromThread(const nlohmann::json& argument);
+  nlohmann::json echo(const nlohmann::json& value);
+  bool keepFunction(std::shared_ptr<CallbackDelegate> function);
+  void callKept(const nlohmann::json& value);
+  void callKeptLater(const nlohmann::json& value);
+  void dropKept();
+  void fireEvent(const std::string& name);
+  void fireEventWithData(const std::string& name, const nlohmann::json& data);
+  void setValue(const nlohmann::json& value);
+  nlohmann::json getValue();
+  void answerNextPanel(const std::string& button);
+
+ private:
+  std::shared_ptr<PageScript> webView_;
+  std::shared_ptr<CallbackDelegate> kept_;
+  nlohmann::json value_;
+};
+
+}  // namespace corvane

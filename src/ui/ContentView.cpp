@@ -1,0 +1,35 @@
+#include "ui/ContentView.h"
+
+#include "app/Log.h"
+#include "bridge/JSEventHelper.h"
+#include "bridge/UtilTool.h"
+
+namespace corvane {
+
+ContentView::ContentView(GtkWidget* mainMenu, WebKitWebView* related)
+    : webView(std::make_unique<MainWebView>(related)), delegate(std::make_unique<WebViewDelegate>(mainMenu)) {
+  delegate->attach(webView->view());
+}
+
+ContentView::~ContentView() {
+  delegate.reset();
+  webView.reset();
+}
+
+void ContentView::windowResized() {
+  // GTK keeps the web view at the content area's size already; the page
+  // only needs to hear about it.
+  JSEventHelper::triggerEvent("orientationchange", delegate->page());
+}
+
+void ContentView::dragDropViewFileList(const std::vector<std::string>& items, MainWebView*) {
+  if (items.empty()) return;
+  try {
+    for (const auto& p : items) log().info(">>> {}", p);
+    delegate->page()->evaluate("ZVRLabJs.handleDropFiles(" + UtilTool::argumentsAsJSON(items) + ");");
+  } catch (const std::exception& e) {
+    log().error("dragDropViewFileList error = {}", e.what());
+  }
+}
+
+}  // namespace corvane

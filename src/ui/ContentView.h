@@ -1,0 +1,28 @@
+#pragma once
+// The window's content: the page's web view and the bridge root that
+// serves it. Tells the page about resizes and hands it dropped files.
+#include "bridge/WebViewDelegate.h"
+#include "ui/MainWebView.h"
+
+#include <memory>
+
+namespace corvane {
+
+class ContentView : public MainWebViewDelegate {
+ public:
+  // awakeFromNib: the web view with the shared preferences, and its bridge
+  // root made with the main menu.
+  explicit ContentView(GtkWidget* mainMenu, WebKitWebView* related = nullptr);
+  ~ContentView() override;
+
+  GtkWidget* widget() const { return webView->widget(); }
+  // Fires "orientationchange" on the page's document.
+  void windowResized();
+  // Calls the page's ZVRLabJs.handleDropFiles with the paths.
+  void dragDropViewFileList(const std::vector<std::string>& items, MainWebView* view) override;
+
+  std::unique_ptr<MainWebView> webView;
+  std::unique_ptr<WebViewDelegate> delegate;
+};
+
+}  // namespace corvane

@@ -1,0 +1,82 @@
+#include "ui/WebContext.h"
+
+#include "app/CommandLine.h"
+#include "app/Log.h"
+#include "app/Utils.h"
+
+#include <filesystem>
+
+#ifndef CORVANE_EXTENSION_RELATIVE_DIRS
+#define CORVANE_EXTENSION_RELATIVE_DIRS "../extension/web-extensions", "../lib/corvane/web-extensions"
+#endif
+
+namespace corvane {
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> WebContext::extensionDirectory() {
+  if (const char* forced = std::getenv("CORVANE_WEB_EXTENSIONS_DIR")) return std::string(forced);
+  fs::path exe = currentExecutablePath();
+  std::error_code ec;
+  for (const char* rel : {CORVANE_EXTENSION_RELATIVE_DIRS}) {
+    fs::path dir = fs::weakly_canonical(exe.parent_path() / rel, ec);
+    if (!ec && fs::exists(dir / "libcorvane-webext.so", ec)) return dir.string();
+  }
+  return std::nullopt;
+}
+
+std::string WebContext::websiteDataDirectory() {
+  return Utils::sharedInstance().getAppDataHomeDir() + "/WebsiteData";
+}
+
+WebKitWebContext* WebContext::shared() {
+  static WebKitWebContext* context = [] {
+    Utils& utils = Utils::sharedInstance();
+    const std::string cache = utils.path_get_cacheDir() + "/" + utils.getAppName() + "/WebKit";
+    WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
+        "base-data-directory", websiteDataDirectory().c_str(), "base-cache-directory", cache.c_str(), nullptr);
+    WebKitWebContext* ctx = webkit_web_context_new_with_website_data_manager(data);
+    g_object_unref(data);
+    // Pages keep their cookies: accept all of them.
+    webkit_cookie_manager_set_accept_policy(webkit_web_context_get_cookie_manager(ctx),
+                                            WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
+    if (auto dir = extensionDirectory()) {
+      webkit_web_context_set_web_extensions_directory(ctx, dir->c_str());
+    } else {
+      log().error("bridge extension not found next to {}; pages get no bridge", currentExecutablePath());
+    }
+    return ctx;
+  }();
+  return context;
+}
+
+WebKitSettings* WebContext::settings() {
+  static WebKitSettings* settings = [] {
+    WebKitSettings* s = webkit_settings_new();
+    try {
+      webkit_settings_set_enable_html5_local_storage(s, TRUE);
+      webkit_settings_set_enable_html5_database(s, TRUE);
+      bool developer = false;
+      try {
+        developer = Utils::sharedInstance().getEnableDeveloperDebug();
+      } catch (const std::exception&) {
+        developer = false;
+      }
+      webkit_settings_set_enable_developer_extras(s, developer);
+      webkit_settings_set_enable_webgl(s, TRUE);
+      webkit_settings_set_enable_page_cache(s, TRUE);
+      webkit_settings_set_enable_javascript(s, TRUE);
+      webkit_settings_set_javascript_can_open_windows_automatically(s, TRUE);
+      webkit_settings_set_auto_load_images(s, TRUE);
+      webkit_settings_set_user_agent_with_application_details(s, "Safari", nullptr);
+      // Let pages reach their own files when they are files themselves.
+      webkit_settings_set_allow_file_access_from_file_urls(s, TRUE);
+    } catch (const std::exception& e) {
+      log().error("system big error = {}", e.what());
+    }
+    return s;
+  }();
+  return settings;
+}
+
+}  // namespace corvane

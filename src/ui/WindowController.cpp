@@ -1,0 +1,165 @@
+#include "ui/WindowController.h"
+
+#include "bridge/GSignal.h"
+
+#include "app/Log.h"
+#include "app/UserDefaults.h"
+#include "app/Utils.h"
+
+#include <sstream>
+
+namespace corvane {
+
+namespace {
+constexpr const char* kFrameKey = "NSWindow Frame CorvaneWindow";
+}
+
+std::optional<std::string> WindowController::resolveStartPage(const std::string& startPage,
+                                                              const std::string& resourceDir) {
+  if (startPage.empty()) return std::nullopt;
+  gchar* base = g_filename_to_uri((resourceDir + "/").c_str(), nullptr, nullptr);
+  if (!base) return std::nullopt;
+  gchar* resolved = g_uri_resolve_relative(base, startPage.c_str(), G_URI_FLAGS_ENCODED, nullptr);
+  g_free(base);
+  if (!resolved) {
+    // Not even relative: take it as an absolute URL when it is one.
+    if (g_uri_is_valid(startPage.c_str(), G_URI_FLAGS_NONE, nullptr)) return startPage;
+    return std::nullopt;
+  }
+  std::string out = resolved;
+  g_free(resolved);
+  if (g_str_has_prefix(out.c_str(), "file:")) return out;
+  if (g_uri_is_valid(startPage.c_str(), G_URI_FLAGS_NONE, nullptr)) return startPage;
+  return std::nullopt;
+}
+
+WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related) {
+  window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+  header_ = GTK_HEADER_BAR(gtk_header_bar_new());
+  gtk_header_bar_set_show_close_button(header_, TRUE);
+  gtk_header_bar_set_title(header_, Utils::sharedInstance().getAppName().c_str());
+  gtk_window_set_titlebar(window_, GTK_WIDGET(header_));
+
+  contentView = std::make_unique<ContentView>(menuBar, related);
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  if (menuBar) {
+    gtk_box_pack_start(GTK_BOX(box), menuBar, FALSE, FALSE, 0);
+    if (auto* accel = static_cast<GtkAccelGroup*>(g_object_get_data(G_OBJECT(menuBar), "corvane-accel")))
+      gtk_window_add_accel_group(window_, accel);
+  }
+  gtk_box_pack_start(GTK_BOX(box), contentView->widget(), TRUE, TRUE, 0);
+  gtk_container_add(GTK_CONTAINER(window_), box);
+  gtk_widget_show_all(box);
+  restoreFrame();
+  // The window title follows the page's title.
+  g_signal_connect(contentView->webView->view(), "notify::title", signalHandler([](WebKitWebView* v, GParamSpec*, gpointer w) {
+                     const char* t = webkit_web_view_get_title(v);
+                     if (t && *t) gtk_window_set_title(GTK_WINDOW(w), t);
+                   }),
+                   window_);
+  // Page-opened windows go away with their page's window.close().
+  g_signal_connect(contentView->webView->view(), "close", signalHandler([](WebKitWebView*, gpointer w) {
+                     gtk_widget_destroy(GTK_WIDGET(w));
+                   }),
+                   window_);
+}
+
+WindowController::~WindowController() {
+  if (saveTimer_) g_source_remove(saveTimer_);
+  g_signal_handlers_disconnect_by_data(window_, this);
+  contentView.reset();
+  gtk_widget_destroy(GTK_WIDGET(window_));
+}
+
+std::unique_ptr<WindowController> WindowController::initWithURL(const std::string& startPage, GtkWidget* menuBar) {
+  std::unique_ptr<WindowController> c(new WindowController(menuBar, nullptr));
+  c->url = resolveStartPage(startPage, Utils::sharedInstance().bundle().resourcePath());
+  c->windowDidLoad();
+  c->notificationCenter();
+  log().info("ZavrelonAPP##url = {}", c->url.value_or("(null)"));
+  return c;
+}
+
+std::unique_ptr<WindowController> WindowController::initWithSpecURL(const std::string& spec, GtkWidget* menuBar) {
+  std::unique_ptr<WindowController> c(new WindowController(menuBar, nullptr));
+  c->url = spec;
+  c->windowDidLoad();
+  c->notificationCenter();
+  log().info("ZavrelonAPP##url = {}", spec);
+  return c;
+}
+
+std::unique_ptr<WindowController> WindowController::initWithRequest(WebKitWebView* related) {
+  std::unique_ptr<WindowController> c(new WindowController(nullptr, related));
+  c->notificationCenter();
+  // WebKit loads the request into the new view; its address shows once set.
+  g_signal_connect(c->contentView->webView->view(), "notify::uri", signalHandler([](WebKitWebView* v, GParamSpec*, gpointer self) {
+                     auto* wc = static_cast<WindowController*>(self);
+                     if (wc->url) return;
+                     const char* u = webkit_web_view_get_uri(v);
+                     if (!u || !*u) return;
+                     wc->url = u;
+                     log().info("ZavrelonAPP##url = {}", u);
+                   }),
+                   c.get());
+  return c;
+}
+
+void WindowController::windowDidLoad() {
+  if (url) webkit_web_view_load_uri(contentView->webView->view(), url->c_str());
+}
+
+void WindowController::showWindow() { gtk_window_present(window_); }
+
+void WindowController::notificationCenter() {
+  g_signal_connect(window_, "configure-event", G_CALLBACK(onConfigure), this);
+}
+
+gboolean WindowController::onConfigure(GtkWidget*, GdkEventConfigure* event, gpointer self) {
+  auto* c = static_cast<WindowController*>(self);
+  const bool resized = event->width != c->lastWidth_ || event->height != c->lastHeight_;
+  const bool first = c->lastWidth_ == 0;
+  c->lastWidth_ = event->width;
+  c->lastHeight_ = event->height;
+  if (resized && !first && c->contentView) c->contentView->windowResized();
+  // Save the frame once the user stops moving or resizing.
+  if (c->saveTimer_) g_source_remove(c->saveTimer_);
+  c->saveTimer_ = g_timeout_add(
+      400,
+      +[](gpointer p) -> gboolean {
+        auto* wc = static_cast<WindowController*>(p);
+        wc->saveTimer_ = 0;
+        wc->saveFrame();
+        return G_SOURCE_REMOVE;
+      },
+      c);
+  return FALSE;
+}
+
+void WindowController::restoreFrame() {
+  int x = -1, y = -1, w = 1024, h = 720;
+  std::string frame = Utils::sharedInstance().userDefaults().stringForKey(kFrameKey);
+  std::istringstream in(frame);
+  int fx, fy, fw, fh;
+  if (in >> fx >> fy >> fw >> fh && fw > 0 && fh > 0) {
+    x = fx;
+    y = fy;
+    w = fw;
+    h = fh;
+  }
+  gtk_window_set_default_size(window_, w, h);
+  if (x >= 0 && y >= 0) gtk_window_move(window_, x, y);
+  else gtk_window_set_position(window_, GTK_WIN_POS_CENTER);
+}
+
+void WindowController::saveFrame() {
+  int x, y, w, h;
+  gtk_window_get_position(window_, &x, &y);
+  gtk_window_get_size(window_, &w, &h);
+  auto& defaults = Utils::sharedInstance().userDefaults();
+  defaults.setObject(kFrameKey, std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(w) + " " +
+                                    std::to_string(h));
+  defaults.synchronize();
+}
+
+}  // namespace corvane
