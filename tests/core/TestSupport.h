@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace corvane::test {
 
