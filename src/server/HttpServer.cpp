@@ -115,6 +115,7 @@ void HttpServer::Impl::run(std::promise<StartResult>& started) {
   SoupServer* server = soup_server_new("server-header", "Corvane", nullptr);
   soup_server_add_handler(server, nullptr, &MyHTTPConnection::handle,
                           const_cast<MyHTTPConnection*>(&connection), nullptr);
+  g_signal_connect(server, "request-read", G_CALLBACK(&MyHTTPConnection::requestRead), nullptr);
   const StartResult result = listen(server, all, configuredPort);
   std::optional<ServiceAnnouncer> announcer;
   if (result.ok && all) announcer.emplace(context, type, result.port);

@@ -17,6 +17,13 @@ void MyHTTPConnection::handle(SoupServer*, SoupServerMessage* msg, const char*, 
   static_cast<const MyHTTPConnection*>(connection)->httpResponseForMethod(msg);
 }
 
+void MyHTTPConnection::requestRead(SoupServer*, SoupServerMessage* msg, gpointer) {
+  if (soup_server_message_get_status(msg) == SOUP_STATUS_BAD_REQUEST) {
+    log().debug("refused a request the HTTP parser could not read");
+    respondNotFound(msg);
+  }
+}
+
 void MyHTTPConnection::httpResponseForMethod(SoupServerMessage* msg) const {
   const char* method = soup_server_message_get_method(msg);
   const bool headOnly = method == SOUP_METHOD_HEAD;

@@ -24,6 +24,10 @@ class MyHTTPConnection {
   // The libsoup handler that forwards to a connection object.
   static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                      gpointer connection);
+  // Runs for every request before the handler. The HTTP parser refuses
+  // some paths by itself (encoded NUL or slash) with 400; those are
+  // answered like every other refused path.
+  static void requestRead(SoupServer*, SoupServerMessage* msg, gpointer);
 
  private:
   void respondWithIndex(SoupServerMessage* msg, const ResolvedFile& file, bool headOnly) const;

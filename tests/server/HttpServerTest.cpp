@@ -1,0 +1,335 @@
+// The running server over real loopback HTTP: routing, the filled index
+// page, static files with ranges and validators, containment, listening.
+#include "server/HttpServer.h"
+#include "ServerTestSupport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <random>
+#include <regex>
+#include <thread>
+
+using namespace corvane::test;
+using corvane::server::HttpServer;
+
+namespace {
+
+constexpr char kTemplate[] =
+    "<p>%%TIME%%|%%COMPUTER_NAME%%|%%ALPHABET%%|[%%QUACK%%]|%%UNKNOWN%%</p>";
+
+std::string randomBytes(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string out(n, '\0');
+  for (auto& c : out) c = static_cast<char>(gen());
+  return out;
+}
+
+class ServedFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = dir / "www";
+    writeFile(root + "/index.html", kTemplate);
+    writeFile(root + "/copy.html", kTemplate);
+    writeFile(root + "/sub/index.html", kTemplate);
+    writeFile(root + "/style.css", "body{}");
+    writeFile(root + "/clip.mp4", "not really a film");
+    writeFile(dir / "secret.txt", "TOP-SECRET-OUTSIDE");
+    // Shares the root's name as a text prefix: only a component-wise
+    // comparison keeps it out.
+    writeFile(dir / "www-evil/secret.txt", "TOP-SECRET-SIBLING");
+    fs::create_symlink("../secret.txt", root + "/link-out.txt");
+    fs::create_symlink("../www-evil", root + "/evil-dir");
+    fs::create_symlink("index.html", root + "/alias.html");
+    big = randomBytes(10 * 1024 * 1024 + 123, 7);
+    writeFile(root + "/big.bin", big);
+    server.setDocumentRoot(root);
+    ASSERT_TRUE(server.start()) << server.errorText();
+    port = server.port();
+    ASSERT_NE(port, 0);
+  }
+
+  TempDir dir;
+  std::string root;
+  std::string big;
+  HttpServer server;
+  uint16_t port = 0;
+};
+
+std::string hostName() {
+  char name[256] = {};
+  ::gethostname(name, sizeof name - 1);
+  return name;
+}
+
+}  // namespace
+
+TEST_F(ServedFolder, IndexPageIsFilledOnlyUnderItsOwnPath) {
+  const Reply top = get(port, "/index.html");
+  ASSERT_EQ(top.status, 200);
+  EXPECT_EQ(top.header("content-type"), "text/html");
+  EXPECT_TRUE(top.complete);
+  const std::regex filled(
+      R"(<p>\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000\|(.*)\|A\|\[  QUACK  \]\|%%UNKNOWN%%</p>)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(top.body, m, filled)) << top.body;
+  EXPECT_EQ(m[1].str(), hostName());
+  // The folder request names the same file.
+  EXPECT_TRUE(std::regex_match(get(port, "/").body, filled));
+  EXPECT_TRUE(std::regex_match(get(port, "/index%2Ehtml").body, filled));
+
+  // Another name, a sub-folder's index and a link to it go out unchanged.
+  for (const char* path : {"/copy.html", "/sub/index.html", "/sub/", "/alias.html"}) {
+    const Reply r = get(port, path);
+    EXPECT_EQ(r.status, 200) << path;
+    EXPECT_EQ(r.body, kTemplate) << path;
+  }
+}
+
+TEST_F(ServedFolder, IndexValuesAreTakenPerRequest) {
+  const Reply r = request(port, "HEAD", "/index.html");
+  const Reply g = get(port, "/index.html");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_TRUE(r.body.empty());
+  EXPECT_EQ(r.header("content-length"), std::to_string(g.body.size()));
+  EXPECT_EQ(g.header("cache-control"), "no-cache");
+  EXPECT_FALSE(g.has("last-modified"));
+}
+
+TEST_F(ServedFolder, StaticFilesCarryTypeLengthAndValidators) {
+  const Reply css = get(port, "/style.css");
+  EXPECT_EQ(css.status, 200);
+  EXPECT_EQ(css.body, "body{}");
+  EXPECT_EQ(css.header("content-type"), "text/css");
+  EXPECT_EQ(css.header("content-length"), "6");
+  EXPECT_EQ(css.header("accept-ranges"), "bytes");
+  EXPECT_FALSE(css.header("last-modified").empty());
+  EXPECT_FALSE(css.header("etag").empty());
+  EXPECT_EQ(get(port, "/clip.mp4").header("content-type"), "video/mp4");
+
+  const Reply large = get(port, "/big.bin");
+  ASSERT_EQ(large.status, 200);
+  EXPECT_EQ(large.header("content-length"), std::to_string(big.size()));
+  EXPECT_TRUE(large.body == big) << "large body differs, " << large.body.size() << " bytes";
+
+  const Reply head = request(port, "HEAD", "/big.bin");
+  EXPECT_EQ(head.status, 200);
+  EXPECT_EQ(head.header("content-length"), std::to_string(big.size()));
+  EXPECT_TRUE(head.body.empty());
+}
+
+TEST_F(ServedFolder, ConditionalRequestsAnswer304) {
+  const Reply first = get(port, "/style.css");
+  const std::string lastModified = first.header("last-modified");
+  const std::string etag = first.header("etag");
+
+  const Reply byDate = get(port, "/style.css", {{"If-Modified-Since", lastModified}});
+  EXPECT_EQ(byDate.status, 304);
+  EXPECT_TRUE(byDate.body.empty());
+  EXPECT_EQ(byDate.header("etag"), etag);
+  EXPECT_EQ(get(port, "/style.css", {{"If-None-Match", etag}}).status, 304);
+  EXPECT_EQ(request(port, "HEAD", "/style.css", {{"If-None-Match", etag}}).status, 304);
+
+  EXPECT_EQ(get(port, "/style.css", {{"If-Modified-Since", "Thu, 01 Jan 1998 00:00:00 GMT"}}).status,
+            200);
+  EXPECT_EQ(get(port, "/style.css", {{"If-None-Match", "\"old\""}}).body, "body{}");
+
+  // A changed file is a new version.
+  writeFile(root + "/style.css", "body{color:red}");
+  const struct timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 10, 0}};
+  ::utimensat(AT_FDCWD, (root + "/style.css").c_str(), later, 0);
+  const Reply changed = get(port, "/style.css", {{"If-None-Match", etag}});
+  EXPECT_EQ(changed.status, 200);
+  EXPECT_EQ(changed.body, "body{color:red}");
+}
+
+TEST_F(ServedFolder, ByteRangesLetMediaSeek) {
+  const std::string total = std::to_string(big.size());
+  const Reply mid = get(port, "/big.bin", {{"Range", "bytes=5000000-5000099"}});
+  EXPECT_EQ(mid.status, 206);
+  EXPECT_EQ(mid.header("content-range"), "bytes 5000000-5000099/" + total);
+  EXPECT_EQ(mid.header("content-length"), "100");
+  EXPECT_EQ(mid.body, big.substr(5000000, 100));
+
+  const Reply tail = get(port, "/big.bin", {{"Range", "bytes=-10"}});
+  EXPECT_EQ(tail.status, 206);
+  EXPECT_EQ(tail.body, big.substr(big.size() - 10));
+
+  const Reply open = get(port, "/big.bin", {{"Range", "bytes=1048576-"}});
+  EXPECT_EQ(open.status, 206);
+  EXPECT_TRUE(open.body == big.substr(1048576));
+
+  const Reply beyond = get(port, "/big.bin", {{"Range", "bytes=99999999-"}});
+  EXPECT_EQ(beyond.status, 416);
+  EXPECT_EQ(beyond.header("content-range"), "bytes */" + total);
+
+  // Several ranges: the whole file is a valid answer.
+  const Reply several = get(port, "/style.css", {{"Range", "bytes=0-1,3-4"}});
+  EXPECT_EQ(several.status, 200);
+  EXPECT_EQ(several.body, "body{}");
+
+  const std::string etag = get(port, "/style.css").header("etag");
+  EXPECT_EQ(get(port, "/style.css", {{"Range", "bytes=1-2"}, {"If-Range", etag}}).body, "od");
+  const Reply stale = get(port, "/style.css", {{"Range", "bytes=1-2"}, {"If-Range", "\"stale\""}});
+  EXPECT_EQ(stale.status, 200);
+  EXPECT_EQ(stale.body, "body{}");
+
+  const Reply headRange = request(port, "HEAD", "/big.bin", {{"Range", "bytes=0-9"}});
+  EXPECT_EQ(headRange.status, 206);
+  EXPECT_EQ(headRange.header("content-length"), "10");
+  EXPECT_TRUE(headRange.body.empty());
+}
+
+TEST_F(ServedFolder, OnlyGetAndHeadAreServed) {
+  for (const char* method : {"POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
+    const Reply r = rawRequest(port, std::string(method) +
+                                         " /index.html HTTP/1.1\r\nHost: localhost\r\n"
+                                         "Connection: close\r\nContent-Length: 5\r\n\r\nhello");
+    EXPECT_EQ(r.status, 405) << method;
+    EXPECT_EQ(r.header("allow"), "GET, HEAD") << method;
+  }
+  EXPECT_EQ(get(port, "/index.html").status, 200);  // nothing was changed
+  EXPECT_EQ(get(port, "/copy.html").body, kTemplate);
+}
+
+TEST_F(ServedFolder, MissingAndRefusedPathsAnswerNotFound) {
+  const Reply missing = get(port, "/nothing-here.html");
+  EXPECT_EQ(missing.status, 404);
+  EXPECT_EQ(missing.body, "not found");
+  EXPECT_EQ(get(port, "/sub/nothing/").status, 404);
+
+  const char* traversals[] = {
+      "/../secret.txt",         "/%2e%2e/secret.txt",        "/%2E%2E/secret.txt",
+      "/.%2e/secret.txt",       "/sub/../../secret.txt",     "/sub/%2e%2e/%2e%2e/secret.txt",
+      "/..%2fsecret.txt",       "/..%2Fsecret.txt",          "/sub%2f..%2f..%2fsecret.txt",
+      "/..%5csecret.txt",       "/..%5Csecret.txt",          "/%00/../secret.txt",
+      "/secret.txt%00.html",    "/index.html%00",            "/link-out.txt",
+      "/evil-dir/secret.txt",   "/../www-evil/secret.txt",   "/%2e%2e/www-evil/secret.txt",
+      "/%252e%252e/secret.txt", "//../secret.txt",           "/sub/..%2F..%2Fsecret.txt",
+  };
+  for (const char* path : traversals) {
+    const Reply r = get(port, path);
+    EXPECT_EQ(r.status, 404) << path;
+    EXPECT_EQ(r.body.find("TOP-SECRET"), std::string::npos) << path;
+  }
+  // What the HTTP parser refuses before routing never reaches a file either.
+  for (const char* line : {"GET ../secret.txt HTTP/1.1", "GET /a\x01/../../secret.txt HTTP/1.1",
+                           "GET http://localhost/../secret.txt HTTP/1.1"}) {
+    const Reply r =
+        rawRequest(port, std::string(line) + "\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    EXPECT_NE(r.status, 200) << line;
+    EXPECT_EQ(r.body.find("TOP-SECRET"), std::string::npos) << line;
+  }
+}
+
+TEST_F(ServedFolder, SpecialFilesAreNotServed) {
+  ASSERT_EQ(::mkfifo((root + "/pipe.html").c_str(), 0600), 0);
+  // A FIFO would block a plain open() forever; the request must still end.
+  EXPECT_EQ(get(port, "/pipe.html").status, 404);
+  fs::create_directories(root + "/empty-folder");
+  EXPECT_EQ(get(port, "/empty-folder/").status, 404);
+  writeFile(root + "/empty.txt", "");
+  const Reply empty = get(port, "/empty.txt");
+  EXPECT_EQ(empty.status, 200);
+  EXPECT_EQ(empty.header("content-length"), "0");
+}
+
+TEST_F(ServedFolder, FileThatShrinksWhileSentEndsTheConnection) {
+  // A sparse 64 MiB file: more than loopback buffers hold, so most of it is
+  // still unread when the file is cut.
+  const std::string path = root + "/growing.bin";
+  {
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 64 << 20), 0);
+    ::close(fd);
+  }
+  const int fd = connectTo(port);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(sendAll(fd, "GET /growing.bin HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+  char buffer[4096];
+  ASSERT_GT(::recv(fd, buffer, sizeof buffer, MSG_WAITALL), 0);
+  ASSERT_EQ(::truncate(path.c_str(), 1 << 20), 0);
+  const Reply rest = readReply(fd);  // headers already consumed: body bytes only
+  ::close(fd);
+  EXPECT_LT(rest.body.size() + sizeof buffer, size_t(64) << 20);
+  // The server goes on serving.
+  EXPECT_EQ(get(port, "/style.css").body, "body{}");
+}
+
+TEST(HttpServerListening, LoopbackOnlyByDefaultOnBothFamilies) {
+  TempDir dir;
+  writeFile(dir / "a.txt", "A");
+  HttpServer server;
+  server.setDocumentRoot(dir.path());
+  ASSERT_TRUE(server.start());
+  EXPECT_TRUE(server.isRunning());
+  EXPECT_EQ(get(server.port(), "/a.txt").body, "A");
+  const Reply v6 = request(server.port(), "GET", "/a.txt", {}, "::1");
+  if (v6.status != 0) {  // machines without IPv6 skip this half
+    EXPECT_EQ(v6.body, "A");
+  }
+  // Another address of this machine (still loopback, so nothing leaves it)
+  // finds nobody listening.
+  const int other = connectTo(server.port(), "127.0.0.2");
+  EXPECT_LT(other, 0);
+  if (other >= 0) ::close(other);
+
+  server.stop();
+  EXPECT_FALSE(server.isRunning());
+  EXPECT_EQ(get(server.port(), "/a.txt").status, 0);  // refused
+}
+
+TEST(HttpServerListening, TakenPortFailsWithAnErrorText) {
+  TempDir dir;
+  HttpServer first;
+  first.setDocumentRoot(dir.path());
+  ASSERT_TRUE(first.start());
+  HttpServer second;
+  second.setDocumentRoot(dir.path());
+  second.setPort(first.port());
+  std::string error;
+  EXPECT_FALSE(second.start(&error));
+  EXPECT_FALSE(second.isRunning());
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(second.errorText(), error);
+  EXPECT_NE(error.find("in use"), std::string::npos) << error;
+  // The first one is unharmed and a later retry works once the port is free.
+  first.stop();
+  EXPECT_TRUE(second.start(&error)) << error;
+  EXPECT_EQ(second.port(), first.port());
+}
+
+TEST(HttpServerListening, AllInterfacesWhenAskedWithAnnouncementAttempt) {
+  TempDir dir;
+  writeFile(dir / "a.txt", "A");
+  LogCapture logs;
+  {
+    HttpServer server;
+    server.setDocumentRoot(dir.path());
+    server.setListenAllInterfaces(true);
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(get(server.port(), "/a.txt").body, "A");
+    // Any address of the machine answers now; 127.0.0.2 stands for them
+    // without sending anything off the machine.
+    EXPECT_EQ(request(server.port(), "GET", "/a.txt", {}, "127.0.0.2").body, "A");
+    server.stop();
+  }
+  // With no daemon: one line saying so; with one: the announcement result.
+  bool said = false;
+  for (const auto& line : logs.lines()) {
+    said = said || line.find("_http._tcp") != std::string::npos ||
+           line.find("announcement") != std::string::npos;
+  }
+  EXPECT_TRUE(said);
+}
+
+TEST(HttpServerListening, MissingRootServesNothingUntilItAppears) {
+  TempDir dir;
+  HttpServer server;
+  server.setDocumentRoot(dir / "later");
+  ASSERT_TRUE(server.start());
+  EXPECT_EQ(get(server.port(), "/a.txt").status, 404);
+  writeFile(dir / "later/a.txt", "late");
+  EXPECT_EQ(get(server.port(), "/a.txt").body, "late");
+}
