@@ -5,6 +5,7 @@
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "bridge/MainQueue.h"
+#include "ui/FileIcons.h"
 #include "ui/MainMenu.h"
 #include "ui/Screenshot.h"
 #include "ui/WindowController.h"
@@ -175,6 +176,7 @@ int AppDelegate::run(int argc, char** argv, const CommandLine&) {
   if (const char* shot = std::getenv("CORVANE_SCREENSHOT")) delegate.screenshotPath_ = shot;
   if (const char* q = std::getenv("CORVANE_SCREENSHOT_QUIT")) delegate.screenshotQuit_ = std::string(q) == "1";
 
+  installFileIconWriter();
   delegate.app_ = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
   g_signal_connect(delegate.app_, "startup", signalHandler([](GApplication*, gpointer d) {
                      static_cast<AppDelegate*>(d)->applicationWillFinishLaunching();

@@ -6,6 +6,10 @@
 #include "bridge/UtilTool.h"
 #include "bridge/WebViewDelegate.h"
 
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -73,6 +77,31 @@ nlohmann::json TestService::getValue() { return value_; }
 
 void TestService::answerNextPanel(const std::string& button) { WebViewDelegate::answerNextPanel(button); }
 
+std::string TestService::environment(const std::string& name) {
+  const char* v = std::getenv(name.c_str());
+  return v ? v : "";
+}
+
+bool TestService::finish(const std::string& report) {
+  const char* path = std::getenv("CORVANE_TEST_RESULT");
+  bool ok = false;
+  if (path) {
+    const std::string tmp = std::string(path) + ".tmp";
+    if (FILE* f = std::fopen(tmp.c_str(), "wb")) {
+      ok = std::fwrite(report.data(), 1, report.size(), f) == report.size();
+      ok = std::fflush(f) == 0 && fsync(fileno(f)) == 0 && ok;
+      ok = std::fclose(f) == 0 && ok;
+      ok = ok && std::rename(tmp.c_str(), path) == 0;
+    }
+  }
+  // Leave the log lines of the page a moment to arrive, then quit.
+  g_timeout_add(300, +[](gpointer) -> gboolean {
+    if (GApplication* app = g_application_get_default()) g_application_quit(app);
+    return G_SOURCE_REMOVE;
+  }, nullptr);
+  return ok;
+}
+
 const ServiceClass& TestService::serviceClass() const {
   static const ServiceClass cls = ServiceClass::Builder<TestService>("TestService")
                                       .method("echoParams:", &TestService::echoParams)
@@ -88,6 +117,8 @@ const ServiceClass& TestService::serviceClass() const {
                                       .method("setValue:", &TestService::setValue)
                                       .method("getValue", &TestService::getValue)
                                       .method("answerNextPanel:", &TestService::answerNextPanel)
+                                      .method("environment:", &TestService::environment)
+                                      .method("finish:", &TestService::finish)
                                       .scriptNames({{"echoParams:", "echoParams"},
                                                     {"callNow:", "callNow"},
                                                     {"callFromThread:", "callFromThread"},
@@ -96,8 +127,11 @@ const ServiceClass& TestService::serviceClass() const {
                                                     {"callKept:", "callKept"},
                                                     {"callKeptLater:", "callKeptLater"},
                                                     {"fireEvent:", "fireEvent"},
+                                                    {"fireEventWithData:withData:", "fireEventWithData"},
                                                     {"setValue:", "setValue"},
-                                                    {"answerNextPanel:", "answerNextPanel"}})
+                                                    {"answerNextPanel:", "answerNextPanel"},
+                                                    {"environment:", "environment"},
+                                                    {"finish:", "finish"}})
                                       .build();
   return cls;
 }

@@ -31,6 +31,9 @@ class TestService : public ServiceObject {
   void setValue(const nlohmann::json& value);
   nlohmann::json getValue();
   void answerNextPanel(const std::string& button);
+  std::string environment(const std::string& name);
+  // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
+  bool finish(const std::string& report);
 
  private:
   std::shared_ptr<PageScript> webView_;

@@ -1,0 +1,140 @@
+#include "ShellHarness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace corvane::e2e {
+
+TinyHttpServer::TinyHttpServer(std::string body) : body_(std::move(body)) {
+  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0)
+    throw std::runtime_error("test server: cannot listen");
+  socklen_t len = sizeof addr;
+  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  auto* t = new std::thread([fd = listenFd_, body = body_] {
+    for (;;) {
+      int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) return;  // closed by the destructor
+      char buf[4096];
+      std::string req;
+      while (req.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = ::recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        req.append(buf, static_cast<size_t>(n));
+      }
+      std::string resp = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+      (void)!::send(c, resp.data(), resp.size(), MSG_NOSIGNAL);
+      ::close(c);
+    }
+  });
+  thread_ = t;
+}
+
+TinyHttpServer::~TinyHttpServer() {
+  ::shutdown(listenFd_, SHUT_RDWR);
+  ::close(listenFd_);
+  auto* t = static_cast<std::thread*>(thread_);
+  t->join();
+  delete t;
+}
+
+ShellHarness::ShellHarness() {
+  char tmpl[] = "/tmp/corvane-e2e-XXXXXX";
+  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
+  root_ = tmpl;
+  fs::create_directories(root_ + "/home");
+}
+
+ShellHarness::~ShellHarness() {
+  std::error_code ec;
+  if (!std::getenv("CORVANE_E2E_KEEP")) fs::remove_all(root_, ec);
+}
+
+void ShellHarness::writeFile(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+void ShellHarness::makeBundle(const nlohmann::json& projectJson, const std::string& pagesDir) {
+  const std::string contents = bundlePath() + "/Contents";
+  writeFile(contents + "/Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict>
+<key>CFBundleDisplayName</key><string>BridgeTest</string>
+<key>CFBundleName</key><string>BridgeTest</string>
+<key>CFBundleExecutable</key><string>BridgeTest</string>
+<key>CFBundleIdentifier</key><string>app.corvane.bridgetest</string>
+<key>CFBundleShortVersionString</key><string>1.2.3</string>
+<key>CFBundleVersion</key><string>7</string>
+</dict></plist>
+)");
+  writeFile(contents + "/MacOS/BridgeTest", "#!/bin/sh\n");
+  fs::permissions(contents + "/MacOS/BridgeTest", fs::perms::owner_all);
+  fs::create_directories(contents + "/PlugIns");
+  writeFile(resourcePath() + "/public/project.json", projectJson.dump(2));
+  for (const auto& entry : fs::directory_iterator(pagesDir))
+    fs::copy_file(entry.path(), resourcePath() + "/public/" + entry.path().filename().string(),
+                  fs::copy_options::overwrite_existing);
+}
+
+int ShellHarness::run(const std::map<std::string, std::string>& env, int timeoutSeconds) {
+  const std::string logPath = root_ + "/shell.log";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    setenv("CORVANE_TEST_RESULT", (root_ + "/report.json").c_str(), 1);
+    execl(CORVANE_BINARY, CORVANE_BINARY, "--bundle", bundlePath().c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  int status = 0;
+  for (;;) {
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+std::string ShellHarness::log() const {
+  std::ifstream in(root_ + "/shell.log");
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+nlohmann::json ShellHarness::report() const {
+  std::ifstream in(root_ + "/report.json");
+  if (!in) return nullptr;
+  return nlohmann::json::parse(in, nullptr, false);
+}
+
+}  // namespace corvane::e2e

@@ -1,0 +1,51 @@
+#pragma once
+// Runs the real shell on a test bundle made in a temporary folder, with its
+// own home, and collects what the page reported and what the shell logged.
+#include <nlohmann/json.hpp>
+
+#include <map>
+#include <string>
+
+namespace corvane::e2e {
+
+// A one-page HTTP server on 127.0.0.1 (a port of its own), serving the
+// same document for every request, on a thread of its own.
+class TinyHttpServer {
+ public:
+  explicit TinyHttpServer(std::string body);
+  ~TinyHttpServer();
+  int port() const { return port_; }
+
+ private:
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::string body_;
+  void* thread_ = nullptr;
+};
+
+class ShellHarness {
+ public:
+  ShellHarness();
+  ~ShellHarness();
+
+  const std::string& root() const { return root_; }
+  std::string bundlePath() const { return root_ + "/BridgeTest.app"; }
+  std::string resourcePath() const { return bundlePath() + "/Contents/Resources"; }
+
+  // Builds the bundle: Info.plist, the given main configuration, and the
+  // files of `pagesDir` copied into Resources/public.
+  void makeBundle(const nlohmann::json& projectJson, const std::string& pagesDir);
+  void writeFile(const std::string& path, const std::string& text);
+
+  // Runs the shell until it quits (or `timeoutSeconds` pass, then kills it).
+  // Answers the exit status, -1 when it had to be killed.
+  int run(const std::map<std::string, std::string>& env, int timeoutSeconds);
+
+  std::string log() const;
+  nlohmann::json report() const;  // what the page handed to finish()
+
+ private:
+  std::string root_;
+};
+
+}  // namespace corvane::e2e
