@@ -139,6 +139,8 @@ std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) co
   if (!real || !isInsideRoot(*root, *real)) return std::nullopt;
   file.realPath = std::move(*real);
   file.file = std::move(fd);
+  file.size = static_cast<uint64_t>(st.st_size);
+  file.mtime = st.st_mtime;
   return file;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // Maps request paths to files below the document root, refusing anything
 // that could reach outside it.
+#include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +47,8 @@ struct ResolvedFile {
   std::string relative;  // filePath without the root prefix, e.g. "/index.html"
   std::string realPath;  // symbolic links resolved
   FileHandle file;       // the regular file at realPath, open for reading
+  uint64_t size = 0;     // as found when opened
+  std::time_t mtime = 0;
 };
 
 class DocumentRoot {

@@ -4,7 +4,6 @@
 #include "server/ContentTypes.h"
 #include "server/HttpRanges.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,15 +103,14 @@ void respondNotFound(SoupServerMessage* msg) {
                                    sizeof kText - 1);
 }
 
-void respondWithFile(SoupServerMessage* msg, FileHandle file, const std::string& realPath,
-                     bool headOnly) {
-  struct stat st{};
-  if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+void respondWithFile(SoupServerMessage* msg, ResolvedFile&& file, bool headOnly) {
+  if (!file.file) {
     respondNotFound(msg);
     return;
   }
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
-  const Validators v = validatorsFor(st.st_mtime, size);
+  const std::string& realPath = file.realPath;
+  const uint64_t size = file.size;
+  const Validators v = validatorsFor(file.mtime, size);
 
   SoupMessageHeaders* req = soup_server_message_get_request_headers(msg);
   SoupMessageHeaders* res = soup_server_message_get_response_headers(msg);
@@ -144,7 +142,7 @@ void respondWithFile(SoupServerMessage* msg, FileHandle file, const std::string&
   }
 
   auto* stream = new FileStream;
-  stream->fd = file.release();
+  stream->fd = file.file.release();
   stream->path = realPath;
   stream->remaining = size;
   if (range.kind == RangeKind::Partial) {

@@ -54,7 +54,7 @@ void MyHTTPConnection::httpResponseForMethod(SoupServerMessage* msg) const {
     respondWithIndex(msg, *file, headOnly);
     return;
   }
-  respondWithFile(msg, std::move(file->file), file->realPath, headOnly);
+  respondWithFile(msg, std::move(*file), headOnly);
 }
 
 void MyHTTPConnection::respondWithIndex(SoupServerMessage* msg, const ResolvedFile& file,

@@ -1,8 +1,7 @@
 // The request-independent rules of the server and the launch step: path
-// decoding and containment, byte ranges, conditional requests, markers,
-// content types and the port format.
+// decoding and containment, byte ranges, conditional requests, markers and
+// the port format.
 #include "app/LaunchPlan.h"
-#include "server/ContentTypes.h"
 #include "server/DocumentRoot.h"
 #include "server/HttpRanges.h"
 #include "server/IndexTemplate.h"
@@ -39,12 +38,6 @@ TEST(RequestPath, ContainmentComparesWholeComponents) {
   EXPECT_FALSE(isInsideRoot("/srv/www", "/srv/wwwx"));
   EXPECT_FALSE(isInsideRoot("/srv/www", "/srv"));
   EXPECT_FALSE(isInsideRoot("/srv/www", "/etc/passwd"));
-}
-
-TEST(RequestPath, FolderRequestsMapToTheirIndex) {
-  EXPECT_EQ(DocumentRoot::relativeFor("/"), "/index.html");
-  EXPECT_EQ(DocumentRoot::relativeFor("/sub/"), "/sub/index.html");
-  EXPECT_EQ(DocumentRoot::relativeFor("/unittest.html"), "/unittest.html");
 }
 
 TEST(ByteRanges, SingleRangesAreHonouredAndOthersFallBack) {
@@ -118,17 +111,6 @@ TEST(IndexMarkers, FillsKnownKeysAndKeepsTheRest) {
             "And now my story is done. <br/>");
   EXPECT_FALSE(live.at("COMPUTER_NAME").empty());
   EXPECT_EQ(defaultDateDescription(1'796'501'280), "2026-12-05 20:08:00 +0000");
-}
-
-TEST(ContentTypes, WebFormatsByExtension) {
-  EXPECT_EQ(contentTypeForPath("/r/index.html"), "text/html");
-  EXPECT_EQ(contentTypeForPath("/r/APP.JS"), "text/javascript");
-  EXPECT_EQ(contentTypeForPath("/r/style.css"), "text/css");
-  EXPECT_EQ(contentTypeForPath("/r/clip.mp4"), "video/mp4");
-  EXPECT_EQ(contentTypeForPath("/r/a.wasm"), "application/wasm");
-  EXPECT_EQ(contentTypeForPath("/r/font.woff2"), "font/woff2");
-  EXPECT_EQ(contentTypeForPath("/r.d/noextension"), "application/octet-stream");
-  EXPECT_EQ(contentTypeForPath("/r/x.corvane-unknown-ext"), "application/octet-stream");
 }
 
 TEST(PortFormat, FillsTheFirstNumericConversion) {
