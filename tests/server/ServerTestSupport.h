@@ -160,9 +160,12 @@ inline Reply get(uint16_t port, const std::string& target,
   return request(port, "GET", target, headers);
 }
 
-// True when nothing listens on the loopback TCP port.
+// True when nothing listens on the loopback TCP port. Connections of earlier
+// tests lingering in TIME_WAIT do not count, as they do not for the server.
 inline bool portIsFree(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
