@@ -1,6 +1,7 @@
 #include "bridge/FrameChannel.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -107,7 +108,12 @@ FrameChannel::Status FrameChannel::receive(Frame& out, int spinMicros) {
     Status s = fill(false);
     if (s == Status::Closed) return s;
     if (s == Status::Ok) continue;
-    if (spinMicros > 0 && Clock::now() < spinUntil) continue;
+    if (spinMicros > 0 && Clock::now() < spinUntil) {
+      // Hand the core over while waiting: on a busy machine the peer we
+      // wait for may need it.
+      sched_yield();
+      continue;
+    }
     s = fill(true);
     if (s == Status::Closed) return s;
   }

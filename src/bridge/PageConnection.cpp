@@ -6,6 +6,7 @@
 #include "bridge/WebViewDelegate.h"
 
 #include <glib-unix.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -164,6 +165,7 @@ bool PageConnection::serveAvailable() {
       const auto spinEnd = Clock::now() + std::chrono::microseconds(kNextCallSpinMicros);
       while ((status = channel_->tryReceive(frame)) == bridge::FrameChannel::Status::WouldBlock &&
              Clock::now() < spinEnd) {
+        sched_yield();
       }
       if (status == bridge::FrameChannel::Status::Closed) return false;
       if (status == bridge::FrameChannel::Status::WouldBlock) return true;
