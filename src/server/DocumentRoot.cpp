@@ -129,6 +129,7 @@ std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) co
   struct stat st{};
   if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
   if (S_ISDIR(st.st_mode)) {
+    file.folderWithoutSlash = true;
     file.relative += "/index.html";
     file.filePath += "/index.html";
     fd = FileHandle(::openat(fd.get(), "index.html", kOpenFlags));

@@ -49,6 +49,9 @@ struct ResolvedFile {
   FileHandle file;       // the regular file at realPath, open for reading
   uint64_t size = 0;     // as found when opened
   std::time_t mtime = 0;
+  // The request named a folder without the final "/": the page belongs at
+  // the folder's URL, or its relative links would resolve one level up.
+  bool folderWithoutSlash = false;
 };
 
 class DocumentRoot {

@@ -13,7 +13,8 @@ HTTPResponseTest::HTTPResponseTest(SoupServerMessage* connection, GMainContext* 
   soup_server_message_pause(connection_);
   disconnectHandler_ =
       g_signal_connect(connection_, "disconnected", G_CALLBACK(onDisconnected), this);
-  delay_ = g_timeout_source_new_seconds(kDelaySeconds);
+  // Millisecond timer: the seconds variant may fire up to a second early.
+  delay_ = g_timeout_source_new(kDelaySeconds * 1000);
   g_source_set_callback(delay_, onDelayPassed, this, nullptr);
   g_source_attach(delay_, context);
 }

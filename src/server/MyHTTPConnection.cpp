@@ -50,6 +50,14 @@ void MyHTTPConnection::httpResponseForMethod(SoupServerMessage* msg) const {
     respondNotFound(msg);
     return;
   }
+  if (file->folderWithoutSlash) {
+    std::string location = std::string(raw) + "/";
+    if (const char* query = g_uri_get_query(soup_server_message_get_uri(msg))) {
+      location += std::string("?") + query;
+    }
+    soup_server_message_set_redirect(msg, SOUP_STATUS_MOVED_PERMANENTLY, location.c_str());
+    return;
+  }
   if (file->relative == "/index.html") {
     respondWithIndex(msg, *file, headOnly);
     return;

@@ -17,8 +17,9 @@ class MyHTTPConnection {
 
   // Answers `msg`: only GET and HEAD are served (405 otherwise); paths are
   // decoded once and confined to the document root ("not found" otherwise);
-  // "/index.html" goes through the markers, "/unittest.html" is delayed, and
-  // every other file is sent as it is.
+  // a folder named without its final "/" is redirected there; "/index.html"
+  // goes through the markers, "/unittest.html" is delayed, and every other
+  // file is sent as it is.
   void httpResponseForMethod(SoupServerMessage* msg) const;
 
   // The libsoup handler that forwards to a connection object.

@@ -84,6 +84,12 @@ TEST_F(ServedFolder, IndexPageIsFilledOnlyUnderItsOwnPath) {
     EXPECT_EQ(r.status, 200) << path;
     EXPECT_EQ(r.body, kTemplate) << path;
   }
+  // The folder's own URL ends in "/", so that its relative links work.
+  const Reply moved = get(port, "/sub?x=1");
+  EXPECT_EQ(moved.status, 301);
+  const std::string location = moved.header("location");
+  ASSERT_GE(location.size(), 9u);
+  EXPECT_EQ(location.substr(location.size() - 9), "/sub/?x=1") << location;
 }
 
 TEST_F(ServedFolder, IndexValuesAreTakenPerRequest) {
