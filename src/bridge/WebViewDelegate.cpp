@@ -144,7 +144,13 @@ void WebViewDelegate::ensureServices() {
   }
   members_.emplace_back("path", registerObject(*path));
 #ifdef CORVANE_TEST_SERVICES
-  if (!test && TestService::enabled()) test = std::make_unique<TestService>(page_);
+  if (!test && TestService::enabled()) {
+    test = std::make_unique<TestService>(page_);
+    test->resizeWindow = [this](int w, int h) {
+      GtkWidget* top = webView_ ? gtk_widget_get_toplevel(GTK_WIDGET(webView_)) : nullptr;
+      if (top && GTK_IS_WINDOW(top)) gtk_window_resize(GTK_WINDOW(top), w, h);
+    };
+  }
   if (test) members_.emplace_back("test", registerObject(*test));
 #endif
 }

@@ -102,6 +102,10 @@ bool TestService::finish(const std::string& report) {
   return ok;
 }
 
+void TestService::resize(double width, double height) {
+  if (resizeWindow) resizeWindow(static_cast<int>(width), static_cast<int>(height));
+}
+
 const ServiceClass& TestService::serviceClass() const {
   static const ServiceClass cls = ServiceClass::Builder<TestService>("TestService")
                                       .method("echoParams:", &TestService::echoParams)
@@ -119,6 +123,7 @@ const ServiceClass& TestService::serviceClass() const {
                                       .method("answerNextPanel:", &TestService::answerNextPanel)
                                       .method("environment:", &TestService::environment)
                                       .method("finish:", &TestService::finish)
+                                      .method("resize:height:", &TestService::resize)
                                       .scriptNames({{"echoParams:", "echoParams"},
                                                     {"callNow:", "callNow"},
                                                     {"callFromThread:", "callFromThread"},
@@ -131,7 +136,8 @@ const ServiceClass& TestService::serviceClass() const {
                                                     {"setValue:", "setValue"},
                                                     {"answerNextPanel:", "answerNextPanel"},
                                                     {"environment:", "environment"},
-                                                    {"finish:", "finish"}})
+                                                    {"finish:", "finish"},
+                                                    {"resize:height:", "resize"}})
                                       .build();
   return cls;
 }

@@ -7,6 +7,7 @@
 #include "bridge/CallbackDelegate.h"
 #include "bridge/ServiceObject.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,10 @@ class TestService : public ServiceObject {
   std::string environment(const std::string& name);
   // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
   bool finish(const std::string& report);
+  void resize(double width, double height);
+
+  // Set by the bridge root: resizes the page's window.
+  std::function<void(int, int)> resizeWindow;
 
  private:
   std::shared_ptr<PageScript> webView_;

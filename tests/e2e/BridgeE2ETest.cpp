@@ -154,6 +154,9 @@ TEST_F(BridgeE2E, ValuesFunctionsAndEvents) {
   EXPECT_EQ(r("plainEventQueued"), true);
   EXPECT_EQ(r("plainEvents"), 1);
   EXPECT_EQ(r("dataEventAtOnce"), (json{{"x", 1}, {"s", "y"}}));
+  // One resize, one event; the page then has the new width.
+  EXPECT_EQ(r("orientationchange"), 1);
+  EXPECT_EQ(r("innerSize")[0], 900);
 }
 
 TEST_F(BridgeE2E, ConfirmIsTrueOnlyForYes) {

@@ -107,7 +107,9 @@ int ShellHarness::run(const std::map<std::string, std::string>& env, int timeout
     dup2(fd, 2);
     for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
     setenv("CORVANE_TEST_RESULT", (root_ + "/report.json").c_str(), 1);
-    execl(CORVANE_BINARY, CORVANE_BINARY, "--bundle", bundlePath().c_str(), static_cast<char*>(nullptr));
+    // An installed copy may stand in for the build tree's shell.
+    const char* binary = std::getenv("CORVANE_E2E_BINARY") ? std::getenv("CORVANE_E2E_BINARY") : CORVANE_BINARY;
+    execl(binary, binary, "--bundle", bundlePath().c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);

@@ -141,6 +141,11 @@
     T.fireEventWithData("corvanedata", { x: 1, s: "y" });
     R.dataEventAtOnce = data;
 
+    // Resizing the window fires "orientationchange" on the document.
+    var resized = 0;
+    document.addEventListener("orientationchange", function () { resized++; });
+    T.resize(900, 640);
+
     // Panels: confirm answers true only for "Yes".
     T.answerNextPanel("Yes");
     R.confirmYes = confirm("Yes?");
@@ -154,11 +159,14 @@
 
     var started = Date.now();
     (function poll() {
-      var done = queued.length === 200 && later && plain === 1 && pending.sub && pending.allowed && pending.refused;
+      var done = queued.length === 200 && later && plain === 1 && resized > 0 && pending.sub && pending.allowed &&
+        pending.refused;
       if (!done && Date.now() - started < 30000) { setTimeout(poll, 20); return; }
       R.queued = queued;
       R.later = later;
       R.plainEvents = plain;
+      R.orientationchange = resized;
+      R.innerSize = [window.innerWidth, window.innerHeight];
       R.sub = pending.sub;
       R.allowedFrame = pending.allowed;
       R.refusedFrame = pending.refused;
