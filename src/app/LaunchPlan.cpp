@@ -118,9 +118,9 @@ std::string formatWithPort(const std::string& format, uint16_t port) {
     char conversion = format[j];
     if (conversion == '@' || conversion == 'i') conversion = 'd';
     if (conversion == '@') flags.clear();
-    const std::string spec = "%" + flags + width + "ll" + conversion;
+    const std::string conversionFormat = "%" + flags + width + "ll" + conversion;
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<unsigned long long>(port));
+    std::snprintf(buffer, sizeof buffer, conversionFormat.c_str(), static_cast<unsigned long long>(port));
     out.append(buffer);
     filled = true;
     i = j + 1;

@@ -51,12 +51,12 @@ RangeDecision decideRange(std::string_view header, uint64_t size) {
   for (size_t i = 0; i < unit.size(); ++i) {
     if (std::tolower(static_cast<unsigned char>(header[i])) != unit[i]) return full;
   }
-  const std::string_view spec = trim(header.substr(unit.size()));
-  if (spec.find(',') != std::string_view::npos) return full;
-  const size_t dash = spec.find('-');
+  const std::string_view ranges = trim(header.substr(unit.size()));
+  if (ranges.find(',') != std::string_view::npos) return full;
+  const size_t dash = ranges.find('-');
   if (dash == std::string_view::npos) return full;
-  const std::string_view a = trim(spec.substr(0, dash));
-  const std::string_view b = trim(spec.substr(dash + 1));
+  const std::string_view a = trim(ranges.substr(0, dash));
+  const std::string_view b = trim(ranges.substr(dash + 1));
 
   RangeDecision out;
   if (a.empty()) {
