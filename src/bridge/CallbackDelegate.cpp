@@ -2,6 +2,7 @@
 
 #include "app/Log.h"
 #include "bridge/BridgeProtocol.h"
+#include "bridge/MainQueue.h"
 #include "bridge/ServiceObject.h"
 
 namespace corvane {
@@ -21,7 +22,16 @@ CallbackDelegate::CallbackDelegate(std::shared_ptr<PageScript> context, uint64_t
     : Command(std::move(context)), handle_(handle), generation_(generation) {}
 
 CallbackDelegate::~CallbackDelegate() {
-  if (context) context->releaseFunction(handle_, generation_);
+  if (!context) return;
+  if (MainQueue::isMainThread()) {
+    context->releaseFunction(handle_, generation_);
+    return;
+  }
+  // The last holder may be a worker thread; the page is only touched on
+  // the main thread.
+  MainQueue::post([page = std::weak_ptr<PageScript>(context), h = handle_, g = generation_] {
+    if (auto p = page.lock()) p->releaseFunction(h, g);
+  });
 }
 
 std::optional<nlohmann::json> CallbackDelegate::call() { return callWithParams({}); }

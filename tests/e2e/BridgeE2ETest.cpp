@@ -101,6 +101,12 @@ TEST_F(BridgeE2E, ThreeNamesAreOneRootWithOnePathAlsoAfterReloadAndInSubFrames) 
   EXPECT_EQ(sub["pathStable"], true);
   EXPECT_EQ(sub["value"], "reloaded");
   EXPECT_EQ(sub["ext"], "js");
+  const json& opened = r("opened");
+  ASSERT_TRUE(opened.is_object());
+  EXPECT_EQ(opened["sameRoot"], true);
+  EXPECT_EQ(opened["samePath"], true);
+  EXPECT_EQ(opened["ext"], "js");
+  EXPECT_TRUE(opened["value"].is_null());  // its own bridge root
   EXPECT_EQ(r("hiddenRootSelectors"), true);
   EXPECT_EQ(r("defaultNamesAbsent"), true);
 }

@@ -105,10 +105,11 @@
     identity("reload.", R);
     R.nativeStateKept = state.phase;
 
-    var pending = { sub: null, allowed: null, refused: null };
+    var pending = { sub: null, opened: null, allowed: null, refused: null };
     window.addEventListener("message", function (e) {
       var d = e.data;
-      if (d.kind === "sub") pending.sub = d;
+      if (d.kind === "sub" && d.opened) pending.opened = d;
+      else if (d.kind === "sub") pending.sub = d;
       else if (d.kind === "remote" && d.port === String(window.allowedPort)) pending.allowed = d;
       else if (d.kind === "remote") pending.refused = d;
     });
@@ -120,6 +121,10 @@
       f.src = src[0];
       document.body.appendChild(f);
     });
+
+    // A window opened by script is an application window with a bridge of
+    // its own (a new root: the test object there holds no value yet).
+    window.open("sub.html", "_blank", "width=400,height=300");
 
     // Callbacks queued from another thread arrive in order.
     var queued = [];
@@ -159,7 +164,7 @@
 
     var started = Date.now();
     (function poll() {
-      var done = queued.length === 200 && later && plain === 1 && resized > 0 && pending.sub && pending.allowed &&
+      var done = queued.length === 200 && later && plain === 1 && resized > 0 && pending.sub && pending.opened && pending.allowed &&
         pending.refused;
       if (!done && Date.now() - started < 30000) { setTimeout(poll, 20); return; }
       R.queued = queued;
@@ -168,6 +173,7 @@
       R.orientationchange = resized;
       R.innerSize = [window.innerWidth, window.innerHeight];
       R.sub = pending.sub;
+      R.opened = pending.opened;
       R.allowedFrame = pending.allowed;
       R.refusedFrame = pending.refused;
       console.log("e2e page done");
