@@ -62,6 +62,7 @@ class BridgeE2E : public ::testing::Test {
     delete shell;
   }
   void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
     ASSERT_EQ(status, 0) << *log;
     ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
     ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];

@@ -1,0 +1,14 @@
+#!/bin/bash
+# Bridge benchmarks: synchronous bridge calls per second against a plain
+# script function and WebKit's script-message round trip with reply, and
+# start-up to the page's first script against a minimal WebKitGTK window.
+# Prints the figures and their ratios. Starts a virtual display when there
+# is none. The build must have CORVANE_TEST_SERVICES on (the default when
+# tests are built): the page reports through the test service.
+#
+# usage: bench/bridge/run.sh [BUILD_DIR] [RUNS]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-$here/../../build}
+runs=${2:-5}
+exec bash "$here/../../scripts/with-session.sh" "$build/bench/bridge/bridge_bench" "$runs"
