@@ -1,0 +1,299 @@
+// The UI-process end of a page connection, driven by a stand-in for the
+// web-process extension over the same two socket pairs: the schema at
+// hello, calls with their values, the work a method asks for "at once"
+// riding the reply, and one-way traffic over the private D-Bus connection.
+#include "bridge/BridgeProtocol.h"
+#include "bridge/BridgeSchema.h"
+#include "bridge/FrameChannel.h"
+#include "bridge/MainQueue.h"
+#include "bridge/PageConnection.h"
+#include "bridge/WebViewDelegate.h"
+
+#include "app/Bundle.h"
+#include "app/Utils.h"
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <thread>
+
+using nlohmann::json;
+namespace b = corvane::bridge;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kPageXml[] =
+    "<node><interface name='org.corvane.Bridge.Page'>"
+    "<method name='Evaluate'><arg type='s' direction='in'/></method>"
+    "<method name='CallFunction'><arg type='t' direction='in'/><arg type='s' direction='in'/></method>"
+    "<method name='ReleaseFunctions'><arg type='at' direction='in'/></method>"
+    "</interface></node>";
+
+// What the extension would be: a D-Bus client exporting the page object on
+// a context of its own thread, and the calling end of the framed channel.
+class FakeExtension {
+ public:
+  explicit FakeExtension(int busFd, int syncFd) : channel(syncFd) {
+    thread_ = std::thread([this, busFd] { runBus(busFd); });
+  }
+  ~FakeExtension() {
+    stop_ = true;
+    if (context_) g_main_context_wakeup(context_);
+    thread_.join();
+  }
+
+  b::Reply call(uint32_t object, uint32_t method, const json& args) {
+    b::PayloadWriter w;
+    w.u32(object);
+    w.u32(method);
+    w.rest(args.dump());
+    return roundTrip(b::kCall, w.data());
+  }
+  b::Reply roundTrip(uint32_t kind, const std::string& payload) {
+    // The UI side serves on the main loop of the test's thread.
+    auto answer = std::async(std::launch::async, [&] {
+      b::Frame f;
+      b::Reply r;
+      EXPECT_TRUE(channel.send(kind, payload));
+      EXPECT_EQ(channel.receive(f), b::FrameChannel::Status::Ok);
+      EXPECT_EQ(f.kind, b::kReply);
+      EXPECT_TRUE(b::decodeReply(f.payload, r));
+      return r;
+    });
+    while (answer.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+      g_main_context_iteration(nullptr, FALSE);
+    return answer.get();
+  }
+
+  std::vector<std::pair<std::string, std::string>> received() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return calls_;
+  }
+
+  b::FrameChannel channel;
+  std::atomic<bool> ready{false};
+
+ private:
+  void runBus(int fd) {
+    context_ = g_main_context_new();
+    g_main_context_push_thread_default(context_);
+    GSocket* socket = g_socket_new_from_fd(fd, nullptr);
+    GSocketConnection* stream = g_socket_connection_factory_create_connection(socket);
+    g_object_unref(socket);
+    GDBusConnection* conn = g_dbus_connection_new_sync(
+        G_IO_STREAM(stream), nullptr,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_DELAY_MESSAGE_PROCESSING),
+        nullptr, nullptr, nullptr);
+    g_object_unref(stream);
+    ASSERT_NE(conn, nullptr);
+    static const GDBusInterfaceVTable vtable = {
+        +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant* params,
+            GDBusMethodInvocation* inv, gpointer self) {
+          auto* ext = static_cast<FakeExtension*>(self);
+          gchar* text = g_variant_print(params, FALSE);
+          {
+            std::lock_guard<std::mutex> hold(ext->lock_);
+            ext->calls_.emplace_back(method, text);
+          }
+          g_free(text);
+          g_dbus_method_invocation_return_value(inv, nullptr);
+        },
+        nullptr, nullptr, {nullptr}};
+    GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kPageXml, nullptr);
+    g_dbus_connection_register_object(conn, b::kPageObjectPath, info->interfaces[0], &vtable, this, nullptr,
+                                      nullptr);
+    g_dbus_node_info_unref(info);
+    g_dbus_connection_start_message_processing(conn);
+    ready = true;
+    while (!stop_) g_main_context_iteration(context_, TRUE);
+    g_dbus_connection_close_sync(conn, nullptr, nullptr);
+    g_object_unref(conn);
+    g_main_context_pop_thread_default(context_);
+    g_main_context_unref(context_);
+  }
+
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  GMainContext* context_ = nullptr;
+  std::mutex lock_;
+  std::vector<std::pair<std::string, std::string>> calls_;
+};
+
+class Connection : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/corvane-conn-XXXXXX";
+    root = new std::string(mkdtemp(tmpl));
+    const std::string app = *root + "/Conn.app";
+    fs::create_directories(app + "/Contents/Resources/public");
+    std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>CFBundleName</key><string>Conn</string>
+<key>CFBundleIdentifier</key><string>app.corvane.conn</string></dict></plist>)";
+    std::ofstream(app + "/Contents/Resources/public/project.json")
+        << R"({"AppExInfo": {"bridgeAllowedOrigins": ["https://docs.example", 7, "*nope"]}})";
+    setenv("HOME", (*root + "/home").c_str(), 1);
+    setenv("CORVANE_TEST_SERVICES", "1", 1);
+    corvane::Bundle::setMain(*corvane::Bundle::open(app));
+    corvane::MainQueue::initOnMainThread();
+  }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    fs::remove_all(*root, ec);
+    delete root;
+  }
+
+  void SetUp() override {
+    auto [busOurs, busTheirs] = b::FrameChannel::socketPair();
+    auto [syncOurs, syncTheirs] = b::FrameChannel::socketPair();
+    ext = std::make_unique<FakeExtension>(busOurs, syncOurs);
+    delegate = std::make_unique<corvane::WebViewDelegate>(nullptr);
+    connection = std::make_unique<corvane::PageConnection>(*delegate, busTheirs, syncTheirs);
+    ASSERT_TRUE(connection->ok());
+    delegate->page()->attach(connection.get());
+    while (!ext->ready) g_main_context_iteration(nullptr, FALSE);
+    b::Reply hello = ext->roundTrip(b::kHello, "file:///x");
+    ASSERT_TRUE(hello.hasValue);
+    schema = b::BridgeSchema::fromJson(json::parse(hello.valueJson));
+  }
+  void TearDown() override {
+    delegate->page()->detach(connection.get());
+    connection.reset();
+    ext.reset();
+    delegate.reset();
+  }
+
+  // Object id and method id of `member.method`.
+  std::pair<uint32_t, uint32_t> find(const std::string& member, const std::string& method) {
+    for (const auto& m : schema.members) {
+      if (m.name != member) continue;
+      const auto& methods = schema.classes[m.classIndex].methods;
+      for (uint32_t i = 0; i < methods.size(); ++i)
+        if (methods[i] == method) return {m.object, i};
+    }
+    ADD_FAILURE() << member << "." << method << " not in the schema";
+    return {0, 0};
+  }
+
+  // Waits (serving the main loop) until the fake extension got `n` D-Bus calls.
+  std::vector<std::pair<std::string, std::string>> awaitBus(size_t n) {
+    for (int i = 0; i < 5000 && ext->received().size() < n; ++i) {
+      g_main_context_iteration(nullptr, FALSE);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return ext->received();
+  }
+
+  static std::string* root;
+  std::unique_ptr<FakeExtension> ext;
+  std::unique_ptr<corvane::WebViewDelegate> delegate;
+  std::unique_ptr<corvane::PageConnection> connection;
+  b::BridgeSchema schema;
+};
+
+std::string* Connection::root = nullptr;
+
+TEST_F(Connection, HelloDescribesTheRootItsMembersAndTheOriginPolicy) {
+  EXPECT_EQ(schema.globalNames, (std::vector<std::string>{"corvane", "quorlix", "ZVRLabJs"}));
+  EXPECT_EQ(schema.classes[schema.rootClass].name, "WebViewDelegate");
+  EXPECT_TRUE(schema.classes[schema.rootClass].methods.empty());
+  EXPECT_EQ(schema.classes[schema.rootClass].fields, (std::vector<std::string>{"requestedWindow", "mainMenu"}));
+  ASSERT_GE(schema.members.size(), 2u);
+  EXPECT_EQ(schema.members[0].name, "path");
+  EXPECT_EQ(schema.classes[schema.members[0].classIndex].methods.size(), 47u);
+  EXPECT_TRUE(schema.policy.allows("file://" + *root + "/Conn.app/Contents/Resources/public/index.html"));
+  EXPECT_TRUE(schema.policy.allows("https://docs.example/page"));
+  EXPECT_FALSE(schema.policy.allows("https://docs.example.org/page"));
+  EXPECT_FALSE(schema.policy.allows("file://" + *root + "/Other.app/index.html"));
+  EXPECT_FALSE(schema.policy.allowAll);
+}
+
+TEST_F(Connection, CallsAnswerWithTheMethodsValue) {
+  auto [path, ext_] = find("path", "getFileExt");
+  b::Reply r = ext->call(path, ext_, {"dir/a.tar.gz"});
+  EXPECT_TRUE(r.error.empty());
+  ASSERT_TRUE(r.hasValue);
+  EXPECT_EQ(r.valueJson, "\"gz\"");
+  EXPECT_TRUE(r.actions.empty());
+
+  auto [p2, home] = find("path", "homeDir");
+  r = ext->call(p2, home, json::array());
+  EXPECT_EQ(json::parse(r.valueJson), *root + "/home");
+
+  auto [t, setValue] = find("test", "setValue");
+  r = ext->call(t, setValue, {1});
+  EXPECT_FALSE(r.hasValue);  // void: undefined in the page
+}
+
+TEST_F(Connection, BadRequestsGetAnErrorNotACrash) {
+  auto [path, m] = find("path", "getFileExt");
+  EXPECT_FALSE(ext->call(path, 9999, json::array()).error.empty());
+  EXPECT_FALSE(ext->call(4242, m, json::array()).error.empty());
+  b::Reply r = ext->roundTrip(b::kCall, "xy");  // too short for the ids
+  EXPECT_FALSE(r.error.empty());
+  r = ext->roundTrip(77, "");
+  EXPECT_FALSE(r.error.empty());
+  // The connection still serves afterwards.
+  EXPECT_EQ(ext->call(path, m, {"b.c"}).valueJson, "\"c\"");
+}
+
+TEST_F(Connection, WorkAskedForDuringACallRidesItsReplyInOrder) {
+  auto [t, callNow] = find("test", "callNow");
+  b::Reply r = ext->call(t, callNow, {R"({"callback":"app.done","value":3})"});
+  ASSERT_EQ(r.actions.size(), 1u);
+  EXPECT_EQ(r.actions[0].type, b::PageAction::kEvaluate);
+  EXPECT_EQ(r.actions[0].text, R"(app.done({"success":true,"value":3});)");
+  EXPECT_EQ(json::parse(r.valueJson).get<std::string>(), R"({"success":true,"value":3})");
+
+  auto [t2, keep] = find("test", "keepFunction");
+  EXPECT_EQ(ext->call(t2, keep, {{{b::kFunctionMarker, 5}}}).valueJson, "true");
+  auto [t3, callKept] = find("test", "callKept");
+  r = ext->call(t3, callKept, {{{"on", true}}});
+  ASSERT_EQ(r.actions.size(), 1u);
+  EXPECT_EQ(r.actions[0].type, b::PageAction::kCallFunction);
+  EXPECT_EQ(r.actions[0].handle, 5u);
+  EXPECT_EQ(json::parse(r.actions[0].text), json::parse(R"([{"on":1}])"));
+  EXPECT_TRUE(awaitBus(0).empty());  // nothing went the one-way path
+}
+
+TEST_F(Connection, WorkOutsideACallGoesOneWayInOrder) {
+  auto [t, fromThread] = find("test", "callFromThread");
+  b::Reply r = ext->call(t, fromThread, {R"({"callback":"q","count":20})"});
+  EXPECT_TRUE(r.actions.empty());
+  auto calls = awaitBus(20);
+  ASSERT_EQ(calls.size(), 20u);
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(calls[i].first, "Evaluate");
+    EXPECT_EQ(calls[i].second, "('q(" + std::to_string(i) + ");',)");
+  }
+  // A held page function released by the native side.
+  auto [t2, keep] = find("test", "keepFunction");
+  ext->call(t2, keep, {{{b::kFunctionMarker, 11}}});
+  auto [t3, drop] = find("test", "dropKept");
+  ext->call(t3, drop, json::array());
+  calls = awaitBus(21);
+  ASSERT_EQ(calls.size(), 21u);
+  EXPECT_EQ(calls[20].first, "ReleaseFunctions");
+  EXPECT_EQ(calls[20].second, "([11],)");
+}
+
+TEST_F(Connection, PageFunctionsOfAnEarlierConnectionAreDead) {
+  auto [t, keep] = find("test", "keepFunction");
+  ext->call(t, keep, {{{b::kFunctionMarker, 3}}});
+  const uint64_t before = delegate->page()->generation();
+  delegate->page()->attach(connection.get());  // as a reconnect after a crash would
+  EXPECT_NE(delegate->page()->generation(), before);
+  auto [t2, later] = find("test", "callKeptLater");
+  ext->call(t2, later, {1});
+  for (int i = 0; i < 50; ++i) g_main_context_iteration(nullptr, FALSE);
+  EXPECT_TRUE(ext->received().empty());
+}
+
+}  // namespace
