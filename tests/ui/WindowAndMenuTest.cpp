@@ -1,0 +1,123 @@
+// The main menu's tags, the drag rules of the web view, and the one saved
+// window frame. Needs a display (the test session provides one).
+#include "ui/MainMenu.h"
+#include "ui/MainWebView.h"
+#include "ui/WindowController.h"
+
+#include "app/Bundle.h"
+#include "app/UserDefaults.h"
+#include "app/Utils.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace corvane;
+
+namespace {
+
+class Ui : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/corvane-ui-XXXXXX";
+    root = new std::string(mkdtemp(tmpl));
+    const std::string app = *root + "/Ui.app";
+    fs::create_directories(app + "/Contents/Resources/public");
+    std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>CFBundleName</key><string>UiTest</string>
+<key>CFBundleIdentifier</key><string>app.corvane.uitest</string></dict></plist>)";
+    std::ofstream(app + "/Contents/Resources/public/project.json") << "{}";
+    setenv("HOME", (*root + "/home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (*root + "/home/.config").c_str(), 1);
+    Bundle::setMain(*Bundle::open(app));
+    displayOk = gtk_init_check(nullptr, nullptr);
+  }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    fs::remove_all(*root, ec);
+    delete root;
+  }
+  void SetUp() override { ASSERT_TRUE(displayOk) << "no display: run through scripts/with-session.sh"; }
+
+  static std::string* root;
+  static bool displayOk;
+};
+std::string* Ui::root = nullptr;
+bool Ui::displayOk = false;
+
+GtkWidget* topLevelItemOf(MainMenu& menu, GtkWidget* item) {
+  GtkWidget* shell = gtk_widget_get_parent(item);
+  if (shell == menu.bar()) return item;
+  return shell ? gtk_menu_get_attach_widget(GTK_MENU(shell)) : nullptr;
+}
+
+TEST_F(Ui, EveryMenuItemSitsUnderTheTopItemOfItsTagRange) {
+  int quits = 0;
+  MainMenu::Actions actions;
+  actions.quit = [&] { ++quits; };
+  MainMenu menu("UiTest", actions);
+  g_object_ref_sink(menu.bar());
+  for (int top : {900, 100, 200, 300, 800}) {
+    GtkWidget* item = menu.itemByTag(top);
+    ASSERT_NE(item, nullptr) << top;
+    EXPECT_EQ(gtk_widget_get_parent(item), menu.bar()) << top;
+  }
+  for (int tag : {901, 906, 101, 102, 104, 201, 202, 203, 204, 205, 206, 301, 302, 303, 801, 802}) {
+    GtkWidget* item = menu.itemByTag(tag);
+    ASSERT_NE(item, nullptr) << tag;
+    EXPECT_EQ(MainMenu::tagOf(topLevelItemOf(menu, item)), tag / 100 * 100) << tag;
+  }
+  EXPECT_EQ(menu.itemByTag(250), nullptr);
+  EXPECT_EQ(menu.menuItemApp, menu.itemByTag(900));
+  EXPECT_EQ(menu.menuItemFile, menu.itemByTag(100));
+  EXPECT_EQ(menu.fileMenu, gtk_menu_item_get_submenu(GTK_MENU_ITEM(menu.itemByTag(100))));
+  EXPECT_EQ(menu.mainWindowMenuItem, menu.itemByTag(102));
+  // The main-window item and the application menu carry the application name.
+  EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(menu.mainWindowMenuItem)), "UiTest");
+  EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(menu.menuItemApp)), "UiTest");
+  gtk_menu_item_activate(GTK_MENU_ITEM(menu.itemByTag(906)));
+  EXPECT_EQ(quits, 1);
+  g_object_unref(menu.bar());
+}
+
+TEST_F(Ui, DragsOfferLinkOnlyForALinkOnlySource) {
+  EXPECT_EQ(MainWebView::offeredAction(GDK_ACTION_LINK), GDK_ACTION_LINK);
+  EXPECT_EQ(MainWebView::offeredAction(GDK_ACTION_COPY), GDK_ACTION_COPY);
+  EXPECT_EQ(MainWebView::offeredAction(static_cast<GdkDragAction>(GDK_ACTION_LINK | GDK_ACTION_COPY)),
+            GDK_ACTION_COPY);
+  EXPECT_EQ(MainWebView::offeredAction(static_cast<GdkDragAction>(GDK_ACTION_LINK | GDK_ACTION_MOVE)),
+            GDK_ACTION_COPY);
+}
+
+TEST_F(Ui, OneWindowFrameIsRestoredAndSavedForAllWindows) {
+  auto& defaults = Utils::sharedInstance().userDefaults();
+  defaults.setObject("NSWindow Frame CorvaneWindow", "10 20 640 480");
+  auto first = WindowController::initWithRequest(nullptr);
+  int w = 0, h = 0;
+  gtk_window_get_default_size(first->window(), &w, &h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+
+  first->showWindow();
+  gtk_window_resize(first->window(), 700, 500);
+  // The frame is written once the window settles; serve the loop until then.
+  std::string saved;
+  for (int i = 0; i < 3000; ++i) {
+    g_main_context_iteration(nullptr, FALSE);
+    saved = defaults.stringForKey("NSWindow Frame CorvaneWindow");
+    if (saved.find(" 700 500") != std::string::npos) break;
+    g_usleep(1000);
+  }
+  EXPECT_NE(saved.find(" 700 500"), std::string::npos) << saved;
+
+  // A second window starts from the same frame.
+  auto second = WindowController::initWithRequest(nullptr);
+  gtk_window_get_default_size(second->window(), &w, &h);
+  EXPECT_EQ(w, 700);
+  EXPECT_EQ(h, 500);
+}
+
+}  // namespace
