@@ -3,6 +3,7 @@
 #include "bridge/GSignal.h"
 
 #include "app/Log.h"
+#include "app/StartupTasks.h"
 #include "app/Utils.h"
 #include "bridge/MainQueue.h"
 #include "ui/FileIcons.h"
@@ -127,6 +128,12 @@ void AppDelegate::newWindowHooks(WindowController& controller) {
 void AppDelegate::applicationWillFinishLaunching() {
   hasAlreadyLanuched = false;
   enableShouldTerminateAfterLastWindowClosed = false;
+  // A failing task brings the window up at once; the rest still run.
+  Utils& utils = Utils::sharedInstance();
+  StartupTasks tasks(utils, utils.userDefaults());
+  tasks.process_tasks([this](const std::optional<TaskError>& error) {
+    if (error && !hasAlreadyLanuched) private_applicationDidFinishLaunching();
+  });
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
