@@ -35,6 +35,9 @@ std::optional<std::string> WindowController::resolveStartPage(const std::string&
 
 WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related) {
   window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+  // Our own reference: the user may close (destroy) the window long before
+  // the controller goes away.
+  g_object_ref(window_);
   header_ = GTK_HEADER_BAR(gtk_header_bar_new());
   gtk_header_bar_set_show_close_button(header_, TRUE);
   gtk_header_bar_set_title(header_, Utils::sharedInstance().getAppName().c_str());
@@ -69,6 +72,7 @@ WindowController::~WindowController() {
   g_signal_handlers_disconnect_by_data(window_, this);
   contentView.reset();
   gtk_widget_destroy(GTK_WIDGET(window_));
+  g_object_unref(window_);
 }
 
 std::unique_ptr<WindowController> WindowController::initWithURL(const std::string& startPage, GtkWidget* menuBar) {
