@@ -138,6 +138,16 @@ JSCValue* onMethod(gpointer instance, GPtrArray* args, gpointer data) {
   return m->page->callMethod(*m, static_cast<WrapperData*>(instance), args);
 }
 
+// Bridge objects inside arrays and plain objects travel through the
+// engine's JSON writer; this makes them come out as their object marker.
+JSCValue* onToJSON(gpointer instance, GPtrArray*, gpointer) {
+  auto* self = static_cast<WrapperData*>(instance);
+  JSCContext* ctx = jsc_context_get_current();
+  std::string marker = std::string("{\"") + b::kObjectMarker + "\":" + std::to_string(self ? self->object : 0) +
+                       ",\"" + b::kClassMarker + "\":" + std::to_string(self ? self->classIndex : 0) + "}";
+  return jsc_value_new_from_json(ctx, marker.c_str());
+}
+
 JSCValue* onField(gpointer instance, gpointer data) {
   auto* f = static_cast<FieldData*>(data);
   return f->page->getField(*f, static_cast<WrapperData*>(instance));
@@ -343,6 +353,7 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
                                       nullptr, JSC_TYPE_VALUE);
         methodData_.push_back(std::move(md));
       }
+      jsc_class_add_method_variadic(cls, "toJSON", G_CALLBACK(onToJSON), nullptr, nullptr, JSC_TYPE_VALUE);
       for (const auto& field : face.fields) {
         auto fd = std::make_unique<FieldData>(FieldData{this, field});
         jsc_class_add_property(cls, field.c_str(), JSC_TYPE_VALUE, G_CALLBACK(onField), nullptr,

@@ -152,6 +152,8 @@ TEST_F(BridgeE2E, ValuesFunctionsAndEvents) {
   EXPECT_EQ(r("echo"), (json{{"n", 1.5}, {"s", "x"}, {"b", true}, {"a", {1, "two", nullptr}}, {"o", {{"k", "v"}}}}));
   EXPECT_EQ(r("echoString"), "plain");
   EXPECT_EQ(r("undefinedResult"), "undefined");
+  EXPECT_EQ(r("objectIdentity"), true);
+  EXPECT_EQ(r("objectInside"), true);
   EXPECT_EQ(r("keptTaken"), true);
   EXPECT_EQ(r("keptRefused"), false);
   EXPECT_EQ(r("functionRanBeforeReturn"), true);

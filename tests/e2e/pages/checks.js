@@ -46,6 +46,10 @@
     R.echo = T.echo({ n: 1.5, s: "x", b: true, a: [1, "two", null], o: { k: "v" } });
     R.echoString = T.echo("plain");
     R.undefinedResult = typeof T.setValue(null);
+    // Native objects keep their script identity when they travel.
+    R.objectIdentity = T.echo(corvane.path) === corvane.path;
+    R.objectInside = T.echo({ p: [corvane.path, corvane.test] });
+    R.objectInside = R.objectInside.p[0] === corvane.path && R.objectInside.p[1] === corvane.test;
 
     // Function objects: called at once inside a call, later outside one.
     var fnArgs = [];
