@@ -1,8 +1,9 @@
 #!/bin/sh
-# Installs every Debian 12 package the build, the tests and the demo need.
-# Safe to run again: apt-get skips what is already there.
+# Installs every Debian 12 package the build, the tests and the demo need,
+# plus any packages named as arguments. Safe to run again: only what is
+# missing is installed.
 set -e
-PKGS="build-essential cmake pkg-config git
+PKGS="$* build-essential cmake pkg-config git
  libglib2.0-dev libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev
  nlohmann-json3-dev libspdlog-dev libfmt-dev libplist-dev libplist-utils
  libgtest-dev libgmock-dev googletest libbenchmark-dev
