@@ -54,17 +54,6 @@ WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related) {
   gtk_container_add(GTK_CONTAINER(window_), box);
   gtk_widget_show_all(box);
   restoreFrame();
-  // The window title follows the page's title.
-  g_signal_connect(contentView->webView->view(), "notify::title", signalHandler([](WebKitWebView* v, GParamSpec*, gpointer w) {
-                     const char* t = webkit_web_view_get_title(v);
-                     if (t && *t) gtk_window_set_title(GTK_WINDOW(w), t);
-                   }),
-                   window_);
-  // Page-opened windows go away with their page's window.close().
-  g_signal_connect(contentView->webView->view(), "close", signalHandler([](WebKitWebView*, gpointer w) {
-                     gtk_widget_destroy(GTK_WIDGET(w));
-                   }),
-                   window_);
 }
 
 WindowController::~WindowController() {
