@@ -118,6 +118,7 @@ class PageBridge {
   std::unordered_map<uint64_t, StoredFunction> functions_;
   uint64_t nextHandle_ = 1;
   JSCContext* mainContext_ = nullptr;  // the main frame's current context
+  std::unordered_map<uint64_t, WebKitFrame*> watchedFrames_;  // weakly referenced
   struct Pending {
     PageBridge* page;
   }* pending_ = nullptr;  // the D-Bus set-up still running, if any
@@ -211,6 +212,8 @@ PageBridge::PageBridge(WebKitWebPage* page) : page_(page) {
 
 PageBridge::~PageBridge() {
   if (pending_) pending_->page = nullptr;
+  // Frames may outlive the page object: they must not call back into us.
+  for (auto& [id, frame] : watchedFrames_) g_object_weak_unref(G_OBJECT(frame), &PageBridge::onFrameGone, this);
   frames_.clear();
   if (mainContext_) g_object_unref(mainContext_);
   for (auto& [h, f] : functions_) g_object_unref(f.function);
@@ -303,6 +306,7 @@ void PageBridge::onFrameGone(gpointer self, GObject* frame) {
   // up by the id we stored beside the weak reference.
   auto* page = static_cast<PageBridge*>(self);
   auto id = reinterpret_cast<uintptr_t>(g_object_get_data(frame, "corvane-frame-id"));
+  page->watchedFrames_.erase(id);
   page->dropFrame(id);
 }
 
@@ -365,10 +369,11 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
     st = fresh.get();
     byContext_[context] = st;
     frames_[frameId] = std::move(fresh);
-    if (!g_object_get_data(G_OBJECT(frame), "corvane-frame-id")) {
+    if (!watchedFrames_.count(frameId)) {
       g_object_set_data(G_OBJECT(frame), "corvane-frame-id",
                         reinterpret_cast<gpointer>(static_cast<uintptr_t>(frameId)));
       g_object_weak_ref(G_OBJECT(frame), &PageBridge::onFrameGone, this);
+      watchedFrames_[frameId] = frame;
     }
   }
 
