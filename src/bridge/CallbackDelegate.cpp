@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "bridge/BridgeProtocol.h"
 #include "bridge/MainQueue.h"
+#include "bridge/PageConnection.h"
 #include "bridge/ServiceObject.h"
 
 namespace corvane {
@@ -13,6 +14,9 @@ std::shared_ptr<CallbackDelegate> CallbackDelegate::initWithContext(std::shared_
   const auto& h = callback[bridge::kFunctionMarker];
   if (!h.is_number_unsigned()) return nullptr;
   uint64_t generation = context->generation();
+  // Tell the page to keep the function beyond the call that brought it.
+  if (auto* connection = context->connection())
+    if (auto* reply = connection->currentReply()) reply->retained.push_back(h.get<uint64_t>());
   return std::shared_ptr<CallbackDelegate>(
       new CallbackDelegate(std::move(context), h.get<uint64_t>(), generation));
 }

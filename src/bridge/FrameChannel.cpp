@@ -143,6 +143,8 @@ std::string encodeReply(const Reply& reply) {
     w.text(a.text);
   }
   w.text(reply.error);
+  w.u32(static_cast<uint32_t>(reply.retained.size()));
+  for (uint64_t h : reply.retained) w.u64(h);
   w.u8(reply.hasValue ? 1 : 0);
   if (reply.hasValue) w.rest(reply.valueJson);
   return std::move(w.data());
@@ -162,7 +164,12 @@ bool decodeReply(std::string_view payload, Reply& out) {
     out.actions.push_back(std::move(a));
   }
   uint8_t has;
-  if (!r.text(out.error) || !r.u8(has)) return false;
+  uint32_t kept;
+  if (!r.text(out.error) || !r.u32(kept) || kept > payload.size() / sizeof(uint64_t)) return false;
+  out.retained.resize(kept);
+  for (auto& h : out.retained)
+    if (!r.u64(h)) return false;
+  if (!r.u8(has)) return false;
   out.hasValue = has != 0;
   out.valueJson = out.hasValue ? std::string(r.rest()) : std::string();
   return true;

@@ -97,6 +97,9 @@ struct Reply {
   bool hasValue = false;  // false: the method returns nothing (undefined)
   std::string valueJson;  // JSON text of the value when hasValue
   std::string error;      // non-empty: throw this text as a script exception
+  // Page functions of this call's arguments that the native side kept;
+  // the others are dropped by the page once the call returns.
+  std::vector<uint64_t> retained;
 };
 
 std::string encodeReply(const Reply& reply);

@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -117,6 +118,7 @@ class PageBridge {
   std::unordered_map<JSCContext*, FrameState*> byContext_;
   std::unordered_map<uint64_t, StoredFunction> functions_;
   uint64_t nextHandle_ = 1;
+  std::vector<uint64_t>* callHandles_ = nullptr;  // functions made for the call in progress
   JSCContext* mainContext_ = nullptr;  // the main frame's current context
   std::unordered_map<uint64_t, WebKitFrame*> watchedFrames_;  // weakly referenced
   struct Pending {
@@ -415,6 +417,7 @@ std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
   if (jsc_value_is_function(v)) {
     uint64_t h = nextHandle_++;
     functions_[h] = StoredFunction{st ? st->frameId : 0, JSC_VALUE(g_object_ref(v))};
+    if (callHandles_) callHandles_->push_back(h);
     return std::string("{\"") + b::kFunctionMarker + "\":" + std::to_string(h) + "}";
   }
   if (st) {
@@ -489,14 +492,27 @@ JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArr
   w.u32(self ? self->object : 0);
   w.u32(m.method);
   std::string list = "[";
+  std::vector<uint64_t> made;
+  std::vector<uint64_t>* outer = callHandles_;
+  callHandles_ = &made;
   for (guint i = 0; args && i < args->len; ++i) {
     if (i) list += ',';
     list += argumentJson(st, static_cast<JSCValue*>(g_ptr_array_index(args, i)));
   }
+  callHandles_ = outer;
   list += ']';
   w.rest(list);
   b::Reply reply;
-  if (!roundTrip(b::kCall, w.data(), reply)) {
+  const bool answered = roundTrip(b::kCall, w.data(), reply);
+  // Functions the native side did not keep are not ours to hold either.
+  for (uint64_t h : made) {
+    if (std::find(reply.retained.begin(), reply.retained.end(), h) != reply.retained.end()) continue;
+    auto it = functions_.find(h);
+    if (it == functions_.end()) continue;
+    g_object_unref(it->second.function);
+    functions_.erase(it);
+  }
+  if (!answered) {
     jsc_context_throw(ctx, "corvane bridge: the application is not reachable");
     return jsc_value_new_undefined(ctx);
   }

@@ -65,6 +65,7 @@ TEST(Reply, RoundTripsActionsErrorsAndValues) {
   r.actions.push_back({PageAction::kCallFunction, 42, "[1,\"two\"]"});
   r.hasValue = true;
   r.valueJson = "\"txt\"";
+  r.retained = {42, 7};
   Reply back;
   ASSERT_TRUE(decodeReply(encodeReply(r), back));
   ASSERT_EQ(back.actions.size(), 2u);
@@ -73,6 +74,7 @@ TEST(Reply, RoundTripsActionsErrorsAndValues) {
   EXPECT_EQ(back.actions[1].handle, 42u);
   EXPECT_TRUE(back.hasValue);
   EXPECT_EQ(back.valueJson, "\"txt\"");
+  EXPECT_EQ(back.retained, (std::vector<uint64_t>{42, 7}));
 
   Reply nothing;
   nothing.error = "boom";

@@ -253,7 +253,11 @@ TEST_F(Connection, WorkAskedForDuringACallRidesItsReplyInOrder) {
   EXPECT_EQ(json::parse(r.valueJson).get<std::string>(), R"({"success":true,"value":3})");
 
   auto [t2, keep] = find("test", "keepFunction");
-  EXPECT_EQ(ext->call(t2, keep, {{{b::kFunctionMarker, 5}}}).valueJson, "true");
+  r = ext->call(t2, keep, {{{b::kFunctionMarker, 5}}});
+  EXPECT_EQ(r.valueJson, "true");
+  EXPECT_EQ(r.retained, (std::vector<uint64_t>{5}));  // kept beyond the call
+  auto [t4, echo] = find("test", "echo");
+  EXPECT_TRUE(ext->call(t4, echo, {{{b::kFunctionMarker, 6}}}).retained.empty());
   auto [t3, callKept] = find("test", "callKept");
   r = ext->call(t3, callKept, {{{"on", true}}});
   ASSERT_EQ(r.actions.size(), 1u);
