@@ -2,14 +2,22 @@
 
 #include "bridge/GSignal.h"
 
+#include "app/LaunchPlan.h"
 #include "app/Log.h"
+#include "app/NotificationCenter.h"
+#include "app/Relaunch.h"
 #include "app/StartupTasks.h"
+#include "app/TerminationSignal.h"
 #include "app/Utils.h"
+#include "app/WindowStyle.h"
 #include "bridge/MainQueue.h"
+#include "server/HttpServer.h"
+#include "ui/Alert.h"
 #include "ui/FileIcons.h"
 #include "ui/MainMenu.h"
 #include "ui/Screenshot.h"
 #include "ui/WindowController.h"
+#include "ui/WindowStyler.h"
 
 #include <gtk/gtk.h>
 #include <pthread.h>
@@ -18,33 +26,6 @@
 #include <vector>
 
 namespace corvane {
-
-namespace {
-
-bool boolValue(const nlohmann::json& x, const char* key, bool fallback) {
-  return x.is_object() && x.contains(key) ? jsonBoolValue(x[key], fallback) : fallback;
-}
-
-std::string textValue(const nlohmann::json& x, const char* key) {
-  if (!x.is_object() || !x.contains(key) || !x[key].is_string()) return std::string();
-  return Utils::sharedInstance().update_env_string(x[key].get<std::string>());
-}
-
-}  // namespace
-
-std::string AppDelegate::startPageFor(const std::optional<nlohmann::json>& appExInfo) {
-  const nlohmann::json x = appExInfo ? *appExInfo : nlohmann::json();
-  const bool e = boolValue(x, "enableSpecPublic", false);
-  const std::string u = textValue(x, "userSpecPublic");
-  std::string s = textValue(x, "startPage");
-  if (s.empty()) s = "public/index.html";
-  if (e && !u.empty()) {
-    if (Utils::checkPathIsDir(u)) s = u + "/" + s;
-    else if (Utils::checkPathIsFile(u)) s = u;
-    else if (u.rfind("http://", 0) == 0 || u.rfind("file://", 0) == 0 || u.rfind("https://", 0) == 0) s = u;
-  }
-  return s;
-}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -126,6 +107,7 @@ void AppDelegate::newWindowHooks(WindowController& controller) {
 }
 
 void AppDelegate::applicationWillFinishLaunching() {
+  installTerminationSignalHandler([] { return Utils::sharedInstance().getAppName(); });
   hasAlreadyLanuched = false;
   enableShouldTerminateAfterLastWindowClosed = false;
   // A failing task brings the window up at once; the rest still run.
@@ -146,20 +128,35 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     Utils& utils = Utils::sharedInstance();
     std::optional<nlohmann::json> x = utils.getAppExConfigDic();
     if (x && !x->is_object()) x = nlohmann::json::object();
-    if (x && x->contains("enableShouldTerminateAfterLastWindowClosed"))
-      enableShouldTerminateAfterLastWindowClosed =
-          jsonBoolValue((*x)["enableShouldTerminateAfterLastWindowClosed"], false);
+    const LaunchSettings settings = readLaunchSettings(x, utils);
+    if (settings.enableShouldTerminateAfterLastWindowClosed)
+      enableShouldTerminateAfterLastWindowClosed = *settings.enableShouldTerminateAfterLastWindowClosed;
+    LaunchServerOutcome outcome = runLaunchServerStep(settings, utils);
+    if (outcome.alert) runAlert(outcome.alert->title, outcome.alert->message, outcome.alert->button);
+    httpServer = std::move(outcome.server);
 
-    log().info("[0x0003] 不使用HttpServer");
-    const std::string start = startPageFor(x);
     buildMainMenu();
-    windowController = WindowController::initWithURL(start, menu->bar());
+    windowController = outcome.load == PageLoad::SpecURL
+                           ? WindowController::initWithSpecURL(outcome.page, menu->bar())
+                           : WindowController::initWithURL(outcome.page, menu->bar());
     if (windowController->url) WebViewDelegate::setApplicationStartPage(*windowController->url);
     windowController->appDelegate = this;
     newWindowHooks(*windowController);
     gtk_application_add_window(app_, windowController->window());
     windowController->showWindow();
     if (menu->mainWindowMenuItem) gtk_widget_hide(menu->mainWindowMenuItem);
+    // Closing the main window keeps it (and its page) for the menu item and
+    // re-activation, unless the configuration asks to quit.
+    g_signal_connect(windowController->window(), "delete-event",
+                     G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer d) -> gboolean {
+                       return static_cast<AppDelegate*>(d)->mainWindowWillClose();
+                     }),
+                     this);
+
+    GtkWindow* window = windowController->window();
+    private_process_window_style(x, window);
+    private_process_window_size(x, window);
+    private_process_window_menu(x, window);
 
     if (!screenshotPath_.empty()) {
       saveScreenshotAfterLoad(windowController->contentView->webView->view(), screenshotPath_, 1500,
@@ -174,7 +171,82 @@ void AppDelegate::private_applicationDidFinishLaunching() {
   pthread_setname_np(pthread_self(), "mainThread");
 }
 
-int AppDelegate::run(int argc, char** argv, const CommandLine&) {
+// ---- application events ---------------------------------------------------------
+
+void AppDelegate::application_openFiles(const std::vector<std::string>& paths) {
+  log().info("-application:openFiles:");
+  NotificationCenter::defaultCenter().post(kNoticeApplicationOpenFiles, nlohmann::json(paths));
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
+  if (!hasVisibleWindows) openMainWindow();
+  return true;
+}
+
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() {
+  log().info("-applicationShouldTerminateAfterLastWindowClosed:");
+  return enableShouldTerminateAfterLastWindowClosed;
+}
+
+void AppDelegate::applicationWillTerminate() {
+  NotificationCenter::defaultCenter().post(kNoticeAppTerminate);
+  log().info("App exit");
+  Utils& u = Utils::sharedInstance();
+  if (u.wantRelaunch) relaunchDetached(currentExecutablePath(), u.bundle().bundlePath());
+}
+
+void AppDelegate::openMainWindow() {
+  if (menu && menu->mainWindowMenuItem) gtk_widget_hide(menu->mainWindowMenuItem);
+  if (!windowController) return;
+  windowController->showWindow();
+  gtk_window_present(windowController->window());
+}
+
+void AppDelegate::setMenuItemShow() {
+  if (menu && menu->mainWindowMenuItem) gtk_widget_show(menu->mainWindowMenuItem);
+}
+
+bool AppDelegate::mainWindowWillClose() {
+  bool otherVisible = false;
+  for (GList* l = gtk_application_get_windows(app_); l; l = l->next)
+    if (l->data != windowController->window() && gtk_widget_get_visible(GTK_WIDGET(l->data))) otherVisible = true;
+  if (!otherVisible && applicationShouldTerminateAfterLastWindowClosed()) {
+    quit();
+    return TRUE;
+  }
+  setMenuItemShow();
+  gtk_widget_hide(GTK_WIDGET(windowController->window()));
+  return TRUE;  // keep the window and its page
+}
+
+void AppDelegate::private_process_window_style(const std::optional<nlohmann::json>& x, GtkWindow* window) {
+  if (!x) return;
+  WindowStyler(window, windowController->headerBar()).applyStyle(windowStylePlan(*x));
+}
+
+void AppDelegate::private_process_window_size(const std::optional<nlohmann::json>& x, GtkWindow* window) {
+  if (!x) return;
+  WindowStyler(window, windowController->headerBar()).applySize(windowSizePlan(*x));
+}
+
+void AppDelegate::private_process_window_menu(const std::optional<nlohmann::json>& x, GtkWindow*) {
+  if (!x) return;
+  Utils& u = Utils::sharedInstance();
+  auto expand = [&u](const std::string& t) { return u.update_env_string(t); };
+  WindowStyler::applyMenu(menuPlan(*x, expand), [this](int tag) { return menu->itemByTag(tag); }, expand);
+  if (menu->mainWindowMenuItem)
+    gtk_menu_item_set_label(GTK_MENU_ITEM(menu->mainWindowMenuItem), u.getAppName().c_str());
+}
+
+std::string AppDelegate::applicationId() {
+  // One running instance per bundle identifier. An identifier that is not
+  // a valid application id is mapped onto one, stably.
+  const std::string id = Utils::sharedInstance().getAppIdentifier();
+  if (g_application_id_is_valid(id.c_str())) return id;
+  return "app.corvane.id" + Utils::md5Digest(id).substr(0, 16);
+}
+
+int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   MainQueue::initOnMainThread();
   // No configuration, no window: this may end the process with 3912.
   Utils::sharedInstance().getMainconfigDic();
@@ -184,19 +256,51 @@ int AppDelegate::run(int argc, char** argv, const CommandLine&) {
   if (const char* q = std::getenv("CORVANE_SCREENSHOT_QUIT")) delegate.screenshotQuit_ = std::string(q) == "1";
 
   installFileIconWriter();
-  delegate.app_ = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
+  // A relaunched instance lets its predecessor finish before it claims
+  // the application's name on the session bus.
+  waitForPredecessor();
+  delegate.app_ = gtk_application_new(applicationId().c_str(), G_APPLICATION_HANDLES_OPEN);
   g_signal_connect(delegate.app_, "startup", signalHandler([](GApplication*, gpointer d) {
                      static_cast<AppDelegate*>(d)->applicationWillFinishLaunching();
                    }),
                    &delegate);
   g_signal_connect(delegate.app_, "activate", signalHandler([](GApplication*, gpointer d) {
-                     static_cast<AppDelegate*>(d)->applicationDidFinishLaunching();
+                     auto* self = static_cast<AppDelegate*>(d);
+                     if (!self->hasAlreadyLanuched) {
+                       self->applicationDidFinishLaunching();
+                       return;
+                     }
+                     // A second start without files: re-activation.
+                     const bool visible = self->windowController &&
+                                          gtk_widget_get_visible(GTK_WIDGET(self->windowController->window()));
+                     self->applicationShouldHandleReopen(visible);
                    }),
                    &delegate);
-  // Only the program name reaches GTK: our own options are parsed already.
-  int gtkArgc = 1;
-  int status = g_application_run(G_APPLICATION(delegate.app_), gtkArgc, argv);
+  g_signal_connect(delegate.app_, "open",
+                   G_CALLBACK(+[](GApplication*, GFile** files, gint count, gchar*, gpointer d) {
+                     auto* self = static_cast<AppDelegate*>(d);
+                     if (!self->hasAlreadyLanuched) self->applicationDidFinishLaunching();
+                     std::vector<std::string> paths;
+                     for (gint i = 0; i < count; ++i) {
+                       gchar* p = g_file_get_path(files[i]);
+                       if (p) paths.emplace_back(p);
+                       g_free(p);
+                     }
+                     self->application_openFiles(paths);
+                   }),
+                   &delegate);
+  g_signal_connect(delegate.app_, "shutdown", signalHandler([](GApplication*, gpointer d) {
+                     static_cast<AppDelegate*>(d)->applicationWillTerminate();
+                   }),
+                   &delegate);
+  // GTK sees the program name and the files to open; our own options are
+  // parsed already.
+  std::vector<char*> gtkArgv{argv[0]};
+  for (const auto& f : cli.files) gtkArgv.push_back(const_cast<char*>(f.c_str()));
+  gtkArgv.push_back(nullptr);
   (void)argc;
+  int status = g_application_run(G_APPLICATION(delegate.app_), static_cast<int>(gtkArgv.size() - 1),
+                                 gtkArgv.data());
   if (delegate.windowController) delegate.windowController->contentView->delegate->flush();
   delegate.requestedWindow_.reset();
   delegate.windowController.reset();

@@ -8,36 +8,52 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 typedef struct _GtkApplication GtkApplication;
+typedef struct _GtkWindow GtkWindow;
 
 namespace corvane {
 
 class MainMenu;
 class WindowController;
+namespace server {
+class HttpServer;
+}
 
 class AppDelegate {
  public:
   static int run(int argc, char** argv, const CommandLine& cli);
 
-  // The start page string of the no-server launch: "startPage" with its
-  // placeholders expanded, else "public/index.html", then the
-  // "enableSpecPublic"/"userSpecPublic" rules.
-  static std::string startPageFor(const std::optional<nlohmann::json>& appExInfo);
-
   void applicationWillFinishLaunching();
   void applicationDidFinishLaunching();
   void private_applicationDidFinishLaunching();
+
+  // Application events.
+  void application_openFiles(const std::vector<std::string>& paths);
+  bool applicationShouldHandleReopen(bool hasVisibleWindows);
+  bool applicationShouldTerminateAfterLastWindowClosed();
+  void applicationWillTerminate();
+  void openMainWindow();
+  void setMenuItemShow();
+
+  // "AppExInfo" applied to the main window.
+  void private_process_window_style(const std::optional<nlohmann::json>& x, GtkWindow* window);
+  void private_process_window_size(const std::optional<nlohmann::json>& x, GtkWindow* window);
+  void private_process_window_menu(const std::optional<nlohmann::json>& x, GtkWindow* window);
 
   std::unique_ptr<WindowController> windowController;
   bool hasAlreadyLanuched = false;
   bool enableShouldTerminateAfterLastWindowClosed = false;
   std::unique_ptr<MainMenu> menu;
+  std::unique_ptr<server::HttpServer> httpServer;
 
   ~AppDelegate();
 
  private:
   void buildMainMenu();
+  bool mainWindowWillClose();
+  static std::string applicationId();
   void newWindowHooks(WindowController& controller);
   void quit();
 

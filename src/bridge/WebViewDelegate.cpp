@@ -7,6 +7,7 @@
 #include "bridge/BridgeProtocol.h"
 #include "bridge/BridgeSchema.h"
 #include "bridge/PageConnection.h"
+#include "services/App.h"
 #include "services/Path.h"
 #ifdef CORVANE_TEST_SERVICES
 #include "services/TestService.h"
@@ -138,6 +139,8 @@ void WebViewDelegate::ensureServices() {
   registerObject(*this);
   // The order of creation is the order of the members; objects that exist
   // stay as they are.
+  if (!app) app = std::make_unique<App>(page_, webView_);
+  members_.emplace_back("app", registerObject(*app));
   if (!path) {
     path = std::make_unique<Path>();
     path->printInfo();

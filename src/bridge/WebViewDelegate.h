@@ -19,6 +19,7 @@
 namespace corvane {
 
 class PageConnection;
+class App;
 class Path;
 class TestService;
 
@@ -54,6 +55,7 @@ class WebViewDelegate : public ServiceObject {
   nlohmann::json fieldValue(const std::string& field) const override;
 
   // Service objects (owned); created on the first window-object clear.
+  std::unique_ptr<App> app;
   std::unique_ptr<Path> path;
 #ifdef CORVANE_TEST_SERVICES
   std::unique_ptr<TestService> test;

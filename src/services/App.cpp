@@ -76,6 +76,8 @@ App::App(std::shared_ptr<PageScript> page, WebKitWebView* webView)
   activation_ = std::make_unique<ActivationWatcher>(
       [this](const std::string& n, const std::string& url) { applicationActivated(n, url); });
   if (webView_) {
+    // The web view may go before this object does.
+    g_object_add_weak_pointer(G_OBJECT(webView_), reinterpret_cast<gpointer*>(&webView_));
     GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(webView_));
     if (GTK_IS_WINDOW(top)) activation_->watchOwnWindow(top);
     // The web view may be placed in its window only later.
@@ -89,7 +91,10 @@ App::App(std::shared_ptr<PageScript> page, WebKitWebView* webView)
 }
 
 App::~App() {
-  if (webView_) g_signal_handlers_disconnect_by_data(webView_, this);
+  if (webView_) {
+    g_signal_handlers_disconnect_by_data(webView_, this);
+    g_object_remove_weak_pointer(G_OBJECT(webView_), reinterpret_cast<gpointer*>(&webView_));
+  }
   if (systemBus_) {
     if (sleepSubscription_) g_dbus_connection_signal_unsubscribe(systemBus_, sleepSubscription_);
     g_object_unref(systemBus_);
@@ -250,7 +255,8 @@ bool App::getSandboxEnable() const { return u().getSandboxEnable(); }
 ScriptResult App::getUserDefaultInfoString() const {
   try {
     nlohmann::json all = UserDefaults::systemDomain();
-    for (auto& [k, v] : u().userDefaults().dictionaryRepresentation().items()) all[k] = v;
+    const nlohmann::json own = u().userDefaults().dictionaryRepresentation();
+    for (auto it = own.begin(); it != own.end(); ++it) all[it.key()] = it.value();
     return nlohmann::json(Utils::convertDictionaryToJSON(all));
   } catch (const std::exception&) {
     return nlohmann::json("");

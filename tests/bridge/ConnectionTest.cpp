@@ -205,9 +205,10 @@ TEST_F(Connection, HelloDescribesTheRootItsMembersAndTheOriginPolicy) {
   EXPECT_EQ(schema.classes[schema.rootClass].name, "WebViewDelegate");
   EXPECT_TRUE(schema.classes[schema.rootClass].methods.empty());
   EXPECT_EQ(schema.classes[schema.rootClass].fields, (std::vector<std::string>{"requestedWindow", "mainMenu"}));
-  ASSERT_GE(schema.members.size(), 2u);
-  EXPECT_EQ(schema.members[0].name, "path");
-  EXPECT_EQ(schema.classes[schema.members[0].classIndex].methods.size(), 47u);
+  ASSERT_GE(schema.members.size(), 3u);
+  EXPECT_EQ(schema.members[0].name, "app");
+  EXPECT_EQ(schema.members[1].name, "path");
+  EXPECT_EQ(schema.classes[schema.members[1].classIndex].methods.size(), 47u);
   EXPECT_TRUE(schema.policy.allows("file://" + *root + "/Conn.app/Contents/Resources/public/index.html"));
   EXPECT_TRUE(schema.policy.allows("https://docs.example/page"));
   EXPECT_FALSE(schema.policy.allows("https://docs.example.org/page"));

@@ -1,5 +1,6 @@
 #include "ShellHarness.h"
 
+#include <cctype>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -66,6 +67,14 @@ ShellHarness::ShellHarness() {
   fs::create_directories(root_ + "/home");
 }
 
+std::string ShellHarness::identifier() const {
+  std::string suffix = fs::path(root_).filename().string();  // corvane-e2e-XXXXXX
+  suffix = suffix.substr(suffix.rfind('-') + 1);
+  for (char& c : suffix)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return "app.corvane.bridgetest.x" + suffix;
+}
+
 ShellHarness::~ShellHarness() {
   std::error_code ec;
   if (!std::getenv("CORVANE_E2E_KEEP")) fs::remove_all(root_, ec);
@@ -84,7 +93,7 @@ void ShellHarness::makeBundle(const nlohmann::json& projectJson, const std::stri
 <key>CFBundleDisplayName</key><string>BridgeTest</string>
 <key>CFBundleName</key><string>BridgeTest</string>
 <key>CFBundleExecutable</key><string>BridgeTest</string>
-<key>CFBundleIdentifier</key><string>app.corvane.bridgetest</string>
+<key>CFBundleIdentifier</key><string>)" + identifier() + R"(</string>
 <key>CFBundleShortVersionString</key><string>1.2.3</string>
 <key>CFBundleVersion</key><string>7</string>
 </dict></plist>

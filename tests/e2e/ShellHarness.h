@@ -31,6 +31,9 @@ class ShellHarness {
   const std::string& root() const { return root_; }
   std::string bundlePath() const { return root_ + "/BridgeTest.app"; }
   std::string resourcePath() const { return bundlePath() + "/Contents/Resources"; }
+  // Unique per harness: the shell runs one instance per identifier, and
+  // suites run side by side.
+  std::string identifier() const;
 
   // Builds the bundle: Info.plist, the given main configuration, and the
   // files of `pagesDir` copied into Resources/public.
