@@ -26,7 +26,8 @@ gboolean onSigterm(gpointer data) {
   NotificationCenter::defaultCenter().post(kNoticeAppTerminate);
   const std::string name = h->appName();
   log().info("##[App:{}]## will about to exit...", name);
-  g_timeout_add_seconds(h->waitSeconds, [](gpointer d) -> gboolean {
+  // Millisecond timer: the seconds variant may fire up to a second early.
+  g_timeout_add(h->waitSeconds * 1000, [](gpointer d) -> gboolean {
     auto* handler = static_cast<Handler*>(d);
     log().info("##[App:{}]## completely exit...", handler->appName());
     log().flush();

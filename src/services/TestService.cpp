@@ -1,5 +1,6 @@
 #include "services/TestService.h"
 
+#include "app/NotificationCenter.h"
 #include "app/Utils.h"
 #include "bridge/JSEventHelper.h"
 #include "bridge/MainQueue.h"
@@ -7,6 +8,7 @@
 #include "bridge/WebViewDelegate.h"
 
 #include <gio/gio.h>
+#include <gtk/gtk.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,7 +17,50 @@
 
 namespace corvane {
 
-TestService::TestService(std::shared_ptr<PageScript> webView) : webView_(std::move(webView)) {}
+TestService::TestService(std::shared_ptr<PageScript> webView) : webView_(std::move(webView)) {
+  // Lives as long as the process in test runs; the observer is never removed.
+  NotificationCenter::defaultCenter().addObserver(kNoticeApplicationOpenFiles,
+                                                  [this](const std::string&, const nlohmann::json& paths) {
+                                                    for (const auto& p : paths) openedFiles_.push_back(p);
+                                                  });
+}
+
+nlohmann::json TestService::openedFiles() { return openedFiles_; }
+
+static GtkWindow* firstAppWindow() {
+  GApplication* app = g_application_get_default();
+  if (!app || !GTK_IS_APPLICATION(app)) return nullptr;
+  GList* windows = gtk_application_get_windows(GTK_APPLICATION(app));
+  // The list is most recently focused first; the main window was added first.
+  GList* last = g_list_last(windows);
+  return last ? GTK_WINDOW(last->data) : nullptr;
+}
+
+nlohmann::json TestService::windowState() {
+  GtkWindow* w = firstAppWindow();
+  if (!w) return nullptr;
+  nlohmann::json state = {{"visible", static_cast<bool>(gtk_widget_get_visible(GTK_WIDGET(w)))},
+                          {"decorated", static_cast<bool>(gtk_window_get_decorated(w))},
+                          {"resizable", static_cast<bool>(gtk_window_get_resizable(w))},
+                          {"deletable", static_cast<bool>(gtk_window_get_deletable(w))}};
+  int width = 0, height = 0;
+  gtk_window_get_size(w, &width, &height);
+  state["width"] = width;
+  state["height"] = height;
+  if (GtkWidget* bar = gtk_window_get_titlebar(w); bar && GTK_IS_HEADER_BAR(bar)) {
+    const char* layout = gtk_header_bar_get_decoration_layout(GTK_HEADER_BAR(bar));
+    state["decorationLayout"] = layout ? layout : "";
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height(bar, &minimum, &natural);
+    const int allocated = gtk_widget_get_allocated_height(bar);
+    state["titleBarHeight"] = allocated > 1 ? allocated : natural;
+  }
+  return state;
+}
+
+void TestService::closeMainWindow() {
+  if (GtkWindow* w = firstAppWindow()) gtk_window_close(w);
+}
 
 bool TestService::enabled() {
   const char* v = std::getenv("CORVANE_TEST_SERVICES");
@@ -124,6 +169,9 @@ const ServiceClass& TestService::serviceClass() const {
                                       .method("environment:", &TestService::environment)
                                       .method("finish:", &TestService::finish)
                                       .method("resize:height:", &TestService::resize)
+                                      .method("openedFiles", &TestService::openedFiles)
+                                      .method("windowState", &TestService::windowState)
+                                      .method("closeMainWindow", &TestService::closeMainWindow)
                                       .scriptNames({{"echoParams:", "echoParams"},
                                                     {"callNow:", "callNow"},
                                                     {"callFromThread:", "callFromThread"},

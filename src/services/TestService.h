@@ -32,6 +32,11 @@ class TestService : public ServiceObject {
   void setValue(const nlohmann::json& value);
   nlohmann::json getValue();
   void answerNextPanel(const std::string& button);
+  // Application life: the paths of every open-files notice so far, the main
+  // window's state as GTK has it, and closing the main window as a user does.
+  nlohmann::json openedFiles();
+  nlohmann::json windowState();
+  void closeMainWindow();
   std::string environment(const std::string& name);
   // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
   bool finish(const std::string& report);
@@ -42,6 +47,7 @@ class TestService : public ServiceObject {
 
  private:
   std::shared_ptr<PageScript> webView_;
+  nlohmann::json openedFiles_ = nlohmann::json::array();
   std::shared_ptr<CallbackDelegate> kept_;
   nlohmann::json value_;
 };

@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char* kTagKey = "corvane-tag";
 
-struct ItemSpec {
+struct ItemDesc {
   int tag;             // 0 with an empty title: separator
   const char* title;   // nullptr: the application name
   const char* accel;   // GTK accelerator text, or nullptr
@@ -49,34 +49,34 @@ MainMenu::MainMenu(const std::string& appName, Actions actions) : actions_(std::
   GtkAccelGroup* accel = gtk_accel_group_new();
   g_object_set_data_full(G_OBJECT(bar_), "corvane-accel", accel, g_object_unref);
 
-  auto addMenu = [&](int tag, const std::string& title, std::vector<ItemSpec> items, GtkWidget** itemOut,
+  auto addMenu = [&](int tag, const std::string& title, std::vector<ItemDesc> items, GtkWidget** itemOut,
                      GtkWidget** menuOut) {
     GtkWidget* top = tagged(gtk_menu_item_new_with_mnemonic(title.c_str()), tag);
     GtkWidget* menu = gtk_menu_new();
     gtk_menu_set_accel_group(GTK_MENU(menu), accel);
-    for (const auto& spec : items) {
-      if (!spec.title && spec.tag == 0) {
+    for (const auto& entry : items) {
+      if (!entry.title && entry.tag == 0) {
         gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
         continue;
       }
-      std::string label = spec.title ? spec.title : appName;
-      GtkWidget* item = tagged(gtk_menu_item_new_with_mnemonic(label.c_str()), spec.tag);
-      if (spec.accel) {
+      std::string label = entry.title ? entry.title : appName;
+      GtkWidget* item = tagged(gtk_menu_item_new_with_mnemonic(label.c_str()), entry.tag);
+      if (entry.accel) {
         guint key;
         GdkModifierType mods;
-        gtk_accelerator_parse(spec.accel, &key, &mods);
+        gtk_accelerator_parse(entry.accel, &key, &mods);
         gtk_widget_add_accelerator(item, "activate", accel, key, mods, GTK_ACCEL_VISIBLE);
       }
-      if (spec.editing) {
-        g_object_set_data(G_OBJECT(item), "corvane-editing", const_cast<char*>(spec.editing));
+      if (entry.editing) {
+        g_object_set_data(G_OBJECT(item), "corvane-editing", const_cast<char*>(entry.editing));
         g_signal_connect(item, "activate", signalHandler([](GtkMenuItem* i, gpointer self) {
                            auto* m = static_cast<MainMenu*>(self);
                            if (m->actions_.edit)
                              m->actions_.edit(static_cast<const char*>(g_object_get_data(G_OBJECT(i), "corvane-editing")));
                          }),
                          this);
-      } else if (spec.action) {
-        auto* fn = new std::function<void()>(actions_.*(spec.action));
+      } else if (entry.action) {
+        auto* fn = new std::function<void()>(actions_.*(entry.action));
         g_object_set_data_full(G_OBJECT(item), "corvane-action", fn,
                                [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
         g_signal_connect(item, "activate", signalHandler([](GtkMenuItem* i, gpointer) {
@@ -93,7 +93,7 @@ MainMenu::MainMenu(const std::string& appName, Actions actions) : actions_(std::
     if (menuOut) *menuOut = menu;
   };
 
-  const ItemSpec sep{0, nullptr, nullptr, nullptr, nullptr};
+  const ItemDesc sep{0, nullptr, nullptr, nullptr, nullptr};
   addMenu(900, appName,
           {{901, "_About", nullptr, &A::about, nullptr},
            sep,

@@ -42,6 +42,7 @@ WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related) {
   gtk_header_bar_set_show_close_button(header_, TRUE);
   gtk_header_bar_set_title(header_, Utils::sharedInstance().getAppName().c_str());
   gtk_window_set_titlebar(window_, GTK_WIDGET(header_));
+  gtk_widget_show(GTK_WIDGET(header_));
 
   contentView = std::make_unique<ContentView>(menuBar, related);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);

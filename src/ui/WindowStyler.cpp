@@ -149,8 +149,10 @@ void WindowStyler::applySize(const WindowSizePlan& plan) {
   }
   if (hints) gtk_window_set_geometry_hints(window_, nullptr, &g, static_cast<GdkWindowHints>(hints));
   if (plan.size) {
-    gtk_window_resize(window_, static_cast<int>(plan.size->first),
-                      static_cast<int>(plan.size->second) + offset);
+    const int w = static_cast<int>(plan.size->first), h = static_cast<int>(plan.size->second) + offset;
+    // A window that cannot be resized keeps its default size, so set both.
+    gtk_window_set_default_size(window_, w, h);
+    gtk_window_resize(window_, w, h);
     gtk_widget_queue_draw(GTK_WIDGET(window_));
   }
 }

@@ -1,0 +1,155 @@
+// The application's life in the real shell: start-up tasks around the
+// launch step, the window style from the configuration, SIGTERM, a second
+// start handing over its files or bringing the window back, and quitting
+// when the main window closes.
+#include "../e2e/ShellHarness.h"
+#include "LiveShell.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+using nlohmann::json;
+using corvane::e2e::ShellHarness;
+using corvane::life::LiveShell;
+namespace fs = std::filesystem;
+
+namespace {
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+  return n;
+}
+
+class Life : public testing::Test {
+ protected:
+  void make(const json& project) { shell.makeBundle(project, CORVANE_LIFE_PAGES); }
+  std::map<std::string, std::string> env(const std::string& mode) const {
+    const std::string home = shell.root() + "/home";
+    return {{"HOME", home},
+            {"XDG_CONFIG_HOME", home + "/.config"},
+            {"XDG_DATA_HOME", home + "/.local/share"},
+            {"XDG_CACHE_HOME", home + "/.cache"},
+            {"CORVANE_TEST_SERVICES", "1"},
+            {"CORVANE_TEST_RESULT", shell.root() + "/report.json"},
+            {"LIFE_MODE", mode}};
+  }
+  LiveShell start(const std::string& mode, const std::string& logName,
+                  std::vector<std::string> files = {}) const {
+    return LiveShell(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/" + logName, env(mode),
+                     std::move(files));
+  }
+  ShellHarness shell;
+};
+
+}  // namespace
+
+TEST_F(Life, FailingTaskBuildsTheWindowOnceAndStylesApply) {
+  const std::string envFile = shell.root() + "/home/task-env.txt";
+  make({{"Tasks",
+         {{{"index", 2}, {"id", "third"}, {"taskAppPath", "/bin/false"}, {"waitUntilExit", true},
+           {"conditionType", "&&"}},
+          {{"index", 0}, {"id", "first"}, {"taskAppPath", "/bin/false"}, {"waitUntilExit", true},
+           {"conditionType", "&&"}},
+          {{"index", 1}, {"id", "second"}, {"taskAppPath", "/bin/sh"},
+           {"command", {"-c", "env > " + envFile}}, {"waitUntilExit", true}, {"conditionType", "&&"}}}},
+        {"AppExInfo",
+         {{"hasResizeControls", false},
+          {"hideMiniaturizeButton", true},
+          {"hideZoomButton", false},
+          {"autoOffset", true},
+          {"size", {800, 600}}}}});
+  LiveShell app = start("style", "style.log");
+  ASSERT_EQ(app.waitForExit(120), 0) << app.log();
+  const std::string log = app.log();
+
+  // The first failure starts the launch step before the second task runs,
+  // and the third failure does not start it again.
+  const auto firstFailed = log.find("<app>process_task [id:first, descript:(null)] failed.");
+  const auto launch = log.find("[0x0003] 不使用HttpServer");
+  const auto second = log.find("<app>process_task [id:second, descript:(null)] success.");
+  ASSERT_NE(firstFailed, std::string::npos) << log;
+  ASSERT_NE(launch, std::string::npos);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_LT(firstFailed, launch);
+  EXPECT_LT(launch, second);
+  EXPECT_EQ(count(log, "[0x0003] 不使用HttpServer"), 1u);
+  EXPECT_NE(log.find("[id:third, descript:(null)] failed."), std::string::npos);
+
+  // The tool saw the folders the configuration reading exported.
+  std::ifstream in(envFile);
+  std::string taskEnv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(taskEnv.find("ZAVRELONLAB_MAIN_APP_APPLICATIONNAME=BridgeTest"), std::string::npos);
+  EXPECT_NE(taskEnv.find("ZAVRELONLAB_MAIN_APP_DESKTOPDIRECTORY=" + shell.root() + "/home/Desktop"),
+            std::string::npos);
+
+  const json state = shell.report()["state"];
+  ASSERT_TRUE(state.is_object()) << log;
+  EXPECT_FALSE(state["resizable"]);
+  const std::string layout = state["decorationLayout"];
+  EXPECT_EQ(layout.find("close"), std::string::npos) << layout;
+  EXPECT_EQ(layout.find("minimize"), std::string::npos) << layout;
+  EXPECT_NE(layout.find("maximize"), std::string::npos) << layout;
+  EXPECT_EQ(state["width"], 800);
+  EXPECT_EQ(state["height"].get<int>(), 600 + state["titleBarHeight"].get<int>());
+  EXPECT_GT(state["titleBarHeight"].get<int>(), 0);
+}
+
+TEST_F(Life, SigtermEndsWithZeroFiveSecondsLater) {
+  make(json::object());
+  LiveShell app = start("sigterm", "sigterm.log");
+  ASSERT_TRUE(app.waitForLog("life ready sigterm", 60)) << app.log();
+  const auto sent = std::chrono::steady_clock::now();
+  app.signal(SIGTERM);
+  EXPECT_EQ(app.waitForExit(30), 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+  EXPECT_GE(seconds, 4.9);
+  EXPECT_LT(seconds, 15.0);
+  const std::string log = app.log();
+  const auto first = log.find("##[App:BridgeTest]## will about to exit...");
+  const auto last = log.find("##[App:BridgeTest]## completely exit...");
+  ASSERT_NE(first, std::string::npos) << log;
+  ASSERT_NE(last, std::string::npos) << log;
+  EXPECT_LT(first, last);
+  EXPECT_EQ(log.find("App exit"), std::string::npos) << "the normal termination is not taken";
+}
+
+TEST_F(Life, SecondStartHandsItsFilesToTheFirst) {
+  make(json::object());
+  LiveShell first = start("open", "first.log");
+  ASSERT_TRUE(first.waitForLog("life ready open", 60)) << first.log();
+  const std::string a = shell.root() + "/home/a.txt", b = shell.root() + "/home/b b.txt";
+  std::ofstream(a) << "a";
+  std::ofstream(b) << "b";
+
+  LiveShell second = start("open", "second.log", {a, b});
+  EXPECT_EQ(second.waitForExit(30), 0) << second.log();
+  EXPECT_EQ(second.log().find("life ready"), std::string::npos) << "the second start shows no window";
+
+  EXPECT_EQ(first.waitForExit(30), 0) << first.log();
+  EXPECT_EQ(shell.report()["files"], json({a, b}));
+  EXPECT_NE(first.log().find("-application:openFiles:"), std::string::npos);
+}
+
+TEST_F(Life, SecondStartWithoutFilesBringsTheClosedWindowBack) {
+  make(json::object());
+  LiveShell first = start("reopen", "first.log");
+  ASSERT_TRUE(first.waitForLog("life closed true", 60)) << first.log();
+  LiveShell second = start("reopen", "second.log");
+  EXPECT_EQ(second.waitForExit(30), 0) << second.log();
+  EXPECT_EQ(first.waitForExit(30), 0) << first.log();
+  EXPECT_EQ(shell.report(), json({{"hiddenAfterClose", true}, {"reopened", true}}));
+}
+
+TEST_F(Life, ClosingTheMainWindowQuitsWhenConfigured) {
+  make({{"AppExInfo", {{"enableShouldTerminateAfterLastWindowClosed", true}}}});
+  LiveShell app = start("quit-on-close", "quit.log");
+  EXPECT_EQ(app.waitForExit(60), 0) << app.log();
+  const std::string log = app.log();
+  EXPECT_NE(log.find("-applicationShouldTerminateAfterLastWindowClosed:"), std::string::npos) << log;
+  EXPECT_NE(log.find("App exit"), std::string::npos) << log;
+}

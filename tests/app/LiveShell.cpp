@@ -1,0 +1,73 @@
+#include "LiveShell.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace corvane::life {
+
+LiveShell::LiveShell(std::string binary, std::string bundle, std::string logPath,
+                     std::map<std::string, std::string> env, std::vector<std::string> files)
+    : logPath_(std::move(logPath)) {
+  pid_ = fork();
+  if (pid_ == 0) {
+    int fd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char*> argv{binary.data(), const_cast<char*>("--bundle"), bundle.data()};
+    for (auto& f : files) argv.push_back(f.data());
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+}
+
+LiveShell::~LiveShell() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string LiveShell::log() const {
+  std::ifstream in(logPath_);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool LiveShell::waitForLog(const std::string& text, double seconds) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (log().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+int LiveShell::waitForExit(double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  int status = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return -1;
+}
+
+void LiveShell::signal(int sig) const {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
+}  // namespace corvane::life

@@ -1,0 +1,32 @@
+#pragma once
+// Runs the shell in the background so that a test can act on it while it
+// runs: wait for a log line, send a signal, start a second instance.
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace corvane::life {
+
+class LiveShell {
+ public:
+  LiveShell(std::string binary, std::string bundle, std::string logPath,
+            std::map<std::string, std::string> env, std::vector<std::string> files = {});
+  ~LiveShell();
+  LiveShell(const LiveShell&) = delete;
+  LiveShell& operator=(const LiveShell&) = delete;
+
+  // True once `text` appears in the log (false after `seconds`).
+  bool waitForLog(const std::string& text, double seconds) const;
+  // The exit status, or -1 when it has not ended within `seconds` (then it
+  // is killed).
+  int waitForExit(double seconds);
+  void signal(int sig) const;
+  std::string log() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string logPath_;
+};
+
+}  // namespace corvane::life

@@ -1,0 +1,32 @@
+// Drives one application-life scenario, chosen by the test through the
+// LIFE_MODE environment variable, and reports through the test service.
+(function () {
+  var T = corvane.test;
+  var mode = T.environment("LIFE_MODE");
+  function poll(check, done) {
+    var timer = setInterval(function () {
+      var v = check();
+      if (v) { clearInterval(timer); done(v); }
+    }, 100);
+  }
+  function finish(report) { T.finish(JSON.stringify(report)); }
+  console.log("life ready " + mode);
+
+  if (mode === "style") {
+    setTimeout(function () { finish({ state: T.windowState() }); }, 500);
+  } else if (mode === "open") {
+    poll(function () { var f = T.openedFiles(); return f.length >= 2 ? f : null; },
+         function (files) { finish({ files: files }); });
+  } else if (mode === "reopen") {
+    T.closeMainWindow();
+    setTimeout(function () {
+      var hidden = !T.windowState().visible;
+      console.log("life closed " + hidden);
+      poll(function () { return T.windowState().visible; },
+           function () { finish({ hiddenAfterClose: hidden, reopened: true }); });
+    }, 300);
+  } else if (mode === "quit-on-close") {
+    setTimeout(function () { T.closeMainWindow(); }, 200);
+  }
+  // "sigterm": nothing; the test sends the signal.
+})();
