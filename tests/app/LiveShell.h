@@ -23,6 +23,7 @@ class LiveShell {
   int waitForExit(double seconds);
   void signal(int sig) const;
   std::string log() const;
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
