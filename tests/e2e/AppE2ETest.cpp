@@ -1,0 +1,253 @@
+// One run of the real shell on a page that calls every App method that can
+// run under a virtual display (see app-pages/app-checks.js); the tests below
+// check what the page saw against the bundle, the folders and the files the
+// shell left behind.
+#include "ShellHarness.h"
+
+#include "app/Bundle.h"
+#include "app/UserDefaults.h"
+#include "app/Utils.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using nlohmann::json;
+using corvane::e2e::ShellHarness;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Handlers are started by the shell and may still be running when it quits.
+std::string waitForFile(const std::string& path) {
+  for (int i = 0; i < 200 && !fs::exists(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return readAll(path);
+}
+
+class AppE2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shell = new ShellHarness();
+    json project = {{"EnableIAP", true},
+                    {"AppExInfo",
+                     {{"startPage", "public/index.html"},
+                      {"HomePageURL", "https://example.com/home"},
+                      {"FAQURL", "https://example.com/faq?a=1&b=2"},
+                      {"BuyURL", "https://example.com/buy"}}}};
+    shell->makeBundle(project, CORVANE_E2E_APP_PAGES);
+
+    const std::string home = shell->root() + "/home";
+    const std::string sizes = shell->root() + "/sizes";
+    shell->writeFile(sizes + "/a.bin", std::string(1000, 'a'));
+    shell->writeFile(sizes + "/sub/b.bin", std::string(5000, 'b'));
+    shell->writeFile(sizes + "/sub/deeper/c.txt", "hello");
+    const std::string handoff = shell->root() + "/handoff";
+    shell->writeFile(handoff + "/note.txt", "a note\n");
+    installRecorders(home + "/.local/share", home + "/.config", handoff);
+
+    std::map<std::string, std::string> env = {
+        {"HOME", home},
+        {"XDG_CONFIG_HOME", home + "/.config"},
+        {"XDG_DATA_HOME", home + "/.local/share"},
+        {"XDG_CACHE_HOME", home + "/.cache"},
+        {"LANGUAGE", "fr_FR:de"},
+        {"CORVANE_TEST_SERVICES", "1"},
+        {"CORVANE_E2E_SIZES", sizes},
+        {"CORVANE_E2E_HANDOFF", handoff},
+    };
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    before = static_cast<uint64_t>(std::time(nullptr));
+    status = shell->run(env, 120);
+    after = static_cast<uint64_t>(std::time(nullptr));
+    report = new json(shell->report());
+    log = new std::string(shell->log());
+  }
+  static void TearDownTestSuite() {
+    delete report;
+    delete log;
+    delete shell;
+  }
+
+  // Desktop entries in the test's own data home, made the defaults for a
+  // private URL scheme, mailto and plain text; each records its arguments
+  // in <handoff>/<tag>.txt.
+  static void installRecorders(const std::string& dataHome, const std::string& configHome,
+                               const std::string& handoff) {
+    const std::string script = handoff + "/record.sh";
+    shell->writeFile(script, "#!/bin/sh\ntag=\"$1\"; shift\nprintf '%s\\n' \"$@\" > \"" + handoff +
+                                 "/$tag.tmp\" && mv \"" + handoff + "/$tag.tmp\" \"" + handoff + "/$tag.txt\"\n");
+    fs::permissions(script, fs::perms::owner_all);
+    auto entry = [&](const std::string& tag, const std::string& name, const std::string& mime) {
+      shell->writeFile(dataHome + "/applications/corvane-rec-" + tag + ".desktop",
+                       "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + script + " " + tag +
+                           " %u\nMimeType=" + mime + "\nNoDisplay=true\n");
+    };
+    entry("open", "Corvane Open Recorder", "x-scheme-handler/corvanetest;");
+    entry("mail", "Corvane Mail Recorder", "x-scheme-handler/mailto;");
+    entry("file", "Corvane File Recorder", "text/plain;");
+    entry("launch", "Corvane Recorder", "");
+    shell->writeFile(configHome + "/mimeapps.list",
+                     "[Default Applications]\nx-scheme-handler/corvanetest=corvane-rec-open.desktop\n"
+                     "x-scheme-handler/mailto=corvane-rec-mail.desktop\ntext/plain=corvane-rec-file.desktop\n");
+  }
+
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
+    ASSERT_EQ(status, 0) << *log;
+    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
+    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
+  }
+  static const json& r(const char* key) { return (*report)[key]; }
+  static std::string handoff(const std::string& tag) {
+    return waitForFile(shell->root() + "/handoff/" + tag + ".txt");
+  }
+
+  static ShellHarness* shell;
+  static int status;
+  static uint64_t before, after;
+  static json* report;
+  static std::string* log;
+};
+
+ShellHarness* AppE2E::shell = nullptr;
+int AppE2E::status = -1;
+uint64_t AppE2E::before = 0;
+uint64_t AppE2E::after = 0;
+json* AppE2E::report = nullptr;
+std::string* AppE2E::log = nullptr;
+
+TEST_F(AppE2E, OneAppUnderThreeNamesWithTheBundleFacts) {
+  EXPECT_EQ(r("sameApp"), true);
+  EXPECT_EQ(r("appType"), "object");
+  auto bundle = corvane::Bundle::open(shell->bundlePath());
+  ASSERT_TRUE(bundle);
+  corvane::Utils u(*bundle);
+  const json& n = r("names");
+  EXPECT_EQ(n["getAppName"], "BridgeTest");
+  EXPECT_EQ(n["getAppName"], u.getAppName());
+  EXPECT_EQ(n["getAppVersion"], "1.2.3");
+  EXPECT_EQ(n["getAppBuildVersion"], "7");
+  EXPECT_EQ(n["getAppIdentifier"], shell->identifier());
+  EXPECT_EQ(n["name"], n["getAppName"]);
+  EXPECT_EQ(n["ver"], n["getAppVersion"]);
+  EXPECT_EQ(n["build_ver"], n["getAppBuildVersion"]);
+  EXPECT_EQ(n["identifier"], n["getAppIdentifier"]);
+  // The test bundle has neither key; the field texts format the absence.
+  EXPECT_EQ(n["copyright"], "(null)");
+  EXPECT_EQ(n["notes"], "(null)");
+  EXPECT_EQ(r("runOnOS"), "Linux");
+  EXPECT_EQ(r("argv"), (json{"--bundle", shell->bundlePath()}));
+  EXPECT_EQ(r("sandbox"), false);
+}
+
+TEST_F(AppE2E, DigestsSizesAndSizeTexts) {
+  EXPECT_EQ(r("md5"), (json{"d41d8cd98f00b204e9800998ecf8427e", corvane::Utils::md5Digest("Grüße")}));
+  EXPECT_EQ(r("md5")[1].get<std::string>().size(), 32u);
+  EXPECT_EQ(r("sizeStrings"), (json{"0.1KB", "1.5MB"}));
+  const std::string sizes = shell->root() + "/sizes";
+  EXPECT_EQ(r("fileSize"), 6005);
+  EXPECT_EQ(r("fileSize"), corvane::Utils::fileSizeAtPath(sizes));
+  EXPECT_EQ(r("diskSize"), corvane::Utils::diskSizeAtPath(sizes));
+  EXPECT_EQ(r("missingSize"), 0);
+}
+
+TEST_F(AppE2E, LanguagesFollowTheEnvironmentAndTheStoredChoice) {
+  EXPECT_EQ(r("appleLanguage"), "fr-FR");
+  EXPECT_EQ(json::parse(r("supportLanguages").get<std::string>()), (json{"fr-FR", "de"}));
+  EXPECT_EQ(r("firstUserLanguage"), "fr-FR");
+  EXPECT_EQ(r("setEmpty"), false);
+  EXPECT_EQ(r("afterEmpty"), "fr-FR");
+  EXPECT_EQ(r("setJa"), true);
+  EXPECT_EQ(r("afterJa"), "ja");
+  EXPECT_EQ(r("userLanguageAfterReload"), "ja");
+  // The choice is on disk for later runs.
+  const std::string store = corvane::UserDefaults::pathForIdentifier(shell->identifier());
+  json stored = json::parse(readAll(store), nullptr, false);
+  ASSERT_TRUE(stored.is_object()) << store;
+  EXPECT_EQ(stored["userLanguage"], "ja");
+
+  json all = json::parse(r("userDefaults").get<std::string>(), nullptr, false);
+  ASSERT_TRUE(all.is_object()) << r("userDefaults");
+  EXPECT_EQ(all["AppleLanguages"], (json{"fr-FR", "de"}));
+  EXPECT_EQ(all["userLanguage"], "ja");
+}
+
+TEST_F(AppE2E, LoginItemIsOneAutostartEntryNamingTheBundle) {
+  const json& l = r("login");
+  EXPECT_EQ(l["before"], false);
+  EXPECT_EQ(l["on"], true);
+  EXPECT_EQ(l["entryOn"], true);
+  EXPECT_EQ(l["off"], false);
+  EXPECT_EQ(l["entryOff"], false);
+  EXPECT_EQ(l["last"], true);
+  const fs::path autostart = shell->root() + "/home/.config/autostart";
+  int entries = 0;
+  for (const auto& e : fs::directory_iterator(autostart)) {
+    ++entries;
+    EXPECT_EQ(e.path().filename(), shell->identifier() + ".desktop");
+  }
+  EXPECT_EQ(entries, 1);
+  const std::string text = readAll((autostart / (shell->identifier() + ".desktop")).string());
+  EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nX-Corvane-Bundle=" + shell->bundlePath() + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("--bundle \"" + shell->bundlePath() + "\""), std::string::npos) << text;
+}
+
+TEST_F(AppE2E, ConfigurationFactsClockAndMachine) {
+  EXPECT_GE(r("now").get<uint64_t>(), before);
+  EXPECT_LE(r("now").get<uint64_t>(), after);
+  EXPECT_EQ(r("httpPort"), 0);
+  EXPECT_EQ(r("iap"), true);
+  json urls = {{"getBuyURL", "https://example.com/buy"},
+               {"getFAQURL", "https://example.com/faq?a=1&b=2"},
+               {"getHomePageURL", "https://example.com/home"},
+               {"getDocumentPageURL", ""},
+               {"getRoadmapPageURL", ""},
+               {"getReportIssuePageURL", ""},
+               {"getViewLicensePageURL", ""},
+               {"getReleaseNotesPageURL", ""},
+               {"getCheckForUpdatePageURL", ""}};
+  EXPECT_EQ(r("urls"), urls);
+  const std::string ip = r("localIP").get<std::string>();
+  if (!ip.empty()) {
+    EXPECT_NE(ip.rfind("127", 0), 0u) << ip;
+    EXPECT_EQ(std::count(ip.begin(), ip.end(), '.'), 3) << ip;
+  }
+  ASSERT_TRUE(r("idle").is_number());
+  EXPECT_GE(r("idle").get<double>(), 0);
+}
+
+TEST_F(AppE2E, WindowAndSoundMethodsRunAndActivationReachesThePage) {
+  for (const char* m : {"beep", "bounce", "hide", "unhide", "activate"}) EXPECT_EQ(r("noThrow")[m], true) << m;
+  const json& a = r("activated");
+  ASSERT_TRUE(a.is_object()) << "no appActivated event\n" << *log;
+  EXPECT_EQ(a["localizedName"], "BridgeTest");
+  EXPECT_EQ(a["bundleURL"], "file://" + shell->bundlePath());
+}
+
+TEST_F(AppE2E, UserAgentIsExactlyTheCustomText) { EXPECT_EQ(r("userAgent"), "X/1"); }
+
+TEST_F(AppE2E, HandOffsReachTheDesktopDefaultHandlers) {
+  for (const char* m : {"open", "openFile", "launch", "sendEmailWithMail"}) EXPECT_EQ(r("noThrow")[m], true) << m;
+  EXPECT_EQ(handoff("open"), "corvanetest://hello/world?x=1\n");
+  EXPECT_NE(handoff("file").find("/handoff/note.txt\n"), std::string::npos) << handoff("file");
+  EXPECT_EQ(handoff("launch"), "\n");  // started without arguments
+  // Every reserved character of subject and body is encoded, spaces as %20.
+  EXPECT_EQ(handoff("mail"), "mailto:someone@example.com?Subject=Q%26A%3F%20%231&body=line%20one%0A%C3%BC\n");
+  // Texts that are not URLs or name no file or application open nothing.
+  EXPECT_EQ(log->find("cannot open not a url"), std::string::npos) << *log;
+  EXPECT_NE(log->find("no application named no-such-application-here"), std::string::npos) << *log;
+}
+
+}  // namespace

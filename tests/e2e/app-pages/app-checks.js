@@ -1,0 +1,121 @@
+// Every check of the App object end-to-end test. The page runs twice: the
+// first load asks everything and sets a user agent, the reload reads the
+// user agent back; the native test object carries the findings across.
+// The last step hands them to corvane.test.finish().
+(function () {
+  var T = corvane.test;
+  var state = T.getValue();
+
+  // Runs a method that answers nothing and notes whether it threw.
+  function quietly(R, name, fn) {
+    try { fn(); R.noThrow[name] = true; } catch (e) { R.noThrow[name] = String(e); }
+  }
+
+  function firstLoad() {
+    var A = corvane.app;
+    var R = { noThrow: {} };
+    R.sameApp = A === quorlix.app && quorlix.app === ZVRLabJs.app;
+    R.appType = typeof A;
+
+    R.names = {
+      getAppName: A.getAppName(), getAppVersion: A.getAppVersion(),
+      getAppBuildVersion: A.getAppBuildVersion(), getAppIdentifier: A.getAppIdentifier(),
+      name: A.name(), ver: A.ver(), build_ver: A.build_ver(), identifier: A.identifier(),
+      copyright: A.copyright(), notes: A.notes()
+    };
+    R.runOnOS = A.getAppRunOnOS();
+    R.argv = A.getAppArgv();
+    R.md5 = [A.md5Digest(""), A.md5Digest("Grüße")];
+    R.sizeStrings = [A.getFileSizeString1024(0), A.getFileSizeString1000(1500000)];
+    var sizes = T.environment("CORVANE_E2E_SIZES");
+    R.fileSize = A.fileSizeAtPath(sizes);
+    R.diskSize = A.diskSizeAtPath(sizes);
+    R.missingSize = A.fileSizeAtPath(sizes + "/no/such/thing");
+
+    // Languages: "" is replaced by the first system language at once and
+    // answers false; the chosen code is set last so the store keeps it.
+    R.appleLanguage = A.curAppleLanguage();
+    R.supportLanguages = A.curAppleSupportLanguagesJSONString();
+    R.firstUserLanguage = A.curUserLanguage();
+    R.setEmpty = A.setUserLanguage("");
+    R.afterEmpty = A.curUserLanguage();
+    R.setJa = A.setUserLanguage("ja");
+    R.afterJa = A.curUserLanguage();
+
+    // Login item: twice on, off, then on again for the test to inspect.
+    var entry = T.environment("XDG_CONFIG_HOME") + "/autostart/" + A.getAppIdentifier() + ".desktop";
+    R.login = { before: A.isStartAtLogin() };
+    A.setStartAtLogin(true);
+    A.setStartAtLogin(true);
+    R.login.on = A.isStartAtLogin();
+    R.login.entryOn = corvane.path.pathIsExist(entry);
+    A.setStartAtLogin(false);
+    R.login.off = A.isStartAtLogin();
+    R.login.entryOff = corvane.path.pathIsExist(entry);
+    A.setStartAtLogin(true);
+    R.login.last = A.isStartAtLogin();
+
+    R.userDefaults = A.getUserDefaultInfoString();
+    R.now = A.getNowTimeStamp();
+    R.httpPort = A.getHttpServerPort();
+    R.iap = A.getIAPEnable();
+    R.urls = {};
+    ["getBuyURL", "getFAQURL", "getHomePageURL", "getDocumentPageURL", "getRoadmapPageURL",
+      "getReportIssuePageURL", "getViewLicensePageURL", "getReleaseNotesPageURL",
+      "getCheckForUpdatePageURL"].forEach(function (m) { R.urls[m] = A[m](); });
+    R.localIP = A.getLocalIP();
+    R.idle = A.systemIdleTime();
+    R.sandbox = A.getSandboxEnable();
+
+    ["beep", "bounce", "hide", "unhide"].forEach(function (m) { quietly(R, m, function () { A[m](); }); });
+
+    // Hand-offs to the desktop: the test's own handlers record what arrives.
+    var files = T.environment("CORVANE_E2E_HANDOFF");
+    quietly(R, "open", function () {
+      A.open("corvanetest://hello/world?x=1");
+      A.open("not a url at all");
+    });
+    quietly(R, "openFile", function () {
+      A.openFile(files + "/note.txt");
+      A.openFile(files + "/missing.txt");
+    });
+    quietly(R, "launch", function () {
+      A.launch("Corvane Recorder");
+      A.launch("no-such-application-here");
+    });
+    quietly(R, "sendEmailWithMail", function () {
+      A.sendEmailWithMail(JSON.stringify({ senderAddress: "me@example.com", toAddress: "someone@example.com",
+        subject: "Q&A? #1", body: "line one\nü" }));
+    });
+
+    // Activation: our window becoming active is reported with our facts.
+    R.activated = null;
+    document.addEventListener("appActivated", function (e) {
+      if (R.activated === null) R.activated = e.data;
+    });
+    quietly(R, "activate", function () { A.activate(); });
+
+    var started = Date.now();
+    (function wait() {
+      if (R.activated === null && Date.now() - started < 10000) { setTimeout(wait, 20); return; }
+      A.setCustomUserAgent("X/1");
+      T.setValue({ phase: "reloaded", first: R });
+      location.reload();
+    })();
+  }
+
+  function afterReload() {
+    var R = state.first;
+    R.userAgent = navigator.userAgent;
+    R.userLanguageAfterReload = corvane.app.curUserLanguage();
+    T.finish(JSON.stringify(R));
+  }
+
+  window.addEventListener("load", function () {
+    try {
+      if (state && state.phase === "reloaded") afterReload(); else firstLoad();
+    } catch (e) {
+      T.finish(JSON.stringify({ pageError: String(e) + " @ " + (e.line || "") }));
+    }
+  });
+})();
