@@ -2,6 +2,7 @@
 
 #include <spdlog/sinks/stdout_sinks.h>
 
+#include <cstdlib>
 #include <mutex>
 
 namespace corvane {
@@ -15,8 +16,12 @@ spdlog::logger& log() {
     logger = std::make_shared<spdlog::logger>(
         "corvane", std::make_shared<spdlog::sinks::stderr_sink_mt>());
     logger->set_pattern("%Y-%m-%d %H:%M:%S.%e corvane[%P] %^%l%$: %v");
-    logger->set_level(spdlog::level::debug);
-    logger->flush_on(spdlog::level::debug);
+    // CORVANE_LOG_LEVEL=trace shows the most detailed lines as well.
+    auto level = spdlog::level::debug;
+    if (const char* wanted = std::getenv("CORVANE_LOG_LEVEL"); wanted && *wanted)
+      level = spdlog::level::from_str(wanted);
+    logger->set_level(level);
+    logger->flush_on(spdlog::level::trace);
   });
   return *logger;
 }
