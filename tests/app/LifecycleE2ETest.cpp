@@ -51,14 +51,10 @@ class Life : public testing::Test {
  protected:
   void make(const json& project) { shell.makeBundle(project, CORVANE_LIFE_PAGES); }
   std::map<std::string, std::string> env(const std::string& mode) const {
-    const std::string home = shell.root() + "/home";
-    return {{"HOME", home},
-            {"XDG_CONFIG_HOME", home + "/.config"},
-            {"XDG_DATA_HOME", home + "/.local/share"},
-            {"XDG_CACHE_HOME", home + "/.cache"},
-            {"CORVANE_TEST_SERVICES", "1"},
-            {"CORVANE_TEST_RESULT", shell.root() + "/report.json"},
-            {"LIFE_MODE", mode}};
+    auto env = shell.sessionEnv();
+    env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
+    env["LIFE_MODE"] = mode;
+    return env;
   }
   LiveShell start(const std::string& mode, const std::string& logName,
                   std::vector<std::string> files = {}) const {

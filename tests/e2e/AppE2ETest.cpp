@@ -56,16 +56,8 @@ class AppE2E : public ::testing::Test {
     shell->writeFile(handoff + "/note.txt", "a note\n");
     installRecorders(home + "/.local/share", home + "/.config", handoff);
 
-    std::map<std::string, std::string> env = {
-        {"HOME", home},
-        {"XDG_CONFIG_HOME", home + "/.config"},
-        {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_CACHE_HOME", home + "/.cache"},
-        {"LANGUAGE", "fr_FR:de"},
-        {"CORVANE_TEST_SERVICES", "1"},
-        {"CORVANE_E2E_SIZES", sizes},
-        {"CORVANE_E2E_HANDOFF", handoff},
-    };
+    std::map<std::string, std::string> env = shell->sessionEnv();
+    env.insert({{"LANGUAGE", "fr_FR:de"}, {"CORVANE_E2E_SIZES", sizes}, {"CORVANE_E2E_HANDOFF", handoff}});
     for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
     before = static_cast<uint64_t>(std::time(nullptr));
     status = shell->run(env, 120);

@@ -40,15 +40,8 @@ class BridgeE2E : public ::testing::Test {
 
     // The shell and this process see the same folders.
     const std::string home = shell->root() + "/home";
-    std::map<std::string, std::string> env = {
-        {"HOME", home},
-        {"XDG_CONFIG_HOME", home + "/.config"},
-        {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_CACHE_HOME", home + "/.cache"},
-        {"CORVANE_TEST_SERVICES", "1"},
-        {"CORVANE_E2E_PORTS",
-         json{{"allowed", allowed->port()}, {"refused", refused->port()}}.dump()},
-    };
+    std::map<std::string, std::string> env = shell->sessionEnv();
+    env["CORVANE_E2E_PORTS"] = json{{"allowed", allowed->port()}, {"refused", refused->port()}}.dump();
     for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
     status = shell->run(env, 120);
     report = new json(shell->report());

@@ -135,6 +135,15 @@ int ShellHarness::run(const std::map<std::string, std::string>& env, int timeout
   }
 }
 
+std::map<std::string, std::string> ShellHarness::sessionEnv() const {
+  const std::string home = root_ + "/home";
+  return {{"HOME", home},
+          {"XDG_CONFIG_HOME", home + "/.config"},
+          {"XDG_DATA_HOME", home + "/.local/share"},
+          {"XDG_CACHE_HOME", home + "/.cache"},
+          {"CORVANE_TEST_SERVICES", "1"}};
+}
+
 std::string ShellHarness::log() const {
   std::ifstream in(root_ + "/shell.log");
   std::stringstream s;

@@ -44,6 +44,10 @@ class ShellHarness {
   // Answers the exit status, -1 when it had to be killed.
   int run(const std::map<std::string, std::string>& env, int timeoutSeconds);
 
+  // The shell's own home and XDG folders inside root(), with the test
+  // service on; suites add their own variables.
+  std::map<std::string, std::string> sessionEnv() const;
+
   std::string log() const;
   nlohmann::json report() const;  // what the page handed to finish()
 
