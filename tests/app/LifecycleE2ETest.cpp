@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
@@ -182,4 +183,17 @@ TEST_F(Life, ACrashedWebProcessReloadsThePageOnceWithTheBridge) {
   EXPECT_EQ(app.waitForExit(60), 0) << app.log();
   EXPECT_EQ(shell.report(), json({{"reloaded", true}, {"ext", "gz"}}));
   EXPECT_NE(app.log().find("reloading the page once"), std::string::npos);
+}
+
+TEST_F(Life, RelaunchStartsANewInstanceAfterTheOldOneEnds) {
+  make(json::object());
+  LiveShell app = start("relaunch", "relaunch.log");
+  EXPECT_EQ(app.waitForExit(60), 0) << app.log();
+  EXPECT_NE(app.log().find("App exit"), std::string::npos);
+  // The new instance writes into the same log and reports when its page runs.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (shell.report().is_null() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(shell.report(), json({{"relaunched", true}})) << app.log();
+  EXPECT_EQ(count(app.log(), "<App> process_tasks"), 2u) << "two launches";
 }

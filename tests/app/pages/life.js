@@ -35,6 +35,17 @@
     } else {
       finish({ reloaded: true, ext: corvane.path.getFileExt("a.tar.gz") });
     }
+  } else if (mode === "relaunch") {
+    // The user language persists in the defaults file, so the relaunched
+    // process knows it is the second one.
+    var app = corvane.app;
+    if (app.curUserLanguage() !== "relaunched") {
+      app.setUserLanguage("relaunched");
+      console.log("life relaunching");
+      app.relaunch();
+    } else {
+      finish({ relaunched: true });
+    }
   }
   // "sigterm": nothing; the test sends the signal.
 })();
