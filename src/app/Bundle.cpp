@@ -22,6 +22,15 @@ std::unique_ptr<Bundle>& mainSlot() {
 
 }  // namespace
 
+bool isAbsentText(const std::string& text) { return text.empty() || text == "(null)"; }
+
+std::string identifierFileName(const std::string& identifier) {
+  std::string id = isAbsentText(identifier) ? "corvane.default" : identifier;
+  for (char& c : id)
+    if (c == '/') c = '_';
+  return id;
+}
+
 bool textBoolValue(const std::string& text) {
   if (text.empty()) return false;
   const char c = text.front();

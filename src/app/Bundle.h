@@ -47,6 +47,13 @@ class Bundle {
   nlohmann::json info_;
 };
 
+// An information-dictionary text that stands for nothing: empty, or "(null)"
+// (what formatting a missing value gives).
+bool isAbsentText(const std::string& text);
+// A bundle identifier as a file name: "corvane.default" when absent, and
+// never naming a sub-folder.
+std::string identifierFileName(const std::string& identifier);
+
 // "Y", "y", "T", "t" or a digit 1-9 at the start: the platform's text-to-bool rule.
 bool textBoolValue(const std::string& text);
 // A JSON value read as boolean by the same rules (numbers: non-zero).

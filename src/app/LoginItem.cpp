@@ -1,5 +1,6 @@
 #include "app/LoginItem.h"
 
+#include "app/Bundle.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "app/XdgDirs.h"
@@ -36,10 +37,7 @@ LoginItem::LoginItem(std::string bundleIdentifier, std::string bundlePath, std::
       executable_(std::move(executable)) {}
 
 std::string LoginItem::entryPath() const {
-  std::string id = id_.empty() || id_ == "(null)" ? "corvane.default" : id_;
-  for (char& c : id)
-    if (c == '/') c = '_';
-  return xdg::configHome() + "/autostart/" + id + ".desktop";
+  return xdg::configHome() + "/autostart/" + identifierFileName(id_) + ".desktop";
 }
 
 std::string LoginItem::execLine() const {

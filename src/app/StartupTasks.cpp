@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
+#include "bridge/UtilTool.h"
 
 #include <glib.h>
 #include <spawn.h>
@@ -22,8 +23,7 @@ namespace corvane {
 namespace {
 
 std::string text(const nlohmann::json& task, const char* key, const std::string& fallback = "") {
-  auto it = task.find(key);
-  return it != task.end() && it->is_string() ? it->get<std::string>() : fallback;
+  return UtilTool::stringValue(task, key, fallback);
 }
 
 // "id" and "descript" may hold any JSON value; they only appear in logs.

@@ -58,10 +58,7 @@ std::string parentOf(const std::string& path) {
 }  // namespace
 
 std::string UserDefaults::pathForIdentifier(const std::string& identifier) {
-  std::string id = identifier.empty() || identifier == "(null)" ? "corvane.default" : identifier;
-  for (char& c : id)
-    if (c == '/') c = '_';  // an identifier never names a sub-folder
-  return xdg::configHome() + "/corvane/" + id + ".json";
+  return xdg::configHome() + "/corvane/" + identifierFileName(identifier) + ".json";
 }
 
 std::string UserDefaults::languageTag(const std::string& locale) {

@@ -9,16 +9,11 @@
 #include <mutex>
 
 namespace corvane {
-namespace {
-
-bool absentText(const std::string& v) { return v.empty() || v == "(null)"; }
-
-}  // namespace
 
 std::string Utils::getAppName() const {
   for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
     std::string v = bundle_.infoText(key);
-    if (!absentText(v)) return v;
+    if (!isAbsentText(v)) return v;
   }
   return bundle_.infoText("CFBundleExecutable");
 }

@@ -23,8 +23,6 @@ bool isFolder(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool absentText(const std::string& v) { return v.empty() || v == "(null)"; }
-
 constexpr const char* kDefaultDebugServer = "http://192.168.1.2:8080";
 constexpr const char* kDefaultReleaseServer = "https://corvane.app";
 
@@ -114,7 +112,7 @@ std::optional<nlohmann::json> Utils::getAppExConfigDic() const {
 
 std::optional<std::string> Utils::getAppBundle_SpecResourcePublicDirectory() const {
   const std::string raw = bundle_.infoText("CFZavrelonSpecPublicDirectory");
-  if (absentText(raw)) return std::nullopt;
+  if (isAbsentText(raw)) return std::nullopt;
   std::string path = update_env_string(raw);
   if (!isFolder(path)) return std::nullopt;
   return path;
@@ -164,7 +162,7 @@ std::string Utils::ex_getBuyURL() const { return appExText("BuyURL"); }
 
 std::optional<std::string> Utils::infoURL(const char* key) const {
   std::string v = bundle_.infoText(key);
-  if (absentText(v)) return std::nullopt;
+  if (isAbsentText(v)) return std::nullopt;
   return v;
 }
 

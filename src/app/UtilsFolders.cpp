@@ -87,10 +87,7 @@ std::string Utils::path_get_libraryDir() const {
   return answer;
 }
 std::string Utils::path_get_tempDir() const {
-  std::string tmp = env("TMPDIR");
-  if (tmp.empty()) tmp = "/tmp";
-  if (tmp.back() != '/') tmp += '/';
-  return setEnv("ZAVRELONLAB_MAIN_APP_TEMPORARYDIRECTORY", tmp);
+  return setEnv("ZAVRELONLAB_MAIN_APP_TEMPORARYDIRECTORY", xdg::tempDir());
 }
 std::string Utils::path_get_cacheDir() const {
   return setEnv("ZAVRELONLAB_MAIN_APP_CACHESDIRECTORY", xdg::cacheHome());
@@ -213,11 +210,7 @@ std::string Utils::update_env_string(const std::string& text) const {
       {"${BUNDEL_PLUGIN}", [this] { return bundle_.builtInPlugInsPath(); }},
       {"${DOCUMENTS}", [this] { return homeFolder(*this) + "/Documents"; }},
       {"${LIBRARY}", [this] { return homeFolder(*this) + "/Library"; }},
-      {"${TEMP}", [] {
-         std::string t = env("TMPDIR");
-         if (t.empty()) t = "/tmp";
-         return t.back() == '/' ? t : t + "/";
-       }},
+      {"${TEMP}", [] { return xdg::tempDir(); }},
       {"${CACHE}", [] { return xdg::cacheHome(); }},
       {"${APPLICATION}", [this] { return path_get_applicationDir(); }},
       {"${DESKTOP}", [this] { return path_get_desktopDir(); }},

@@ -1,5 +1,7 @@
 #include "app/WindowStyle.h"
 
+#include "app/Bundle.h"
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -9,13 +11,7 @@ namespace {
 // Booleans as the configuration writes them: JSON booleans, numbers, or
 // text starting with Y/y/T/t/1-9. Anything else is a type error.
 bool flag(const nlohmann::json& v) {
-  if (v.is_boolean()) return v.get<bool>();
-  if (v.is_number()) return v.get<double>() != 0;
-  if (v.is_string()) {
-    const std::string& s = v.get_ref<const std::string&>();
-    return !s.empty() && (s[0] == 'Y' || s[0] == 'y' || s[0] == 'T' || s[0] == 't' ||
-                          (s[0] >= '1' && s[0] <= '9'));
-  }
+  if (v.is_boolean() || v.is_number() || v.is_string()) return jsonBoolValue(v);
   throw std::invalid_argument("expected a boolean, got " + v.dump());
 }
 

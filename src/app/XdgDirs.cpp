@@ -40,6 +40,12 @@ std::string runtimeDir() {
   return v.empty() ? "/tmp" : v;
 }
 
+std::string tempDir() {
+  std::string v = env("TMPDIR");
+  if (v.empty()) v = "/tmp";
+  return v.back() == '/' ? v : v + "/";
+}
+
 std::string userDir(const std::string& name, const std::string& fallback) {
   const std::string home = homeDir();
   // user-dirs.dirs lines look like: XDG_DESKTOP_DIR="$HOME/Desktop"

@@ -11,6 +11,7 @@ std::string configHome();     // $XDG_CONFIG_HOME or ~/.config
 std::string dataHome();       // $XDG_DATA_HOME or ~/.local/share
 std::string cacheHome();      // $XDG_CACHE_HOME or ~/.cache
 std::string runtimeDir();     // $XDG_RUNTIME_DIR, else the temporary folder
+std::string tempDir();        // $TMPDIR or /tmp, always ending with "/"
 
 // A user directory by its user-dirs.dirs name without the XDG_ prefix and
 // _DIR suffix ("DESKTOP", "DOCUMENTS", "DOWNLOAD", "MUSIC", "PICTURES",
