@@ -6,19 +6,7 @@
 
   function el(id) { return document.getElementById(id); }
 
-  function fill(id, rows) {
-    var table = el(id);
-    table.textContent = '';
-    rows.forEach(function (row) {
-      var tr = document.createElement('tr');
-      row.forEach(function (cell) {
-        var td = document.createElement('td');
-        td.textContent = String(cell);
-        tr.appendChild(td);
-      });
-      table.appendChild(tr);
-    });
-  }
+  var fill = showcaseFill;
 
   function showFacts() {
     var ip = app.getLocalIP();

@@ -10,19 +10,7 @@
   status.textContent = 'Bridge ready: corvane, quorlix and ZVRLabJs are ' +
     (corvane === quorlix && quorlix === ZVRLabJs ? 'one object.' : 'different objects!');
 
-  function fill(id, rows) {
-    var table = document.getElementById(id);
-    table.textContent = '';
-    rows.forEach(function (row) {
-      var tr = document.createElement('tr');
-      row.forEach(function (cell) {
-        var td = document.createElement('td');
-        td.textContent = String(cell);
-        tr.appendChild(td);
-      });
-      table.appendChild(tr);
-    });
-  }
+  var fill = showcaseFill;
 
   fill('facts', [
     ['name', path.applicationName()],
