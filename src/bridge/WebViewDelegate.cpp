@@ -133,6 +133,17 @@ ServiceObject* WebViewDelegate::objectById(uint32_t id) const {
   return id < objects_.size() ? objects_[id] : nullptr;
 }
 
+const ServiceClass* WebViewDelegate::classAt(uint32_t index) const {
+  return index < classes_.size() ? classes_[index] : nullptr;
+}
+
+void WebViewDelegate::forgetObject(ServiceObject& object) {
+  auto it = objectIds_.find(&object);
+  if (it == objectIds_.end()) return;
+  objects_[it->second] = nullptr;
+  objectIds_.erase(it);
+}
+
 void WebViewDelegate::ensureServices() {
   if (servicesMade_) return;
   servicesMade_ = true;
@@ -158,6 +169,36 @@ void WebViewDelegate::ensureServices() {
 #endif
 }
 
+bridge::OriginPolicy WebViewDelegate::applicationPolicy() {
+  // What belongs to the application: its bundle, its web UI folder, the
+  // start page's folder or origin, the local server and the configured
+  // origins. Read afresh, as the configuration is.
+  Utils& utils = Utils::sharedInstance();
+  bridge::OriginPolicy policy;
+  policy.addFileRoot(utils.bundle().bundlePath());
+  policy.addFileRoot(utils.path_get_appUIDirPath());
+  if (const int64_t port = utils.http_server_port.load(); port > 0) {
+    policy.addOrigin("http://localhost:" + std::to_string(port));
+    policy.addOrigin("http://127.0.0.1:" + std::to_string(port));
+  }
+  if (!g_startPage.empty()) {
+    if (auto file = bridge::localFilePath(g_startPage)) {
+      gchar* dir = g_path_get_dirname(file->c_str());
+      policy.addFileRoot(dir);
+      g_free(dir);
+    } else if (!bridge::OriginPolicy::isFileUri(g_startPage)) {
+      policy.addOrigin(g_startPage);
+    }
+  }
+  if (auto ex = utils.getAppExConfigDic(); ex && ex->is_object() && ex->contains("bridgeAllowedOrigins")) {
+    const auto& list = (*ex)["bridgeAllowedOrigins"];
+    if (list.is_array())
+      for (const auto& o : list)
+        if (o.is_string()) policy.addOrigin(o.get<std::string>());
+  }
+  return policy;
+}
+
 nlohmann::json WebViewDelegate::helloSchema(const std::string&) {
   ensureServices();
   bridge::BridgeSchema schema;
@@ -174,33 +215,7 @@ nlohmann::json WebViewDelegate::helloSchema(const std::string&) {
     schema.members.push_back({name, id, classIndex(objects_[id]->serviceClass())});
   schema.globalNames = {"corvane", "quorlix", "ZVRLabJs"};
 
-  // Frames whose document belongs to the application.
-  Utils& utils = Utils::sharedInstance();
-  auto& policy = schema.policy;
-  policy.addFileRoot(utils.bundle().bundlePath());
-  policy.addFileRoot(utils.path_get_appUIDirPath());
-  if (const int64_t port = utils.http_server_port.load(); port > 0) {
-    policy.addOrigin("http://localhost:" + std::to_string(port));
-    policy.addOrigin("http://127.0.0.1:" + std::to_string(port));
-  }
-  if (!g_startPage.empty()) {
-    if (g_str_has_prefix(g_startPage.c_str(), "file:")) {
-      if (gchar* file = g_filename_from_uri(g_startPage.c_str(), nullptr, nullptr)) {
-        gchar* dir = g_path_get_dirname(file);
-        policy.addFileRoot(dir);
-        g_free(dir);
-        g_free(file);
-      }
-    } else {
-      policy.addOrigin(g_startPage);
-    }
-  }
-  if (auto ex = utils.getAppExConfigDic(); ex && ex->is_object() && ex->contains("bridgeAllowedOrigins")) {
-    const auto& list = (*ex)["bridgeAllowedOrigins"];
-    if (list.is_array())
-      for (const auto& o : list)
-        if (o.is_string()) policy.addOrigin(o.get<std::string>());
-  }
+  schema.policy = applicationPolicy();
   return schema.toJson();
 }
 
@@ -306,6 +321,7 @@ gboolean WebViewDelegate::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* d
 }
 
 bool WebViewDelegate::decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) {
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return refuseForeignFile(decision);
   if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return false;
   // A navigation aimed at a new window goes to the system's handler; the
   // page stays where it is.
@@ -316,6 +332,20 @@ bool WebViewDelegate::decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyD
     log().error("could not open {}: {}", uri, error ? error->message : "");
     if (error) g_error_free(error);
   }
+  webkit_policy_decision_ignore(decision);
+  return true;
+}
+
+bool WebViewDelegate::refuseForeignFile(WebKitPolicyDecision* decision) {
+  // Every file: document shares one origin, so a local file that is not the
+  // application's could reach the bridge of the application's frames through
+  // parent, top or opener. No such document is ever loaded, in any frame.
+  auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  if (!uri || !bridge::OriginPolicy::isFileUri(uri)) return false;
+  const bridge::OriginPolicy policy = applicationPolicy();
+  if (policy.allowAll || policy.isApplicationFile(uri)) return false;
+  log().info("navigation refused for {}: not a file of the application", uri);
   webkit_policy_decision_ignore(decision);
   return true;
 }

@@ -4,6 +4,7 @@
 // process can build the objects), serves the page's panels (alert,
 // confirm, file chooser), the context menu, new windows, and the web
 // process's end. The three global names of the page all denote it.
+#include "bridge/OriginPolicy.h"
 #include "bridge/PageScript.h"
 #include "bridge/ServiceObject.h"
 
@@ -45,9 +46,17 @@ class WebViewDelegate : public ServiceObject {
   // gets pressed ("Yes", "No", "OK"), or "close" to close it.
   static void answerNextPanel(const std::string& button);
 
+  // Which frames belong to the application (the bridge's origin rule).
+  static bridge::OriginPolicy applicationPolicy();
+
   // Served to the connection.
   nlohmann::json helloSchema(const std::string& frameUri);
+  // A live object by its wire id (nullptr once forgotten or never made).
   ServiceObject* objectById(uint32_t id) const;
+  const ServiceClass* classAt(uint32_t index) const;
+  // Retires a native object that scripts may still hold: later calls on it
+  // fail as on any object that is gone. Its id is never used again.
+  void forgetObject(ServiceObject& object);
   // A wire reference for a native object handed to scripts.
   nlohmann::json refFor(ServiceObject& object);
 
@@ -73,6 +82,7 @@ class WebViewDelegate : public ServiceObject {
   bool scriptDialog(WebKitScriptDialog* dialog);
   bool runFileChooser(WebKitFileChooserRequest* request);
   bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+  bool refuseForeignFile(WebKitPolicyDecision* decision);
   void contextMenu(WebKitContextMenu* menu);
   void processTerminated(WebKitWebProcessTerminationReason reason);
 
