@@ -103,31 +103,35 @@ class Hostile : public ::testing::Test {
     EXPECT_EQ(p["events"], 0);
   }
 
+  // The srcdoc document the application made, and the srcdoc, blob: and
+  // about:blank documents that one made in turn.
+  static void expectAppContent(const json& probes) {
+    for (const char* name : {"appnest", "app.srcdoc", "app.blob", "app.blank"}) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(probes[name]["own"], "undefined");
+      EXPECT_TRUE(hasBridge(probes[name], "top"));
+    }
+    EXPECT_TRUE(hasBridge(probes["appnest"], "parent"));
+  }
+
   // The application's own documents.
   static bool hasBridge(const json& probe, const char* way) {
     return probe[way].is_string() && probe[way].get<std::string>().rfind("bridge ", 0) == 0;
   }
 };
 
-class FileMode : public Hostile {
+// One shell run per mode, shared by the tests of that mode.
+template <bool kServerMode>
+class ModeRun : public Hostile {
  protected:
-  static void SetUpTestSuite() { run = new HostileRun(false); }
+  static void SetUpTestSuite() { run = new HostileRun(kServerMode); }
   static void TearDownTestSuite() { delete run; }
   void SetUp() override { check(*run); }
   static const json& r(const char* key) { return run->report[key]; }
-  static HostileRun* run;
+  static inline HostileRun* run = nullptr;
 };
-HostileRun* FileMode::run = nullptr;
-
-class ServerMode : public Hostile {
- protected:
-  static void SetUpTestSuite() { run = new HostileRun(true); }
-  static void TearDownTestSuite() { delete run; }
-  void SetUp() override { check(*run); }
-  static const json& r(const char* key) { return run->report[key]; }
-  static HostileRun* run;
-};
-HostileRun* ServerMode::run = nullptr;
+using FileMode = ModeRun<false>;
+using ServerMode = ModeRun<true>;
 
 TEST_F(FileMode, EveryMethodRefusesEveryForeignReceiverWithATypeError) {
   const json& rc = r("receivers");
@@ -193,11 +197,7 @@ TEST_F(FileMode, TheApplicationsOwnDocumentsAndWindowsShareItsBridgeOnly) {
   const json& probes = r("probes");
   // srcdoc, blob: and about:blank documents the application made: no bridge
   // of their own, and (same origin) they reach the application's.
-  for (const char* name : {"appSrcdoc", "appBlob", "appBlank"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(probes[name]["own"], "undefined");
-    EXPECT_TRUE(hasBridge(probes[name], "parent"));
-  }
+  expectAppContent(probes);
   // A window the page opened on its own file: a bridge of its own.
   EXPECT_TRUE(hasBridge(probes["opened"], "own"));
   EXPECT_TRUE(hasBridge(probes["opened"], "opener"));
@@ -227,10 +227,7 @@ TEST_F(ServerMode, OpaqueDocumentsGetNoBridgeTheApplicationsOwnShareIt) {
                            "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob"})
     expectShutOut(probes, name, true);
   EXPECT_TRUE(hasBridge(probes["sandboxedSame"], "own"));
-  for (const char* name : {"appSrcdoc", "appBlob", "appBlank"}) {
-    EXPECT_EQ(probes[name]["own"], "undefined") << name;
-    EXPECT_TRUE(hasBridge(probes[name], "parent")) << name;
-  }
+  expectAppContent(probes);
   EXPECT_TRUE(hasBridge(probes["opened"], "own"));
   EXPECT_EQ(r("own")["callbacks"], 3);
   EXPECT_EQ(r("own")["events"], 2);

@@ -68,24 +68,15 @@
     frame("sandboxed", function (f) { f.sandbox = "allow-scripts"; f.src = "probe.html?name=sandboxed"; });
     frame("sandboxedSame", function (f) { f.sandbox = "allow-scripts allow-same-origin"; f.src = "probe.html?name=sandboxedSame"; });
     frame("sandboxedSrcdocnest", function (f) { f.sandbox = "allow-scripts"; f.srcdoc = inline; });
-    // The application's own srcdoc, blob: and about:blank documents: no
-    // bridge of their own, but they share the application's origin.
-    frame("appSrcdoc", function (f) { f.srcdoc = inline; });
-    frame("appBlob", function (f) { f.src = URL.createObjectURL(new Blob([inline], { type: "text/html" })); });
-    frame("appBlank", function (f) {
-      f.onload = function () {
-        if (f.contentWindow.written) return;
-        f.contentWindow.written = true;
-        f.contentDocument.open();
-        f.contentDocument.write(inline);
-        f.contentDocument.close();
-      };
-      f.src = "about:blank";
-    });
+    // The application's own srcdoc document and the srcdoc, blob: and
+    // about:blank documents it makes: no bridge of their own, but they share
+    // the application's origin.
+    frame("appnest", function (f) { f.srcdoc = inline; });
   }
 
   var expected = ["opened", "datanest", "data.srcdoc", "data.blob", "data.blank", "sandboxed", "sandboxedSame",
-    "sandboxedSrcdocnest", "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob", "appSrcdoc", "appBlob", "appBlank"];
+    "sandboxedSrcdocnest", "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob", "appnest", "app.srcdoc", "app.blob",
+    "app.blank"];
   if (!fileMode)
     expected = expected.concat(["otherPortnest", "otherPort.srcdoc", "otherPort.blob", "otherPort.blank", "windowOther"]);
 
