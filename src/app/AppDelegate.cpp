@@ -140,6 +140,8 @@ void AppDelegate::private_applicationDidFinishLaunching() {
                            ? WindowController::initWithSpecURL(outcome.page, menu->bar())
                            : WindowController::initWithURL(outcome.page, menu->bar());
     if (windowController->url) WebViewDelegate::setApplicationStartPage(*windowController->url);
+    // The configured web UI folder holds the application's pages as the bundle does.
+    if (settings.usesUserFolder()) WebViewDelegate::addApplicationFolder(settings.userSpecPublic);
     windowController->appDelegate = this;
     newWindowHooks(*windowController);
     gtk_application_add_window(app_, windowController->window());

@@ -21,6 +21,7 @@ namespace corvane {
 namespace {
 
 std::string g_startPage;
+std::vector<std::string> g_applicationFolders;
 std::string g_nextPanelAnswer;
 
 constexpr int kFirstButton = 1000;
@@ -68,6 +69,9 @@ int runPanel(GtkWidget* parent, const char* message, std::initializer_list<const
 }  // namespace
 
 void WebViewDelegate::setApplicationStartPage(const std::string& uri) { g_startPage = uri; }
+void WebViewDelegate::addApplicationFolder(const std::string& path) {
+  if (Utils::checkPathIsDir(path)) g_applicationFolders.push_back(path);
+}
 void WebViewDelegate::answerNextPanel(const std::string& button) { g_nextPanelAnswer = button; }
 
 WebViewDelegate::WebViewDelegate(GtkWidget* menu) : mainMenu(menu), page_(std::make_shared<PageScript>()) {}
@@ -177,6 +181,7 @@ bridge::OriginPolicy WebViewDelegate::applicationPolicy() {
   bridge::OriginPolicy policy;
   policy.addFileRoot(utils.bundle().bundlePath());
   policy.addFileRoot(utils.path_get_appUIDirPath());
+  for (const auto& folder : g_applicationFolders) policy.addFileRoot(folder);
   if (const int64_t port = utils.http_server_port.load(); port > 0) {
     policy.addOrigin("http://localhost:" + std::to_string(port));
     policy.addOrigin("http://127.0.0.1:" + std::to_string(port));

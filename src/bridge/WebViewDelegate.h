@@ -40,8 +40,11 @@ class WebViewDelegate : public ServiceObject {
   std::function<WebKitWebView*(WebKitWebView* related)> createWindowForRequest;
   std::function<void(WebKitWebView*)> showRequestedWindow;
 
-  // The application's start page, whose origin may use the bridge.
+  // The application's start page, whose origin (or folder) may use the bridge.
   static void setApplicationStartPage(const std::string& uri);
+  // A further folder whose files are the application's (a configured web
+  // UI folder outside the bundle); a path that is no folder is ignored.
+  static void addApplicationFolder(const std::string& path);
   // Test builds: the label of the button the next alert or confirm panel
   // gets pressed ("Yes", "No", "OK"), or "close" to close it.
   static void answerNextPanel(const std::string& button);

@@ -242,6 +242,17 @@ TEST_F(Connection, HelloDescribesTheRootItsMembersAndTheOriginPolicy) {
   EXPECT_FALSE(schema.policy.allowAll);
 }
 
+TEST_F(Connection, AConfiguredWebUIFolderHoldsApplicationFiles) {
+  const std::string ui = *root + "/ExternalUI";
+  fs::create_directories(ui);
+  corvane::WebViewDelegate::addApplicationFolder(ui);
+  corvane::WebViewDelegate::addApplicationFolder(*root + "/missing");  // no folder: ignored
+  const b::OriginPolicy policy = corvane::WebViewDelegate::applicationPolicy();
+  EXPECT_TRUE(policy.isApplicationFile("file://" + ui + "/pages/index.html"));
+  EXPECT_FALSE(policy.isApplicationFile("file://" + *root + "/missing/index.html"));
+  EXPECT_FALSE(policy.isApplicationFile("file://" + *root + "/ExternalUI2/index.html"));
+}
+
 TEST_F(Connection, CallsAnswerWithTheMethodsValue) {
   auto getFileExt = find("path", "getFileExt");
   b::Reply r = ext->call(getFileExt, {"dir/a.tar.gz"});
