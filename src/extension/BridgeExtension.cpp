@@ -119,8 +119,10 @@ class PageBridge {
   JSCValue* valueFromJsonText(FrameState* st, JSCContext* ctx, const std::string& text);
   bool roundTrip(uint32_t kind, const std::string& payload, b::Reply& reply);
   void runActions(const std::vector<b::PageAction>& actions, FrameState* caller);
-  // Where callbacks by name and events run (see evaluationContext()).
-  JSCContext* evaluationContext(FrameState* caller) const;
+  // Where callbacks by name and events run (see evaluationContext()); a
+  // new reference or null.
+  JSCContext* evaluationContext(FrameState* caller);
+  bool servesNow(WebKitFrame* frame) const;
   void evaluate(JSCContext* ctx, const char* script);
   bool wrongReceiver(JSCContext* ctx, const WrapperData* self, uint32_t classIndex, const std::string& member);
   void throwReplyError(JSCContext* ctx, const std::string& error);
@@ -147,10 +149,8 @@ class PageBridge {
   // Nesting depth of argument conversion: while above 0 our objects' toJSON
   // gives their wire marker instead of a plain object.
   int converting_ = 0;
-  // The main frame's context while its document holds the bridge; null
-  // while the main frame shows a document that was refused it.
-  JSCContext* mainContext_ = nullptr;
   uint64_t lastCaller_ = 0;  // frame of the latest call, for one-way work
+  WebKitFrame* mainFrame_ = nullptr;  // weak pointer
   std::unordered_map<uint64_t, WebKitFrame*> watchedFrames_;  // weakly referenced
   struct Pending {
     PageBridge* page;
@@ -261,9 +261,9 @@ PageBridge::~PageBridge() {
   pagesById().erase(id_);
   if (pending_) pending_->page = nullptr;
   // Frames may outlive the page object: they must not call back into us.
+  if (mainFrame_) g_object_remove_weak_pointer(G_OBJECT(mainFrame_), reinterpret_cast<gpointer*>(&mainFrame_));
   for (auto& [id, frame] : watchedFrames_) g_object_weak_unref(G_OBJECT(frame), &PageBridge::onFrameGone, this);
   frames_.clear();
-  if (mainContext_) g_object_unref(mainContext_);
   for (auto& [h, f] : functions_) g_object_unref(f.function);
   if (dbus_) {
     if (registration_) g_dbus_connection_unregister_object(dbus_, registration_);
@@ -356,20 +356,24 @@ void PageBridge::onFrameGone(gpointer self, GObject* frame) {
   page->dropFrame(id);
 }
 
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
 bool PageBridge::hasOpaqueOrigin(JSCContext* context) {
   // A sandboxed frame, a data: document and the like: the page's author
-  // cut it off from every origin, so it gets no bridge either. Read before
-  // any script of the new document runs.
+  // cut it off from every origin, so it gets no bridge either. The origin
+  // comes from the document itself (`document` cannot be redefined by the
+  // page, `window.origin` can), so page script cannot disguise it.
   JSCValue* global = jsc_context_get_global_object(context);
-  JSCValue* origin = jsc_value_object_get_property(global, "origin");
-  char* text = origin && jsc_value_is_string(origin) ? jsc_value_to_string(origin) : nullptr;
-  const bool opaque = !text || std::strcmp(text, "null") == 0;
-  g_free(text);
-  if (origin) g_object_unref(origin);
+  JSCValue* document = jsc_value_object_get_property(global, "document");
+  WebKitDOMNode* node = document ? webkit_dom_node_for_js_value(document) : nullptr;
+  gchar* origin = node && WEBKIT_DOM_IS_DOCUMENT(node) ? webkit_dom_document_get_origin(WEBKIT_DOM_DOCUMENT(node)) : nullptr;
+  const bool opaque = !origin || std::strcmp(origin, "null") == 0;
+  g_free(origin);
+  if (document) g_object_unref(document);
   g_object_unref(global);
   jsc_context_clear_exception(context);
   return opaque;
 }
+G_GNUC_END_IGNORE_DEPRECATIONS
 
 void PageBridge::installClasses(FrameState& st) {
   // Classes belong to one script context: register them again for each
@@ -401,11 +405,11 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
   const char* uriC = webkit_frame_get_uri(frame);
   std::string uri = uriC ? uriC : "";
   const uint64_t frameId = webkit_frame_get_id(frame);
-  const bool isMain = webkit_frame_is_main_frame(frame);
   JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
-  if (isMain && mainContext_) {
-    g_object_unref(mainContext_);
-    mainContext_ = nullptr;
+  if (webkit_frame_is_main_frame(frame) && mainFrame_ != frame) {
+    if (mainFrame_) g_object_remove_weak_pointer(G_OBJECT(mainFrame_), reinterpret_cast<gpointer*>(&mainFrame_));
+    mainFrame_ = frame;
+    g_object_add_weak_pointer(G_OBJECT(mainFrame_), reinterpret_cast<gpointer*>(&mainFrame_));
   }
 
   auto old = frames_.find(frameId);
@@ -426,7 +430,6 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
     g_object_unref(context);
     return;
   }
-  if (isMain) mainContext_ = JSC_CONTEXT(g_object_ref(context));
 
   FrameState* st;
   auto existing = frames_.find(frameId);
@@ -544,13 +547,29 @@ JSCValue* PageBridge::valueFromJsonText(FrameState* st, JSCContext* ctx, const s
   return valueFromJson(st, ctx, j);
 }
 
-JSCContext* PageBridge::evaluationContext(FrameState* caller) const {
+bool PageBridge::servesNow(WebKitFrame* frame) const {
+  // Asked when script is about to run there, of the document the frame shows
+  // now: a document can come back from the page cache without a new
+  // window-object clear, and a frame's script context always runs script
+  // in whatever document the frame shows.
+  const char* uri = webkit_frame_get_uri(frame);
+  if (!uri || !schema_.policy.allows(uri)) return false;
+  JSCContext* context = webkit_frame_get_js_context(frame);
+  const bool opaque = hasOpaqueOrigin(context);
+  g_object_unref(context);
+  return !opaque;
+}
+
+JSCContext* PageBridge::evaluationContext(FrameState* caller) {
   // Callbacks by name and events run in the main frame, where pages define
-  // them, while the main frame's document holds the bridge. When it was
-  // refused (a foreign page framing the application), they run in the
-  // frame that called instead: never in a document without the bridge.
-  if (mainContext_) return mainContext_;
-  return caller ? caller->context : nullptr;
+  // them, while the main frame shows a document of the application. When it
+  // does not (a foreign page framing the application), they run in the
+  // frame that called instead: never in a document refused the bridge.
+  if (mainFrame_ && servesNow(mainFrame_)) return webkit_frame_get_js_context(mainFrame_);
+  if (!caller) return nullptr;
+  auto frame = watchedFrames_.find(caller->frameId);
+  if (frame == watchedFrames_.end() || !servesNow(frame->second)) return nullptr;
+  return JSC_CONTEXT(g_object_ref(caller->context));
 }
 
 void PageBridge::runActions(const std::vector<b::PageAction>& actions, FrameState* caller) {
@@ -674,8 +693,8 @@ void PageBridge::evaluateOneWay(const char* script) {
 }
 
 void PageBridge::evaluate(JSCContext* ctx, const char* script) {
+  // Takes the reference `ctx` comes with.
   if (!ctx) return;
-  g_object_ref(ctx);
   JSCValue* result = jsc_context_evaluate(ctx, script, -1);
   if (JSCException* e = jsc_context_get_exception(ctx)) {
     // The error stays in the page: report it as the page's own console would.

@@ -34,15 +34,22 @@ std::string inlineProbe() {
 
 // A foreign main frame that frames the application's page given in ?app=
 // and defines the application's callback names and event listener, to
-// catch any that reach it. It answers "report?" with what it caught.
+// catch any that reach it. It answers "report?" with what it caught, and
+// on request shows the application's back.html in the main frame ("go") or
+// goes back ("back").
 const char kFramer[] = R"(<!DOCTYPE html><body><script>
 var seen = { kind: "framer", bridge: typeof window.corvane, callbacks: 0, onNow: 0, events: 0, data: null };
 window.hostileCallback = function () { seen.callbacks++; };
 window.onNow = function () { seen.onNow++; };
 document.addEventListener("hostileEvent", function (e) { seen.events++; if (e.data) seen.data = e.data; });
-window.addEventListener("message", function (e) { if (e.data === "report?") e.source.postMessage(seen, "*"); });
+var app = decodeURIComponent(/[?&]app=([^&]*)/.exec(location.search)[1]);
+window.addEventListener("message", function (e) {
+  if (e.data === "report?") e.source.postMessage(seen, "*");
+  if (e.data === "go") location.href = new URL("back.html", app).href;
+  if (e.data === "back") history.back();
+});
 var f = document.createElement("iframe");
-f.src = decodeURIComponent(/[?&]app=([^&]*)/.exec(location.search)[1]);
+f.src = app;
 document.body.appendChild(f);
 </script></body>)";
 
@@ -234,20 +241,29 @@ TEST_F(ServerMode, OpaqueDocumentsGetNoBridgeTheApplicationsOwnShareIt) {
 }
 
 TEST_F(ServerMode, UnderAForeignMainFrameCallbacksAndEventsStayInTheApplicationsFrame) {
-  const json& f = r("framed");
-  ASSERT_TRUE(f.is_object()) << run->report.dump(1);
-  EXPECT_EQ(f["bridge"], "object");
-  EXPECT_EQ(f["top"], "threw SecurityError");
-  EXPECT_EQ(f["callbackBeforeReturn"], true);
-  EXPECT_EQ(f["dataEventAtOnce"], true);
-  EXPECT_EQ(f["own"], (json{{"onNow", 1}, {"callbacks", 3}, {"events", 2}, {"kept", 1}}));
-  // The foreign top saw nothing of it.
-  const json& framer = f["framer"];
-  EXPECT_EQ(framer["bridge"], "undefined");
-  EXPECT_EQ(framer["callbacks"], 0);
-  EXPECT_EQ(framer["onNow"], 0);
-  EXPECT_EQ(framer["events"], 0);
-  EXPECT_TRUE(framer["data"].is_null());
+  // Once when the foreign top frames the application, once when it came
+  // back from the page cache after the application's own page had been in
+  // the main frame in between.
+  for (const char* phase : {"framed", "restored"}) {
+    SCOPED_TRACE(phase);
+    const json& f = r(phase);
+    ASSERT_TRUE(f.is_object()) << run->report.dump(1);
+    EXPECT_EQ(f["bridge"], "object");
+    EXPECT_EQ(f["top"], "threw SecurityError");
+    EXPECT_EQ(f["callbackBeforeReturn"], true);
+    EXPECT_EQ(f["dataEventAtOnce"], true);
+    EXPECT_EQ(f["own"], (json{{"onNow", 1}, {"callbacks", 3}, {"events", 2}, {"kept", 1}}));
+    // The foreign top saw nothing of it.
+    const json& framer = f["framer"];
+    EXPECT_EQ(framer["bridge"], "undefined");
+    EXPECT_EQ(framer["callbacks"], 0);
+    EXPECT_EQ(framer["onNow"], 0);
+    EXPECT_EQ(framer["events"], 0);
+    EXPECT_TRUE(framer["data"].is_null());
+  }
+  EXPECT_EQ(r("backMain")["bridge"], "object");
+  // Back in the application's own first page, its callbacks run there again.
+  EXPECT_EQ(r("home")["ran"], 1);
 }
 
 }  // namespace

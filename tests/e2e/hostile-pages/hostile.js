@@ -5,6 +5,20 @@
 // application's documents. Findings go to corvane.test.finish().
 (function () {
   var T = corvane.test;
+  // Back from the foreign pages (server mode): restored from the page cache
+  // or loaded again, this page's callbacks must run here as before.
+  function home(persisted) {
+    var R = T.getValue();
+    var ran = 0;
+    window.onHome = function () { ran++; };
+    T.callNow('{"callback":"onHome"}');
+    R.home = { persisted: persisted, ran: ran };
+    T.finish(JSON.stringify(R));
+  }
+  var state = T.getValue();
+  if (state && state.phase === "home") { home(false); return; }
+  window.addEventListener("pageshow", function (e) { if (e.persisted) home(true); });
+
   var env = JSON.parse(T.environment("CORVANE_E2E_HOSTILE"));
   var fileMode = location.protocol === "file:";
   var R = { mode: fileMode ? "file" : "server" };
@@ -124,10 +138,14 @@
 
   function topToForeignServer() {
     // The main frame goes to a foreign page that frames the application's
-    // own framed.html, which finishes the run (framed.js).
+    // own framed.html (framed.js, back.html), and comes back here at the
+    // end through the page cache.
     R.probes = probes;
     R.own = own;
+    R.phase = "framed";
     T.setValue(R);
-    location.href = other + "/framer.html?app=" + encodeURIComponent(location.origin + "/framed.html");
+    setTimeout(function () {
+      location.href = other + "/framer.html?app=" + encodeURIComponent(location.origin + "/framed.html");
+    }, 0);
   }
 })();
