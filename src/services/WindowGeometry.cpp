@@ -1,0 +1,189 @@
+// Window geometry and state. Positions and sizes are screen points with
+// the origin at the lower left of the main screen (the primary monitor);
+// GTK counts from the top left, so every frame is converted both ways. A
+// frame is the window's position and size as GTK reports them (title bar
+// included, window-manager borders and client-side shadows not).
+#include "services/Window.h"
+
+#include "app/Log.h"
+#include "app/Utils.h"
+#include "bridge/UtilTool.h"
+#include "ui/WindowController.h"
+#include "ui/WindowHints.h"
+
+#include <cfloat>
+#include <cmath>
+
+namespace corvane {
+namespace {
+
+struct Frame {
+  int x = 0, y = 0, width = 0, height = 0;  // lower-left origin
+  bool operator==(const Frame&) const = default;
+};
+
+GdkRectangle mainScreen() {
+  GdkRectangle r{0, 0, 0, 0};
+  GdkDisplay* display = gdk_display_get_default();
+  if (!display) return r;
+  GdkMonitor* m = gdk_display_get_primary_monitor(display);
+  if (!m) m = gdk_display_get_monitor(display, 0);
+  if (m) gdk_monitor_get_geometry(m, &r);
+  return r;
+}
+
+// The main screen less panels and docks, as the window manager reports it
+// (_NET_WORKAREA); the whole screen where no one does.
+GdkRectangle mainWorkArea() {
+  GdkRectangle r{0, 0, 0, 0};
+  GdkDisplay* display = gdk_display_get_default();
+  if (!display) return r;
+  GdkMonitor* m = gdk_display_get_primary_monitor(display);
+  if (!m) m = gdk_display_get_monitor(display, 0);
+  if (m) gdk_monitor_get_workarea(m, &r);
+  return r;
+}
+
+int flipY(int y, int height) {
+  const GdkRectangle s = mainScreen();
+  return s.y + s.height - y - height;
+}
+
+Frame frameOfRect(const GdkRectangle& r) { return {r.x, flipY(r.y, r.height), r.width, r.height}; }
+
+Frame readFrame(GtkWindow* w) {
+  if (!w) return {};
+  int x = 0, y = 0, width = 0, height = 0;
+  gtk_window_get_position(w, &x, &y);
+  gtk_window_get_size(w, &width, &height);
+  return frameOfRect({x, y, width, height});
+}
+
+// Sets the frame and waits (the window keeps drawing) until the window
+// system reports it, so a read right after a change sees the change. A
+// window manager that refuses the frame ends the wait after a second.
+void applyFrame(GtkWindow* w, const Frame& f) {
+  if (!w) return;
+  const int top = flipY(f.y, f.height);
+  if (gtk_window_is_maximized(w)) gtk_window_unmaximize(w);
+  gtk_window_move(w, f.x, top);
+  gtk_window_resize(w, std::max(1, f.width), std::max(1, f.height));
+  gtk_widget_queue_draw(GTK_WIDGET(w));
+  if (!gtk_widget_get_mapped(GTK_WIDGET(w))) return;
+  GMainContext* main = g_main_context_default();
+  if (!g_main_context_is_owner(main)) return;
+  gdk_display_flush(gtk_widget_get_display(GTK_WIDGET(w)));
+  const gint64 deadline = g_get_monotonic_time() + G_USEC_PER_SEC;
+  // A tick wakes the loop to look again even when nothing else happens.
+  guint tick = g_timeout_add(20, +[](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  while (readFrame(w) != f && g_get_monotonic_time() < deadline) g_main_context_iteration(main, TRUE);
+  g_source_remove(tick);
+}
+
+int numberValue(const nlohmann::json& params, const char* key) {
+  auto it = params.find(key);
+  if (it == params.end() || !it->is_number()) return 0;  // missing or not a number reads as 0
+  return static_cast<int>(std::lround(it->get<double>()));
+}
+
+std::string sizeText(double width, double height) {
+  return nlohmann::json{{"width", width}, {"height", height}}.dump();
+}
+
+}  // namespace
+
+void Window::open(const nlohmann::json& argument) {
+  const nlohmann::json params = UtilTool::paramsDictionary(argument);
+  const std::string url = UtilTool::stringValue(params, "url");
+  auto controller = WindowController::initWithURL(url, nullptr);
+  // The earlier window stays open for its user; only the reference moves.
+  if (windowController_) earlierControllers_.push_back(std::move(windowController_));
+  windowController_ = std::move(controller);
+  if (GApplication* app = g_application_get_default(); app && GTK_IS_APPLICATION(app))
+    gtk_application_add_window(GTK_APPLICATION(app), windowController_->window());
+  windowController_->showWindow();
+}
+
+void Window::minimize() {
+  if (GtkWindow* w = mainWindow()) gtk_window_iconify(w);
+}
+
+void Window::restore() {
+  if (GtkWindow* w = mainWindow()) gtk_window_deiconify(w);
+}
+
+void Window::toggleFullscreen() {
+  GtkWindow* w = mainWindow();
+  if (!w) return;
+  GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w));
+  if (g && (gdk_window_get_state(g) & GDK_WINDOW_STATE_FULLSCREEN))
+    gtk_window_unfullscreen(w);
+  else
+    gtk_window_fullscreen(w);
+}
+
+void Window::maximize() {
+  if (GtkWindow* w = mainWindow()) applyFrame(w, frameOfRect(mainWorkArea()));
+}
+
+bool Window::isMaximized() {
+  // No main window compares a zero frame.
+  return readFrame(mainWindow()) == frameOfRect(mainWorkArea());
+}
+
+std::string Window::getOrigin() {
+  const Frame f = readFrame(hostWindow());
+  return nlohmann::json{{"x", f.x}, {"y", f.y}}.dump();
+}
+
+void Window::move(const nlohmann::json& argument) {
+  const nlohmann::json params = UtilTool::paramsDictionary(argument);
+  GtkWindow* w = hostWindow();
+  if (!w) return;
+  Frame f = readFrame(w);
+  f.x = numberValue(params, "x");
+  f.y = numberValue(params, "y");
+  applyFrame(w, f);
+}
+
+void Window::resize(const nlohmann::json& argument) {
+  const nlohmann::json params = UtilTool::paramsDictionary(argument);
+  GtkWindow* w = hostWindow();
+  if (!w) return;
+  // The lower-left corner stays: x and y are unchanged in these coordinates.
+  Frame f = readFrame(w);
+  f.width = numberValue(params, "width");
+  f.height = numberValue(params, "height");
+  applyFrame(w, f);
+}
+
+std::string Window::getSize() {
+  const Frame f = readFrame(hostWindow());
+  return sizeText(f.width, f.height);
+}
+
+std::string Window::getMinsize() {
+  GtkWindow* w = hostWindow();
+  auto limit = w ? windowMinSize(w) : std::nullopt;
+  return limit ? sizeText(limit->first, limit->second) : sizeText(0, 0);
+}
+
+std::string Window::getMaxsize() {
+  // Without a limit the size is unbounded: the largest float, as the
+  // design's windows answer.
+  GtkWindow* w = hostWindow();
+  auto limit = w ? windowMaxSize(w) : std::nullopt;
+  return limit ? sizeText(limit->first, limit->second) : sizeText(FLT_MAX, FLT_MAX);
+}
+
+void Window::setMinsize(const nlohmann::json& argument) {
+  const nlohmann::json params = UtilTool::paramsDictionary(argument);
+  if (GtkWindow* w = hostWindow()) setWindowMinSize(w, numberValue(params, "width"), numberValue(params, "height"));
+}
+
+void Window::setMaxsize(const nlohmann::json& argument) {
+  const nlohmann::json params = UtilTool::paramsDictionary(argument);
+  if (GtkWindow* w = hostWindow()) setWindowMaxSize(w, numberValue(params, "width"), numberValue(params, "height"));
+}
+
+}  // namespace corvane
