@@ -1,8 +1,8 @@
 // Window geometry and state. Positions and sizes are screen points with
 // the origin at the lower left of the main screen (the primary monitor);
 // GTK counts from the top left, so every frame is converted both ways. A
-// frame is the window's position and size as GTK reports them (title bar
-// included, window-manager borders and client-side shadows not).
+// frame is the visible window: title bar and content, without client-side
+// shadows.
 #include "services/Window.h"
 
 #include "app/Log.h"
@@ -10,6 +10,10 @@
 #include "bridge/UtilTool.h"
 #include "ui/WindowController.h"
 #include "ui/WindowHints.h"
+
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 
 #include <cfloat>
 #include <cmath>
@@ -51,24 +55,64 @@ int flipY(int y, int height) {
 
 Frame frameOfRect(const GdkRectangle& r) { return {r.x, flipY(r.y, r.height), r.width, r.height}; }
 
-Frame readFrame(GtkWindow* w) {
-  if (!w) return {};
+// The window as a person sees it, in root coordinates from the top left:
+// the title bar and the content, without the invisible border that GTK
+// draws shadows and resize handles in (it differs with and without a
+// compositor, so it is measured, not assumed).
+GdkRectangle visibleRect(GtkWindow* w) {
   int x = 0, y = 0, width = 0, height = 0;
   gtk_window_get_position(w, &x, &y);
   gtk_window_get_size(w, &width, &height);
-  return frameOfRect({x, y, width, height});
+  GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w));
+  GtkWidget* child = gtk_bin_get_child(GTK_BIN(w));
+  if (!g || !child || !gtk_widget_get_mapped(GTK_WIDGET(w))) return {x, y, width, height};
+  GtkAllocation c;
+  gtk_widget_get_allocation(child, &c);
+  int top = c.y;
+  if (GtkWidget* title = gtk_window_get_titlebar(w); title && gtk_widget_get_visible(title)) {
+    GtkAllocation t;
+    gtk_widget_get_allocation(title, &t);
+    top = std::min(top, t.y);
+  }
+  int ox = 0, oy = 0;
+  gdk_window_get_origin(g, &ox, &oy);
+  return {ox + c.x, oy + top, c.width, c.y + c.height - top};
+}
+
+Frame readFrame(GtkWindow* w) { return w ? frameOfRect(visibleRect(w)) : Frame{}; }
+
+void waitForFrame(GtkWindow* w, const Frame& f);
+
+bool windowManagerMaximizes(GtkWindow* w) {
+#ifdef GDK_WINDOWING_X11
+  GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(w));
+  if (GDK_IS_X11_SCREEN(screen))
+    return gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_WM_STATE_MAXIMIZED_VERT"));
+#endif
+  (void)w;
+  return true;  // other back ends always have a compositor that maximises
 }
 
 // Sets the frame and waits (the window keeps drawing) until the window
-// system reports it, so a read right after a change sees the change. A
-// window manager that refuses the frame ends the wait after a second.
+// system reports it, so a read right after a change sees the change. GTK
+// positions and sizes count slightly different parts of the window, so
+// the change is applied as a difference to what GTK reports. A window
+// manager that refuses the frame ends the wait after a second.
 void applyFrame(GtkWindow* w, const Frame& f) {
   if (!w) return;
+  const GdkRectangle now = visibleRect(w);
   const int top = flipY(f.y, f.height);
+  int x = 0, y = 0, width = 0, height = 0;
+  gtk_window_get_position(w, &x, &y);
+  gtk_window_get_size(w, &width, &height);
   if (gtk_window_is_maximized(w)) gtk_window_unmaximize(w);
-  gtk_window_move(w, f.x, top);
-  gtk_window_resize(w, std::max(1, f.width), std::max(1, f.height));
+  gtk_window_move(w, x + f.x - now.x, y + top - now.y);
+  gtk_window_resize(w, std::max(1, width + f.width - now.width), std::max(1, height + f.height - now.height));
   gtk_widget_queue_draw(GTK_WIDGET(w));
+  waitForFrame(w, f);
+}
+
+void waitForFrame(GtkWindow* w, const Frame& f) {
   if (!gtk_widget_get_mapped(GTK_WIDGET(w))) return;
   GMainContext* main = g_main_context_default();
   if (!g_main_context_is_owner(main)) return;
@@ -123,7 +167,18 @@ void Window::toggleFullscreen() {
 }
 
 void Window::maximize() {
-  if (GtkWindow* w = mainWindow()) applyFrame(w, frameOfRect(mainWorkArea()));
+  GtkWindow* w = mainWindow();
+  if (!w) return;
+  const Frame target = frameOfRect(mainWorkArea());
+  if (windowManagerMaximizes(w) && gtk_widget_get_mapped(GTK_WIDGET(w))) {
+    // The window manager's own maximised state: the window fills the work
+    // area exactly (GTK drops its invisible border) and its zoom button
+    // shows the way back.
+    gtk_window_maximize(w);
+    waitForFrame(w, target);
+    if (readFrame(w) == target) return;
+  }
+  applyFrame(w, target);
 }
 
 bool Window::isMaximized() {
