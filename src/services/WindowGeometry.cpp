@@ -16,6 +16,7 @@
 #endif
 
 #include <cfloat>
+#include <functional>
 #include <cmath>
 
 namespace corvane {
@@ -82,6 +83,7 @@ GdkRectangle visibleRect(GtkWindow* w) {
 Frame readFrame(GtkWindow* w) { return w ? frameOfRect(visibleRect(w)) : Frame{}; }
 
 void waitForFrame(GtkWindow* w, const Frame& f);
+void waitUntil(GtkWindow* w, const std::function<bool()>& done);
 
 bool windowManagerMaximizes(GtkWindow* w) {
 #ifdef GDK_WINDOWING_X11
@@ -100,12 +102,16 @@ bool windowManagerMaximizes(GtkWindow* w) {
 // manager that refuses the frame ends the wait after a second.
 void applyFrame(GtkWindow* w, const Frame& f) {
   if (!w) return;
+  if (gtk_window_is_maximized(w)) {
+    // A maximised window takes no new frame: leave that state first.
+    gtk_window_unmaximize(w);
+    waitUntil(w, [w] { return !gtk_window_is_maximized(w); });
+  }
   const GdkRectangle now = visibleRect(w);
   const int top = flipY(f.y, f.height);
   int x = 0, y = 0, width = 0, height = 0;
   gtk_window_get_position(w, &x, &y);
   gtk_window_get_size(w, &width, &height);
-  if (gtk_window_is_maximized(w)) gtk_window_unmaximize(w);
   gtk_window_move(w, x + f.x - now.x, y + top - now.y);
   gtk_window_resize(w, std::max(1, width + f.width - now.width), std::max(1, height + f.height - now.height));
   gtk_widget_queue_draw(GTK_WIDGET(w));
@@ -113,6 +119,10 @@ void applyFrame(GtkWindow* w, const Frame& f) {
 }
 
 void waitForFrame(GtkWindow* w, const Frame& f) {
+  waitUntil(w, [w, f] { return readFrame(w) == f; });
+}
+
+void waitUntil(GtkWindow* w, const std::function<bool()>& done) {
   if (!gtk_widget_get_mapped(GTK_WIDGET(w))) return;
   GMainContext* main = g_main_context_default();
   if (!g_main_context_is_owner(main)) return;
@@ -120,7 +130,7 @@ void waitForFrame(GtkWindow* w, const Frame& f) {
   const gint64 deadline = g_get_monotonic_time() + G_USEC_PER_SEC;
   // A tick wakes the loop to look again even when nothing else happens.
   guint tick = g_timeout_add(20, +[](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-  while (readFrame(w) != f && g_get_monotonic_time() < deadline) g_main_context_iteration(main, TRUE);
+  while (!done() && g_get_monotonic_time() < deadline) g_main_context_iteration(main, TRUE);
   g_source_remove(tick);
 }
 
@@ -217,10 +227,21 @@ std::string Window::getSize() {
   return sizeText(f.width, f.height);
 }
 
+// GTK applies size hints to the whole X window, invisible border included;
+// pages give limits for the visible window.
+static SizeLimit borderOf(GtkWindow* w) {
+  GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w));
+  if (!g || !gtk_widget_get_mapped(GTK_WIDGET(w)) || gtk_window_is_maximized(w)) return {0, 0};
+  const GdkRectangle v = visibleRect(w);
+  return {std::max(0, gdk_window_get_width(g) - v.width), std::max(0, gdk_window_get_height(g) - v.height)};
+}
+
 std::string Window::getMinsize() {
   GtkWindow* w = hostWindow();
   auto limit = w ? windowMinSize(w) : std::nullopt;
-  return limit ? sizeText(limit->first, limit->second) : sizeText(0, 0);
+  if (!limit) return sizeText(0, 0);
+  const SizeLimit b = borderOf(w);
+  return sizeText(limit->first - b.first, limit->second - b.second);
 }
 
 std::string Window::getMaxsize() {
@@ -228,17 +249,25 @@ std::string Window::getMaxsize() {
   // design's windows answer.
   GtkWindow* w = hostWindow();
   auto limit = w ? windowMaxSize(w) : std::nullopt;
-  return limit ? sizeText(limit->first, limit->second) : sizeText(FLT_MAX, FLT_MAX);
+  if (!limit) return sizeText(FLT_MAX, FLT_MAX);
+  const SizeLimit b = borderOf(w);
+  return sizeText(limit->first - b.first, limit->second - b.second);
 }
 
 void Window::setMinsize(const nlohmann::json& argument) {
   const nlohmann::json params = UtilTool::paramsDictionary(argument);
-  if (GtkWindow* w = hostWindow()) setWindowMinSize(w, numberValue(params, "width"), numberValue(params, "height"));
+  if (GtkWindow* w = hostWindow()) {
+    const SizeLimit b = borderOf(w);
+    setWindowMinSize(w, numberValue(params, "width") + b.first, numberValue(params, "height") + b.second);
+  }
 }
 
 void Window::setMaxsize(const nlohmann::json& argument) {
   const nlohmann::json params = UtilTool::paramsDictionary(argument);
-  if (GtkWindow* w = hostWindow()) setWindowMaxSize(w, numberValue(params, "width"), numberValue(params, "height"));
+  if (GtkWindow* w = hostWindow()) {
+    const SizeLimit b = borderOf(w);
+    setWindowMaxSize(w, numberValue(params, "width") + b.first, numberValue(params, "height") + b.second);
+  }
 }
 
 }  // namespace corvane
