@@ -27,27 +27,20 @@ struct Frame {
   bool operator==(const Frame&) const = default;
 };
 
-GdkRectangle mainScreen() {
+// The main screen, whole or less panels and docks (the work area, from
+// _NET_WORKAREA; the whole screen where no window manager reports one).
+GdkRectangle mainMonitorRect(bool workArea) {
   GdkRectangle r{0, 0, 0, 0};
   GdkDisplay* display = gdk_display_get_default();
   if (!display) return r;
   GdkMonitor* m = gdk_display_get_primary_monitor(display);
   if (!m) m = gdk_display_get_monitor(display, 0);
-  if (m) gdk_monitor_get_geometry(m, &r);
+  if (m && workArea) gdk_monitor_get_workarea(m, &r);
+  else if (m) gdk_monitor_get_geometry(m, &r);
   return r;
 }
-
-// The main screen less panels and docks, as the window manager reports it
-// (_NET_WORKAREA); the whole screen where no one does.
-GdkRectangle mainWorkArea() {
-  GdkRectangle r{0, 0, 0, 0};
-  GdkDisplay* display = gdk_display_get_default();
-  if (!display) return r;
-  GdkMonitor* m = gdk_display_get_primary_monitor(display);
-  if (!m) m = gdk_display_get_monitor(display, 0);
-  if (m) gdk_monitor_get_workarea(m, &r);
-  return r;
-}
+GdkRectangle mainScreen() { return mainMonitorRect(false); }
+GdkRectangle mainWorkArea() { return mainMonitorRect(true); }
 
 int flipY(int y, int height) {
   const GdkRectangle s = mainScreen();

@@ -7,6 +7,7 @@
 #include "ShellHarness.h"
 
 #include "app/UserDefaults.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -33,10 +34,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using corvane::test::readFile;
+
 
 std::string sh(const std::string& command) {
   std::string out;
@@ -201,7 +200,7 @@ class WindowE2E : public ::testing::Test {
 
   static json storedDefaults() {
     setenv("XDG_CONFIG_HOME", (shell->root() + "/home/.config").c_str(), 1);
-    return json::parse(readAll(corvane::UserDefaults::pathForIdentifier(shell->identifier())), nullptr, false);
+    return json::parse(readFile(corvane::UserDefaults::pathForIdentifier(shell->identifier())), nullptr, false);
   }
 
   // ---- the person at the screen ------------------------------------------------
@@ -440,7 +439,7 @@ TEST_F(WindowE2E, CopiesAnswerExactlyAndCopyLinksAsLinks) {
   const std::string s = scratch();
   auto f = [](const char* k) { return r("files", k); };
   EXPECT_EQ(f("copyFile"), (json{{"success", true}}));
-  EXPECT_EQ(readAll(s + "/a.txt"), "hello");
+  EXPECT_EQ(readFile(s + "/a.txt"), "hello");
   EXPECT_EQ(f("copyFileOntoExisting"), (json{{"success", false}}));
   EXPECT_EQ(f("copyFileOfFolder"), (json{{"success", false}, {"error", "call method error: " + s + "/tree is dirctory"}}));
   EXPECT_EQ(f("copyDirOfFile"), (json{{"success", false}, {"error", "call method error: " + s + "/a.txt is file"}}));
@@ -448,7 +447,7 @@ TEST_F(WindowE2E, CopiesAnswerExactlyAndCopyLinksAsLinks) {
   EXPECT_EQ(f("copyNoDest"), (json{{"success", false}, {"error", "\"dest\" must name the destination path"}}));
   EXPECT_TRUE(f("copyNoSrc").is_null());  // no callback at all
   EXPECT_EQ(f("copyViaPlaceholder"), (json{{"success", true}}));
-  EXPECT_EQ(readAll(s + "/home-copy.txt"), "at home");
+  EXPECT_EQ(readFile(s + "/home-copy.txt"), "at home");
   EXPECT_EQ(f("copyDir"), (json{{"success", true}}));
   // tree-copy was removed later by removeDir; the move across file systems
   // shows the copied tree instead.
@@ -459,13 +458,13 @@ TEST_F(WindowE2E, MovesAcrossFileSystemsKeepLinksAndRemoveTheSourceLast) {
   auto f = [](const char* k) { return r("files", k); };
   EXPECT_EQ(f("moveFile"), (json{{"success", true}}));
   EXPECT_FALSE(fs::exists(s + "/to-move.txt"));
-  EXPECT_EQ(readAll(s + "/moved.txt"), "move me");
+  EXPECT_EQ(readFile(s + "/moved.txt"), "move me");
   EXPECT_EQ(f("moveOntoExisting"), (json{{"success", false}}));
   EXPECT_TRUE(fs::exists(s + "/a.txt"));
   EXPECT_EQ(f("moveDirAcross"), (json{{"success", true}}));
   EXPECT_FALSE(fs::exists(s + "/across"));
-  EXPECT_EQ(readAll(*shm + "/across/f1.txt"), "one");
-  EXPECT_EQ(readAll(*shm + "/across/sub/f2.txt"), "two");
+  EXPECT_EQ(readFile(*shm + "/across/f1.txt"), "one");
+  EXPECT_EQ(readFile(*shm + "/across/sub/f2.txt"), "two");
   ASSERT_TRUE(fs::is_symlink(*shm + "/across/f1-link"));
   EXPECT_EQ(fs::read_symlink(*shm + "/across/f1-link"), "f1.txt");
 }
@@ -485,7 +484,7 @@ TEST_F(WindowE2E, RemovalIsLinkSafeAndAnswersTwice) {
   // that folder alone, as did removing a link to it.
   EXPECT_EQ(f("removeLinkToFolder"), (json{{"success", true}}));
   EXPECT_FALSE(fs::exists(fs::symlink_status(s + "/link-to-outside")));
-  EXPECT_EQ(readAll(shell->root() + "/outside/keep.txt"), "keep");
+  EXPECT_EQ(readFile(shell->root() + "/outside/keep.txt"), "keep");
   EXPECT_EQ(f("removeNoPath"), false);
 }
 
@@ -499,7 +498,7 @@ TEST_F(WindowE2E, CreateFindAndInfoAnswerExactly) {
   EXPECT_EQ(f("createEmpty"), (json{{"success", true}}));
   EXPECT_EQ(f("createEmptyDirect"), true);
   EXPECT_EQ(f("createEmptyExisting"), (json{{"success", true}}));
-  EXPECT_EQ(readAll(s + "/a.txt"), "hello");
+  EXPECT_EQ(readFile(s + "/a.txt"), "hello");
   // "log" is found in a folder name (catalog) and a file name (blog.md).
   json files = f("find")["files"];
   std::sort(files.begin(), files.end());
@@ -582,7 +581,7 @@ TEST_F(WindowE2E, SaveDialogsAppendTheFormatAndClearTheWayForAReplace) {
 }
 
 TEST_F(WindowE2E, RecentDocumentsGoToTheDesktopList) {
-  const std::string xbel = readAll(shell->root() + "/home/.local/share/recently-used.xbel");
+  const std::string xbel = readFile(shell->root() + "/home/.local/share/recently-used.xbel");
   const std::string d = dialogsDir();
   EXPECT_NE(xbel.find("file://" + d + "/a.png"), std::string::npos) << xbel;
   EXPECT_NE(xbel.find("file://" + d + "/notes.txt"), std::string::npos) << xbel;
