@@ -39,6 +39,33 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
+// One "[SandboxEnabled]" line per query of the caller: expanding the
+// placeholders (or finding the data home) asks about the sandbox for several
+// folders, and the first answer's line says it all. Scopes nest; only the
+// outermost one counts.
+class OneSandboxLine {
+ public:
+  OneSandboxLine() {
+    if (depth_++ == 0) logged_ = false;
+  }
+  ~OneSandboxLine() { --depth_; }
+  OneSandboxLine(const OneSandboxLine&) = delete;
+  OneSandboxLine& operator=(const OneSandboxLine&) = delete;
+  // Whether the line is to be written now.
+  static bool wanted() {
+    if (depth_ == 0) return true;
+    if (logged_) return false;
+    logged_ = true;
+    return true;
+  }
+
+ private:
+  static thread_local int depth_;
+  static thread_local bool logged_;
+};
+thread_local int OneSandboxLine::depth_ = 0;
+thread_local bool OneSandboxLine::logged_ = false;
+
 }  // namespace
 
 // ---- the sandbox -------------------------------------------------------------
@@ -46,7 +73,7 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 bool Utils::getSandboxEnable() const {
   // Flatpak sets FLATPAK_ID inside the sandbox only.
   const bool sandboxed = !flatpakId().empty();
-  log().info("[SandboxEnabled] = {}", sandboxed ? 1 : 0);
+  if (OneSandboxLine::wanted()) log().info("[SandboxEnabled] = {}", sandboxed ? 1 : 0);
   return sandboxed;
 }
 
@@ -193,6 +220,7 @@ std::string Utils::path_get_appWriteablePicturesDir() const {
 }
 
 std::string Utils::getAppDataHomeDir() const {
+  OneSandboxLine oneLine;
   if (getSandboxEnable()) return homeFolder(*this);
   return xdg::dataHome() + "/" + getAppName();
 }
@@ -200,6 +228,7 @@ std::string Utils::getAppDataHomeDir() const {
 // ---- placeholders and prefixes ----------------------------------------------
 
 std::string Utils::update_env_string(const std::string& text) const {
+  OneSandboxLine oneLine;
   using Value = std::function<std::string()>;
   // Table order matters: each value is computed even when its placeholder
   // does not occur, so every call refreshes the exported variables.
