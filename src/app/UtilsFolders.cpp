@@ -39,36 +39,25 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
-// One "[SandboxEnabled]" line per query of the caller: expanding the
-// placeholders (or finding the data home) asks about the sandbox for several
-// folders, and the first answer's line says it all. Scopes nest; only the
-// outermost one counts.
-class OneSandboxLine {
- public:
-  OneSandboxLine() {
-    if (depth_++ == 0) logged_ = false;
-  }
-  ~OneSandboxLine() { --depth_; }
-  OneSandboxLine(const OneSandboxLine&) = delete;
-  OneSandboxLine& operator=(const OneSandboxLine&) = delete;
-  // Whether the line is to be written now.
-  static bool wanted() {
-    if (depth_ == 0) return true;
-    if (logged_) return false;
-    logged_ = true;
-    return true;
-  }
-
- private:
-  static thread_local int depth_;
-  static thread_local bool logged_;
-};
-thread_local int OneSandboxLine::depth_ = 0;
-thread_local bool OneSandboxLine::logged_ = false;
+thread_local int t_sandboxScopeDepth = 0;
+thread_local bool t_sandboxLogged = false;
 
 }  // namespace
 
 // ---- the sandbox -------------------------------------------------------------
+
+Utils::OneSandboxLine::OneSandboxLine() {
+  if (t_sandboxScopeDepth++ == 0) t_sandboxLogged = false;
+}
+
+Utils::OneSandboxLine::~OneSandboxLine() { --t_sandboxScopeDepth; }
+
+bool Utils::OneSandboxLine::wanted() {
+  if (t_sandboxScopeDepth == 0) return true;
+  if (t_sandboxLogged) return false;
+  t_sandboxLogged = true;
+  return true;
+}
 
 bool Utils::getSandboxEnable() const {
   // Flatpak sets FLATPAK_ID inside the sandbox only.
