@@ -231,16 +231,16 @@ WebKitSettings* ownSettings(WebKitWebView* view) {
   GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(current), &count);
   for (guint i = 0; i < count; ++i) {
     GParamSpec* spec = specs[i];
+    // Retired preferences complain when touched at all and mean nothing.
     if (!(spec->flags & G_PARAM_READABLE) || !(spec->flags & G_PARAM_WRITABLE) ||
-        (spec->flags & G_PARAM_CONSTRUCT_ONLY))
+        (spec->flags & (G_PARAM_CONSTRUCT_ONLY | G_PARAM_DEPRECATED)))
       continue;
     GValue shared = G_VALUE_INIT, fresh = G_VALUE_INIT;
     g_value_init(&shared, spec->value_type);
     g_value_init(&fresh, spec->value_type);
     g_object_get_property(G_OBJECT(current), spec->name, &shared);
     g_object_get_property(G_OBJECT(own), spec->name, &fresh);
-    // Only what differs: setting retired preferences, even to their
-    // default, makes WebKit complain.
+    // Only what differs from a fresh object's value.
     if (g_param_values_cmp(spec, &shared, &fresh) != 0) g_object_set_property(G_OBJECT(own), spec->name, &shared);
     g_value_unset(&shared);
     g_value_unset(&fresh);
