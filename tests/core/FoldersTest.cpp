@@ -100,12 +100,7 @@ TEST_F(Folders, SandboxMovesHomeButNotTheUsersRealFolders) {
 }
 
 TEST_F(Folders, OneSandboxLinePerQuery) {
-  auto count = [](const std::string& text) {
-    size_t n = 0;
-    for (size_t p = text.find("[SandboxEnabled] = "); p != std::string::npos; p = text.find("[SandboxEnabled] = ", p + 1))
-      ++n;
-    return n;
-  };
+  auto count = [](const std::string& text) { return countOf(text, "[SandboxEnabled] = "); };
   for (const char* sandbox : {"", "test.demo"}) {
     if (*sandbox) env.set("FLATPAK_ID", sandbox);
     auto u = utils();

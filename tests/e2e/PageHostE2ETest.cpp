@@ -6,6 +6,7 @@
 #include "ShellHarness.h"
 #include "../app/LiveShell.h"
 #include "support/PrivateDesktop.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,15 +20,10 @@ using nlohmann::json;
 using corvane::e2e::ShellHarness;
 using corvane::life::LiveShell;
 using corvane::test::PrivateDesktop;
+using corvane::test::countOf;
 namespace fs = std::filesystem;
 
 namespace {
-
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-  return n;
-}
 
 class PageHost : public testing::Test {
  protected:
@@ -312,7 +308,7 @@ TEST_F(PageHost, CustomUserAgentBelongsToTheCallingViewAndShowsAtOnce) {
   ASSERT_FALSE(r.contains("pageError")) << r["pageError"];
 
   const std::string standard = r["standard"];
-  EXPECT_EQ(count(standard, "Safari/"), 1u) << standard;
+  EXPECT_EQ(countOf(standard, "Safari/"), 1u) << standard;
   EXPECT_EQ(standard.rfind("Mozilla/5.0 ", 0), 0u) << standard;
   EXPECT_EQ(r["atOnce"], "Main/1");
   EXPECT_EQ(r["appVersionAtOnce"], "Main/1");
@@ -328,5 +324,5 @@ TEST_F(PageHost, CustomUserAgentBelongsToTheCallingViewAndShowsAtOnce) {
   const size_t end = log.find("\"marker\":\"expand end\"");
   ASSERT_NE(begin, std::string::npos) << log;
   ASSERT_NE(end, std::string::npos) << log;
-  EXPECT_EQ(count(log.substr(begin, end - begin), "[SandboxEnabled] = "), 20u);
+  EXPECT_EQ(countOf(log.substr(begin, end - begin), "[SandboxEnabled] = "), 20u);
 }

@@ -8,6 +8,7 @@
 #include "app/Utils.h"
 #include "bridge/GSignal.h"
 #include "support/PrivateDesktop.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -25,12 +26,6 @@ struct Recorder : MainWebViewDelegate {
   std::vector<std::string> dropped;
   void dragDropViewFileList(const std::vector<std::string>& items, MainWebView*) override { dropped = items; }
 };
-
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-  return n;
-}
 
 GtkWidget* windowAt(int x, int y, int w, int h, GtkWidget* child) {
   GtkWidget* win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -126,7 +121,7 @@ TEST(DragEntry, OneLinePerEntryHoweverManyMotions) {
 
   ASSERT_TRUE(exited);
   EXPECT_EQ(recorder.dropped, std::vector<std::string>{dropped}) << log;
-  EXPECT_EQ(count(log, "[MainWebView draggingEntered:]"), 2u) << log;
+  EXPECT_EQ(test::countOf(log, "[MainWebView draggingEntered:]"), 2u) << log;
   std::error_code ec;
   fs::remove_all(root, ec);
 }
