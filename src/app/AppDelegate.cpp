@@ -250,6 +250,15 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   MainQueue::initOnMainThread();
   // No configuration, no window: this may end the process with 3912.
   Utils::sharedInstance().getMainconfigDic();
+  // Window positions exist only on X11: prefer it (XWayland under a Wayland
+  // session) unless GDK_BACKEND says otherwise or "AppExInfo" opts into
+  // native Wayland with "preferNativeWayland".
+  if (!std::getenv("GDK_BACKEND")) {
+    auto x = Utils::sharedInstance().getAppExConfigDic();
+    const bool wayland = x && x->is_object() && x->contains("preferNativeWayland") &&
+                         jsonBoolValue((*x)["preferNativeWayland"]);
+    if (!wayland) gdk_set_allowed_backends("x11,*");
+  }
 
   AppDelegate delegate;
   if (const char* shot = std::getenv("CORVANE_SCREENSHOT")) delegate.screenshotPath_ = shot;

@@ -9,6 +9,7 @@
 #include "bridge/PageConnection.h"
 #include "services/App.h"
 #include "services/Path.h"
+#include "services/Window.h"
 #ifdef CORVANE_TEST_SERVICES
 #include "services/TestService.h"
 #endif
@@ -146,6 +147,8 @@ void WebViewDelegate::ensureServices() {
     path->printInfo();
   }
   members_.emplace_back("path", registerObject(*path));
+  if (!window) window = std::make_unique<Window>(page_, webView_, mainMenu);
+  members_.emplace_back("window", registerObject(*window));
 #ifdef CORVANE_TEST_SERVICES
   if (!test && TestService::enabled()) {
     test = std::make_unique<TestService>(page_);

@@ -21,6 +21,7 @@ namespace corvane {
 class PageConnection;
 class App;
 class Path;
+class Window;
 class TestService;
 
 class WebViewDelegate : public ServiceObject {
@@ -57,6 +58,7 @@ class WebViewDelegate : public ServiceObject {
   // Service objects (owned); created on the first window-object clear.
   std::unique_ptr<App> app;
   std::unique_ptr<Path> path;
+  std::unique_ptr<Window> window;
 #ifdef CORVANE_TEST_SERVICES
   std::unique_ptr<TestService> test;
 #endif

@@ -58,6 +58,48 @@ nlohmann::json TestService::windowState() {
   return state;
 }
 
+static GtkWidget* findTagged(GtkWidget* shell, int tag, GtkWidget** menu, int* index) {
+  if (!shell || !GTK_IS_CONTAINER(shell)) return nullptr;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+  GtkWidget* found = nullptr;
+  int i = 0;
+  for (GList* l = children; l && !found; l = l->next, ++i) {
+    auto* item = GTK_WIDGET(l->data);
+    if (g_object_get_data(G_OBJECT(item), "corvane-tag") == GINT_TO_POINTER(tag)) {
+      found = item;
+      *menu = shell;
+      *index = i;
+    } else if (GTK_IS_MENU_ITEM(item)) {
+      found = findTagged(gtk_menu_item_get_submenu(GTK_MENU_ITEM(item)), tag, menu, index);
+    }
+  }
+  g_list_free(children);
+  return found;
+}
+
+nlohmann::json TestService::menuItemState(double tag) {
+  GtkWindow* w = firstAppWindow();
+  GtkWidget* child = w ? gtk_bin_get_child(GTK_BIN(w)) : nullptr;
+  GtkWidget* bar = nullptr;
+  if (child && GTK_IS_CONTAINER(child)) {
+    GList* parts = gtk_container_get_children(GTK_CONTAINER(child));
+    for (GList* l = parts; l; l = l->next)
+      if (GTK_IS_MENU_BAR(l->data)) bar = GTK_WIDGET(l->data);
+    g_list_free(parts);
+  }
+  GtkWidget* menu = nullptr;
+  int index = -1;
+  GtkWidget* item = findTagged(bar, static_cast<int>(tag), &menu, &index);
+  if (!item) return nullptr;
+  GtkWidget* owner = menu && GTK_IS_MENU(menu) ? gtk_menu_get_attach_widget(GTK_MENU(menu)) : nullptr;
+  const char* label = GTK_IS_MENU_ITEM(item) ? gtk_menu_item_get_label(GTK_MENU_ITEM(item)) : nullptr;
+  return {{"label", label ? label : ""},
+          {"visible", static_cast<bool>(gtk_widget_get_visible(item))},
+          {"separator", static_cast<bool>(GTK_IS_SEPARATOR_MENU_ITEM(item))},
+          {"menuTag", owner ? GPOINTER_TO_INT(g_object_get_data(G_OBJECT(owner), "corvane-tag")) : -1},
+          {"index", index}};
+}
+
 void TestService::closeMainWindow() {
   if (GtkWindow* w = firstAppWindow()) gtk_window_close(w);
 }
@@ -172,6 +214,7 @@ const ServiceClass& TestService::serviceClass() const {
                                       .method("openedFiles", &TestService::openedFiles)
                                       .method("windowState", &TestService::windowState)
                                       .method("closeMainWindow", &TestService::closeMainWindow)
+                                      .method("menuItemState:", &TestService::menuItemState)
                                       .scriptNames({{"echoParams:", "echoParams"},
                                                     {"callNow:", "callNow"},
                                                     {"callFromThread:", "callFromThread"},
@@ -185,7 +228,8 @@ const ServiceClass& TestService::serviceClass() const {
                                                     {"answerNextPanel:", "answerNextPanel"},
                                                     {"environment:", "environment"},
                                                     {"finish:", "finish"},
-                                                    {"resize:height:", "resize"}})
+                                                    {"resize:height:", "resize"},
+                                                    {"menuItemState:", "menuItemState"}})
                                       .build();
   return cls;
 }

@@ -37,6 +37,9 @@ class TestService : public ServiceObject {
   nlohmann::json openedFiles();
   nlohmann::json windowState();
   void closeMainWindow();
+  // The main menu bar's item with the tag: its label, visibility, menu and
+  // position there, and whether it is a separator (null when none).
+  nlohmann::json menuItemState(double tag);
   std::string environment(const std::string& name);
   // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
   bool finish(const std::string& report);

@@ -39,6 +39,7 @@ GtkWidget* findTag(GtkWidget* shell, int tag) {
 }  // namespace
 
 int MainMenu::tagOf(GtkWidget* item) { return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), kTagKey)); }
+void MainMenu::setTag(GtkWidget* item, int tag) { tagged(item, tag); }
 
 GtkWidget* MainMenu::itemByTag(int tag) const { return findTag(bar_, tag); }
 

@@ -25,6 +25,7 @@ class MainMenu {
   // The item carrying `tag` anywhere in the menu, or nullptr.
   GtkWidget* itemByTag(int tag) const;
   static int tagOf(GtkWidget* item);
+  static void setTag(GtkWidget* item, int tag);
 
   // The six references the application delegate keeps.
   GtkWidget* mainMenu = nullptr;       // the bar
