@@ -316,6 +316,8 @@ TEST_F(PageHost, CustomUserAgentBelongsToTheCallingViewAndShowsAtOnce) {
   EXPECT_EQ(r["childBefore"], standard);
   EXPECT_EQ(r["childAfter"], standard) << "another window's agent changed";
 
+  EXPECT_EQ(r["dropHandlerKept"], true) << "a page cannot set ZVRLabJs.handleDropFiles";
+
   // Numeric text is a byte count.
   EXPECT_EQ(r["sizes"], json({"1.5MB", "1.4MB", "1.5MB", "0.1KB"}));
 

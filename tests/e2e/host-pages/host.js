@@ -148,6 +148,9 @@
   // ---- the user agent, per web view and at once
   function agent() {
     var report = { standard: navigator.userAgent };
+    // Pages receive dropped files through a function they put on the bridge.
+    ZVRLabJs.handleDropFiles = function () {};
+    report.dropHandlerKept = typeof corvane.handleDropFiles === "function";
     var child = null;
     window.addEventListener("message", function (e) {
       if (!e.data || !e.data.childAgent) return;
