@@ -78,21 +78,12 @@ App::App(std::shared_ptr<PageScript> page, WebKitWebView* webView)
   if (webView_) {
     // The web view may go before this object does.
     g_object_add_weak_pointer(G_OBJECT(webView_), reinterpret_cast<gpointer*>(&webView_));
-    GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(webView_));
-    if (GTK_IS_WINDOW(top)) activation_->watchOwnWindow(top);
-    // The web view may be placed in its window only later.
-    g_signal_connect(webView_, "hierarchy-changed", G_CALLBACK(+[](GtkWidget* w, GtkWidget*, gpointer self) {
-                       GtkWidget* t = gtk_widget_get_toplevel(w);
-                       if (GTK_IS_WINDOW(t)) static_cast<App*>(self)->activation_->watchOwnWindow(t);
-                     }),
-                     this);
   }
   u().getSandboxEnable();
 }
 
 App::~App() {
   if (webView_) {
-    g_signal_handlers_disconnect_by_data(webView_, this);
     g_object_remove_weak_pointer(G_OBJECT(webView_), reinterpret_cast<gpointer*>(&webView_));
   }
   if (systemBus_) {
@@ -226,8 +217,60 @@ static LoginItem loginItem() {
 bool App::isStartAtLogin() const { return loginItem().isStartAtLogin(); }
 void App::setStartAtLogin(bool wish) { loginItem().setStartAtLogin(wish); }
 
+namespace {
+
+// The settings of one web view alone. One settings object serves every view
+// of the process, so a view that needs a value of its own (its user agent)
+// first gets a copy of the shared values.
+WebKitSettings* ownSettings(WebKitWebView* view) {
+  static const GQuark kOwn = g_quark_from_static_string("corvane-own-settings");
+  WebKitSettings* current = webkit_web_view_get_settings(view);
+  if (g_object_get_qdata(G_OBJECT(view), kOwn) == current) return current;
+  WebKitSettings* own = webkit_settings_new();
+  guint count = 0;
+  GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(current), &count);
+  for (guint i = 0; i < count; ++i) {
+    GParamSpec* spec = specs[i];
+    // Retired preferences complain when touched at all and mean nothing.
+    if (!(spec->flags & G_PARAM_READABLE) || !(spec->flags & G_PARAM_WRITABLE) ||
+        (spec->flags & (G_PARAM_CONSTRUCT_ONLY | G_PARAM_DEPRECATED)))
+      continue;
+    GValue shared = G_VALUE_INIT, fresh = G_VALUE_INIT;
+    g_value_init(&shared, spec->value_type);
+    g_value_init(&fresh, spec->value_type);
+    g_object_get_property(G_OBJECT(current), spec->name, &shared);
+    g_object_get_property(G_OBJECT(own), spec->name, &fresh);
+    // Only what differs from a fresh object's value.
+    if (g_param_values_cmp(spec, &shared, &fresh) != 0) g_object_set_property(G_OBJECT(own), spec->name, &shared);
+    g_value_unset(&shared);
+    g_value_unset(&fresh);
+  }
+  g_free(specs);
+  webkit_web_view_set_settings(view, own);
+  g_object_set_qdata(G_OBJECT(view), kOwn, own);
+  g_object_unref(own);
+  return own;
+}
+
+// What navigator shows for an agent; WebKit's appVersion is the agent
+// without its "Mozilla/" head.
+std::string navigatorOverride(const std::string& agent) {
+  const std::string version = agent.rfind("Mozilla/", 0) == 0 ? agent.substr(8) : agent;
+  return "(function(){function d(n,v){try{Object.defineProperty(navigator,n,{get:function(){return v;},"
+         "configurable:true});}catch(e){}}d('userAgent'," +
+         UtilTool::argumentsAsJSON(agent) + ");d('appVersion'," + UtilTool::argumentsAsJSON(version) + ");})();";
+}
+
+}  // namespace
+
 void App::setCustomUserAgent(const std::string& agent) {
-  if (webView_) webkit_settings_set_user_agent(webkit_web_view_get_settings(webView_), agent.c_str());
+  if (!webView_) return;
+  WebKitSettings* settings = ownSettings(webView_);
+  webkit_settings_set_user_agent(settings, agent.c_str());
+  // The new agent reaches the web process with its next messages, after
+  // the calling script has gone on. The page's navigator shows it at once;
+  // requests and later documents get it from WebKit itself.
+  page_->evaluate(navigatorOverride(webkit_settings_get_user_agent(settings)));
 }
 
 double App::systemIdleTime() const {
@@ -275,11 +318,11 @@ bool App::getIAPEnable() const {
 
 uint64_t App::fileSizeAtPath(const std::string& p) const { return Utils::fileSizeAtPath(p); }
 uint64_t App::diskSizeAtPath(const std::string& p) const { return Utils::diskSizeAtPath(p); }
-std::string App::getFileSizeString1000(double b) const {
-  return UtilTool::getFileSizeString(b > 0 ? static_cast<uint64_t>(b) : 0, true);
+std::string App::getFileSizeString1000(const nlohmann::json& b) const {
+  return UtilTool::getFileSizeString(UtilTool::byteCount(b), true);
 }
-std::string App::getFileSizeString1024(double b) const {
-  return UtilTool::getFileSizeString(b > 0 ? static_cast<uint64_t>(b) : 0, false);
+std::string App::getFileSizeString1024(const nlohmann::json& b) const {
+  return UtilTool::getFileSizeString(UtilTool::byteCount(b), false);
 }
 std::string App::md5Digest(const std::string& t) const { return Utils::md5Digest(t); }
 std::string App::curAppleLanguage() const { return u().curAppleLanguage(); }

@@ -59,8 +59,9 @@ class App : public ServiceObject {
   bool getIAPEnable() const;
   uint64_t fileSizeAtPath(const std::string& path) const;
   uint64_t diskSizeAtPath(const std::string& path) const;
-  std::string getFileSizeString1000(double bytes) const;
-  std::string getFileSizeString1024(double bytes) const;
+  // The byte count may come as a number or as numeric text.
+  std::string getFileSizeString1000(const nlohmann::json& bytes) const;
+  std::string getFileSizeString1024(const nlohmann::json& bytes) const;
   std::string md5Digest(const std::string& text) const;
   std::string curAppleLanguage() const;
   std::string curUserLanguage() const;

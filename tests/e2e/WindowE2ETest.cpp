@@ -7,14 +7,11 @@
 #include "ShellHarness.h"
 
 #include "app/UserDefaults.h"
+#include "support/PrivateDesktop.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -55,28 +52,6 @@ bool waitUntil(const std::function<bool()>& condition, int seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return condition();
-}
-
-pid_t spawn(const std::vector<std::string>& argv, int stdoutFd = -1) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = ::open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(stdoutFd >= 0 ? stdoutFd : null, 1);
-    dup2(null, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
 }
 
 // The X window as xwininfo sees it (absolute, top-left origin).
@@ -131,8 +106,8 @@ class WindowE2E : public ::testing::Test {
   }
 
   static void TearDownTestSuite() {
-    stop(wmPid);
-    stop(xvfbPid);
+    delete desktop;
+    desktop = nullptr;
     std::error_code ec;
     fs::remove_all(*shm, ec);
     delete report;
@@ -145,22 +120,13 @@ class WindowE2E : public ::testing::Test {
   }
 
   static void startDisplay() {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    xvfbPid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                     std::to_string(kScreenW) + "x" + std::to_string(kScreenH) + "x24", "-nolisten", "tcp"});
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    display = ":" + number;
-    setenv("DISPLAY", display.c_str(), 1);  // for xdotool, xwininfo and xprop
+    // openbox keeps its state in a home of its own.
     std::string home = shell->root() + "/wm-home";
     fs::create_directories(home);
     setenv("HOME", home.c_str(), 1);
-    wmPid = spawn({"openbox"});
-    waitUntil([] { return sh("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos; }, 20);
+    desktop = new corvane::test::PrivateDesktop(true);
+    display = desktop->display();
+    setenv("DISPLAY", display.c_str(), 1);  // for xdotool, xwininfo and xprop
   }
 
   static std::string scratch() { return shell->root() + "/scratch"; }
@@ -304,7 +270,7 @@ class WindowE2E : public ::testing::Test {
   static std::map<std::string, std::string>* env;
   static std::string* shm;
   static std::string display;
-  static pid_t xvfbPid, wmPid;
+  static corvane::test::PrivateDesktop* desktop;
   static int status, secondStatus;
   static int64_t firstStart, firstEnd, secondStart;
   static json* report;
@@ -318,8 +284,7 @@ ShellHarness* WindowE2E::shell = nullptr;
 std::map<std::string, std::string>* WindowE2E::env = nullptr;
 std::string* WindowE2E::shm = nullptr;
 std::string WindowE2E::display;
-pid_t WindowE2E::xvfbPid = -1;
-pid_t WindowE2E::wmPid = -1;
+corvane::test::PrivateDesktop* WindowE2E::desktop = nullptr;
 int WindowE2E::status = -1;
 int WindowE2E::secondStatus = -1;
 int64_t WindowE2E::firstStart = 0;

@@ -31,6 +31,13 @@ class TempDir {
   std::string path_;
 };
 
+// How often `what` occurs in `text` (log lines, say).
+inline size_t countOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+  return n;
+}
+
 inline void writeFile(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << text;
