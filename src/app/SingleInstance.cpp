@@ -4,6 +4,8 @@
 
 #include <gio/gio.h>
 
+#include <future>
+
 namespace corvane {
 namespace {
 
@@ -29,30 +31,45 @@ GMainContext* answeringContext() {
   return context;
 }
 
+GDBusNodeInfo* node() {
+  static GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
+  return info;
+}
+
+// Answers with the bundle path the object was registered with.
+const GDBusInterfaceVTable vtable = {
+    [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+       GDBusMethodInvocation* invocation, gpointer data) {
+      g_dbus_method_invocation_return_value(invocation,
+                                            g_variant_new("(s)", static_cast<const std::string*>(data)->c_str()));
+    },
+    nullptr, nullptr, {}};
+
 }  // namespace
 
 bool publishRunningBundle(GDBusConnection* bus, const std::string& bundlePath) {
   if (!bus) return false;
-  static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
-  static const GDBusInterfaceVTable vtable = {
-      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
-         GDBusMethodInvocation* invocation, gpointer data) {
-        g_dbus_method_invocation_return_value(invocation,
-                                              g_variant_new("(s)", static_cast<const std::string*>(data)->c_str()));
-      },
-      nullptr, nullptr, {}};
   // Method calls are dispatched in the thread-default context of the
-  // registration: the answering thread's.
-  GMainContext* context = answeringContext();
-  g_main_context_push_thread_default(context);
-  GError* error = nullptr;
-  const guint id = g_dbus_connection_register_object(
-      bus, kObjectPath, node->interfaces[0], &vtable, new std::string(bundlePath),
-      [](gpointer data) { delete static_cast<std::string*>(data); }, &error);
-  g_main_context_pop_thread_default(context);
-  if (id == 0) {
-    log().warn("cannot tell second starts which bundle runs: {}", error ? error->message : "");
+  // registering thread, so the answering thread registers.
+  struct Job {
+    GDBusConnection* bus;
+    std::string path;
+    std::promise<std::string> failure;  // empty: registered
+  } job{bus, bundlePath, {}};
+  auto outcome = job.failure.get_future();
+  g_main_context_invoke(answeringContext(), [](gpointer data) -> gboolean {
+    auto* j = static_cast<Job*>(data);
+    GError* error = nullptr;
+    const guint id = g_dbus_connection_register_object(
+        j->bus, kObjectPath, node()->interfaces[0], &vtable, new std::string(j->path),
+        [](gpointer p) { delete static_cast<std::string*>(p); }, &error);
+    j->failure.set_value(id ? "" : (error ? error->message : "unknown error"));
     if (error) g_error_free(error);
+    return G_SOURCE_REMOVE;
+  }, &job);
+  const std::string failure = outcome.get();
+  if (!failure.empty()) {
+    log().warn("cannot tell second starts which bundle runs: {}", failure);
     return false;
   }
   return true;
