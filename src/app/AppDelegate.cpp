@@ -12,6 +12,7 @@
 #include "app/Utils.h"
 #include "app/WindowStyle.h"
 #include "bridge/MainQueue.h"
+#include "bridge/OptionalSystemBus.h"
 #include "server/HttpServer.h"
 #include "ui/Alert.h"
 #include "ui/FileIcons.h"
@@ -257,7 +258,12 @@ void AppDelegate::quitIfNoWindowIsLeft() {
 
 void AppDelegate::fileArgumentsOpened(const std::vector<std::string>& paths) {
   if (endingInstance_) {
-    handOverToNewInstance(paths);
+    // Before the launch this is the process's own command line, and the
+    // signal asked it to end rather than to open anything.
+    if (hasAlreadyLanuched)
+      handOverToNewInstance(paths);
+    else
+      log().info("ending before the launch: not opening {} file(s)", paths.size());
     return;
   }
   if (!hasAlreadyLanuched) applicationDidFinishLaunching();
@@ -268,7 +274,7 @@ void AppDelegate::fileArgumentsOpened(const std::vector<std::string>& paths) {
 
 void AppDelegate::reactivated() {
   if (endingInstance_) {
-    handOverToNewInstance({});
+    if (hasAlreadyLanuched) handOverToNewInstance({});  // else this start's own activation
     return;
   }
   if (!hasAlreadyLanuched) {
@@ -282,6 +288,9 @@ void AppDelegate::reactivated() {
 
 void AppDelegate::giveUpInstance() {
   endingInstance_ = true;
+  // The main loop runs the termination steps to their end, even when no
+  // window holds the application yet.
+  g_application_hold(G_APPLICATION(app_));
   GDBusConnection* bus = g_application_get_dbus_connection(G_APPLICATION(app_));
   if (bus && releaseInstanceName(bus, applicationId()))
     log().info("gave up the single-instance name {}: a new start runs as a new instance", applicationId());
@@ -363,6 +372,7 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   if (const char* q = std::getenv("CORVANE_SCREENSHOT_QUIT")) delegate.screenshotQuit_ = std::string(q) == "1";
 
   installFileIconWriter();
+  keepRunningWhenTheSystemBusGoes();
   // A relaunched instance lets its predecessor finish before it claims
   // the application's name on the session bus.
   waitForPredecessor();
