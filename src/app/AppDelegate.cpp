@@ -144,7 +144,10 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     if (settings.enableShouldTerminateAfterLastWindowClosed)
       enableShouldTerminateAfterLastWindowClosed = *settings.enableShouldTerminateAfterLastWindowClosed;
     LaunchServerOutcome outcome = runLaunchServerStep(settings, utils);
-    if (outcome.alert) runAlert(outcome.alert->title, outcome.alert->message, outcome.alert->button);
+    if (outcome.alert) {
+      runAlert(outcome.alert->title, outcome.alert->message, outcome.alert->button);
+      if (terminationRequested()) return;  // ended while the alert was up
+    }
     httpServer = std::move(outcome.server);
 
     buildMainMenu();

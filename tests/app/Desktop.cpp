@@ -24,6 +24,16 @@ bool waitUntil(double seconds, const auto& condition) {
   return condition();
 }
 
+// One line from a pipe a child writes to (its display number, its address);
+// empty when the child ended first.
+std::string readLineFrom(int fd) {
+  std::string line;
+  char c;
+  while (read(fd, &c, 1) == 1 && c != '\n') line += c;
+  close(fd);
+  return line;
+}
+
 void stopChild(pid_t& pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
@@ -61,10 +71,7 @@ PrivateDisplay::PrivateDisplay(bool withWindowManager, const std::string& home) 
     _exit(127);
   }
   close(fds[1]);
-  std::string number;
-  char c;
-  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-  close(fds[0]);
+  const std::string number = readLineFrom(fds[0]);
   if (number.empty()) return;
   const std::string name = ":" + number;
 
@@ -174,12 +181,7 @@ bool PrivateSystemBus::start() {
     _exit(127);
   }
   close(fds[1]);
-  // The daemon prints its address once it listens.
-  std::string line;
-  char c;
-  while (read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-  close(fds[0]);
-  return !line.empty();
+  return !readLineFrom(fds[0]).empty();  // printed once it listens
 }
 
 void PrivateSystemBus::stop() {

@@ -50,7 +50,10 @@ std::string infoPlist(const std::string& identifierEntry) {
 // the shells started on it.
 class App {
  public:
-  explicit App(const json& project = json::object()) { shell.makeBundle(project, CORVANE_EVENTS_PAGES); }
+  explicit App(const json& project = json::object()) {
+    shell.makeBundle(project, CORVANE_EVENTS_PAGES);
+    fs::copy_file(std::string(CORVANE_LIFE_PAGES) + "/scenario.js", shell.resourcePath() + "/public/scenario.js");
+  }
   App(const App&) = delete;
   App& operator=(const App&) = delete;
 
@@ -80,6 +83,20 @@ class App {
     return shell.report();
   }
   void clearReport() const { fs::remove(shell.root() + "/report.json"); }
+  // Starts the shell in `mode`, waits for `cue` in its log, then a second
+  // start hands the file `name` over; waits for both to end. Answers the
+  // file's path; `firstLog` gets the first shell's log.
+  std::string handOverFileAfter(const std::string& mode, const std::string& cue, const std::string& name,
+                                std::string& firstLog) const {
+    auto first = start(mode, "first.log");
+    EXPECT_TRUE(first->waitForLog(cue, 60)) << first->log();
+    const std::string f = file(name);
+    auto second = start(mode, "second.log", {f});
+    EXPECT_EQ(second->waitForExit(60), 0) << second->log();
+    EXPECT_EQ(first->waitForExit(60), 0) << first->log();
+    firstLog = first->log();
+    return f;
+  }
 
   ShellHarness shell;
   std::string bundle;  // another bundle than the harness's, when set
@@ -168,14 +185,9 @@ TEST(OpenFiles, FilesHandedOverDuringTheLaunchAlertArrive) {
   App app(json{{"AppExInfo", {{"enableHttpServer", true}, {"serverPort", busy.port()}}}});
   app.extraEnv["EVENTS_EXPECT"] = "1";
   app.extraEnv["CORVANE_TEST_ALERT_ANSWER_MS"] = "4000";
-  auto first = app.start("files", "first.log");
-  ASSERT_TRUE(first->waitForLog("Error starting Web Server", 60)) << first->log();
-  const std::string f = app.file("during-alert.txt");
-  auto second = app.start("files", "second.log", {f});
-  EXPECT_EQ(second->waitForExit(60), 0) << second->log();
-  EXPECT_EQ(first->waitForExit(60), 0) << first->log();
-  EXPECT_EQ(app.shell.report()["files"], json({f}));
-  const std::string log = first->log();
+  std::string log;
+  const std::string f = app.handOverFileAfter("files", "Error starting Web Server", "during-alert.txt", log);
+  EXPECT_EQ(app.shell.report()["files"], json({f})) << log;
   // The page runs once the alert is answered.
   EXPECT_LT(log.find("-application:openFiles:"), log.find("events ready")) << "handed over while the alert was up";
 }
@@ -394,14 +406,10 @@ TEST_F(ManagedWindows, ASecondStartRaisesTheWindowAboveOtherApplications) {
 }
 
 TEST_F(ManagedWindows, FilesOpenedWhileTheWindowIsClosedShowIt) {
-  auto first = app.start("hidden-files", "first.log");
-  ASSERT_TRUE(first->waitForLog("events hidden", 60)) << first->log();
-  const std::string f = app.file("shown.txt");
-  auto second = app.start("hidden-files", "second.log", {f});
-  EXPECT_EQ(second->waitForExit(60), 0) << second->log();
-  EXPECT_EQ(first->waitForExit(60), 0) << first->log();
+  std::string log;
+  const std::string f = app.handOverFileAfter("hidden-files", "events hidden", "shown.txt", log);
   const json report = app.shell.report();
-  EXPECT_EQ(report["files"], json({f}));
+  EXPECT_EQ(report["files"], json({f})) << log;
   EXPECT_EQ(report["visible"], json({true})) << "the page was on screen when the files arrived";
 }
 

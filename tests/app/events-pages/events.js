@@ -2,15 +2,8 @@
 // EVENTS_MODE environment variable, and reports through the test service.
 (function () {
   if (location.hash === "#popup") return;  // a window this page opened
-  var T = corvane.test;
-  var mode = T.environment("EVENTS_MODE");
-  function poll(check, done) {
-    var timer = setInterval(function () {
-      var v = check();
-      if (v) { clearInterval(timer); done(v); }
-    }, 100);
-  }
-  function finish(report) { T.finish(JSON.stringify(report)); }
+  var T = scenario.T, poll = scenario.poll, finish = scenario.finish;
+  var mode = scenario.mode("EVENTS_MODE");
   console.log("events ready " + mode);
 
   if (mode === "files") {
