@@ -272,7 +272,7 @@ void AppDelegate::fileArgumentsOpened(const std::vector<std::string>& paths) {
   if (!hasAlreadyLanuched) applicationDidFinishLaunching();
   // The page that receives the files is shown with them.
   if (hasAlreadyLanuched) openMainWindow();
-  application_openFiles(paths);
+  if (!paths.empty()) application_openFiles(paths);  // what was left out is logged already
 }
 
 void AppDelegate::reactivated() {

@@ -15,8 +15,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <stdexcept>
 #include <cstring>
+#include <stdexcept>
 
 namespace corvane {
 namespace {
