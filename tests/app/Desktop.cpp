@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -175,6 +176,8 @@ bool PrivateSystemBus::start() {
   daemon_ = fork();
   if (daemon_ == 0) {
     close(fds[0]);
+    // Its complaints about resource limits it may not raise are not ours.
+    if (int null = open("/dev/null", O_WRONLY); null >= 0) dup2(null, 2);
     const std::string config = "--config-file=" + folder_ + "/system.conf";
     const std::string print = "--print-address=" + std::to_string(fds[1]);
     execlp("dbus-daemon", "dbus-daemon", config.c_str(), "--nofork", print.c_str(), static_cast<char*>(nullptr));
