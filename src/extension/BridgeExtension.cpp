@@ -7,6 +7,7 @@
 #include "bridge/BridgeProtocol.h"
 #include "bridge/BridgeSchema.h"
 #include "bridge/FrameChannel.h"
+#include "bridge/OptionalSystemBus.h"
 
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
@@ -778,6 +779,7 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
 }  // namespace
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension) {
+  corvane::keepRunningWhenTheSystemBusGoes();  // a lost system bus must not end the page
   g_signal_connect(extension, "page-created", G_CALLBACK(onPageCreated), nullptr);
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(onWindowObjectCleared), nullptr);

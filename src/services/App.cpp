@@ -1,6 +1,6 @@
 #include "services/App.h"
 
-#include "app/CommandLine.h"
+#include "app/Relaunch.h"
 #include "app/LocalAddress.h"
 #include "app/Log.h"
 #include "app/LoginItem.h"
@@ -10,6 +10,7 @@
 #include "bridge/JSEventHelper.h"
 #include "bridge/UtilTool.h"
 #include "services/ActivationWatcher.h"
+#include "services/SleepWatcher.h"
 
 #include <gdk/gdk.h>
 #include <gtk/gtk.h>
@@ -72,7 +73,12 @@ App::App(std::shared_ptr<PageScript> page, WebKitWebView* webView)
   notes_ = b.infoText("ZavrelonAppNotes");
   identifier_ = b.infoText("CFBundleIdentifier");
 
-  subscribeSleep();
+  sleep_ = std::make_unique<SleepWatcher>([this](bool sleeping) {
+    if (sleeping)
+      machineWillSleep();
+    else
+      machineDidWake();
+  });
   activation_ = std::make_unique<ActivationWatcher>(
       [this](const std::string& n, const std::string& url) { applicationActivated(n, url); });
   if (webView_) {
@@ -85,10 +91,6 @@ App::App(std::shared_ptr<PageScript> page, WebKitWebView* webView)
 App::~App() {
   if (webView_) {
     g_object_remove_weak_pointer(G_OBJECT(webView_), reinterpret_cast<gpointer*>(&webView_));
-  }
-  if (systemBus_) {
-    if (sleepSubscription_) g_dbus_connection_signal_unsubscribe(systemBus_, sleepSubscription_);
-    g_object_unref(systemBus_);
   }
 }
 
@@ -210,8 +212,8 @@ std::string App::getAppRunOnOS() const { return "Linux"; }
 // ---- login item, user agent, idle time --------------------------------------
 
 static LoginItem loginItem() {
-  return LoginItem(u().getAppIdentifier(), u().bundle().bundlePath(), u().getAppName(),
-                   currentExecutablePath());
+  return LoginItem(u().bundle().identifier(), u().bundle().bundlePath(), u().getAppName(),
+                   startExecutablePath());
 }
 
 bool App::isStartAtLogin() const { return loginItem().isStartAtLogin(); }
@@ -349,32 +351,6 @@ void App::applicationActivated(const std::string& localizedName, const std::stri
   JSEventHelper::triggerEvent("appActivated",
                               nlohmann::json{{"localizedName", localizedName}, {"bundleURL", bundleURL}},
                               page_);
-}
-
-void App::subscribeSleep() {
-  // logind announces sleep with PrepareForSleep(true) and wake-up with
-  // PrepareForSleep(false). Without a system bus there are no such events.
-  GError* error = nullptr;
-  systemBus_ = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
-  if (!systemBus_) {
-    log().info("no system bus, so no sleep and wake events: {}", error ? error->message : "");
-    if (error) g_error_free(error);
-    return;
-  }
-  sleepSubscription_ = g_dbus_connection_signal_subscribe(
-      systemBus_, "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
-      "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &App::onPrepareForSleep, this, nullptr);
-}
-
-void App::onPrepareForSleep(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                            GVariant* parameters, gpointer self) {
-  gboolean start = FALSE;
-  g_variant_get(parameters, "(b)", &start);
-  auto* app = static_cast<App*>(self);
-  if (start)
-    app->machineWillSleep();
-  else
-    app->machineDidWake();
 }
 
 // ---- the script face ---------------------------------------------------------

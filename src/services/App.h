@@ -15,6 +15,7 @@
 namespace corvane {
 
 class ActivationWatcher;
+class SleepWatcher;
 
 class App : public ServiceObject {
  public:
@@ -84,15 +85,11 @@ class App : public ServiceObject {
   void applicationActivated(const std::string& localizedName, const std::string& bundleURL);
 
  private:
-  void subscribeSleep();
-  static void onPrepareForSleep(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                const gchar*, GVariant*, gpointer);
 
   std::shared_ptr<PageScript> page_;
   WebKitWebView* webView_ = nullptr;
   std::string name_, ver_, buildVer_, copyright_, notes_, identifier_;
-  GDBusConnection* systemBus_ = nullptr;
-  guint sleepSubscription_ = 0;
+  std::unique_ptr<SleepWatcher> sleep_;
   std::unique_ptr<ActivationWatcher> activation_;
 };
 

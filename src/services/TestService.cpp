@@ -9,11 +9,15 @@
 
 #include <gio/gio.h>
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace corvane {
 
@@ -22,19 +26,54 @@ TestService::TestService(std::shared_ptr<PageScript> webView) : webView_(std::mo
   NotificationCenter::defaultCenter().addObserver(kNoticeApplicationOpenFiles,
                                                   [this](const std::string&, const nlohmann::json& paths) {
                                                     for (const auto& p : paths) openedFiles_.push_back(p);
+                                                    openedWhileVisible_.push_back(mainWindowOnScreen());
                                                   });
 }
 
 nlohmann::json TestService::openedFiles() { return openedFiles_; }
+nlohmann::json TestService::openedWhileVisible() { return openedWhileVisible_; }
 
-static GtkWindow* firstAppWindow() {
+static GList* appWindows() {
   GApplication* app = g_application_get_default();
   if (!app || !GTK_IS_APPLICATION(app)) return nullptr;
-  GList* windows = gtk_application_get_windows(GTK_APPLICATION(app));
+  return gtk_application_get_windows(GTK_APPLICATION(app));
+}
+
+static GtkWindow* firstAppWindow() {
   // The list is most recently focused first; the main window was added first.
-  GList* last = g_list_last(windows);
+  GList* last = g_list_last(appWindows());
   return last ? GTK_WINDOW(last->data) : nullptr;
 }
+
+static bool iconified(GtkWindow* w) {
+  GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w));
+  return g && (gdk_window_get_state(g) & GDK_WINDOW_STATE_ICONIFIED);
+}
+
+bool TestService::mainWindowOnScreen() {
+  GtkWindow* w = firstAppWindow();
+  return w && gtk_widget_get_visible(GTK_WIDGET(w)) && !iconified(w);
+}
+
+void TestService::minimizeMainWindow() {
+  if (GtkWindow* w = firstAppWindow()) gtk_window_iconify(w);
+}
+
+void TestService::closeOtherWindows() {
+  GtkWindow* main = firstAppWindow();
+  std::vector<GtkWindow*> others;
+  for (GList* l = appWindows(); l; l = l->next)
+    if (l->data != main) others.push_back(GTK_WINDOW(l->data));
+  for (GtkWindow* w : others) gtk_window_close(w);
+}
+
+int TestService::visibleWindowCount() {
+  int n = 0;
+  for (GList* l = appWindows(); l; l = l->next) n += gtk_widget_get_visible(GTK_WIDGET(l->data)) ? 1 : 0;
+  return n;
+}
+
+bool TestService::pathExists(const std::string& path) { return g_file_test(path.c_str(), G_FILE_TEST_EXISTS); }
 
 nlohmann::json TestService::windowState() {
   GtkWindow* w = firstAppWindow();
@@ -42,7 +81,13 @@ nlohmann::json TestService::windowState() {
   nlohmann::json state = {{"visible", static_cast<bool>(gtk_widget_get_visible(GTK_WIDGET(w)))},
                           {"decorated", static_cast<bool>(gtk_window_get_decorated(w))},
                           {"resizable", static_cast<bool>(gtk_window_get_resizable(w))},
-                          {"deletable", static_cast<bool>(gtk_window_get_deletable(w))}};
+                          {"deletable", static_cast<bool>(gtk_window_get_deletable(w))},
+                          {"iconified", iconified(w)},
+                          {"active", static_cast<bool>(gtk_window_is_active(w))}};
+#ifdef GDK_WINDOWING_X11
+  if (GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w)); g && GDK_IS_X11_WINDOW(g))
+    state["xid"] = static_cast<uint64_t>(gdk_x11_window_get_xid(g));
+#endif
   int width = 0, height = 0;
   gtk_window_get_size(w, &width, &height);
   state["width"] = width;
@@ -215,6 +260,11 @@ const ServiceClass& TestService::serviceClass() const {
                                       .method("windowState", &TestService::windowState)
                                       .method("closeMainWindow", &TestService::closeMainWindow)
                                       .method("menuItemState:", &TestService::menuItemState)
+                                      .method("openedWhileVisible", &TestService::openedWhileVisible)
+                                      .method("minimizeMainWindow", &TestService::minimizeMainWindow)
+                                      .method("closeOtherWindows", &TestService::closeOtherWindows)
+                                      .method("visibleWindowCount", &TestService::visibleWindowCount)
+                                      .method("pathExists:", &TestService::pathExists)
                                       .scriptNames({{"echoParams:", "echoParams"},
                                                     {"callNow:", "callNow"},
                                                     {"callFromThread:", "callFromThread"},
@@ -229,7 +279,8 @@ const ServiceClass& TestService::serviceClass() const {
                                                     {"environment:", "environment"},
                                                     {"finish:", "finish"},
                                                     {"resize:height:", "resize"},
-                                                    {"menuItemState:", "menuItemState"}})
+                                                    {"menuItemState:", "menuItemState"},
+                                                    {"pathExists:", "pathExists"}})
                                       .build();
   return cls;
 }

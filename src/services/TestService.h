@@ -40,6 +40,14 @@ class TestService : public ServiceObject {
   // The main menu bar's item with the tag: its label, visibility, menu and
   // position there, and whether it is a separator (null when none).
   nlohmann::json menuItemState(double tag);
+  // Whether the main window was on screen (shown, not minimised) when each
+  // open-files notice arrived, in notice order.
+  nlohmann::json openedWhileVisible();
+  void minimizeMainWindow();
+  // Closes every application window but the main one, as their close buttons do.
+  void closeOtherWindows();
+  int visibleWindowCount();
+  bool pathExists(const std::string& path);
   std::string environment(const std::string& name);
   // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
   bool finish(const std::string& report);
@@ -49,8 +57,10 @@ class TestService : public ServiceObject {
   std::function<void(int, int)> resizeWindow;
 
  private:
+  static bool mainWindowOnScreen();
   std::shared_ptr<PageScript> webView_;
   nlohmann::json openedFiles_ = nlohmann::json::array();
+  nlohmann::json openedWhileVisible_ = nlohmann::json::array();
   std::shared_ptr<CallbackDelegate> kept_;
   nlohmann::json value_;
 };

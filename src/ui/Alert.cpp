@@ -21,12 +21,15 @@ void runAlert(const std::string& title, const std::string& message, const std::s
   GtkWidget* dialog = makeAlert(title, message, nullptr, GTK_MESSAGE_INFO);
   gtk_dialog_add_button(GTK_DIALOG(dialog), button.c_str(), GTK_RESPONSE_OK);
 #ifdef CORVANE_TEST_SERVICES
-  // Test runs of the shell press the button themselves once it is shown.
-  if (const char* v = std::getenv("CORVANE_TEST_SERVICES"); v && std::strcmp(v, "1") == 0)
-    g_timeout_add(300, [](gpointer d) -> gboolean {
+  // Test runs of the shell press the button themselves once it is shown
+  // (after CORVANE_TEST_ALERT_ANSWER_MS, 300 by default).
+  if (const char* v = std::getenv("CORVANE_TEST_SERVICES"); v && std::strcmp(v, "1") == 0) {
+    const char* after = std::getenv("CORVANE_TEST_ALERT_ANSWER_MS");
+    g_timeout_add(after ? static_cast<guint>(std::atoi(after)) : 300, [](gpointer d) -> gboolean {
       gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
       return G_SOURCE_REMOVE;
     }, dialog);
+  }
 #endif
   gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
