@@ -40,6 +40,9 @@ class TestService : public ServiceObject {
   // The main menu bar's item with the tag: its label, visibility, menu and
   // position there, and whether it is a separator (null when none).
   nlohmann::json menuItemState(double tag);
+  // The whole main menu bar as the person sees it: each item's title, shown
+  // key, whether it is enabled, visible or a separator, and its submenu.
+  nlohmann::json menuBarTree();
   std::string environment(const std::string& name);
   // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
   bool finish(const std::string& report);
