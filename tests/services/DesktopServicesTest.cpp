@@ -9,6 +9,7 @@
 #include "services/Fonts.h"
 #include "services/Notice.h"
 #include "services/Sound.h"
+#include "support/FontList.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 namespace fs = std::filesystem;
 using namespace corvane;
 using nlohmann::json;
+using corvane::test::fcList;
 
 namespace {
 
@@ -156,15 +158,6 @@ TEST_F(Desktop, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
   EXPECT_EQ(Notice::makeAlert(json::object(), nullptr), nullptr);
   Notice notice;
   EXPECT_EQ(notice.alert(R"({"alertType": "Other", "buttons": ["x"]})"), UINT64_MAX);
-}
-
-// One line per font: its first value of the property.
-std::set<std::string> fcList(const std::string& property) {
-  std::set<std::string> out;
-  std::istringstream lines(sh("fc-list --format '%{" + property + "[0]}\\n'"));
-  for (std::string line; std::getline(lines, line);)
-    if (!line.empty()) out.insert(line);
-  return out;
 }
 
 TEST_F(Desktop, FontListsAreWhatFcListShows) {
