@@ -5,6 +5,7 @@
 #include "bridge/GSignal.h"
 #include "bridge/WebViewDelegate.h"
 #include "services/MenuItemProxy.h"
+#include "ui/MainMenu.h"
 
 #include <cmath>
 
@@ -18,15 +19,6 @@ constexpr const char* kBarAccel = "corvane-accel";  // ui/MainMenu: the bar's ac
 // their own and edit the application's, as the Window object does.
 GtkWidget* g_applicationBar = nullptr;
 
-std::vector<GtkWidget*> itemsOf(GtkWidget* shell) {
-  std::vector<GtkWidget*> out;
-  if (!shell || !GTK_IS_CONTAINER(shell)) return out;
-  GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
-  for (GList* l = children; l; l = l->next) out.push_back(GTK_WIDGET(l->data));
-  g_list_free(children);
-  return out;
-}
-
 }  // namespace
 
 // ---- registry -----------------------------------------------------------------
@@ -38,32 +30,27 @@ MenuProxyRegistry::MenuProxyRegistry(std::shared_ptr<PageScript> context, WebVie
 
 MenuProxyRegistry::~MenuProxyRegistry() { made_.clear(); }
 
-MenuProxy* MenuProxyRegistry::proxyForMenu(GtkWidget* menu) {
-  if (!menu) return nullptr;
-  if (auto* held = static_cast<ServiceObject*>(g_object_get_data(G_OBJECT(menu), key_.c_str()))) {
-    auto* proxy = dynamic_cast<MenuProxy*>(held);
+template <class Proxy>
+Proxy* MenuProxyRegistry::proxyFor(GtkWidget* widget, const char* cacheHitLine) {
+  if (auto* held = static_cast<ServiceObject*>(g_object_get_data(G_OBJECT(widget), key_.c_str()))) {
+    auto* proxy = dynamic_cast<Proxy*>(held);
     if (!proxy) throw ScriptTypeError("Bad proxy");
-    log().info("MP cache hit");
+    log().info("{}", cacheHitLine);
     return proxy;
   }
-  auto proxy = std::make_unique<MenuProxy>(context_, this, menu);
-  MenuProxy* raw = proxy.get();
+  auto proxy = std::make_unique<Proxy>(context_, this, widget);
+  Proxy* raw = proxy.get();
   made_.push_back(std::move(proxy));
   return raw;
 }
 
+MenuProxy* MenuProxyRegistry::proxyForMenu(GtkWidget* menu) {
+  return menu ? proxyFor<MenuProxy>(menu, "MP cache hit") : nullptr;
+}
+
 MenuItemProxy* MenuProxyRegistry::proxyForItem(GtkWidget* item) {
   if (!item) throw ScriptTypeError("anItem required");
-  if (auto* held = static_cast<ServiceObject*>(g_object_get_data(G_OBJECT(item), key_.c_str()))) {
-    auto* proxy = dynamic_cast<MenuItemProxy*>(held);
-    if (!proxy) throw ScriptTypeError("Bad proxy");
-    log().info("MIP Cache hit");
-    return proxy;
-  }
-  auto proxy = std::make_unique<MenuItemProxy>(context_, this, item);
-  MenuItemProxy* raw = proxy.get();
-  made_.push_back(std::move(proxy));
-  return raw;
+  return proxyFor<MenuItemProxy>(item, "MIP Cache hit");
 }
 
 nlohmann::json MenuProxyRegistry::ref(ServiceObject* proxy) const {
@@ -123,7 +110,7 @@ std::string MenuProxy::titleOf(GtkWidget* item) {
 }
 
 GtkWidget* MenuProxy::findItem(GtkWidget* menu, const nlohmann::json& key) {
-  const auto items = itemsOf(menu);
+  const auto items = MainMenu::itemsOf(menu);
   if (key.is_number()) {
     const double position = std::trunc(key.get<double>());
     if (position < 0 || position >= static_cast<double>(items.size())) return nullptr;
@@ -165,7 +152,7 @@ GtkWidget* MenuProxy::newSubmenu(GtkWidget* owner, const std::string& title) {
 
 GtkWidget* MenuProxy::insertItem(GtkWidget* item, int64_t index) {
   // 0 appends (it never means "first"); a position past the end appends too.
-  const int64_t count = static_cast<int64_t>(itemsOf(menu_).size());
+  const int64_t count = static_cast<int64_t>(MainMenu::itemsOf(menu_).size());
   const int position = index <= 0 || index > count ? -1 : static_cast<int>(index);
   gtk_menu_shell_insert(GTK_MENU_SHELL(menu_), item, position);
   gtk_widget_show(item);

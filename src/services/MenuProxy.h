@@ -42,6 +42,8 @@ class MenuProxyRegistry {
   const std::shared_ptr<PageScript>& context() const { return context_; }
 
  private:
+  template <class Proxy>
+  Proxy* proxyFor(GtkWidget* widget, const char* cacheHitLine);
   std::shared_ptr<PageScript> context_;
   WebViewDelegate* root_;
   std::string key_;

@@ -10,6 +10,7 @@
 #include "services/Notice.h"
 #include "services/Sound.h"
 #include "support/FontList.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -51,27 +52,16 @@ bool spinUntil(const std::function<bool()>& done, int seconds = 20) {
 class Desktop : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/corvane-desktop-XXXXXX";
-    root = new std::string(mkdtemp(tmpl));
-    const std::string app = *root + "/Desk.app";
-    fs::create_directories(app + "/Contents/Resources/public");
-    std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict><key>CFBundleName</key><string>Desk</string>
-<key>CFBundleIdentifier</key><string>app.corvane.desktoptest</string></dict></plist>)";
-    std::ofstream(app + "/Contents/Resources/public/project.json") << "{}";
-    Bundle::setMain(*Bundle::open(app));
+    root = new corvane::test::TempDir();
+    Bundle::setMain(*Bundle::open(corvane::test::makeMinimalBundle(root->path(), "Desk", "app.corvane.desktoptest")));
     displayOk = gtk_init_check(nullptr, nullptr);
   }
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    fs::remove_all(*root, ec);
-    delete root;
-  }
+  static void TearDownTestSuite() { delete root; }
   void SetUp() override { ASSERT_TRUE(displayOk) << "no display: run through scripts/with-session.sh"; }
-  static std::string* root;
+  static corvane::test::TempDir* root;
   static bool displayOk;
 };
-std::string* Desktop::root = nullptr;
+corvane::test::TempDir* Desktop::root = nullptr;
 bool Desktop::displayOk = false;
 
 TEST(DockBadge, NumbersAreCountsAndEverythingElseHidesTheCount) {
@@ -205,7 +195,7 @@ TEST_F(Desktop, ClipboardTextGoesBothWaysWithAnotherXClient) {
   clipboard.copy("abc \xc3\xa9");
   EXPECT_EQ(clipboard.paste(), "abc \xc3\xa9");
   // xclip asks this process for the text: the main loop must serve it.
-  const std::string out = *root + "/xclip.out";
+  const std::string out = *root / "xclip.out";
   gchar* argv[] = {const_cast<gchar*>("sh"), const_cast<gchar*>("-c"),
                    g_strdup_printf("xclip -o -selection clipboard > '%s'", out.c_str()), nullptr};
   GPid pid;
