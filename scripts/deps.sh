@@ -9,6 +9,8 @@ PKGS="$* build-essential cmake pkg-config git
  libgtest-dev libgmock-dev googletest libbenchmark-dev
  libavahi-client-dev libavahi-glib-dev libnotify-dev
  libgstreamer1.0-dev libfontconfig-dev libpango1.0-dev libxss-dev
+ gstreamer1.0-plugins-base gstreamer1.0-plugins-good sound-theme-freedesktop
+ fontconfig fonts-dejavu-core dunst xclip
  xvfb xauth dbus dbus-x11 curl
  libxres-dev xdotool x11-utils openbox"
 missing=""

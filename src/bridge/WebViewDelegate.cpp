@@ -8,7 +8,15 @@
 #include "bridge/BridgeSchema.h"
 #include "bridge/PageConnection.h"
 #include "services/App.h"
+#include "services/Clipboard.h"
+#include "services/Dock.h"
+#include "services/Fonts.h"
+#include "services/MenuItemProxy.h"
+#include "services/MenuProxy.h"
+#include "services/Notice.h"
 #include "services/Path.h"
+#include "services/Sound.h"
+#include "services/WebMenuItemSettings.h"
 #include "services/Window.h"
 #ifdef CORVANE_TEST_SERVICES
 #include "services/TestService.h"
@@ -155,15 +163,32 @@ void WebViewDelegate::ensureServices() {
   registerObject(*this);
   // The order of creation is the order of the members; objects that exist
   // stay as they are.
-  if (!app) app = std::make_unique<App>(page_, webView_);
-  members_.emplace_back("app", registerObject(*app));
+  if (!sound) sound = std::make_unique<Sound>(page_);
+  members_.emplace_back("sound", registerObject(*sound));
+  if (!dock) dock = std::make_unique<Dock>();
+  members_.emplace_back("dock", registerObject(*dock));
+  if (!growl) growl = std::make_unique<Growl>();
+  members_.emplace_back("growl", registerObject(*growl));
+  if (!notice && Notice::available()) notice = std::make_unique<Notice>();
+  if (notice) members_.emplace_back("notice", registerObject(*notice));
   if (!path) {
     path = std::make_unique<Path>();
     path->printInfo();
   }
   members_.emplace_back("path", registerObject(*path));
+  if (!clipboard) clipboard = std::make_unique<Clipboard>();
+  members_.emplace_back("clipboard", registerObject(*clipboard));
+  if (!app) app = std::make_unique<App>(page_, webView_);
+  members_.emplace_back("app", registerObject(*app));
   if (!window) window = std::make_unique<Window>(page_, webView_, mainMenu);
   members_.emplace_back("window", registerObject(*window));
+  if (!fonts) fonts = std::make_unique<Fonts>();
+  members_.emplace_back("fonts", registerObject(*fonts));
+  if (!menu) menu = MenuProxy::proxyWithContext(page_, mainMenu, this);
+  members_.emplace_back("menu", registerObject(*menu));
+  classIndex(MenuItemProxy::scriptClass());  // items reach scripts later
+  if (!menuitems_settings) menuitems_settings = std::make_unique<WebMenuItemSettings>(page_);
+  members_.emplace_back("menuitems_settings", registerObject(*menuitems_settings));
 #ifdef CORVANE_TEST_SERVICES
   if (!test && TestService::enabled()) {
     test = std::make_unique<TestService>(page_);
@@ -416,7 +441,9 @@ void WebViewDelegate::contextMenu(WebKitContextMenu* menu) {
     auto* item = WEBKIT_CONTEXT_MENU_ITEM(l->data);
     int tag = contextMenuTag(webkit_context_menu_item_get_stock_action(item),
                              webkit_context_menu_item_is_separator(item));
-    if (!contextMenuTagKept(tag)) webkit_context_menu_remove(menu, item);
+    // A switch the page set in `menuitems_settings` decides; otherwise the fixed filter.
+    const auto choice = menuitems_settings ? menuitems_settings->pageChoice(tag) : std::nullopt;
+    if (!choice.value_or(contextMenuTagKept(tag))) webkit_context_menu_remove(menu, item);
   }
   g_list_free(items);
 }

@@ -23,6 +23,14 @@ class PageConnection;
 class App;
 class Path;
 class Window;
+class Sound;
+class Dock;
+class Growl;
+class Notice;
+class Clipboard;
+class Fonts;
+class MenuProxy;
+class WebMenuItemSettings;
 class TestService;
 
 class WebViewDelegate : public ServiceObject {
@@ -68,9 +76,17 @@ class WebViewDelegate : public ServiceObject {
   nlohmann::json fieldValue(const std::string& field) const override;
 
   // Service objects (owned); created on the first window-object clear.
+  std::unique_ptr<Sound> sound;
+  std::unique_ptr<Dock> dock;
+  std::unique_ptr<Growl> growl;
+  std::unique_ptr<Notice> notice;
   std::unique_ptr<App> app;
   std::unique_ptr<Path> path;
   std::unique_ptr<Window> window;
+  std::unique_ptr<Clipboard> clipboard;
+  std::unique_ptr<WebMenuItemSettings> menuitems_settings;
+  std::unique_ptr<Fonts> fonts;
+  std::unique_ptr<MenuProxy> menu;
 #ifdef CORVANE_TEST_SERVICES
   std::unique_ptr<TestService> test;
 #endif

@@ -6,6 +6,7 @@
 #include "bridge/MainQueue.h"
 #include "bridge/UtilTool.h"
 #include "bridge/WebViewDelegate.h"
+#include "services/MenuProxy.h"
 
 #include <gio/gio.h>
 #include <gtk/gtk.h>
@@ -122,7 +123,7 @@ static GtkWidget* findTagged(GtkWidget* shell, int tag, GtkWidget** menu, int* i
   return found;
 }
 
-nlohmann::json TestService::menuItemState(double tag) {
+static GtkWidget* mainMenuBar() {
   GtkWindow* w = firstAppWindow();
   GtkWidget* child = w ? gtk_bin_get_child(GTK_BIN(w)) : nullptr;
   GtkWidget* bar = nullptr;
@@ -132,6 +133,43 @@ nlohmann::json TestService::menuItemState(double tag) {
       if (GTK_IS_MENU_BAR(l->data)) bar = GTK_WIDGET(l->data);
     g_list_free(parts);
   }
+  return bar;
+}
+
+static nlohmann::json shellTree(GtkWidget* shell) {
+  nlohmann::json items = nlohmann::json::array();
+  if (!shell) return items;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+  for (GList* l = children; l; l = l->next) {
+    auto* item = GTK_WIDGET(l->data);
+    nlohmann::json entry = {{"title", MenuProxy::titleOf(item)},
+                            {"separator", static_cast<bool>(GTK_IS_SEPARATOR_MENU_ITEM(item))},
+                            {"enabled", static_cast<bool>(gtk_widget_get_sensitive(item))},
+                            {"visible", static_cast<bool>(gtk_widget_get_visible(item))},
+                            {"key", ""}};
+    GtkWidget* label = GTK_IS_BIN(item) ? gtk_bin_get_child(GTK_BIN(item)) : nullptr;
+    if (label && GTK_IS_ACCEL_LABEL(label)) {
+      guint key = 0;
+      GdkModifierType mods;
+      gtk_accel_label_get_accel(GTK_ACCEL_LABEL(label), &key, &mods);
+      if (key) {
+        gchar* name = gtk_accelerator_name(key, mods);
+        entry["key"] = name;
+        g_free(name);
+      }
+    }
+    if (GTK_IS_MENU_ITEM(item))
+      if (GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(item))) entry["items"] = shellTree(submenu);
+    items.push_back(std::move(entry));
+  }
+  g_list_free(children);
+  return items;
+}
+
+nlohmann::json TestService::menuBarTree() { return shellTree(mainMenuBar()); }
+
+nlohmann::json TestService::menuItemState(double tag) {
+  GtkWidget* bar = mainMenuBar();
   GtkWidget* menu = nullptr;
   int index = -1;
   GtkWidget* item = findTagged(bar, static_cast<int>(tag), &menu, &index);
@@ -265,6 +303,7 @@ const ServiceClass& TestService::serviceClass() const {
                                       .method("closeOtherWindows", &TestService::closeOtherWindows)
                                       .method("visibleWindowCount", &TestService::visibleWindowCount)
                                       .method("pathExists:", &TestService::pathExists)
+                                      .method("menuBarTree", &TestService::menuBarTree)
                                       .scriptNames({{"echoParams:", "echoParams"},
                                                     {"callNow:", "callNow"},
                                                     {"callFromThread:", "callFromThread"},

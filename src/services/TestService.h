@@ -48,6 +48,9 @@ class TestService : public ServiceObject {
   void closeOtherWindows();
   int visibleWindowCount();
   bool pathExists(const std::string& path);
+  // The whole main menu bar as the person sees it: each item's title, shown
+  // key, whether it is enabled, visible or a separator, and its submenu.
+  nlohmann::json menuBarTree();
   std::string environment(const std::string& name);
   // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
   bool finish(const std::string& report);

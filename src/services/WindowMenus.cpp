@@ -36,17 +36,8 @@ bool addActionHandler(const std::string& name) {
   return names.insert(name).second;
 }
 
-std::vector<GtkWidget*> itemsOf(GtkWidget* shell) {
-  std::vector<GtkWidget*> out;
-  if (!shell || !GTK_IS_CONTAINER(shell)) return out;
-  GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
-  for (GList* l = children; l; l = l->next) out.push_back(GTK_WIDGET(l->data));
-  g_list_free(children);
-  return out;
-}
-
 GtkWidget* itemWithTag(GtkWidget* shell, int tag) {
-  for (GtkWidget* item : itemsOf(shell))
+  for (GtkWidget* item : MainMenu::itemsOf(shell))
     if (MainMenu::tagOf(item) == tag) return item;
   return nullptr;
 }
@@ -79,7 +70,7 @@ GtkWidget* menuForNewTag(GtkWidget* bar, int tag) {
 // getNearItemIndexWithMenu:withFoundTag: the index of the item with the
 // smallest tag not below `tag`; -1 (append) when there is none.
 int nearItemIndex(GtkWidget* menu, int tag) {
-  const auto items = itemsOf(menu);
+  const auto items = MainMenu::itemsOf(menu);
   int best = -1, bestTag = INT_MAX;
   for (size_t i = 0; i < items.size(); ++i) {
     const int t = MainMenu::tagOf(items[i]);

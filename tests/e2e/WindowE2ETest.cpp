@@ -4,6 +4,7 @@
 // operations and dialogs (window-pages/window-checks.js), and a driver
 // thread that acts as the person at the screen with xdotool over XTEST and
 // reads the real X window with xwininfo and xprop.
+#include "ProcessHelpers.h"
 #include "ShellHarness.h"
 
 #include "app/UserDefaults.h"
@@ -34,25 +35,8 @@ namespace {
 using corvane::test::readFile;
 
 
-std::string sh(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
-bool waitUntil(const std::function<bool()>& condition, int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return condition();
-}
+using corvane::e2e::sh;
+using corvane::e2e::waitUntil;
 
 // The X window as xwininfo sees it (absolute, top-left origin).
 json xGeometry(const std::string& id) {

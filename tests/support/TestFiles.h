@@ -43,6 +43,17 @@ inline void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// A bundle with just an Info.plist (name, identifier) and an empty main
+// configuration: enough for Bundle::open and Utils.
+inline std::string makeMinimalBundle(const std::string& dir, const std::string& name, const std::string& identifier) {
+  const std::string app = dir + "/" + name + ".app";
+  writeFile(app + "/Contents/Info.plist",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>CFBundleName</key><string>" +
+                name + "</string>\n<key>CFBundleIdentifier</key><string>" + identifier + "</string></dict></plist>");
+  writeFile(app + "/Contents/Resources/public/project.json", "{}");
+  return app;
+}
+
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
