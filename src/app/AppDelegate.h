@@ -56,11 +56,15 @@ class AppDelegate {
   static std::string applicationId();
   void newWindowHooks(WindowController& controller);
   void quit();
+  // Alert naming the fault of the configuration, then quit with
+  // kConfigurationErrorExitStatus.
+  void configurationFault(const std::string& what);
 
   GtkApplication* app_ = nullptr;
   std::unique_ptr<WindowController> requestedWindow_;
   std::string screenshotPath_;
   bool screenshotQuit_ = false;
+  int exitStatus_ = 0;  // non-zero: the status the process ends with
 };
 
 }  // namespace corvane
