@@ -14,10 +14,12 @@
 namespace corvane::life {
 
 LiveShell::LiveShell(std::string binary, std::string bundle, std::string logPath,
-                     std::map<std::string, std::string> env, std::vector<std::string> files)
+                     std::map<std::string, std::string> env, std::vector<std::string> files,
+                     const std::string& workingFolder)
     : logPath_(std::move(logPath)) {
   pid_ = fork();
   if (pid_ == 0) {
+    if (!workingFolder.empty() && chdir(workingFolder.c_str()) != 0) _exit(126);
     int fd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(fd, 1);
     dup2(fd, 2);

@@ -10,8 +10,10 @@ namespace corvane::life {
 
 class LiveShell {
  public:
+  // `workingFolder`: where the shell starts (empty: the test's own).
   LiveShell(std::string binary, std::string bundle, std::string logPath,
-            std::map<std::string, std::string> env, std::vector<std::string> files = {});
+            std::map<std::string, std::string> env, std::vector<std::string> files = {},
+            const std::string& workingFolder = "");
   ~LiveShell();
   LiveShell(const LiveShell&) = delete;
   LiveShell& operator=(const LiveShell&) = delete;
