@@ -1,11 +1,10 @@
 #include "app/StartupTasks.h"
 
+#include "app/ChildProcess.h"
 #include "app/Log.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
-
-#include "app/ChildProcess.h"
 
 #include <glib.h>
 
