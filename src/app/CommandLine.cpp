@@ -56,7 +56,9 @@ std::string CommandLine::usage(const std::string& program) {
          "\n"
          "FILEs are handed to the application to open.\n"
          "Exit status: 0 on success, 2 for a bad command line or bundle,\n"
-         "72 when the bundle has no main configuration.\n";
+         "72 when the bundle has no main configuration (or none that can be read),\n"
+         "78 when a key of the main configuration has the wrong type (an alert\n"
+         "names it first).\n";
 }
 
 std::string CommandLine::version() { return std::string("corvane ") + CORVANE_VERSION + "\n"; }

@@ -1,6 +1,7 @@
 #include "app/UserDefaults.h"
 
 #include "app/Bundle.h"
+#include "app/JsonText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "app/XdgDirs.h"
@@ -108,8 +109,8 @@ std::optional<nlohmann::json> UserDefaults::readStore(const std::string& path, b
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;  // no store yet
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto parsed = nlohmann::json::parse(text, nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object()) {
+  auto parsed = parseJsonText(text);  // nesting bounded: a hand-edited store is input too
+  if (!parsed || !parsed->is_object()) {
     corrupt = true;
     return std::nullopt;
   }

@@ -108,10 +108,33 @@ bool Utils::createEmptyFileWithPath(const std::string& path) {
   return checkPathIsFile(path);
 }
 
+// The item a path names, as the file system finds it: trailing slashes
+// dropped, and the folder part ("nodir/..", ".", doubled slashes, links)
+// resolved, so that a path that reaches an item by a detour still names
+// it. The last component is never resolved: deleting a link deletes the
+// link.
+static std::string itemToDelete(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  if (p.empty()) return p;
+  const fs::path item(p);
+  const fs::path name = item.filename();
+  std::error_code ec;
+  if (name == "." || name == "..") {
+    fs::path whole = fs::weakly_canonical(item, ec);
+    return ec ? item.lexically_normal().string() : whole.string();
+  }
+  if (!item.has_parent_path()) return p;
+  fs::path folder = fs::weakly_canonical(item.parent_path(), ec);
+  if (ec) folder = item.parent_path().lexically_normal();
+  return (folder / name).string();
+}
+
 bool Utils::removeFile(const std::string& path) {
+  const std::string item = itemToDelete(path);
   struct stat st{};
-  if (statNoFollow(path, st) && !S_ISDIR(st.st_mode)) ::unlink(path.c_str());
-  return !existsNoFollow(path);
+  if (statNoFollow(item, st) && !S_ISDIR(st.st_mode)) ::unlink(item.c_str());
+  return !item.empty() && !existsNoFollow(item);
 }
 
 static void removeTree(const std::string& path) {
@@ -129,8 +152,11 @@ static void removeTree(const std::string& path) {
 }
 
 bool Utils::removeDir(const std::string& path) {
-  removeTree(path);
-  return !existsNoFollow(path);
+  const std::string item = itemToDelete(path);
+  // Like rm's --preserve-root: the root folder is never emptied.
+  if (item.empty() || item == "/") return false;
+  removeTree(item);
+  return !existsNoFollow(item);
 }
 
 bool Utils::fileIsZeroSize(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "bridge/UtilTool.h"
 
+#include "app/JsonText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 
@@ -15,20 +16,19 @@
 namespace corvane {
 
 std::optional<nlohmann::json> UtilTool::JSONObject(const std::string& text) {
-  try {
-    auto value = nlohmann::json::parse(text);
-    if (!value.is_object() && !value.is_array()) {
-      log().info("jsonObj = (null)");
-      log().info("NSString JSONObject error: top level is neither an object nor an array");
-      return std::nullopt;
-    }
-    log().info("jsonObj = {}", value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
-    return value;
-  } catch (const nlohmann::json::exception& e) {
+  std::string error;
+  auto value = parseJsonText(text, &error);  // nesting bounded
+  if (value && !value->is_object() && !value->is_array()) {
+    value.reset();
+    error = "top level is neither an object nor an array";
+  }
+  if (!value) {
     log().info("jsonObj = (null)");
-    log().info("NSString JSONObject error: {}", e.what());
+    log().info("NSString JSONObject error: {}", error);
     return std::nullopt;
   }
+  log().info("jsonObj = {}", value->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  return value;
 }
 
 nlohmann::json UtilTool::withoutNulls(const nlohmann::json& object) {
@@ -85,8 +85,8 @@ std::optional<nlohmann::json> UtilTool::getDicFromJsonFile(const std::string& pa
   if (!in) return std::nullopt;
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   auto parse = [](const std::string& t) -> std::optional<nlohmann::json> {
-    auto v = nlohmann::json::parse(t, nullptr, false);
-    if (v.is_discarded() || (!v.is_object() && !v.is_array())) return std::nullopt;
+    auto v = parseJsonText(t);
+    if (!v || (!v->is_object() && !v->is_array())) return std::nullopt;
     return v;
   };
   auto value = parse(text);

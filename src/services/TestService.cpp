@@ -34,6 +34,17 @@ TestService::TestService(std::shared_ptr<PageScript> webView) : webView_(std::mo
 nlohmann::json TestService::openedFiles() { return openedFiles_; }
 nlohmann::json TestService::openedWhileVisible() { return openedWhileVisible_; }
 
+// The window's menu bar, wherever it sits among the window's children.
+static GtkWidget* menuBarIn(GtkWidget* widget) {
+  if (GTK_IS_MENU_BAR(widget)) return widget;
+  if (!GTK_IS_CONTAINER(widget)) return nullptr;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+  GtkWidget* found = nullptr;
+  for (GList* l = children; l && !found; l = l->next) found = menuBarIn(GTK_WIDGET(l->data));
+  g_list_free(children);
+  return found;
+}
+
 static GList* appWindows() {
   GApplication* app = g_application_get_default();
   if (!app || !GTK_IS_APPLICATION(app)) return nullptr;
@@ -101,6 +112,9 @@ nlohmann::json TestService::windowState() {
     const int allocated = gtk_widget_get_allocated_height(bar);
     state["titleBarHeight"] = allocated > 1 ? allocated : natural;
   }
+  if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(w)))
+    if (GtkWidget* bar = menuBarIn(child); bar && gtk_widget_get_visible(bar))
+      state["menuBarHeight"] = gtk_widget_get_allocated_height(bar);
   return state;
 }
 
