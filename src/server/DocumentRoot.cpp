@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -77,13 +79,40 @@ std::optional<std::string> decodeRequestPath(std::string_view raw) {
     out.push_back(decoded);
     i += 2;
   }
-  size_t start = 0;
+  // Segment by segment: "" (from "//") and "." are dropped, ".." refused.
+  // A path that ended in "/" (or in a dropped segment) keeps its final "/",
+  // so that it still names a folder.
+  std::string normal = "/";
+  size_t start = 1;
   while (start <= out.size()) {
     size_t end = out.find('/', start);
     if (end == std::string::npos) end = out.size();
-    if (out.compare(start, end - start, "..") == 0) return std::nullopt;
+    const std::string_view segment(out.data() + start, end - start);
+    if (segment == "..") return std::nullopt;
+    if (!segment.empty() && segment != ".") {
+      normal.append(segment);
+      if (end < out.size()) normal.push_back('/');
+    }
     start = end + 1;
   }
+  return normal;
+}
+
+std::string encodeRequestPath(const std::string& decoded) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : decoded) {
+    if (std::isalnum(c) || std::strchr("-._~!$&'()*+,;=:@/", c)) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    }
+  }
+  // Never "//host": that would name another origin.
+  while (out.size() > 1 && out[0] == '/' && out[1] == '/') out.erase(0, 1);
+  if (out.empty() || out[0] != '/') out.insert(out.begin(), '/');
   return out;
 }
 
@@ -106,12 +135,6 @@ bool isInsideRoot(const std::string& root, const std::string& path) {
 
 DocumentRoot::DocumentRoot(std::string root) : root_(std::move(root)) {
   while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
-  cachedRealRoot_ = realPathOf(root_);
-}
-
-std::optional<std::string> DocumentRoot::realRoot() const {
-  if (cachedRealRoot_) return cachedRealRoot_;
-  return realPathOf(root_);
 }
 
 std::string DocumentRoot::relativeFor(const std::string& decoded) {
@@ -120,12 +143,16 @@ std::string DocumentRoot::relativeFor(const std::string& decoded) {
 }
 
 std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) const {
-  const auto root = realRoot();
+  // The root as it is now, opened once: the file is looked up below that
+  // very folder, and its real path read from the open folder.
+  FileHandle rootFd(::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!rootFd) return std::nullopt;
+  const auto root = realPathOfOpen(rootFd.get(), root_);
   if (!root) return std::nullopt;
   ResolvedFile file;
   file.relative = relativeFor(decoded);
   file.filePath = (root_ == "/" ? std::string() : root_) + file.relative;
-  FileHandle fd(::open(file.filePath.c_str(), kOpenFlags));
+  FileHandle fd(::openat(rootFd.get(), file.relative.c_str() + 1, kOpenFlags));
   struct stat st{};
   if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
   if (S_ISDIR(st.st_mode)) {
@@ -140,8 +167,10 @@ std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) co
   if (!real || !isInsideRoot(*root, *real)) return std::nullopt;
   file.realPath = std::move(*real);
   file.file = std::move(fd);
-  file.size = static_cast<uint64_t>(st.st_size);
-  file.mtime = st.st_mtime;
+  file.stamp.inode = static_cast<uint64_t>(st.st_ino);
+  file.stamp.size = static_cast<uint64_t>(st.st_size);
+  file.stamp.mtime = st.st_mtim;
+  file.stamp.ctime = st.st_ctim;
   return file;
 }
 

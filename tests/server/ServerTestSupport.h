@@ -126,10 +126,15 @@ inline Reply rawRequest(uint16_t port, const std::string& raw, bool headOnly = f
   return reply;
 }
 
+// The Host line a browser sends for the server's own address.
+inline std::string hostLine(uint16_t port) {
+  return "Host: localhost:" + std::to_string(port) + "\r\n";
+}
+
 inline Reply request(uint16_t port, const std::string& method, const std::string& target,
                      const std::map<std::string, std::string>& headers = {},
                      const char* address = "127.0.0.1") {
-  std::string raw = method + " " + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
+  std::string raw = method + " " + target + " HTTP/1.1\r\n" + hostLine(port) + "Connection: close\r\n";
   for (const auto& [k, v] : headers) raw += k + ": " + v + "\r\n";
   raw += "\r\n";
   return rawRequest(port, raw, method == "HEAD", address);
