@@ -1,10 +1,13 @@
 #include "server/DocumentRoot.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstring>
 #include <climits>
@@ -42,6 +45,18 @@ std::optional<std::string> realPathOfOpen(int fd, const std::string& fallback) {
 // Non-blocking, so that a FIFO placed in the folder cannot stall the server
 // in open(); the result is used only when it is a regular file.
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+// Opens `relative` below `dir` only if the kernel can resolve it without
+// leaving `dir` (no "..", no absolute or outward link on the way): such a
+// file is inside the root by construction, so the real-path check can be
+// skipped. -1 with errno otherwise (EXDEV for a way out, ENOSYS on kernels
+// without openat2); the caller then checks the slow way.
+int openBeneath(int dir, const char* relative) {
+  open_how how{};
+  how.flags = static_cast<uint64_t>(kOpenFlags);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(::syscall(SYS_openat2, dir, relative, &how, sizeof how));
+}
 
 }  // namespace
 
@@ -144,15 +159,18 @@ std::string DocumentRoot::relativeFor(const std::string& decoded) {
 
 std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) const {
   // The root as it is now, opened once: the file is looked up below that
-  // very folder, and its real path read from the open folder.
+  // very folder, so a root that is a link may be repointed at any time.
   FileHandle rootFd(::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!rootFd) return std::nullopt;
-  const auto root = realPathOfOpen(rootFd.get(), root_);
-  if (!root) return std::nullopt;
   ResolvedFile file;
   file.relative = relativeFor(decoded);
   file.filePath = (root_ == "/" ? std::string() : root_) + file.relative;
-  FileHandle fd(::openat(rootFd.get(), file.relative.c_str() + 1, kOpenFlags));
+  const char* relative = file.relative.c_str() + 1;
+  FileHandle fd(openBeneath(rootFd.get(), relative));
+  bool beneath = static_cast<bool>(fd);
+  if (!fd && (errno == EXDEV || errno == ENOSYS || errno == ELOOP)) {
+    fd = FileHandle(::openat(rootFd.get(), relative, kOpenFlags));
+  }
   struct stat st{};
   if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
   if (S_ISDIR(st.st_mode)) {
@@ -160,12 +178,22 @@ std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) co
     file.relative += "/index.html";
     file.filePath += "/index.html";
     fd = FileHandle(::openat(fd.get(), "index.html", kOpenFlags));
+    // The folder was inside; its "index.html" may still be a link out.
+    beneath = false;
     if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
   }
   if (!S_ISREG(st.st_mode)) return std::nullopt;
-  auto real = realPathOfOpen(fd.get(), file.filePath);
-  if (!real || !isInsideRoot(*root, *real)) return std::nullopt;
-  file.realPath = std::move(*real);
+  if (!beneath) {
+    // Reached through a link: allowed only when what was opened really
+    // lies inside the real root (checking the open file, not the name,
+    // leaves no gap for a link swapped in between).
+    const auto root = realPathOfOpen(rootFd.get(), root_);
+    auto real = realPathOfOpen(fd.get(), file.filePath);
+    if (!root || !real || !isInsideRoot(*root, *real)) return std::nullopt;
+    file.realPath = std::move(*real);
+  } else {
+    file.realPath = file.filePath;
+  }
   file.file = std::move(fd);
   file.stamp.inode = static_cast<uint64_t>(st.st_ino);
   file.stamp.size = static_cast<uint64_t>(st.st_size);

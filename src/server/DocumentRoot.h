@@ -53,7 +53,7 @@ class FileHandle {
 struct ResolvedFile {
   std::string filePath;  // the mapped path, below the root as configured
   std::string relative;  // filePath without the root prefix, e.g. "/index.html"
-  std::string realPath;  // symbolic links resolved
+  std::string realPath;  // the file opened (links resolved when one was followed)
   FileHandle file;       // the regular file at realPath, open for reading
   FileStamp stamp;       // as found when opened
   // The request named a folder without the final "/": the page belongs at

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <ctime>
 
 namespace corvane::server {
@@ -27,6 +29,36 @@ MHD_Result queue(MHD_Connection* connection, unsigned status, MHD_Response* resp
 
 MHD_Response* emptyResponse() {
   return MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+}
+
+// Files up to this size are read at once and sent with the headers in one
+// write; larger ones go from the file to the socket by the kernel.
+constexpr uint64_t kInlineSize = 32 * 1024;
+
+// The body of `length` bytes at `offset`: from memory when small, else
+// straight from the descriptor (the response then owns it). nullptr when a
+// small file no longer holds the bytes.
+MHD_Response* bodyResponse(FileHandle& file, uint64_t offset, uint64_t length) {
+  if (length == 0) return emptyResponse();
+  if (length > kInlineSize) {
+    MHD_Response* response =
+        MHD_create_response_from_fd_at_offset64(length, file.get(), static_cast<int64_t>(offset));
+    if (response) file.release();
+    return response;
+  }
+  auto* buffer = static_cast<char*>(std::malloc(length));
+  size_t got = 0;
+  while (buffer && got < length) {
+    const ssize_t n = ::pread(file.get(), buffer + got, length - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (!buffer || got < length) {
+    std::free(buffer);
+    return nullptr;
+  }
+  return MHD_create_response_from_buffer_with_free_callback(length, buffer, &std::free);
 }
 
 }  // namespace
@@ -86,14 +118,11 @@ MHD_Result respondWithFile(MHD_Connection* connection, ResolvedFile&& file) {
     contentRange = "bytes " + std::to_string(range.range.first) + "-" +
                    std::to_string(range.range.last) + "/" + std::to_string(size);
   }
-  // The response owns the descriptor from here on and closes it. If the
-  // file shrinks while it is sent, the connection is closed short of the
-  // announced length: the client sees a truncated transfer, never padding.
-  MHD_Response* response =
-      length == 0 ? emptyResponse()
-                  : MHD_create_response_from_fd_at_offset64(length, file.file.get(),
-                                                            static_cast<int64_t>(offset));
-  if (length != 0 && response) file.file.release();
+  // If a large file shrinks while it is sent, the connection is closed
+  // short of the announced length: the client sees a truncated transfer,
+  // never padding. A small one that shrank since it was opened ends the
+  // connection at once.
+  MHD_Response* response = bodyResponse(file.file, offset, length);
   if (!withValidators(response)) return MHD_NO;
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
                           contentTypeForPath(file.relative).c_str());
