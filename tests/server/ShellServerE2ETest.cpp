@@ -1,0 +1,216 @@
+// The local server inside the real shell, probed from outside as another
+// local program would: an impostor on the other address family, client
+// connections by the thousand, a large refused body, a foreign Host name,
+// the page's storage across two starts and a module script behind a link.
+#include "../app/LiveShell.h"
+#include "../e2e/ShellHarness.h"
+#include "ServerTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <regex>
+#include <thread>
+
+using nlohmann::json;
+using corvane::e2e::ShellHarness;
+using corvane::life::LiveShell;
+using namespace corvane::test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+size_t descriptorsOf(pid_t pid) {
+  size_t n = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
+       it.increment(ec))
+    ++n;
+  return n;
+}
+
+long residentKiBOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+template <typename Condition>
+bool eventually(Condition done, int seconds = 60) {
+  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+// Another local program: listens on [::1]:port only and counts whoever
+// comes, answering with a page that would report itself through the bridge.
+class Impostor {
+ public:
+  explicit Impostor(uint16_t port) {
+    fd_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = in6addr_loopback;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 16) != 0) {
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
+    thread_ = std::thread([this] {
+      for (;;) {
+        const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (c < 0) return;
+        ++visitors;
+        const std::string page =
+            "<script>corvane.test.finish(JSON.stringify({impostor: true}))</script>";
+        sendAll(c, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                       std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" + page);
+        ::close(c);
+      }
+    });
+  }
+  ~Impostor() {
+    if (fd_ < 0) return;
+    ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+    thread_.join();
+  }
+  bool listening() const { return fd_ >= 0; }
+  std::atomic<int> visitors{0};
+
+ private:
+  int fd_ = -1;
+  std::thread thread_;
+};
+
+// A loopback port nobody holds right now, on either family.
+uint16_t freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+class ShellServer : public testing::Test {
+ protected:
+  void make(const json& appExInfo) {
+    shell.makeBundle({{"AppExInfo", appExInfo}}, CORVANE_SERVER_PAGES);
+  }
+  std::map<std::string, std::string> env(const std::string& mode) const {
+    auto env = shell.sessionEnv();
+    env["SERVER_MODE"] = mode;
+    return env;
+  }
+  json runUntilReport(const std::string& mode) {
+    const int status = shell.run(env(mode), 120);
+    EXPECT_EQ(status, 0) << shell.log();
+    return shell.report();
+  }
+  std::string publicDir() const { return shell.resourcePath() + "/public"; }
+
+  ShellHarness shell;
+};
+
+}  // namespace
+
+TEST_F(ShellServer, AnImpostorOnIPv6LoopbackNeverGetsThePageOrTheBridge) {
+  const uint16_t port = freePort();
+  Impostor impostor(port);
+  if (!impostor.listening()) GTEST_SKIP() << "no IPv6 loopback here";
+  make({{"enableHttpServer", true}, {"serverPort", port}});
+  const json report = runUntilReport("report");
+  ASSERT_TRUE(report.is_object()) << shell.log();
+  EXPECT_FALSE(report.contains("impostor"));
+  // The start failed as for a taken port: alert, then the file start page.
+  EXPECT_EQ(report["href"].get<std::string>().rfind("file:", 0), 0u) << report.dump();
+  EXPECT_NE(shell.log().find("Error starting Web Server: cannot listen on [::1]:" +
+                             std::to_string(port)),
+            std::string::npos)
+      << shell.log();
+  EXPECT_EQ(impostor.visitors.load(), 0);
+}
+
+TEST_F(ShellServer, TwoStartsKeepThePagesOriginAndItsStorage) {
+  make({{"enableHttpServer", true}});
+  const json first = runUntilReport("storage");
+  ASSERT_TRUE(first.is_object()) << shell.log();
+  EXPECT_EQ(first["visits"], 1);
+  EXPECT_EQ(first["href"].get<std::string>().rfind("http://localhost:", 0), 0u) << first.dump();
+  const json second = runUntilReport("storage");
+  ASSERT_TRUE(second.is_object()) << shell.log();
+  EXPECT_EQ(second["origin"], first["origin"]);
+  EXPECT_EQ(second["visits"], 2);
+}
+
+TEST_F(ShellServer, AModuleScriptBehindALinkLoadsWithItsType) {
+  make({{"enableHttpServer", true}});
+  shell.writeFile(publicDir() + "/blobs/5e1f0c", "export const value = 42;\n");
+  fs::create_symlink("blobs/5e1f0c", publicDir() + "/linked.mjs");
+  const json report = runUntilReport("module");
+  ASSERT_TRUE(report.is_object()) << shell.log();
+  EXPECT_EQ(report["value"], 42) << report.dump();
+}
+
+TEST_F(ShellServer, TheRunningShellSurvivesClientsByTheThousandAndRefusesBodiesUnread) {
+  make({{"enableHttpServer", true}});
+  LiveShell app(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/live.log", env("wait"));
+  ASSERT_TRUE(app.waitForLog("server page ready", 90)) << app.log();
+  std::smatch m;
+  const std::string log = app.log();
+  ASSERT_TRUE(std::regex_search(log, m, std::regex(R"(weburl = http://localhost:(\d+)/index\.html)")));
+  const auto port = static_cast<uint16_t>(std::stoi(m[1]));
+  const std::string host = hostLine(port);
+
+  // Descriptors: thousands of keep-alive connections, each closed by the
+  // client after one answer, leave nothing behind in the shell.
+  const size_t before = descriptorsOf(app.pid());
+  for (int i = 0; i < 3000; ++i) {
+    const int fd = connectTo(port, i % 2 ? "::1" : "127.0.0.1");
+    if (fd < 0) continue;
+    ASSERT_TRUE(sendAll(fd, "GET /server.js HTTP/1.1\r\n" + host + "\r\n"));
+    char buffer[4096];
+    ASSERT_GT(::recv(fd, buffer, sizeof buffer, 0), 0) << "request " << i;
+    ::close(fd);
+  }
+  EXPECT_TRUE(eventually([&] { return descriptorsOf(app.pid()) <= before + 4; }))
+      << descriptorsOf(app.pid()) << " descriptors, " << before << " before";
+
+  // A rebinding page's request: another name for our address.
+  const Reply foreign = rawRequest(
+      port, "GET /project.json HTTP/1.1\r\nHost: attacker.example:" + std::to_string(port) +
+                "\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(foreign.status, 421);
+  EXPECT_EQ(foreign.body.find("AppExInfo"), std::string::npos);
+
+  // A large body for a method that is refused: answered after the headers,
+  // never read into memory.
+  const long rssBefore = residentKiBOf(app.pid());
+  const int pusher = connectTo(port);
+  ASSERT_TRUE(sendAll(pusher, "POST /index.html HTTP/1.1\r\n" + host +
+                                  "Content-Length: 1073741824\r\n\r\n"));
+  const std::string chunk(1 << 20, 'x');
+  for (int i = 0; i < 256; ++i)
+    if (::send(pusher, chunk.data(), chunk.size(), MSG_NOSIGNAL) <= 0) break;
+  const Reply refused = readReply(pusher);
+  ::close(pusher);
+  EXPECT_EQ(refused.status, 405);
+  EXPECT_LT(residentKiBOf(app.pid()) - rssBefore, 64 * 1024) << "KiB grown";
+  EXPECT_EQ(get(port, "/server.js").status, 200);
+
+  app.signal(SIGTERM);
+  EXPECT_EQ(app.waitForExit(60), 0);
+}
