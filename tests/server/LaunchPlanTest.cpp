@@ -282,17 +282,8 @@ TEST_F(LaunchStep, TheLastPortIsKeptSoThePageKeepsItsOriginAndAChangeIsLogged) {
     EXPECT_EQ(again.page, "http://localhost:" + std::to_string(firstPort) + "/index.html");
   }
   // Another program holds the port now (on one family is enough).
-  const int holder = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_port = htons(firstPort);
-  a.sin6_addr = in6addr_loopback;
-  const int v6only = 1;
-  ::setsockopt(holder, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
-  if (::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(holder, 4) != 0) {
-    ::close(holder);
-    GTEST_SKIP() << "no IPv6 loopback here";
-  }
+  const int holder = holdLoopback(AF_INET6, firstPort);
+  if (holder < 0) GTEST_SKIP() << "no IPv6 loopback here";
   const auto moved = start();
   ::close(holder);
   ASSERT_EQ(moved.serverCase, ServerCase::Serving);

@@ -21,32 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Waits (generously) until `done` holds; the tests never rely on timing.
-template <typename Condition>
-bool eventually(Condition done, int seconds = 60) {
-  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
-size_t openDescriptors() {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
-
-// Resident memory of this process (the server runs in it), in KiB.
-long residentKiB() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
-
 // True when the server closed `fd` (orderly or by reset) within a minute;
 // whatever it sent before is read and dropped.
 bool closedByServer(int fd) {
@@ -58,32 +32,6 @@ bool closedByServer(int fd) {
     if (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) <= 0) return true;
   }
   return false;
-}
-
-// A listener on [::1]:port held by "another program"; -1 without IPv6.
-int holdIPv6Loopback(uint16_t port) {
-  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int one = 1;
-  ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_port = htons(port);
-  a.sin6_addr = in6addr_loopback;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// A free loopback port on both families, as far as anyone can know.
-uint16_t freePort() {
-  HttpServer probe;
-  probe.setDocumentRoot("/nonexistent");
-  if (!probe.start()) return 0;
-  const uint16_t port = probe.port();
-  probe.stop();
-  return port;
 }
 
 class Hardened : public ::testing::Test {
@@ -113,9 +61,9 @@ class Hardened : public ::testing::Test {
 }  // namespace
 
 TEST_F(Hardened, AnImpostorOnTheOtherFamilyMakesTheStartFail) {
-  const uint16_t wanted = freePort();
+  const uint16_t wanted = freeLoopbackPort();
   ASSERT_NE(wanted, 0);
-  const int impostor = holdIPv6Loopback(wanted);
+  const int impostor = holdLoopback(AF_INET6, wanted);
   if (impostor < 0) GTEST_SKIP() << "no IPv6 loopback here";
 
   server.setDocumentRoot(root);
@@ -152,7 +100,7 @@ TEST_F(Hardened, AnImpostorOnTheOtherFamilyMakesTheStartFail) {
 TEST_F(Hardened, ConnectionsClosedByTheClientAreFreedAtOnce) {
   startServer();
   EXPECT_EQ(get(port, "/a.txt").body, "A");  // threads and buffers set up
-  const size_t before = openDescriptors();
+  const size_t before = descriptorsOf();
   // Each client asks once on a keep-alive connection and goes away, as a
   // browser does with idle connections.
   for (int i = 0; i < 3000; ++i) {
@@ -165,8 +113,8 @@ TEST_F(Hardened, ConnectionsClosedByTheClientAreFreedAtOnce) {
   }
   // Only this process's own client sockets were opened and closed; the
   // server's ends must be gone too (not kept in CLOSE-WAIT).
-  EXPECT_TRUE(eventually([&] { return openDescriptors() <= before + 2; }))
-      << openDescriptors() << " descriptors open, " << before << " before";
+  EXPECT_TRUE(eventually([&] { return descriptorsOf() <= before + 2; }))
+      << descriptorsOf() << " descriptors open, " << before << " before";
   EXPECT_EQ(get(port, "/a.txt").body, "A");
 }
 
@@ -195,7 +143,7 @@ TEST_F(Hardened, RunningOutOfDescriptorsIsSurvived) {
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
   rlimit tight = saved;
-  tight.rlim_cur = openDescriptors() + 64;
+  tight.rlim_cur = descriptorsOf() + 64;
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
   // Fill every descriptor but one, which the client takes.
   std::vector<int> filler;
@@ -266,7 +214,7 @@ TEST_F(Hardened, ALargeRefusedBodyIsNeverRead) {
 
   // Without Expect: the client pushes as much as it can; the server answers
   // and closes, and its memory does not follow the body.
-  const long before = residentKiB();
+  const long before = residentKiBOf();
   const int pusher = connectTo(port);
   ASSERT_TRUE(sendAll(pusher, "PUT /a.txt HTTP/1.1\r\n" + hostLine(port) +
                                   "Content-Length: 1073741824\r\n\r\n"));
@@ -281,7 +229,7 @@ TEST_F(Hardened, ALargeRefusedBodyIsNeverRead) {
   ::close(pusher);
   EXPECT_EQ(put.status, 405);
   EXPECT_LT(pushed, size_t(256) << 20);  // the server stopped taking it
-  EXPECT_LT(residentKiB() - before, 32 * 1024) << "KiB grown";
+  EXPECT_LT(residentKiBOf() - before, 32 * 1024) << "KiB grown";
   EXPECT_EQ(get(port, "/a.txt").body, "A");
 }
 

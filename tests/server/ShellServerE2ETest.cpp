@@ -21,50 +21,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-size_t descriptorsOf(pid_t pid) {
-  size_t n = 0;
-  std::error_code ec;
-  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
-       it.increment(ec))
-    ++n;
-  return n;
-}
-
-long residentKiBOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
-
-template <typename Condition>
-bool eventually(Condition done, int seconds = 60) {
-  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
-}
-
 // Another local program: listens on [::1]:port only and counts whoever
 // comes, answering with a page that would report itself through the bridge.
 class Impostor {
  public:
-  explicit Impostor(uint16_t port) {
-    fd_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(port);
-    a.sin6_addr = in6addr_loopback;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 16) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-      return;
-    }
+  explicit Impostor(uint16_t port) : fd_(holdLoopback(AF_INET6, port)) {
+    if (fd_ < 0) return;
     thread_ = std::thread([this] {
       for (;;) {
         const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -92,19 +54,6 @@ class Impostor {
   std::thread thread_;
 };
 
-// A loopback port nobody holds right now, on either family.
-uint16_t freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
 class ShellServer : public testing::Test {
  protected:
   void make(const json& appExInfo) {
@@ -128,7 +77,7 @@ class ShellServer : public testing::Test {
 }  // namespace
 
 TEST_F(ShellServer, AnImpostorOnIPv6LoopbackNeverGetsThePageOrTheBridge) {
-  const uint16_t port = freePort();
+  const uint16_t port = freeLoopbackPort();
   Impostor impostor(port);
   if (!impostor.listening()) GTEST_SKIP() << "no IPv6 loopback here";
   make({{"enableHttpServer", true}, {"serverPort", port}});
