@@ -157,11 +157,17 @@ std::string DocumentRoot::relativeFor(const std::string& decoded) {
   return decoded;
 }
 
-std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) const {
+std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded,
+                                                  bool* outOfDescriptors) const {
+  auto failed = [outOfDescriptors]() -> std::optional<ResolvedFile> {
+    if (outOfDescriptors) *outOfDescriptors = errno == EMFILE || errno == ENFILE;
+    return std::nullopt;
+  };
+  if (outOfDescriptors) *outOfDescriptors = false;
   // The root as it is now, opened once: the file is looked up below that
   // very folder, so a root that is a link may be repointed at any time.
   FileHandle rootFd(::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!rootFd) return std::nullopt;
+  if (!rootFd) return failed();
   ResolvedFile file;
   file.relative = relativeFor(decoded);
   file.filePath = (root_ == "/" ? std::string() : root_) + file.relative;
@@ -172,7 +178,8 @@ std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) co
     fd = FileHandle(::openat(rootFd.get(), relative, kOpenFlags));
   }
   struct stat st{};
-  if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
+  if (!fd) return failed();
+  if (::fstat(fd.get(), &st) != 0) return std::nullopt;
   if (S_ISDIR(st.st_mode)) {
     file.folderWithoutSlash = true;
     file.relative += "/index.html";
@@ -180,7 +187,8 @@ std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) co
     fd = FileHandle(::openat(fd.get(), "index.html", kOpenFlags));
     // The folder was inside; its "index.html" may still be a link out.
     beneath = false;
-    if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
+    if (!fd) return failed();
+    if (::fstat(fd.get(), &st) != 0) return std::nullopt;
   }
   if (!S_ISREG(st.st_mode)) return std::nullopt;
   if (!beneath) {

@@ -77,7 +77,10 @@ class DocumentRoot {
   // the open file, not the name, leaves no gap for a link swapped in between).
   // Folders map to their "index.html". The root is resolved on every call:
   // it may appear after the start, or be a link that is repointed.
-  std::optional<ResolvedFile> resolve(const std::string& decoded) const;
+  // `outOfDescriptors` (when given) tells a failure for want of a file
+  // descriptor apart from a file that is not there.
+  std::optional<ResolvedFile> resolve(const std::string& decoded,
+                                      bool* outOfDescriptors = nullptr) const;
 
  private:
   std::string root_;

@@ -94,7 +94,11 @@ MHD_Result respondWithFile(MHD_Connection* connection, ResolvedFile&& file) {
 
   if (isNotModified(requestHeader(connection, MHD_HTTP_HEADER_IF_NONE_MATCH),
                     requestHeader(connection, MHD_HTTP_HEADER_IF_MODIFIED_SINCE), v)) {
-    return queue(connection, MHD_HTTP_NOT_MODIFIED, withValidators(emptyResponse()));
+    MHD_Response* response = emptyResponse();
+    // A 304 has no body of its own: no "Content-Length: 0" that would
+    // misstate the file's length.
+    if (response) MHD_set_response_options(response, MHD_RF_INSANITY_HEADER_CONTENT_LENGTH, MHD_RO_END);
+    return queue(connection, MHD_HTTP_NOT_MODIFIED, withValidators(response));
   }
 
   RangeDecision range;

@@ -139,7 +139,14 @@ MHD_Result MyHTTPConnection::httpResponseForMethod(
     delayed = std::make_unique<HTTPResponseTest>(connection, timers_);
     return MHD_YES;
   }
-  auto file = root_.resolve(*decoded);
+  bool outOfDescriptors = false;
+  auto file = root_.resolve(*decoded, &outOfDescriptors);
+  if (!file && outOfDescriptors) {
+    // Not the file's fault: ask the client to come back rather than tell
+    // it the file is gone.
+    return respondWithText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "busy", "text/plain",
+                           {{MHD_HTTP_HEADER_RETRY_AFTER, "1"}});
+  }
   if (!file) return respondNotFound(connection);
   if (file->folderWithoutSlash) {
     // A path of our own origin, never "//name/...", which a browser would

@@ -34,6 +34,29 @@ bool closedByServer(int fd) {
   return false;
 }
 
+// Reads one answer from a connection that stays open: the head and as many
+// body bytes as it announces. Empty when the connection ends first.
+std::string readOneReply(int fd) {
+  std::string data;
+  auto fill = [&] {
+    pollfd p{fd, POLLIN, 0};
+    char buffer[4096];
+    if (::poll(&p, 1, 60000) <= 0) return false;
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return false;
+    data.append(buffer, static_cast<size_t>(n));
+    return true;
+  };
+  while (data.find("\r\n\r\n") == std::string::npos)
+    if (!fill()) return {};
+  const size_t head = data.find("\r\n\r\n") + 4;
+  const size_t at = data.find("Content-Length: ");
+  const size_t length = at < head ? std::stoul(data.substr(at + 16)) : 0;
+  while (data.size() < head + length)
+    if (!fill()) return {};
+  return data;
+}
+
 class Hardened : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -140,12 +163,20 @@ TEST_F(Hardened, IdleAndHalfSentConnectionsTimeOutAndTheCapHolds) {
 TEST_F(Hardened, RunningOutOfDescriptorsIsSurvived) {
   startServer();
   ASSERT_EQ(get(port, "/a.txt").body, "A");
+  // A connection the server already holds, for a request sent later.
+  const int kept = connectTo(port);
+  ASSERT_GE(kept, 0);
+  ASSERT_TRUE(sendAll(kept, "GET /a.txt HTTP/1.1\r\n" + hostLine(port) + "\r\n"));
+  ASSERT_EQ(readOneReply(kept).rfind("HTTP/1.1 200", 0), 0u);
+  // Settled: nothing of the server's is still closing.
+  const size_t settled = descriptorsOf();
+  ASSERT_TRUE(eventually([&] { return descriptorsOf() == settled; }));
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
   rlimit tight = saved;
   tight.rlim_cur = descriptorsOf() + 64;
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
-  // Fill every descriptor but one, which the client takes.
+  // Fill every descriptor but one, which a new client takes.
   std::vector<int> filler;
   for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
   ::close(filler.back());
@@ -153,12 +184,19 @@ TEST_F(Hardened, RunningOutOfDescriptorsIsSurvived) {
   const int client = connectTo(port);
   ASSERT_GE(client, 0);
   ASSERT_TRUE(sendAll(client, "GET /a.txt HTTP/1.1\r\n" + hostLine(port) + "Connection: close\r\n\r\n"));
-  // The server cannot take the connection now; it must wait, not die.
+  // The server cannot take the new connection now; it waits, not dies. On
+  // the one it holds, a file it cannot open is "come back", not "gone".
   pollfd p{client, POLLIN, 0};
   EXPECT_EQ(::poll(&p, 1, 300), 0);
+  // (Kept open, so that no descriptor of the server's frees up yet.)
+  ASSERT_TRUE(sendAll(kept, "GET /a.txt HTTP/1.1\r\n" + hostLine(port) + "\r\n"));
+  const std::string busy = readOneReply(kept);
+  EXPECT_EQ(busy.rfind("HTTP/1.1 503", 0), 0u) << busy;
+  EXPECT_NE(busy.find("Retry-After: 1"), std::string::npos) << busy;
   for (int fd : filler) ::close(fd);
   const Reply late = readReply(client);
   ::close(client);
+  ::close(kept);
   ::setrlimit(RLIMIT_NOFILE, &saved);
   EXPECT_EQ(late.body, "A");
   EXPECT_EQ(get(port, "/a.txt").body, "A");
