@@ -21,19 +21,23 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Another local program: listens on [::1]:port only and counts whoever
-// comes, answering with a page that would report itself through the bridge.
+// The page an impostor serves: it reports itself through the bridge if it
+// got one.
+constexpr char kImpostorPage[] =
+    "<script>corvane.test.finish(JSON.stringify({impostor: true}))</script>";
+
+// Another local program: listens on the loopback of one family only and
+// counts whoever comes, answering every request with `page`.
 class Impostor {
  public:
-  explicit Impostor(uint16_t port) : fd_(holdLoopback(AF_INET6, port)) {
+  explicit Impostor(uint16_t port, int family = AF_INET6, std::string page = kImpostorPage)
+      : fd_(holdLoopback(family, port)) {
     if (fd_ < 0) return;
-    thread_ = std::thread([this] {
+    thread_ = std::thread([this, page] {
       for (;;) {
         const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (c < 0) return;
         ++visitors;
-        const std::string page =
-            "<script>corvane.test.finish(JSON.stringify({impostor: true}))</script>";
         sendAll(c, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
                        std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" + page);
         ::close(c);
@@ -62,6 +66,7 @@ class ShellServer : public testing::Test {
   std::map<std::string, std::string> env(const std::string& mode) const {
     auto env = shell.sessionEnv();
     env["SERVER_MODE"] = mode;
+    env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
     return env;
   }
   json runUntilReport(const std::string& mode) {
@@ -91,6 +96,32 @@ TEST_F(ShellServer, AnImpostorOnIPv6LoopbackNeverGetsThePageOrTheBridge) {
             std::string::npos)
       << shell.log();
   EXPECT_EQ(impostor.visitors.load(), 0);
+}
+
+TEST_F(ShellServer, AfterThePortModeStopsItsServerTheLocalOriginIsNoLongerTrusted) {
+  // The server is started for its port and stopped; whoever takes the port
+  // next is not us, and a frame from there must not get the bridge.
+  make({{"enableHttpServer", true}, {"onlyBuildInServer", false}});
+  auto env = this->env("portmode");
+  env["GO_FILE"] = shell.root() + "/go";
+  LiveShell app(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/live.log", env);
+  ASSERT_TRUE(app.waitForLog("server port ", 90)) << app.log();
+  std::smatch m;
+  const std::string log = app.log();
+  ASSERT_TRUE(std::regex_search(log, m, std::regex(R"(server port (\d+))")));
+  const auto port = static_cast<uint16_t>(std::stoi(m[1]));
+  const std::string page =
+      "<script>parent.postMessage(typeof corvane === 'undefined' ? 'no bridge' : 'bridge', '*')"
+      "</script>";
+  Impostor v4(port, AF_INET, page);
+  Impostor v6(port, AF_INET6, page);
+  ASSERT_TRUE(v4.listening());
+  shell.writeFile(shell.root() + "/go", "go");
+  EXPECT_EQ(app.waitForExit(90), 0) << app.log();
+  const json report = shell.report();
+  ASSERT_TRUE(report.is_object()) << app.log();
+  EXPECT_EQ(report["frame"], "no bridge") << report.dump();
+  EXPECT_GT(v4.visitors.load() + v6.visitors.load(), 0);
 }
 
 TEST_F(ShellServer, TwoStartsKeepThePagesOriginAndItsStorage) {

@@ -21,6 +21,23 @@
     }, function (e) {
       finish({ error: String(e) });
     });
+  } else if (mode === "portmode") {
+    // Waits for the test's go (a file), then frames whatever now answers
+    // on the port the server had.
+    var port = corvane.app.getHttpServerPort();
+    var go = T.environment("GO_FILE");
+    console.log("server port " + port);
+    window.addEventListener("message", function (e) {
+      finish({ frame: String(e.data) });
+    });
+    var timer = setInterval(function () {
+      if (corvane.app.fileSizeAtPath(go) > 0) {
+        clearInterval(timer);
+        var frame = document.createElement("iframe");
+        frame.src = "http://localhost:" + port + "/";
+        document.body.appendChild(frame);
+      }
+    }, 100);
   } else if (mode === "wait") {
     console.log("server page ready");
   }
