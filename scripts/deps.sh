@@ -4,7 +4,7 @@
 # missing is installed.
 set -e
 PKGS="$* build-essential cmake pkg-config git
- libglib2.0-dev libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev
+ libglib2.0-dev libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libmicrohttpd-dev
  nlohmann-json3-dev libspdlog-dev libfmt-dev libplist-dev libplist-utils
  libgtest-dev libgmock-dev googletest libbenchmark-dev
  libavahi-client-dev libavahi-glib-dev libnotify-dev

@@ -3,12 +3,14 @@
 #include "app/Log.h"
 #include "app/Utils.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -44,6 +46,18 @@ std::string timeText(time_t t) {
   gmtime_r(&t, &tm);
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
   return buf;
+}
+
+// The birth time where the file system keeps one; elsewhere the earlier of
+// the modification and change times (the change time alone moves with
+// every chmod, which creates nothing).
+time_t creationTime(const std::string& path, const struct stat& st) {
+  struct statx sx{};
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 &&
+      (sx.stx_mask & STATX_BTIME)) {
+    return static_cast<time_t>(sx.stx_btime.tv_sec);
+  }
+  return std::min(st.st_mtime, st.st_ctime);
 }
 
 }  // namespace
@@ -201,7 +215,9 @@ uint64_t Utils::pathSizeAtPath(const std::string& path, bool diskMode) {
       log().info("Error: {}", ec.message());
       break;
     }
-    const std::string joined = path + "/" + fs::relative(it->path(), path, ec).string();
+    // Lexically: relative() would resolve links, and so measure what a
+    // link points to (outside the folder, or a file counted twice).
+    const std::string joined = path + "/" + it->path().lexically_relative(path).string();
     if (checkPathIsFile(joined)) total += sizeAtPath(joined, diskMode);
   }
   return total;
@@ -275,7 +291,7 @@ std::string Utils::getFilePropertyJSONString(const std::string& path) {
     if (const passwd* pw = getpwuid(st.st_uid)) a["NSFileOwnerAccountName"] = pw->pw_name;
     if (const group* gr = getgrgid(st.st_gid)) a["NSFileGroupOwnerAccountName"] = gr->gr_name;
     a["NSFileModificationDate"] = timeText(st.st_mtime);
-    a["NSFileCreationDate"] = timeText(st.st_ctime);
+    a["NSFileCreationDate"] = timeText(creationTime(path, st));
     a["NSFileExtensionHidden"] = false;
     return convertDictionaryToJSON(a);
   } catch (const std::exception&) {

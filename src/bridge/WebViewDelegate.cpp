@@ -7,6 +7,7 @@
 #include "bridge/BridgeProtocol.h"
 #include "bridge/BridgeSchema.h"
 #include "bridge/PageConnection.h"
+#include "server/HttpServer.h"
 #include "services/App.h"
 #include "services/Clipboard.h"
 #include "services/Dock.h"
@@ -210,7 +211,10 @@ bridge::OriginPolicy WebViewDelegate::applicationPolicy() {
   policy.addFileRoot(utils.bundle().bundlePath());
   policy.addFileRoot(utils.path_get_appUIDirPath());
   for (const auto& folder : g_applicationFolders) policy.addFileRoot(folder);
-  if (const int64_t port = utils.http_server_port.load(); port > 0) {
+  // Only while our own server listens there (not after the start-only
+  // port mode, when anybody may take the port).
+  if (const int64_t port = utils.http_server_port.load();
+      port > 0 && port <= 65535 && server::HttpServer::servesLoopbackPort(static_cast<uint16_t>(port))) {
     policy.addOrigin("http://localhost:" + std::to_string(port));
     policy.addOrigin("http://127.0.0.1:" + std::to_string(port));
   }
