@@ -9,6 +9,8 @@ PKGS="$* build-essential cmake pkg-config git
  libgtest-dev libgmock-dev googletest libbenchmark-dev
  libavahi-client-dev libavahi-glib-dev libnotify-dev
  libgstreamer1.0-dev libfontconfig-dev libpango1.0-dev libxss-dev
+ libmagick++-6.q16-dev libcairo2-dev libgdk-pixbuf-2.0-dev
+ poppler-utils graphicsmagick libopenjp2-tools
  xvfb xauth dbus dbus-x11 curl
  xdotool x11-utils openbox"
 missing=""
