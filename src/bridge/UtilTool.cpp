@@ -20,7 +20,14 @@ std::optional<nlohmann::json> UtilTool::JSONObject(const std::string& text) {
       log().info("NSString JSONObject error: top level is neither an object nor an array");
       return std::nullopt;
     }
-    log().info("jsonObj = {}", value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    // Pages send files in large chunks: the line shows the start of a large
+    // value, and no text is made when the line is not logged.
+    if (log().should_log(spdlog::level::info)) {
+      constexpr size_t kShown = 4096;
+      std::string shown = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      if (shown.size() > kShown) shown = shown.substr(0, kShown) + "… (" + std::to_string(shown.size()) + " bytes)";
+      log().info("jsonObj = {}", shown);
+    }
     return value;
   } catch (const nlohmann::json::exception& e) {
     log().info("jsonObj = (null)");

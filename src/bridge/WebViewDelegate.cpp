@@ -9,6 +9,7 @@
 #include "bridge/PageConnection.h"
 #include "services/App.h"
 #include "services/Path.h"
+#include "services/BinaryFileWriter.h"
 #include "services/Window.h"
 #ifdef CORVANE_TEST_SERVICES
 #include "services/TestService.h"
@@ -149,6 +150,8 @@ void WebViewDelegate::ensureServices() {
   members_.emplace_back("path", registerObject(*path));
   if (!window) window = std::make_unique<Window>(page_, webView_, mainMenu);
   members_.emplace_back("window", registerObject(*window));
+  if (!binaryFileWriter) binaryFileWriter = std::make_unique<BinaryFileWriter>(page_, webView_);
+  members_.emplace_back("binaryFileWriter", registerObject(*binaryFileWriter));
 #ifdef CORVANE_TEST_SERVICES
   if (!test && TestService::enabled()) {
     test = std::make_unique<TestService>(page_);

@@ -22,6 +22,7 @@ class PageConnection;
 class App;
 class Path;
 class Window;
+class BinaryFileWriter;
 class TestService;
 
 class WebViewDelegate : public ServiceObject {
@@ -59,6 +60,7 @@ class WebViewDelegate : public ServiceObject {
   std::unique_ptr<App> app;
   std::unique_ptr<Path> path;
   std::unique_ptr<Window> window;
+  std::unique_ptr<BinaryFileWriter> binaryFileWriter;
 #ifdef CORVANE_TEST_SERVICES
   std::unique_ptr<TestService> test;
 #endif

@@ -5,6 +5,7 @@
 // thread that acts as the person at the screen with xdotool over XTEST and
 // reads the real X window with xwininfo and xprop.
 #include "ShellHarness.h"
+#include "VirtualDisplay.h"
 
 #include "app/UserDefaults.h"
 #include "support/TestFiles.h"
@@ -30,54 +31,14 @@
 
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
+using corvane::e2e::sh;
+using corvane::e2e::waitUntil;
 namespace fs = std::filesystem;
 
 namespace {
 
 using corvane::test::readFile;
 
-
-std::string sh(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
-bool waitUntil(const std::function<bool()>& condition, int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return condition();
-}
-
-pid_t spawn(const std::vector<std::string>& argv, int stdoutFd = -1) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = ::open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(stdoutFd >= 0 ? stdoutFd : null, 1);
-    dup2(null, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-}
 
 // The X window as xwininfo sees it (absolute, top-left origin).
 json xGeometry(const std::string& id) {
@@ -131,8 +92,7 @@ class WindowE2E : public ::testing::Test {
   }
 
   static void TearDownTestSuite() {
-    stop(wmPid);
-    stop(xvfbPid);
+    delete screen;
     std::error_code ec;
     fs::remove_all(*shm, ec);
     delete report;
@@ -145,22 +105,8 @@ class WindowE2E : public ::testing::Test {
   }
 
   static void startDisplay() {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    xvfbPid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                     std::to_string(kScreenW) + "x" + std::to_string(kScreenH) + "x24", "-nolisten", "tcp"});
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    display = ":" + number;
-    setenv("DISPLAY", display.c_str(), 1);  // for xdotool, xwininfo and xprop
-    std::string home = shell->root() + "/wm-home";
-    fs::create_directories(home);
-    setenv("HOME", home.c_str(), 1);
-    wmPid = spawn({"openbox"});
-    waitUntil([] { return sh("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") != std::string::npos; }, 20);
+    screen = new corvane::e2e::VirtualDisplay(kScreenW, kScreenH, shell->root() + "/wm-home");
+    display = screen->name();
   }
 
   static std::string scratch() { return shell->root() + "/scratch"; }
@@ -304,7 +250,7 @@ class WindowE2E : public ::testing::Test {
   static std::map<std::string, std::string>* env;
   static std::string* shm;
   static std::string display;
-  static pid_t xvfbPid, wmPid;
+  static corvane::e2e::VirtualDisplay* screen;
   static int status, secondStatus;
   static int64_t firstStart, firstEnd, secondStart;
   static json* report;
@@ -318,8 +264,7 @@ ShellHarness* WindowE2E::shell = nullptr;
 std::map<std::string, std::string>* WindowE2E::env = nullptr;
 std::string* WindowE2E::shm = nullptr;
 std::string WindowE2E::display;
-pid_t WindowE2E::xvfbPid = -1;
-pid_t WindowE2E::wmPid = -1;
+corvane::e2e::VirtualDisplay* WindowE2E::screen = nullptr;
 int WindowE2E::status = -1;
 int WindowE2E::secondStatus = -1;
 int64_t WindowE2E::firstStart = 0;

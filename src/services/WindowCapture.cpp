@@ -1,0 +1,142 @@
+// A picture of the main screen as a PNG file, and printing the page: the
+// print dialog, or straight into a PDF file without one.
+#include "services/Window.h"
+
+#include "app/AtomicFile.h"
+#include "app/Log.h"
+#include "app/Utils.h"
+#include "bridge/UtilTool.h"
+#include "services/FileRecord.h"
+
+#include <gdk/gdk.h>
+
+namespace corvane {
+namespace {
+
+void logResult(const nlohmann::json& result, const char* method, int line) {
+  log().info("{}{} [Line {}] ", result.dump(), method, line);
+}
+
+// The main screen as the X server shows it (the root window's area of the
+// primary monitor). Empty where the display has no readable root window.
+GdkPixbuf* screenshotOfMainScreen() {
+  GdkWindow* root = gdk_get_default_root_window();
+  const GdkRectangle r = Window::mainScreenRect();
+  if (!root || r.width <= 0 || r.height <= 0) return nullptr;
+  return gdk_pixbuf_get_from_window(root, r.x, r.y, r.width, r.height);
+}
+
+bool savePng(GdkPixbuf* pixbuf, const std::string& path, std::string* why) {
+  gchar* buffer = nullptr;
+  gsize size = 0;
+  GError* error = nullptr;
+  if (!gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", &error, nullptr)) {
+    if (why) *why = error ? error->message : "cannot encode PNG";
+    if (error) g_error_free(error);
+    return false;
+  }
+  const bool ok = writeFileAtomically(path, std::string_view(buffer, size), 0644, why);
+  g_free(buffer);
+  return ok;
+}
+
+}  // namespace
+
+void Window::capture(const nlohmann::json& argument) {
+  constexpr const char* kMethod = "-[Window capture:]";
+  GdkPixbuf* shot = screenshotOfMainScreen();  // taken before the arguments are read
+  try {
+    const nlohmann::json params = UtilTool::paramsDictionary(argument);
+    const std::string callback = UtilTool::callbackName(params);
+    const std::string filePath = UtilTool::stringValue(params, "filePath");
+    if (!filePath.empty()) {
+      nlohmann::json result = UtilTool::resultDictionary();
+      const std::string path = Utils::update_spec_fix_string(Utils::sharedInstance().update_env_string(filePath));
+      std::string why = "the screen could not be read";
+      // The answer says whether the file is there.
+      const bool written = shot && savePng(shot, path, &why);
+      result["success"] = written;
+      if (!written) result["error"] = why;
+      logResult(result, kMethod, __LINE__);
+      EvalJsWithWebView(page_, callback, result);
+    }
+  } catch (const std::exception& e) {
+    log().info("{} [Line {}] error = {}", kMethod, __LINE__, e.what());
+  }
+  if (shot) g_object_unref(shot);
+}
+
+void Window::print(const nlohmann::json& argument) {
+  constexpr const char* kMethod = "-[Window print:]";
+  try {
+    const nlohmann::json params = UtilTool::paramsDictionary(argument);
+    nlohmann::json result = UtilTool::resultDictionary();
+    if (webView_) {
+      WebKitPrintOperation* op = webkit_print_operation_new(webView_);
+      webkit_print_operation_run_dialog(op, hostWindow());
+      g_object_unref(op);
+      result["success"] = true;
+    } else {
+      result["error"] = "the page has no view to print";
+    }
+    EvalJsWithWebView(page_, UtilTool::callbackName(params), result);
+  } catch (const std::exception& e) {
+    log().info("{} [Line {}] error = {}", kMethod, __LINE__, e.what());
+  }
+}
+
+// The page is laid out by its web process, which waits for this call to
+// return: the PDF is written after the call, and the callback runs when
+// the file is complete (or the print failed).
+void Window::printToPDF(const nlohmann::json& argument) {
+  constexpr const char* kMethod = "-[Window printToPDF:]";
+  try {
+    const nlohmann::json params = UtilTool::paramsDictionary(argument);
+    const std::string callback = UtilTool::callbackName(params);
+    const std::string path = pathFromPathOrFileUrl(UtilTool::stringValue(params, "filePath"));
+    if (path.empty() || path.front() != '/' || !webView_) {
+      EvalJsWithWebView(page_, callback,
+                        {{"success", false}, {"error", "\"filePath\" must be an absolute path or a file URL"}});
+      return;
+    }
+    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    GtkPrintSettings* settings = gtk_print_settings_new();
+    gtk_print_settings_set_printer(settings, "Print to File");
+    gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
+    gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_URI, uri);
+    g_free(uri);
+    WebKitPrintOperation* op = webkit_print_operation_new(webView_);
+    webkit_print_operation_set_print_settings(op, settings);
+    g_object_unref(settings);
+
+    struct Job {
+      std::weak_ptr<PageScript> page;
+      std::string callback;
+      std::string path;
+      std::string error;
+    };
+    auto* job = new Job{page_, callback, path, ""};
+    g_signal_connect(op, "failed", G_CALLBACK(+[](WebKitPrintOperation*, GError* error, gpointer data) {
+                       static_cast<Job*>(data)->error = error ? error->message : "printing failed";
+                     }),
+                     job);
+    g_signal_connect(op, "finished", G_CALLBACK(+[](WebKitPrintOperation* o, gpointer data) {
+                       std::unique_ptr<Job> j(static_cast<Job*>(data));
+                       nlohmann::json result = UtilTool::resultDictionary();
+                       if (j->error.empty() && Utils::checkPathIsFile(j->path)) {
+                         result["success"] = true;
+                       } else {
+                         result["error"] = j->error.empty() ? "the PDF was not written" : j->error;
+                       }
+                       log().info("{}{} [Line {}] ", result.dump(), "-[Window printToPDF:]", __LINE__);
+                       EvalJsWithWebView(j->page.lock(), j->callback, result);
+                       g_object_unref(o);
+                     }),
+                     job);
+    webkit_print_operation_print(op);
+  } catch (const std::exception& e) {
+    log().info("{} [Line {}] error = {}", kMethod, __LINE__, e.what());
+  }
+}
+
+}  // namespace corvane
