@@ -74,11 +74,10 @@ std::string decodeBase64(const std::string& text) {
 }
 
 uint64_t truncateFile(const std::string& path, uint64_t length) {
+  struct stat before{};
+  if (::stat(path.c_str(), &before) != 0) return 0;  // nothing there to cut
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return 0;
-    throw std::system_error(errno, std::generic_category(), "cannot open " + path);
-  }
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + path);
   if (length > static_cast<uint64_t>(INT64_MAX) || ::ftruncate(fd, static_cast<off_t>(length)) != 0) {
     const int saved = length > static_cast<uint64_t>(INT64_MAX) ? EFBIG : errno;
     ::close(fd);

@@ -112,7 +112,6 @@ class Window : public ServiceObject, public MainWebViewDelegate {
   bool createDirChangeWatcher(const nlohmann::json& argument);
   bool createFileChangeWatcher(const nlohmann::json& argument);
   bool removeFromChangeWatcher(const nlohmann::json& argument);
-  size_t changeWatcherCount() const;
 
   // ---- capture and print (WindowCapture.cpp) ---------------------------------------------
   void capture(const nlohmann::json& argument);

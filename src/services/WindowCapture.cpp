@@ -10,6 +10,9 @@
 
 #include <gdk/gdk.h>
 
+#include <deque>
+#include <functional>
+
 namespace corvane {
 namespace {
 
@@ -39,6 +42,37 @@ bool savePng(GdkPixbuf* pixbuf, const std::string& path, std::string* why) {
   g_free(buffer);
   return ok;
 }
+
+// One print at a time: the web process lays out one print job at a time,
+// and a second started while the first runs brings it down.
+class PrintQueue {
+ public:
+  static void add(std::function<void()> start) {
+    pending().push_back(std::move(start));
+    if (!busy()) next();
+  }
+  static void finished() {
+    busy() = false;
+    next();
+  }
+
+ private:
+  static void next() {
+    if (pending().empty()) return;
+    busy() = true;
+    auto start = std::move(pending().front());
+    pending().pop_front();
+    start();
+  }
+  static std::deque<std::function<void()>>& pending() {
+    static std::deque<std::function<void()>> q;
+    return q;
+  }
+  static bool& busy() {
+    static bool b = false;
+    return b;
+  }
+};
 
 }  // namespace
 
@@ -85,6 +119,52 @@ void Window::print(const nlohmann::json& argument) {
   }
 }
 
+namespace {
+
+// Prints the page into the PDF file at `path`; calls back when the file is
+// complete or the print failed, then lets the next print start.
+void startPdfJob(WebKitWebView* view, std::weak_ptr<PageScript> page, std::string callback, std::string path) {
+  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+  GtkPrintSettings* settings = gtk_print_settings_new();
+  gtk_print_settings_set_printer(settings, "Print to File");
+  gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
+  gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_URI, uri);
+  g_free(uri);
+  WebKitPrintOperation* op = webkit_print_operation_new(view);
+  g_object_unref(view);  // the operation holds the view now
+  webkit_print_operation_set_print_settings(op, settings);
+  g_object_unref(settings);
+
+  struct Job {
+    std::weak_ptr<PageScript> page;
+    std::string callback;
+    std::string path;
+    std::string error;
+  };
+  auto* job = new Job{std::move(page), std::move(callback), std::move(path), ""};
+  g_signal_connect(op, "failed", G_CALLBACK(+[](WebKitPrintOperation*, GError* error, gpointer data) {
+                     static_cast<Job*>(data)->error = error ? error->message : "printing failed";
+                   }),
+                   job);
+  g_signal_connect(op, "finished", G_CALLBACK(+[](WebKitPrintOperation* o, gpointer data) {
+                     std::unique_ptr<Job> j(static_cast<Job*>(data));
+                     nlohmann::json result = UtilTool::resultDictionary();
+                     if (j->error.empty() && Utils::checkPathIsFile(j->path)) {
+                       result["success"] = true;
+                     } else {
+                       result["error"] = j->error.empty() ? "the PDF was not written" : j->error;
+                     }
+                     log().info("{}{} [Line {}] ", result.dump(), "-[Window printToPDF:]", __LINE__);
+                     EvalJsWithWebView(j->page.lock(), j->callback, result);
+                     g_object_unref(o);
+                     PrintQueue::finished();
+                   }),
+                   job);
+  webkit_print_operation_print(op);
+}
+
+}  // namespace
+
 // The page is laid out by its web process, which waits for this call to
 // return: the PDF is written after the call, and the callback runs when
 // the file is complete (or the print failed).
@@ -99,41 +179,9 @@ void Window::printToPDF(const nlohmann::json& argument) {
                         {{"success", false}, {"error", "\"filePath\" must be an absolute path or a file URL"}});
       return;
     }
-    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-    GtkPrintSettings* settings = gtk_print_settings_new();
-    gtk_print_settings_set_printer(settings, "Print to File");
-    gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
-    gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_URI, uri);
-    g_free(uri);
-    WebKitPrintOperation* op = webkit_print_operation_new(webView_);
-    webkit_print_operation_set_print_settings(op, settings);
-    g_object_unref(settings);
-
-    struct Job {
-      std::weak_ptr<PageScript> page;
-      std::string callback;
-      std::string path;
-      std::string error;
-    };
-    auto* job = new Job{page_, callback, path, ""};
-    g_signal_connect(op, "failed", G_CALLBACK(+[](WebKitPrintOperation*, GError* error, gpointer data) {
-                       static_cast<Job*>(data)->error = error ? error->message : "printing failed";
-                     }),
-                     job);
-    g_signal_connect(op, "finished", G_CALLBACK(+[](WebKitPrintOperation* o, gpointer data) {
-                       std::unique_ptr<Job> j(static_cast<Job*>(data));
-                       nlohmann::json result = UtilTool::resultDictionary();
-                       if (j->error.empty() && Utils::checkPathIsFile(j->path)) {
-                         result["success"] = true;
-                       } else {
-                         result["error"] = j->error.empty() ? "the PDF was not written" : j->error;
-                       }
-                       log().info("{}{} [Line {}] ", result.dump(), "-[Window printToPDF:]", __LINE__);
-                       EvalJsWithWebView(j->page.lock(), j->callback, result);
-                       g_object_unref(o);
-                     }),
-                     job);
-    webkit_print_operation_print(op);
+    std::weak_ptr<PageScript> page = page_;
+    GObject* view = G_OBJECT(g_object_ref(webView_));
+    PrintQueue::add([view, page, callback, path] { startPdfJob(WEBKIT_WEB_VIEW(view), page, callback, path); });
   } catch (const std::exception& e) {
     log().info("{} [Line {}] error = {}", kMethod, __LINE__, e.what());
   }

@@ -64,6 +64,4 @@ bool Window::removeFromChangeWatcher(const nlohmann::json& argument) {
   return any;
 }
 
-size_t Window::changeWatcherCount() const { return VDKWatcherList_.size(); }
-
 }  // namespace corvane

@@ -24,16 +24,6 @@ class Writer : public testing::Test {
   TempDir tmp;
 };
 
-std::string sh(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -80,6 +70,8 @@ TEST_F(Writer, ChunksWithOffsetsAndAppendGiveTheConcatenation) {
   // A cut of a file that does not exist leaves it absent.
   EXPECT_EQ(filewriter::truncateFile(tmp / "absent", 10), 0u);
   EXPECT_FALSE(fs::exists(tmp / "absent"));
+  writeFile(tmp / "plain-file", "x");
+  EXPECT_EQ(filewriter::truncateFile(tmp / "plain-file/below", 10), 0u);
 }
 
 TEST_F(Writer, TheProbeCreatesWithMode0600AndKeepsContent) {
@@ -202,7 +194,7 @@ TEST_F(Writer, EveryImageTypeIsDecodableByAnIndependentToolAndOfTheRightSize) {
     const std::string out = tmp / (std::string("out-") + c.type);
     std::string why;
     ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor(c.type), out, &why)) << c.type << why;
-    EXPECT_EQ(sh("gm identify -format '%m %wx%h' '" + out + "'"), std::string(c.gmFormat) + " 40x30\n") << c.type;
+    EXPECT_EQ(commandOutput("gm identify -format '%m %wx%h' '" + out + "'"), std::string(c.gmFormat) + " 40x30\n") << c.type;
   }
   // Baseline JPEG: a SOF0 marker, no progressive SOF2.
   const std::string jpg = readFile(tmp / "out-jpg");
@@ -212,15 +204,15 @@ TEST_F(Writer, EveryImageTypeIsDecodableByAnIndependentToolAndOfTheRightSize) {
   const std::string jp2Path = tmp / "out.jp2";
   ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor("jpeg"), jp2Path));
   EXPECT_EQ(readFile(jp2Path).substr(0, 12), std::string("\x00\x00\x00\x0cjP  \r\n\x87\n", 12));
-  const std::string dump = sh("opj_dump -i '" + jp2Path + "'");
+  const std::string dump = commandOutput("opj_dump -i '" + jp2Path + "'");
   EXPECT_NE(dump.find("x1=40, y1=30"), std::string::npos) << dump;
   // PDF and EPS: one page of the image's own size.
   const std::string pdf = tmp / "out.pdf";
   ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor("pdf"), pdf));
-  const std::string info = sh("pdfinfo '" + pdf + "'");
+  const std::string info = commandOutput("pdfinfo '" + pdf + "'");
   EXPECT_TRUE(std::regex_search(info, std::regex("Pages: +1\\n"))) << info;
   EXPECT_TRUE(std::regex_search(info, std::regex("Page size: +40 x 30 pts"))) << info;
-  EXPECT_NE(sh("pdfimages -list '" + pdf + "'").find("40    30"), std::string::npos);
+  EXPECT_NE(commandOutput("pdfimages -list '" + pdf + "'").find("40    30"), std::string::npos);
   const std::string eps = readFile(tmp / "out.eps");
   ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor("eps"), tmp / "out.eps"));
   const std::string epsText = readFile(tmp / "out.eps");

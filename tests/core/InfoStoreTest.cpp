@@ -28,16 +28,6 @@ class InfoFiles : public testing::Test {
   TempDir tmp;
 };
 
-std::string sh(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -54,7 +44,7 @@ TEST_F(InfoFiles, EveryValueTypeRoundTripsThroughAnXmlPropertyList) {
   EXPECT_NE(xml.find("<key>yes</key>"), std::string::npos);
   EXPECT_EQ(infostore::getAppInfoFromLocal({{"filePath", path}}), (json{{"success", true}, {"result", info}}));
   // plistutil, an independent reader, takes the file too.
-  EXPECT_NE(sh("plistutil -i '" + path + "' -f xml").find("héllo"), std::string::npos);
+  EXPECT_NE(commandOutput("plistutil -i '" + path + "' -f xml").find("héllo"), std::string::npos);
 }
 
 TEST_F(InfoFiles, MessagesAreExact) {
@@ -234,7 +224,7 @@ TEST_F(InfoFiles, ABundleAnswersItsFactsAndAPngCopyOfItsIcon) {
                         {"AppIconValue", "Icon.png"},
                         {"AppIconPath", bundle + "/Contents/Resources/Icon.png"}}));
   EXPECT_NE(png.find("tmp_rs_image_"), std::string::npos);
-  EXPECT_EQ(sh("gm identify -format '%m %wx%h' '" + png + "'"), "PNG 16x8\n");
+  EXPECT_EQ(commandOutput("gm identify -format '%m %wx%h' '" + png + "'"), "PNG 16x8\n");
   fs::remove(png);
   // The name without extension is found as a resource of the icon type.
   const std::string plain = makeBundle(tmp.path(), "Plain", {{"CFBundleExecutable", "plain"}, {"CFBundleVersion", "5"},
@@ -280,7 +270,7 @@ TEST_F(InfoFiles, DesktopEntriesMapToTheSameKeys) {
                         {"AppCategoryType", "Utility;TextEditor;"},
                         {"AppIconValue", "org.example.Editor"},
                         {"AppIconPath", tmp / "sys/icons/hicolor/48x48/apps/org.example.Editor.png"}}));
-  EXPECT_EQ(sh("gm identify -format '%wx%h' '" + png + "'"), "48x48\n");
+  EXPECT_EQ(commandOutput("gm identify -format '%wx%h' '" + png + "'"), "48x48\n");
   fs::remove(png);
   // An entry without version or icon answers the keys it has.
   writeFile(tmp / "data/applications/bare.desktop", "[Desktop Entry]\nType=Application\nName=Bare\nExec=bare\n");

@@ -1,5 +1,7 @@
 #include "VirtualDisplay.h"
 
+#include "support/TestFiles.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,16 +15,7 @@
 
 namespace corvane::e2e {
 
-std::string sh(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
+std::string sh(const std::string& command) { return test::commandOutput(command); }
 
 bool waitUntil(const std::function<bool()>& condition, int seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);

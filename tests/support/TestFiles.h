@@ -2,6 +2,7 @@
 // Helpers every test suite shares: temporary folders that remove
 // themselves, whole-file reads and writes, and environment overrides that
 // undo themselves.
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -34,6 +35,18 @@ class TempDir {
 inline void writeFile(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << text;
+}
+
+// Runs a shell command and answers its standard output (errors dropped).
+inline std::string commandOutput(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
 }
 
 inline std::string readFile(const std::string& path) {
