@@ -46,7 +46,15 @@ nlohmann::json UtilTool::withoutNulls(const nlohmann::json& object) {
 
 nlohmann::json UtilTool::paramsDictionary(const std::string& argument) {
   auto parsed = JSONObject(argument);
-  return parsed ? withoutNulls(*parsed) : nlohmann::json::object();
+  if (!parsed || !parsed->is_object()) return nlohmann::json::object();
+  // Nulls go in place: arguments may carry megabytes (file chunks).
+  for (auto it = parsed->begin(); it != parsed->end();) {
+    if (it->is_null())
+      it = parsed->erase(it);
+    else
+      ++it;
+  }
+  return std::move(*parsed);
 }
 
 nlohmann::json UtilTool::paramsDictionary(const nlohmann::json& argument) {
@@ -54,7 +62,7 @@ nlohmann::json UtilTool::paramsDictionary(const nlohmann::json& argument) {
     log().info("NSString JSONObject error: argument is not a text");
     return nlohmann::json::object();
   }
-  return paramsDictionary(argument.get<std::string>());
+  return paramsDictionary(argument.get_ref<const std::string&>());
 }
 
 nlohmann::json UtilTool::resultDictionary() { return {{"success", false}}; }

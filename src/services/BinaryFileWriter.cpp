@@ -114,7 +114,7 @@ double BinaryFileWriter::truncateFile(const std::string& path, double length) {
 }
 
 void BinaryFileWriter::streamWrite(const nlohmann::json& pathValue, const nlohmann::json& data, Payload payload,
-                                   bool append, const std::string& callback) {
+                                   bool append, const std::string& callback, const std::string* prebuilt) {
   nlohmann::json result = UtilTool::resultDictionary();
   if (!pathValue.is_string()) {
     result["error"] = "invalid filePath";
@@ -128,6 +128,7 @@ void BinaryFileWriter::streamWrite(const nlohmann::json& pathValue, const nlohma
     return;
   }
   auto bytes = [&]() -> std::string {
+    if (prebuilt) return *prebuilt;
     switch (payload) {
       case Payload::Bytes:
         return filewriter::bytesFromArray(data);
@@ -176,19 +177,29 @@ void BinaryFileWriter::writeTextToFileWithTextData(const nlohmann::json& path, c
 void BinaryFileWriter::chunkedWrite(const nlohmann::json& argument, Payload payload, const char* method) {
   try {
     if (!argument.is_string()) throw std::invalid_argument("the argument is not a JSON text");
-    const nlohmann::json params = UtilTool::paramsDictionary(argument);
+    // File chunks (byte arrays, long base64 texts) are read without a
+    // document of every number.
+    std::optional<filewriter::ByteArrayParams> fast =
+        filewriter::readByteArrayParams(argument.get_ref<const std::string&>());
+    if (fast && payload != Payload::Bytes && fast->bytes) fast.reset();
+    if (fast && payload == Payload::Bytes && !fast->bytes && fast->params.contains("data")) fast.reset();
+    if (fast && log().should_log(spdlog::level::info))
+      log().info("jsonObj = {}{}", fast->params.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).substr(0, 4096),
+                 fast->bytes ? " (\"data\": " + std::to_string(fast->bytes->size()) + " bytes)" : "");
+    const nlohmann::json params = fast ? std::move(fast->params) : UtilTool::paramsDictionary(argument);
     const std::string callback = UtilTool::callbackName(params);
     const std::string path = textParam(params, "filePath");
     const char* dataKey = payload == Payload::Bytes ? "data" : payload == Payload::Base64 ? "base64String" : "text";
-    nlohmann::json data = params.contains(dataKey) ? params[dataKey] : nlohmann::json();
-    if (payload == Payload::Base64 && data.is_null()) data = "";
+    static const nlohmann::json kNone, kEmptyText = "";
+    auto found = params.find(dataKey);
+    const nlohmann::json& data = found != params.end() ? *found : payload == Payload::Base64 ? kEmptyText : kNone;
     // base64ToFile always starts from an empty file.
     const int64_t offset = payload == Payload::Base64 ? 0 : offsetParam(params);
     const bool append = boolParam(params, "dataAppend", payload != Payload::Base64);
     if (offset < 0) throw std::invalid_argument("\"offset\" is negative");
     prepareFolder(path);
     filewriter::truncateFile(path, static_cast<uint64_t>(offset));
-    streamWrite(path, data, payload, append, callback);
+    streamWrite(path, data, payload, append, callback, fast && fast->bytes ? &*fast->bytes : nullptr);
   } catch (const std::exception& e) {
     log().info("{} [Line {}] error = {}", method, __LINE__, e.what());
   }

@@ -47,8 +47,9 @@ class BinaryFileWriter : public ServiceObject {
  private:
   enum class Payload { Bytes, Base64, Text };
   // The stream write shared by the three writers, with its answer.
+  // `prebuilt`: the bytes when the argument reader already made them.
   void streamWrite(const nlohmann::json& path, const nlohmann::json& data, Payload payload, bool append,
-                   const std::string& callback);
+                   const std::string& callback, const std::string* prebuilt = nullptr);
   // Reads the params, prepares the folder and the cut, and writes.
   void chunkedWrite(const nlohmann::json& argument, Payload payload, const char* method);
   void imageAnswer(const nlohmann::json& argument, bool fromBase64, const char* method);

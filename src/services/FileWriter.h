@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace corvane::filewriter {
 
@@ -17,6 +19,18 @@ namespace corvane::filewriter {
 // Throws std::invalid_argument when `data` is no array or an element has no
 // integer value (null, an object, an array).
 std::string bytesFromArray(const nlohmann::json& data);
+
+// A writer's argument text read without a document of a million numbers:
+// the params dictionary (nulls left out), with a "data" array of plain
+// integers decoded straight into bytes (modulo 256) and long texts without
+// escapes taken as they stand. nullopt when the text is not a plain object
+// of that kind (a "data" with fractions, exponents or texts among its
+// values, bad JSON): the general reader then reads it.
+struct ByteArrayParams {
+  nlohmann::json params;             // without "data" when it became bytes
+  std::optional<std::string> bytes;  // "data", when it was an integer array
+};
+std::optional<ByteArrayParams> readByteArrayParams(std::string_view text);
 
 // Base64 of the standard alphabet; every other character (white space,
 // line breaks, "=") is skipped, and a trailing partial group of 2 or 3

@@ -236,3 +236,30 @@ TEST_F(Writer, UndecodableDataWritesNothingAndAReplaceIsAtomic) {
   for (const auto& e : fs::directory_iterator(tmp.path()))
     EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
 }
+
+// The fast reader of writeBinaryArray arguments agrees with the general one
+// wherever it answers, and leaves everything unusual to it.
+TEST_F(Writer, ByteArrayArgumentsReadFastAgreeWithTheGeneralReader) {
+  for (const std::string text :
+       {R"({"filePath":"/tmp/x","data":[0,255,256,-1,-257,1000000007],"offset":3,"dataAppend":true,"callback":"cb"})",
+        R"( { "data" : [ ] , "filePath" : "a\"b\\c" , "nothing" : null } )",
+        R"({"data":[1,2],"nested":{"a":[1,{"b":"]}"}]},"data":[3]})"}) {
+    auto fast = filewriter::readByteArrayParams(text);
+    ASSERT_TRUE(fast) << text;
+    json general = json::parse(text);
+    ASSERT_TRUE(fast->bytes) << text;
+    EXPECT_EQ(*fast->bytes, filewriter::bytesFromArray(general["data"])) << text;
+    general.erase("data");
+    for (auto it = general.begin(); it != general.end();) it = it->is_null() ? general.erase(it) : std::next(it);
+    EXPECT_EQ(fast->params, general) << text;
+  }
+  // Texts without escapes are taken as they stand; others are decoded.
+  auto texts = filewriter::readByteArrayParams(R"({"base64String":"QUJD\n","plain":"é ok","n":[1.5,true]})");
+  ASSERT_TRUE(texts);
+  EXPECT_FALSE(texts->bytes);
+  EXPECT_EQ(texts->params, (json{{"base64String", "QUJD\n"}, {"plain", "é ok"}, {"n", {1.5, true}}}));
+  for (const std::string text : {R"({"data":[1.5]})", R"({"data":["1"]})", R"({"data":[01]})", R"({"data":[1e3]})",
+                                 R"({"data":"x"})", R"({"data":[1],"data":null})", R"({"a":"x)" "" R"("})", R"([1,2])",
+                                 R"({"data":[1,]})", R"({"data":[1]} x)", R"({"data":[99999999999999999999]})", ""})
+    EXPECT_FALSE(filewriter::readByteArrayParams(text)) << text;
+}
