@@ -9,6 +9,7 @@
 #include "services/FileRecord.h"
 
 #include <gdk/gdk.h>
+#include <gdk/gdkx.h>
 
 #include <deque>
 #include <functional>
@@ -20,9 +21,68 @@ void logResult(const nlohmann::json& result, const char* method, int line) {
   log().info("{}{} [Line {}] ", result.dump(), method, line);
 }
 
-// The main screen as the X server shows it (the root window's area of the
-// primary monitor). Empty where the display has no readable root window.
+// A native Wayland display has no readable root window: the desktop
+// portal takes the screenshot (without asking, where the desktop allows
+// it) and hands back a file, which is read here. The call waits for the
+// portal's answer while the main loop keeps running, at most 30 seconds.
+GdkPixbuf* screenshotFromPortal() {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (!bus) return nullptr;
+  struct Wait {
+    bool done = false;
+    std::string uri;
+  } wait;
+  const std::string token = "corvane" + Utils::uniqueStamp();
+  std::string sender = g_dbus_connection_get_unique_name(bus) + 1;  // without the ":"
+  for (char& c : sender)
+    if (c == '.') c = '_';
+  const std::string request = "/org/freedesktop/portal/desktop/request/" + sender + "/" + token;
+  const guint subscription = g_dbus_connection_signal_subscribe(
+      bus, "org.freedesktop.portal.Desktop", "org.freedesktop.portal.Request", "Response", request.c_str(), nullptr,
+      G_DBUS_SIGNAL_FLAGS_NO_MATCH_RULE,
+      +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params, gpointer data) {
+        auto* w = static_cast<Wait*>(data);
+        guint32 response = 2;
+        GVariant* results = nullptr;
+        g_variant_get(params, "(u@a{sv})", &response, &results);
+        const gchar* uri = nullptr;
+        if (response == 0 && results && g_variant_lookup(results, "uri", "&s", &uri) && uri) w->uri = uri;
+        if (results) g_variant_unref(results);
+        w->done = true;
+      },
+      &wait, nullptr);
+  GVariantBuilder options;
+  g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+  g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
+  g_variant_builder_add(&options, "{sv}", "interactive", g_variant_new_boolean(FALSE));
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                                                "org.freedesktop.portal.Screenshot", "Screenshot",
+                                                g_variant_new("(sa{sv})", "", &options), nullptr,
+                                                G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &error);
+  if (reply) {
+    g_variant_unref(reply);
+    const gint64 deadline = g_get_monotonic_time() + 30 * G_TIME_SPAN_SECOND;
+    while (!wait.done && g_get_monotonic_time() < deadline)
+      if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(10000);
+  } else {
+    log().info("no screenshot portal: {}", error ? error->message : "");
+    if (error) g_error_free(error);
+  }
+  g_dbus_connection_signal_unsubscribe(bus, subscription);
+  g_object_unref(bus);
+  if (wait.uri.empty()) return nullptr;
+  gchar* file = g_filename_from_uri(wait.uri.c_str(), nullptr, nullptr);
+  GdkPixbuf* shot = file ? gdk_pixbuf_new_from_file(file, nullptr) : nullptr;
+  g_free(file);
+  return shot;
+}
+
+// The main screen: on X11 the root window's area of the primary monitor,
+// elsewhere the desktop portal's picture. Empty when neither can be had.
 GdkPixbuf* screenshotOfMainScreen() {
+  GdkDisplay* display = gdk_display_get_default();
+  if (display && !GDK_IS_X11_DISPLAY(display)) return screenshotFromPortal();
   GdkWindow* root = gdk_get_default_root_window();
   const GdkRectangle r = Window::mainScreenRect();
   if (!root || r.width <= 0 || r.height <= 0) return nullptr;
