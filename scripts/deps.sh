@@ -11,6 +11,8 @@ PKGS="$* build-essential cmake pkg-config git
  libgstreamer1.0-dev libfontconfig-dev libpango1.0-dev libxss-dev
  gstreamer1.0-plugins-base gstreamer1.0-plugins-good sound-theme-freedesktop
  fontconfig fonts-dejavu-core dunst xclip
+ libmagick++-6.q16-dev libcairo2-dev libgdk-pixbuf-2.0-dev
+ poppler-utils graphicsmagick libopenjp2-tools
  xvfb xauth dbus dbus-x11 curl
  libxres-dev xdotool x11-utils openbox"
 missing=""

@@ -27,7 +27,14 @@ std::optional<nlohmann::json> UtilTool::JSONObject(const std::string& text) {
     log().info("NSString JSONObject error: {}", error);
     return std::nullopt;
   }
-  log().info("jsonObj = {}", value->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  // Pages send files in large chunks: the line shows the start of a large
+  // value, and no text is made when the line is not logged.
+  if (log().should_log(spdlog::level::info)) {
+    constexpr size_t kShown = 4096;
+    std::string shown = value->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (shown.size() > kShown) shown = shown.substr(0, kShown) + "… (" + std::to_string(shown.size()) + " bytes)";
+    log().info("jsonObj = {}", shown);
+  }
   return value;
 }
 
@@ -41,7 +48,15 @@ nlohmann::json UtilTool::withoutNulls(const nlohmann::json& object) {
 
 nlohmann::json UtilTool::paramsDictionary(const std::string& argument) {
   auto parsed = JSONObject(argument);
-  return parsed ? withoutNulls(*parsed) : nlohmann::json::object();
+  if (!parsed || !parsed->is_object()) return nlohmann::json::object();
+  // Nulls go in place: arguments may carry megabytes (file chunks).
+  for (auto it = parsed->begin(); it != parsed->end();) {
+    if (it->is_null())
+      it = parsed->erase(it);
+    else
+      ++it;
+  }
+  return std::move(*parsed);
 }
 
 nlohmann::json UtilTool::paramsDictionary(const nlohmann::json& argument) {
@@ -49,7 +64,7 @@ nlohmann::json UtilTool::paramsDictionary(const nlohmann::json& argument) {
     log().info("NSString JSONObject error: argument is not a text");
     return nlohmann::json::object();
   }
-  return paramsDictionary(argument.get<std::string>());
+  return paramsDictionary(argument.get_ref<const std::string&>());
 }
 
 nlohmann::json UtilTool::resultDictionary() { return {{"success", false}}; }

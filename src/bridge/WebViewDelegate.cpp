@@ -18,6 +18,7 @@
 #include "services/Path.h"
 #include "services/Sound.h"
 #include "services/WebMenuItemSettings.h"
+#include "services/BinaryFileWriter.h"
 #include "services/Window.h"
 #ifdef CORVANE_TEST_SERVICES
 #include "services/TestService.h"
@@ -190,6 +191,8 @@ void WebViewDelegate::ensureServices() {
   classIndex(MenuItemProxy::scriptClass());  // items reach scripts later
   if (!menuitems_settings) menuitems_settings = std::make_unique<WebMenuItemSettings>(page_);
   members_.emplace_back("menuitems_settings", registerObject(*menuitems_settings));
+  if (!binaryFileWriter) binaryFileWriter = std::make_unique<BinaryFileWriter>(page_, webView_);
+  members_.emplace_back("binaryFileWriter", registerObject(*binaryFileWriter));
 #ifdef CORVANE_TEST_SERVICES
   if (!test && TestService::enabled()) {
     test = std::make_unique<TestService>(page_);

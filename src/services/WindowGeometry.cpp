@@ -139,6 +139,8 @@ std::string sizeText(double width, double height) {
 
 }  // namespace
 
+GdkRectangle Window::mainScreenRect() { return mainScreen(); }
+
 void Window::open(const nlohmann::json& argument) {
   const nlohmann::json params = UtilTool::paramsDictionary(argument);
   const std::string url = UtilTool::stringValue(params, "url");
