@@ -280,11 +280,16 @@ class WindowE2E : public ::testing::Test {
     key("alt+e");
     key("Up Return");
 
-    auto openPath = [&](const char* step, const std::string& title, const std::string& path) {
+    // The page asks for a dialog at the step; it is up and has the focus.
+    auto awaitDialog = [&](const char* step, const std::string& title) {
       if (!waitStep(step)) return false;
       ack(step);
       if (!waitWindow(title)) return false;
       focusOn(title);
+      return true;
+    };
+    auto openPath = [&](const char* step, const std::string& title, const std::string& path) {
+      if (!awaitDialog(step, title)) return false;
       type(path);
       key("Return");
       return true;
@@ -295,30 +300,18 @@ class WindowE2E : public ::testing::Test {
     if (!openPath("open-folder", "E2E Open Folder", d + "/sub/")) return;
     // The folder is shown; accepting takes it.
     if (waitUntil([] { return !windowShown("E2E Open Folder"); }, 3) == false) key("alt+o");
-    if (!waitStep("open-cancel")) return;
-    ack("open-cancel");
-    if (!waitWindow("E2E Open Cancel")) return;
-    focusOn("E2E Open Cancel");
+    if (!awaitDialog("open-cancel", "E2E Open Cancel")) return;
     key("Escape");
-    if (!waitStep("open-warned")) return;
-    ack("open-warned");
-    if (!waitWindow("API Use Warning")) return;
-    focusOn("API Use Warning");
+    if (!awaitDialog("open-warned", "API Use Warning")) return;
     key("Return");
     if (!waitWindow("E2E Open Warned")) return;
     focusOn("E2E Open Warned");
     key("Escape");
-    if (!waitStep("save-one")) return;
-    ack("save-one");
-    if (!waitWindow("E2E Save One")) return;
-    focusOn("E2E Save One");
+    if (!awaitDialog("save-one", "E2E Save One")) return;
     key("ctrl+a");
     type("drawing");
     key("Return");
-    if (!waitStep("save-replace")) return;
-    ack("save-replace");
-    if (!waitWindow("E2E Save Replace")) return;
-    focusOn("E2E Save Replace");
+    if (!awaitDialog("save-replace", "E2E Save Replace")) return;
     key("ctrl+a");
     type("old.gif");
     key("Return");
@@ -348,19 +341,13 @@ class WindowE2E : public ::testing::Test {
       key(keys + " Return");
       return waitUntil([&] { return !comboPopups().count(popup); }, 20);
     };
-    if (!waitStep("save-format")) return;
-    ack("save-format");
-    if (!waitWindow("E2E Save Format")) return;
-    focusOn("E2E Save Format");
+    if (!awaitDialog("save-format", "E2E Save Format")) return;
     if (!pickFormat("E2E Save Format", 1)) return;
     // Back to the name field by its mnemonic.
     key("alt+n ctrl+a");
     type("picture");
     key("Return");
-    if (!waitStep("open-format")) return;
-    ack("open-format");
-    if (!waitWindow("E2E Open Format")) return;
-    focusOn("E2E Open Format");
+    if (!awaitDialog("open-format", "E2E Open Format")) return;
     if (!pickFormat("E2E Open Format", 1)) return;
     // Every file the list shows now, chosen at once.
     const json dialog = windowGeometry("E2E Open Format");
