@@ -1,5 +1,6 @@
 #include "services/TestService.h"
 
+#include "app/Log.h"
 #include "app/NotificationCenter.h"
 #include "app/Utils.h"
 #include "bridge/JSEventHelper.h"
@@ -22,7 +23,42 @@
 
 namespace corvane {
 
+// The file chooser's format box draws inside the dialog's X window and has
+// no window of its own, so the end-to-end driver, which acts on the screen
+// as a person does, cannot find it from X. Each place it is drawn at is
+// logged once as "E2E-FORMAT-BOX <dialog title> x y width height",
+// relative to the dialog's window. (Drawing is when the place is final: a
+// box is mapped before the window manager has settled the dialog's size.)
+static gboolean reportFormatBox(GtkWidget* box, cairo_t*, gpointer) {
+  GtkWidget* top = gtk_widget_get_toplevel(box);
+  int x = 0, y = 0;
+  if (!GTK_IS_FILE_CHOOSER_DIALOG(top) || !gtk_widget_translate_coordinates(box, top, 0, 0, &x, &y)) return FALSE;
+  const char* title = gtk_window_get_title(GTK_WINDOW(top));
+  std::string line = fmt::format("E2E-FORMAT-BOX {} {} {} {} {}", title ? title : "", x, y,
+                                 gtk_widget_get_allocated_width(box), gtk_widget_get_allocated_height(box));
+  const char* last = static_cast<const char*>(g_object_get_data(G_OBJECT(box), "corvane-e2e-place"));
+  if (last && line == last) return FALSE;
+  log().info("{}", line);
+  g_object_set_data_full(G_OBJECT(box), "corvane-e2e-place", g_strdup(line.c_str()), g_free);
+  return FALSE;
+}
+
+// GTK emits "map" always but "draw" only to connected handlers, so the
+// hook watches maps and connects to each format box it finds.
+static gboolean watchFormatBox(GSignalInvocationHint*, guint, const GValue* values, gpointer) {
+  GtkWidget* w = GTK_WIDGET(g_value_get_object(&values[0]));
+  if (!GTK_IS_COMBO_BOX(w) || !GTK_IS_FILE_CHOOSER_DIALOG(gtk_widget_get_toplevel(w))) return TRUE;
+  if (!g_object_get_data(G_OBJECT(w), "corvane-e2e-watched")) {
+    g_object_set_data(G_OBJECT(w), "corvane-e2e-watched", GINT_TO_POINTER(1));
+    g_signal_connect_after(w, "draw", G_CALLBACK(reportFormatBox), nullptr);
+  }
+  return TRUE;
+}
+
 TestService::TestService(std::shared_ptr<PageScript> webView) : webView_(std::move(webView)) {
+  static const gulong hook =
+      g_signal_add_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), 0, watchFormatBox, nullptr, nullptr);
+  (void)hook;
   // Lives as long as the process in test runs; the observer is never removed.
   NotificationCenter::defaultCenter().addObserver(kNoticeApplicationOpenFiles,
                                                   [this](const std::string&, const nlohmann::json& paths) {

@@ -194,6 +194,13 @@
     W.saveFile(JSON.stringify({ title: "E2E Save Replace", types: ["gif"], fileName: "old", directory: d,
       callback: "cb_s2" }));
     D.saveReplace = answers.s2; D.saveReplaceFileLeft = answers.s2Exists;
+    // The person picks the second format-box entry in each.
+    await step("save-format", {});
+    D.saveFormat = call("saveFile", "s3", { title: "E2E Save Format", types: ["png", "gif", "jpg"], fileName: "pic",
+      directory: d }).answer;
+    await step("open-format", {});
+    D.openFormat = call("openFile", "o6", { title: "E2E Open Format", types: ["png", "jpg"],
+      enableFileFormatCombox: true, allowMulSelection: true, directory: d + "/mixed" }).answer;
     W.addRecentDocument(JSON.stringify({ url: d + "/notes.txt" }));
     W.addRecentDocument(JSON.stringify({ url: d + "/missing.txt" }));
     D.maxRecent = W.maxRecentDocumentCount();
