@@ -60,8 +60,15 @@ bool LiveShell::reap(int options) {
   if (pid_ <= 0) return true;
   if (waitpid(pid_, &status, options) != pid_) return false;
   pid_ = -1;
+  rawStatus_ = status;
   exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return true;
+}
+
+std::string LiveShell::state() {
+  if (running()) return "running";
+  if (WIFSIGNALED(rawStatus_)) return "killed by signal " + std::to_string(WTERMSIG(rawStatus_));
+  return "exited with " + std::to_string(exitStatus_);
 }
 
 int LiveShell::waitForExit(double seconds) {

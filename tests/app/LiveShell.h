@@ -29,11 +29,14 @@ class LiveShell {
   pid_t pid() const { return pid_; }
   // False once the process has ended (its status is kept for waitForExit).
   bool running();
+  // "running", "exited with N" or "killed by signal N", for failure messages.
+  std::string state();
 
  private:
   bool reap(int options);
   pid_t pid_ = -1;
   int exitStatus_ = -1;
+  int rawStatus_ = 0;
   std::string logPath_;
 };
 
