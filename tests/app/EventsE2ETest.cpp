@@ -289,6 +289,20 @@ TEST(Termination, ASecondStartDuringTheWaitBecomesTheNewInstance) {
   }
 }
 
+TEST(Termination, CtrlCInATerminalEndsTheShellInOrderWithItsPage) {
+  // The terminal's Ctrl+C reaches the shell and every process of its group,
+  // the web engine's included.
+  App app;
+  app.extraEnv[LiveShell::kOwnGroup] = "1";
+  auto shell = app.start("idle", "ctrl-c.log");
+  ASSERT_TRUE(shell->waitForLog("events ready", 60)) << shell->log();
+  shell->signalGroup(SIGINT);
+  EXPECT_EQ(shell->waitForExit(30), 0) << shell->log();
+  const std::string log = shell->log();
+  EXPECT_LT(log.find("will about to exit"), log.find("completely exit")) << log;
+  EXPECT_EQ(log.find("reloading the page"), std::string::npos) << "no page is brought back while ending";
+}
+
 // ---- relaunch --------------------------------------------------------------------
 
 class Relaunch : public testing::Test {
