@@ -3,6 +3,7 @@
 #include "bridge/GSignal.h"
 
 #include "app/Log.h"
+#include "app/TerminationSignal.h"
 #include "app/Utils.h"
 #include "bridge/BridgeProtocol.h"
 #include "bridge/BridgeSchema.h"
@@ -468,6 +469,11 @@ void WebViewDelegate::processTerminated(WebKitWebProcessTerminationReason reason
     connection_.reset();
   }
   if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+  if (terminationRequested()) {
+    // A terminal's Ctrl+C or hang-up reaches the web engine's processes too.
+    log().info("web process {} while the application ends; the page is not reloaded", why);
+    return;
+  }
   if (reloadedAfterCrash_) {
     log().error("web process {}; the page was reloaded once already and stays empty", why);
     return;

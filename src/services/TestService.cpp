@@ -112,6 +112,8 @@ void TestService::closeOtherWindows() {
   std::vector<GtkWindow*> others;
   for (GList* l = appWindows(); l; l = l->next)
     if (l->data != main) others.push_back(GTK_WINDOW(l->data));
+  // Logged here, in order with the shell's own lines (page lines may come later).
+  log().info("test service: closing {} other window(s)", others.size());
   for (GtkWindow* w : others) gtk_window_close(w);
 }
 
