@@ -7,7 +7,8 @@
 // the shell a second time with files to open. A second suite kills the
 // shell with SIGKILL in the middle of a stream of writes, many times.
 #include "ShellHarness.h"
-#include "VirtualDisplay.h"
+#include "ProcessHelpers.h"
+#include "support/PrivateDesktop.h"
 
 #include "app/InfoPlist.h"
 #include "app/UserDefaults.h"
@@ -78,10 +79,16 @@ class DropsE2E : public ::testing::Test {
   static void SetUpTestSuite() {
     shell = new ShellHarness();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_DROPS_PAGES);
-    screen = new corvane::e2e::VirtualDisplay(kScreenW, kScreenH, shell->root() + "/wm-home");
+    // openbox keeps its state in a home of its own; the desktop's screen is
+    // kScreenW x kScreenH.
+    const std::string home = shell->root() + "/wm-home";
+    fs::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
+    screen = new corvane::test::PrivateDesktop(true);
+    setenv("DISPLAY", screen->display().c_str(), 1);  // for xdotool and xprop
     makeFiles();
     env = new std::map<std::string, std::string>(shell->sessionEnv());
-    (*env)["DISPLAY"] = screen->name();
+    (*env)["DISPLAY"] = screen->display();
     (*env)["CORVANE_E2E_ACK"] = shell->root() + "/ack";
     (*env)["CORVANE_E2E_SCRATCH"] = scratch();
     (*env)["CORVANE_E2E_BUNDLE"] = shell->bundlePath();
@@ -186,7 +193,7 @@ class DropsE2E : public ::testing::Test {
     // The source hands over the data after the release: it stays until the
     // shell has taken the drop.
     waitUntil([before] { return deliveries() > before; }, 30);
-    corvane::e2e::stopProcess(source);
+    corvane::e2e::stop(source);
   }
 
   static void answerAlert(const std::string& title, const std::string& key) {
@@ -263,7 +270,7 @@ class DropsE2E : public ::testing::Test {
   static const json& r(const char* section, const char* key) { return (*report)[section][key]; }
 
   static ShellHarness* shell;
-  static corvane::e2e::VirtualDisplay* screen;
+  static corvane::test::PrivateDesktop* screen;
   static std::map<std::string, std::string>* env;
   static int status, secondStatus;
   static json* report;
@@ -272,7 +279,7 @@ class DropsE2E : public ::testing::Test {
 };
 
 ShellHarness* DropsE2E::shell = nullptr;
-corvane::e2e::VirtualDisplay* DropsE2E::screen = nullptr;
+corvane::test::PrivateDesktop* DropsE2E::screen = nullptr;
 std::map<std::string, std::string>* DropsE2E::env = nullptr;
 int DropsE2E::status = -1;
 int DropsE2E::secondStatus = -1;
