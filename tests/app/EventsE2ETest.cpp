@@ -196,6 +196,12 @@ TEST(OpenFiles, EverythingAfterTheMarkerAndEveryOddNameIsAFile) {
   App app;
   app.extraEnv["EVENTS_EXPECT"] = "6";
   const std::string cwd = app.shell.root() + "/home";
+  // The files exist, as files opened from the desktop do: the Window object
+  // answers names of nothing with its "Prompt" alert.
+  for (const char* name : {"-dash.txt", "--help", "--gapplication-service", "--display=:77", "a:b.txt", "--"}) {
+    std::filesystem::create_directories(cwd);
+    std::ofstream(cwd + "/" + name) << name;
+  }
   auto shell = app.start("files", "odd.log",
                          {"--", "-dash.txt", "--help", "--gapplication-service", "--display=:77", "a:b.txt", "",
                           "http://example.com/remote.txt", "--"},
