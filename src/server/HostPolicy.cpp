@@ -25,13 +25,20 @@ std::string lower(std::string_view s) {
 
 // The canonical text of an address, so that "[0:0::1]" and "[::1]" compare
 // equal; nullopt for names.
+// "[address]", the form an IPv6 address takes in a Host header.
+std::string bracketed(const char* address) {
+  std::string out(1, '[');
+  out.append(address).push_back(']');
+  return out;
+}
+
 std::optional<std::string> canonicalAddress(const std::string& host) {
   char text[INET6_ADDRSTRLEN + 2];
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
     in6_addr a{};
     if (::inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &a) != 1) return std::nullopt;
     ::inet_ntop(AF_INET6, &a, text, sizeof text);
-    return "[" + std::string(text) + "]";
+    return bracketed(text);
   }
   in_addr a{};
   if (::inet_pton(AF_INET, host.c_str(), &a) != 1) return std::nullopt;
@@ -58,7 +65,7 @@ std::vector<std::string> readMachineNames() {
       } else if (i->ifa_addr->sa_family == AF_INET6) {
         ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr, text,
                     sizeof text);
-        out.push_back("[" + std::string(text) + "]");
+        out.push_back(bracketed(text));
       }
     }
     ::freeifaddrs(list);
