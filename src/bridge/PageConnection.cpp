@@ -120,9 +120,12 @@ void PageConnection::flush() {
 
 void PageConnection::sendEvaluate(const std::string& script) {
   if (!dbus_ || closed_) return;
+  // Bytes, not a D-Bus string: a script may hold U+0000 (a callback name
+  // from the page), which a D-Bus string cannot carry.
+  GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, script.data(), script.size(), 1);
   g_dbus_connection_call(dbus_, nullptr, bridge::kPageObjectPath, bridge::kPageInterface, bridge::kEvaluate,
-                         g_variant_new("(s)", script.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                         nullptr, nullptr);
+                         g_variant_new_tuple(&bytes, 1), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr,
+                         nullptr);
 }
 
 void PageConnection::sendCallFunction(uint64_t handle, const std::string& argsJson) {
@@ -156,7 +159,7 @@ gboolean PageConnection::onReadable(gint, GIOCondition, gpointer self) {
 bool PageConnection::serveAvailable() {
   using Clock = std::chrono::steady_clock;
   const auto burstEnd = Clock::now() + kMaxBurst;
-  bridge::Frame frame;
+  bridge::Frame& frame = frame_;
   for (;;) {
     auto status = channel_->tryReceive(frame);
     if (status == bridge::FrameChannel::Status::Closed) return false;
@@ -208,20 +211,22 @@ void PageConnection::serveCall(const bridge::Frame& frame, bridge::Reply& reply)
   if (!target) throw std::runtime_error("corvane bridge: the object is gone");
   const auto& methods = target->serviceClass().scriptMethods();
   if (method >= methods.size()) throw std::runtime_error("corvane bridge: no such method");
-  auto args = nlohmann::json::parse(r.rest(), nullptr, false);
-  if (!args.is_array()) args = nlohmann::json::array();
+  ScriptArgs list;
+  if (!bridge::decodeArguments(r.rest(), list)) throw std::runtime_error("corvane bridge: bad call");
   BridgeCall call{root_.page()};
-  ScriptArgs list(args.begin(), args.end());
   ScriptResult result;
   try {
-    result = methods[method].invoke(*target, call, list);
+    result = methods[method].invoke(*target, call, std::move(list));
   } catch (const ScriptTypeError& e) {
     reply.error = e.what();
     return;
   }
   if (result) {
     reply.hasValue = true;
-    reply.valueJson = result->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Texts go back as they are, without JSON's escaping.
+    reply.valueIsText = result->is_string();
+    reply.valueJson = reply.valueIsText ? std::move(result->get_ref<std::string&>())
+                                        : result->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   }
 }
 

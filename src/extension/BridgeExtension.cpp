@@ -7,7 +7,9 @@
 #include "bridge/BridgeProtocol.h"
 #include "bridge/BridgeSchema.h"
 #include "bridge/FrameChannel.h"
+#include "bridge/TextEncoding.h"
 
+#include <JavaScriptCore/JavaScript.h>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <jsc/jsc.h>
@@ -33,7 +35,7 @@ constexpr int kReplySpinMicros = 200;
 
 const char kPageIntrospection[] =
     "<node><interface name='org.corvane.Bridge.Page'>"
-    "<method name='Evaluate'><arg type='s' direction='in'/></method>"
+    "<method name='Evaluate'><arg type='ay' direction='in'/></method>"
     "<method name='CallFunction'><arg type='t' direction='in'/><arg type='s' direction='in'/></method>"
     "<method name='ReleaseFunctions'><arg type='at' direction='in'/></method>"
     "</interface></node>";
@@ -56,16 +58,35 @@ struct FieldData {
   std::string name;
 };
 
+// The frame's script context through the engine's C interface, which reads
+// a string as its UTF-16 code units: the GLib interface converts to UTF-8
+// itself, stops at the first unpaired surrogate and takes several times as
+// long. The two interfaces share no value type, so a private object that
+// both reach carries a value across.
+struct ScriptExchange {
+  JSGlobalContextRef context = nullptr;
+  JSObjectRef slot = nullptr;      // the private object (no prototype)
+  JSCValue* slotValue = nullptr;   // the same object on the GLib side
+
+  bool open(WebKitFrame* frame, WebKitScriptWorld* world, JSCContext* glib);
+  void close();
+  // Appends a string value as UTF-8 (unpaired surrogates as U+FFFD); false
+  // when `value` is not a string.
+  bool appendString(std::string& out, JSCValue* value);
+};
+
 // Bridge state of one frame's script context. Dropped on the frame's next
 // window-object clear, so nothing here keeps a dead document alive.
 struct FrameState {
   uint64_t frameId = 0;
   JSCContext* context = nullptr;
+  ScriptExchange exchange;
   std::vector<JSCClass*> classes;
   std::unordered_map<uint32_t, JSCValue*> wrappers;  // object id -> script object
   std::unordered_map<JSCValue*, uint32_t> objectOf;  // script object -> object id
   ~FrameState() {
     for (auto& [id, v] : wrappers) g_object_unref(v);
+    exchange.close();
     if (context) g_object_unref(context);
   }
 };
@@ -87,7 +108,7 @@ class PageBridge {
   void log(std::string text);
 
   // D-Bus page interface
-  void evaluateInMainFrame(const char* script);
+  void evaluateInMainFrame(const std::string& script);
   void callFunction(uint64_t handle, const std::string& argsJson);
   void releaseFunctions(GVariant* handles);
 
@@ -95,6 +116,7 @@ class PageBridge {
   bool hello(const std::string& uri);
   FrameState* stateFor(JSCContext* context);
   JSCValue* wrapperFor(FrameState& st, uint32_t object, uint32_t classIndex);
+  void appendArgument(b::PayloadWriter& w, FrameState* st, JSCValue* v);
   std::string argumentJson(FrameState* st, JSCValue* v);
   JSCValue* valueFromJson(FrameState* st, JSCContext* ctx, const json& j);
   JSCValue* valueFromJsonText(FrameState* st, JSCContext* ctx, const std::string& text);
@@ -106,6 +128,7 @@ class PageBridge {
 
   WebKitWebPage* page_;
   std::unique_ptr<b::FrameChannel> channel_;
+  b::Frame replyFrame_;  // kept: its memory serves the next reply
   GDBusConnection* dbus_ = nullptr;
   guint registration_ = 0;
   std::vector<std::string> pendingLogs_;
@@ -151,6 +174,73 @@ JSCValue* onToJSON(gpointer instance, GPtrArray*, gpointer) {
   return jsc_value_new_from_json(ctx, marker.c_str());
 }
 
+// A script string of a native text, whole (U+0000 included). Texts from the
+// UI process are well-formed UTF-8 already.
+JSCValue* stringValue(JSCContext* ctx, const std::string& text) {
+  GBytes* bytes = g_bytes_new_static(text.data(), text.size());
+  JSCValue* v = jsc_value_new_string_from_bytes(ctx, bytes);
+  g_bytes_unref(bytes);
+  return v;
+}
+
+bool ScriptExchange::open(WebKitFrame* frame, WebKitScriptWorld* world, JSCContext* glib) {
+  // The C interface's handle of this frame's context; the GLib interface
+  // took its place, but it is still the only way to it.
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  JSGlobalContextRef c = webkit_frame_get_javascript_context_for_script_world(frame, world);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  if (!c) return false;
+  context = JSGlobalContextRetain(c);
+  slot = JSObjectMake(context, nullptr, nullptr);
+  JSObjectSetPrototype(context, slot, JSValueMakeNull(context));  // no setters of the page's
+  JSValueProtect(context, slot);
+  // The object crosses once, through the global object under a name of our
+  // own that is taken away at once. This runs at the window-object clear,
+  // before any script of the new document exists.
+  JSObjectRef global = JSContextGetGlobalObject(context);
+  JSStringRef name = JSStringCreateWithUTF8CString("__corvaneExchange");
+  JSObjectSetProperty(context, global, name, slot, kJSPropertyAttributeDontEnum, nullptr);
+  JSCValue* glibGlobal = jsc_context_get_global_object(glib);
+  slotValue = jsc_value_object_get_property(glibGlobal, "__corvaneExchange");
+  g_object_unref(glibGlobal);
+  JSObjectDeleteProperty(context, global, name, nullptr);
+  JSStringRelease(name);
+  jsc_context_clear_exception(glib);
+  // Both sides must see one object, or strings take the JSON way.
+  bool same = false;
+  if (slotValue && jsc_value_is_object(slotValue)) {
+    JSCValue* probe = jsc_value_new_number(glib, 7);
+    jsc_value_object_set_property_at_index(slotValue, 0, probe);
+    g_object_unref(probe);
+    JSValueRef seen = JSObjectGetPropertyAtIndex(context, slot, 0, nullptr);
+    same = seen && JSValueIsNumber(context, seen) && JSValueToNumber(context, seen, nullptr) == 7;
+    JSObjectSetPropertyAtIndex(context, slot, 0, JSValueMakeUndefined(context), nullptr);
+  }
+  if (!same) close();
+  return same;
+}
+
+void ScriptExchange::close() {
+  if (slotValue) g_object_unref(slotValue);
+  if (slot) JSValueUnprotect(context, slot);
+  if (context) JSGlobalContextRelease(context);
+  *this = ScriptExchange{};
+}
+
+bool ScriptExchange::appendString(std::string& out, JSCValue* value) {
+  if (!slotValue) return false;
+  jsc_value_object_set_property_at_index(slotValue, 0, value);
+  JSValueRef raw = JSObjectGetPropertyAtIndex(context, slot, 0, nullptr);
+  JSStringRef text = raw && JSValueIsString(context, raw) ? JSValueToStringCopy(context, raw, nullptr) : nullptr;
+  // The slot must not keep the page's string alive.
+  JSObjectSetPropertyAtIndex(context, slot, 0, JSValueMakeUndefined(context), nullptr);
+  if (!text) return false;
+  if (const size_t n = JSStringGetLength(text))
+    b::appendUtf16AsUtf8(out, reinterpret_cast<const char16_t*>(JSStringGetCharactersPtr(text)), n);
+  JSStringRelease(text);
+  return true;
+}
+
 JSCValue* onField(gpointer instance, gpointer data) {
   auto* f = static_cast<FieldData*>(data);
   return f->page->getField(*f, static_cast<WrapperData*>(instance));
@@ -160,9 +250,11 @@ void onPageMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*
                       GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
   auto* page = static_cast<PageBridge*>(self);
   if (std::strcmp(method, b::kEvaluate) == 0) {
-    const gchar* script = nullptr;
-    g_variant_get(params, "(&s)", &script);
-    page->evaluateInMainFrame(script);
+    GVariant* bytes = g_variant_get_child_value(params, 0);
+    gsize size = 0;
+    const auto* script = static_cast<const char*>(g_variant_get_fixed_array(bytes, &size, 1));
+    page->evaluateInMainFrame(std::string(script ? script : "", size));
+    g_variant_unref(bytes);
   } else if (std::strcmp(method, b::kCallFunction) == 0) {
     guint64 handle = 0;
     const gchar* args = nullptr;
@@ -265,7 +357,7 @@ void PageBridge::log(std::string text) {
 
 bool PageBridge::roundTrip(uint32_t kind, const std::string& payload, b::Reply& reply) {
   if (broken_ || !channel_) return false;
-  b::Frame frame;
+  b::Frame& frame = replyFrame_;
   if (!channel_->send(kind, payload) ||
       channel_->receive(frame, kReplySpinMicros) != b::FrameChannel::Status::Ok ||
       frame.kind != b::kReply || !b::decodeReply(frame.payload, reply)) {
@@ -345,6 +437,7 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
     auto fresh = std::make_unique<FrameState>();
     fresh->frameId = frameId;
     fresh->context = context;  // keeps our reference
+    fresh->exchange.open(frame, world, context);
     // Classes belong to one script context: register them again for each
     // new one, with the method table of the UI process's answer.
     for (uint32_t ci = 0; ci < schema_.classes.size(); ++ci) {
@@ -406,13 +499,20 @@ FrameState* PageBridge::stateFor(JSCContext* context) {
   return it == byContext_.end() ? nullptr : it->second;
 }
 
-std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
-  if (jsc_value_is_string(v)) {
-    char* s = jsc_value_to_string(v);
-    std::string out = json(s).dump(-1, ' ', false, json::error_handler_t::replace);
-    g_free(s);
-    return out;
+void PageBridge::appendArgument(b::PayloadWriter& w, FrameState* st, JSCValue* v) {
+  if (st && jsc_value_is_string(v)) {
+    w.u8(b::kTextArgument);
+    const size_t start = w.begin();
+    if (st->exchange.appendString(w.data(), v)) {
+      w.end(start);
+      return;
+    }
+    w.data().resize(start - sizeof(uint32_t) - 1);  // not written after all
   }
+  b::writeArgument(w, b::kJsonArgument, argumentJson(st, v));
+}
+
+std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
   if (jsc_value_is_undefined(v) || jsc_value_is_null(v)) return "null";
   if (jsc_value_is_function(v)) {
     uint64_t h = nextHandle_++;
@@ -430,6 +530,7 @@ std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
   g_free(text);
   JSCContext* ctx = jsc_value_get_context(v);
   jsc_context_clear_exception(ctx);
+  b::replaceLoneSurrogateEscapes(out);
   return out;
 }
 
@@ -455,7 +556,7 @@ JSCValue* PageBridge::valueFromJson(FrameState* st, JSCContext* ctx, const json&
     g_ptr_array_unref(items);
     return arr;
   }
-  if (j.is_string()) return jsc_value_new_string(ctx, j.get_ref<const std::string&>().c_str());
+  if (j.is_string()) return stringValue(ctx, j.get_ref<const std::string&>());
   if (j.is_boolean()) return jsc_value_new_boolean(ctx, j.get<bool>());
   if (j.is_number()) return jsc_value_new_number(ctx, j.get<double>());
   return jsc_value_new_null(ctx);
@@ -477,7 +578,7 @@ JSCValue* PageBridge::valueFromJsonText(FrameState* st, JSCContext* ctx, const s
 void PageBridge::runActions(const std::vector<b::PageAction>& actions) {
   for (const auto& a : actions) {
     if (a.type == b::PageAction::kEvaluate)
-      evaluateInMainFrame(a.text.c_str());
+      evaluateInMainFrame(a.text);
     else
       callFunction(a.handle, a.text);
   }
@@ -486,24 +587,18 @@ void PageBridge::runActions(const std::vector<b::PageAction>& actions) {
 JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArray* args) {
   JSCContext* ctx = jsc_context_get_current();
   FrameState* st = stateFor(ctx);
-  std::string payload;
-  payload.reserve(64);
   b::PayloadWriter w;
   w.u32(self ? self->object : 0);
   w.u32(m.method);
-  std::string list = "[";
   std::vector<uint64_t> made;
   std::vector<uint64_t>* outer = callHandles_;
   callHandles_ = &made;
-  for (guint i = 0; args && i < args->len; ++i) {
-    if (i) list += ',';
-    list += argumentJson(st, static_cast<JSCValue*>(g_ptr_array_index(args, i)));
-  }
+  for (guint i = 0; args && i < args->len; ++i)
+    appendArgument(w, st, static_cast<JSCValue*>(g_ptr_array_index(args, i)));
   callHandles_ = outer;
-  list += ']';
-  w.rest(list);
+  const bool tooLarge = w.data().size() > b::FrameChannel::kMaxPayload;
   b::Reply reply;
-  const bool answered = roundTrip(b::kCall, w.data(), reply);
+  const bool answered = !tooLarge && roundTrip(b::kCall, w.data(), reply);
   // Functions the native side did not keep are not ours to hold either.
   for (uint64_t h : made) {
     if (std::find(reply.retained.begin(), reply.retained.end(), h) != reply.retained.end()) continue;
@@ -513,7 +608,8 @@ JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArr
     functions_.erase(it);
   }
   if (!answered) {
-    jsc_context_throw(ctx, "corvane bridge: the application is not reachable");
+    jsc_context_throw(ctx, tooLarge ? "corvane bridge: the arguments are too large"
+                                    : "corvane bridge: the application is not reachable");
     return jsc_value_new_undefined(ctx);
   }
   runActions(reply.actions);
@@ -522,6 +618,7 @@ JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArr
     return jsc_value_new_undefined(ctx);
   }
   if (!reply.hasValue) return jsc_value_new_undefined(ctx);
+  if (reply.valueIsText) return stringValue(ctx, reply.valueJson);
   return valueFromJsonText(st, ctx, reply.valueJson);
 }
 
@@ -537,11 +634,11 @@ JSCValue* PageBridge::getField(const FieldData& f, WrapperData* self) {
   return valueFromJsonText(stateFor(ctx), ctx, reply.valueJson);
 }
 
-void PageBridge::evaluateInMainFrame(const char* script) {
+void PageBridge::evaluateInMainFrame(const std::string& script) {
   JSCContext* ctx = mainContext_;
   if (!ctx) return;
   g_object_ref(ctx);
-  JSCValue* result = jsc_context_evaluate(ctx, script, -1);
+  JSCValue* result = jsc_context_evaluate(ctx, script.data(), static_cast<gssize>(script.size()));
   if (JSCException* e = jsc_context_get_exception(ctx)) {
     // The error stays in the page: report it as the page's own console would.
     char* report = jsc_exception_report(e);
@@ -559,10 +656,15 @@ void PageBridge::callFunction(uint64_t handle, const std::string& argsJson) {
   JSCValue* fn = it->second.function;
   JSCContext* ctx = jsc_value_get_context(fn);
   FrameState* st = stateFor(ctx);
-  json args = json::parse(argsJson, nullptr, false);
   std::vector<JSCValue*> values;
-  if (args.is_array())
-    for (const auto& a : args) values.push_back(valueFromJson(st, ctx, a));
+  JSCValue* list = valueFromJsonText(st, ctx, argsJson);
+  if (jsc_value_is_array(list)) {
+    JSCValue* length = jsc_value_object_get_property(list, "length");
+    const int n = jsc_value_to_int32(length);
+    g_object_unref(length);
+    for (int i = 0; i < n; ++i) values.push_back(jsc_value_object_get_property_at_index(list, static_cast<guint>(i)));
+  }
+  g_object_unref(list);
   JSCValue* result = jsc_value_function_callv(fn, values.size(), values.data());
   for (auto* v : values) g_object_unref(v);
   if (result) g_object_unref(result);
