@@ -2,6 +2,7 @@
 
 #include "app/Log.h"
 #include "app/Utils.h"
+#include "bridge/TextEncoding.h"
 
 #include <glib.h>
 
@@ -14,7 +15,15 @@ namespace corvane {
 
 std::optional<nlohmann::json> UtilTool::JSONObject(const std::string& text) {
   try {
-    auto value = nlohmann::json::parse(text);
+    // Pages build these texts with JSON.stringify, which writes an unpaired
+    // surrogate as its escape; it reads as U+FFFD, as everywhere on the
+    // bridge, instead of failing the whole text.
+    std::string repaired;
+    if (text.find("\\u") != std::string::npos) {
+      repaired = text;
+      bridge::replaceLoneSurrogateEscapes(repaired);
+    }
+    auto value = nlohmann::json::parse(repaired.empty() ? text : repaired);
     if (!value.is_object() && !value.is_array()) {
       log().info("jsonObj = (null)");
       log().info("NSString JSONObject error: top level is neither an object nor an array");
