@@ -41,14 +41,16 @@ std::pair<int, int> FrameChannel::socketPair() {
   return {fds[0], fds[1]};
 }
 
-bool FrameChannel::send(uint32_t kind, std::string_view payload) {
-  if (payload.size() > kMaxPayload) return false;
-  FrameHeader header{static_cast<uint32_t>(payload.size()), kind};
-  iovec parts[2] = {{&header, sizeof header}, {const_cast<char*>(payload.data()), payload.size()}};
+bool FrameChannel::send(uint32_t kind, std::string_view head, std::string_view tail) {
+  if (head.size() > kMaxPayload || tail.size() > kMaxPayload - head.size()) return false;
+  FrameHeader header{static_cast<uint32_t>(head.size() + tail.size()), kind};
+  iovec parts[3] = {{&header, sizeof header},
+                    {const_cast<char*>(head.data()), head.size()},
+                    {const_cast<char*>(tail.data()), tail.size()}};
   msghdr message{};
   message.msg_iov = parts;
-  message.msg_iovlen = 2;
-  size_t left = sizeof header + payload.size();
+  message.msg_iovlen = 3;
+  size_t left = sizeof header + head.size() + tail.size();
   while (left > 0) {
     ssize_t n = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
     if (n < 0) {
@@ -193,6 +195,12 @@ bool PayloadReader::text(std::string& s) {
 }
 
 std::string encodeReply(const Reply& reply) {
+  Reply copy = reply;
+  std::string bytes = encodeReplyHead(copy);
+  return bytes + copy.valueJson;
+}
+
+std::string encodeReplyHead(Reply& reply) {
   PayloadWriter w;
   w.u32(static_cast<uint32_t>(reply.actions.size()));
   for (const auto& a : reply.actions) {
@@ -205,17 +213,14 @@ std::string encodeReply(const Reply& reply) {
   for (uint64_t h : reply.retained) w.u64(h);
   if (!reply.hasValue) {
     w.u8(kNoValue);
+    reply.valueJson.clear();
   } else if (!reply.valueIsText) {
     w.u8(kJsonValue);
-    w.rest(reply.valueJson);
   } else {
     // Native texts (file names above all) need not be UTF-8; the page gets
     // U+FFFD where they are not.
     w.u8(kTextValue);
-    if (isWellFormedUtf8(reply.valueJson))
-      w.rest(reply.valueJson);
-    else
-      w.rest(wellFormedUtf8(reply.valueJson));
+    if (!isWellFormedUtf8(reply.valueJson)) reply.valueJson = wellFormedUtf8(reply.valueJson);
   }
   return std::move(w.data());
 }

@@ -41,7 +41,10 @@ class FrameChannel {
   static constexpr size_t kMaxPayload = size_t{1} << 30;
 
   int fd() const { return fd_; }
-  bool send(uint32_t kind, std::string_view payload);
+  bool send(uint32_t kind, std::string_view payload) { return send(kind, payload, {}); }
+  // One frame whose payload is `head` followed by `tail`, never copied
+  // together.
+  bool send(uint32_t kind, std::string_view head, std::string_view tail);
   // Waits for one frame. Polls without sleeping for up to `spinMicros`
   // first: a caller that expects an answer within microseconds saves the
   // scheduler round trip of a sleeping read.
@@ -146,6 +149,9 @@ struct Reply {
 };
 
 std::string encodeReply(const Reply& reply);
+// The payload of `reply` but its value, which follows it unchanged: a large
+// text is sent from where it is. Makes a text value well-formed in place.
+std::string encodeReplyHead(Reply& reply);
 bool decodeReply(std::string_view payload, Reply& out);
 
 }  // namespace corvane::bridge

@@ -200,7 +200,8 @@ void PageConnection::serve(const bridge::Frame& frame) {
     reply.error = e.what();
   }
   calls_.pop_back();
-  channel_->send(bridge::kReply, bridge::encodeReply(reply));
+  const std::string head = bridge::encodeReplyHead(reply);
+  channel_->send(bridge::kReply, head, reply.valueJson);
 }
 
 void PageConnection::serveCall(const bridge::Frame& frame, bridge::Reply& reply) {
