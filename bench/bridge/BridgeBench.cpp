@@ -170,6 +170,9 @@ int spawn(const std::vector<std::string>& argv, const std::string& outFile, cons
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
     if (!sampled && slurp(markerFile).find(marker) != std::string::npos) {
+      // Half a second into the page's idle second and a half: the load's
+      // last work (first paint, collection) is over in both.
+      usleep(500000);
       memory = sampleMemory(pid);
       sampled = true;
     }
