@@ -247,7 +247,10 @@ bool decodeReply(std::string_view payload, Reply& out) {
   if (!r.u8(has) || (has != kNoValue && has != kJsonValue && has != kTextValue)) return false;
   out.hasValue = has != kNoValue;
   out.valueIsText = has == kTextValue;
-  out.valueJson = out.hasValue ? std::string(r.rest()) : std::string();
+  if (out.hasValue)
+    out.valueJson.assign(r.rest());
+  else
+    out.valueJson.clear();
   return true;
 }
 
