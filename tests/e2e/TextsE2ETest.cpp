@@ -2,14 +2,13 @@
 // unpaired surrogates to every text-taking method of app and path, and
 // gets such texts back through return values, callbacks by name, page
 // functions and events (see text-pages/texts.js).
-#include "ShellHarness.h"
+#include "ShellSuite.h"
 
 #include "app/Utils.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -23,45 +22,20 @@ namespace {
 const std::string kNul(1, '\0');
 const std::string kFFFD = "\xEF\xBF\xBD";
 
-class TextsE2E : public ::testing::Test {
+class TextsE2E : public corvane::e2e::ShellSuite<TextsE2E> {
  protected:
   static void SetUpTestSuite() {
-    shell = new ShellHarness();
+    shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_TEXT_PAGES);
     const std::string handoff = shell->root() + "/handoff";
     shell->writeFile(handoff + "/note.txt", "a note\n");
     shell->installHandOffRecorders(handoff);
     std::map<std::string, std::string> env = shell->sessionEnv();
     env["CORVANE_E2E_HANDOFF"] = handoff;
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    status = shell->run(env, 120);
-    report = new json(shell->report());
-    log = new std::string(shell->log());
+    runShell(env);
   }
-  static void TearDownTestSuite() {
-    delete report;
-    delete log;
-    delete shell;
-  }
-  void SetUp() override {
-    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
-    ASSERT_EQ(status, 0) << *log;
-    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
-    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
-  }
-  static const json& r(const char* key) { return (*report)[key]; }
   static std::string handoff(const std::string& tag) { return shell->root() + "/handoff/" + tag + ".txt"; }
-
-  static ShellHarness* shell;
-  static int status;
-  static json* report;
-  static std::string* log;
 };
-
-ShellHarness* TextsE2E::shell = nullptr;
-int TextsE2E::status = -1;
-json* TextsE2E::report = nullptr;
-std::string* TextsE2E::log = nullptr;
 
 TEST_F(TextsE2E, APathHoldingNulOrASurrogateNamesNoFileForEveryCheck) {
   for (const auto& [method, answers] : r("paths").items()) {
