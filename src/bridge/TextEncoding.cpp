@@ -148,6 +148,31 @@ void appendUtf16AsUtf8(std::string& out, const char16_t* units, size_t count) {
   }
 }
 
+std::u16string utf16FromUtf8(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  while (p < end) {
+    const int n = sequenceAt(p, end);
+    if (n < 0) {
+      out += static_cast<char16_t>(kReplacement);
+      p += -n;
+      continue;
+    }
+    char32_t c = n == 1 ? p[0] : n == 2 ? p[0] & 0x1F : n == 3 ? p[0] & 0x0F : p[0] & 0x07;
+    for (int i = 1; i < n; ++i) c = (c << 6) | (p[i] & 0x3F);
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    p += n;
+  }
+  return out;
+}
+
 bool isWellFormedUtf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();

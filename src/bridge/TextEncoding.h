@@ -17,6 +17,9 @@ void appendUtf16AsUtf8(std::string& out, const char16_t* units, size_t count);
 // UTF-8 bytes needed for `count` UTF-16 code units at most.
 constexpr size_t maxUtf8Size(size_t count) { return count * 3; }
 
+// `text` as UTF-16 code units; each ill-formed piece reads as U+FFFD.
+std::u16string utf16FromUtf8(std::string_view text);
+
 // True when `text` is well-formed UTF-8 (U+0000 is a character like any).
 bool isWellFormedUtf8(std::string_view text);
 

@@ -73,6 +73,9 @@ struct ScriptExchange {
   // Appends a string value as UTF-8 (unpaired surrogates as U+FFFD); false
   // when `value` is not a string.
   bool appendString(std::string& out, JSCValue* value);
+  // object[key] = value with the whole key (the GLib interface takes keys
+  // up to their first U+0000); false when the exchange is not open.
+  bool setProperty(JSCValue* object, const std::string& key, JSCValue* value);
 };
 
 // Bridge state of one frame's script context. Dropped on the frame's next
@@ -238,6 +241,22 @@ bool ScriptExchange::appendString(std::string& out, JSCValue* value) {
   if (const size_t n = JSStringGetLength(text))
     b::appendUtf16AsUtf8(out, reinterpret_cast<const char16_t*>(JSStringGetCharactersPtr(text)), n);
   JSStringRelease(text);
+  return true;
+}
+
+bool ScriptExchange::setProperty(JSCValue* object, const std::string& key, JSCValue* value) {
+  if (!slotValue) return false;
+  jsc_value_object_set_property_at_index(slotValue, 0, object);
+  jsc_value_object_set_property_at_index(slotValue, 1, value);
+  JSValueRef target = JSObjectGetPropertyAtIndex(context, slot, 0, nullptr);
+  JSValueRef item = JSObjectGetPropertyAtIndex(context, slot, 1, nullptr);
+  const std::u16string units = b::utf16FromUtf8(key);
+  JSStringRef name = JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(units.data()), units.size());
+  if (JSObjectRef o = target ? JSValueToObject(context, target, nullptr) : nullptr)
+    JSObjectSetProperty(context, o, name, item, kJSPropertyAttributeNone, nullptr);
+  JSStringRelease(name);
+  JSObjectSetPropertyAtIndex(context, slot, 0, JSValueMakeUndefined(context), nullptr);
+  JSObjectSetPropertyAtIndex(context, slot, 1, JSValueMakeUndefined(context), nullptr);
   return true;
 }
 
@@ -544,7 +563,8 @@ JSCValue* PageBridge::valueFromJson(FrameState* st, JSCContext* ctx, const json&
     JSCValue* obj = jsc_value_new_object(ctx, nullptr, nullptr);
     for (auto it = j.begin(); it != j.end(); ++it) {
       JSCValue* v = valueFromJson(st, ctx, it.value());
-      jsc_value_object_set_property(obj, it.key().c_str(), v);
+      if (it.key().find('\0') == std::string::npos || !st || !st->exchange.setProperty(obj, it.key(), v))
+        jsc_value_object_set_property(obj, it.key().c_str(), v);
       g_object_unref(v);
     }
     return obj;

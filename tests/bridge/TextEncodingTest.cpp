@@ -64,6 +64,13 @@ TEST(Utf16ToUtf8, LongMixedTextsMatchGLibsConversion) {
   g_free(expected);
 }
 
+TEST(Utf8ToUtf16, RoundTripsAndReplacesIllFormedPieces) {
+  const std::u16string text = std::u16string(u"a\0b", 3) + u"Grüße 中文 😀\uFFFF";
+  EXPECT_EQ(utf16FromUtf8(utf8(text)), text);
+  EXPECT_EQ(utf16FromUtf8(""), u"");
+  EXPECT_EQ(utf16FromUtf8("x\xC3(\xF0\x9F\x98"), u"x\uFFFD(\uFFFD");
+}
+
 TEST(Utf8Repair, WellFormedTextsPassUntouched) {
   for (std::string s : {std::string(), std::string("a\0b", 3), std::string("Grüße 中文 😀"),
                         std::string("\xF4\x8F\xBF\xBF"), std::string(1000, 'x') + "é"}) {

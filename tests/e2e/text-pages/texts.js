@@ -60,8 +60,10 @@
     var o = {};
     o[key] = ["v" + NUL, LONE];
     R.echoObject = T.echo(o);
-    var withObject = T.echo([NUL + LONE, corvane.path]);
-    R.echoWithObject = [withObject[0], withObject[1] === corvane.path];
+    var inner = {};
+    inner["p" + NUL + "q"] = corvane.path;
+    var withObject = T.echo([NUL + LONE, inner]);
+    R.echoWithObject = [withObject[0], Object.keys(withObject[1]), withObject[1]["p" + NUL + "q"] === corvane.path];
 
     // Callbacks by name, at once; the callback's argument is the params'
     // own text (JSON.stringify writes the surrogate as an escape).
