@@ -95,6 +95,10 @@ App::~App() {
     g_signal_handlers_disconnect_by_data(webView_, this);
     g_object_remove_weak_pointer(G_OBJECT(webView_), reinterpret_cast<gpointer*>(&webView_));
   }
+  if (systemBusPending_) {
+    g_cancellable_cancel(systemBusPending_);
+    g_object_unref(systemBusPending_);
+  }
   if (systemBus_) {
     if (sleepSubscription_) g_dbus_connection_signal_unsubscribe(systemBus_, sleepSubscription_);
     g_object_unref(systemBus_);
@@ -320,16 +324,31 @@ void App::applicationActivated(const std::string& localizedName, const std::stri
 void App::subscribeSleep() {
   // logind announces sleep with PrepareForSleep(true) and wake-up with
   // PrepareForSleep(false). Without a system bus there are no such events.
-  GError* error = nullptr;
-  systemBus_ = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
-  if (!systemBus_) {
-    log().info("no system bus, so no sleep and wake events: {}", error ? error->message : "");
-    if (error) g_error_free(error);
-    return;
-  }
-  sleepSubscription_ = g_dbus_connection_signal_subscribe(
-      systemBus_, "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
-      "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &App::onPrepareForSleep, this, nullptr);
+  // The connection is made in the background: this object is made while
+  // the page loads, and a busy system bus must not hold the main thread.
+  systemBusPending_ = g_cancellable_new();
+  g_bus_get(
+      G_BUS_TYPE_SYSTEM, systemBusPending_,
+      +[](GObject*, GAsyncResult* result, gpointer self) {
+        GError* error = nullptr;
+        GDBusConnection* bus = g_bus_get_finish(result, &error);
+        if (error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+          g_error_free(error);  // the object is gone
+          return;
+        }
+        auto* app = static_cast<App*>(self);
+        g_clear_object(&app->systemBusPending_);
+        if (!bus) {
+          log().info("no system bus, so no sleep and wake events: {}", error ? error->message : "");
+          if (error) g_error_free(error);
+          return;
+        }
+        app->systemBus_ = bus;
+        app->sleepSubscription_ = g_dbus_connection_signal_subscribe(
+            bus, "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
+            "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &App::onPrepareForSleep, app, nullptr);
+      },
+      this);
 }
 
 void App::onPrepareForSleep(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,

@@ -91,6 +91,7 @@ class App : public ServiceObject {
   WebKitWebView* webView_ = nullptr;
   std::string name_, ver_, buildVer_, copyright_, notes_, identifier_;
   GDBusConnection* systemBus_ = nullptr;
+  GCancellable* systemBusPending_ = nullptr;  // the connection still being made
   guint sleepSubscription_ = 0;
   std::unique_ptr<ActivationWatcher> activation_;
 };
