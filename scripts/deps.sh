@@ -9,7 +9,10 @@ PKGS="$* build-essential cmake pkg-config git
  libgtest-dev libgmock-dev googletest libbenchmark-dev
  libavahi-client-dev libavahi-glib-dev libnotify-dev
  libgstreamer1.0-dev libfontconfig-dev libpango1.0-dev libxss-dev
- xvfb xauth dbus dbus-x11 curl"
+ gstreamer1.0-plugins-base gstreamer1.0-plugins-good sound-theme-freedesktop
+ fontconfig fonts-dejavu-core dunst xclip
+ xvfb xauth dbus dbus-x11 curl
+ libxres-dev xdotool x11-utils openbox"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -6,11 +6,13 @@
 #include "app/Log.h"
 #include "app/NotificationCenter.h"
 #include "app/Relaunch.h"
+#include "app/SingleInstance.h"
 #include "app/StartupTasks.h"
 #include "app/TerminationSignal.h"
 #include "app/Utils.h"
 #include "app/WindowStyle.h"
 #include "bridge/MainQueue.h"
+#include "bridge/OptionalSystemBus.h"
 #include "server/HttpServer.h"
 #include "ui/Alert.h"
 #include "ui/FileIcons.h"
@@ -20,6 +22,9 @@
 #include "ui/WindowStyler.h"
 
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 #include <pthread.h>
 
 #include <cstdlib>
@@ -107,7 +112,11 @@ void AppDelegate::newWindowHooks(WindowController& controller) {
 }
 
 void AppDelegate::applicationWillFinishLaunching() {
-  installTerminationSignalHandler([] { return Utils::sharedInstance().getAppName(); });
+  installTerminationSignalHandler([] { return Utils::sharedInstance().getAppName(); }, 5,
+                                  [this] { giveUpInstance(); });
+  // Second starts may ask which bundle runs while the tasks below still run.
+  publishRunningBundle(g_application_get_dbus_connection(G_APPLICATION(app_)),
+                       Utils::sharedInstance().bundle().bundlePath());
   hasAlreadyLanuched = false;
   enableShouldTerminateAfterLastWindowClosed = false;
   // A failing task brings the window up at once; the rest still run.
@@ -124,6 +133,9 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::private_applicationDidFinishLaunching() {
   hasAlreadyLanuched = true;
+  // A termination signal that came during the start-up tasks ends the
+  // process; no window is built for the few seconds left.
+  if (beginTerminationIfRequested()) return;
   try {
     Utils& utils = Utils::sharedInstance();
     std::optional<nlohmann::json> x = utils.getAppExConfigDic();
@@ -132,7 +144,10 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     if (settings.enableShouldTerminateAfterLastWindowClosed)
       enableShouldTerminateAfterLastWindowClosed = *settings.enableShouldTerminateAfterLastWindowClosed;
     LaunchServerOutcome outcome = runLaunchServerStep(settings, utils);
-    if (outcome.alert) runAlert(outcome.alert->title, outcome.alert->message, outcome.alert->button);
+    if (outcome.alert) {
+      runAlert(outcome.alert->title, outcome.alert->message, outcome.alert->button);
+      if (terminationRequested()) return;  // ended while the alert was up
+    }
     httpServer = std::move(outcome.server);
 
     buildMainMenu();
@@ -140,6 +155,8 @@ void AppDelegate::private_applicationDidFinishLaunching() {
                            ? WindowController::initWithSpecURL(outcome.page, menu->bar())
                            : WindowController::initWithURL(outcome.page, menu->bar());
     if (windowController->url) WebViewDelegate::setApplicationStartPage(*windowController->url);
+    // The configured web UI folder holds the application's pages as the bundle does.
+    if (settings.usesUserFolder()) WebViewDelegate::addApplicationFolder(settings.userSpecPublic);
     windowController->appDelegate = this;
     newWindowHooks(*windowController);
     gtk_application_add_window(app_, windowController->window());
@@ -175,11 +192,15 @@ void AppDelegate::private_applicationDidFinishLaunching() {
 
 void AppDelegate::application_openFiles(const std::vector<std::string>& paths) {
   log().info("-application:openFiles:");
-  NotificationCenter::defaultCenter().post(kNoticeApplicationOpenFiles, nlohmann::json(paths));
+  // Files opened at start-up come before the page that takes them: they
+  // wait for its observer and then arrive in order, once.
+  NotificationCenter::defaultCenter().postOrHold(kNoticeApplicationOpenFiles, nlohmann::json(paths));
 }
 
-bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
-  if (!hasVisibleWindows) openMainWindow();
+bool AppDelegate::applicationShouldHandleReopen(bool) {
+  // A minimised or covered main window counts as visible, yet the user who
+  // starts the application again wants it in front: always present it.
+  openMainWindow();
   return true;
 }
 
@@ -192,14 +213,27 @@ void AppDelegate::applicationWillTerminate() {
   NotificationCenter::defaultCenter().post(kNoticeAppTerminate);
   log().info("App exit");
   Utils& u = Utils::sharedInstance();
-  if (u.wantRelaunch) relaunchDetached(currentExecutablePath(), u.bundle().bundlePath());
+  // The executable as installed now: an update may have replaced the
+  // running one (which then reads "(deleted)").
+  if (u.wantRelaunch)
+    if (auto exe = installedExecutable(startExecutablePath())) relaunchDetached(*exe, u.bundle().bundlePath());
 }
 
 void AppDelegate::openMainWindow() {
   if (menu && menu->mainWindowMenuItem) gtk_widget_hide(menu->mainWindowMenuItem);
   if (!windowController) return;
+  GtkWindow* w = windowController->window();
   windowController->showWindow();
-  gtk_window_present(windowController->window());
+  gtk_window_deiconify(w);
+  // With the display's current time the window manager raises the window
+  // above other applications' windows; an old or missing time may only
+  // mark it as wanting attention.
+  guint32 time = GDK_CURRENT_TIME;
+#ifdef GDK_WINDOWING_X11
+  if (GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w)); g && GDK_IS_X11_WINDOW(g))
+    time = gdk_x11_get_server_time(g);
+#endif
+  gtk_window_present_with_time(w, time);
 }
 
 void AppDelegate::setMenuItemShow() {
@@ -217,6 +251,93 @@ bool AppDelegate::mainWindowWillClose() {
   setMenuItemShow();
   gtk_widget_hide(GTK_WIDGET(windowController->window()));
   return TRUE;  // keep the window and its page
+}
+
+void AppDelegate::quitIfNoWindowIsLeft() {
+  // Any window may be the last one: the main window (which is hidden, see
+  // mainWindowWillClose) or one the page opened (destroyed when closed).
+  for (GList* l = gtk_application_get_windows(app_); l; l = l->next)
+    if (gtk_widget_get_visible(GTK_WIDGET(l->data))) return;
+  if (hasAlreadyLanuched && windowController && applicationShouldTerminateAfterLastWindowClosed()) quit();
+}
+
+void AppDelegate::fileArgumentsOpened(const std::vector<std::string>& paths) {
+  if (endingInstance_) {
+    // Before the launch this is the process's own command line, and the
+    // signal asked it to end rather than to open anything.
+    if (hasAlreadyLanuched)
+      handOverToNewInstance(paths);
+    else
+      log().info("ending before the launch: not opening {} file(s)", paths.size());
+    return;
+  }
+  if (!hasAlreadyLanuched) applicationDidFinishLaunching();
+  // The page that receives the files is shown with them.
+  if (hasAlreadyLanuched) openMainWindow();
+  if (!paths.empty()) application_openFiles(paths);  // what was left out is logged already
+}
+
+void AppDelegate::reactivated() {
+  if (endingInstance_) {
+    if (hasAlreadyLanuched) handOverToNewInstance({});  // else this start's own activation
+    return;
+  }
+  if (!hasAlreadyLanuched) {
+    applicationDidFinishLaunching();
+    return;
+  }
+  // A second start without files: re-activation.
+  const bool visible = windowController && gtk_widget_get_visible(GTK_WIDGET(windowController->window()));
+  applicationShouldHandleReopen(visible);
+}
+
+void AppDelegate::giveUpInstance() {
+  endingInstance_ = true;
+  // The main loop runs the termination steps to their end, even when no
+  // window holds the application yet.
+  g_application_hold(G_APPLICATION(app_));
+  GDBusConnection* bus = g_application_get_dbus_connection(G_APPLICATION(app_));
+  if (bus && releaseInstanceName(bus, applicationId()))
+    log().info("gave up the single-instance name {}: a new start runs as a new instance", applicationId());
+}
+
+void AppDelegate::handOverToNewInstance(const std::vector<std::string>& paths) {
+  // Came in just before this instance gave up its name.
+  log().info("this instance is ending: passing {} on to a new instance",
+             paths.empty() ? std::string("the re-activation") : std::to_string(paths.size()) + " file(s)");
+  if (auto exe = installedExecutable(startExecutablePath()))
+    relaunchDetached(*exe, Utils::sharedInstance().bundle().bundlePath(), paths, false);
+}
+
+int AppDelegate::startOrHandOver() {
+  GApplication* app = G_APPLICATION(app_);
+  GError* error = nullptr;
+  // The first instance runs its launch inside this call (startup).
+  if (!g_application_register(app, nullptr, &error)) {
+    log().error("cannot register the application {}: {}", applicationId(), error ? error->message : "");
+    if (error) g_error_free(error);
+    return 1;
+  }
+  if (g_application_get_is_remote(app)) {
+    const std::string ours = Utils::sharedInstance().bundle().bundlePath();
+    auto theirs = runningBundle(g_application_get_dbus_connection(app), applicationId(), 5000);
+    if (!theirs)
+      log().info("handing over to the running instance of {}", applicationId());
+    else if (*theirs == ours)
+      log().info("handing over to the running instance of {} at {}", applicationId(), *theirs);
+    else
+      log().warn("handing over to the running instance of {}: another bundle, {}, runs under that identifier",
+                 applicationId(), *theirs);
+  }
+  if (filesToOpen_.empty()) {
+    g_application_activate(app);
+  } else {
+    std::vector<GFile*> files;
+    for (const auto& p : filesToOpen_) files.push_back(g_file_new_for_path(p.c_str()));
+    g_application_open(app, files.data(), static_cast<gint>(files.size()), "");
+    for (GFile* f : files) g_object_unref(f);
+  }
+  return 0;
 }
 
 void AppDelegate::private_process_window_style(const std::optional<nlohmann::json>& x, GtkWindow* window) {
@@ -241,7 +362,7 @@ void AppDelegate::private_process_window_menu(const std::optional<nlohmann::json
 std::string AppDelegate::applicationId() {
   // One running instance per bundle identifier. An identifier that is not
   // a valid application id is mapped onto one, stably.
-  const std::string id = Utils::sharedInstance().getAppIdentifier();
+  const std::string id = Utils::sharedInstance().bundle().identifier();
   if (g_application_id_is_valid(id.c_str())) return id;
   return "app.corvane.id" + Utils::md5Digest(id).substr(0, 16);
 }
@@ -250,12 +371,22 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   MainQueue::initOnMainThread();
   // No configuration, no window: this may end the process with 3912.
   Utils::sharedInstance().getMainconfigDic();
+  // Window positions exist only on X11: prefer it (XWayland under a Wayland
+  // session) unless GDK_BACKEND says otherwise or "AppExInfo" opts into
+  // native Wayland with "preferNativeWayland".
+  if (!std::getenv("GDK_BACKEND")) {
+    auto x = Utils::sharedInstance().getAppExConfigDic();
+    const bool wayland = x && x->is_object() && x->contains("preferNativeWayland") &&
+                         jsonBoolValue((*x)["preferNativeWayland"]);
+    if (!wayland) gdk_set_allowed_backends("x11,*");
+  }
 
   AppDelegate delegate;
   if (const char* shot = std::getenv("CORVANE_SCREENSHOT")) delegate.screenshotPath_ = shot;
   if (const char* q = std::getenv("CORVANE_SCREENSHOT_QUIT")) delegate.screenshotQuit_ = std::string(q) == "1";
 
   installFileIconWriter();
+  keepRunningWhenTheSystemBusGoes();
   // A relaunched instance lets its predecessor finish before it claims
   // the application's name on the session bus.
   waitForPredecessor();
@@ -265,42 +396,51 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
                    }),
                    &delegate);
   g_signal_connect(delegate.app_, "activate", signalHandler([](GApplication*, gpointer d) {
-                     auto* self = static_cast<AppDelegate*>(d);
-                     if (!self->hasAlreadyLanuched) {
-                       self->applicationDidFinishLaunching();
-                       return;
-                     }
-                     // A second start without files: re-activation.
-                     const bool visible = self->windowController &&
-                                          gtk_widget_get_visible(GTK_WIDGET(self->windowController->window()));
-                     self->applicationShouldHandleReopen(visible);
+                     static_cast<AppDelegate*>(d)->reactivated();
                    }),
                    &delegate);
   g_signal_connect(delegate.app_, "open",
                    G_CALLBACK(+[](GApplication*, GFile** files, gint count, gchar*, gpointer d) {
-                     auto* self = static_cast<AppDelegate*>(d);
-                     if (!self->hasAlreadyLanuched) self->applicationDidFinishLaunching();
                      std::vector<std::string> paths;
                      for (gint i = 0; i < count; ++i) {
                        gchar* p = g_file_get_path(files[i]);
-                       if (p) paths.emplace_back(p);
+                       if (p) {
+                         paths.emplace_back(p);
+                       } else {
+                         gchar* uri = g_file_get_uri(files[i]);
+                         log().warn("not opening {}: it is not a local file, and the page receives file paths only",
+                                    uri ? uri : "");
+                         g_free(uri);
+                       }
                        g_free(p);
                      }
-                     self->application_openFiles(paths);
+                     static_cast<AppDelegate*>(d)->fileArgumentsOpened(paths);
                    }),
                    &delegate);
   g_signal_connect(delegate.app_, "shutdown", signalHandler([](GApplication*, gpointer d) {
                      static_cast<AppDelegate*>(d)->applicationWillTerminate();
                    }),
                    &delegate);
-  // GTK sees the program name and the files to open; our own options are
-  // parsed already.
-  std::vector<char*> gtkArgv{argv[0]};
-  for (const auto& f : cli.files) gtkArgv.push_back(const_cast<char*>(f.c_str()));
-  gtkArgv.push_back(nullptr);
+  g_signal_connect(delegate.app_, "window-removed", signalHandler([](GtkApplication*, GtkWindow*, gpointer d) {
+                     static_cast<AppDelegate*>(d)->quitIfNoWindowIsLeft();
+                   }),
+                   &delegate);
+  // Every argument is read already; GApplication and GTK see none of them,
+  // so no file name is ever taken for one of their options.
+  gchar* cwd = g_get_current_dir();
+  const FilesToOpen files = filesToOpen(cli.files, cwd);
+  g_free(cwd);
+  for (const auto& why : files.skipped) log().warn("{}", why);
+  delegate.filesToOpen_ = files.paths;
+  g_signal_connect(delegate.app_, "handle-local-options",
+                   signalHandler([](GApplication*, GVariantDict*, gpointer d) -> gint {
+                     return static_cast<AppDelegate*>(d)->startOrHandOver();
+                   }),
+                   &delegate);
+  char* programOnly[] = {argv[0], nullptr};
   (void)argc;
-  int status = g_application_run(G_APPLICATION(delegate.app_), static_cast<int>(gtkArgv.size() - 1),
-                                 gtkArgv.data());
+  int status = g_application_run(G_APPLICATION(delegate.app_), 1, programOnly);
+  g_signal_handlers_disconnect_by_data(delegate.app_, &delegate);
   if (delegate.windowController) delegate.windowController->contentView->delegate->flush();
   delegate.requestedWindow_.reset();
   delegate.windowController.reset();

@@ -56,9 +56,21 @@ class AppDelegate {
   static std::string applicationId();
   void newWindowHooks(WindowController& controller);
   void quit();
+  // Registers the single instance, then either starts here or hands the
+  // files (or a re-activation) to the instance that runs already.
+  int startOrHandOver();
+  void fileArgumentsOpened(const std::vector<std::string>& paths);
+  void reactivated();
+  // Termination has begun: the name goes, so a later start becomes the new
+  // instance; what still reaches this one is passed on to a new instance.
+  void giveUpInstance();
+  void handOverToNewInstance(const std::vector<std::string>& paths);
+  void quitIfNoWindowIsLeft();
 
   GtkApplication* app_ = nullptr;
   std::unique_ptr<WindowController> requestedWindow_;
+  std::vector<std::string> filesToOpen_;  // the command line's, as paths
+  bool endingInstance_ = false;
   std::string screenshotPath_;
   bool screenshotQuit_ = false;
 };

@@ -2,6 +2,8 @@
 
 #include "app/InfoPlist.h"
 
+#include <glib.h>
+
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -24,11 +26,38 @@ std::unique_ptr<Bundle>& mainSlot() {
 
 bool isAbsentText(const std::string& text) { return text.empty() || text == "(null)"; }
 
+namespace {
+
+std::string checksum(GChecksumType type, const std::string& text) {
+  gchar* hex = g_compute_checksum_for_data(type, reinterpret_cast<const guchar*>(text.data()), text.size());
+  std::string out = hex;
+  g_free(hex);
+  return out;
+}
+
+}  // namespace
+
 std::string identifierFileName(const std::string& identifier) {
+  constexpr size_t kLongest = 100, kKept = 64;
   std::string id = isAbsentText(identifier) ? "corvane.default" : identifier;
+  if (id.size() > kLongest) {
+    size_t cut = kKept;
+    while (cut > 0 && (static_cast<unsigned char>(id[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    id = id.substr(0, cut) + "-" + checksum(G_CHECKSUM_SHA256, identifier).substr(0, 32);
+  }
   for (char& c : id)
-    if (c == '/') c = '_';
+    if (c == '/' || c == '\0') c = '_';
   return id;
+}
+
+std::string Bundle::identifier() const {
+  const std::string declared = infoText("CFBundleIdentifier");
+  if (!isAbsentText(declared)) return declared;
+  std::string name = fs::path(path_).stem().string();
+  for (char& c : name)
+    if (!g_ascii_isalnum(c) && c != '_' && c != '-') c = '_';
+  if (name.size() > 40) name.resize(40);
+  return "corvane.unidentified." + name + "-" + checksum(G_CHECKSUM_MD5, path_).substr(0, 12);
 }
 
 bool textBoolValue(const std::string& text) {

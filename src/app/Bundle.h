@@ -30,6 +30,14 @@ class Bundle {
   std::string executableFolder() const { return path_ + "/Contents/MacOS"; }
   const nlohmann::json& infoDictionary() const { return info_; }
 
+  // The identifier the application runs under (its single instance, its
+  // user defaults, its login item): "CFBundleIdentifier", or for a bundle
+  // without one an identifier derived from where the bundle is,
+  // "corvane.unidentified.<folder name>-<12 hex digits of the MD5 of the
+  // bundle's absolute path>". It stays the same while the bundle stays at
+  // its path; two bundles without identifier never share it.
+  std::string identifier() const;
+
   // The information-dictionary value as text ("(null)" when missing, as
   // formatting a missing value gives), numbers and booleans as their text.
   std::string infoText(const std::string& key) const;
@@ -50,8 +58,10 @@ class Bundle {
 // An information-dictionary text that stands for nothing: empty, or "(null)"
 // (what formatting a missing value gives).
 bool isAbsentText(const std::string& text);
-// A bundle identifier as a file name: "corvane.default" when absent, and
-// never naming a sub-folder.
+// A bundle identifier as a file name: "corvane.default" when absent, never
+// naming a sub-folder, and short enough for any suffix the stores add: an
+// identifier of more than 100 bytes keeps its first 64 bytes (whole UTF-8
+// characters) followed by "-" and 32 hex digits of its SHA-256.
 std::string identifierFileName(const std::string& identifier);
 
 // "Y", "y", "T", "t" or a digit 1-9 at the start: the platform's text-to-bool rule.

@@ -2,6 +2,7 @@
 
 #include "app/Bundle.h"
 
+#include <gio/gio.h>
 #include <unistd.h>
 
 #include <climits>
@@ -65,6 +66,54 @@ std::string currentExecutablePath() {
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return "";
   return std::string(buf, static_cast<size_t>(n));
+}
+
+namespace {
+
+std::string absolutePath(const std::string& path, const std::string& cwd) {
+  gchar* canonical = g_canonicalize_filename(path.c_str(), cwd.c_str());
+  std::string out = canonical;
+  g_free(canonical);
+  return out;
+}
+
+// The local path of a URI argument, or nullopt with the reason.
+std::optional<std::string> localPathOfUri(const std::string& uri, std::string& why) {
+  GFile* file = g_file_new_for_uri(uri.c_str());
+  gchar* path = g_file_get_path(file);
+  g_object_unref(file);
+  if (!path) {
+    why = "not opening " + uri + ": it is not a local file, and the page receives file paths only";
+    return std::nullopt;
+  }
+  std::string out = path;
+  g_free(path);
+  return out;
+}
+
+}  // namespace
+
+FilesToOpen filesToOpen(const std::vector<std::string>& arguments, const std::string& cwd) {
+  FilesToOpen out;
+  for (const auto& arg : arguments) {
+    if (arg.empty()) {
+      out.skipped.push_back("not opening an empty file argument: it names no file");
+      continue;
+    }
+    const std::string asPath = absolutePath(arg, cwd);
+    const char* scheme = g_uri_peek_scheme(arg.c_str());  // interned, lower case
+    const bool uriLike = scheme && (arg.find("://") != std::string::npos || std::string(scheme) == "file");
+    if (!uriLike || g_file_test(asPath.c_str(), G_FILE_TEST_EXISTS)) {
+      out.paths.push_back(asPath);
+      continue;
+    }
+    std::string why;
+    if (auto local = localPathOfUri(arg, why))
+      out.paths.push_back(*local);
+    else
+      out.skipped.push_back(why);
+  }
+  return out;
 }
 
 std::optional<std::string> resolveBundlePath(const CommandLine& cli, const std::string& executable) {

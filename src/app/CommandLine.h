@@ -18,6 +18,19 @@ struct CommandLine {
   static std::string version();
 };
 
+// The file arguments as the paths to open, in order. Every argument is a
+// file, never an option. An argument that names an existing item is a path
+// even when it looks like a URI ("a:b.txt"); relative paths are taken from
+// `cwd`; "file:" URIs become their path, and other URIs ("scheme://...") the
+// local path GIO maps them to. What cannot become a local path (an empty
+// argument, an http URI) is left out with the reason in `skipped`, for the
+// log: the page receives paths only.
+struct FilesToOpen {
+  std::vector<std::string> paths;
+  std::vector<std::string> skipped;
+};
+FilesToOpen filesToOpen(const std::vector<std::string>& arguments, const std::string& cwd);
+
 // Exit status for a command line or bundle that cannot be used.
 constexpr int kUsageExitStatus = 2;
 

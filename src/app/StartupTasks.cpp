@@ -1,6 +1,7 @@
 #include "app/StartupTasks.h"
 
 #include "app/Log.h"
+#include "app/TerminationSignal.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
@@ -72,9 +73,18 @@ int runTool(const std::string& tool, const std::vector<std::string>& args, const
 
   int status = 0;
   pid_t done = 0;
-  do {
-    done = waitpid(pid, &status, wait ? 0 : WNOHANG);
-  } while (done < 0 && errno == EINTR);
+  if (wait) {
+    // A termination signal must not wait for the tool: the shell's own
+    // termination steps start at once, and no further task runs.
+    auto ended = waitForChildUnlessTerminated(pid);
+    if (!ended) throw std::runtime_error("interrupted by a termination signal");
+    status = *ended;
+    done = pid;
+  } else {
+    do {
+      done = waitpid(pid, &status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+  }
   if (done == 0) {
     // Still running: its status cannot be read. Reap it whenever it ends.
     g_child_watch_add(pid, [](GPid, gint, gpointer) {}, nullptr);
@@ -219,6 +229,7 @@ void StartupTasks::run(const nlohmann::json& tasksValue, const Completion& compl
 
     int started = 0, finished = 0;
     for (size_t n = 0; n < tasks.size(); ++n) {
+      if (terminationRequested()) return;  // the shell is on its way out
       const nlohmann::json& task = tasks[n];
       if (!task.is_object()) throw std::runtime_error("task " + task.dump() + " is not an object");
       const std::string label =
@@ -242,6 +253,7 @@ void StartupTasks::run(const nlohmann::json& tasksValue, const Completion& compl
               break;
           }
         } catch (const std::exception& e) {
+          if (terminationRequested()) return;
           log().info("发现错误: {}", e.what());
           completion(TaskError{e.what(), 3});
           cutShort = true;

@@ -116,7 +116,21 @@ class Utils {
   std::string path_get_appPluginDirPath() const;
   std::string path_get_appUIDirPath() const;
   std::string getAppDataHomeDir() const;
+  // Logs "[SandboxEnabled] = %d" with every answer, except inside a
+  // OneSandboxLine scope, where only the first answer is logged.
   bool getSandboxEnable() const;
+  // One "[SandboxEnabled]" line for a whole query of several folders
+  // (expanding placeholders, a page's first folder round). Scopes nest; only
+  // the outermost counts. Per thread.
+  class OneSandboxLine {
+   public:
+    OneSandboxLine();
+    ~OneSandboxLine();
+    OneSandboxLine(const OneSandboxLine&) = delete;
+    OneSandboxLine& operator=(const OneSandboxLine&) = delete;
+    // Whether the line is to be written now.
+    static bool wanted();
+  };
   // The folder that holds the users' home folders (the "/Users" root).
   static std::string usersRoot();
 

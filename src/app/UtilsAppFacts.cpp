@@ -35,8 +35,9 @@ UserDefaults& Utils::userDefaults() const {
   static std::mutex m;
   static std::map<std::string, std::unique_ptr<UserDefaults>> stores;
   std::lock_guard lock(m);
-  auto& slot = stores[getAppIdentifier()];
-  if (!slot) slot = std::make_unique<UserDefaults>(UserDefaults::pathForIdentifier(getAppIdentifier()));
+  const std::string id = bundle_.identifier();
+  auto& slot = stores[id];
+  if (!slot) slot = std::make_unique<UserDefaults>(UserDefaults::pathForIdentifier(id));
   return *slot;
 }
 
@@ -67,8 +68,8 @@ std::string Utils::curUserLanguage() const {
 bool Utils::setUserLanguage(const std::string& language) const {
   auto& defaults = userDefaults();
   defaults.setObject("userLanguage", language);
-  defaults.synchronize();
-  return curUserLanguage() == language;
+  // A language that did not reach the disk is not set for the next start.
+  return defaults.synchronize() && curUserLanguage() == language;
 }
 
 std::string Utils::curAppleSupportLanguagesJSONString() const {

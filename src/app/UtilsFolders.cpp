@@ -39,14 +39,30 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
   return text;
 }
 
+thread_local int t_sandboxScopeDepth = 0;
+thread_local bool t_sandboxLogged = false;
+
 }  // namespace
 
 // ---- the sandbox -------------------------------------------------------------
 
+Utils::OneSandboxLine::OneSandboxLine() {
+  if (t_sandboxScopeDepth++ == 0) t_sandboxLogged = false;
+}
+
+Utils::OneSandboxLine::~OneSandboxLine() { --t_sandboxScopeDepth; }
+
+bool Utils::OneSandboxLine::wanted() {
+  if (t_sandboxScopeDepth == 0) return true;
+  if (t_sandboxLogged) return false;
+  t_sandboxLogged = true;
+  return true;
+}
+
 bool Utils::getSandboxEnable() const {
   // Flatpak sets FLATPAK_ID inside the sandbox only.
   const bool sandboxed = !flatpakId().empty();
-  log().info("[SandboxEnabled] = {}", sandboxed ? 1 : 0);
+  if (OneSandboxLine::wanted()) log().info("[SandboxEnabled] = {}", sandboxed ? 1 : 0);
   return sandboxed;
 }
 
@@ -193,6 +209,7 @@ std::string Utils::path_get_appWriteablePicturesDir() const {
 }
 
 std::string Utils::getAppDataHomeDir() const {
+  OneSandboxLine oneLine;
   if (getSandboxEnable()) return homeFolder(*this);
   return xdg::dataHome() + "/" + getAppName();
 }
@@ -200,6 +217,7 @@ std::string Utils::getAppDataHomeDir() const {
 // ---- placeholders and prefixes ----------------------------------------------
 
 std::string Utils::update_env_string(const std::string& text) const {
+  OneSandboxLine oneLine;
   using Value = std::function<std::string()>;
   // Table order matters: each value is computed even when its placeholder
   // does not occur, so every call refreshes the exported variables.

@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/Bundle.h"
 #include "app/CommandLine.h"
+#include "app/Relaunch.h"
 
 #include <glib.h>
 
@@ -9,6 +10,8 @@
 
 int main(int argc, char** argv) {
   using corvane::CommandLine;
+  // Read now: an update may replace the executable while the application runs.
+  corvane::startExecutablePath();
   const CommandLine cli = CommandLine::parse(argc, argv);
   switch (cli.action) {
     case CommandLine::Action::Help:

@@ -39,11 +39,17 @@ struct FrameHeader {
 enum FrameKind : uint32_t {
   // extension -> UI, each answered by exactly one kReply
   kHello = 1,     // payload: frame URI of the first window-object clear
-  kCall = 2,      // payload: u32 object, u32 method, JSON array of arguments
-  kGetField = 3,  // payload: u32 object, field name
+  // Calls and field reads name the class the page took the method or field
+  // from; the UI process serves them only when the object is of that class.
+  kCall = 2,      // payload: u32 object, u32 class, u32 method, JSON array of arguments
+  kGetField = 3,  // payload: u32 object, u32 class, field name
   // UI -> extension
   kReply = 0x80,  // payload: see ReplyWriter/ReplyReader
 };
+
+// An error text of a reply that starts with this is thrown in the page as a
+// TypeError (with the rest as its message); any other as an Error.
+inline constexpr const char* kTypeErrorPrefix = "TypeError: ";
 
 // Markers inside argument and result JSON for values that are not data.
 inline constexpr const char* kFunctionMarker = "$corvaneFunction";  // {"$corvaneFunction": id}

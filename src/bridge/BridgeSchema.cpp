@@ -39,4 +39,8 @@ BridgeSchema BridgeSchema::fromJson(const nlohmann::json& j) {
   return s;
 }
 
+std::string receiverErrorText(const std::string& cls, const std::string& member) {
+  return "Can only call " + cls + "." + member + " on instances of " + cls;
+}
+
 }  // namespace corvane::bridge

@@ -37,4 +37,8 @@ struct BridgeSchema {
   static BridgeSchema fromJson(const nlohmann::json& j);
 };
 
+// The message of the TypeError a page gets for calling a method (or reading
+// a field) of class `cls` on an object that is not one of its instances.
+std::string receiverErrorText(const std::string& cls, const std::string& member);
+
 }  // namespace corvane::bridge

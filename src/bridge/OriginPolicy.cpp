@@ -45,6 +45,27 @@ std::optional<Origin> parseOrigin(const std::string& uri) {
   return o;
 }
 
+std::optional<std::string> localFilePath(const std::string& uri) {
+  if (!OriginPolicy::isFileUri(uri)) return std::nullopt;
+  // Query and fragment are no part of the file; the path stays escaped until
+  // it is decoded below, so that "%2F" and "%00" can be refused.
+  GUri* parsed = g_uri_parse(uri.c_str(), G_URI_FLAGS_ENCODED_PATH, nullptr);
+  if (!parsed) return std::nullopt;
+  const char* host = g_uri_get_host(parsed);
+  const bool local = !host || !*host || g_ascii_strcasecmp(host, "localhost") == 0;
+  gchar* path = local ? g_uri_unescape_string(g_uri_get_path(parsed), "/") : nullptr;
+  g_uri_unref(parsed);
+  if (!path) return std::nullopt;
+  std::optional<std::string> out;
+  if (path[0] == '/') out = canonicalFolder(path);
+  g_free(path);
+  return out;
+}
+
+bool OriginPolicy::isFileUri(const std::string& uri) {
+  return g_ascii_strncasecmp(uri.c_str(), "file:", 5) == 0;
+}
+
 void OriginPolicy::addOrigin(const std::string& uriOrOrigin) {
   if (uriOrOrigin == "*") {
     allowAll = true;
@@ -61,20 +82,20 @@ void OriginPolicy::addFileRoot(const std::string& folder) {
   if (std::find(fileRoots.begin(), fileRoots.end(), c) == fileRoots.end()) fileRoots.push_back(c);
 }
 
+bool OriginPolicy::isApplicationFile(const std::string& fileUri) const {
+  auto file = localFilePath(fileUri);
+  if (!file) return false;
+  for (const auto& root : fileRoots) {
+    if (root == "/" || *file == root ||
+        (file->size() > root.size() && file->compare(0, root.size(), root) == 0 && (*file)[root.size()] == '/'))
+      return true;
+  }
+  return false;
+}
+
 bool OriginPolicy::allows(const std::string& frameUri) const {
   if (allowAll) return true;
-  if (g_str_has_prefix(frameUri.c_str(), "file:")) {
-    gchar* path = g_filename_from_uri(frameUri.c_str(), nullptr, nullptr);
-    if (!path) return false;
-    std::string file = canonicalFolder(path);
-    g_free(path);
-    for (const auto& root : fileRoots) {
-      if (file == root || (file.size() > root.size() && file.compare(0, root.size(), root) == 0 &&
-                           file[root.size()] == '/'))
-        return true;
-    }
-    return false;
-  }
+  if (isFileUri(frameUri)) return isApplicationFile(frameUri);
   auto o = parseOrigin(frameUri);
   return o && std::find(origins.begin(), origins.end(), *o) != origins.end();
 }
@@ -83,7 +104,7 @@ std::string OriginPolicy::describe(const std::string& frameUri) {
   if (auto o = parseOrigin(frameUri)) return o->text();
   auto colon = frameUri.find(':');
   if (colon == std::string::npos) return frameUri.empty() ? "(none)" : frameUri;
-  if (frameUri.compare(0, 5, "file:") == 0) return frameUri;
+  if (isFileUri(frameUri)) return frameUri;
   return frameUri.substr(0, colon + 1);
 }
 

@@ -21,6 +21,11 @@ struct Origin {
 // The origin of an http(s) URI; nullopt for other schemes or bad URIs.
 std::optional<Origin> parseOrigin(const std::string& uri);
 
+// The local path a file: URI names, without its query and fragment and with
+// "." and ".." resolved; nullopt for other schemes, another host, an
+// escaped "/" or NUL, or a relative path. Never reads the file system.
+std::optional<std::string> localFilePath(const std::string& uri);
+
 class OriginPolicy {
  public:
   bool allowAll = false;
@@ -32,6 +37,9 @@ class OriginPolicy {
   void addFileRoot(const std::string& folder);
 
   bool allows(const std::string& frameUri) const;
+  // A file: URI of a file inside one of the roots ("*" does not count).
+  bool isApplicationFile(const std::string& fileUri) const;
+  static bool isFileUri(const std::string& uri);
   // What the refusal log line names: the origin, or the URI's scheme part.
   static std::string describe(const std::string& frameUri);
 

@@ -2,6 +2,7 @@
 
 #include "app/Log.h"
 #include "bridge/BridgeProtocol.h"
+#include "bridge/BridgeSchema.h"
 #include "bridge/ServiceObject.h"
 #include "bridge/WebViewDelegate.h"
 
@@ -9,6 +10,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -195,6 +197,10 @@ void PageConnection::serve(const bridge::Frame& frame) {
       default:
         reply.error = "corvane bridge: unknown request";
     }
+  } catch (const ScriptTypeError& e) {
+    // The page's own mistake (a wrong receiver or argument): its script
+    // gets a TypeError, the application's log stays quiet.
+    reply.error = std::string(bridge::kTypeErrorPrefix) + e.what();
   } catch (const std::exception& e) {
     log().error("bridge call error = {}", e.what());
     reply.error = e.what();
@@ -204,24 +210,26 @@ void PageConnection::serve(const bridge::Frame& frame) {
   channel_->send(bridge::kReply, head, reply.valueJson);
 }
 
+ServiceObject& PageConnection::receiver(uint32_t object, const ServiceClass& cls, const std::string& member) {
+  // The web process names the class it took the member from; an object of
+  // any other class, or one that is gone, is never handed to that class's code.
+  ServiceObject* target = root_.objectById(object);
+  if (!target || &target->serviceClass() != &cls) throw ScriptTypeError(bridge::receiverErrorText(cls.name(), member));
+  return *target;
+}
+
 void PageConnection::serveCall(const bridge::Frame& frame, bridge::Reply& reply) {
   bridge::PayloadReader r(frame.payload);
-  uint32_t object, method;
-  if (!r.u32(object) || !r.u32(method)) throw std::runtime_error("corvane bridge: bad call");
-  ServiceObject* target = root_.objectById(object);
-  if (!target) throw std::runtime_error("corvane bridge: the object is gone");
-  const auto& methods = target->serviceClass().scriptMethods();
-  if (method >= methods.size()) throw std::runtime_error("corvane bridge: no such method");
+  uint32_t object, cls, method;
+  if (!r.u32(object) || !r.u32(cls) || !r.u32(method)) throw std::runtime_error("corvane bridge: bad call");
+  const ServiceClass* c = root_.classAt(cls);
+  if (!c || method >= c->scriptMethods().size()) throw std::runtime_error("corvane bridge: no such method");
+  const ScriptMethod& m = c->scriptMethods()[method];
+  ServiceObject& target = receiver(object, *c, m.scriptName);
   ScriptArgs list;
   if (!bridge::decodeArguments(r.rest(), list)) throw std::runtime_error("corvane bridge: bad call");
   BridgeCall call{root_.page()};
-  ScriptResult result;
-  try {
-    result = methods[method].invoke(*target, call, std::move(list));
-  } catch (const ScriptTypeError& e) {
-    reply.error = e.what();
-    return;
-  }
+  ScriptResult result = m.invoke(target, call, std::move(list));
   if (result) {
     reply.hasValue = true;
     // Texts go back as they are, without JSON's escaping.
@@ -233,11 +241,18 @@ void PageConnection::serveCall(const bridge::Frame& frame, bridge::Reply& reply)
 
 void PageConnection::serveField(const bridge::Frame& frame, bridge::Reply& reply) {
   bridge::PayloadReader r(frame.payload);
-  uint32_t object;
-  if (!r.u32(object)) throw std::runtime_error("corvane bridge: bad field request");
-  ServiceObject* target = root_.objectById(object);
+  uint32_t object, cls;
+  if (!r.u32(object) || !r.u32(cls)) throw std::runtime_error("corvane bridge: bad field request");
+  const ServiceClass* c = root_.classAt(cls);
+  if (!c) throw std::runtime_error("corvane bridge: no such class");
+  // Only the fields the class shows to scripts, whatever the page asks for.
+  const std::string name(r.rest());
+  const auto& fields = c->scriptFields();
+  if (std::find(fields.begin(), fields.end(), name) == fields.end())
+    throw std::runtime_error("corvane bridge: no such field");
+  ServiceObject& target = receiver(object, *c, name);
   reply.hasValue = true;
-  reply.valueJson = target ? target->fieldValue(std::string(r.rest())).dump() : "null";
+  reply.valueJson = target.fieldValue(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace corvane

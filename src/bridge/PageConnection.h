@@ -14,6 +14,8 @@
 
 namespace corvane {
 
+class ServiceClass;
+class ServiceObject;
 class WebViewDelegate;
 
 class PageConnection {
@@ -39,6 +41,9 @@ class PageConnection {
   void serve(const bridge::Frame& frame);
   void serveCall(const bridge::Frame& frame, bridge::Reply& reply);
   void serveField(const bridge::Frame& frame, bridge::Reply& reply);
+  // The object of a request when it is alive and of class `cls`; throws
+  // ScriptTypeError otherwise.
+  ServiceObject& receiver(uint32_t object, const ServiceClass& cls, const std::string& member);
 
   WebViewDelegate& root_;
   GDBusConnection* dbus_ = nullptr;

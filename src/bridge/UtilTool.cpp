@@ -7,6 +7,8 @@
 #include <glib.h>
 
 #include <array>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -126,6 +128,28 @@ std::string UtilTool::getFileSizeString(uint64_t bytes, bool si) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%0.1f%s", value, kUnits[unit]);
   return buf;
+}
+
+uint64_t UtilTool::byteCount(const nlohmann::json& value) {
+  double number = 0;
+  if (value.is_number()) {
+    number = value.get<double>();
+  } else if (value.is_string()) {
+    // Pages often hand sizes over as the text they read from a field or a
+    // header; surrounding white space is allowed, trailing garbage is not.
+    const std::string& text = value.get_ref<const std::string&>();
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    number = std::strtod(begin, &end);
+    if (end == begin) return 0;
+    while (*end && g_ascii_isspace(*end)) ++end;
+    if (*end) return 0;
+  } else if (value.is_boolean()) {
+    number = value.get<bool>() ? 1 : 0;
+  }
+  if (std::isnan(number) || number <= 0) return 0;
+  if (number >= 18446744073709551615.0) return UINT64_MAX;
+  return static_cast<uint64_t>(number);
 }
 
 }  // namespace corvane

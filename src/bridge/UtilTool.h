@@ -38,6 +38,11 @@ class UtilTool {
 
   static std::optional<nlohmann::json> getDicFromJsonFile(const std::string& path);
   static std::string getFileSizeString(uint64_t bytes, bool si);
+  // A byte count from a script value, read as a page's Number() would: a
+  // number as it is, a text holding a number ("1500000", " 2e3 ") as that
+  // number; anything else, negatives and NaN count 0; more than the largest
+  // count is the largest count.
+  static uint64_t byteCount(const nlohmann::json& value);
 
   // Removes the members whose value is null.
   static nlohmann::json withoutNulls(const nlohmann::json& object);

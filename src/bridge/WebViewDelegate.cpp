@@ -8,7 +8,16 @@
 #include "bridge/BridgeSchema.h"
 #include "bridge/PageConnection.h"
 #include "services/App.h"
+#include "services/Clipboard.h"
+#include "services/Dock.h"
+#include "services/Fonts.h"
+#include "services/MenuItemProxy.h"
+#include "services/MenuProxy.h"
+#include "services/Notice.h"
 #include "services/Path.h"
+#include "services/Sound.h"
+#include "services/WebMenuItemSettings.h"
+#include "services/Window.h"
 #ifdef CORVANE_TEST_SERVICES
 #include "services/TestService.h"
 #endif
@@ -21,6 +30,7 @@ namespace corvane {
 namespace {
 
 std::string g_startPage;
+std::vector<std::string> g_applicationFolders;
 std::string g_nextPanelAnswer;
 
 constexpr int kFirstButton = 1000;
@@ -68,6 +78,9 @@ int runPanel(GtkWidget* parent, const char* message, std::initializer_list<const
 }  // namespace
 
 void WebViewDelegate::setApplicationStartPage(const std::string& uri) { g_startPage = uri; }
+void WebViewDelegate::addApplicationFolder(const std::string& path) {
+  if (Utils::checkPathIsDir(path)) g_applicationFolders.push_back(path);
+}
 void WebViewDelegate::answerNextPanel(const std::string& button) { g_nextPanelAnswer = button; }
 
 WebViewDelegate::WebViewDelegate(GtkWidget* menu) : mainMenu(menu), page_(std::make_shared<PageScript>()) {}
@@ -134,19 +147,49 @@ ServiceObject* WebViewDelegate::objectById(uint32_t id) const {
   return id < objects_.size() ? objects_[id] : nullptr;
 }
 
+const ServiceClass* WebViewDelegate::classAt(uint32_t index) const {
+  return index < classes_.size() ? classes_[index] : nullptr;
+}
+
+void WebViewDelegate::forgetObject(ServiceObject& object) {
+  auto it = objectIds_.find(&object);
+  if (it == objectIds_.end()) return;
+  objects_[it->second] = nullptr;
+  objectIds_.erase(it);
+}
+
 void WebViewDelegate::ensureServices() {
   if (servicesMade_) return;
   servicesMade_ = true;
   registerObject(*this);
   // The order of creation is the order of the members; objects that exist
   // stay as they are.
-  if (!app) app = std::make_unique<App>(page_, webView_);
-  members_.emplace_back("app", registerObject(*app));
+  if (!sound) sound = std::make_unique<Sound>(page_);
+  members_.emplace_back("sound", registerObject(*sound));
+  if (!dock) dock = std::make_unique<Dock>();
+  members_.emplace_back("dock", registerObject(*dock));
+  if (!growl) growl = std::make_unique<Growl>();
+  members_.emplace_back("growl", registerObject(*growl));
+  if (!notice && Notice::available()) notice = std::make_unique<Notice>();
+  if (notice) members_.emplace_back("notice", registerObject(*notice));
   if (!path) {
     path = std::make_unique<Path>();
     path->printInfo();
   }
   members_.emplace_back("path", registerObject(*path));
+  if (!clipboard) clipboard = std::make_unique<Clipboard>();
+  members_.emplace_back("clipboard", registerObject(*clipboard));
+  if (!app) app = std::make_unique<App>(page_, webView_);
+  members_.emplace_back("app", registerObject(*app));
+  if (!window) window = std::make_unique<Window>(page_, webView_, mainMenu);
+  members_.emplace_back("window", registerObject(*window));
+  if (!fonts) fonts = std::make_unique<Fonts>();
+  members_.emplace_back("fonts", registerObject(*fonts));
+  if (!menu) menu = MenuProxy::proxyWithContext(page_, mainMenu, this);
+  members_.emplace_back("menu", registerObject(*menu));
+  classIndex(MenuItemProxy::scriptClass());  // items reach scripts later
+  if (!menuitems_settings) menuitems_settings = std::make_unique<WebMenuItemSettings>(page_);
+  members_.emplace_back("menuitems_settings", registerObject(*menuitems_settings));
 #ifdef CORVANE_TEST_SERVICES
   if (!test && TestService::enabled()) {
     test = std::make_unique<TestService>(page_);
@@ -157,6 +200,37 @@ void WebViewDelegate::ensureServices() {
   }
   if (test) members_.emplace_back("test", registerObject(*test));
 #endif
+}
+
+bridge::OriginPolicy WebViewDelegate::applicationPolicy() {
+  // What belongs to the application: its bundle, its web UI folder, the
+  // start page's folder or origin, the local server and the configured
+  // origins. Read afresh, as the configuration is.
+  Utils& utils = Utils::sharedInstance();
+  bridge::OriginPolicy policy;
+  policy.addFileRoot(utils.bundle().bundlePath());
+  policy.addFileRoot(utils.path_get_appUIDirPath());
+  for (const auto& folder : g_applicationFolders) policy.addFileRoot(folder);
+  if (const int64_t port = utils.http_server_port.load(); port > 0) {
+    policy.addOrigin("http://localhost:" + std::to_string(port));
+    policy.addOrigin("http://127.0.0.1:" + std::to_string(port));
+  }
+  if (!g_startPage.empty()) {
+    if (auto file = bridge::localFilePath(g_startPage)) {
+      gchar* dir = g_path_get_dirname(file->c_str());
+      policy.addFileRoot(dir);
+      g_free(dir);
+    } else if (!bridge::OriginPolicy::isFileUri(g_startPage)) {
+      policy.addOrigin(g_startPage);
+    }
+  }
+  if (auto ex = utils.getAppExConfigDic(); ex && ex->is_object() && ex->contains("bridgeAllowedOrigins")) {
+    const auto& list = (*ex)["bridgeAllowedOrigins"];
+    if (list.is_array())
+      for (const auto& o : list)
+        if (o.is_string()) policy.addOrigin(o.get<std::string>());
+  }
+  return policy;
 }
 
 nlohmann::json WebViewDelegate::helloSchema(const std::string&) {
@@ -175,33 +249,7 @@ nlohmann::json WebViewDelegate::helloSchema(const std::string&) {
     schema.members.push_back({name, id, classIndex(objects_[id]->serviceClass())});
   schema.globalNames = {"corvane", "quorlix", "ZVRLabJs"};
 
-  // Frames whose document belongs to the application.
-  Utils& utils = Utils::sharedInstance();
-  auto& policy = schema.policy;
-  policy.addFileRoot(utils.bundle().bundlePath());
-  policy.addFileRoot(utils.path_get_appUIDirPath());
-  if (const int64_t port = utils.http_server_port.load(); port > 0) {
-    policy.addOrigin("http://localhost:" + std::to_string(port));
-    policy.addOrigin("http://127.0.0.1:" + std::to_string(port));
-  }
-  if (!g_startPage.empty()) {
-    if (g_str_has_prefix(g_startPage.c_str(), "file:")) {
-      if (gchar* file = g_filename_from_uri(g_startPage.c_str(), nullptr, nullptr)) {
-        gchar* dir = g_path_get_dirname(file);
-        policy.addFileRoot(dir);
-        g_free(dir);
-        g_free(file);
-      }
-    } else {
-      policy.addOrigin(g_startPage);
-    }
-  }
-  if (auto ex = utils.getAppExConfigDic(); ex && ex->is_object() && ex->contains("bridgeAllowedOrigins")) {
-    const auto& list = (*ex)["bridgeAllowedOrigins"];
-    if (list.is_array())
-      for (const auto& o : list)
-        if (o.is_string()) policy.addOrigin(o.get<std::string>());
-  }
+  schema.policy = applicationPolicy();
   return schema.toJson();
 }
 
@@ -322,6 +370,7 @@ gboolean WebViewDelegate::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* d
 }
 
 bool WebViewDelegate::decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type) {
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return refuseForeignFile(decision);
   if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return false;
   // A navigation aimed at a new window goes to the system's handler; the
   // page stays where it is.
@@ -332,6 +381,20 @@ bool WebViewDelegate::decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyD
     log().error("could not open {}: {}", uri, error ? error->message : "");
     if (error) g_error_free(error);
   }
+  webkit_policy_decision_ignore(decision);
+  return true;
+}
+
+bool WebViewDelegate::refuseForeignFile(WebKitPolicyDecision* decision) {
+  // Every file: document shares one origin, so a local file that is not the
+  // application's could reach the bridge of the application's frames through
+  // parent, top or opener. No such document is ever loaded, in any frame.
+  auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  if (!uri || !bridge::OriginPolicy::isFileUri(uri)) return false;
+  const bridge::OriginPolicy policy = applicationPolicy();
+  if (policy.allowAll || policy.isApplicationFile(uri)) return false;
+  log().info("navigation refused for {}: not a file of the application", uri);
   webkit_policy_decision_ignore(decision);
   return true;
 }
@@ -394,7 +457,9 @@ void WebViewDelegate::contextMenu(WebKitContextMenu* menu) {
     auto* item = WEBKIT_CONTEXT_MENU_ITEM(l->data);
     int tag = contextMenuTag(webkit_context_menu_item_get_stock_action(item),
                              webkit_context_menu_item_is_separator(item));
-    if (!contextMenuTagKept(tag)) webkit_context_menu_remove(menu, item);
+    // A switch the page set in `menuitems_settings` decides; otherwise the fixed filter.
+    const auto choice = menuitems_settings ? menuitems_settings->pageChoice(tag) : std::nullopt;
+    if (!choice.value_or(contextMenuTagKept(tag))) webkit_context_menu_remove(menu, item);
   }
   g_list_free(items);
 }

@@ -4,6 +4,7 @@
 // process can build the objects), serves the page's panels (alert,
 // confirm, file chooser), the context menu, new windows, and the web
 // process's end. The three global names of the page all denote it.
+#include "bridge/OriginPolicy.h"
 #include "bridge/PageScript.h"
 #include "bridge/ServiceObject.h"
 
@@ -21,6 +22,15 @@ namespace corvane {
 class PageConnection;
 class App;
 class Path;
+class Window;
+class Sound;
+class Dock;
+class Growl;
+class Notice;
+class Clipboard;
+class Fonts;
+class MenuProxy;
+class WebMenuItemSettings;
 class TestService;
 
 class WebViewDelegate : public ServiceObject {
@@ -39,15 +49,26 @@ class WebViewDelegate : public ServiceObject {
   std::function<WebKitWebView*(WebKitWebView* related)> createWindowForRequest;
   std::function<void(WebKitWebView*)> showRequestedWindow;
 
-  // The application's start page, whose origin may use the bridge.
+  // The application's start page, whose origin (or folder) may use the bridge.
   static void setApplicationStartPage(const std::string& uri);
+  // A further folder whose files are the application's (a configured web
+  // UI folder outside the bundle); a path that is no folder is ignored.
+  static void addApplicationFolder(const std::string& path);
   // Test builds: the label of the button the next alert or confirm panel
   // gets pressed ("Yes", "No", "OK"), or "close" to close it.
   static void answerNextPanel(const std::string& button);
 
+  // Which frames belong to the application (the bridge's origin rule).
+  static bridge::OriginPolicy applicationPolicy();
+
   // Served to the connection.
   nlohmann::json helloSchema(const std::string& frameUri);
+  // A live object by its wire id (nullptr once forgotten or never made).
   ServiceObject* objectById(uint32_t id) const;
+  const ServiceClass* classAt(uint32_t index) const;
+  // Retires a native object that scripts may still hold: later calls on it
+  // fail as on any object that is gone. Its id is never used again.
+  void forgetObject(ServiceObject& object);
   // A wire reference for a native object handed to scripts.
   nlohmann::json refFor(ServiceObject& object);
 
@@ -55,8 +76,17 @@ class WebViewDelegate : public ServiceObject {
   nlohmann::json fieldValue(const std::string& field) const override;
 
   // Service objects (owned); created on the first window-object clear.
+  std::unique_ptr<Sound> sound;
+  std::unique_ptr<Dock> dock;
+  std::unique_ptr<Growl> growl;
+  std::unique_ptr<Notice> notice;
   std::unique_ptr<App> app;
   std::unique_ptr<Path> path;
+  std::unique_ptr<Window> window;
+  std::unique_ptr<Clipboard> clipboard;
+  std::unique_ptr<WebMenuItemSettings> menuitems_settings;
+  std::unique_ptr<Fonts> fonts;
+  std::unique_ptr<MenuProxy> menu;
 #ifdef CORVANE_TEST_SERVICES
   std::unique_ptr<TestService> test;
 #endif
@@ -73,6 +103,7 @@ class WebViewDelegate : public ServiceObject {
   bool scriptDialog(WebKitScriptDialog* dialog);
   bool runFileChooser(WebKitFileChooserRequest* request);
   bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+  bool refuseForeignFile(WebKitPolicyDecision* decision);
   void contextMenu(WebKitContextMenu* menu);
   void processTerminated(WebKitWebProcessTerminationReason reason);
 

@@ -7,6 +7,7 @@
 #include "bridge/BridgeProtocol.h"
 #include "bridge/BridgeSchema.h"
 #include "bridge/FrameChannel.h"
+#include "bridge/OptionalSystemBus.h"
 #include "bridge/TextEncoding.h"
 
 #include <JavaScriptCore/JavaScript.h>
@@ -42,21 +43,30 @@ const char kPageIntrospection[] =
 
 class PageBridge;
 
+// What JavaScriptCore hands back to our callbacks. Script objects may
+// outlive their page (another window of the same web process can hold
+// them), so they name the page by id and find it only while it lives.
+// Each is owned by the script engine and freed with the script object.
 struct WrapperData {
+  uint64_t page;
   uint32_t object;
   uint32_t classIndex;
 };
 
 struct MethodData {
-  PageBridge* page;
+  uint64_t page;
   uint32_t classIndex;
   uint32_t method;
 };
 
 struct FieldData {
-  PageBridge* page;
+  uint64_t page;
+  uint32_t classIndex;
   std::string name;
 };
+
+// Object id of the one unexposed instance each class gets in each context.
+constexpr uint32_t kAnchorObject = UINT32_MAX;
 
 // The frame's script context through the engine's C interface, which reads
 // a string as its UTF-16 code units: the GLib interface converts to UTF-8
@@ -85,10 +95,16 @@ struct FrameState {
   JSCContext* context = nullptr;
   ScriptExchange exchange;
   std::vector<JSCClass*> classes;
+  // One instance per class, never shown to scripts. The engine holds a
+  // class's prototype (and so its methods) only weakly until an instance
+  // exists; without these a collection between registering a class and
+  // making its first object leaves that object without methods.
+  std::vector<JSCValue*> anchors;
   std::unordered_map<uint32_t, JSCValue*> wrappers;  // object id -> script object
   std::unordered_map<JSCValue*, uint32_t> objectOf;  // script object -> object id
   ~FrameState() {
     for (auto& [id, v] : wrappers) g_object_unref(v);
+    for (JSCValue* a : anchors) g_object_unref(a);
     exchange.close();
     if (context) g_object_unref(context);
   }
@@ -104,14 +120,18 @@ class PageBridge {
   explicit PageBridge(WebKitWebPage* page);
   ~PageBridge();
 
+  // The live page of that id, or nullptr.
+  static PageBridge* byId(uint64_t id);
+
   void windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* frame);
   void consoleMessage(WebKitConsoleMessage* message);
   JSCValue* callMethod(const MethodData& m, WrapperData* self, GPtrArray* args);
   JSCValue* getField(const FieldData& f, WrapperData* self);
+  JSCValue* toJSON(WrapperData* self);
   void log(std::string text);
 
   // D-Bus page interface
-  void evaluateInMainFrame(const std::string& script);
+  void evaluateOneWay(const std::string& script);
   void callFunction(uint64_t handle, const std::string& argsJson);
   void releaseFunctions(GVariant* handles);
 
@@ -124,12 +144,22 @@ class PageBridge {
   JSCValue* valueFromJson(FrameState* st, JSCContext* ctx, const json& j);
   JSCValue* valueFromJsonText(FrameState* st, JSCContext* ctx, const std::string& text);
   bool roundTrip(uint32_t kind, const std::string& payload, b::Reply& reply);
-  void runActions(const std::vector<b::PageAction>& actions);
+  void runActions(const std::vector<b::PageAction>& actions, FrameState* caller);
+  // Where callbacks by name and events run (see evaluationContext()); a
+  // new reference or null.
+  JSCContext* evaluationContext(FrameState* caller);
+  bool servesNow(WebKitFrame* frame) const;
+  void evaluate(JSCContext* ctx, const std::string& script);
+  bool wrongReceiver(JSCContext* ctx, const WrapperData* self, uint32_t classIndex, const std::string& member);
+  void throwReplyError(JSCContext* ctx, const std::string& error);
+  static bool hasOpaqueOrigin(JSCContext* context);
+  void installClasses(FrameState& st);
   void dropFrame(uint64_t frameId);
   static void onDBusReady(GObject*, GAsyncResult* res, gpointer self);
   static void onFrameGone(gpointer self, GObject* frame);
 
   WebKitWebPage* page_;
+  uint64_t id_;
   std::unique_ptr<b::FrameChannel> channel_;
   b::Frame replyFrame_;  // kept: its memory serves the next reply
   GDBusConnection* dbus_ = nullptr;
@@ -138,14 +168,16 @@ class PageBridge {
   bool helloDone_ = false;
   bool broken_ = false;
   b::BridgeSchema schema_;
-  std::vector<std::unique_ptr<MethodData>> methodData_;
-  std::vector<std::unique_ptr<FieldData>> fieldData_;
   std::unordered_map<uint64_t, std::unique_ptr<FrameState>> frames_;
   std::unordered_map<JSCContext*, FrameState*> byContext_;
   std::unordered_map<uint64_t, StoredFunction> functions_;
   uint64_t nextHandle_ = 1;
   std::vector<uint64_t>* callHandles_ = nullptr;  // functions made for the call in progress
-  JSCContext* mainContext_ = nullptr;  // the main frame's current context
+  // Nesting depth of argument conversion: while above 0 our objects' toJSON
+  // gives their wire marker instead of a plain object.
+  int converting_ = 0;
+  uint64_t lastCaller_ = 0;  // frame of the latest call, for one-way work
+  WebKitFrame* mainFrame_ = nullptr;  // weak pointer
   std::unordered_map<uint64_t, WebKitFrame*> watchedFrames_;  // weakly referenced
   struct Pending {
     PageBridge* page;
@@ -162,19 +194,21 @@ std::string lastPathComponent(const char* uri) {
   return slash == std::string::npos ? s : s.substr(slash + 1);
 }
 
-JSCValue* onMethod(gpointer instance, GPtrArray* args, gpointer data) {
-  auto* m = static_cast<MethodData*>(data);
-  return m->page->callMethod(*m, static_cast<WrapperData*>(instance), args);
+JSCValue* pageGone() {
+  JSCContext* ctx = jsc_context_get_current();
+  jsc_context_throw(ctx, "corvane bridge: the window of this object has closed");
+  return jsc_value_new_undefined(ctx);
 }
 
-// Bridge objects inside arrays and plain objects travel through the
-// engine's JSON writer; this makes them come out as their object marker.
-JSCValue* onToJSON(gpointer instance, GPtrArray*, gpointer) {
-  auto* self = static_cast<WrapperData*>(instance);
-  JSCContext* ctx = jsc_context_get_current();
-  std::string marker = std::string("{\"") + b::kObjectMarker + "\":" + std::to_string(self ? self->object : 0) +
-                       ",\"" + b::kClassMarker + "\":" + std::to_string(self ? self->classIndex : 0) + "}";
-  return jsc_value_new_from_json(ctx, marker.c_str());
+JSCValue* onMethod(gpointer instance, GPtrArray* args, gpointer data) {
+  auto* m = static_cast<MethodData*>(data);
+  PageBridge* page = PageBridge::byId(m->page);
+  return page ? page->callMethod(*m, static_cast<WrapperData*>(instance), args) : pageGone();
+}
+
+JSCValue* onToJSON(gpointer instance, GPtrArray*, gpointer data) {
+  PageBridge* page = PageBridge::byId(reinterpret_cast<uintptr_t>(data));
+  return page ? page->toJSON(static_cast<WrapperData*>(instance)) : pageGone();
 }
 
 // A script string of a native text, whole (U+0000 included). Texts from the
@@ -262,7 +296,13 @@ bool ScriptExchange::setProperty(JSCValue* object, const std::string& key, JSCVa
 
 JSCValue* onField(gpointer instance, gpointer data) {
   auto* f = static_cast<FieldData*>(data);
-  return f->page->getField(*f, static_cast<WrapperData*>(instance));
+  PageBridge* page = PageBridge::byId(f->page);
+  return page ? page->getField(*f, static_cast<WrapperData*>(instance)) : pageGone();
+}
+
+std::unordered_map<uint64_t, PageBridge*>& pagesById() {
+  static std::unordered_map<uint64_t, PageBridge*> map;
+  return map;
 }
 
 void onPageMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
@@ -272,7 +312,7 @@ void onPageMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*
     GVariant* bytes = g_variant_get_child_value(params, 0);
     gsize size = 0;
     const auto* script = static_cast<const char*>(g_variant_get_fixed_array(bytes, &size, 1));
-    page->evaluateInMainFrame(std::string(script ? script : "", size));
+    page->evaluateOneWay(std::string(script ? script : "", size));
     g_variant_unref(bytes);
   } else if (std::strcmp(method, b::kCallFunction) == 0) {
     guint64 handle = 0;
@@ -289,7 +329,13 @@ void onPageMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*
 
 const GDBusInterfaceVTable kPageVTable = {onPageMethodCall, nullptr, nullptr, {nullptr}};
 
-PageBridge::PageBridge(WebKitWebPage* page) : page_(page) {
+PageBridge* PageBridge::byId(uint64_t id) {
+  auto it = pagesById().find(id);
+  return it == pagesById().end() ? nullptr : it->second;
+}
+
+PageBridge::PageBridge(WebKitWebPage* page) : page_(page), id_(webkit_web_page_get_id(page)) {
+  pagesById()[id_] = this;
   auto [busOurs, busTheirs] = b::FrameChannel::socketPair();
   auto [syncOurs, syncTheirs] = b::FrameChannel::socketPair();
   if (busOurs < 0 || syncOurs < 0) {
@@ -324,11 +370,12 @@ PageBridge::PageBridge(WebKitWebPage* page) : page_(page) {
 }
 
 PageBridge::~PageBridge() {
+  pagesById().erase(id_);
   if (pending_) pending_->page = nullptr;
   // Frames may outlive the page object: they must not call back into us.
+  if (mainFrame_) g_object_remove_weak_pointer(G_OBJECT(mainFrame_), reinterpret_cast<gpointer*>(&mainFrame_));
   for (auto& [id, frame] : watchedFrames_) g_object_weak_unref(G_OBJECT(frame), &PageBridge::onFrameGone, this);
   frames_.clear();
-  if (mainContext_) g_object_unref(mainContext_);
   for (auto& [h, f] : functions_) g_object_unref(f.function);
   if (dbus_) {
     if (registration_) g_dbus_connection_unregister_object(dbus_, registration_);
@@ -393,8 +440,6 @@ bool PageBridge::hello(const std::string& uri) {
   json j = json::parse(reply.valueJson, nullptr, false);
   if (j.is_discarded()) return false;
   schema_ = b::BridgeSchema::fromJson(j);
-  methodData_.clear();
-  fieldData_.clear();
   helloDone_ = true;
   return true;
 }
@@ -423,14 +468,60 @@ void PageBridge::onFrameGone(gpointer self, GObject* frame) {
   page->dropFrame(id);
 }
 
+G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+bool PageBridge::hasOpaqueOrigin(JSCContext* context) {
+  // A sandboxed frame, a data: document and the like: the page's author
+  // cut it off from every origin, so it gets no bridge either. The origin
+  // comes from the document itself (`document` cannot be redefined by the
+  // page, `window.origin` can), so page script cannot disguise it.
+  JSCValue* global = jsc_context_get_global_object(context);
+  JSCValue* document = jsc_value_object_get_property(global, "document");
+  WebKitDOMNode* node = document ? webkit_dom_node_for_js_value(document) : nullptr;
+  gchar* origin = node && WEBKIT_DOM_IS_DOCUMENT(node) ? webkit_dom_document_get_origin(WEBKIT_DOM_DOCUMENT(node)) : nullptr;
+  const bool opaque = !origin || std::strcmp(origin, "null") == 0;
+  g_free(origin);
+  if (document) g_object_unref(document);
+  g_object_unref(global);
+  jsc_context_clear_exception(context);
+  return opaque;
+}
+G_GNUC_END_IGNORE_DEPRECATIONS
+
+void PageBridge::installClasses(FrameState& st) {
+  // Classes belong to one script context: register them again for each
+  // new one, with the method table of the UI process's answer.
+  auto freeWrapper = [](gpointer p) { delete static_cast<WrapperData*>(p); };
+  for (uint32_t ci = 0; ci < schema_.classes.size(); ++ci) {
+    const auto& face = schema_.classes[ci];
+    std::string cname = "Corvane" + (face.name.empty() ? std::to_string(ci) : face.name);
+    JSCClass* cls = jsc_context_register_class(st.context, cname.c_str(), nullptr, nullptr, freeWrapper);
+    st.anchors.push_back(jsc_value_new_object(st.context, new WrapperData{id_, kAnchorObject, ci}, cls));
+    for (uint32_t mi = 0; mi < face.methods.size(); ++mi) {
+      jsc_class_add_method_variadic(cls, face.methods[mi].c_str(), G_CALLBACK(onMethod),
+                                    new MethodData{id_, ci, mi},
+                                    [](gpointer p) { delete static_cast<MethodData*>(p); }, JSC_TYPE_VALUE);
+    }
+    jsc_class_add_method_variadic(cls, "toJSON", G_CALLBACK(onToJSON),
+                                  reinterpret_cast<gpointer>(static_cast<uintptr_t>(id_)), nullptr,
+                                  JSC_TYPE_VALUE);
+    for (const auto& field : face.fields) {
+      jsc_class_add_property(cls, field.c_str(), JSC_TYPE_VALUE, G_CALLBACK(onField), nullptr,
+                             new FieldData{id_, ci, field},
+                             [](gpointer p) { delete static_cast<FieldData*>(p); });
+    }
+    st.classes.push_back(cls);
+  }
+}
+
 void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* frame) {
   const char* uriC = webkit_frame_get_uri(frame);
   std::string uri = uriC ? uriC : "";
   const uint64_t frameId = webkit_frame_get_id(frame);
   JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
-  if (webkit_frame_is_main_frame(frame)) {
-    if (mainContext_) g_object_unref(mainContext_);
-    mainContext_ = JSC_CONTEXT(g_object_ref(context));
+  if (webkit_frame_is_main_frame(frame) && mainFrame_ != frame) {
+    if (mainFrame_) g_object_remove_weak_pointer(G_OBJECT(mainFrame_), reinterpret_cast<gpointer*>(&mainFrame_));
+    mainFrame_ = frame;
+    g_object_add_weak_pointer(G_OBJECT(mainFrame_), reinterpret_cast<gpointer*>(&mainFrame_));
   }
 
   auto old = frames_.find(frameId);
@@ -440,9 +531,14 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
     g_object_unref(context);
     return;
   }
-  if (!schema_.policy.allows(uri)) {
+  std::string refused;
+  if (!schema_.policy.allows(uri))
+    refused = b::OriginPolicy::describe(uri);
+  else if (hasOpaqueOrigin(context))
+    refused = b::OriginPolicy::describe(uri) + " (opaque origin)";
+  if (!refused.empty()) {
     dropFrame(frameId);
-    log("bridge refused for " + b::OriginPolicy::describe(uri));
+    log("bridge refused for " + refused);
     g_object_unref(context);
     return;
   }
@@ -457,29 +553,7 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
     fresh->frameId = frameId;
     fresh->context = context;  // keeps our reference
     fresh->exchange.open(frame, world, context);
-    // Classes belong to one script context: register them again for each
-    // new one, with the method table of the UI process's answer.
-    for (uint32_t ci = 0; ci < schema_.classes.size(); ++ci) {
-      const auto& face = schema_.classes[ci];
-      std::string cname = "Corvane" + (face.name.empty() ? std::to_string(ci) : face.name);
-      JSCClass* cls = jsc_context_register_class(
-          context, cname.c_str(), nullptr, nullptr,
-          [](gpointer p) { delete static_cast<WrapperData*>(p); });
-      for (uint32_t mi = 0; mi < face.methods.size(); ++mi) {
-        auto md = std::make_unique<MethodData>(MethodData{this, ci, mi});
-        jsc_class_add_method_variadic(cls, face.methods[mi].c_str(), G_CALLBACK(onMethod), md.get(),
-                                      nullptr, JSC_TYPE_VALUE);
-        methodData_.push_back(std::move(md));
-      }
-      jsc_class_add_method_variadic(cls, "toJSON", G_CALLBACK(onToJSON), nullptr, nullptr, JSC_TYPE_VALUE);
-      for (const auto& field : face.fields) {
-        auto fd = std::make_unique<FieldData>(FieldData{this, field});
-        jsc_class_add_property(cls, field.c_str(), JSC_TYPE_VALUE, G_CALLBACK(onField), nullptr,
-                               fd.get(), nullptr);
-        fieldData_.push_back(std::move(fd));
-      }
-      fresh->classes.push_back(cls);
-    }
+    installClasses(*fresh);
     st = fresh.get();
     byContext_[context] = st;
     frames_[frameId] = std::move(fresh);
@@ -506,7 +580,7 @@ JSCValue* PageBridge::wrapperFor(FrameState& st, uint32_t object, uint32_t class
   auto it = st.wrappers.find(object);
   if (it != st.wrappers.end()) return it->second;
   if (classIndex >= st.classes.size()) classIndex = schema_.rootClass;
-  JSCValue* v = jsc_value_new_object(st.context, new WrapperData{object, classIndex},
+  JSCValue* v = jsc_value_new_object(st.context, new WrapperData{id_, object, classIndex},
                                      st.classes[classIndex]);
   st.wrappers[object] = v;
   st.objectOf[v] = object;
@@ -595,26 +669,76 @@ JSCValue* PageBridge::valueFromJsonText(FrameState* st, JSCContext* ctx, const s
   return valueFromJson(st, ctx, j);
 }
 
-void PageBridge::runActions(const std::vector<b::PageAction>& actions) {
+bool PageBridge::servesNow(WebKitFrame* frame) const {
+  // Asked when script is about to run there, of the document the frame shows
+  // now: a document can come back from the page cache without a new
+  // window-object clear, and a frame's script context always runs script
+  // in whatever document the frame shows.
+  const char* uri = webkit_frame_get_uri(frame);
+  if (!uri || !schema_.policy.allows(uri)) return false;
+  JSCContext* context = webkit_frame_get_js_context(frame);
+  const bool opaque = hasOpaqueOrigin(context);
+  g_object_unref(context);
+  return !opaque;
+}
+
+JSCContext* PageBridge::evaluationContext(FrameState* caller) {
+  // Callbacks by name and events run in the main frame, where pages define
+  // them, while the main frame shows a document of the application. When it
+  // does not (a foreign page framing the application), they run in the
+  // frame that called instead: never in a document refused the bridge.
+  if (mainFrame_ && servesNow(mainFrame_)) return webkit_frame_get_js_context(mainFrame_);
+  if (!caller) return nullptr;
+  auto frame = watchedFrames_.find(caller->frameId);
+  if (frame == watchedFrames_.end() || !servesNow(frame->second)) return nullptr;
+  return JSC_CONTEXT(g_object_ref(caller->context));
+}
+
+void PageBridge::runActions(const std::vector<b::PageAction>& actions, FrameState* caller) {
   for (const auto& a : actions) {
     if (a.type == b::PageAction::kEvaluate)
-      evaluateInMainFrame(a.text);
+      evaluate(evaluationContext(caller), a.text);
     else
       callFunction(a.handle, a.text);
   }
 }
 
+bool PageBridge::wrongReceiver(JSCContext* ctx, const WrapperData* self, uint32_t classIndex,
+                               const std::string& member) {
+  // The engine only checks that `this` is one of its wrapped objects: it
+  // must also be one of this page's objects of the member's own class.
+  if (self && self->page == id_ && self->classIndex == classIndex && self->object != kAnchorObject)
+    return false;
+  const std::string& cls = classIndex < schema_.classes.size() ? schema_.classes[classIndex].name : "";
+  jsc_context_throw_with_name(ctx, "TypeError", b::receiverErrorText(cls, member).c_str());
+  return true;
+}
+
+void PageBridge::throwReplyError(JSCContext* ctx, const std::string& error) {
+  const std::string prefix = b::kTypeErrorPrefix;
+  if (error.compare(0, prefix.size(), prefix) == 0)
+    jsc_context_throw_with_name(ctx, "TypeError", error.c_str() + prefix.size());
+  else
+    jsc_context_throw(ctx, error.c_str());
+}
+
 JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArray* args) {
   JSCContext* ctx = jsc_context_get_current();
+  const auto& methods = schema_.classes[m.classIndex].methods;
+  if (wrongReceiver(ctx, self, m.classIndex, methods[m.method])) return jsc_value_new_undefined(ctx);
   FrameState* st = stateFor(ctx);
+  if (st) lastCaller_ = st->frameId;
   b::PayloadWriter w;
-  w.u32(self ? self->object : 0);
+  w.u32(self->object);
+  w.u32(m.classIndex);
   w.u32(m.method);
   std::vector<uint64_t> made;
   std::vector<uint64_t>* outer = callHandles_;
   callHandles_ = &made;
+  ++converting_;  // our objects inside arrays and objects give their marker
   for (guint i = 0; args && i < args->len; ++i)
     appendArgument(w, st, static_cast<JSCValue*>(g_ptr_array_index(args, i)));
+  --converting_;
   callHandles_ = outer;
   const bool tooLarge = w.data().size() > b::FrameChannel::kMaxPayload;
   b::Reply reply;
@@ -632,9 +756,9 @@ JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArr
                                     : "corvane bridge: the application is not reachable");
     return jsc_value_new_undefined(ctx);
   }
-  runActions(reply.actions);
+  runActions(reply.actions, st);
   if (!reply.error.empty()) {
-    jsc_context_throw(ctx, reply.error.c_str());
+    throwReplyError(ctx, reply.error);
     return jsc_value_new_undefined(ctx);
   }
   if (!reply.hasValue) return jsc_value_new_undefined(ctx);
@@ -644,20 +768,51 @@ JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArr
 
 JSCValue* PageBridge::getField(const FieldData& f, WrapperData* self) {
   JSCContext* ctx = jsc_context_get_current();
+  if (wrongReceiver(ctx, self, f.classIndex, f.name)) return jsc_value_new_undefined(ctx);
   b::PayloadWriter w;
-  w.u32(self ? self->object : 0);
+  w.u32(self->object);
+  w.u32(f.classIndex);
   w.rest(f.name);
   b::Reply reply;
-  if (!roundTrip(b::kGetField, w.data(), reply) || !reply.hasValue)
+  if (!roundTrip(b::kGetField, w.data(), reply)) return jsc_value_new_undefined(ctx);
+  FrameState* st = stateFor(ctx);
+  runActions(reply.actions, st);
+  if (!reply.error.empty()) {
+    throwReplyError(ctx, reply.error);
     return jsc_value_new_undefined(ctx);
-  runActions(reply.actions);
-  return valueFromJsonText(stateFor(ctx), ctx, reply.valueJson);
+  }
+  if (!reply.hasValue) return jsc_value_new_undefined(ctx);
+  return valueFromJsonText(st, ctx, reply.valueJson);
 }
 
-void PageBridge::evaluateInMainFrame(const std::string& script) {
-  JSCContext* ctx = mainContext_;
+JSCValue* PageBridge::toJSON(WrapperData* self) {
+  JSCContext* ctx = jsc_context_get_current();
+  // While we turn a call's arguments into JSON, our objects inside arrays
+  // and plain objects come out as their wire marker, so they keep their
+  // identity. Everywhere else they serialise as ordinary objects (their own
+  // enumerable members only), so pages never see the marker.
+  if (converting_ > 0 && self && self->page == id_ && self->object != kAnchorObject) {
+    std::string marker = std::string("{\"") + b::kObjectMarker + "\":" + std::to_string(self->object) + ",\"" +
+                         b::kClassMarker + "\":" + std::to_string(self->classIndex) + "}";
+    return jsc_value_new_from_json(ctx, marker.c_str());
+  }
+  FrameState* st = stateFor(ctx);
+  if (st && self && self->page == id_) {
+    auto it = st->wrappers.find(self->object);
+    if (it != st->wrappers.end()) return JSC_VALUE(g_object_ref(it->second));
+  }
+  return jsc_value_new_object(ctx, nullptr, nullptr);
+}
+
+void PageBridge::evaluateOneWay(const std::string& script) {
+  // Outside a call the frame that called last stands for the caller.
+  auto it = frames_.find(lastCaller_);
+  evaluate(evaluationContext(it == frames_.end() ? nullptr : it->second.get()), script);
+}
+
+void PageBridge::evaluate(JSCContext* ctx, const std::string& script) {
+  // Takes the reference `ctx` comes with.
   if (!ctx) return;
-  g_object_ref(ctx);
   JSCValue* result = jsc_context_evaluate(ctx, script.data(), static_cast<gssize>(script.size()));
   if (JSCException* e = jsc_context_get_exception(ctx)) {
     // The error stays in the page: report it as the page's own console would.
@@ -746,6 +901,7 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
 }  // namespace
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension) {
+  corvane::keepRunningWhenTheSystemBusGoes();  // a lost system bus must not end the page
   g_signal_connect(extension, "page-created", G_CALLBACK(onPageCreated), nullptr);
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
                    G_CALLBACK(onWindowObjectCleared), nullptr);

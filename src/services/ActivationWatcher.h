@@ -1,7 +1,10 @@
 #pragma once
-// Tells when an application becomes active: this one (one of its windows
-// gains the focus) or another (the display's active window changes, as the
-// window manager reports through _NET_ACTIVE_WINDOW on X11).
+// Tells when the active application changes: this one becomes active after
+// another one was (one of its windows, dialogs and choosers included, gains
+// the focus), or another one becomes active (on X11 the window manager names
+// the active window in the root window's _NET_ACTIVE_WINDOW). Focus moving
+// between this application's own windows, or between two windows of the
+// same other application, changes nothing.
 #include <functional>
 #include <string>
 
@@ -15,12 +18,9 @@ class ActivationWatcher {
   ActivationWatcher(const ActivationWatcher&) = delete;
   ActivationWatcher& operator=(const ActivationWatcher&) = delete;
 
-  // Starts watching a window of this application.
-  void watchOwnWindow(void* gtkWindow);
-
  private:
-  struct Impl;
-  Impl* impl_;
+  Handler handler_;
+  friend class ActiveApplication;
 };
 
 }  // namespace corvane

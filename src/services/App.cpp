@@ -1,6 +1,6 @@
 #include "services/App.h"
 
-#include "app/CommandLine.h"
+#include "app/Relaunch.h"
 #include "app/LocalAddress.h"
 #include "app/Log.h"
 #include "app/LoginItem.h"
@@ -10,6 +10,7 @@
 #include "bridge/JSEventHelper.h"
 #include "bridge/UtilTool.h"
 #include "services/ActivationWatcher.h"
+#include "services/SleepWatcher.h"
 
 #include <gdk/gdk.h>
 #include <gtk/gtk.h>
@@ -72,36 +73,24 @@ App::App(std::shared_ptr<PageScript> page, WebKitWebView* webView)
   notes_ = b.infoText("ZavrelonAppNotes");
   identifier_ = b.infoText("CFBundleIdentifier");
 
-  subscribeSleep();
+  sleep_ = std::make_unique<SleepWatcher>([this](bool sleeping) {
+    if (sleeping)
+      machineWillSleep();
+    else
+      machineDidWake();
+  });
   activation_ = std::make_unique<ActivationWatcher>(
       [this](const std::string& n, const std::string& url) { applicationActivated(n, url); });
   if (webView_) {
     // The web view may go before this object does.
     g_object_add_weak_pointer(G_OBJECT(webView_), reinterpret_cast<gpointer*>(&webView_));
-    GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(webView_));
-    if (GTK_IS_WINDOW(top)) activation_->watchOwnWindow(top);
-    // The web view may be placed in its window only later.
-    g_signal_connect(webView_, "hierarchy-changed", G_CALLBACK(+[](GtkWidget* w, GtkWidget*, gpointer self) {
-                       GtkWidget* t = gtk_widget_get_toplevel(w);
-                       if (GTK_IS_WINDOW(t)) static_cast<App*>(self)->activation_->watchOwnWindow(t);
-                     }),
-                     this);
   }
   u().getSandboxEnable();
 }
 
 App::~App() {
   if (webView_) {
-    g_signal_handlers_disconnect_by_data(webView_, this);
     g_object_remove_weak_pointer(G_OBJECT(webView_), reinterpret_cast<gpointer*>(&webView_));
-  }
-  if (systemBusPending_) {
-    g_cancellable_cancel(systemBusPending_);
-    g_object_unref(systemBusPending_);
-  }
-  if (systemBus_) {
-    if (sleepSubscription_) g_dbus_connection_signal_unsubscribe(systemBus_, sleepSubscription_);
-    g_object_unref(systemBus_);
   }
 }
 
@@ -226,12 +215,58 @@ std::string App::getAppRunOnOS() const { return "Linux"; }
 // ---- login item, user agent, idle time --------------------------------------
 
 static LoginItem loginItem() {
-  return LoginItem(u().getAppIdentifier(), u().bundle().bundlePath(), u().getAppName(),
-                   currentExecutablePath());
+  return LoginItem(u().bundle().identifier(), u().bundle().bundlePath(), u().getAppName(),
+                   startExecutablePath());
 }
 
 bool App::isStartAtLogin() const { return loginItem().isStartAtLogin(); }
 void App::setStartAtLogin(bool wish) { loginItem().setStartAtLogin(wish); }
+
+namespace {
+
+// The settings of one web view alone. One settings object serves every view
+// of the process, so a view that needs a value of its own (its user agent)
+// first gets a copy of the shared values.
+WebKitSettings* ownSettings(WebKitWebView* view) {
+  static const GQuark kOwn = g_quark_from_static_string("corvane-own-settings");
+  WebKitSettings* current = webkit_web_view_get_settings(view);
+  if (g_object_get_qdata(G_OBJECT(view), kOwn) == current) return current;
+  WebKitSettings* own = webkit_settings_new();
+  guint count = 0;
+  GParamSpec** specs = g_object_class_list_properties(G_OBJECT_GET_CLASS(current), &count);
+  for (guint i = 0; i < count; ++i) {
+    GParamSpec* spec = specs[i];
+    // Retired preferences complain when touched at all and mean nothing.
+    if (!(spec->flags & G_PARAM_READABLE) || !(spec->flags & G_PARAM_WRITABLE) ||
+        (spec->flags & (G_PARAM_CONSTRUCT_ONLY | G_PARAM_DEPRECATED)))
+      continue;
+    GValue shared = G_VALUE_INIT, fresh = G_VALUE_INIT;
+    g_value_init(&shared, spec->value_type);
+    g_value_init(&fresh, spec->value_type);
+    g_object_get_property(G_OBJECT(current), spec->name, &shared);
+    g_object_get_property(G_OBJECT(own), spec->name, &fresh);
+    // Only what differs from a fresh object's value.
+    if (g_param_values_cmp(spec, &shared, &fresh) != 0) g_object_set_property(G_OBJECT(own), spec->name, &shared);
+    g_value_unset(&shared);
+    g_value_unset(&fresh);
+  }
+  g_free(specs);
+  webkit_web_view_set_settings(view, own);
+  g_object_set_qdata(G_OBJECT(view), kOwn, own);
+  g_object_unref(own);
+  return own;
+}
+
+// What navigator shows for an agent; WebKit's appVersion is the agent
+// without its "Mozilla/" head.
+std::string navigatorOverride(const std::string& agent) {
+  const std::string version = agent.rfind("Mozilla/", 0) == 0 ? agent.substr(8) : agent;
+  return "(function(){function d(n,v){try{Object.defineProperty(navigator,n,{get:function(){return v;},"
+         "configurable:true});}catch(e){}}d('userAgent'," +
+         UtilTool::argumentsAsJSON(agent) + ");d('appVersion'," + UtilTool::argumentsAsJSON(version) + ");})();";
+}
+
+}  // namespace
 
 void App::setCustomUserAgent(const std::string& agent) {
   // A header value cannot hold U+0000, and WebKit would take the text up
@@ -240,7 +275,13 @@ void App::setCustomUserAgent(const std::string& agent) {
     log().info("user agent not changed: the text holds U+0000");
     return;
   }
-  if (webView_) webkit_settings_set_user_agent(webkit_web_view_get_settings(webView_), agent.c_str());
+  if (!webView_) return;
+  WebKitSettings* settings = ownSettings(webView_);
+  webkit_settings_set_user_agent(settings, agent.c_str());
+  // The new agent reaches the web process with its next messages, after
+  // the calling script has gone on. The page's navigator shows it at once;
+  // requests and later documents get it from WebKit itself.
+  page_->evaluate(navigatorOverride(webkit_settings_get_user_agent(settings)));
 }
 
 double App::systemIdleTime() const {
@@ -288,11 +329,11 @@ bool App::getIAPEnable() const {
 
 uint64_t App::fileSizeAtPath(const std::string& p) const { return Utils::fileSizeAtPath(p); }
 uint64_t App::diskSizeAtPath(const std::string& p) const { return Utils::diskSizeAtPath(p); }
-std::string App::getFileSizeString1000(double b) const {
-  return UtilTool::getFileSizeString(b > 0 ? static_cast<uint64_t>(b) : 0, true);
+std::string App::getFileSizeString1000(const nlohmann::json& b) const {
+  return UtilTool::getFileSizeString(UtilTool::byteCount(b), true);
 }
-std::string App::getFileSizeString1024(double b) const {
-  return UtilTool::getFileSizeString(b > 0 ? static_cast<uint64_t>(b) : 0, false);
+std::string App::getFileSizeString1024(const nlohmann::json& b) const {
+  return UtilTool::getFileSizeString(UtilTool::byteCount(b), false);
 }
 std::string App::md5Digest(const std::string& t) const { return Utils::md5Digest(t); }
 std::string App::curAppleLanguage() const { return u().curAppleLanguage(); }
@@ -319,47 +360,6 @@ void App::applicationActivated(const std::string& localizedName, const std::stri
   JSEventHelper::triggerEvent("appActivated",
                               nlohmann::json{{"localizedName", localizedName}, {"bundleURL", bundleURL}},
                               page_);
-}
-
-void App::subscribeSleep() {
-  // logind announces sleep with PrepareForSleep(true) and wake-up with
-  // PrepareForSleep(false). Without a system bus there are no such events.
-  // The connection is made in the background: this object is made while
-  // the page loads, and a busy system bus must not hold the main thread.
-  systemBusPending_ = g_cancellable_new();
-  g_bus_get(
-      G_BUS_TYPE_SYSTEM, systemBusPending_,
-      +[](GObject*, GAsyncResult* result, gpointer self) {
-        GError* error = nullptr;
-        GDBusConnection* bus = g_bus_get_finish(result, &error);
-        if (error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
-          g_error_free(error);  // the object is gone
-          return;
-        }
-        auto* app = static_cast<App*>(self);
-        g_clear_object(&app->systemBusPending_);
-        if (!bus) {
-          log().info("no system bus, so no sleep and wake events: {}", error ? error->message : "");
-          if (error) g_error_free(error);
-          return;
-        }
-        app->systemBus_ = bus;
-        app->sleepSubscription_ = g_dbus_connection_signal_subscribe(
-            bus, "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
-            "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &App::onPrepareForSleep, app, nullptr);
-      },
-      this);
-}
-
-void App::onPrepareForSleep(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                            GVariant* parameters, gpointer self) {
-  gboolean start = FALSE;
-  g_variant_get(parameters, "(b)", &start);
-  auto* app = static_cast<App*>(self);
-  if (start)
-    app->machineWillSleep();
-  else
-    app->machineDidWake();
 }
 
 // ---- the script face ---------------------------------------------------------

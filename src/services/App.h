@@ -15,6 +15,7 @@
 namespace corvane {
 
 class ActivationWatcher;
+class SleepWatcher;
 
 class App : public ServiceObject {
  public:
@@ -59,8 +60,9 @@ class App : public ServiceObject {
   bool getIAPEnable() const;
   uint64_t fileSizeAtPath(const std::string& path) const;
   uint64_t diskSizeAtPath(const std::string& path) const;
-  std::string getFileSizeString1000(double bytes) const;
-  std::string getFileSizeString1024(double bytes) const;
+  // The byte count may come as a number or as numeric text.
+  std::string getFileSizeString1000(const nlohmann::json& bytes) const;
+  std::string getFileSizeString1024(const nlohmann::json& bytes) const;
   std::string md5Digest(const std::string& text) const;
   std::string curAppleLanguage() const;
   std::string curUserLanguage() const;
@@ -83,16 +85,11 @@ class App : public ServiceObject {
   void applicationActivated(const std::string& localizedName, const std::string& bundleURL);
 
  private:
-  void subscribeSleep();
-  static void onPrepareForSleep(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                const gchar*, GVariant*, gpointer);
 
   std::shared_ptr<PageScript> page_;
   WebKitWebView* webView_ = nullptr;
   std::string name_, ver_, buildVer_, copyright_, notes_, identifier_;
-  GDBusConnection* systemBus_ = nullptr;
-  GCancellable* systemBusPending_ = nullptr;  // the connection still being made
-  guint sleepSubscription_ = 0;
+  std::unique_ptr<SleepWatcher> sleep_;
   std::unique_ptr<ActivationWatcher> activation_;
 };
 

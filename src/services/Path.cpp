@@ -63,6 +63,7 @@ std::string Path::getUpdateEnvString(const std::string& p) const {
 void Path::printInfo() const {
   // Every folder query but the desktop one, in this order; the answers
   // only matter for the environment variables they set.
+  Utils::OneSandboxLine oneLine;
   for (auto query : {&Path::application, &Path::resource, &Path::homeDir, &Path::documentsDir, &Path::libraryDir, &Path::tempDir, &Path::cacheDir, &Path::downloadDir, &Path::moviesDir, &Path::musicDir, &Path::picturesDir, &Path::applicationDir, &Path::applicationName, &Path::userName, &Path::userFullName, &Path::localDocumentsDir, &Path::localMoviesDir, &Path::localMusicDir, &Path::localPicturesDir, &Path::localDownloadDir, &Path::localDesktopDir, &Path::localLibraryDir, &Path::appWriteableDocumentDir, &Path::appWriteableDownloadDir, &Path::appWriteableMoviesDir, &Path::appWriteableMusicDir, &Path::appWriteablePicturesDir, &Path::appPluginDirPath, &Path::appUIDirPath, &Path::appDataHomeDir})
     (this->*query)();
 }

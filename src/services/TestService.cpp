@@ -6,14 +6,19 @@
 #include "bridge/MainQueue.h"
 #include "bridge/UtilTool.h"
 #include "bridge/WebViewDelegate.h"
+#include "services/MenuProxy.h"
 
 #include <gio/gio.h>
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace corvane {
 
@@ -22,19 +27,54 @@ TestService::TestService(std::shared_ptr<PageScript> webView) : webView_(std::mo
   NotificationCenter::defaultCenter().addObserver(kNoticeApplicationOpenFiles,
                                                   [this](const std::string&, const nlohmann::json& paths) {
                                                     for (const auto& p : paths) openedFiles_.push_back(p);
+                                                    openedWhileVisible_.push_back(mainWindowOnScreen());
                                                   });
 }
 
 nlohmann::json TestService::openedFiles() { return openedFiles_; }
+nlohmann::json TestService::openedWhileVisible() { return openedWhileVisible_; }
 
-static GtkWindow* firstAppWindow() {
+static GList* appWindows() {
   GApplication* app = g_application_get_default();
   if (!app || !GTK_IS_APPLICATION(app)) return nullptr;
-  GList* windows = gtk_application_get_windows(GTK_APPLICATION(app));
+  return gtk_application_get_windows(GTK_APPLICATION(app));
+}
+
+static GtkWindow* firstAppWindow() {
   // The list is most recently focused first; the main window was added first.
-  GList* last = g_list_last(windows);
+  GList* last = g_list_last(appWindows());
   return last ? GTK_WINDOW(last->data) : nullptr;
 }
+
+static bool iconified(GtkWindow* w) {
+  GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w));
+  return g && (gdk_window_get_state(g) & GDK_WINDOW_STATE_ICONIFIED);
+}
+
+bool TestService::mainWindowOnScreen() {
+  GtkWindow* w = firstAppWindow();
+  return w && gtk_widget_get_visible(GTK_WIDGET(w)) && !iconified(w);
+}
+
+void TestService::minimizeMainWindow() {
+  if (GtkWindow* w = firstAppWindow()) gtk_window_iconify(w);
+}
+
+void TestService::closeOtherWindows() {
+  GtkWindow* main = firstAppWindow();
+  std::vector<GtkWindow*> others;
+  for (GList* l = appWindows(); l; l = l->next)
+    if (l->data != main) others.push_back(GTK_WINDOW(l->data));
+  for (GtkWindow* w : others) gtk_window_close(w);
+}
+
+int TestService::visibleWindowCount() {
+  int n = 0;
+  for (GList* l = appWindows(); l; l = l->next) n += gtk_widget_get_visible(GTK_WIDGET(l->data)) ? 1 : 0;
+  return n;
+}
+
+bool TestService::pathExists(const std::string& path) { return g_file_test(path.c_str(), G_FILE_TEST_EXISTS); }
 
 nlohmann::json TestService::windowState() {
   GtkWindow* w = firstAppWindow();
@@ -42,7 +82,13 @@ nlohmann::json TestService::windowState() {
   nlohmann::json state = {{"visible", static_cast<bool>(gtk_widget_get_visible(GTK_WIDGET(w)))},
                           {"decorated", static_cast<bool>(gtk_window_get_decorated(w))},
                           {"resizable", static_cast<bool>(gtk_window_get_resizable(w))},
-                          {"deletable", static_cast<bool>(gtk_window_get_deletable(w))}};
+                          {"deletable", static_cast<bool>(gtk_window_get_deletable(w))},
+                          {"iconified", iconified(w)},
+                          {"active", static_cast<bool>(gtk_window_is_active(w))}};
+#ifdef GDK_WINDOWING_X11
+  if (GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w)); g && GDK_IS_X11_WINDOW(g))
+    state["xid"] = static_cast<uint64_t>(gdk_x11_window_get_xid(g));
+#endif
   int width = 0, height = 0;
   gtk_window_get_size(w, &width, &height);
   state["width"] = width;
@@ -56,6 +102,85 @@ nlohmann::json TestService::windowState() {
     state["titleBarHeight"] = allocated > 1 ? allocated : natural;
   }
   return state;
+}
+
+static GtkWidget* findTagged(GtkWidget* shell, int tag, GtkWidget** menu, int* index) {
+  if (!shell || !GTK_IS_CONTAINER(shell)) return nullptr;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+  GtkWidget* found = nullptr;
+  int i = 0;
+  for (GList* l = children; l && !found; l = l->next, ++i) {
+    auto* item = GTK_WIDGET(l->data);
+    if (g_object_get_data(G_OBJECT(item), "corvane-tag") == GINT_TO_POINTER(tag)) {
+      found = item;
+      *menu = shell;
+      *index = i;
+    } else if (GTK_IS_MENU_ITEM(item)) {
+      found = findTagged(gtk_menu_item_get_submenu(GTK_MENU_ITEM(item)), tag, menu, index);
+    }
+  }
+  g_list_free(children);
+  return found;
+}
+
+static GtkWidget* mainMenuBar() {
+  GtkWindow* w = firstAppWindow();
+  GtkWidget* child = w ? gtk_bin_get_child(GTK_BIN(w)) : nullptr;
+  GtkWidget* bar = nullptr;
+  if (child && GTK_IS_CONTAINER(child)) {
+    GList* parts = gtk_container_get_children(GTK_CONTAINER(child));
+    for (GList* l = parts; l; l = l->next)
+      if (GTK_IS_MENU_BAR(l->data)) bar = GTK_WIDGET(l->data);
+    g_list_free(parts);
+  }
+  return bar;
+}
+
+static nlohmann::json shellTree(GtkWidget* shell) {
+  nlohmann::json items = nlohmann::json::array();
+  if (!shell) return items;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+  for (GList* l = children; l; l = l->next) {
+    auto* item = GTK_WIDGET(l->data);
+    nlohmann::json entry = {{"title", MenuProxy::titleOf(item)},
+                            {"separator", static_cast<bool>(GTK_IS_SEPARATOR_MENU_ITEM(item))},
+                            {"enabled", static_cast<bool>(gtk_widget_get_sensitive(item))},
+                            {"visible", static_cast<bool>(gtk_widget_get_visible(item))},
+                            {"key", ""}};
+    GtkWidget* label = GTK_IS_BIN(item) ? gtk_bin_get_child(GTK_BIN(item)) : nullptr;
+    if (label && GTK_IS_ACCEL_LABEL(label)) {
+      guint key = 0;
+      GdkModifierType mods;
+      gtk_accel_label_get_accel(GTK_ACCEL_LABEL(label), &key, &mods);
+      if (key) {
+        gchar* name = gtk_accelerator_name(key, mods);
+        entry["key"] = name;
+        g_free(name);
+      }
+    }
+    if (GTK_IS_MENU_ITEM(item))
+      if (GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(item))) entry["items"] = shellTree(submenu);
+    items.push_back(std::move(entry));
+  }
+  g_list_free(children);
+  return items;
+}
+
+nlohmann::json TestService::menuBarTree() { return shellTree(mainMenuBar()); }
+
+nlohmann::json TestService::menuItemState(double tag) {
+  GtkWidget* bar = mainMenuBar();
+  GtkWidget* menu = nullptr;
+  int index = -1;
+  GtkWidget* item = findTagged(bar, static_cast<int>(tag), &menu, &index);
+  if (!item) return nullptr;
+  GtkWidget* owner = menu && GTK_IS_MENU(menu) ? gtk_menu_get_attach_widget(GTK_MENU(menu)) : nullptr;
+  const char* label = GTK_IS_MENU_ITEM(item) ? gtk_menu_item_get_label(GTK_MENU_ITEM(item)) : nullptr;
+  return {{"label", label ? label : ""},
+          {"visible", static_cast<bool>(gtk_widget_get_visible(item))},
+          {"separator", static_cast<bool>(GTK_IS_SEPARATOR_MENU_ITEM(item))},
+          {"menuTag", owner ? GPOINTER_TO_INT(g_object_get_data(G_OBJECT(owner), "corvane-tag")) : -1},
+          {"index", index}};
 }
 
 void TestService::closeMainWindow() {
@@ -172,6 +297,13 @@ const ServiceClass& TestService::serviceClass() const {
                                       .method("openedFiles", &TestService::openedFiles)
                                       .method("windowState", &TestService::windowState)
                                       .method("closeMainWindow", &TestService::closeMainWindow)
+                                      .method("menuItemState:", &TestService::menuItemState)
+                                      .method("openedWhileVisible", &TestService::openedWhileVisible)
+                                      .method("minimizeMainWindow", &TestService::minimizeMainWindow)
+                                      .method("closeOtherWindows", &TestService::closeOtherWindows)
+                                      .method("visibleWindowCount", &TestService::visibleWindowCount)
+                                      .method("pathExists:", &TestService::pathExists)
+                                      .method("menuBarTree", &TestService::menuBarTree)
                                       .scriptNames({{"echoParams:", "echoParams"},
                                                     {"callNow:", "callNow"},
                                                     {"callFromThread:", "callFromThread"},
@@ -185,7 +317,9 @@ const ServiceClass& TestService::serviceClass() const {
                                                     {"answerNextPanel:", "answerNextPanel"},
                                                     {"environment:", "environment"},
                                                     {"finish:", "finish"},
-                                                    {"resize:height:", "resize"}})
+                                                    {"resize:height:", "resize"},
+                                                    {"menuItemState:", "menuItemState"},
+                                                    {"pathExists:", "pathExists"}})
                                       .build();
   return cls;
 }

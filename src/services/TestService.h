@@ -37,6 +37,20 @@ class TestService : public ServiceObject {
   nlohmann::json openedFiles();
   nlohmann::json windowState();
   void closeMainWindow();
+  // The main menu bar's item with the tag: its label, visibility, menu and
+  // position there, and whether it is a separator (null when none).
+  nlohmann::json menuItemState(double tag);
+  // Whether the main window was on screen (shown, not minimised) when each
+  // open-files notice arrived, in notice order.
+  nlohmann::json openedWhileVisible();
+  void minimizeMainWindow();
+  // Closes every application window but the main one, as their close buttons do.
+  void closeOtherWindows();
+  int visibleWindowCount();
+  bool pathExists(const std::string& path);
+  // The whole main menu bar as the person sees it: each item's title, shown
+  // key, whether it is enabled, visible or a separator, and its submenu.
+  nlohmann::json menuBarTree();
   std::string environment(const std::string& name);
   // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
   bool finish(const std::string& report);
@@ -46,8 +60,10 @@ class TestService : public ServiceObject {
   std::function<void(int, int)> resizeWindow;
 
  private:
+  static bool mainWindowOnScreen();
   std::shared_ptr<PageScript> webView_;
   nlohmann::json openedFiles_ = nlohmann::json::array();
+  nlohmann::json openedWhileVisible_ = nlohmann::json::array();
   std::shared_ptr<CallbackDelegate> kept_;
   nlohmann::json value_;
 };

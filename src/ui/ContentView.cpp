@@ -22,14 +22,18 @@ void ContentView::windowResized() {
   JSEventHelper::triggerEvent("orientationchange", delegate->page());
 }
 
-void ContentView::dragDropViewFileList(const std::vector<std::string>& items, MainWebView*) {
-  if (items.empty()) return;
+void handDroppedFilesToPage(const std::shared_ptr<PageScript>& page, const std::vector<std::string>& items) {
+  if (items.empty() || !page) return;
   try {
     for (const auto& p : items) log().info(">>> {}", p);
-    delegate->page()->evaluate("ZVRLabJs.handleDropFiles(" + UtilTool::argumentsAsJSON(items) + ");");
+    page->evaluate("ZVRLabJs.handleDropFiles(" + UtilTool::argumentsAsJSON(items) + ");");
   } catch (const std::exception& e) {
     log().error("dragDropViewFileList error = {}", e.what());
   }
+}
+
+void ContentView::dragDropViewFileList(const std::vector<std::string>& items, MainWebView*) {
+  handDroppedFilesToPage(delegate->page(), items);
 }
 
 }  // namespace corvane

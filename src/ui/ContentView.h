@@ -8,6 +8,10 @@
 
 namespace corvane {
 
+// Calls the page's ZVRLabJs.handleDropFiles with the paths (nothing for
+// none); the way dropped and opened files reach the page.
+void handDroppedFilesToPage(const std::shared_ptr<PageScript>& page, const std::vector<std::string>& items);
+
 class ContentView : public MainWebViewDelegate {
  public:
   // awakeFromNib: the web view with the shared preferences, and its bridge

@@ -39,8 +39,18 @@ GtkWidget* findTag(GtkWidget* shell, int tag) {
 }  // namespace
 
 int MainMenu::tagOf(GtkWidget* item) { return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), kTagKey)); }
+void MainMenu::setTag(GtkWidget* item, int tag) { tagged(item, tag); }
 
 GtkWidget* MainMenu::itemByTag(int tag) const { return findTag(bar_, tag); }
+
+std::vector<GtkWidget*> MainMenu::itemsOf(GtkWidget* shell) {
+  std::vector<GtkWidget*> out;
+  if (!shell || !GTK_IS_CONTAINER(shell)) return out;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+  for (GList* l = children; l; l = l->next) out.push_back(GTK_WIDGET(l->data));
+  g_list_free(children);
+  return out;
+}
 
 MainMenu::MainMenu(const std::string& appName, Actions actions) : actions_(std::move(actions)) {
   using A = Actions;

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -25,6 +26,9 @@ class MainMenu {
   // The item carrying `tag` anywhere in the menu, or nullptr.
   GtkWidget* itemByTag(int tag) const;
   static int tagOf(GtkWidget* item);
+  // The items of a menu or the bar, in order (empty for anything else).
+  static std::vector<GtkWidget*> itemsOf(GtkWidget* shell);
+  static void setTag(GtkWidget* item, int tag);
 
   // The six references the application delegate keeps.
   GtkWidget* mainMenu = nullptr;       // the bar

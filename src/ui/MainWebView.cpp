@@ -30,6 +30,7 @@ MainWebView::MainWebView(WebKitWebView* related) {
   g_object_ref_sink(view_);
   g_object_set_data(G_OBJECT(view_), kSelf, this);
   g_signal_connect(view_, "drag-motion", G_CALLBACK(onDragMotion), this);
+  g_signal_connect(view_, "drag-leave", G_CALLBACK(onDragLeave), this);
   g_signal_connect(view_, "drag-drop", G_CALLBACK(onDragDrop), this);
   g_signal_connect(view_, "drag-data-received", G_CALLBACK(onDragDataReceived), this);
 }
@@ -54,10 +55,18 @@ bool MainWebView::ours(GdkDragContext* context) const {
 
 gboolean MainWebView::onDragMotion(GtkWidget*, GdkDragContext* context, gint, gint, guint time, gpointer self) {
   auto* v = static_cast<MainWebView*>(self);
+  if (!v->dragInside_) {
+    v->dragInside_ = true;
+    log().info("[MainWebView draggingEntered:]");
+  }
   if (v->ours(context) || !offersUris(context)) return FALSE;  // WebKit handles the rest
-  log().info("[MainWebView draggingEntered:]");
   gdk_drag_status(context, offeredAction(gdk_drag_context_get_actions(context)), time);
   return TRUE;
+}
+
+void MainWebView::onDragLeave(GtkWidget*, GdkDragContext*, guint, gpointer self) {
+  // Also sent just before a drop: the next drag is a new entry either way.
+  static_cast<MainWebView*>(self)->dragInside_ = false;
 }
 
 gboolean MainWebView::onDragDrop(GtkWidget* widget, GdkDragContext* context, gint, gint, guint time,

@@ -35,6 +35,7 @@ class MainWebView {
 
  private:
   static gboolean onDragMotion(GtkWidget*, GdkDragContext*, gint, gint, guint, gpointer);
+  static void onDragLeave(GtkWidget*, GdkDragContext*, guint, gpointer);
   static gboolean onDragDrop(GtkWidget*, GdkDragContext*, gint, gint, guint, gpointer);
   static void onDragDataReceived(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData*, guint, guint,
                                  gpointer);
@@ -42,6 +43,9 @@ class MainWebView {
 
   WebKitWebView* view_;
   bool awaitingDrop_ = false;
+  // GTK reports every pointer motion of a drag; the entry is the first one
+  // after the drag came in (or since it left).
+  bool dragInside_ = false;
 };
 
 }  // namespace corvane

@@ -3,7 +3,9 @@
 #include "app/CommandLine.h"
 #include "app/Log.h"
 #include "app/Utils.h"
+#include "app/WebsiteData.h"
 
+#include <cstring>
 #include <filesystem>
 
 #ifndef CORVANE_EXTENSION_RELATIVE_DIRS
@@ -26,13 +28,17 @@ std::optional<std::string> WebContext::extensionDirectory() {
 }
 
 std::string WebContext::websiteDataDirectory() {
-  return Utils::sharedInstance().getAppDataHomeDir() + "/WebsiteData";
+  // Decided once per process: it may copy an older folder into place.
+  static const std::string folder = [] {
+    Utils& utils = Utils::sharedInstance();
+    return WebsiteData::prepare(utils.getAppIdentifier(), WebsiteData::legacyDirectory(utils.getAppDataHomeDir()));
+  }();
+  return folder;
 }
 
 WebKitWebContext* WebContext::shared() {
   static WebKitWebContext* context = [] {
-    Utils& utils = Utils::sharedInstance();
-    const std::string cache = utils.path_get_cacheDir() + "/" + utils.getAppName() + "/WebKit";
+    const std::string cache = WebsiteData::cacheDirectory(Utils::sharedInstance().getAppIdentifier());
     WebKitWebsiteDataManager* data = webkit_website_data_manager_new(
         "base-data-directory", websiteDataDirectory().c_str(), "base-cache-directory", cache.c_str(), nullptr);
     WebKitWebContext* ctx = webkit_web_context_new_with_website_data_manager(data);
@@ -68,7 +74,11 @@ WebKitSettings* WebContext::settings() {
       webkit_settings_set_enable_javascript(s, TRUE);
       webkit_settings_set_javascript_can_open_windows_automatically(s, TRUE);
       webkit_settings_set_auto_load_images(s, TRUE);
-      webkit_settings_set_user_agent_with_application_details(s, "Safari", nullptr);
+      // WebKit's standard agent already ends in its "Safari/<version>"
+      // token; appending the name again would double it.
+      const char* standard = webkit_settings_get_user_agent(s);
+      if (!standard || !std::strstr(standard, " Safari/"))
+        webkit_settings_set_user_agent_with_application_details(s, "Safari", nullptr);
       // Let pages reach their own files when they are files themselves.
       webkit_settings_set_allow_file_access_from_file_urls(s, TRUE);
     } catch (const std::exception& e) {

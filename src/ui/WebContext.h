@@ -1,6 +1,6 @@
 #pragma once
 // The process's one web context and one settings object, shared by every
-// web view: website data under the application data home, the bridge's
+// web view: website data kept per bundle identifier, the bridge's
 // web-process extension, and the preference values pages rely on.
 #include <webkit2/webkit2.h>
 

@@ -5,6 +5,7 @@
 #include "app/Log.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
+#include "ui/PageFirstKeys.h"
 
 #include <sstream>
 
@@ -53,6 +54,7 @@ WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related) {
   }
   gtk_box_pack_start(GTK_BOX(box), contentView->widget(), TRUE, TRUE, 0);
   gtk_container_add(GTK_CONTAINER(window_), box);
+  routeKeysToPageFirst(window_);
   gtk_widget_show_all(box);
   restoreFrame();
 }

@@ -1,5 +1,7 @@
 #include "ui/WindowStyler.h"
 
+#include "ui/WindowHints.h"
+
 #include <algorithm>
 #include <sstream>
 #include <vector>
@@ -117,9 +119,7 @@ void WindowStyler::applyStyle(const WindowStylePlan& plan) {
   }
 
   if (plan.contentAspectRatio && plan.contentAspectRatio->second > 0) {
-    GdkGeometry g{};
-    g.min_aspect = g.max_aspect = plan.contentAspectRatio->first / plan.contentAspectRatio->second;
-    gtk_window_set_geometry_hints(window_, nullptr, &g, GDK_HINT_ASPECT);
+    setWindowAspect(window_, plan.contentAspectRatio->first / plan.contentAspectRatio->second);
   }
 }
 
@@ -135,19 +135,12 @@ float WindowStyler::titleBarHeight() const {
 void WindowStyler::applySize(const WindowSizePlan& plan) {
   if (!window_) return;
   const int offset = plan.autoOffset ? static_cast<int>(titleBarHeight()) : 0;
-  GdkGeometry g{};
-  int hints = 0;
-  if (plan.maxSize) {
-    g.max_width = static_cast<int>(plan.maxSize->first);
-    g.max_height = static_cast<int>(plan.maxSize->second) + offset;
-    hints |= GDK_HINT_MAX_SIZE;
-  }
-  if (plan.minSize) {
-    g.min_width = static_cast<int>(plan.minSize->first);
-    g.min_height = static_cast<int>(plan.minSize->second) + offset;
-    hints |= GDK_HINT_MIN_SIZE;
-  }
-  if (hints) gtk_window_set_geometry_hints(window_, nullptr, &g, static_cast<GdkWindowHints>(hints));
+  // One hints record per window, so the aspect ratio stays and the
+  // Window object can read the limits back.
+  if (plan.maxSize)
+    setWindowMaxSize(window_, static_cast<int>(plan.maxSize->first), static_cast<int>(plan.maxSize->second) + offset);
+  if (plan.minSize)
+    setWindowMinSize(window_, static_cast<int>(plan.minSize->first), static_cast<int>(plan.minSize->second) + offset);
   if (plan.size) {
     const int w = static_cast<int>(plan.size->first), h = static_cast<int>(plan.size->second) + offset;
     // A window that cannot be resized keeps its default size, so set both.

@@ -14,10 +14,12 @@
 namespace corvane::life {
 
 LiveShell::LiveShell(std::string binary, std::string bundle, std::string logPath,
-                     std::map<std::string, std::string> env, std::vector<std::string> files)
+                     std::map<std::string, std::string> env, std::vector<std::string> files,
+                     std::string cwd)
     : logPath_(std::move(logPath)) {
   pid_ = fork();
   if (pid_ == 0) {
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     int fd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(fd, 1);
     dup2(fd, 2);
@@ -53,18 +55,25 @@ bool LiveShell::waitForLog(const std::string& text, double seconds) const {
   return false;
 }
 
+bool LiveShell::reap(int options) {
+  int status = 0;
+  if (pid_ <= 0) return true;
+  if (waitpid(pid_, &status, options) != pid_) return false;
+  pid_ = -1;
+  exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return true;
+}
+
 int LiveShell::waitForExit(double seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  int status = 0;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    if (reap(WNOHANG)) return exitStatus_;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return -1;
 }
+
+bool LiveShell::running() { return !reap(WNOHANG); }
 
 void LiveShell::signal(int sig) const {
   if (pid_ > 0) kill(pid_, sig);

@@ -10,8 +10,11 @@ namespace corvane::life {
 
 class LiveShell {
  public:
+  // Runs `binary --bundle <bundle> <arguments...>` in `cwd` (empty: the
+  // test's own), with its output in `logPath`.
   LiveShell(std::string binary, std::string bundle, std::string logPath,
-            std::map<std::string, std::string> env, std::vector<std::string> files = {});
+            std::map<std::string, std::string> env, std::vector<std::string> arguments = {},
+            std::string cwd = "");
   ~LiveShell();
   LiveShell(const LiveShell&) = delete;
   LiveShell& operator=(const LiveShell&) = delete;
@@ -24,9 +27,13 @@ class LiveShell {
   void signal(int sig) const;
   std::string log() const;
   pid_t pid() const { return pid_; }
+  // False once the process has ended (its status is kept for waitForExit).
+  bool running();
 
  private:
+  bool reap(int options);
   pid_t pid_ = -1;
+  int exitStatus_ = -1;
   std::string logPath_;
 };
 

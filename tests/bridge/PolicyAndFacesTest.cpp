@@ -43,6 +43,27 @@ TEST(OriginPolicy, FilesBelongOnlyWhenInsideARoot) {
   EXPECT_FALSE(p.allows("http://localhost/apps/Foo.app/index.html"));
 }
 
+TEST(OriginPolicy, FileUrisAreReadAsTheFileTheyLoad) {
+  OriginPolicy p;
+  p.addFileRoot("/apps/Foo.app");
+  // Query and fragment name no file: hash routes keep the bridge, and a
+  // query cannot carry a foreign file into the application.
+  EXPECT_TRUE(p.allows("file:///apps/Foo.app/index.html#/settings"));
+  EXPECT_TRUE(p.allows("file:///apps/Foo.app/index.html?a=1#x"));
+  EXPECT_FALSE(p.allows("file:///tmp/evil.html?/../../apps/Foo.app/index.html"));
+  EXPECT_FALSE(p.allows("file:///tmp/evil.html#/../../apps/Foo.app/index.html"));
+  EXPECT_TRUE(p.allows("FILE://localhost/apps/Foo.app/a%20b.html"));
+  EXPECT_FALSE(p.allows("file://elsewhere/apps/Foo.app/index.html"));
+  EXPECT_FALSE(p.allows("file:///apps/Foo.app/%2e%2e/Bar.app/index.html"));
+  EXPECT_FALSE(p.allows("file:///apps/Foo.app/x%2F..%2F..%2FBar.app/index.html"));
+  EXPECT_FALSE(p.allows("file:///apps/Foo.app/a%00.html"));
+  EXPECT_EQ(localFilePath("file:///a/./b/../c.html?q#f"), "/a/c.html");
+  EXPECT_EQ(localFilePath("http://localhost/a"), std::nullopt);
+  EXPECT_TRUE(p.isApplicationFile("file:///apps/Foo.app/x.html"));
+  p.addOrigin("*");
+  EXPECT_FALSE(p.isApplicationFile("file:///etc/passwd"));  // "*" is about frames, not files
+}
+
 TEST(OriginPolicy, StarAllowsEverythingAndThePolicyTravelsAsJson) {
   OriginPolicy p;
   p.addOrigin("http://127.0.0.1:3000");

@@ -72,3 +72,26 @@ TEST(Languages, UserLanguageFallsBackToTheSystemAndPersists) {
   UserDefaults reread(UserDefaults::pathForIdentifier("test.languages"));
   EXPECT_EQ(reread.stringForKey("userLanguage"), "ja");
 }
+
+TEST(Identifier, DeclaredOrDerivedFromWhereTheBundleIs) {
+  TempDir tmp;
+  EXPECT_EQ(openBundle(makeBundle(tmp.path(), "D", {{"CFBundleIdentifier", "test.declared"}})).identifier(),
+            "test.declared");
+  const std::string a = makeBundle(tmp / "one", "Same Name", {});
+  const std::string b = makeBundle(tmp / "two", "Same Name", {});
+  const std::string idA = openBundle(a).identifier();
+  EXPECT_THAT(idA, testing::MatchesRegex("corvane\\.unidentified\\.Same_Name-[0-9a-f]{12}"));
+  EXPECT_EQ(openBundle(a).identifier(), idA) << "stable while the bundle stays";
+  EXPECT_NE(openBundle(b).identifier(), idA) << "two bundles without identifier never share one";
+}
+
+TEST(Languages, AUserLanguageThatCannotBeStoredIsReportedAsNotSet) {
+  TempDir tmp;
+  EnvGuard env;
+  writeFile(tmp / "not-a-folder", "x");
+  env.set("XDG_CONFIG_HOME", tmp / "not-a-folder");
+  testing::internal::CaptureStderr();
+  Utils u(openBundle(makeBundle(tmp.path(), "L", {{"CFBundleIdentifier", "test.unwritable"}})));
+  EXPECT_FALSE(u.setUserLanguage("ja"));
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr("cannot write user defaults"));
+}

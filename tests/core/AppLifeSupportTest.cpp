@@ -26,6 +26,68 @@ TEST(Notifications, ObserversByNameInOrderAndRemovable) {
   EXPECT_EQ(seen, (std::vector<std::string>{"a[\"/f1\",\"/f2\"]", "b", "b"}));
 }
 
+namespace {
+
+// Runs the default main context until it has nothing more to do.
+void drainMainContext() {
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+}
+
+}  // namespace
+
+TEST(Notifications, HeldNoticesReachTheFirstObserversInOrderOnce) {
+  NotificationCenter center;
+  std::vector<std::string> seen;
+  center.postOrHold("open", json::array({"/a"}));
+  center.postOrHold("open", json::array({"/b", "/c"}));
+  center.post("other");
+  EXPECT_EQ(center.heldCount("open"), 2u);
+  EXPECT_EQ(center.heldCount("other"), 0u) << "plain posts are never kept";
+
+  // Observers added in one go (the page's objects are created together)
+  // all receive the kept notices, after their owner has set up.
+  center.addObserver("open", [&](auto&, const json& o) { seen.push_back("1" + o.dump()); });
+  center.addObserver("open", [&](auto&, const json& o) { seen.push_back("2" + o.dump()); });
+  EXPECT_TRUE(seen.empty()) << "not from inside addObserver";
+  // A notice posted before the kept ones went out queues behind them.
+  center.postOrHold("open", json::array({"/d"}));
+  drainMainContext();
+  EXPECT_EQ(seen, (std::vector<std::string>{"1[\"/a\"]", "2[\"/a\"]", "1[\"/b\",\"/c\"]", "2[\"/b\",\"/c\"]",
+                                            "1[\"/d\"]", "2[\"/d\"]"}));
+  EXPECT_EQ(center.heldCount("open"), 0u);
+
+  // Delivered once: a later observer gets only what comes later, at once.
+  seen.clear();
+  center.addObserver("open", [&](auto&, const json& o) { seen.push_back("3" + o.dump()); });
+  drainMainContext();
+  EXPECT_TRUE(seen.empty());
+  center.postOrHold("open", json::array({"/e"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"1[\"/e\"]", "2[\"/e\"]", "3[\"/e\"]"}));
+}
+
+TEST(Notifications, AnObserverThatLeavesBeforeDeliveryLeavesTheNoticesKept) {
+  NotificationCenter center;
+  center.postOrHold("open", json::array({"/a"}));
+  auto token = center.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "removed observer called"; });
+  center.removeObserver(token);
+  drainMainContext();
+  EXPECT_EQ(center.heldCount("open"), 1u);
+  std::vector<json> seen;
+  center.addObserver("open", [&](auto&, const json& o) { seen.push_back(o); });
+  drainMainContext();
+  EXPECT_EQ(seen, std::vector<json>{json::array({"/a"})});
+}
+
+TEST(Notifications, ACenterGoneBeforeItsDeliveryLeavesNothingBehind) {
+  {
+    NotificationCenter center;
+    center.postOrHold("open", json::array({"/a"}));
+    center.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "delivered by a destroyed centre"; });
+  }
+  drainMainContext();
+}
+
 TEST(Mailto, FieldsArriveWholeAndCannotAddHeaders) {
   const std::string url = mailtoUrl("a@b.example", "Q&A? #1\nbcc=evil@x", "Grüße & more");
   EXPECT_EQ(url,

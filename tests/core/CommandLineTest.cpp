@@ -48,6 +48,34 @@ TEST(CommandLine, ParsesOptionsAndFiles) {
   EXPECT_EQ(CommandLine::parse(2, badv.data()).action, CommandLine::Action::Error);
 }
 
+TEST(CommandLine, EverythingAfterTheMarkerIsAFile) {
+  std::vector<std::string> args{"corvane", "-b", "A.app", "--", "--help", "--gapplication-service",
+                                "--display=:77", "-V", "--"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  auto cli = CommandLine::parse(static_cast<int>(argv.size()), argv.data());
+  EXPECT_EQ(cli.action, CommandLine::Action::Run);
+  EXPECT_EQ(cli.files,
+            (std::vector<std::string>{"--help", "--gapplication-service", "--display=:77", "-V", "--"}));
+}
+
+TEST(FilesToOpen, EveryArgumentBecomesAPathOrALoggedReason) {
+  TempDir tmp;
+  writeFile(tmp / "a:b.txt", "x");
+  writeFile(tmp / "http:x", "y");
+  auto f = filesToOpen({"a:b.txt", "c:d.txt", "-dash.txt", "sub/../x.txt", tmp / "abs.txt", "",
+                        "file://" + tmp / "uri%20name.txt", "http:x", "http://example.com/f.txt",
+                        "smb://server/share/f.txt", "file:///dev/null"},
+                       tmp.path());
+  EXPECT_EQ(f.paths, (std::vector<std::string>{tmp / "a:b.txt", tmp / "c:d.txt", tmp / "-dash.txt",
+                                               tmp / "x.txt", tmp / "abs.txt", tmp / "uri name.txt",
+                                               tmp / "http:x", "/dev/null"}));
+  ASSERT_EQ(f.skipped.size(), 3u);
+  EXPECT_THAT(f.skipped[0], HasSubstr("empty file argument"));
+  EXPECT_THAT(f.skipped[1], HasSubstr("http://example.com/f.txt"));
+  EXPECT_THAT(f.skipped[2], HasSubstr("smb://server/share/f.txt"));
+}
+
 TEST(Executable, HelpAndVersion) {
   auto help = run(quoted(CORVANE_BINARY) + " --help");
   EXPECT_EQ(help.status, 0);

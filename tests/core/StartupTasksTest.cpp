@@ -2,8 +2,15 @@
 #include "TestSupport.h"
 
 #include "app/StartupTasks.h"
+#include "app/TerminationSignal.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -162,4 +169,45 @@ TEST_F(Tasks, NothingToRunAndBrokenLists) {
   EXPECT_TRUE(start(json::array({echoTask("a", {{"index", "1"}}), echoTask("b")})).empty());
   EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr("error: "));
   EXPECT_EQ(ran(), "") << "an index written as text ends the whole run";
+}
+
+TEST_F(Tasks, ATerminationSignalStopsTheWaitAndTheRemainingTasks) {
+  const std::string logPath = tmp / "stderr.txt";
+  pid_t child = fork();
+  if (child == 0) {
+    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    installTerminationSignalHandler([] { return std::string("T"); }, 1);
+    json longTask = {{"taskAppPath", "/bin/sh"},
+                     {"command", {"-c", "echo $$ > " + (tmp / "tool.pid") + "; exec sleep 60"}},
+                     {"waitUntilExit", true},
+                     {"conditionType", "&&"}};
+    const gint64 began = g_get_monotonic_time();
+    auto calls = start(json::array({longTask, echoTask("after")}));
+    std::fprintf(stderr, "run returned after %.1f s with %zu completion calls\n",
+                 (g_get_monotonic_time() - began) / 1e6, calls.size());
+    std::fflush(stderr);
+    g_main_loop_run(g_main_loop_new(nullptr, FALSE));  // the termination steps end the process
+    _exit(3);
+  }
+  bool started = false;
+  for (int i = 0; i < 400 && !started; ++i) {
+    started = readFile(logPath).find("taskCommand") != std::string::npos;
+    if (!started) g_usleep(50 * 1000);
+  }
+  ASSERT_TRUE(started) << readFile(logPath);
+  g_usleep(200 * 1000);  // the tool runs and is waited for
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string err = readFile(logPath);
+  EXPECT_THAT(err, testing::HasSubstr("with 0 completion calls")) << "a cut-short run reports nothing";
+  EXPECT_THAT(err, testing::HasSubstr("##[App:T]## will about to exit..."));
+  EXPECT_EQ(ran(), "") << "no task runs after the signal";
+  double seconds = 99;
+  std::sscanf(err.substr(err.find("run returned after ")).c_str(), "run returned after %lf", &seconds);
+  EXPECT_LT(seconds, 30.0) << "the 60-second tool was not waited for";
+  kill(std::atoi(readFile(tmp / "tool.pid").c_str()), SIGKILL);  // left running by design
 }

@@ -4,6 +4,7 @@
 #include "app/UserDefaults.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -138,4 +139,37 @@ TEST_F(Defaults, SystemKeysAreReadOnlyAndShadowedByTheApp) {
   UserDefaults d(store());
   EXPECT_TRUE(d.objectForKey("AppleLanguages")->is_array());
   EXPECT_FALSE(d.dictionaryRepresentation().contains("AppleLanguages"));
+}
+
+TEST(StoreNames, AnyIdentifierGivesOneSafeFileName) {
+  EXPECT_EQ(identifierFileName("com.example.app"), "com.example.app") << "existing stores keep their names";
+  EXPECT_EQ(identifierFileName("a/b"), "a_b");
+  EXPECT_EQ(identifierFileName("(null)"), "corvane.default");
+
+  const std::string longA = std::string(300, 'a');
+  const std::string longB = std::string(299, 'a') + "b";
+  const std::string nameA = identifierFileName(longA), nameB = identifierFileName(longB);
+  EXPECT_LE(nameA.size(), 100u);
+  EXPECT_NE(nameA, nameB) << "identifiers that share a prefix stay apart";
+  EXPECT_EQ(nameA, identifierFileName(longA)) << "stable";
+  EXPECT_EQ(nameA.rfind(std::string(64, 'a') + "-", 0), 0u) << "readable start";
+
+  // The cut never splits a character.
+  const std::string umlauts = "x" + [] {
+    std::string s;
+    for (int i = 0; i < 100; ++i) s += "\xC3\xBC";
+    return s;
+  }();
+  const std::string cut = identifierFileName(umlauts);
+  EXPECT_TRUE(g_utf8_validate(cut.c_str(), static_cast<gssize>(cut.size()), nullptr)) << cut;
+}
+
+TEST_F(Defaults, AVeryLongIdentifierStillStoresItsValues) {
+  EnvGuard env;
+  env.set("XDG_CONFIG_HOME", tmp / "config");
+  const std::string id(300, 'x');
+  UserDefaults d(UserDefaults::pathForIdentifier(id));
+  d.setObject("k", 1);
+  ASSERT_TRUE(d.synchronize());
+  EXPECT_EQ(UserDefaults(UserDefaults::pathForIdentifier(id)).integerForKey("k"), 1);
 }

@@ -19,6 +19,21 @@ TEST(FileSizeText, FirstDivisionAlwaysHappens) {
   EXPECT_EQ(UtilTool::getFileSizeString(UINT64_MAX, false), "16.0EB");
 }
 
+TEST(FileSizeText, ByteCountsGivenAsTextAreNumbers) {
+  using nlohmann::json;
+  EXPECT_EQ(UtilTool::byteCount(json("1500000")), 1500000u);
+  EXPECT_EQ(UtilTool::getFileSizeString(UtilTool::byteCount(json("1500000")), true), "1.5MB");
+  EXPECT_EQ(UtilTool::byteCount(json(" 2e3 ")), 2000u);
+  EXPECT_EQ(UtilTool::byteCount(json("0x10")), 16u);
+  EXPECT_EQ(UtilTool::byteCount(json(1500000.9)), 1500000u);
+  EXPECT_EQ(UtilTool::byteCount(json("1e30")), UINT64_MAX);
+  EXPECT_EQ(UtilTool::byteCount(json(true)), 1u);
+  // Not a number: 0, as before.
+  for (const json& v : {json("12abc"), json(""), json("abc"), json("-5"), json(-5), json("nan"), json(nullptr),
+                        json::array({1}), json::object()})
+    EXPECT_EQ(UtilTool::byteCount(v), 0u) << v;
+}
+
 TEST(ParamsDictionary, NullMembersVanishAndOtherShapesGiveNothing) {
   auto p = UtilTool::paramsDictionary(std::string(R"({"callback":"done","path":null,"n":1})"));
   EXPECT_EQ(UtilTool::callbackName(p), "done");

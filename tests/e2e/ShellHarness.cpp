@@ -21,7 +21,9 @@ namespace fs = std::filesystem;
 
 namespace corvane::e2e {
 
-TinyHttpServer::TinyHttpServer(std::string body) : body_(std::move(body)) {
+TinyHttpServer::TinyHttpServer(std::string body) : TinyHttpServer(std::map<std::string, std::string>{{"", body}}) {}
+
+TinyHttpServer::TinyHttpServer(std::map<std::string, std::string> pages) {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -32,7 +34,7 @@ TinyHttpServer::TinyHttpServer(std::string body) : body_(std::move(body)) {
   socklen_t len = sizeof addr;
   ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
   port_ = ntohs(addr.sin_port);
-  auto* t = new std::thread([fd = listenFd_, body = body_] {
+  auto* t = new std::thread([fd = listenFd_, pages = std::move(pages)] {
     for (;;) {
       int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) return;  // closed by the destructor
@@ -43,8 +45,16 @@ TinyHttpServer::TinyHttpServer(std::string body) : body_(std::move(body)) {
         if (n <= 0) break;
         req.append(buf, static_cast<size_t>(n));
       }
-      std::string resp = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+      // "GET /path?query HTTP/1.1": the path alone picks the page.
+      std::string path = req.substr(0, req.find("\r\n"));
+      path = path.substr(path.find(' ') + 1);
+      path = path.substr(0, path.find_first_of(" ?#"));
+      auto page = pages.find(pages.count("") ? std::string() : path);
+      const bool found = page != pages.end();
+      const std::string body = found ? page->second : "not found";
+      std::string resp = std::string(found ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
+                         "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " + std::to_string(body.size()) +
+                         "\r\nConnection: close\r\n\r\n" + body;
       (void)!::send(c, resp.data(), resp.size(), MSG_NOSIGNAL);
       ::close(c);
     }

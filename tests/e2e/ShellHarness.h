@@ -8,18 +8,19 @@
 
 namespace corvane::e2e {
 
-// A one-page HTTP server on 127.0.0.1 (a port of its own), serving the
-// same document for every request, on a thread of its own.
+// A small HTTP server on 127.0.0.1 (a port of its own), on a thread of its
+// own: the same document for every request, or documents by path (query
+// ignored, 404 for others).
 class TinyHttpServer {
  public:
   explicit TinyHttpServer(std::string body);
+  explicit TinyHttpServer(std::map<std::string, std::string> pages);
   ~TinyHttpServer();
   int port() const { return port_; }
 
  private:
   int listenFd_ = -1;
   int port_ = 0;
-  std::string body_;
   void* thread_ = nullptr;
 };
 

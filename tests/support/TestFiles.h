@@ -31,9 +31,27 @@ class TempDir {
   std::string path_;
 };
 
+// How often `what` occurs in `text` (log lines, say).
+inline size_t countOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+  return n;
+}
+
 inline void writeFile(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << text;
+}
+
+// A bundle with just an Info.plist (name, identifier) and an empty main
+// configuration: enough for Bundle::open and Utils.
+inline std::string makeMinimalBundle(const std::string& dir, const std::string& name, const std::string& identifier) {
+  const std::string app = dir + "/" + name + ".app";
+  writeFile(app + "/Contents/Info.plist",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>CFBundleName</key><string>" +
+                name + "</string>\n<key>CFBundleIdentifier</key><string>" + identifier + "</string></dict></plist>");
+  writeFile(app + "/Contents/Resources/public/project.json", "{}");
+  return app;
 }
 
 inline std::string readFile(const std::string& path) {

@@ -1,15 +1,8 @@
 // Drives one application-life scenario, chosen by the test through the
 // LIFE_MODE environment variable, and reports through the test service.
 (function () {
-  var T = corvane.test;
-  var mode = T.environment("LIFE_MODE");
-  function poll(check, done) {
-    var timer = setInterval(function () {
-      var v = check();
-      if (v) { clearInterval(timer); done(v); }
-    }, 100);
-  }
-  function finish(report) { T.finish(JSON.stringify(report)); }
+  var T = scenario.T, poll = scenario.poll, finish = scenario.finish;
+  var mode = scenario.mode("LIFE_MODE");
   console.log("life ready " + mode);
 
   if (mode === "style") {

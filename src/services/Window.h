@@ -1,0 +1,145 @@
+#pragma once
+// The `window` member: the page's host window (geometry and state), the
+// menu bar as the page changes it, the open and save dialogs with the
+// recent-documents list, and file operations. One class; its
+// implementation is split by topic:
+//   Window.cpp          creation, teardown, launch-time records, properties,
+//                       opened and dropped files, the script-name table
+//   WindowGeometry.cpp  position, size, limits, minimise, maximise, full screen
+//   WindowMenus.cpp     setMenuProperty and the menu-action dispatch
+//   WindowDialogs.cpp   openFile, saveFile, recent documents
+//   WindowFiles.cpp     copy, move, remove, create, find, info, reveal, preview
+// The platform-free halves live in services/FileOperations and
+// services/FileRecord (core library, testable without a display).
+#include "app/NotificationCenter.h"
+#include "bridge/PageScript.h"
+#include "bridge/ServiceObject.h"
+#include "ui/MainWebView.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane {
+
+class WindowController;
+
+class Window : public ServiceObject, public MainWebViewDelegate {
+ public:
+  // initWithWebView: the page's script door, its web view, and the
+  // application's main menu bar (nullptr for windows without one).
+  Window(std::shared_ptr<PageScript> page, WebKitWebView* webView, GtkWidget* mainMenu);
+  ~Window() override;
+  const ServiceClass& serviceClass() const override;
+
+  // User-defaults keys of the launch-time records.
+  static constexpr const char* kFirstLaunchTime = "sys_firstLaunchTime";
+  static constexpr const char* kLastLaunchTime = "sys_lastLaunchTime";
+  static constexpr const char* kLastUseTime = "sys_lastUseTime";
+
+  // ---- geometry and state (WindowGeometry.cpp) ------------------------------
+  void open(const nlohmann::json& argument);
+  void move(const nlohmann::json& argument);
+  std::string getOrigin();
+  void resize(const nlohmann::json& argument);
+  void toggleFullscreen();
+  void restore();
+  void minimize();
+  void maximize();
+  bool isMaximized();
+  std::string getMinsize();
+  void setMinsize(const nlohmann::json& argument);
+  std::string getMaxsize();
+  void setMaxsize(const nlohmann::json& argument);
+  std::string getSize();
+  void openColorSelectDialog_(const nlohmann::json&) {}
+  void openFontSelectDialog_(const nlohmann::json&) {}
+
+  // ---- menus (WindowMenus.cpp) ----------------------------------------------
+  void setMenuProperty(const nlohmann::json& argument);
+  // The menu-did-send-action observer: calls the item's callback list.
+  void onMenuItemSendAction(GtkWidget* item);
+
+  // ---- dialogs and recent documents (WindowDialogs.cpp) ----------------------
+  void openFile(const nlohmann::json& argument);
+  void saveFile(const nlohmann::json& argument);
+  void addRecentDocument(const nlohmann::json& argument);
+  void clearAllRecentDocuments();
+  int64_t maxRecentDocumentCount();
+  // _autoAddToRecentDocumentController:mustWritable: (a file URL).
+  void autoAddToRecentDocuments(const std::string& fileUrl, bool mustWritable);
+
+  // ---- file operations (WindowFiles.cpp) --------------------------------------
+  void copyFile(const nlohmann::json& argument);
+  void copyDir(const nlohmann::json& argument);
+  void moveFile(const nlohmann::json& argument);
+  void moveDir(const nlohmann::json& argument);
+  bool removeFile(const nlohmann::json& argument);
+  bool removeDir(const nlohmann::json& argument);
+  bool createDir(const nlohmann::json& argument);
+  bool createEmptyFile(const nlohmann::json& argument);
+  std::string findFile(const nlohmann::json& argument);
+  void getFileInfo(const nlohmann::json& argument);
+  void revealInFinder(const nlohmann::json& argument);
+  void preveiwFile(const nlohmann::json& argument);
+  void previewFile(const nlohmann::json& argument) { preveiwFile(argument); }
+
+  // ---- opened and dropped files (Window.cpp) ----------------------------------
+  void onApplicationOpenFiles(const nlohmann::json& object);
+  void dragDropViewFileList(const std::vector<std::string>& items, MainWebView* view) override;
+
+  // ---- property getters (script-callable under their default names) ------------
+  std::string availableFontsStrList() const { return availableFontsStrList_; }
+  nlohmann::json availableFonts() const { return availableFonts_; }
+  std::string dragDropJSCallback() const { return dragDropJSCallback_; }
+  nlohmann::json dragDropAllowFileTypes() const { return dragDropAllowFileTypes_; }
+  bool allowDragDropDirectory() const { return allowDragDropDirectory_; }
+  bool allowDragDropFile() const { return allowDragDropFile_; }
+  bool allowDragDropCalculateFolderSize() const { return allowDragDropCalculateFolderSize_; }
+  nlohmann::json curSaveOpenTypes() const { return curSaveOpenTypes_; }
+  uint64_t customMenuActionIndex() const { return customMenuActionIndex_; }
+  std::string lastPluginBundlePath() const { return lastPluginBundlePath_; }
+  nlohmann::json pluginBundlePath2BundelTaskDic() const { return nlohmann::json::object(); }
+
+  // The window that holds this object's web view, and the application's
+  // main window (the first one the application made).
+  GtkWindow* hostWindow() const;
+  static GtkWindow* mainWindow();
+
+ private:
+  // Copy, move and remove share one procedure per verb (WindowFiles.cpp).
+  enum class Verb { Copy, Move, Remove };
+  bool processItem(const nlohmann::json& argument, Verb verb, bool dir, const char* method);
+  bool createItem(const nlohmann::json& argument, bool dir, const char* method);
+  void writeLaunchRecords();
+  GtkWidget* menuBar() const;
+  // The menu-did-send-action observers: every Window object.
+  static void observeMenuActions(Window* window, bool observe);
+
+  std::shared_ptr<PageScript> page_;
+  WebKitWebView* webView_ = nullptr;  // weak: the view may go first
+  GtkWidget* mainMenu_ = nullptr;
+  std::unique_ptr<WindowController> windowController_;
+  std::vector<std::unique_ptr<WindowController>> earlierControllers_;
+
+  std::string lastPluginBundlePath_;
+  nlohmann::json availableFonts_ = nlohmann::json::array();
+  std::string availableFontsStrList_;
+  std::string dragDropJSCallback_ = "app.dragDropJSCallback";
+  nlohmann::json dragDropAllowFileTypes_ = nlohmann::json::array({"*"});
+  bool allowDragDropDirectory_ = true;
+  bool allowDragDropFile_ = true;
+  bool allowDragDropCalculateFolderSize_ = false;
+  GtkFileChooser* curSaveOpenPanel_ = nullptr;  // the last dialog's chooser (owned ref)
+  nlohmann::json curSaveOpenTypes_ = nlohmann::json::array();
+  uint64_t customMenuActionIndex_ = 0;
+  std::vector<NotificationCenter::Token> observers_;
+  std::vector<std::string> pendingOpenFiles_;  // opened while the page loads
+};
+
+}  // namespace corvane

@@ -1,0 +1,469 @@
+// Application events in the real shell, probed as they go wrong on a real
+// desktop: files opened at and near start-up, racing and bulk second
+// starts, odd file arguments, termination signals at every stage, a second
+// start while the shell ends, relaunch after an update, a lost system bus,
+// windows with a real window manager, and identifiers.
+#include "../e2e/ShellHarness.h"
+#include "Desktop.h"
+#include "LiveShell.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <thread>
+
+using nlohmann::json;
+using corvane::e2e::ShellHarness;
+using corvane::life::LiveShell;
+using corvane::life::PrivateDisplay;
+using corvane::life::PrivateSystemBus;
+namespace fs = std::filesystem;
+
+namespace {
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+  return n;
+}
+
+std::string infoPlist(const std::string& identifierEntry) {
+  return R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>CFBundleName</key><string>BridgeTest</string>
+<key>CFBundleExecutable</key><string>BridgeTest</string>
+)" + identifierEntry + R"(<key>CFBundleVersion</key><string>7</string>
+</dict></plist>
+)";
+}
+
+// One application bundle in a temporary folder with the events page, and
+// the shells started on it.
+class App {
+ public:
+  explicit App(const json& project = json::object()) {
+    shell.makeBundle(project, CORVANE_EVENTS_PAGES);
+    fs::copy_file(std::string(CORVANE_LIFE_PAGES) + "/scenario.js", shell.resourcePath() + "/public/scenario.js");
+  }
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  std::map<std::string, std::string> env(const std::string& mode) const {
+    auto env = shell.sessionEnv();
+    env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
+    env["EVENTS_MODE"] = mode;
+    for (const auto& [k, v] : extraEnv) env[k] = v;
+    return env;
+  }
+  std::unique_ptr<LiveShell> start(const std::string& mode, const std::string& logName,
+                                   std::vector<std::string> arguments = {}, const std::string& cwd = "",
+                                   const std::string& binary = CORVANE_BINARY) const {
+    return std::make_unique<LiveShell>(binary, bundle.empty() ? shell.bundlePath() : bundle,
+                                       shell.root() + "/" + logName, env(mode), std::move(arguments), cwd);
+  }
+  std::string file(const std::string& name) const {
+    const std::string path = shell.root() + "/home/" + name;
+    std::ofstream(path) << name;
+    return path;
+  }
+  // The page's report, waiting for it up to `seconds`.
+  json report(double seconds) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (shell.report().is_null() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return shell.report();
+  }
+  void clearReport() const { fs::remove(shell.root() + "/report.json"); }
+  // Starts the shell in `mode`, waits for `cue` in its log, then a second
+  // start hands the file `name` over; waits for both to end. Answers the
+  // file's path; `firstLog` gets the first shell's log.
+  std::string handOverFileAfter(const std::string& mode, const std::string& cue, const std::string& name,
+                                std::string& firstLog) const {
+    auto first = start(mode, "first.log");
+    EXPECT_TRUE(first->waitForLog(cue, 60)) << first->log();
+    const std::string f = file(name);
+    auto second = start(mode, "second.log", {f});
+    EXPECT_EQ(second->waitForExit(60), 0) << second->log();
+    EXPECT_EQ(first->waitForExit(60), 0) << first->log();
+    firstLog = first->log();
+    return f;
+  }
+
+  ShellHarness shell;
+  std::string bundle;  // another bundle than the harness's, when set
+  std::map<std::string, std::string> extraEnv;
+};
+
+// A listening TCP socket on a free loopback port, for as long as it lives.
+class BusyPort {
+ public:
+  BusyPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 1);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~BusyPort() { close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+std::multiset<std::string> asSet(const json& files) {
+  std::multiset<std::string> out;
+  for (const auto& f : files) out.insert(f.get<std::string>());
+  return out;
+}
+
+}  // namespace
+
+// ---- files opened at and near start-up -------------------------------------------
+
+TEST(OpenFiles, AFirstStartsFilesReachThePageInOrderOnceWithTheWindowShown) {
+  App app;
+  app.extraEnv["EVENTS_EXPECT"] = "2";
+  const std::string a = app.file("a.txt"), b = app.file("b b.txt");
+  auto first = app.start("files", "first.log", {a, b});
+  EXPECT_EQ(first->waitForExit(60), 0) << first->log();
+  EXPECT_EQ(app.shell.report(), json({{"files", {a, b}}, {"visible", {true}}})) << first->log();
+}
+
+TEST(OpenFiles, SecondStartsRacingTheFirstAllDeliverTheirFiles) {
+  App app;
+  app.extraEnv["EVENTS_EXPECT"] = "2";
+  // Whichever start wins the name runs the page; the other hands over.
+  for (int delayMs : {0, 15, 40, 70, 100}) {
+    SCOPED_TRACE("second start " + std::to_string(delayMs) + " ms after the first");
+    app.clearReport();
+    const std::string a = app.file("first-" + std::to_string(delayMs)),
+                      b = app.file("second-" + std::to_string(delayMs));
+    auto first = app.start("files", "first.log", {a});
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    auto second = app.start("files", "second.log", {b});
+    EXPECT_EQ(second->waitForExit(60), 0) << second->log();
+    EXPECT_EQ(first->waitForExit(60), 0) << first->log();
+    const json report = app.shell.report();
+    ASSERT_TRUE(report.is_object()) << first->log() << second->log();
+    EXPECT_EQ(asSet(report["files"]), (std::multiset<std::string>{a, b}));
+  }
+}
+
+TEST(OpenFiles, TwentySimultaneousColdStartsDeliverEveryFileOnce) {
+  App app;
+  app.extraEnv["EVENTS_EXPECT"] = "20";
+  std::multiset<std::string> expected;
+  std::vector<std::unique_ptr<LiveShell>> starts;
+  for (int i = 0; i < 20; ++i) {
+    const std::string f = app.file("cold-" + std::to_string(i) + ".txt");
+    expected.insert(f);
+    starts.push_back(app.start("files", "cold-" + std::to_string(i) + ".log", {f}));
+  }
+  for (auto& s : starts) EXPECT_EQ(s->waitForExit(120), 0) << s->log();
+  const json report = app.shell.report();
+  ASSERT_TRUE(report.is_object());
+  EXPECT_EQ(asSet(report["files"]), expected);
+}
+
+TEST(OpenFiles, FilesHandedOverDuringTheLaunchAlertArrive) {
+  BusyPort busy;  // the server cannot listen: the "Run Error" alert comes up
+  App app(json{{"AppExInfo", {{"enableHttpServer", true}, {"serverPort", busy.port()}}}});
+  app.extraEnv["EVENTS_EXPECT"] = "1";
+  app.extraEnv["CORVANE_TEST_ALERT_ANSWER_MS"] = "4000";
+  std::string log;
+  const std::string f = app.handOverFileAfter("files", "Error starting Web Server", "during-alert.txt", log);
+  EXPECT_EQ(app.shell.report()["files"], json({f})) << log;
+  // The page runs once the alert is answered.
+  EXPECT_LT(log.find("-application:openFiles:"), log.find("events ready")) << "handed over while the alert was up";
+}
+
+TEST(OpenFiles, EverythingAfterTheMarkerAndEveryOddNameIsAFile) {
+  App app;
+  app.extraEnv["EVENTS_EXPECT"] = "6";
+  const std::string cwd = app.shell.root() + "/home";
+  auto shell = app.start("files", "odd.log",
+                         {"--", "-dash.txt", "--help", "--gapplication-service", "--display=:77", "a:b.txt", "",
+                          "http://example.com/remote.txt", "--"},
+                         cwd);
+  EXPECT_EQ(shell->waitForExit(60), 0) << shell->log();
+  EXPECT_EQ(app.shell.report()["files"],
+            json({cwd + "/-dash.txt", cwd + "/--help", cwd + "/--gapplication-service", cwd + "/--display=:77",
+                  cwd + "/a:b.txt", cwd + "/--"}))
+      << shell->log();
+  const std::string log = shell->log();
+  EXPECT_NE(log.find("not opening an empty file argument"), std::string::npos) << log;
+  EXPECT_NE(log.find("not opening http://example.com/remote.txt"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Usage:"), std::string::npos) << "no help printed";
+}
+
+// ---- termination signals ----------------------------------------------------------
+
+TEST(Termination, EverySignalAtEveryStageEndsInOrderWithZero) {
+  struct Case {
+    int signal;
+    bool duringTask;  // else once the page runs
+  };
+  const std::vector<Case> cases{{SIGTERM, true}, {SIGINT, true}, {SIGHUP, true},
+                                {SIGTERM, false}, {SIGINT, false}, {SIGHUP, false}};
+  std::vector<std::unique_ptr<App>> apps;
+  std::vector<std::unique_ptr<LiveShell>> shells;
+  std::vector<std::chrono::steady_clock::time_point> sent;
+  for (const auto& c : cases) {
+    apps.push_back(std::make_unique<App>());
+    if (c.duringTask) {
+      App& a = *apps.back();
+      const json project = {{"Tasks",
+                             {{{"taskAppPath", "/bin/sh"},
+                               {"command", {"-c", "echo $$ > " + a.shell.root() + "/tool.pid; exec sleep 60"}},
+                               {"waitUntilExit", true},
+                               {"conditionType", "&&"}}}}};
+      a.shell.writeFile(a.shell.resourcePath() + "/public/project.json", project.dump());
+    }
+    shells.push_back(apps.back()->start("idle", "signal.log"));
+  }
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const char* stage = cases[i].duringTask ? "taskCommand" : "events ready";
+    ASSERT_TRUE(shells[i]->waitForLog(stage, 60)) << shells[i]->log();
+    shells[i]->signal(cases[i].signal);
+    sent.push_back(std::chrono::steady_clock::now());
+  }
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(std::string(strsignal(cases[i].signal)) + (cases[i].duringTask ? " during a task" : " with the page up"));
+    EXPECT_EQ(shells[i]->waitForExit(40), 0) << shells[i]->log();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent[i]).count();
+    EXPECT_LT(seconds, 30.0) << "not held up by the 60-second task";
+    const std::string log = shells[i]->log();
+    const auto first = log.find("##[App:BridgeTest]## will about to exit...");
+    const auto last = log.find("##[App:BridgeTest]## completely exit...");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_LT(first, last);
+    EXPECT_EQ(log.find("App exit"), std::string::npos);
+    if (cases[i].duringTask) {
+      EXPECT_EQ(log.find("[0x0003]"), std::string::npos) << "no launch step after the signal";
+      EXPECT_EQ(log.find("events ready"), std::string::npos) << "no page after the signal";
+      // The task's tool is left running by design; it is ours to end.
+      std::ifstream pid(apps[i]->shell.root() + "/tool.pid");
+      pid_t tool = 0;
+      if (pid >> tool && tool > 1) kill(tool, SIGKILL);
+    }
+  }
+}
+
+TEST(Termination, ASecondStartDuringTheWaitBecomesTheNewInstance) {
+  // Once right after the signal (racing the name's release), once when the
+  // ending instance has said it is ending.
+  for (bool afterLog : {false, true}) {
+    SCOPED_TRACE(afterLog ? "second start during the wait" : "second start right after the signal");
+    App app;
+    app.extraEnv["EVENTS_EXPECT"] = "1";
+    auto first = app.start("idle", "first.log");
+    ASSERT_TRUE(first->waitForLog("events ready", 60)) << first->log();
+    first->signal(SIGTERM);
+    if (afterLog) {
+      ASSERT_TRUE(first->waitForLog("will about to exit", 30));
+    }
+    const std::string f = app.file("while-ending.txt");
+    auto second = app.start("files", "second.log", {f});
+    EXPECT_EQ(app.report(60)["files"], json({f})) << first->log() << second->log();
+    EXPECT_EQ(first->waitForExit(30), 0) << first->log();
+    EXPECT_EQ(second->waitForExit(30), 0) << second->log();
+    EXPECT_NE(first->log().find("gave up the single-instance name"), std::string::npos) << first->log();
+    if (afterLog) {
+      EXPECT_NE(second->log().find("events ready files"), std::string::npos) << "the second start runs itself";
+    }
+  }
+}
+
+// ---- relaunch --------------------------------------------------------------------
+
+class Relaunch : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(app.shell.root() + "/bin");
+    fs::copy_file(CORVANE_BINARY, installed());
+    app.extraEnv["CORVANE_WEB_EXTENSIONS_DIR"] = CORVANE_WEBEXT_DIR;
+    app.extraEnv["EVENTS_FLAG"] = app.shell.root() + "/updated";
+  }
+  std::string installed() const { return app.shell.root() + "/bin/corvane"; }
+  App app;
+};
+
+TEST_F(Relaunch, AfterAnUpdateStartsTheExecutableAsInstalledNow) {
+  auto old = app.start("relaunch-update", "relaunch.log", {}, "", installed());
+  ASSERT_TRUE(old->waitForLog("events waiting for the update", 60)) << old->log();
+  // The update replaces the running executable.
+  fs::copy_file(CORVANE_BINARY, installed() + ".new");
+  fs::rename(installed() + ".new", installed());
+  std::ofstream(app.shell.root() + "/updated") << "1";
+  EXPECT_EQ(old->waitForExit(60), 0) << old->log();
+  EXPECT_EQ(app.report(60), json({{"relaunched", true}})) << old->log();
+  EXPECT_EQ(old->log().find("relaunch failed"), std::string::npos) << old->log();
+}
+
+TEST_F(Relaunch, WithTheExecutableGoneSaysSoAndEnds) {
+  auto old = app.start("relaunch-update", "relaunch.log", {}, "", installed());
+  ASSERT_TRUE(old->waitForLog("events waiting for the update", 60)) << old->log();
+  fs::remove(installed());
+  std::ofstream(app.shell.root() + "/updated") << "1";
+  EXPECT_EQ(old->waitForExit(60), 0) << old->log();
+  EXPECT_NE(old->log().find("relaunch impossible: the executable " + installed() + " is gone"), std::string::npos)
+      << old->log();
+}
+
+// ---- the optional system bus -------------------------------------------------------
+
+TEST(SystemBus, LosingItStopsOnlyTheSleepEventsUntilItIsBack) {
+  App app;
+  PrivateSystemBus bus(app.shell.root());
+  ASSERT_TRUE(bus.start());
+  app.extraEnv["DBUS_SYSTEM_BUS_ADDRESS"] = bus.address();
+  auto shell = app.start("sleep", "sleep.log");
+  ASSERT_TRUE(shell->waitForLog("events ready", 60)) << shell->log();
+  // Announced until the page hears it: the shell subscribes as it starts.
+  for (int i = 0; i < 40 && shell->log().find("events event sleep") == std::string::npos; ++i) {
+    bus.announceSleep(true);
+    shell->waitForLog("events event sleep", 0.5);
+  }
+  ASSERT_TRUE(shell->waitForLog("events event sleep", 5)) << shell->log();
+
+  bus.stop();
+  ASSERT_TRUE(shell->waitForLog("system bus lost", 30)) << shell->log();
+  // Still alive, page and all.
+  const size_t beats = count(shell->log(), "events beat");
+  ASSERT_TRUE(shell->waitForLog("events beat " + std::to_string(beats + 3), 30)) << shell->log();
+  EXPECT_TRUE(shell->running());
+
+  ASSERT_TRUE(bus.start());
+  ASSERT_TRUE(shell->waitForLog("system bus connected", 60)) << shell->log();
+  for (int i = 0; i < 40 && app.shell.report().is_null(); ++i) {
+    bus.announceSleep(false);
+    app.report(0.5);
+  }
+  EXPECT_EQ(shell->waitForExit(60), 0) << shell->log();
+  const json events = app.shell.report()["events"];
+  ASSERT_TRUE(events.is_array()) << shell->log();
+  EXPECT_EQ(events.front(), "sleep") << "the page was not reloaded";
+  EXPECT_EQ(events.back(), "wake");
+  EXPECT_EQ(shell->log().find("web process crashed"), std::string::npos) << shell->log();
+}
+
+// ---- windows --------------------------------------------------------------------
+
+TEST(Windows, ClosingAPageOpenedLastWindowQuitsWhenConfigured) {
+  App app(json{{"AppExInfo", {{"enableShouldTerminateAfterLastWindowClosed", true}}}});
+  auto shell = app.start("popup-quit", "popup.log");
+  ASSERT_TRUE(shell->waitForLog("events main window closed", 60)) << shell->log();
+  EXPECT_EQ(shell->waitForExit(60), 0) << shell->log();
+  EXPECT_NE(shell->log().find("App exit"), std::string::npos) << shell->log();
+}
+
+class ManagedWindows : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(display.name().empty()) << "Xvfb with openbox did not start";
+    app.extraEnv["DISPLAY"] = display.name();
+  }
+  App app;
+  PrivateDisplay display{true, app.shell.root() + "/home"};
+};
+
+TEST_F(ManagedWindows, ASecondStartBringsAMinimisedWindowBack) {
+  auto first = app.start("minimize", "first.log");
+  ASSERT_TRUE(first->waitForLog("events minimized", 60)) << first->log();
+  auto second = app.start("minimize", "second.log");
+  EXPECT_EQ(second->waitForExit(60), 0) << second->log();
+  EXPECT_EQ(first->waitForExit(60), 0) << first->log();
+  const json state = app.shell.report()["state"];
+  EXPECT_EQ(state["iconified"], false);
+  EXPECT_EQ(state["active"], true);
+}
+
+TEST_F(ManagedWindows, ASecondStartRaisesTheWindowAboveOtherApplications) {
+  auto first = app.start("cover", "first.log");
+  ASSERT_TRUE(first->waitForLog("events xid ", 60)) << first->log();
+  const std::string log = first->log();
+  const unsigned long ours = std::stoul(log.substr(log.find("events xid ") + 11));
+  const unsigned long cover = display.coverScreen();
+  ASSERT_TRUE(display.waitAbove(cover, ours, 10)) << "the other application's window is on top";
+  auto second = app.start("cover", "second.log");
+  EXPECT_EQ(second->waitForExit(60), 0) << second->log();
+  EXPECT_TRUE(display.waitAbove(ours, cover, 20)) << first->log();
+}
+
+TEST_F(ManagedWindows, FilesOpenedWhileTheWindowIsClosedShowIt) {
+  std::string log;
+  const std::string f = app.handOverFileAfter("hidden-files", "events hidden", "shown.txt", log);
+  const json report = app.shell.report();
+  EXPECT_EQ(report["files"], json({f})) << log;
+  EXPECT_EQ(report["visible"], json({true})) << "the page was on screen when the files arrived";
+}
+
+// ---- identifiers ------------------------------------------------------------------
+
+TEST(Identifiers, AVeryLongIdentifierStoresTheUserLanguage) {
+  App app;
+  const std::string id = "app.corvane.long." + std::string(300, 'x');
+  app.shell.writeFile(app.shell.bundlePath() + "/Contents/Info.plist",
+                      infoPlist("<key>CFBundleIdentifier</key><string>" + id + "</string>\n"));
+  auto shell = app.start("language", "language.log");
+  EXPECT_EQ(shell->waitForExit(60), 0) << shell->log();
+  EXPECT_EQ(app.shell.report(), json({{"set", true}, {"now", "xx-language"}})) << shell->log();
+  bool stored = false;
+  for (const auto& e : fs::directory_iterator(app.shell.root() + "/home/.config/corvane")) {
+    std::ifstream in(e.path());
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    stored = stored || text.find("xx-language") != std::string::npos;
+  }
+  EXPECT_TRUE(stored);
+}
+
+TEST(Identifiers, ASecondStartOfAnotherBundleWithTheSameIdentifierSaysWhereItWent) {
+  App app;
+  App other;  // another folder, given the first bundle's identifier
+  other.shell.writeFile(other.shell.bundlePath() + "/Contents/Info.plist",
+                        infoPlist("<key>CFBundleIdentifier</key><string>" + app.shell.identifier() + "</string>\n"));
+  auto first = app.start("idle", "first.log");
+  ASSERT_TRUE(first->waitForLog("events ready", 60)) << first->log();
+  auto second = other.start("idle", "second.log");
+  EXPECT_EQ(second->waitForExit(60), 0) << second->log();
+  EXPECT_NE(second->log().find("another bundle, " + app.shell.bundlePath() + ", runs under that identifier"),
+            std::string::npos)
+      << second->log();
+
+  // The same bundle started again says where it went too.
+  auto again = app.start("idle", "again.log");
+  EXPECT_EQ(again->waitForExit(60), 0) << again->log();
+  EXPECT_NE(again->log().find("handing over to the running instance of " + app.shell.identifier() + " at " +
+                              app.shell.bundlePath()),
+            std::string::npos)
+      << again->log();
+}
+
+TEST(Identifiers, BundlesWithoutIdentifierRunAsInstancesOfTheirOwn) {
+  App one, two;
+  for (App* a : {&one, &two}) {
+    a->shell.writeFile(a->shell.bundlePath() + "/Contents/Info.plist", infoPlist(""));
+    a->extraEnv["HOME"] = one.shell.root() + "/home";  // one home, one defaults folder
+    a->extraEnv["XDG_CONFIG_HOME"] = one.shell.root() + "/home/.config";
+  }
+  auto first = one.start("idle", "one.log");
+  ASSERT_TRUE(first->waitForLog("events ready", 60)) << first->log();
+  auto second = two.start("idle", "two.log");
+  ASSERT_TRUE(second->waitForLog("events ready", 60)) << "handed over instead of running: " << second->log();
+  EXPECT_TRUE(first->running());
+}

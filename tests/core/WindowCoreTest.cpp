@@ -1,0 +1,181 @@
+// The platform-free halves of the Window object: the format box of the
+// dialogs, file records, and the link-safe copy and move (including the
+// copy-then-remove path a move takes across file systems).
+#include "TestSupport.h"
+
+#include "services/FileOperations.h"
+#include "services/FileRecord.h"
+#include "services/FormatBox.h"
+
+#include <sys/stat.h>
+
+namespace corvane {
+namespace {
+
+using nlohmann::json;
+using test::TempDir;
+using test::readFile;
+using test::writeFile;
+namespace fs = std::filesystem;
+
+TEST(FormatBox, OpenDescribesEachExtensionAndMapsEntriesOneToOne) {
+  FormatBox box = openFormatBox({"png", "jpg"}, std::nullopt);
+  EXPECT_EQ(box.descriptions, (std::vector<std::string>{"PNG File (.png)", "JPG File (.jpg)"}));
+  EXPECT_FALSE(box.countMismatch);
+  EXPECT_EQ(entryExtension(box, 1), "jpg");
+  // A wildcard entry still shows, and restricts nothing.
+  FormatBox any = openFormatBox({"*"}, std::nullopt);
+  EXPECT_EQ(any.descriptions, (std::vector<std::string>{"* File (.*)"}));
+  EXPECT_EQ(entryExtension(any, 0), std::nullopt);
+}
+
+TEST(FormatBox, OpenDescriptionDictionariesAddTheirExtensionsAndWarnOnMismatch) {
+  json d = json::parse(R"([{"name": "Images", "extensions": ["png", "jpg"]}, {"no": "shape"}])");
+  FormatBox box = openFormatBox({"png"}, d);
+  EXPECT_EQ(box.extensions, (std::vector<std::string>{"png", "jpg"}));
+  EXPECT_EQ(box.descriptions, (std::vector<std::string>{"Images (.png,.jpg)"}));
+  EXPECT_TRUE(box.countMismatch);
+  // Plain strings are used as they are.
+  FormatBox plain = openFormatBox({"a", "b"}, json{"Alpha", "Beta"});
+  EXPECT_EQ(plain.descriptions, (std::vector<std::string>{"Alpha", "Beta"}));
+  EXPECT_FALSE(plain.countMismatch);
+}
+
+TEST(FormatBox, SaveAddsAllFilesUnlessAWildcardIsThere) {
+  FormatBox box = saveFormatBox({"gif"}, std::nullopt);
+  EXPECT_EQ(box.descriptions, (std::vector<std::string>{"gif file(.gif)", "All Files(.*)"}));
+  // "All Files" has no extension at its position: no constraint.
+  EXPECT_EQ(entryExtension(box, 1), std::nullopt);
+  EXPECT_EQ(saveFormatBox({"*"}, std::nullopt).descriptions, (std::vector<std::string>{"* file(.*)"}));
+  json d = json::parse(R"([{"name": "Any", "extensions": ["*"]}])");
+  FormatBox noted = saveFormatBox({"txt"}, d);
+  EXPECT_EQ(noted.descriptions, (std::vector<std::string>{"Any (.*)"}));
+  EXPECT_EQ(noted.extensions, (std::vector<std::string>{"txt"}));  // not added for save
+}
+
+TEST(FormatBox, TypeKeysAndTheirWinners) {
+  EXPECT_EQ(allowedTypes(json{{"types", "png"}}), (std::vector<std::string>{"png"}));
+  EXPECT_EQ(allowedTypes(json{{"types", {"a"}}, {"fileTypes", {"b", "c"}}}), (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(typeDescriptions(json{{"typesDescript", {"x"}}, {"fileTypesDescription", {"y"}}}), json{"y"});
+  EXPECT_EQ(typeDescriptions(json{{"typesDescript", "not an array"}}), std::nullopt);
+  for (const char* w : {"*", ".*", "*.*"}) EXPECT_TRUE(isAnyType(w)) << w;
+  EXPECT_FALSE(isAnyType("png"));
+}
+
+TEST(FileRecord, FileAndFolderRecords) {
+  TempDir t;
+  writeFile(t.path() + "/dir/a.tar.gz", std::string(1500, 'x'));
+  json r = fileRecord(t.path() + "/dir/a.tar.gz");
+  EXPECT_EQ(r["parentDir"], t.path() + "/dir");
+  EXPECT_EQ(r["fileName"], "a.tar.gz");
+  EXPECT_EQ(r["fileNameWithoutExtension"], "a.tar");
+  EXPECT_EQ(r["extension"], "gz");
+  EXPECT_EQ(r["fileSize"], 1500);
+  EXPECT_EQ(r["fileSizeStr"], "1.5KB");
+  EXPECT_EQ(r["isFile"], true);
+  json d = fileRecord(t.path() + "/dir", {false, false});
+  EXPECT_FALSE(d.contains("parentDir"));
+  EXPECT_EQ(d["isDir"], true);
+  EXPECT_EQ(d["fileSize"], 0);
+  EXPECT_EQ(d["fileSizeStr"], "0.1KB");
+  EXPECT_EQ(d["fileUrl"], "file://" + t.path() + "/dir/");
+  EXPECT_EQ(fileRecord(t.path() + "/dir", {true, true})["fileSize"], 1500);
+  // A path holding U+0000 names no file, though its prefix is one.
+  json n = fileRecord(t.path() + "/dir/a.tar.gz" + std::string(1, '\0') + ".png");
+  for (const char* flag : {"isReadable", "isWritable", "isExecutable", "isDeletable", "isFile"})
+    EXPECT_EQ(n[flag], false) << flag;
+  EXPECT_EQ(n["fileSize"], 0);
+  EXPECT_EQ(pathFromPathOrFileUrl("file:///a%20b/c"), "/a b/c");
+  EXPECT_EQ(pathFromPathOrFileUrl("/plain/path"), "/plain/path");
+  EXPECT_EQ(pathFromPathOrFileUrl("https://example.com/x"), "");
+}
+
+class FileOps : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeFile(t.path() + "/src/a.txt", "a");
+    writeFile(t.path() + "/src/sub/b.txt", "bb");
+    writeFile(t.path() + "/outside/keep.txt", "keep");
+    fs::create_directory_symlink(t.path() + "/outside", t.path() + "/src/out");
+    fs::create_symlink("a.txt", t.path() + "/src/a-link");
+    ::chmod((t.path() + "/src/a.txt").c_str(), 0640);
+  }
+  TempDir t;
+};
+
+TEST_F(FileOps, CopyKeepsLinksAsLinksAndRefusesAnExistingDestination) {
+  ASSERT_TRUE(fileops::copyItem(t.path() + "/src", t.path() + "/dst"));
+  EXPECT_EQ(readFile(t.path() + "/dst/sub/b.txt"), "bb");
+  ASSERT_TRUE(fs::is_symlink(t.path() + "/dst/out"));
+  EXPECT_EQ(fs::read_symlink(t.path() + "/dst/out"), t.path() + "/outside");
+  EXPECT_FALSE(fs::exists(t.path() + "/dst/out/keep.txt") && !fs::is_symlink(t.path() + "/dst/out"));
+  EXPECT_EQ(fs::status(t.path() + "/dst/a.txt").permissions() & fs::perms::mask, static_cast<fs::perms>(0640));
+  std::string error;
+  EXPECT_FALSE(fileops::copyItem(t.path() + "/src", t.path() + "/dst", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(readFile(t.path() + "/dst/a.txt"), "a");  // the existing copy is untouched
+}
+
+// A named pipe cannot be copied: the copy fails in the middle of the tree,
+// for root too.
+void addUncopyable(const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }
+
+TEST_F(FileOps, AFailedCopyLeavesNothingBehind) {
+  addUncopyable(t.path() + "/src/sub/pipe");
+  EXPECT_FALSE(fileops::copyItem(t.path() + "/src", t.path() + "/dst"));
+  EXPECT_FALSE(fs::exists(t.path() + "/dst"));
+}
+
+TEST_F(FileOps, MoveByCopyRemovesTheSourceOnlyAfterAWholeCopy) {
+  ASSERT_TRUE(fileops::moveItem(t.path() + "/src", t.path() + "/moved", nullptr, /*forceCopy=*/true));
+  EXPECT_FALSE(fs::exists(t.path() + "/src"));
+  EXPECT_EQ(readFile(t.path() + "/moved/sub/b.txt"), "bb");
+  EXPECT_TRUE(fs::is_symlink(t.path() + "/moved/a-link"));
+  // The link's target outside the tree was not followed into, nor removed.
+  EXPECT_EQ(readFile(t.path() + "/outside/keep.txt"), "keep");
+  // Onto an existing destination nothing moves.
+  writeFile(t.path() + "/other/x.txt", "x");
+  EXPECT_FALSE(fileops::moveItem(t.path() + "/other", t.path() + "/moved", nullptr, true));
+  EXPECT_EQ(readFile(t.path() + "/other/x.txt"), "x");
+}
+
+TEST_F(FileOps, MoveByCopyThatFailsMidwayKeepsTheSource) {
+  addUncopyable(t.path() + "/src/sub/pipe");
+  EXPECT_FALSE(fileops::moveItem(t.path() + "/src", t.path() + "/moved", nullptr, true));
+  EXPECT_EQ(readFile(t.path() + "/src/a.txt"), "a");
+  EXPECT_EQ(readFile(t.path() + "/src/sub/b.txt"), "bb");
+  EXPECT_FALSE(fs::exists(t.path() + "/moved"));
+}
+
+TEST_F(FileOps, APathHoldingNulNamesNoFileForCopyMoveAndFind) {
+  // GIO would act on the prefix before U+0000: on the existing source,
+  // or on a destination next to it.
+  const std::string nul(1, '\0');
+  std::string error;
+  EXPECT_FALSE(fileops::copyItem(t.path() + "/src", t.path() + "/dst" + nul + ".bak", &error));
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(t.path() + "/dst"));
+  EXPECT_FALSE(fileops::copyItem(t.path() + "/src" + nul + "/x", t.path() + "/dst"));
+  EXPECT_FALSE(fileops::moveItem(t.path() + "/src", t.path() + "/moved" + nul + "x"));
+  EXPECT_FALSE(fileops::moveItem(t.path() + "/src" + nul + "x", t.path() + "/moved", nullptr, true));
+  EXPECT_FALSE(fs::exists(t.path() + "/moved"));
+  EXPECT_EQ(readFile(t.path() + "/src/a.txt"), "a");
+  EXPECT_TRUE(fileops::findFiles(t.path() + nul + "/src", "a").empty());
+}
+
+TEST_F(FileOps, FindMatchesAnyComponentCaseSensitively) {
+  writeFile(t.path() + "/find/a/catalog/x.txt", "");
+  writeFile(t.path() + "/find/LOG.txt", "");
+  auto found = fileops::findFiles(t.path() + "/find", "log");
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"a/catalog", "a/catalog/x.txt"}));
+}
+
+TEST_F(FileOps, WorkOffTheMainLoopStillFinishesBeforeReturning) {
+  int value = 0;
+  fileops::runWhileDrawing([&] { value = 42; });
+  EXPECT_EQ(value, 42);
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,404 @@
+// Menus from the page, the badge, notifications, alerts, sounds, fonts and
+// the clipboard end to end: the real shell on a desktop of the suite's own
+// (Xvfb, openbox, a private session bus with the dunst notification daemon
+// and dbus-monitor listening), a page that walks through every member
+// (desktop-pages/desktop-checks.js) and a driver thread that acts as the
+// person at the screen with xdotool and reads the desktop with xclip, the
+// daemon's own record and the bus.
+#include "ShellHarness.h"
+#include "ProcessHelpers.h"
+#include "support/PrivateDesktop.h"
+
+#include "support/FontList.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+using nlohmann::json;
+using corvane::e2e::ShellHarness;
+using corvane::e2e::sh;
+using corvane::e2e::spawn;
+using corvane::e2e::stop;
+using corvane::e2e::waitUntil;
+using corvane::test::readFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A mono 16-bit PCM WAV file of `seconds` of a quiet tone.
+std::string wav(double seconds) {
+  const uint32_t rate = 8000;
+  const uint32_t samples = static_cast<uint32_t>(seconds * rate);
+  std::string data;
+  for (uint32_t i = 0; i < samples; ++i) {
+    const int16_t v = static_cast<int16_t>((i / 8) % 2 ? 800 : -800);
+    data.append(reinterpret_cast<const char*>(&v), 2);
+  }
+  auto u32 = [](uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [](uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); };
+  return "RIFF" + u32(36 + static_cast<uint32_t>(data.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(rate) +
+         u32(rate * 2) + u16(2) + u16(16) + "data" + u32(static_cast<uint32_t>(data.size())) + data;
+}
+
+class DesktopE2E : public ::testing::Test {
+ protected:
+  static constexpr double kShort = 0.6, kLong = 1.5;
+
+  static void SetUpTestSuite() {
+    shell = new ShellHarness();
+    shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_DESKTOP_PAGES);
+    shell->writeFile(shell->resourcePath() + "/sounds/short.wav", wav(kShort));
+    shell->writeFile(shell->resourcePath() + "/sounds/long.wav", wav(kLong));
+    fs::create_directories(shell->root() + "/ack");
+    // openbox keeps its state in a home of its own.
+    const std::string home = shell->root() + "/wm-home";
+    fs::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
+    desktop = new corvane::test::PrivateDesktop(true);
+    setenv("DISPLAY", desktop->display().c_str(), 1);  // for xdotool, xprop and xclip
+    startBus();
+    startDaemon();
+
+    std::map<std::string, std::string> env = shell->sessionEnv();
+    env["DISPLAY"] = desktop->display();
+    env["DBUS_SESSION_BUS_ADDRESS"] = busAddress;
+    env["CORVANE_E2E_ACK"] = shell->root() + "/ack";
+    env["CORVANE_AUDIO_SINK"] = "fakesink sync=true";  // no sound device; real decoding and timing
+    env["CORVANE_E2E_PHASE"] = "full";
+
+    std::atomic<bool> done{false};
+    std::thread driver([&done] { drive(done); });
+    status = shell->run(env, 240);
+    done = true;
+    driver.join();
+    report = new json(shell->report());
+    log = new std::string(shell->log());
+    daemonLog = new std::string(readFile(shell->root() + "/dunst.out"));
+    busLog = new std::string(readFile(shell->root() + "/monitor.out"));
+
+    // Again without a notification service on the bus.
+    stop(dunst);
+    dunst = -1;
+    env["CORVANE_E2E_PHASE"] = "no-daemon";
+    noDaemonStatus = shell->run(env, 120);
+    noDaemonReport = new json(shell->report());
+    noDaemonLog = new std::string(shell->log());
+  }
+
+  static void TearDownTestSuite() {
+    stop(dunst);
+    stop(monitor);
+    stop(busPid);
+    delete desktop;
+    desktop = nullptr;
+    delete report;
+    delete log;
+    delete daemonLog;
+    delete busLog;
+    delete noDaemonReport;
+    delete noDaemonLog;
+    delete shell;
+  }
+
+  static void startBus() {
+    // A bus of the suite's own that starts no service by itself: only the
+    // daemon started here answers, and stopping it leaves none.
+    const std::string config = shell->root() + "/bus.conf";
+    shell->writeFile(config, R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
+</busconfig>)");
+    std::istringstream out(sh("dbus-daemon --config-file=" + config + " --fork --print-address=1 --print-pid=1"));
+    std::getline(out, busAddress);
+    std::string pid;
+    std::getline(out, pid);
+    busPid = pid.empty() ? -1 : std::stoi(pid);
+    setenv("DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), 1);  // for the daemon, the monitor and xdotool
+    int fd = ::open((shell->root() + "/monitor.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    monitor = spawn({"dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry'"}, fd);
+    ::close(fd);
+  }
+
+  static void startDaemon() {
+    // Notifications stay until chosen, and a click runs the default action.
+    const std::string config = shell->root() + "/dunstrc";
+    shell->writeFile(config, R"([global]
+    origin = top-right
+    offset = 10x40
+    width = 300
+    follow = none
+    mouse_left_click = do_action, close_current
+[urgency_low]
+    timeout = 0
+[urgency_normal]
+    timeout = 0
+[urgency_critical]
+    timeout = 0
+)");
+    int fd = ::open((shell->root() + "/dunst.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dunst = spawn({"stdbuf", "-oL", "dunst", "-config", config, "-print"}, fd);  // each line as it comes
+    ::close(fd);
+    waitUntil([] { return !sh("dunstctl is-paused").empty(); }, 20);
+  }
+
+  // ---- the person at the screen ------------------------------------------------
+
+  static bool stepLogged(const std::string& name) {
+    return shell->log().find("E2E-STEP " + name + " ") != std::string::npos;
+  }
+  static void ack(const std::string& name) { shell->writeFile(shell->root() + "/ack/" + name, ""); }
+  static void key(const std::string& keys) { sh("xdotool key --delay 120 " + keys); }
+  static std::string windowId(const std::string& title) {
+    std::istringstream ids(sh("xdotool search --onlyvisible --name '^" + title + "$'"));
+    std::string id;
+    ids >> id;
+    return id;
+  }
+  static std::string mainWindowId() {
+    std::istringstream ids(sh("xdotool search --name '^BridgeTest$'"));
+    std::string id;
+    ids >> id;
+    return id;
+  }
+  static bool hidden(const std::string& id) {
+    return sh("xprop -id " + id + " _NET_WM_STATE").find("_NET_WM_STATE_HIDDEN") != std::string::npos;
+  }
+  static std::string daemonSaw() { return readFile(shell->root() + "/dunst.out"); }
+
+  static void drive(const std::atomic<bool>& done) {
+    auto waitStep = [&done](const std::string& name) {
+      return waitUntil([&] { return done || stepLogged(name); }, 90) && !done;
+    };
+    auto focusMain = [] { sh("xdotool search --name '^BridgeTest$' windowactivate --sync"); };
+
+    if (!waitStep("menu-key")) return;
+    focusMain();
+    key("ctrl+shift+h");
+    ack("menu-key");
+    if (!waitStep("menu-choose")) return;
+    focusMain();
+    // F10 opens the first menu; Left wraps round to the last one, Tools;
+    // its second item is "Click Me".
+    key("F10");
+    key("Left");
+    key("Down Down Return");
+    ack("menu-choose");
+    if (!waitStep("menu-disabled-key")) return;
+    focusMain();
+    key("alt+n");
+    ack("menu-disabled-key");
+
+    if (!waitStep("dock-signals")) return;
+    waitUntil([] { return readFile(shell->root() + "/monitor.out").find("int64 7") != std::string::npos; }, 20);
+    ack("dock-signals");
+
+    if (!waitStep("growl-click")) return;
+    (*found)["minimizedBeforeClick"] = waitUntil([] { return hidden(mainWindowId()); }, 20);
+    waitUntil([] { return daemonSaw().find("Growl title") != std::string::npos; }, 30);
+    waitUntil([] { return !sh("xdotool search --onlyvisible --class Dunst").empty(); }, 20);
+    {
+      std::istringstream ids(sh("xdotool search --onlyvisible --class Dunst"));
+      std::string id;
+      ids >> id;
+      sh("xdotool mousemove --window " + id + " 40 15 click 1");
+    }
+    (*found)["shownAfterClick"] = waitUntil([] { return !hidden(mainWindowId()); }, 20);
+    ack("growl-click");
+    if (!waitStep("notice-shown")) return;
+    waitUntil([] { return daemonSaw().find("Notice title") != std::string::npos; }, 30);
+    ack("notice-shown");
+
+    auto answer = [&](const std::string& step, const std::string& title, const std::string& keys) {
+      if (!waitStep(step)) return false;
+      if (!waitUntil([&] { return done || !windowId(title).empty(); }, 60) || done) return false;
+      sh("xdotool windowactivate --sync " + windowId(title));
+      key(keys);
+      return true;
+    };
+    if (!answer("alert-one", "Alert One", "Return")) return;
+    if (!answer("alert-second", "Alert Second", "Left Return")) return;
+    if (!answer("alert-third", "Alert Third", "Left Left Return")) return;
+
+    if (!waitStep("clip-copied")) return;
+    (*found)["xclipRead"] = sh("xclip -o -selection clipboard");
+    ack("clip-copied");
+    if (!waitStep("clip-xclip-owns")) return;
+    sh("printf 'from xclip' | xclip -i -selection clipboard >/dev/null");
+    ack("clip-xclip-owns");
+  }
+
+  void SetUp() override {
+    ASSERT_EQ(status, 0) << *log;
+    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
+    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"] << "\n" << *log;
+  }
+
+  static ShellHarness* shell;
+  static corvane::test::PrivateDesktop* desktop;
+  static std::string busAddress;
+  static pid_t busPid, monitor, dunst;
+  static int status, noDaemonStatus;
+  static json *report, *noDaemonReport, *found;
+  static std::string *log, *daemonLog, *busLog, *noDaemonLog;
+};
+
+ShellHarness* DesktopE2E::shell = nullptr;
+corvane::test::PrivateDesktop* DesktopE2E::desktop = nullptr;
+std::string DesktopE2E::busAddress;
+pid_t DesktopE2E::busPid = -1;
+pid_t DesktopE2E::monitor = -1;
+pid_t DesktopE2E::dunst = -1;
+int DesktopE2E::status = -1;
+int DesktopE2E::noDaemonStatus = -1;
+json* DesktopE2E::report = nullptr;
+json* DesktopE2E::noDaemonReport = nullptr;
+json* DesktopE2E::found = new json(json::object());
+std::string* DesktopE2E::log = nullptr;
+std::string* DesktopE2E::daemonLog = nullptr;
+std::string* DesktopE2E::busLog = nullptr;
+std::string* DesktopE2E::noDaemonLog = nullptr;
+
+TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
+  const json& m = (*report)["menus"];
+  EXPECT_EQ(m["sameUnderThreeNames"], true);
+  EXPECT_EQ(m["identity"], (json{{"submenuTwice", true}, {"getItemSame", true}, {"addSubmenuSame", true},
+                                 {"removeMenuAnswersMenu", true}}));
+  EXPECT_EQ(m["sameHelloByTitle"], true);
+  EXPECT_EQ(m["missing"], nullptr);
+  EXPECT_EQ(m["outside"], nullptr);
+  EXPECT_EQ(m["nullKey"], nullptr);
+  EXPECT_EQ(m["printByPrefix"], true);
+  EXPECT_NE(log->find("MIP Cache hit"), std::string::npos);
+
+  const json& built = m["treeBuilt"];
+  ASSERT_TRUE(built.is_object()) << m;
+  std::vector<std::string> titles;
+  for (const auto& i : built["items"]) titles.push_back(i["title"]);
+  EXPECT_EQ(titles, (std::vector<std::string>{"Say Hello", "First", "Click Me", "", "Gone Soon", "New Name", "More"}));
+  const json& items = built["items"];
+  EXPECT_EQ(items[0]["key"], "<Primary><Shift>h");
+  EXPECT_EQ(items[3]["separator"], true);
+  EXPECT_EQ(items[4]["key"], "<Primary><Alt>g");
+  EXPECT_EQ(items[5]["key"], "<Alt>n");
+  EXPECT_EQ(items[5]["enabled"], false);
+  EXPECT_EQ(items[6]["items"][0], (json{{"title", "Deep"}, {"key", "<Shift>s"}, {"enabled", true},
+                                        {"visible", true}, {"separator", false}}));
+
+  std::vector<std::string> after;
+  for (const auto& i : m["treeChanged"]["items"]) after.push_back(i["title"]);
+  EXPECT_EQ(after, (std::vector<std::string>{"Say Hello", "Click Me", "", "New Name", "More"}));
+  EXPECT_EQ(m["removeMissing"], nullptr);
+  EXPECT_EQ(m["scratchLeft"], nullptr);
+}
+
+TEST_F(DesktopE2E, StaleProxiesAreRefusedAsScriptErrors) {
+  const json& m = (*report)["menus"];
+  EXPECT_EQ(m["removedRefusal"], "item required");
+  EXPECT_EQ(m["goneMenuRefusal"], "anItem required");
+  EXPECT_EQ(m["goneMenuLookup"], nullptr);
+}
+
+TEST_F(DesktopE2E, TypedKeysAndMenuChoicesCallThePageWithTheTitle) {
+  // The key, then the keyboard choice; the disabled item's key did nothing.
+  EXPECT_EQ((*report)["menus"]["hitsAtEnd"], (json{"Say Hello", "Click Me"})) << *log;
+}
+
+TEST_F(DesktopE2E, TheBadgeIsKeptAndSentToLaunchersOnTheBus) {
+  const json& d = (*report)["dock"];
+  EXPECT_EQ(d["before"], nullptr);
+  EXPECT_EQ(d["afterThree"], "3");
+  EXPECT_EQ(d["afterText"], "new mail");
+  EXPECT_EQ(d["afterEmpty"], nullptr);
+  // Four Update signals, each naming the application's launcher.
+  std::regex update("member=Update\\s+string \"application://" + shell->identifier() +
+                    "\\.desktop\"[^]*?string \"count\"\\s+variant\\s+int64 (-?\\d+)[^]*?string \"count-visible\"\\s+"
+                    "variant\\s+boolean (true|false)");
+  std::vector<std::string> seen;
+  for (std::sregex_iterator it(busLog->begin(), busLog->end(), update), end; it != end; ++it)
+    seen.push_back((*it)[1].str() + "/" + (*it)[2].str());
+  EXPECT_EQ(seen, (std::vector<std::string>{"3/true", "0/false", "0/false", "7/true"})) << *busLog;
+}
+
+TEST_F(DesktopE2E, NotificationsReachTheDaemonAndAClickBringsTheAppBack) {
+  const json& n = (*report)["notifications"];
+  EXPECT_EQ(n["faces"], (json{{"growlNotify", "function"}, {"growlAlert", "undefined"}, {"noticeNotify", "function"},
+                              {"noticeAlert", "function"}, {"noticeAvailable", "undefined"}}));
+  EXPECT_EQ(n["noticeAnswer"], "");
+  EXPECT_NE(daemonLog->find("appname: 'Callback'\n\tsummary: 'Growl title'\n\tbody: 'Growl body'"), std::string::npos)
+      << *daemonLog;
+  EXPECT_NE(daemonLog->find("appname: 'BridgeTest'\n\tsummary: 'Notice title'"), std::string::npos) << *daemonLog;
+  EXPECT_NE(daemonLog->find("\"default\": \"Open\""), std::string::npos);
+  EXPECT_EQ((*found)["minimizedBeforeClick"], true);
+  EXPECT_EQ((*found)["shownAfterClick"], true) << *log;
+}
+
+TEST_F(DesktopE2E, AlertsAnswerWithTheCodeOfTheButtonPressed) {
+  const json& a = (*report)["alerts"];
+  const double minusOne = 18446744073709551615.0;  // 2^64-1 as script numbers have it
+  EXPECT_EQ(a["one"], 1);
+  EXPECT_EQ(a["second"], 0);
+  EXPECT_EQ(a["third"].get<double>(), minusOne);
+  EXPECT_EQ(a["badKind"].get<double>(), minusOne);
+  EXPECT_EQ(a["noButtons"].get<double>(), minusOne);
+  EXPECT_EQ(a["fiveButtons"].get<double>(), minusOne);
+}
+
+TEST_F(DesktopE2E, SoundsEndAfterTheirLengthAndCallBackOnce) {
+  const json& s = (*report)["sounds"];
+  // The missing system sound never plays and is never pending.
+  EXPECT_EQ(s["pendingAtStart"], (json{nullptr, nullptr, "bell"}));
+  EXPECT_EQ(s["pendingAtEnd"], json::array());
+  ASSERT_EQ(s["calls"].size(), 3u) << s;
+  std::map<std::string, json> byTag;
+  for (const auto& c : s["calls"]) byTag[c["tag"]] = c;
+  EXPECT_EQ(byTag["short"]["name"], nullptr);
+  EXPECT_EQ(byTag["long"]["name"], nullptr);
+  EXPECT_EQ(byTag["bell"]["name"], "bell");
+  EXPECT_FALSE(byTag.count("missing"));
+  // Played side by side: each one ends after its own length.
+  EXPECT_GE(byTag["short"]["ms"].get<double>(), kShort * 1000 - 50);
+  EXPECT_GE(byTag["long"]["ms"].get<double>(), kLong * 1000 - 50);
+  EXPECT_LT(byTag["long"]["ms"].get<double>(), (kShort + kLong) * 1000 + 3000) << "not one after the other";
+  EXPECT_LT(byTag["short"]["ms"].get<double>(), byTag["long"]["ms"].get<double>());
+}
+
+TEST_F(DesktopE2E, FontsAreTheMachinesFonts) {
+  const json& f = (*report)["fonts"];
+  EXPECT_EQ(f["fonts"].get<std::set<std::string>>(), corvane::test::fcList("postscriptname"));
+  EXPECT_EQ(f["families"].get<std::set<std::string>>(), corvane::test::fcList("family"));
+  bool regular = false;
+  for (const auto& m : f["dejavu"]) regular = regular || m == json{"DejaVuSans", "Book", 5, 0};
+  EXPECT_TRUE(regular) << f["dejavu"];
+  EXPECT_EQ(f["unknown"], json::array());
+  EXPECT_GT(f["lineHeight12"].get<double>(), 12);
+  EXPECT_EQ(f["lineHeightUnknown"], 0);
+}
+
+TEST_F(DesktopE2E, ClipboardTextIsSharedWithOtherApplications) {
+  const json& c = (*report)["clipboard"];
+  EXPECT_EQ(c["roundTrip"], "from the page \u00e9");
+  EXPECT_EQ((*found)["xclipRead"], "from the page \u00e9");
+  EXPECT_EQ(c["fromOther"], "from xclip");
+  EXPECT_EQ(c["empty"], "");
+}
+
+TEST_F(DesktopE2E, WithoutANotificationServiceThereIsNoNoticeMember) {
+  ASSERT_EQ(noDaemonStatus, 0) << *noDaemonLog;
+  EXPECT_EQ((*noDaemonReport)["noticeType"], "undefined") << *noDaemonLog;
+  EXPECT_EQ((*noDaemonReport)["hasNotice"], false);
+  EXPECT_NE(noDaemonLog->find("Could not load Growl.framework"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,556 @@
+// The Window object end to end: the real shell on a display of its own
+// (Xvfb with the openbox window manager, so input and window states belong
+// to this suite alone), a page that walks through geometry, menus, file
+// operations and dialogs (window-pages/window-checks.js), and a driver
+// thread that acts as the person at the screen with xdotool over XTEST and
+// reads the real X window with xwininfo and xprop.
+#include "ProcessHelpers.h"
+#include "ShellHarness.h"
+
+#include "app/UserDefaults.h"
+#include "support/PrivateDesktop.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+using nlohmann::json;
+using corvane::e2e::ShellHarness;
+namespace fs = std::filesystem;
+
+namespace {
+
+using corvane::test::readFile;
+
+
+using corvane::e2e::sh;
+using corvane::e2e::waitUntil;
+
+// The X window as xwininfo sees it (absolute, top-left origin).
+json xGeometry(const std::string& id) {
+  const std::string info = sh("xwininfo -id " + id);
+  auto field = [&info](const char* name) {
+    std::smatch m;
+    std::regex re(std::string(name) + ":\\s+(-?\\d+)");
+    return std::regex_search(info, m, re) ? std::stoi(m[1]) : -99999;
+  };
+  return {{"x", field("Absolute upper-left X")},
+          {"y", field("Absolute upper-left Y")},
+          {"width", field("Width")},
+          {"height", field("Height")}};
+}
+
+class WindowE2E : public ::testing::Test {
+ protected:
+  static constexpr int kScreenW = 1280, kScreenH = 800;
+
+  static void SetUpTestSuite() {
+    shell = new ShellHarness();
+    shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_WINDOW_PAGES);
+    startDisplay();
+    makeFiles();
+    env = new std::map<std::string, std::string>(shell->sessionEnv());
+    (*env)["DISPLAY"] = display;
+    (*env)["GTK_USE_PORTAL"] = "0";  // GTK's own dialog in the process, which xdotool can drive
+    (*env)["CORVANE_E2E_ACK"] = shell->root() + "/ack";
+    (*env)["CORVANE_E2E_SCRATCH"] = scratch();
+    (*env)["CORVANE_E2E_SHM"] = *shm;
+    (*env)["CORVANE_E2E_DIALOGS"] = dialogsDir();
+    (*env)["CORVANE_E2E_PHASE"] = "first";
+
+    std::atomic<bool> done{false};
+    std::thread driver([&done] { drive(done); });
+    firstStart = static_cast<int64_t>(std::time(nullptr));
+    status = shell->run(*env, 240);
+    firstEnd = static_cast<int64_t>(std::time(nullptr));
+    done = true;
+    driver.join();
+    report = new json(shell->report());
+    log = new std::string(shell->log());
+    defaultsAfterFirst = new json(storedDefaults());
+
+    // A second start: the first launch time stays, the others move on.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new second on the clock
+    (*env)["CORVANE_E2E_PHASE"] = "second";
+    secondStart = static_cast<int64_t>(std::time(nullptr));
+    secondStatus = shell->run(*env, 120);
+    defaultsAfterSecond = new json(storedDefaults());
+  }
+
+  static void TearDownTestSuite() {
+    delete desktop;
+    desktop = nullptr;
+    std::error_code ec;
+    fs::remove_all(*shm, ec);
+    delete report;
+    delete log;
+    delete env;
+    delete shm;
+    delete defaultsAfterFirst;
+    delete defaultsAfterSecond;
+    delete shell;
+  }
+
+  static void startDisplay() {
+    // openbox keeps its state in a home of its own.
+    std::string home = shell->root() + "/wm-home";
+    fs::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
+    desktop = new corvane::test::PrivateDesktop(true);
+    display = desktop->display();
+    setenv("DISPLAY", display.c_str(), 1);  // for xdotool, xwininfo and xprop
+  }
+
+  static std::string scratch() { return shell->root() + "/scratch"; }
+  static std::string dialogsDir() { return shell->root() + "/dialogs"; }
+
+  static void makeFiles() {
+    const std::string s = scratch();
+    shell->writeFile(s + "/a.txt", "hello");
+    shell->writeFile(s + "/to-move.txt", "move me");
+    shell->writeFile(s + "/tree/x.txt", "x");
+    shell->writeFile(s + "/tree/.hidden", "h");
+    shell->writeFile(s + "/tree/sub/y.txt", "yy");
+    shell->writeFile(shell->root() + "/outside/keep.txt", "keep");
+    fs::create_directory_symlink(shell->root() + "/outside", s + "/tree/out-link");
+    fs::create_symlink("x.txt", s + "/tree/x-link");
+    fs::create_directory_symlink(shell->root() + "/outside", s + "/link-to-outside");
+    shell->writeFile(s + "/across/f1.txt", "one");
+    shell->writeFile(s + "/across/sub/f2.txt", "two");
+    fs::create_symlink("f1.txt", s + "/across/f1-link");
+    shell->writeFile(s + "/find/a/catalog/x.txt", "");
+    shell->writeFile(s + "/find/b/plain.txt", "");
+    shell->writeFile(s + "/find/blog.md", "");
+    shell->writeFile(shell->root() + "/home/home.txt", "at home");
+    const std::string d = dialogsDir();
+    shell->writeFile(d + "/a.png", std::string(1500, 'p'));
+    shell->writeFile(d + "/b.jpg", "jpg");
+    shell->writeFile(d + "/notes.txt", "notes");
+    shell->writeFile(d + "/old.gif", "old");
+    shell->writeFile(d + "/sub/c.png", std::string(2000, 'c'));
+    shell->writeFile(d + "/sub/d.txt", std::string(500, 'd'));
+    fs::create_directories(shell->root() + "/ack");
+    // A tmpfs where the machine has one: the move across file systems.
+    char tmpl[] = "/dev/shm/corvane-e2e-XXXXXX";
+    shm = new std::string(mkdtemp(tmpl) ? tmpl : shell->root() + "/shm-fallback");
+    fs::create_directories(*shm);
+  }
+
+  static json storedDefaults() {
+    setenv("XDG_CONFIG_HOME", (shell->root() + "/home/.config").c_str(), 1);
+    return json::parse(readFile(corvane::UserDefaults::pathForIdentifier(shell->identifier())), nullptr, false);
+  }
+
+  // ---- the person at the screen ------------------------------------------------
+
+  static bool stepLogged(const std::string& name) {
+    return shell->log().find("E2E-STEP " + name + " ") != std::string::npos;
+  }
+  static void ack(const std::string& name) { shell->writeFile(shell->root() + "/ack/" + name, ""); }
+  static std::string mainWindowId() {
+    std::istringstream ids(sh("xdotool search --name '^BridgeTest$'"));
+    std::string id;
+    ids >> id;
+    return id;
+  }
+  static bool windowShown(const std::string& title) {
+    return !sh("xdotool search --onlyvisible --name '^" + title + "$'").empty();
+  }
+  static void key(const std::string& keys) { sh("xdotool key --delay 80 " + keys); }
+  static void type(const std::string& text) { sh("xdotool type --delay 25 '" + text + "'"); }
+
+  static void drive(const std::atomic<bool>& done) {
+    auto waitStep = [&done](const std::string& name) {
+      return waitUntil([&] { return done || stepLogged(name); }, 90) && !done;
+    };
+    auto waitWindow = [&done](const std::string& title) {
+      return waitUntil([&] { return done || windowShown(title); }, 60) && !done;
+    };
+    auto focusOn = [](const std::string& title) {
+      sh("xdotool search --onlyvisible --name '^" + title + "$' windowactivate --sync");
+    };
+    for (const char* step : {"geom-initial", "geom-move", "geom-resize", "geom-max", "geom-minimized",
+                             "geom-restored", "geom-fullscreen", "geom-windowed"}) {
+      if (!waitStep(step)) return;
+      const std::string id = mainWindowId();
+      (*xRecords)[step] = {{"geometry", xGeometry(id)}, {"state", sh("xprop -id " + id + " _NET_WM_STATE")}};
+      ack(step);
+    }
+    if (!waitStep("menu-activate")) return;
+    sh("xdotool search --onlyvisible --name '^BridgeTest$' windowactivate --sync");
+    ack("menu-activate");
+    // The Edit menu by its mnemonic; the hooked item is its last entry.
+    key("alt+e");
+    key("Up Return");
+
+    auto openPath = [&](const char* step, const std::string& title, const std::string& path) {
+      if (!waitStep(step)) return false;
+      ack(step);
+      if (!waitWindow(title)) return false;
+      focusOn(title);
+      type(path);
+      key("Return");
+      return true;
+    };
+    const std::string d = dialogsDir();
+    if (!openPath("open-one", "E2E Open One", d + "/a.png")) return;
+    if (!openPath("open-many", "E2E Open Many", d + "/b.jpg")) return;
+    if (!openPath("open-folder", "E2E Open Folder", d + "/sub/")) return;
+    // The folder is shown; accepting takes it.
+    if (waitUntil([] { return !windowShown("E2E Open Folder"); }, 3) == false) key("alt+o");
+    if (!waitStep("open-cancel")) return;
+    ack("open-cancel");
+    if (!waitWindow("E2E Open Cancel")) return;
+    focusOn("E2E Open Cancel");
+    key("Escape");
+    if (!waitStep("open-warned")) return;
+    ack("open-warned");
+    if (!waitWindow("API Use Warning")) return;
+    focusOn("API Use Warning");
+    key("Return");
+    if (!waitWindow("E2E Open Warned")) return;
+    focusOn("E2E Open Warned");
+    key("Escape");
+    if (!waitStep("save-one")) return;
+    ack("save-one");
+    if (!waitWindow("E2E Save One")) return;
+    focusOn("E2E Save One");
+    key("ctrl+a");
+    type("drawing");
+    key("Return");
+    if (!waitStep("save-replace")) return;
+    ack("save-replace");
+    if (!waitWindow("E2E Save Replace")) return;
+    focusOn("E2E Save Replace");
+    key("ctrl+a");
+    type("old.gif");
+    key("Return");
+    // GTK asks before replacing; the question takes the focus.
+    waitUntil([] { return sh("xdotool getactivewindow getwindowname").find("E2E Save Replace") == std::string::npos; },
+              20);
+    key("alt+r");
+  }
+
+  void SetUp() override {
+    ASSERT_EQ(status, 0) << *log;
+    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
+    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"] << "\n" << *log;
+  }
+  static const json& r(const char* section, const char* key) { return (*report)[section][key]; }
+
+  static ShellHarness* shell;
+  static std::map<std::string, std::string>* env;
+  static std::string* shm;
+  static std::string display;
+  static corvane::test::PrivateDesktop* desktop;
+  static int status, secondStatus;
+  static int64_t firstStart, firstEnd, secondStart;
+  static json* report;
+  static json* xRecords;
+  static json* defaultsAfterFirst;
+  static json* defaultsAfterSecond;
+  static std::string* log;
+};
+
+ShellHarness* WindowE2E::shell = nullptr;
+std::map<std::string, std::string>* WindowE2E::env = nullptr;
+std::string* WindowE2E::shm = nullptr;
+std::string WindowE2E::display;
+corvane::test::PrivateDesktop* WindowE2E::desktop = nullptr;
+int WindowE2E::status = -1;
+int WindowE2E::secondStatus = -1;
+int64_t WindowE2E::firstStart = 0;
+int64_t WindowE2E::firstEnd = 0;
+int64_t WindowE2E::secondStart = 0;
+json* WindowE2E::report = nullptr;
+json* WindowE2E::xRecords = new json(json::object());
+json* WindowE2E::defaultsAfterFirst = nullptr;
+json* WindowE2E::defaultsAfterSecond = nullptr;
+std::string* WindowE2E::log = nullptr;
+
+// The page's frame (lower-left origin, visible window) against the X
+// window, which has the same invisible border on every side.
+void expectSameWindow(const json& page, const json& x, const char* step) {
+  const int border = (x["width"].get<int>() - page["width"].get<int>()) / 2;
+  EXPECT_GE(border, 0) << step;
+  EXPECT_EQ(x["width"].get<int>() - page["width"].get<int>(), x["height"].get<int>() - page["height"].get<int>())
+      << step << " x " << x << " page " << page;
+  EXPECT_EQ(x["x"].get<int>() + border, page["x"].get<int>()) << step << " x " << x << " page " << page;
+  const int top = 800 - page["y"].get<int>() - page["height"].get<int>();
+  EXPECT_EQ(x["y"].get<int>() + border, top) << step << " x " << x << " page " << page;
+}
+
+TEST_F(WindowE2E, OneWindowObjectUnderThreeNames) {
+  EXPECT_EQ((*report)["sameWindow"], true);
+  EXPECT_EQ((*report)["type"], "object");
+  EXPECT_EQ((*report)["colorAndFont"], json::array({nullptr, nullptr}));
+}
+
+TEST_F(WindowE2E, MoveAndResizeRoundTripOnTheRealWindow) {
+  const json& g = (*report)["geometry"];
+  EXPECT_EQ(g["moved"]["x"], 100);
+  EXPECT_EQ(g["moved"]["y"], 150);
+  EXPECT_EQ(g["moved"]["width"], g["initial"]["width"]);
+  EXPECT_EQ(g["moved"]["height"], g["initial"]["height"]);
+  // resize keeps the lower-left corner.
+  EXPECT_EQ(g["resized"], (json{{"x", 100}, {"y", 150}, {"width", 640}, {"height", 480}}));
+  for (const char* step : {"geom-initial", "geom-move", "geom-resize"}) {
+    ASSERT_TRUE(xRecords->contains(step)) << step << "\n" << *log;
+    const char* key = std::string(step) == "geom-initial" ? "initial"
+                      : std::string(step) == "geom-move"  ? "moved"
+                                                          : "resized";
+    expectSameWindow(g[key], (*xRecords)[step]["geometry"], step);
+  }
+  // The top edge moved down by the height lost: the bottom stayed.
+  const json& before = (*xRecords)["geom-move"]["geometry"];
+  const json& after = (*xRecords)["geom-resize"]["geometry"];
+  EXPECT_EQ(after["y"].get<int>() + after["height"].get<int>(), before["y"].get<int>() + before["height"].get<int>());
+  EXPECT_EQ(after["x"], before["x"]);
+  // A missing height reads as 0; the window cannot be smaller than GTK allows.
+  EXPECT_EQ(g["zeroHeight"]["width"], 700);
+  EXPECT_LT(g["zeroHeight"]["height"].get<int>(), 480);
+}
+
+TEST_F(WindowE2E, SizeLimitsReadBackAndHold) {
+  const json& g = (*report)["geometry"];
+  EXPECT_EQ(g["minBefore"], (json{{"width", 0}, {"height", 0}}));
+  EXPECT_GT(g["maxBefore"]["width"].get<double>(), 1e38);
+  EXPECT_EQ(g["min"], (json{{"width", 300}, {"height", 200}}));
+  EXPECT_EQ(g["max"], (json{{"width", 1200}, {"height", 780}}));
+  EXPECT_EQ(g["clamped"]["width"], 300);
+  EXPECT_EQ(g["clamped"]["height"], 200);
+}
+
+TEST_F(WindowE2E, MaximizeFillsTheWorkAreaUntilMovedByOnePoint) {
+  const json& g = (*report)["geometry"];
+  EXPECT_EQ(g["maxBeforeMaximize"], false);
+  EXPECT_EQ(g["maximized"], true);
+  // openbox without panels: the work area is the whole screen.
+  EXPECT_EQ(g["maximizedFrame"], (json{{"x", 0}, {"y", 0}, {"width", kScreenW}, {"height", kScreenH}}));
+  const json& x = (*xRecords)["geom-max"];
+  EXPECT_EQ(x["geometry"], (json{{"x", 0}, {"y", 0}, {"width", kScreenW}, {"height", kScreenH}}));
+  EXPECT_NE(x["state"].get<std::string>().find("_NET_WM_STATE_MAXIMIZED_VERT"), std::string::npos) << x;
+  EXPECT_EQ(g["afterOnePoint"], false);
+  EXPECT_EQ(g["movedOnePoint"]["x"], 1);
+  EXPECT_EQ(g["maximizedAgain"], true);
+}
+
+TEST_F(WindowE2E, MinimizeRestoreAndFullScreenReachTheWindowManager) {
+  auto state = [](const char* step) { return (*xRecords)[step]["state"].get<std::string>(); };
+  EXPECT_NE(state("geom-minimized").find("_NET_WM_STATE_HIDDEN"), std::string::npos) << state("geom-minimized");
+  EXPECT_EQ(state("geom-restored").find("_NET_WM_STATE_HIDDEN"), std::string::npos) << state("geom-restored");
+  EXPECT_NE(state("geom-fullscreen").find("_NET_WM_STATE_FULLSCREEN"), std::string::npos);
+  EXPECT_EQ((*xRecords)["geom-fullscreen"]["geometry"],
+            (json{{"x", 0}, {"y", 0}, {"width", kScreenW}, {"height", kScreenH}}));
+  EXPECT_EQ(state("geom-windowed").find("_NET_WM_STATE_FULLSCREEN"), std::string::npos);
+}
+
+TEST_F(WindowE2E, MenuItemsAreCreatedRetitledHiddenAndHooked) {
+  const json& m = (*report)["menus"];
+  EXPECT_EQ(m["created"], json::object());
+  EXPECT_EQ(m["afterCreate"]["label"], "Hooked Item");
+  EXPECT_EQ(m["afterCreate"]["menuTag"], 200);  // the Edit menu
+  EXPECT_EQ(m["afterCreate"]["index"], 7);       // after Undo, Redo, a separator and four items
+  // The second call found the item it made (it carries its tag).
+  EXPECT_EQ(m["afterSecond"]["index"], 7);
+  EXPECT_EQ(m["afterKeep"]["label"], "Hooked Item");
+  EXPECT_EQ(m["index"], 2);
+  // Paste already has an action: title and visibility change, the action stays.
+  EXPECT_EQ(m["paste"]["label"], "Paste Here");
+  EXPECT_EQ(m["paste"]["visible"], false);
+  EXPECT_EQ(m["indexAfterPaste"], 2);
+  EXPECT_EQ(m["pasteShown"]["visible"], true);
+  EXPECT_EQ(m["cutStillFound"]["separator"], false);
+  EXPECT_EQ(m["fileSeparator"]["separator"], true);
+  EXPECT_EQ(m["fileSeparator"]["menuTag"], 100);
+  EXPECT_EQ(m["fileSeparator"]["index"], m["printAt"]["index"].get<int>() + 1);
+  EXPECT_EQ(m["top"]["label"], "Top");
+  EXPECT_EQ(m["top"]["menuTag"], -1);  // the bar itself
+  EXPECT_NE(log->find("addMethod:YES"), std::string::npos);
+  // One real choice of the item called both callbacks, in attach order.
+  EXPECT_EQ(m["hits"], json::parse(R"([["first", {}], ["second", {}]])")) << *log;
+  EXPECT_NE(log->find("Received onMenuItemSendAction notification: "), std::string::npos);
+}
+
+TEST_F(WindowE2E, CopiesAnswerExactlyAndCopyLinksAsLinks) {
+  const std::string s = scratch();
+  auto f = [](const char* k) { return r("files", k); };
+  EXPECT_EQ(f("copyFile"), (json{{"success", true}}));
+  EXPECT_EQ(readFile(s + "/a.txt"), "hello");
+  EXPECT_EQ(f("copyFileOntoExisting"), (json{{"success", false}}));
+  EXPECT_EQ(f("copyFileOfFolder"), (json{{"success", false}, {"error", "call method error: " + s + "/tree is dirctory"}}));
+  EXPECT_EQ(f("copyDirOfFile"), (json{{"success", false}, {"error", "call method error: " + s + "/a.txt is file"}}));
+  EXPECT_EQ(f("copyMissing"), (json{{"success", false}, {"error", s + "/none.txt is not exists."}}));
+  EXPECT_EQ(f("copyNoDest"), (json{{"success", false}, {"error", "\"dest\" must name the destination path"}}));
+  EXPECT_TRUE(f("copyNoSrc").is_null());  // no callback at all
+  EXPECT_EQ(f("copyViaPlaceholder"), (json{{"success", true}}));
+  EXPECT_EQ(readFile(s + "/home-copy.txt"), "at home");
+  EXPECT_EQ(f("copyDir"), (json{{"success", true}}));
+  // tree-copy was removed later by removeDir; the move across file systems
+  // shows the copied tree instead.
+}
+
+TEST_F(WindowE2E, MovesAcrossFileSystemsKeepLinksAndRemoveTheSourceLast) {
+  const std::string s = scratch();
+  auto f = [](const char* k) { return r("files", k); };
+  EXPECT_EQ(f("moveFile"), (json{{"success", true}}));
+  EXPECT_FALSE(fs::exists(s + "/to-move.txt"));
+  EXPECT_EQ(readFile(s + "/moved.txt"), "move me");
+  EXPECT_EQ(f("moveOntoExisting"), (json{{"success", false}}));
+  EXPECT_TRUE(fs::exists(s + "/a.txt"));
+  EXPECT_EQ(f("moveDirAcross"), (json{{"success", true}}));
+  EXPECT_FALSE(fs::exists(s + "/across"));
+  EXPECT_EQ(readFile(*shm + "/across/f1.txt"), "one");
+  EXPECT_EQ(readFile(*shm + "/across/sub/f2.txt"), "two");
+  ASSERT_TRUE(fs::is_symlink(*shm + "/across/f1-link"));
+  EXPECT_EQ(fs::read_symlink(*shm + "/across/f1-link"), "f1.txt");
+}
+
+TEST_F(WindowE2E, RemovalIsLinkSafeAndAnswersTwice) {
+  const std::string s = scratch();
+  auto f = [](const char* k) { return r("files", k); };
+  EXPECT_EQ(f("removeFile"), (json{{"success", true}}));
+  EXPECT_EQ(f("removeFileDirect"), true);
+  EXPECT_EQ(f("removeFileOfFolder"),
+            (json{{"success", false}, {"error", "call method error: " + s + "/tree-copy is dirctory"}}));
+  EXPECT_EQ(f("removeFileOfFolderDirect"), false);
+  EXPECT_EQ(f("removeDir"), (json{{"success", true}}));
+  EXPECT_EQ(f("removeDirDirect"), true);
+  EXPECT_FALSE(fs::exists(s + "/tree-copy"));
+  // The copy held links to a folder outside the tree; removing it left
+  // that folder alone, as did removing a link to it.
+  EXPECT_EQ(f("removeLinkToFolder"), (json{{"success", true}}));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(s + "/link-to-outside")));
+  EXPECT_EQ(readFile(shell->root() + "/outside/keep.txt"), "keep");
+  EXPECT_EQ(f("removeNoPath"), false);
+}
+
+TEST_F(WindowE2E, CreateFindAndInfoAnswerExactly) {
+  const std::string s = scratch();
+  auto f = [](const char* k) { return r("files", k); };
+  EXPECT_EQ(f("createDir"), (json{{"success", true}}));
+  EXPECT_EQ(f("createDirDirect"), true);
+  EXPECT_EQ(fs::status(s + "/made/deep").permissions() & fs::perms::mask, static_cast<fs::perms>(0700));
+  EXPECT_EQ(f("createDirAgain"), (json{{"success", false}}));
+  EXPECT_EQ(f("createEmpty"), (json{{"success", true}}));
+  EXPECT_EQ(f("createEmptyDirect"), true);
+  EXPECT_EQ(f("createEmptyExisting"), (json{{"success", true}}));
+  EXPECT_EQ(readFile(s + "/a.txt"), "hello");
+  // "log" is found in a folder name (catalog) and a file name (blog.md).
+  json files = f("find")["files"];
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (json{"a/catalog", "a/catalog/x.txt", "blog.md"}));
+  EXPECT_EQ(f("find")["success"], true);
+  EXPECT_EQ(f("findDirect"), f("find"));
+  EXPECT_EQ(f("findNone"), (json{{"success", false}, {"files", json::array()}}));
+  EXPECT_EQ(f("findNoName"), (json{{"success", false}}));
+  EXPECT_EQ(f("info"), (json{{"success", true},
+                             {"result", {{"fileSize", 5}}},
+                             {"isReadable", true},
+                             {"isWritable", true},
+                             {"isExecutable", false},
+                             {"isDeletable", true}}));
+  EXPECT_EQ(f("infoMissing"), (json{{"success", false}, {"error", "file is not exists."}}));
+  EXPECT_GT(f("fonts").get<int>(), 0);
+}
+
+TEST_F(WindowE2E, RevealAndPreviewReportMissingPathsNewestFirst) {
+  const std::string s = scratch();
+  auto f = [](const char* k) { return r("files", k); };
+  EXPECT_EQ(f("revealBothMissing"),
+            (json{{"success", false}, {"error", s + "/m2 is not exists.;" + s + "/m1 is not exists."}}));
+  EXPECT_EQ(f("revealOneMissing"), (json{{"success", true}, {"error", s + "/m3 is not exists."}}));
+  EXPECT_EQ(f("revealSingle"), (json{{"success", true}}));
+  // No file manager on the test's bus: the folder was handed to the desktop.
+  EXPECT_NE(log->find("file manager did not answer"), std::string::npos);
+  EXPECT_EQ(f("preview"), (json{{"success", true}}));
+  EXPECT_EQ(f("previewMissing"), (json{{"success", false}, {"error", s + "/none.txt is not exists."}}));
+}
+
+TEST_F(WindowE2E, OpenDialogsDrivenByKeyboardAnswerWithFileRecords) {
+  const std::string d = dialogsDir();
+  const json& o = r("dialogs", "openOne");
+  ASSERT_TRUE(o.is_object()) << *log;
+  EXPECT_EQ(o["success"], true);
+  EXPECT_EQ(o["filePath"], d + "/a.png");
+  EXPECT_EQ(o["fileUrl"], "file://" + d + "/a.png");
+  EXPECT_EQ(o["parentDir"], d);
+  EXPECT_EQ(o["fileName"], "a.png");
+  EXPECT_EQ(o["fileNameWithoutExtension"], "a");
+  EXPECT_EQ(o["extension"], "png");
+  EXPECT_EQ(o["isFile"], true);
+  EXPECT_EQ(o["isDir"], false);
+  EXPECT_EQ(o["fileSize"], 1500);
+  EXPECT_EQ(o["fileSizeStr"], "1.5KB");
+  EXPECT_EQ(o["isReadable"], true);
+
+  const json& many = r("dialogs", "openMany");
+  EXPECT_EQ(many["success"], true);
+  EXPECT_EQ(many["filesCount"], 1);
+  EXPECT_EQ(many["parentDir"], d);
+  ASSERT_EQ(many["filesArray"].size(), 1u);
+  EXPECT_EQ(many["filesArray"][0]["filePath"], d + "/b.jpg");
+  EXPECT_FALSE(many["filesArray"][0].contains("parentDir"));
+
+  const json& folder = r("dialogs", "openFolder");
+  EXPECT_EQ(folder["success"], true) << folder;
+  EXPECT_EQ(folder["filePath"], d + "/sub");
+  EXPECT_EQ(folder["isDir"], true);
+  EXPECT_EQ(folder["fileSize"], 2500);
+
+  EXPECT_EQ(r("dialogs", "openCancel"), (json{{"success", false}}));
+  EXPECT_EQ(r("dialogs", "openWarned"), (json{{"success", false}}));
+  EXPECT_EQ(r("dialogs", "typesAfterWarning"), (json{"png", "jpg"}));
+}
+
+TEST_F(WindowE2E, SaveDialogsAppendTheFormatAndClearTheWayForAReplace) {
+  const std::string d = dialogsDir();
+  const json& s = r("dialogs", "saveOne");
+  EXPECT_EQ(s, (json{{"success", true},
+                     {"filePath", d + "/drawing.png"},
+                     {"fileUrl", "file://" + d + "/drawing.png"},
+                     {"fileName", "drawing.png"},
+                     {"fileNameWithoutExtension", "drawing"},
+                     {"extension", "png"}}));
+  EXPECT_EQ(r("dialogs", "saveReplace")["filePath"], d + "/old.gif") << r("dialogs", "saveReplace");
+  EXPECT_EQ(r("dialogs", "saveReplaceFileLeft"), false);
+  EXPECT_FALSE(fs::exists(d + "/old.gif"));
+}
+
+TEST_F(WindowE2E, RecentDocumentsGoToTheDesktopList) {
+  const std::string xbel = readFile(shell->root() + "/home/.local/share/recently-used.xbel");
+  const std::string d = dialogsDir();
+  EXPECT_NE(xbel.find("file://" + d + "/a.png"), std::string::npos) << xbel;
+  EXPECT_NE(xbel.find("file://" + d + "/notes.txt"), std::string::npos) << xbel;
+  EXPECT_EQ(xbel.find("missing.txt"), std::string::npos) << xbel;
+  EXPECT_GT(r("dialogs", "maxRecent").get<int>(), 0);
+}
+
+TEST_F(WindowE2E, LaunchTimeRecordsAcrossTwoStarts) {
+  ASSERT_EQ(secondStatus, 0);
+  const json& a = *defaultsAfterFirst;
+  const json& b = *defaultsAfterSecond;
+  ASSERT_TRUE(a.is_object() && b.is_object());
+  EXPECT_GE(a["sys_firstLaunchTime"].get<int64_t>(), firstStart);
+  EXPECT_EQ(a["sys_lastLaunchTime"], a["sys_firstLaunchTime"]);
+  EXPECT_GE(a["sys_lastUseTime"].get<int64_t>(), a["sys_lastLaunchTime"].get<int64_t>());
+  EXPECT_LE(a["sys_lastUseTime"].get<int64_t>(), firstEnd);
+  EXPECT_EQ(b["sys_firstLaunchTime"], a["sys_firstLaunchTime"]);
+  EXPECT_GE(b["sys_lastLaunchTime"].get<int64_t>(), secondStart);
+  EXPECT_GT(b["sys_lastLaunchTime"].get<int64_t>(), a["sys_lastLaunchTime"].get<int64_t>());
+  EXPECT_GE(b["sys_lastUseTime"].get<int64_t>(), b["sys_lastLaunchTime"].get<int64_t>());
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// The page-host end-to-end pages. The mode comes from the environment
+// (HOST_MODE); the page says where it is through console lines beginning
+// with "host: ", which the test waits for before it acts as a person would
+// (keys, focus, other applications), and hands its findings to
+// corvane.test.finish().
+(function () {
+  var T = corvane.test;
+  var A = corvane.app;
+  var mode = T.environment("HOST_MODE");
+  var state = T.getValue() || {};
+
+  function say(text) { console.log("host: " + text); }
+  function keep() { T.setValue(state); }
+  function finish(report) { T.finish(JSON.stringify(report)); }
+  function keyName(e) {
+    return (e.ctrlKey ? "ctrl+" : "") + (e.shiftKey ? "shift+" : "") + e.key.toLowerCase();
+  }
+
+  // ---- keys: the page first, the menu only for keys the page leaves alone
+  function keys() {
+    state.loads = (state.loads || 0) + 1;
+    if (!state.phase) state.phase = "prevent";
+    keep();
+    if (state.phase === "prevent") {
+      state.prevented = [];
+      state.let = [];
+      keep();
+      document.addEventListener("keydown", function (e) {
+        if (e.key === "Control" || e.key === "Shift") return;
+        if (state.phase !== "prevent") { state.let.push(keyName(e)); keep(); return; }
+        e.preventDefault();
+        if (e.key === "F2") {
+          state.phase = "let";
+          state.visibleAfterPrevented = document.visibilityState;
+          keep();
+          say("prevented done");
+          return;
+        }
+        state.prevented.push(keyName(e));
+        keep();
+      });
+      say("keys ready");
+    } else if (state.phase === "let") {
+      // Reached again through the menu's Reload: the page let Ctrl+R pass.
+      state.phase = "text";
+      state.textKeys = [];
+      keep();
+      var field = document.getElementById("field");
+      field.addEventListener("keydown", function (e) {
+        if (e.key === "Control" || e.key === "Shift") return;
+        state.textKeys.push(keyName(e));
+        keep();
+        if (e.key === "Enter") {
+          state.value = field.value;
+          keep();
+          finish(state);
+        }
+      });
+      field.focus();
+      say("text ready");
+    }
+  }
+
+  // ---- activation: application switches only
+  function activation() {
+    var events = [];
+    var phase = "start";
+    document.addEventListener("appActivated", function (e) {
+      events.push({ phase: phase, localizedName: e.data.localizedName, bundleURL: e.data.bundleURL });
+      say("event " + e.data.localizedName);
+    });
+    var chooser = document.getElementById("chooser");
+    function dialogs() {
+      phase = "alert";
+      alert("one");
+      phase = "confirm";
+      var answer = confirm("two");
+      phase = "before chooser";
+      chooser.focus();
+      say("dialogs answered " + answer);
+    }
+    document.addEventListener("keydown", function (e) {
+      if (e.key === "F3") { setTimeout(dialogs, 0); return; }
+      if (e.key === "F4") { phase = "chooser"; say("choosing"); return; }
+      if (e.key === "F5") { phase = "others"; say("dialogs done " + events.length); return; }
+      if (e.key === "F6") finish({ events: events });
+    });
+    say("activation ready");
+  }
+
+  // ---- storage: what this application finds, then what it leaves
+  function openDb() {
+    return new Promise(function (resolve, reject) {
+      var r = indexedDB.open("host", 1);
+      r.onupgradeneeded = function () { r.result.createObjectStore("items", { autoIncrement: true }); };
+      r.onsuccess = function () { resolve(r.result); };
+      r.onerror = function () { reject(r.error); };
+    });
+  }
+  function allItems(db) {
+    return new Promise(function (resolve, reject) {
+      var r = db.transaction("items").objectStore("items").getAll();
+      r.onsuccess = function () { resolve(r.result); };
+      r.onerror = function () { reject(r.error); };
+    });
+  }
+  function addItems(db, items) {
+    return new Promise(function (resolve, reject) {
+      var t = db.transaction("items", "readwrite");
+      items.forEach(function (i) { t.objectStore("items").add(i); });
+      t.oncomplete = function () { resolve(); };
+      t.onerror = function () { reject(t.error); };
+      t.onabort = function () { reject(t.error); };
+    });
+  }
+  function localKeys() {
+    var out = {};
+    for (var i = 0; i < localStorage.length; ++i) out[localStorage.key(i)] = localStorage.getItem(localStorage.key(i));
+    return out;
+  }
+
+  function storage(rounds) {
+    var me = A.getAppIdentifier();
+    var report = { me: me, before: { local: localKeys() } };
+    openDb().then(function (db) {
+      return allItems(db).then(function (items) {
+        report.before.items = items;
+        var chain = Promise.resolve();
+        for (var r = 0; r < rounds; ++r) (function (r) {
+          chain = chain.then(function () {
+            localStorage.setItem(me + ":" + r, String(r));
+            return addItems(db, [{ owner: me, round: r }]);
+          });
+        })(r);
+        return chain.then(function () {
+          localStorage.setItem("owner", me);
+          return allItems(db);
+        });
+      });
+    }).then(function (items) {
+      report.after = { local: localKeys(), items: items };
+      finish(report);
+    }).catch(function (e) {
+      finish({ me: me, pageError: String(e) });
+    });
+  }
+
+  // ---- the user agent, per web view and at once
+  function agent() {
+    var report = { standard: navigator.userAgent };
+    // Pages receive dropped files through a function they put on the bridge.
+    ZVRLabJs.handleDropFiles = function () {};
+    report.dropHandlerKept = typeof corvane.handleDropFiles === "function";
+    var child = null;
+    window.addEventListener("message", function (e) {
+      if (!e.data || !e.data.childAgent) return;
+      if (e.data.first) {
+        report.childBefore = e.data.childAgent;
+        A.setCustomUserAgent("Main/1");
+        report.atOnce = navigator.userAgent;
+        report.appVersionAtOnce = navigator.appVersion;
+        waitForWebKit();
+      } else {
+        report.childAfter = e.data.childAgent;
+        finish(report);
+      }
+    });
+    // WebKit's own value shows in a new frame once it reached the page; by
+    // then a change of the shared settings would have reached the child too.
+    function waitForWebKit() {
+      var frame = document.createElement("iframe");
+      frame.src = "about:blank";
+      document.body.appendChild(frame);
+      var seen = frame.contentWindow.navigator.userAgent;
+      document.body.removeChild(frame);
+      if (seen !== "Main/1") { setTimeout(waitForWebKit, 50); return; }
+      report.inNewFrame = seen;
+      child.postMessage("agent?", "*");
+    }
+    // Placeholder expansions log the sandbox line once each.
+    // (The markers go through the bridge, in order with the expansions.)
+    T.echoParams(JSON.stringify({ marker: "expand begin" }));
+    for (var i = 0; i < 20; ++i) corvane.path.getUpdateEnvString("${HOME}/${APPDATA_HOME}/${DOCUMENTS}");
+    T.echoParams(JSON.stringify({ marker: "expand end" }));
+    report.sizes = [A.getFileSizeString1000("1500000"), A.getFileSizeString1024("1500000"),
+      A.getFileSizeString1000(1500000), A.getFileSizeString1000("not a number")];
+    child = window.open("child.html", "child", "width=400,height=300");
+  }
+
+  window.addEventListener("load", function () {
+    try {
+      if (mode === "keys") keys();
+      else if (mode === "activation") activation();
+      else if (mode === "storage") storage(1);
+      else if (mode === "stress") storage(150);
+      else if (mode === "agent") agent();
+      else finish({ pageError: "unknown mode " + mode });
+    } catch (e) {
+      finish({ pageError: String(e) + " @ " + (e.line || "") });
+    }
+  });
+})();

@@ -1,0 +1,203 @@
+// Menu proxies over the application's real menu bar (ui/MainMenu) in a real
+// window: identity, positions, titles, accelerators and the refusals.
+#include "bridge/BridgeProtocol.h"
+#include "bridge/WebViewDelegate.h"
+#include "services/MenuItemProxy.h"
+#include "services/MenuProxy.h"
+#include "services/WebMenuItemSettings.h"
+#include "ui/MainMenu.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using nlohmann::json;
+
+namespace {
+
+class MenuProxies : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display: run through scripts/with-session.sh";
+    mainMenu = std::make_unique<MainMenu>("MenuTest", MainMenu::Actions{});
+    window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_container_add(GTK_CONTAINER(window), mainMenu->bar());
+    accel = static_cast<GtkAccelGroup*>(g_object_get_data(G_OBJECT(mainMenu->bar()), "corvane-accel"));
+    gtk_window_add_accel_group(GTK_WINDOW(window), accel);
+    gtk_widget_show_all(window);
+    root = std::make_unique<WebViewDelegate>(mainMenu->bar());
+    bar = MenuProxy::proxyWithContext(root->page(), mainMenu->bar(), root.get());
+  }
+  void TearDown() override {
+    bar.reset();
+    root.reset();
+    if (window) gtk_widget_destroy(window);
+  }
+
+  template <class T>
+  T* object(const ScriptResult& ref) {
+    if (!ref || !ref->is_object()) return nullptr;
+    return dynamic_cast<T*>(root->objectById((*ref)[bridge::kObjectMarker].get<uint32_t>()));
+  }
+  std::vector<std::string> titles(GtkWidget* shell) {
+    std::vector<std::string> out;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
+    for (GList* l = children; l; l = l->next) out.push_back(MenuProxy::titleOf(GTK_WIDGET(l->data)));
+    g_list_free(children);
+    return out;
+  }
+  MenuItemProxy* add(MenuProxy* menu, const std::string& title, const std::string& key = "", int64_t index = 0) {
+    return object<MenuItemProxy>(menu->addItemWithTitle(title, key, nullptr, index));
+  }
+
+  std::unique_ptr<MainMenu> mainMenu;
+  GtkWidget* window = nullptr;
+  GtkAccelGroup* accel = nullptr;
+  std::unique_ptr<WebViewDelegate> root;
+  std::unique_ptr<MenuProxy> bar;
+};
+
+TEST_F(MenuProxies, AddingToTheBarMakesATopLevelMenuOfTheSameTitle) {
+  MenuItemProxy* tools = add(bar.get(), "Tools");
+  ASSERT_NE(tools, nullptr);
+  EXPECT_EQ(titles(mainMenu->bar()).back(), "Tools");
+  auto* submenu = object<MenuProxy>(tools->submenu());
+  ASSERT_NE(submenu, nullptr);
+  EXPECT_EQ(submenu->menu(), gtk_menu_item_get_submenu(GTK_MENU_ITEM(tools->item())));
+  // Asking again gives the same proxies.
+  EXPECT_EQ(object<MenuProxy>(tools->submenu()), submenu);
+  EXPECT_EQ(object<MenuItemProxy>(bar->itemForKey("Tools")), tools);
+  EXPECT_EQ(object<MenuProxy>(tools->addSubmenu()), submenu);
+}
+
+TEST_F(MenuProxies, IndexZeroAppendsOtherIndexesInsertAndPastTheEndAppends) {
+  auto* menu = object<MenuProxy>(add(bar.get(), "Tools")->submenu());
+  add(menu, "a");
+  add(menu, "b");
+  add(menu, "second", "", 1);
+  add(menu, "last", "", 0);
+  add(menu, "far", "", 99);
+  add(menu, "negative", "", -3);
+  EXPECT_EQ(titles(menu->menu()), (std::vector<std::string>{"a", "second", "b", "last", "far", "negative"}));
+  menu->addSeparator();
+  EXPECT_TRUE(GTK_IS_SEPARATOR_MENU_ITEM(MenuProxy::findItem(menu->menu(), 6)));
+}
+
+TEST_F(MenuProxies, LookupByPositionTitleAndTitleWithEllipsis) {
+  auto* file = object<MenuProxy>(object<MenuItemProxy>(bar->itemForKey("File"))->submenu());
+  ASSERT_NE(file, nullptr);
+  // The built-in items carry mnemonics; pages see plain titles.
+  EXPECT_NE(object<MenuItemProxy>(file->itemForKey("Close Window")), nullptr);
+  auto* print = object<MenuItemProxy>(file->itemForKey("Print"));  // "Print…"
+  ASSERT_NE(print, nullptr);
+  EXPECT_EQ(MenuProxy::titleOf(print->item()), "Print\u2026");
+  EXPECT_EQ(file->itemForKey("Nothing"), json(nullptr));
+  EXPECT_EQ(file->itemForKey(json(nullptr)), json(nullptr));
+  EXPECT_EQ(file->itemForKey(json::array()), json(nullptr));
+  EXPECT_EQ(file->itemForKey(-1), json(nullptr));
+  EXPECT_EQ(file->itemForKey(40), json(nullptr));
+  EXPECT_EQ(object<MenuItemProxy>(file->itemForKey(0.9)), object<MenuItemProxy>(file->itemForKey("Close Window")));
+}
+
+TEST_F(MenuProxies, RemovedItemsLeaveRefusingProxiesAndRemoveMenuAnswersTheMenu) {
+  auto* menu = object<MenuProxy>(add(bar.get(), "Tools")->submenu());
+  MenuItemProxy* a = add(menu, "a");
+  add(menu, "b");
+  a->remove();
+  EXPECT_EQ(a->item(), nullptr);
+  EXPECT_THROW(a->setTitle("x"), ScriptTypeError);
+  try {
+    a->enable();
+  } catch (const ScriptTypeError& e) {
+    EXPECT_STREQ(e.what(), "item required");
+  }
+  EXPECT_EQ(titles(menu->menu()), std::vector<std::string>{"b"});
+  EXPECT_EQ(object<MenuProxy>(menu->removeItem("b")), menu);
+  EXPECT_TRUE(titles(menu->menu()).empty());
+  EXPECT_EQ(menu->removeItem("b"), json(nullptr));
+  // Removing the top-level item takes its menu along: that proxy refuses new items.
+  EXPECT_EQ(object<MenuProxy>(bar->removeItem("Tools")), bar.get());
+  EXPECT_EQ(menu->menu(), nullptr);
+  try {
+    menu->addSeparator();
+    ADD_FAILURE();
+  } catch (const ScriptTypeError& e) {
+    EXPECT_STREQ(e.what(), "anItem required");
+  }
+  EXPECT_EQ(menu->itemForKey(0), json(nullptr));
+}
+
+TEST_F(MenuProxies, AWidgetMarkedWithAnotherKindOfProxyIsABadProxy) {
+  auto* tools = add(bar.get(), "Tools");
+  auto* submenu = object<MenuProxy>(tools->submenu());
+  MenuProxyRegistry registry(root->page(), root.get());
+  g_object_set_data(G_OBJECT(tools->item()), registry.key(), static_cast<ServiceObject*>(submenu));
+  try {
+    registry.proxyForItem(tools->item());
+    ADD_FAILURE();
+  } catch (const ScriptTypeError& e) {
+    EXPECT_STREQ(e.what(), "Bad proxy");
+  }
+  g_object_set_data(G_OBJECT(tools->item()), registry.key(), nullptr);
+  EXPECT_THROW(registry.proxyForItem(nullptr), ScriptTypeError);
+}
+
+TEST_F(MenuProxies, KeyTextsBecomeShownAndWorkingAccelerators) {
+  auto* menu = object<MenuProxy>(add(bar.get(), "Tools")->submenu());
+  MenuItemProxy* save = add(menu, "Save", "cmd+shift+s");
+  int chosen = 0;
+  g_signal_connect(save->item(), "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer n) { ++*static_cast<int*>(n); }),
+                   &chosen);
+  guint key = 0;
+  GdkModifierType mods;
+  gtk_accel_label_get_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(save->item()))), &key, &mods);
+  EXPECT_EQ(key, static_cast<guint>(GDK_KEY_s));
+  EXPECT_EQ(mods, GDK_CONTROL_MASK | GDK_SHIFT_MASK);
+  EXPECT_TRUE(gtk_accel_groups_activate(G_OBJECT(window), GDK_KEY_s, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK)));
+  EXPECT_EQ(chosen, 1);
+  // A new key replaces the old one; a disabled item does not answer.
+  save->setKey("ctrl-alt-x");
+  EXPECT_FALSE(gtk_accel_groups_activate(G_OBJECT(window), GDK_KEY_s, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK)));
+  save->disable();
+  EXPECT_FALSE(gtk_accel_groups_activate(G_OBJECT(window), GDK_KEY_x, GdkModifierType(GDK_CONTROL_MASK | GDK_MOD1_MASK)));
+  save->enable();
+  EXPECT_TRUE(gtk_accel_groups_activate(G_OBJECT(window), GDK_KEY_x, GdkModifierType(GDK_CONTROL_MASK | GDK_MOD1_MASK)));
+  EXPECT_EQ(chosen, 2);
+  save->setKey("");
+  gtk_accel_label_get_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(save->item()))), &key, &mods);
+  EXPECT_EQ(key, 0u);
+}
+
+TEST(Accelerators, ModifierWordsMapToTheKeyboardsKeys) {
+  auto a = acceleratorFor("cmd+q");
+  EXPECT_EQ(a.key, static_cast<guint>(GDK_KEY_q));
+  EXPECT_EQ(a.mods, GDK_CONTROL_MASK);
+  EXPECT_EQ(acceleratorFor("opt+alt+x").mods, GDK_MOD1_MASK);
+  EXPECT_EQ(acceleratorFor("caps+k").mods, GdkModifierType(0));
+  auto upper = acceleratorFor("cmd+S");  // an upper-case key is the key with Shift
+  EXPECT_EQ(upper.key, static_cast<guint>(GDK_KEY_s));
+  EXPECT_EQ(upper.mods, GDK_CONTROL_MASK | GDK_SHIFT_MASK);
+  EXPECT_EQ(acceleratorFor("").key, 0u);
+  EXPECT_EQ(acceleratorFor("s").mods, GdkModifierType(0));
+}
+
+TEST(ContextMenuSettings, NamesMapToTagKeysAndOnlyNamesCount) {
+  WebMenuItemSettings s(nullptr);
+  EXPECT_TRUE(s.isEnableWithMenutItemsTag(8));   // no entry: allowed
+  EXPECT_FALSE(s.isEnableWithMenutItemsTag(1));  // listed, off by default
+  EXPECT_EQ(s.getWebMenuItemsSettings().size(), 21u);
+  s.setWebMenuItemsSettings(R"({"WebMenuItemTagCut": true, "tag14": true, "Unknown": true})");
+  EXPECT_EQ(s.getWebMenuItemsSettings()["tag13"], true);
+  EXPECT_EQ(s.getWebMenuItemsSettings()["tag14"], false);
+  EXPECT_FALSE(s.getWebMenuItemsSettings().contains("Unknown"));
+  EXPECT_EQ(s.pageChoice(13), std::optional<bool>(true));
+  EXPECT_EQ(s.pageChoice(14), std::nullopt);
+  s.setWebMenuItemsSettings("not json");
+  EXPECT_EQ(s.getWebMenuItemsSettings()["tag13"], true);
+  // The value is kept as given and read as a boolean.
+  s.setWebMenuItemsSettings(R"({"WebMenuItemTagReload": 1, "WebMenuItemTagCut": "NO"})");
+  EXPECT_EQ(s.getWebMenuItemsSettings()["tag12"], 1);
+  EXPECT_TRUE(s.isEnableWithMenutItemsTag(12));
+  EXPECT_FALSE(s.isEnableWithMenutItemsTag(13));
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+#include "support/PrivateDesktop.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace corvane::test {
+
+namespace {
+
+void stop(pid_t& pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) {
+      pid = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  pid = -1;
+}
+
+pid_t startWith(const std::vector<std::string>& argv, const std::string& display, int outFd) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+    int null = ::open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(outFd >= 0 ? outFd : null, 1);
+    dup2(null, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+}  // namespace
+
+bool PrivateDesktop::waitFor(const std::function<bool()>& test, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    if (test()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+PrivateDesktop::PrivateDesktop(bool windowManager) {
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  xvfb_ = startWith({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                    "", -1);
+  // Xvfb writes to the descriptor it was given; keep it open in the child
+  // only (the dup2 calls above leave other descriptors alone).
+  close(fds[1]);
+  std::string number;
+  pollfd p{fds[0], POLLIN, 0};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    if (poll(&p, 1, 200) > 0) {
+      char buf[32];
+      ssize_t n = read(fds[0], buf, sizeof buf);
+      if (n <= 0) break;
+      number.append(buf, static_cast<size_t>(n));
+    }
+  }
+  close(fds[0]);
+  if (number.find('\n') == std::string::npos) {
+    stop(xvfb_);
+    throw std::runtime_error("Xvfb did not start");
+  }
+  display_ = ":" + number.substr(0, number.find('\n'));
+  if (!windowManager) return;
+
+  wm_ = startWith({"openbox", "--sm-disable"}, display_, -1);
+  // The window manager is ready once it announces itself on the root window.
+  const bool up = waitFor(
+      [&] { return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos; }, 60);
+  if (!up) {
+    stop(wm_);
+    stop(xvfb_);
+    throw std::runtime_error("openbox did not start");
+  }
+}
+
+PrivateDesktop::~PrivateDesktop() {
+  stop(wm_);
+  stop(xvfb_);
+}
+
+std::string PrivateDesktop::run(const std::vector<std::string>& argv, int* status) const {
+  int fds[2];
+  if (pipe(fds) != 0) return "";
+  pid_t pid = startWith(argv, display_, fds[1]);
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  if (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+bool PrivateDesktop::xdotool(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv{"xdotool"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  int status = -1;
+  run(argv, &status);
+  return status == 0;
+}
+
+pid_t PrivateDesktop::spawn(const std::vector<std::string>& argv) const { return startWith(argv, display_, -1); }
+
+unsigned long PrivateDesktop::activeWindow() const {
+  int status = -1;
+  const std::string out = run({"xdotool", "getactivewindow"}, &status);
+  return status == 0 && !out.empty() ? std::strtoul(out.c_str(), nullptr, 10) : 0;
+}
+
+pid_t PrivateDesktop::windowPid(unsigned long window) const {
+  int status = -1;
+  const std::string out = run({"xdotool", "getwindowpid", std::to_string(window)}, &status);
+  return status == 0 && !out.empty() ? static_cast<pid_t>(std::atol(out.c_str())) : -1;
+}
+
+}  // namespace corvane::test

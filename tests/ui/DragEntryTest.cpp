@@ -1,0 +1,127 @@
+// A real drag from another window onto the page's web view, made with the
+// pointer through XTEST on a display of the test's own: the drag's many
+// motions are one entry each time the pointer comes in, and the dropped
+// file reaches the drop delegate.
+#include "ui/MainWebView.h"
+
+#include "app/Bundle.h"
+#include "app/Utils.h"
+#include "bridge/GSignal.h"
+#include "support/PrivateDesktop.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace fs = std::filesystem;
+using namespace corvane;
+
+namespace {
+
+struct Recorder : MainWebViewDelegate {
+  std::vector<std::string> dropped;
+  void dragDropViewFileList(const std::vector<std::string>& items, MainWebView*) override { dropped = items; }
+};
+
+GtkWidget* windowAt(int x, int y, int w, int h, GtkWidget* child) {
+  GtkWidget* win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_decorated(GTK_WINDOW(win), FALSE);
+  gtk_window_set_default_size(GTK_WINDOW(win), w, h);
+  gtk_window_move(GTK_WINDOW(win), x, y);
+  gtk_container_add(GTK_CONTAINER(win), child);
+  gtk_widget_show_all(win);
+  return win;
+}
+
+void serve(const std::function<bool()>& done, int seconds) {
+  const gint64 end = g_get_monotonic_time() + seconds * G_USEC_PER_SEC;
+  while (!done() && g_get_monotonic_time() < end) g_main_context_iteration(nullptr, FALSE), g_usleep(2000);
+}
+
+}  // namespace
+
+TEST(DragEntry, OneLinePerEntryHoweverManyMotions) {
+  test::PrivateDesktop desktop(false);
+  char tmpl[] = "/tmp/corvane-drag-XXXXXX";
+  const std::string root = mkdtemp(tmpl);
+  const std::string app = root + "/Drag.app";
+  fs::create_directories(app + "/Contents/Resources/public");
+  std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>CFBundleName</key><string>DragTest</string>
+<key>CFBundleIdentifier</key><string>app.corvane.dragtest</string></dict></plist>)";
+  std::ofstream(app + "/Contents/Resources/public/project.json") << "{}";
+  const std::string dropped = root + "/dropped file.txt";
+  std::ofstream(dropped) << "x";
+  fs::create_directories(root + "/home/.cache");
+  setenv("HOME", (root + "/home").c_str(), 1);
+  setenv("XDG_DATA_HOME", (root + "/home/.local/share").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (root + "/home/.cache").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (root + "/home/.config").c_str(), 1);
+  setenv("DISPLAY", desktop.display().c_str(), 1);
+  Bundle::setMain(*Bundle::open(app));
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+
+  // The source: a label offering one file.
+  GtkWidget* source = gtk_event_box_new();
+  gtk_container_add(GTK_CONTAINER(source), gtk_label_new("drag me"));
+  gtk_drag_source_set(source, GDK_BUTTON1_MASK, nullptr, 0, GDK_ACTION_COPY);
+  gtk_drag_source_add_uri_targets(source);
+  gchar* uriText = g_filename_to_uri(dropped.c_str(), nullptr, nullptr);
+  auto uri = std::make_unique<std::string>(uriText);
+  g_free(uriText);
+  g_signal_connect(source, "drag-data-get",
+                   signalHandler([](GtkWidget*, GdkDragContext*, GtkSelectionData* data, guint, guint, gpointer u) {
+                     const gchar* uris[] = {static_cast<std::string*>(u)->c_str(), nullptr};
+                     gtk_selection_data_set_uris(data, const_cast<gchar**>(uris));
+                   }),
+                   uri.get());
+  windowAt(0, 0, 200, 200, source);
+
+  MainWebView view;
+  Recorder recorder;
+  view.exDelegate = &recorder;
+  webkit_web_view_load_html(view.view(), "<body>drop here</body>", "about:blank");
+  windowAt(400, 0, 400, 400, view.widget());
+  serve([] { return false; }, 2);  // both windows mapped and drawn
+
+  testing::internal::CaptureStderr();
+  // Press on the source, move into the view with many motions, out to an
+  // empty spot, in again, and drop.
+  std::vector<std::string> moves{"xdotool", "mousemove", "100", "100", "sleep", "0.3", "mousedown", "1"};
+  auto step = [&](int x, int y) {
+    for (const std::string& a : {std::string("sleep"), std::string("0.08"), std::string("mousemove"), std::to_string(x),
+                                 std::to_string(y)})
+      moves.push_back(a);
+  };
+  for (int x = 110; x <= 190; x += 20) step(x, 100);
+  for (int i = 0; i < 8; ++i) step(450 + 20 * i, 100 + 10 * i);
+  step(300, 600);
+  step(250, 650);
+  for (int i = 0; i < 8; ++i) step(500 + 10 * i, 200 + 10 * i);
+  moves.insert(moves.end(), {"sleep", "0.3", "mouseup", "1"});
+  GPid pid = 0;
+  std::vector<char*> argv;
+  for (auto& a : moves) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  gchar** env = g_get_environ();
+  GError* error = nullptr;
+  ASSERT_TRUE(g_spawn_async(nullptr, argv.data(), env, static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr,
+                            nullptr, &pid, &error))
+      << (error ? error->message : "");
+  g_strfreev(env);
+  bool exited = false;
+  g_child_watch_add(pid, +[](GPid p, gint, gpointer flag) { *static_cast<bool*>(flag) = true; g_spawn_close_pid(p); },
+                    &exited);
+  serve([&] { return exited && !recorder.dropped.empty(); }, 60);
+  const std::string log = testing::internal::GetCapturedStderr();
+
+  ASSERT_TRUE(exited);
+  EXPECT_EQ(recorder.dropped, std::vector<std::string>{dropped}) << log;
+  EXPECT_EQ(test::countOf(log, "[MainWebView draggingEntered:]"), 2u) << log;
+  std::error_code ec;
+  fs::remove_all(root, ec);
+}
