@@ -3,64 +3,73 @@
 // script, and handy for trying the server by hand.
 //
 // With --bare FILE it instead answers every request with FILE's bytes from
-// memory through a plain libsoup server: the library's own ceiling, which
-// tells how much of the gap to another server is ours.
+// memory through a plain server of the same library: the library's own
+// ceiling, which tells how much of the gap to another server is ours.
 #include "server/HttpServer.h"
 
-#include <libsoup/soup.h>
+#include <microhttpd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <pthread.h>
 
 namespace {
 
-int serveBare(const char* file) {
-  gchar* contents = nullptr;
-  gsize length = 0;
-  if (!g_file_get_contents(file, &contents, &length, nullptr)) {
+void blockStopSignals(sigset_t& stopSignals) {
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+}
+
+int serveBare(const char* file, sigset_t& stopSignals) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
     std::fprintf(stderr, "cannot read %s\n", file);
     return 1;
   }
-  GBytes* bytes = g_bytes_new_take(contents, length);
-  SoupServer* server = soup_server_new("server-header", "bare", nullptr);
-  soup_server_add_handler(
-      server, nullptr,
-      [](SoupServer*, SoupServerMessage* msg, const char*, GHashTable*, gpointer data) {
-        soup_server_message_set_status(msg, SOUP_STATUS_OK, nullptr);
-        soup_message_headers_set_content_type(soup_server_message_get_response_headers(msg),
-                                              "application/octet-stream", nullptr);
-        soup_message_body_append_bytes(soup_server_message_get_response_body(msg),
-                                       static_cast<GBytes*>(data));
-      },
-      bytes, nullptr);
-  GError* error = nullptr;
-  if (!soup_server_listen_local(server, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error)) {
-    std::fprintf(stderr, "cannot start: %s\n", error->message);
+  static const std::string contents((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+  MHD_AccessHandlerCallback handler = [](void*, MHD_Connection* c, const char*, const char*,
+                                         const char*, const char*, size_t*, void** state) {
+    // The second call, once the request is complete, keeps the connection.
+    if (!*state) {
+      *state = c;
+      return MHD_YES;
+    }
+    MHD_Response* r = MHD_create_response_from_buffer(
+        contents.size(), const_cast<char*>(contents.data()), MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(r, "Content-Type", "application/octet-stream");
+    const MHD_Result q = MHD_queue_response(c, MHD_HTTP_OK, r);
+    MHD_destroy_response(r);
+    return q;
+  };
+  MHD_Daemon* daemon = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL, 0,
+                                        nullptr, nullptr, handler, nullptr, MHD_OPTION_END);
+  if (!daemon) {
+    std::fprintf(stderr, "cannot start\n");
     return 1;
   }
-  GSList* uris = soup_server_get_uris(server);
-  std::printf("port %d\n", g_uri_get_port(static_cast<GUri*>(uris->data)));
+  std::printf("port %u\n", MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT)->port);
   std::fflush(stdout);
-  g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  g_main_loop_run(loop);  // ended by the signal's default action
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  MHD_stop_daemon(daemon);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == "--bare") return serveBare(argv[2]);
-  // Blocked before the server thread starts, so that only sigwait sees them.
+  // Blocked before any server thread starts, so that only sigwait sees them.
   sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  blockStopSignals(stopSignals);
+  if (argc == 3 && std::string(argv[1]) == "--bare") return serveBare(argv[2], stopSignals);
   if (argc < 2) {
     std::fprintf(stderr, "usage: %s FOLDER [PORT] [--all] | --bare FILE\n", argv[0]);
     return 2;

@@ -7,7 +7,7 @@
 # nginx runs in the foreground as this user without a master process (one
 # process, like our one server thread), with a private configuration.
 #
-# A third figure, plain libsoup answering from memory, shows the library's
+# A third figure, the same server library answering from memory, shows its
 # own ceiling for the small file.
 #
 # usage: [ROUNDS=3] bench/http/run.sh [BUILD_DIR] [SECONDS]
@@ -90,7 +90,7 @@ measure() {  # port file connections
     "http://127.0.0.1:$1/$2" | awk '/^RESULT/ {print $2, $3, $4, $5, $6, $7}'
 }
 
-# --- plain libsoup answering the small file from memory: the library's
+# --- the server library answering the small file from memory: its
 # ceiling, printed for context (not a server the application runs)
 mkfifo "$work/bare.out"
 "$server_bin" --bare "$work/www/small.bin" > "$work/bare.out" 2>"$work/bare.err" &
@@ -137,5 +137,5 @@ done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 echo "ratio small requests/s ours/nginx (aim >= 0.70): $(ratio "${rps[ours.small]}" "${rps[nginx.small]}")"
 echo "ratio large bytes/s    ours/nginx (aim >= 0.90): $(ratio "${bps[ours.large]}" "${bps[nginx.large]}")"
-echo "ratio small requests/s ours/bare libsoup (context): $(ratio "${rps[ours.small]}" "${rps[bare.small]}")"
-echo "ratio small requests/s bare libsoup/nginx (context): $(ratio "${rps[bare.small]}" "${rps[nginx.small]}")"
+echo "ratio small requests/s ours/bare library (context): $(ratio "${rps[ours.small]}" "${rps[bare.small]}")"
+echo "ratio small requests/s bare library/nginx (context): $(ratio "${rps[bare.small]}" "${rps[nginx.small]}")"

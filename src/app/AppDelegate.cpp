@@ -9,6 +9,7 @@
 #include "app/SingleInstance.h"
 #include "app/StartupTasks.h"
 #include "app/TerminationSignal.h"
+#include "app/ThreadName.h"
 #include "app/Utils.h"
 #include "app/WindowStyle.h"
 #include "bridge/MainQueue.h"
@@ -182,10 +183,28 @@ void AppDelegate::private_applicationDidFinishLaunching() {
                                 if (screenshotQuit_) quit();
                               });
     }
+  } catch (const LaunchConfigError& e) {
+    // The window cannot be built as configured, and a process without a
+    // window is invisible: tell the user which key is wrong, then end.
+    configurationFault(e.what());
   } catch (const std::exception& e) {
     log().error("{}", e.what());
+    if (!windowController) configurationFault(e.what());
   }
-  pthread_setname_np(pthread_self(), "mainThread");
+  // The name the program reports for its main thread; the process keeps
+  // its executable's name (see ThreadName.h).
+  setCurrentThreadName("mainThread");
+  log().debug("main thread named {}", currentThreadName());
+}
+
+void AppDelegate::configurationFault(const std::string& what) {
+  Utils& utils = Utils::sharedInstance();
+  const std::string file = utils.findMainConfigFile().file.value_or("the main configuration");
+  const std::string message = "\"AppExInfo\" in " + file + ": " + what + ".";
+  log().error("configuration error: {}", message);
+  runAlert(utils.getAppName() + " cannot start", message, "Quit", AlertKind::Error);
+  exitStatus_ = kConfigurationErrorExitStatus;
+  quit();
 }
 
 // ---- application events ---------------------------------------------------------
@@ -445,7 +464,7 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   delegate.requestedWindow_.reset();
   delegate.windowController.reset();
   g_object_unref(delegate.app_);
-  return status;
+  return delegate.exitStatus_ != 0 ? delegate.exitStatus_ : status;
 }
 
 }  // namespace corvane

@@ -66,6 +66,9 @@ class AppDelegate {
   void giveUpInstance();
   void handOverToNewInstance(const std::vector<std::string>& paths);
   void quitIfNoWindowIsLeft();
+  // Alert naming the fault of the configuration, then quit with
+  // kConfigurationErrorExitStatus.
+  void configurationFault(const std::string& what);
 
   GtkApplication* app_ = nullptr;
   std::unique_ptr<WindowController> requestedWindow_;
@@ -73,6 +76,7 @@ class AppDelegate {
   bool endingInstance_ = false;
   std::string screenshotPath_;
   bool screenshotQuit_ = false;
+  int exitStatus_ = 0;  // non-zero: the status the process ends with
 };
 
 }  // namespace corvane

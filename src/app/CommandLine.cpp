@@ -46,7 +46,7 @@ CommandLine CommandLine::parse(int argc, char** argv) {
 }
 
 std::string CommandLine::usage(const std::string& program) {
-  return "Usage: " + program + " [--bundle PATH] [FILE...]\n"
+  return "Usage: " + program + " [--bundle PATH] [--] [FILE...]\n"
          "Run the application in an application bundle (<Name>.app).\n"
          "\n"
          "  -b, --bundle PATH  the bundle to run; without it, the bundle whose\n"
@@ -54,9 +54,12 @@ std::string CommandLine::usage(const std::string& program) {
          "  -h, --help         show this help and exit\n"
          "  -V, --version      show the version and exit\n"
          "\n"
-         "FILEs are handed to the application to open.\n"
+         "FILEs are handed to the application to open; every argument after --\n"
+         "is a file, even one that starts with a dash.\n"
          "Exit status: 0 on success, 2 for a bad command line or bundle,\n"
-         "72 when the bundle has no main configuration.\n";
+         "72 when the bundle has no main configuration (or none that can be read),\n"
+         "78 when a key of the main configuration has the wrong type (an alert\n"
+         "names it first).\n";
 }
 
 std::string CommandLine::version() { return std::string("corvane ") + CORVANE_VERSION + "\n"; }

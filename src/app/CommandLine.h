@@ -33,6 +33,10 @@ FilesToOpen filesToOpen(const std::vector<std::string>& arguments, const std::st
 
 // Exit status for a command line or bundle that cannot be used.
 constexpr int kUsageExitStatus = 2;
+// Exit status for a main configuration the application cannot start with
+// (a launch key of the wrong type), after the alert that names the key
+// (sysexits' EX_CONFIG).
+constexpr int kConfigurationErrorExitStatus = 78;
 
 // The bundle to run: the --bundle option, else the bundle holding the
 // running executable in its Contents/MacOS folder.

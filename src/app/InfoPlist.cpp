@@ -1,8 +1,11 @@
 #include "app/InfoPlist.h"
 
+#include "app/AtomicFile.h"
+
 #include <glib.h>
 #include <plist/plist.h>
 
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -18,8 +21,11 @@ nlohmann::json toJson(plist_t node) {
       return v != 0;
     }
     case PLIST_UINT: {
+      // libplist keeps every integer as 64 bits; the XML form of a
+      // negative one reads back as its two's complement.
       uint64_t v = 0;
       plist_get_uint_val(node, &v);
+      if (v > static_cast<uint64_t>(INT64_MAX)) return static_cast<int64_t>(v);
       return v;
     }
     case PLIST_REAL: {
@@ -81,7 +87,51 @@ nlohmann::json toJson(plist_t node) {
   }
 }
 
+plist_t fromJson(const nlohmann::json& value) {
+  switch (value.type()) {
+    case nlohmann::json::value_t::object: {
+      plist_t dict = plist_new_dict();
+      for (const auto& [key, member] : value.items()) plist_dict_set_item(dict, key.c_str(), fromJson(member));
+      return dict;
+    }
+    case nlohmann::json::value_t::array: {
+      plist_t array = plist_new_array();
+      for (const auto& element : value) plist_array_append_item(array, fromJson(element));
+      return array;
+    }
+    case nlohmann::json::value_t::string:
+      return plist_new_string(value.get_ref<const std::string&>().c_str());
+    case nlohmann::json::value_t::boolean:
+      return plist_new_bool(value.get<bool>() ? 1 : 0);
+    case nlohmann::json::value_t::number_integer:
+      return plist_new_uint(static_cast<uint64_t>(value.get<int64_t>()));
+    case nlohmann::json::value_t::number_unsigned:
+      return plist_new_uint(value.get<uint64_t>());
+    case nlohmann::json::value_t::number_float:
+      return plist_new_real(value.get<double>());
+    default:
+      throw PropertyListError("a property list cannot hold null");
+  }
+}
+
 }  // namespace
+
+std::string propertyListXml(const nlohmann::json& value) {
+  std::unique_ptr<void, decltype(&plist_free)> root(fromJson(value), &plist_free);
+  char* xml = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(root.get(), &xml, &length);
+  if (!xml) throw PropertyListError("the property list could not be written as XML");
+  std::string out(xml, length);
+  free(xml);
+  return out;
+}
+
+void writePropertyList(const std::string& path, const nlohmann::json& value) {
+  const std::string xml = propertyListXml(value);
+  std::string why;
+  if (!writeFileAtomically(path, xml, 0644, &why)) throw PropertyListError(why);
+}
 
 std::optional<nlohmann::json> readPropertyList(const std::string& path, std::string* error) {
   std::ifstream in(path, std::ios::binary);

@@ -1,8 +1,10 @@
 #pragma once
-// Reading property lists (XML or binary) into JSON values.
+// Property lists (XML or binary) read into JSON values, and JSON values
+// written as XML property lists.
 #include <nlohmann/json.hpp>
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace corvane {
@@ -13,5 +15,20 @@ namespace corvane {
 // missing, unreadable or not a property list; `error` then says why.
 std::optional<nlohmann::json> readPropertyList(const std::string& path,
                                                std::string* error = nullptr);
+
+// Why a value could not be written as a property list (a JSON null inside
+// it, or the file could not be replaced).
+struct PropertyListError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The XML property-list text of a JSON value: objects become dictionaries,
+// arrays arrays, texts strings, integers integers, other numbers reals,
+// booleans booleans. Throws PropertyListError for a null anywhere inside.
+std::string propertyListXml(const nlohmann::json& value);
+
+// Writes the value as an XML property list, replacing the file atomically
+// (app/AtomicFile). Throws PropertyListError.
+void writePropertyList(const std::string& path, const nlohmann::json& value);
 
 }  // namespace corvane

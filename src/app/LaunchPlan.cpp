@@ -2,6 +2,7 @@
 
 #include "app/Bundle.h"
 #include "app/Log.h"
+#include "app/UserDefaults.h"
 #include "app/Utils.h"
 
 #include <cctype>
@@ -149,8 +150,51 @@ std::string startPageString(const LaunchSettings& settings, std::optional<uint16
   return s;
 }
 
+uint16_t stableFirstPort(const std::string& identifier) {
+  // FNV-1a: stable across runs, builds and machines.
+  uint32_t hash = 2166136261u;
+  for (unsigned char c : identifier) {
+    hash ^= c;
+    hash *= 16777619u;
+  }
+  // 61000-65535: above Linux's default range for outgoing connections.
+  constexpr uint32_t kFirst = 61000, kCount = 65536 - kFirst;
+  return static_cast<uint16_t>(kFirst + hash % kCount);
+}
+
+std::vector<uint16_t> serverPortCandidates(uint16_t lastPort, const std::string& identifier) {
+  constexpr uint16_t kFirst = 61000;
+  constexpr int kTries = 8;
+  std::vector<uint16_t> out;
+  if (lastPort != 0) out.push_back(lastPort);
+  uint16_t port = stableFirstPort(identifier);
+  for (int i = 0; i < kTries; ++i) {
+    if (port != lastPort) out.push_back(port);
+    port = port == 65535 ? kFirst : static_cast<uint16_t>(port + 1);
+  }
+  return out;
+}
+
+namespace {
+
+// Starts `server` on the first free port of the candidates (the system's
+// choice after them). Answers whether it started; `error` holds the last
+// failure.
+bool startOnFreePort(server::HttpServer& server, const std::vector<uint16_t>& candidates,
+                     const ServerStarter& start, std::string* error) {
+  for (uint16_t port : candidates) {
+    server.setPort(port);
+    if (start(server, error)) return true;
+    log().debug("HTTP server: port {} unavailable: {}", port, *error);
+  }
+  server.setPort(0);
+  return start(server, error);
+}
+
+}  // namespace
+
 LaunchServerOutcome runLaunchServerStep(const LaunchSettings& settings, Utils& utils,
-                                        const ServerStarter& starter) {
+                                        const ServerStarter& starter, UserDefaults* defaults) {
   LaunchServerOutcome out;
   auto say = [&out](spdlog::level::level_enum level, std::string text) {
     log().log(level, "{}", text);
@@ -169,7 +213,33 @@ LaunchServerOutcome runLaunchServerStep(const LaunchSettings& settings, Utils& u
     server->setListenAllInterfaces(settings.serverListenAllInterfaces);
 
     std::string error;
-    const bool started = starter ? starter(*server, &error) : server->start(&error);
+    const ServerStarter start =
+        starter ? starter : [](server::HttpServer& s, std::string* e) { return s.start(e); };
+    bool started = false;
+    if (settings.port() != 0) {
+      started = start(*server, &error);
+    } else {
+      // The port of the last start keeps the page's origin, and so its
+      // local storage, from one start to the next.
+      // Without an identifier there is no store of its own to keep it in.
+      std::string identifier = utils.getAppIdentifier();
+      if (isAbsentText(identifier)) identifier.clear();
+      if (!defaults && !identifier.empty()) defaults = &utils.userDefaults();
+      const int64_t stored = defaults ? defaults->integerForKey(kLastServerPortKey) : 0;
+      const uint16_t lastPort = stored > 0 && stored <= 65535 ? static_cast<uint16_t>(stored) : 0;
+      const std::string seed = identifier.empty() ? utils.bundle().bundlePath() : identifier;
+      started = startOnFreePort(*server, serverPortCandidates(lastPort, seed), start, &error);
+      if (started && lastPort != 0 && server->port() != lastPort) {
+        say(spdlog::level::warn,
+            "HTTP server port " + std::to_string(lastPort) + " is taken; serving on port " +
+                std::to_string(server->port()) +
+                ", a new origin for the page (what it stored under the old one stays there)");
+      }
+      if (started && defaults && server->port() != lastPort) {
+        defaults->setObject(kLastServerPortKey, server->port());
+        defaults->synchronize();
+      }
+    }
     if (started) {
       const uint16_t port = server->port();
       utils.http_server_port = port;

@@ -19,6 +19,7 @@
 namespace corvane {
 
 class Utils;
+class UserDefaults;
 
 // A launch key of the wrong JSON type (for example "serverPort" written as
 // text). The launch step treats it as it treats any exception: logged, the
@@ -108,10 +109,28 @@ struct LaunchServerOutcome {
 // Starts a configured server; the default calls `server.start(error)`.
 using ServerStarter = std::function<bool(server::HttpServer& server, std::string* error)>;
 
+// The user-defaults key that keeps the port of the last start.
+inline constexpr char kLastServerPortKey[] = "sys_httpServerPort";
+
+// The first port tried for an application without "serverPort": the same
+// for every start of that bundle identifier, above the range the system
+// hands out for outgoing connections (so a chance client never holds it).
+uint16_t stableFirstPort(const std::string& identifier);
+
+// The ports tried, in order, when "serverPort" leaves the choice to us: the
+// last start's (0 when none), the stable first port and a few after it;
+// 0 (the system's choice) comes after all of them. The page's origin, and
+// with it its stored data, stays the same as long as one of them is free.
+std::vector<uint16_t> serverPortCandidates(uint16_t lastPort, const std::string& identifier);
+
 // Steps 4 to 6 without the window: starts the server when asked, stores the
 // port in `utils.http_server_port`, writes the log lines (they are also in
-// the outcome) and decides the page. Throws nothing of its own.
+// the outcome) and decides the page. Without "serverPort" the port is
+// chosen as serverPortCandidates says, remembered in `defaults` (the
+// application's user defaults when null) and a change is logged. Throws
+// nothing of its own.
 LaunchServerOutcome runLaunchServerStep(const LaunchSettings& settings, Utils& utils,
-                                        const ServerStarter& starter = {});
+                                        const ServerStarter& starter = {},
+                                        UserDefaults* defaults = nullptr);
 
 }  // namespace corvane

@@ -1,5 +1,6 @@
 #include "app/StartupTasks.h"
 
+#include "app/ChildProcess.h"
 #include "app/Log.h"
 #include "app/TerminationSignal.h"
 #include "app/UserDefaults.h"
@@ -7,18 +8,10 @@
 #include "bridge/UtilTool.h"
 
 #include <glib.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <map>
 #include <stdexcept>
 #include <vector>
-
-extern char** environ;
 
 namespace corvane {
 namespace {
@@ -27,11 +20,21 @@ std::string text(const nlohmann::json& task, const char* key, const std::string&
   return UtilTool::stringValue(task, key, fallback);
 }
 
+// A key that must hold text: absent (or null) gives `fallback`; a value of
+// any other type gives nullopt, which matches none of the known texts (so a
+// "taskType" of 7 does nothing and a "conditionType" of 5 never runs).
+std::optional<std::string> textOr(const nlohmann::json& object, const char* key, const std::string& fallback) {
+  auto it = object.find(key);
+  if (it == object.end() || it->is_null()) return fallback;
+  if (!it->is_string()) return std::nullopt;
+  return it->get<std::string>();
+}
+
 // "id" and "descript" may hold any JSON value; they only appear in logs.
 std::string shown(const nlohmann::json& task, const char* key) {
   auto it = task.find(key);
   if (it == task.end() || it->is_null()) return "(null)";
-  return it->is_string() ? it->get<std::string>() : it->dump();
+  return it->is_string() ? it->get<std::string>() : it->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 // Unsigned conversion that exists for JSON numbers only: text throws.
@@ -45,54 +48,9 @@ uint64_t indexOf(const nlohmann::json& task) {
   return it == task.end() || it->is_null() ? 0 : unsignedValue(*it);
 }
 
-// Spawns the tool; with `wait` false, the status must already be there.
-int runTool(const std::string& tool, const std::vector<std::string>& args, const std::string& cwd,
-            const std::map<std::string, std::string>& env, bool wait) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(tool.c_str()));
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-
-  std::vector<std::string> envStrings;
-  std::vector<char*> envp;
-  char** envList = environ;
-  if (!env.empty()) {
-    for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    envList = envp.data();
-  }
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), envList);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("launch path '" + tool + "' not accessible: " + std::strerror(rc));
-
-  int status = 0;
-  pid_t done = 0;
-  if (wait) {
-    // A termination signal must not wait for the tool: the shell's own
-    // termination steps start at once, and no further task runs.
-    auto ended = waitForChildUnlessTerminated(pid);
-    if (!ended) throw std::runtime_error("interrupted by a termination signal");
-    status = *ended;
-    done = pid;
-  } else {
-    do {
-      done = waitpid(pid, &status, WNOHANG);
-    } while (done < 0 && errno == EINTR);
-  }
-  if (done == 0) {
-    // Still running: its status cannot be read. Reap it whenever it ends.
-    g_child_watch_add(pid, [](GPid, gint, gpointer) {}, nullptr);
-    throw std::runtime_error("task not launched or still running");
-  }
-  if (done < 0) throw std::runtime_error(std::strerror(errno));
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+// A tool nobody waits for is reaped by the main loop whenever it ends.
+void reapWhenDone(pid_t pid) {
+  g_child_watch_add(pid, [](GPid, gint, gpointer) {}, nullptr);
 }
 
 }  // namespace
@@ -106,13 +64,15 @@ int64_t StartupTasks::buildMark(const std::string& buildVersion, int64_t value) 
 }
 
 bool StartupTasks::conditionHolds(const nlohmann::json& c) const {
-  const std::string type = text(c, "type", "compare");
+  const std::optional<std::string> type = textOr(c, "type", "compare");
   if (type == "compare") {
     auto valueIt = c.find("value");
     const int64_t value = valueIt == c.end() ? 0 : static_cast<int64_t>(unsignedValue(*valueIt));
     const uint64_t target =
         static_cast<uint64_t>(buildMark(utils_.getAppBuildVersion(), value));
-    const std::string key = text(c, "key");
+    const std::optional<std::string> keyText = textOr(c, "key", "");
+    if (!keyText) return false;
+    const std::string& key = *keyText;
     auto stored = defaults_.objectForKey(key);
     if (!stored) return true;
     const uint64_t s = static_cast<uint64_t>(defaults_.integerForKey(key));
@@ -134,7 +94,7 @@ bool StartupTasks::conditionHolds(const nlohmann::json& c) const {
 }
 
 bool StartupTasks::shouldRun(const nlohmann::json& task) const {
-  const std::string combine = text(task, "conditionType", "||");
+  const std::optional<std::string> combine = textOr(task, "conditionType", "||");
   if (combine != "||" && combine != "&&") return false;
   const bool all = combine == "&&";
   try {
@@ -151,20 +111,30 @@ bool StartupTasks::shouldRun(const nlohmann::json& task) const {
 
 StartupTasks::Outcome StartupTasks::execute(const nlohmann::json& task, const std::string& label,
                                             TaskError& error) {
-  const std::string type = text(task, "taskType", "exec_task");
+  const std::optional<std::string> type = textOr(task, "taskType", "exec_task");
   if (type == "exec_task") {
-    const std::string tool = utils_.update_env_string(text(task, "taskAppPath"));
-    std::vector<std::string> args;
+    ChildSpec spec;
+    spec.tool = utils_.update_env_string(text(task, "taskAppPath"));
     if (auto it = task.find("command"); it != task.end() && it->is_array())
-      for (const auto& a : *it) args.push_back(utils_.update_env_string(a.is_string() ? a.get<std::string>() : a.dump()));
-    log().info("taskCommand = {}", nlohmann::json(args).dump());
-    std::map<std::string, std::string> env;
+      for (const auto& a : *it)
+        spec.arguments.push_back(utils_.update_env_string(a.is_string() ? a.get<std::string>() : a.dump()));
+    log().info("taskCommand = {}", nlohmann::json(spec.arguments).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     if (auto it = task.find("environmentDic"); it != task.end() && it->is_object())
-      for (const auto& [k, v] : it->items()) env[k] = v.is_string() ? v.get<std::string>() : v.dump();
-    const std::string cwd = utils_.update_env_string(text(task, "currentDirectoryPath"));
+      for (const auto& [k, v] : it->items()) spec.env[k] = v.is_string() ? v.get<std::string>() : v.dump();
+    spec.workingFolder = utils_.update_env_string(text(task, "currentDirectoryPath"));
     auto waitIt = task.find("waitUntilExit");
     const bool wait = waitIt != task.end() && jsonBoolValue(*waitIt);
-    const int status = runTool(tool, args, cwd, env, wait);
+    const pid_t pid = startChild(spec);
+    // A task that does not wait has done its part once its tool runs.
+    int status = 0;
+    if (wait) {
+      // A termination signal does not wait for the tool: the shell's own
+      // termination steps start at once, and no further task runs.
+      const std::optional<int> ended = waitForChildUnlessTerminated(pid);
+      if (!ended) throw std::runtime_error("interrupted by a termination signal");
+      status = WIFEXITED(*ended) ? WEXITSTATUS(*ended) : 128 + (WIFSIGNALED(*ended) ? WTERMSIG(*ended) : 0);
+    }
+    if (!wait) reapWhenDone(pid);
     if (status == 0) {
       log().info("<app>process_task {} success.", label);
       return Outcome::Succeeded;
@@ -189,14 +159,16 @@ void StartupTasks::recordMarks(const nlohmann::json& task) {
   if (it == task.end() || !it->is_array()) return;
   bool changed = false;
   for (const auto& c : *it) {
-    if (!c.is_object() || text(c, "type", "compare") != "compare") continue;
+    if (!c.is_object() || textOr(c, "type", "compare") != "compare") continue;
+    const std::optional<std::string> key = textOr(c, "key", "");
+    if (!key) continue;
     int64_t value = 0;
     try {
       if (auto v = c.find("value"); v != c.end()) value = static_cast<int64_t>(unsignedValue(*v));
     } catch (const std::exception&) {
       continue;
     }
-    defaults_.setObject(text(c, "key"), buildMark(utils_.getAppBuildVersion(), value));
+    defaults_.setObject(*key, buildMark(utils_.getAppBuildVersion(), value));
     changed = true;
   }
   if (changed) defaults_.synchronize();
@@ -226,6 +198,10 @@ void StartupTasks::run(const nlohmann::json& tasksValue, const Completion& compl
       for (const auto& [idx, i] : order) sorted.push_back(std::move(tasks[i]));
       tasks = std::move(sorted);
     }
+
+    // Every tool inherits every exported folder variable, not only those
+    // the configuration's placeholders happened to touch.
+    utils_.exportEnvironment();
 
     int started = 0, finished = 0;
     for (size_t n = 0; n < tasks.size(); ++n) {

@@ -1,6 +1,8 @@
 #include "app/UserDefaults.h"
 
+#include "app/AtomicFile.h"
 #include "app/Bundle.h"
+#include "app/JsonText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "app/XdgDirs.h"
@@ -38,17 +40,6 @@ class FileLock {
  private:
   int fd_ = -1;
 };
-
-bool writeAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 std::string parentOf(const std::string& path) {
   auto slash = path.rfind('/');
@@ -108,8 +99,8 @@ std::optional<nlohmann::json> UserDefaults::readStore(const std::string& path, b
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;  // no store yet
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto parsed = nlohmann::json::parse(text, nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object()) {
+  auto parsed = parseJsonText(text);  // nesting bounded: a hand-edited store is input too
+  if (!parsed || !parsed->is_object()) {
     corrupt = true;
     return std::nullopt;
   }
@@ -209,25 +200,11 @@ bool UserDefaults::synchronize() {
       merged[key] = *it;
   }
 
-  std::string tmpl = path_ + ".XXXXXX";
-  int fd = ::mkstemp(tmpl.data());
-  if (fd < 0) {
-    log().error("cannot write user defaults {}: {}", path_, std::strerror(errno));
-    return false;
-  }
-  ::fchmod(fd, 0600);
   const std::string text = merged.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-  const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || ::rename(tmpl.c_str(), path_.c_str()) != 0) {
-    log().error("cannot write user defaults {}: {}", path_, std::strerror(errno));
-    ::unlink(tmpl.c_str());
+  std::string why;
+  if (!writeFileAtomically(path_, text, 0600, &why)) {
+    log().error("cannot write user defaults {}: {}", path_, why);
     return false;
-  }
-  // Make the rename itself durable.
-  if (int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
   }
   values_ = std::move(merged);
   dirty_.clear();

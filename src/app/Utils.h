@@ -52,8 +52,10 @@ class Utils {
   // ---- configuration (UtilsConfig.cpp) ------------------------------------
   std::vector<std::string> getMainConfigJsonFileList() const;
   // The main configuration, re-read from disk on every call. Ends the process
-  // with status 3912 when there is none (unless the bundle says there is
-  // none by design, then nullopt).
+  // with status 3912 when there is none at start-up (unless the bundle says
+  // there is none by design, then nullopt). Once one has been read, a file
+  // that becomes unreadable or disappears is logged and the last good
+  // configuration answers instead.
   std::optional<nlohmann::json> getMainconfigDic() const;
   MainConfigSearch findMainConfigFile() const;
   std::optional<nlohmann::json> getAppExConfigDic() const;
@@ -81,8 +83,14 @@ class Utils {
   std::optional<std::string> pathForResource(const std::string& name) const;
 
   // Reads a configuration file: an existing regular file whose top level is
-  // a JSON object; null members are dropped. nullopt otherwise.
-  static std::optional<nlohmann::json> readConfigFile(const std::string& path);
+  // a JSON object (nesting bounded, see JsonText.h); null members are
+  // dropped. nullopt otherwise, with the reason (parse errors with their
+  // position) in `error` when given.
+  static std::optional<nlohmann::json> readConfigFile(const std::string& path,
+                                                      std::string* error = nullptr);
+  // A "BootStrapList" entry as a path: placeholders expanded, relative
+  // entries inside the bundle's resource folder.
+  std::string bootStrapCandidatePath(const std::string& entry) const;
 
   // ---- folders, placeholders, environment (UtilsFolders.cpp) --------------
   std::string path_get_application() const;
@@ -131,6 +139,9 @@ class Utils {
     // Whether the line is to be written now.
     static bool wanted();
   };
+  // Runs every folder query that exports a variable (all 28), so that a
+  // child started now inherits them all.
+  void exportEnvironment() const;
   // The folder that holds the users' home folders (the "/Users" root).
   static std::string usersRoot();
 
@@ -205,6 +216,9 @@ class Utils {
   std::string appWriteableDir(const char* sub) const;
 
   Bundle bundle_;
+  mutable std::mutex configMutex_;
+  mutable std::optional<nlohmann::json> lastGoodConfig_;
+  mutable std::string lastConfigFault_;  // the fault last logged
 };
 
 }  // namespace corvane

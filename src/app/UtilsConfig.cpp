@@ -1,11 +1,14 @@
 // Finding and reading the main configuration, "AppExInfo" and the bundle's
 // information-dictionary getters.
+#include "app/JsonText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -28,23 +31,34 @@ constexpr const char* kDefaultReleaseServer = "https://corvane.app";
 
 }  // namespace
 
-std::optional<nlohmann::json> Utils::readConfigFile(const std::string& path) {
-  if (!isRegularFile(path)) return std::nullopt;
+std::optional<nlohmann::json> Utils::readConfigFile(const std::string& path, std::string* error) {
+  auto fail = [error](std::string why) -> std::optional<nlohmann::json> {
+    if (error) *error = std::move(why);
+    return std::nullopt;
+  };
+  if (!isRegularFile(path)) return fail("not a regular file");
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+  if (!in) return fail(std::string("cannot be opened: ") + std::strerror(errno));
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto parsed = nlohmann::json::parse(text, nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object()) return std::nullopt;
+  auto parsed = parseJsonText(text, error);
+  if (!parsed) return std::nullopt;
+  if (!parsed->is_object()) return fail("the top level is " + jsonTypeName(*parsed) + ", not an object");
   nlohmann::json out = nlohmann::json::object();
-  for (auto& [key, value] : parsed.items())
+  for (auto& [key, value] : parsed->items())
     if (!value.is_null()) out[key] = std::move(value);
   return out;
 }
 
 std::vector<std::string> Utils::getMainConfigJsonFileList() const {
   std::vector<std::string> list;
-  auto boot = readConfigFile(bundle_.resourcePath() + "/public/ian.json");
-  if (!boot) return list;
+  const std::string ian = bundle_.resourcePath() + "/public/ian.json";
+  std::string error;
+  auto boot = readConfigFile(ian, &error);
+  if (!boot) {
+    // A missing boot-strap file is normal; a broken one is worth a word.
+    if (isRegularFile(ian)) log().warn("{} is not used: {}", ian, error);
+    return list;
+  }
   auto it = boot->find("BootStrapList");
   if (it == boot->end() || !it->is_array()) return list;
   for (const auto& entry : *it)
@@ -53,12 +67,20 @@ std::vector<std::string> Utils::getMainConfigJsonFileList() const {
   return list;
 }
 
+std::string Utils::bootStrapCandidatePath(const std::string& entry) const {
+  // Relative entries name files of the bundle, never of whatever folder
+  // the application was started from.
+  std::string path = update_env_string(entry);
+  if (!path.empty() && path.front() != '/') path = bundle_.resourcePath() + "/" + path;
+  return path;
+}
+
 MainConfigSearch Utils::findMainConfigFile() const {
   MainConfigSearch out;
   if (getEnableNoFindMainConfigForApp()) return out;
 
   for (const auto& candidate : getMainConfigJsonFileList()) {
-    const std::string path = update_env_string(candidate);
+    const std::string path = bootStrapCandidatePath(candidate);
     if (isRegularFile(path) && readConfigFile(path)) {
       out.file = path;
       return out;
@@ -85,7 +107,6 @@ MainConfigSearch Utils::findMainConfigFile() const {
     out.file = p;
     return out;
   }
-  log().info("mainconfigDic = nil");
   out.fatal = true;
   return out;
 }
@@ -93,10 +114,32 @@ MainConfigSearch Utils::findMainConfigFile() const {
 std::optional<nlohmann::json> Utils::getMainconfigDic() const {
   MainConfigSearch search = findMainConfigFile();
   if (!search.file && !search.fatal) return std::nullopt;  // none by design
+  std::string error = "no main configuration file found";
   if (search.file) {
-    if (auto dic = readConfigFile(*search.file)) return dic;
-    log().info("mainconfigDic = nil");
+    if (auto dic = readConfigFile(*search.file, &error)) {
+      std::lock_guard<std::mutex> lock(configMutex_);
+      lastGoodConfig_ = *dic;
+      lastConfigFault_.clear();
+      return dic;
+    }
+    error = *search.file + ": " + error;
   }
+  {
+    // Once the application runs on a configuration, a file caught halfway
+    // through an editor's save or an update must not end it: keep the last
+    // good configuration and say so (once per fault).
+    std::lock_guard<std::mutex> lock(configMutex_);
+    if (lastGoodConfig_) {
+      if (lastConfigFault_ != error) {
+        lastConfigFault_ = error;
+        log().error("main configuration cannot be read ({}); keeping the last good configuration", error);
+      }
+      return lastGoodConfig_;
+    }
+  }
+  // Start-up: no configuration at all.
+  if (search.file) log().error("main configuration cannot be read: {}", error);
+  log().info("mainconfigDic = nil");
   log().flush();
   // POSIX keeps only the low 8 bits: the parent sees 3912 & 255 = 72.
   std::exit(kNoMainConfigExitStatus);

@@ -3,12 +3,14 @@
 #include "app/Log.h"
 #include "app/Utils.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -46,6 +48,18 @@ std::string timeText(time_t t) {
   gmtime_r(&t, &tm);
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
   return buf;
+}
+
+// The birth time where the file system keeps one; elsewhere the earlier of
+// the modification and change times (the change time alone moves with
+// every chmod, which creates nothing).
+time_t creationTime(const std::string& path, const struct stat& st) {
+  struct statx sx{};
+  if (::statx(AT_FDCWD, Utils::fsPath(path), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 &&
+      (sx.stx_mask & STATX_BTIME)) {
+    return static_cast<time_t>(sx.stx_btime.tv_sec);
+  }
+  return std::min(st.st_mtime, st.st_ctime);
 }
 
 }  // namespace
@@ -116,10 +130,36 @@ bool Utils::createEmptyFileWithPath(const std::string& path) {
   return checkPathIsFile(path);
 }
 
+// The item a path names, as the file system finds it: trailing slashes
+// dropped, and the folder part ("nodir/..", ".", doubled slashes, links)
+// resolved, so that a path that reaches an item by a detour still names
+// it. The last component is never resolved: deleting a link deletes the
+// link.
+static std::string itemToDelete(const std::string& path) {
+  // Resolving would read a path holding U+0000 up to it and could reach
+  // another item; such a path names none and stays as it is.
+  if (Utils::namesNoFile(path)) return path;
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  if (p.empty()) return p;
+  const fs::path item(p);
+  const fs::path name = item.filename();
+  std::error_code ec;
+  if (name == "." || name == "..") {
+    fs::path whole = fs::weakly_canonical(item, ec);
+    return ec ? item.lexically_normal().string() : whole.string();
+  }
+  if (!item.has_parent_path()) return p;
+  fs::path folder = fs::weakly_canonical(item.parent_path(), ec);
+  if (ec) folder = item.parent_path().lexically_normal();
+  return (folder / name).string();
+}
+
 bool Utils::removeFile(const std::string& path) {
+  const std::string item = itemToDelete(path);
   struct stat st{};
-  if (statNoFollow(path, st) && !S_ISDIR(st.st_mode)) ::unlink(fsPath(path));
-  return !existsNoFollow(path);
+  if (statNoFollow(item, st) && !S_ISDIR(st.st_mode)) ::unlink(fsPath(item));
+  return !item.empty() && !existsNoFollow(item);
 }
 
 static void removeTree(const std::string& path) {
@@ -137,8 +177,11 @@ static void removeTree(const std::string& path) {
 }
 
 bool Utils::removeDir(const std::string& path) {
-  removeTree(path);
-  return !existsNoFollow(path);
+  const std::string item = itemToDelete(path);
+  // Like rm's --preserve-root: the root folder is never emptied.
+  if (item.empty() || item == "/") return false;
+  removeTree(item);
+  return !existsNoFollow(item);
 }
 
 bool Utils::fileIsZeroSize(const std::string& path) {
@@ -183,7 +226,9 @@ uint64_t Utils::pathSizeAtPath(const std::string& path, bool diskMode) {
       log().info("Error: {}", ec.message());
       break;
     }
-    const std::string joined = path + "/" + fs::relative(it->path(), path, ec).string();
+    // Lexically: relative() would resolve links, and so measure what a
+    // link points to (outside the folder, or a file counted twice).
+    const std::string joined = path + "/" + it->path().lexically_relative(path).string();
     if (checkPathIsFile(joined)) total += sizeAtPath(joined, diskMode);
   }
   return total;
@@ -273,7 +318,7 @@ std::string Utils::getFilePropertyJSONString(const std::string& path) {
     if (const passwd* pw = getpwuid(st.st_uid)) a["NSFileOwnerAccountName"] = pw->pw_name;
     if (const group* gr = getgrgid(st.st_gid)) a["NSFileGroupOwnerAccountName"] = gr->gr_name;
     a["NSFileModificationDate"] = timeText(st.st_mtime);
-    a["NSFileCreationDate"] = timeText(st.st_ctime);
+    a["NSFileCreationDate"] = timeText(creationTime(path, st));
     a["NSFileExtensionHidden"] = false;
     return convertDictionaryToJSON(a);
   } catch (const std::exception&) {

@@ -68,7 +68,7 @@ bool Utils::getSandboxEnable() const {
 
 // Inside the sandbox the per-application folder plays the container's part.
 static std::string homeFolder(const Utils& utils) {
-  return utils.getSandboxEnable() ? xdg::homeDir() + "/.var/app/" + flatpakId() : xdg::homeDir();
+  return utils.getSandboxEnable() ? xdg::join(xdg::homeDir(), ".var/app/" + flatpakId()) : xdg::homeDir();
 }
 
 std::string Utils::path_get_homeDir() const {
@@ -93,12 +93,12 @@ std::string Utils::path_get_appUIDirPath() const {
 // ---- home-based and XDG folders --------------------------------------------
 
 std::string Utils::path_get_documentsDir() const {
-  std::string answer = homeFolder(*this) + "/Documents";
+  std::string answer = xdg::join(homeFolder(*this), "Documents");
   setEnv("ZAVRELONLAB_MAIN_APP_DOCUMENTDIRECTORY", xdg::userDir("DOCUMENTS", "Documents"));
   return answer;
 }
 std::string Utils::path_get_libraryDir() const {
-  std::string answer = homeFolder(*this) + "/Library";
+  std::string answer = xdg::join(homeFolder(*this), "Library");
   setEnv("ZAVRELONLAB_MAIN_APP_LIBRARYDIRECTORY", xdg::dataHome());
   return answer;
 }
@@ -109,7 +109,7 @@ std::string Utils::path_get_cacheDir() const {
   return setEnv("ZAVRELONLAB_MAIN_APP_CACHESDIRECTORY", xdg::cacheHome());
 }
 std::string Utils::path_get_applicationDir() const {
-  return setEnv("ZAVRELONLAB_MAIN_APP_APPLICATIONDIRECTORY", xdg::dataHome() + "/applications");
+  return setEnv("ZAVRELONLAB_MAIN_APP_APPLICATIONDIRECTORY", xdg::join(xdg::dataHome(), "applications"));
 }
 std::string Utils::path_get_desktopDir() const {
   return setEnv("ZAVRELONLAB_MAIN_APP_DESKTOPDIRECTORY", xdg::userDir("DESKTOP", "Desktop"));
@@ -211,7 +211,24 @@ std::string Utils::path_get_appWriteablePicturesDir() const {
 std::string Utils::getAppDataHomeDir() const {
   OneSandboxLine oneLine;
   if (getSandboxEnable()) return homeFolder(*this);
-  return xdg::dataHome() + "/" + getAppName();
+  return xdg::join(xdg::dataHome(), getAppName());
+}
+
+void Utils::exportEnvironment() const {
+  // Every query that exports a variable, in the folder table's order.
+  for (auto query : {&Utils::path_get_application, &Utils::path_get_resource, &Utils::path_get_homeDir,
+                     &Utils::path_get_documentsDir, &Utils::path_get_libraryDir, &Utils::path_get_tempDir,
+                     &Utils::path_get_cacheDir, &Utils::path_get_applicationDir, &Utils::path_get_desktopDir,
+                     &Utils::path_get_downloadDir, &Utils::path_get_moviesDir, &Utils::path_get_musicDir,
+                     &Utils::path_get_picturesDir, &Utils::path_get_applicationName, &Utils::path_get_userName,
+                     &Utils::path_get_userFullName, &Utils::path_get_localDocumentsDir,
+                     &Utils::path_get_localMoviesDir, &Utils::path_get_localMusicDir,
+                     &Utils::path_get_localPicturesDir, &Utils::path_get_localDownloadDir,
+                     &Utils::path_get_localDesktopDir, &Utils::path_get_localLibraryDir,
+                     &Utils::path_get_appWriteableDocumentDir, &Utils::path_get_appWriteableDownloadDir,
+                     &Utils::path_get_appWriteableMoviesDir, &Utils::path_get_appWriteableMusicDir,
+                     &Utils::path_get_appWriteablePicturesDir})
+    (this->*query)();
 }
 
 // ---- placeholders and prefixes ----------------------------------------------
@@ -226,8 +243,8 @@ std::string Utils::update_env_string(const std::string& text) const {
       {"${BUNDLE}", [this] { return bundle_.bundlePath(); }},
       {"${BUNDEL_RESOURCE}", [this] { return bundle_.resourcePath(); }},
       {"${BUNDEL_PLUGIN}", [this] { return bundle_.builtInPlugInsPath(); }},
-      {"${DOCUMENTS}", [this] { return homeFolder(*this) + "/Documents"; }},
-      {"${LIBRARY}", [this] { return homeFolder(*this) + "/Library"; }},
+      {"${DOCUMENTS}", [this] { return xdg::join(homeFolder(*this), "Documents"); }},
+      {"${LIBRARY}", [this] { return xdg::join(homeFolder(*this), "Library"); }},
       {"${TEMP}", [] { return xdg::tempDir(); }},
       {"${CACHE}", [] { return xdg::cacheHome(); }},
       {"${APPLICATION}", [this] { return path_get_applicationDir(); }},

@@ -1,6 +1,7 @@
 #include "app/WindowStyle.h"
 
 #include "app/Bundle.h"
+#include "app/JsonText.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -9,23 +10,34 @@ namespace corvane {
 namespace {
 
 // Booleans as the configuration writes them: JSON booleans, numbers, or
-// text starting with Y/y/T/t/1-9. Anything else is a type error.
-bool flag(const nlohmann::json& v) {
+// text starting with Y/y/T/t/1-9. Anything else is a type error that names
+// the key.
+bool flag(const nlohmann::json& v, const char* key) {
   if (v.is_boolean() || v.is_number() || v.is_string()) return jsonBoolValue(v);
-  throw std::invalid_argument("expected a boolean, got " + v.dump());
+  throw std::invalid_argument(std::string("\"") + key + "\" is not a boolean: " + jsonSnippet(v));
 }
 
 std::optional<bool> flagAt(const nlohmann::json& info, const char* key) {
   auto it = info.find(key);
   if (it == info.end() || it->is_null()) return std::nullopt;
-  return flag(*it);
+  return flag(*it, key);
 }
 
 long tagOf(const nlohmann::json& entry) {
   auto it = entry.find("tag");
   if (it == entry.end() || it->is_null()) return -9999;
-  if (!it->is_number()) throw std::invalid_argument("menu tag " + it->dump() + " is not a number");
+  if (!it->is_number()) throw std::invalid_argument("menu \"tag\" is not a number: " + jsonSnippet(*it));
   return it->get<long>();
+}
+
+std::optional<SizePair> sizeAt(const nlohmann::json& info, const char* key) {
+  auto it = info.find(key);
+  if (it == info.end() || it->is_null()) return std::nullopt;
+  try {
+    return sizePair(*it);
+  } catch (const std::invalid_argument&) {
+    throw std::invalid_argument(std::string("\"") + key + "\" is not [width, height]: " + jsonSnippet(*it));
+  }
 }
 
 }  // namespace
@@ -38,7 +50,7 @@ SizePair sizePair(const nlohmann::json& value) {
     if (std::sscanf(value.get_ref<const std::string&>().c_str(), " {%lf ,%lf }", &w, &h) == 2)
       return {w, h};
   }
-  throw std::invalid_argument("expected [width, height], got " + value.dump());
+  throw std::invalid_argument("expected [width, height], got " + jsonSnippet(value));
 }
 
 WindowStylePlan windowStylePlan(const nlohmann::json& info) {
@@ -75,8 +87,7 @@ WindowStylePlan windowStylePlan(const nlohmann::json& info) {
   for (const auto& [key, button] : buttonKeys)
     if (auto v = flagAt(info, key)) p.buttons.emplace_back(button, *v);
 
-  if (auto it = info.find("contentAspectRatio"); it != info.end() && !it->is_null())
-    p.contentAspectRatio = sizePair(*it);
+  p.contentAspectRatio = sizeAt(info, "contentAspectRatio");
   return p;
 }
 
@@ -84,12 +95,9 @@ WindowSizePlan windowSizePlan(const nlohmann::json& info) {
   WindowSizePlan p;
   if (!info.is_object()) return p;
   p.autoOffset = flagAt(info, "autoOffset").value_or(false);
-  auto read = [&](const char* key, std::optional<SizePair>& out) {
-    if (auto it = info.find(key); it != info.end() && !it->is_null()) out = sizePair(*it);
-  };
-  read("maxSize", p.maxSize);
-  read("minSize", p.minSize);
-  read("size", p.size);
+  p.maxSize = sizeAt(info, "maxSize");
+  p.minSize = sizeAt(info, "minSize");
+  p.size = sizeAt(info, "size");
   return p;
 }
 
@@ -102,7 +110,7 @@ MenuPlan menuPlan(const nlohmann::json& info,
       if (!e.is_object()) continue;
       MenuHideOp op;
       op.tag = tagOf(e);
-      if (auto h = e.find("hide"); h != e.end() && !h->is_null()) op.hide = flag(*h);
+      if (auto h = e.find("hide"); h != e.end() && !h->is_null()) op.hide = flag(*h, "hide");
       p.hide.push_back(op);
     }
   }

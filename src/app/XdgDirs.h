@@ -6,6 +6,9 @@
 
 namespace corvane::xdg {
 
+// Folders are answered without a trailing slash (but "/" stays "/"), so a
+// HOME or XDG variable written with one never doubles the slash in paths
+// built from it; tempDir() alone always ends with exactly one "/".
 std::string homeDir();        // $HOME, else the password database entry
 std::string configHome();     // $XDG_CONFIG_HOME or ~/.config
 std::string dataHome();       // $XDG_DATA_HOME or ~/.local/share
@@ -17,5 +20,8 @@ std::string tempDir();        // $TMPDIR or /tmp, always ending with "/"
 // _DIR suffix ("DESKTOP", "DOCUMENTS", "DOWNLOAD", "MUSIC", "PICTURES",
 // "VIDEOS"...). Falls back to ~/<fallback> when not configured.
 std::string userDir(const std::string& name, const std::string& fallback);
+
+// `folder` + "/" + `name`, with exactly one slash between them.
+std::string join(const std::string& folder, const std::string& name);
 
 }  // namespace corvane::xdg

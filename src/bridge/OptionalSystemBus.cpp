@@ -9,8 +9,12 @@ void keepRunningWhenTheSystemBusGoes() {
   // connection exists from this call on; the flag is set as it completes.
   g_bus_get(G_BUS_TYPE_SYSTEM, nullptr,
             [](GObject*, GAsyncResult* result, gpointer) {
-              GDBusConnection* bus = g_bus_get_finish(result, nullptr);
-              if (!bus) return;  // no system bus: nothing to guard
+              GError* error = nullptr;
+              GDBusConnection* bus = g_bus_get_finish(result, &error);
+              if (!bus) {  // no system bus: nothing to guard
+                g_error_free(error);
+                return;
+              }
               g_dbus_connection_set_exit_on_close(bus, FALSE);
               g_object_unref(bus);  // the shared connection stays alive for its users
             },

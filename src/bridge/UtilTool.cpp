@@ -1,8 +1,8 @@
 #include "bridge/UtilTool.h"
 
+#include "app/JsonText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
-#include "bridge/TextEncoding.h"
 
 #include <glib.h>
 
@@ -16,28 +16,26 @@
 namespace corvane {
 
 std::optional<nlohmann::json> UtilTool::JSONObject(const std::string& text) {
-  try {
-    // Pages build these texts with JSON.stringify, which writes an unpaired
-    // surrogate as its escape; it reads as U+FFFD, as everywhere on the
-    // bridge, instead of failing the whole text.
-    std::string repaired;
-    if (text.find("\\u") != std::string::npos) {
-      repaired = text;
-      bridge::replaceLoneSurrogateEscapes(repaired);
-    }
-    auto value = nlohmann::json::parse(repaired.empty() ? text : repaired);
-    if (!value.is_object() && !value.is_array()) {
-      log().info("jsonObj = (null)");
-      log().info("NSString JSONObject error: top level is neither an object nor an array");
-      return std::nullopt;
-    }
-    log().info("jsonObj = {}", value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
-    return value;
-  } catch (const nlohmann::json::exception& e) {
+  std::string error;
+  auto value = parseJsonText(text, &error);  // nesting bounded
+  if (value && !value->is_object() && !value->is_array()) {
+    value.reset();
+    error = "top level is neither an object nor an array";
+  }
+  if (!value) {
     log().info("jsonObj = (null)");
-    log().info("NSString JSONObject error: {}", e.what());
+    log().info("NSString JSONObject error: {}", error);
     return std::nullopt;
   }
+  // Pages send files in large chunks: the line shows the start of a large
+  // value, and no text is made when the line is not logged.
+  if (log().should_log(spdlog::level::info)) {
+    constexpr size_t kShown = 4096;
+    std::string shown = value->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (shown.size() > kShown) shown = shown.substr(0, kShown) + "… (" + std::to_string(shown.size()) + " bytes)";
+    log().info("jsonObj = {}", shown);
+  }
+  return value;
 }
 
 nlohmann::json UtilTool::withoutNulls(const nlohmann::json& object) {
@@ -50,7 +48,15 @@ nlohmann::json UtilTool::withoutNulls(const nlohmann::json& object) {
 
 nlohmann::json UtilTool::paramsDictionary(const std::string& argument) {
   auto parsed = JSONObject(argument);
-  return parsed ? withoutNulls(*parsed) : nlohmann::json::object();
+  if (!parsed || !parsed->is_object()) return nlohmann::json::object();
+  // Nulls go in place: arguments may carry megabytes (file chunks).
+  for (auto it = parsed->begin(); it != parsed->end();) {
+    if (it->is_null())
+      it = parsed->erase(it);
+    else
+      ++it;
+  }
+  return std::move(*parsed);
 }
 
 nlohmann::json UtilTool::paramsDictionary(const nlohmann::json& argument) {
@@ -58,7 +64,7 @@ nlohmann::json UtilTool::paramsDictionary(const nlohmann::json& argument) {
     log().info("NSString JSONObject error: argument is not a text");
     return nlohmann::json::object();
   }
-  return paramsDictionary(argument.get<std::string>());
+  return paramsDictionary(argument.get_ref<const std::string&>());
 }
 
 nlohmann::json UtilTool::resultDictionary() { return {{"success", false}}; }
@@ -94,8 +100,8 @@ std::optional<nlohmann::json> UtilTool::getDicFromJsonFile(const std::string& pa
   if (!in) return std::nullopt;
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   auto parse = [](const std::string& t) -> std::optional<nlohmann::json> {
-    auto v = nlohmann::json::parse(t, nullptr, false);
-    if (v.is_discarded() || (!v.is_object() && !v.is_array())) return std::nullopt;
+    auto v = parseJsonText(t);
+    if (!v || (!v->is_object() && !v->is_array())) return std::nullopt;
     return v;
   };
   auto value = parse(text);

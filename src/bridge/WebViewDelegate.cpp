@@ -3,10 +3,12 @@
 #include "bridge/GSignal.h"
 
 #include "app/Log.h"
+#include "app/TerminationSignal.h"
 #include "app/Utils.h"
 #include "bridge/BridgeProtocol.h"
 #include "bridge/BridgeSchema.h"
 #include "bridge/PageConnection.h"
+#include "server/HttpServer.h"
 #include "services/App.h"
 #include "services/Clipboard.h"
 #include "services/Dock.h"
@@ -17,6 +19,7 @@
 #include "services/Path.h"
 #include "services/Sound.h"
 #include "services/WebMenuItemSettings.h"
+#include "services/BinaryFileWriter.h"
 #include "services/Window.h"
 #ifdef CORVANE_TEST_SERVICES
 #include "services/TestService.h"
@@ -190,6 +193,8 @@ void WebViewDelegate::ensureServices() {
   classIndex(MenuItemProxy::scriptClass());  // items reach scripts later
   if (!menuitems_settings) menuitems_settings = std::make_unique<WebMenuItemSettings>(page_);
   members_.emplace_back("menuitems_settings", registerObject(*menuitems_settings));
+  if (!binaryFileWriter) binaryFileWriter = std::make_unique<BinaryFileWriter>(page_, webView_);
+  members_.emplace_back("binaryFileWriter", registerObject(*binaryFileWriter));
 #ifdef CORVANE_TEST_SERVICES
   if (!test && TestService::enabled()) {
     test = std::make_unique<TestService>(page_);
@@ -211,7 +216,10 @@ bridge::OriginPolicy WebViewDelegate::applicationPolicy() {
   policy.addFileRoot(utils.bundle().bundlePath());
   policy.addFileRoot(utils.path_get_appUIDirPath());
   for (const auto& folder : g_applicationFolders) policy.addFileRoot(folder);
-  if (const int64_t port = utils.http_server_port.load(); port > 0) {
+  // Only while our own server listens there (not after the start-only
+  // port mode, when anybody may take the port).
+  if (const int64_t port = utils.http_server_port.load();
+      port > 0 && port <= 65535 && server::HttpServer::servesLoopbackPort(static_cast<uint16_t>(port))) {
     policy.addOrigin("http://localhost:" + std::to_string(port));
     policy.addOrigin("http://127.0.0.1:" + std::to_string(port));
   }
@@ -477,6 +485,11 @@ void WebViewDelegate::processTerminated(WebKitWebProcessTerminationReason reason
     connection_.reset();
   }
   if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+  if (terminationRequested()) {
+    // A terminal's Ctrl+C or hang-up reaches the web engine's processes too.
+    log().info("web process {} while the application ends; the page is not reloaded", why);
+    return;
+  }
   if (reloadedAfterCrash_) {
     log().error("web process {}; the page was reloaded once already and stays empty", why);
     return;

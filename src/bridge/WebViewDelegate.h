@@ -31,6 +31,7 @@ class Clipboard;
 class Fonts;
 class MenuProxy;
 class WebMenuItemSettings;
+class BinaryFileWriter;
 class TestService;
 
 class WebViewDelegate : public ServiceObject {
@@ -87,6 +88,7 @@ class WebViewDelegate : public ServiceObject {
   std::unique_ptr<WebMenuItemSettings> menuitems_settings;
   std::unique_ptr<Fonts> fonts;
   std::unique_ptr<MenuProxy> menu;
+  std::unique_ptr<BinaryFileWriter> binaryFileWriter;
 #ifdef CORVANE_TEST_SERVICES
   std::unique_ptr<TestService> test;
 #endif

@@ -13,11 +13,13 @@ namespace corvane::server {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 41> kWebTypes{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 44> kWebTypes{{
     {"bin", "application/octet-stream"},
     {"html", "text/html"},        {"htm", "text/html"},
     {"css", "text/css"},          {"js", "text/javascript"},
-    {"mjs", "text/javascript"},   {"json", "application/json"},
+    {"mjs", "text/javascript"},   {"cjs", "text/javascript"},
+    {"json", "application/json"}, {"webmanifest", "application/manifest+json"},
+    {"ts", "text/plain"},
     {"map", "application/json"},  {"txt", "text/plain"},
     {"xml", "application/xml"},   {"svg", "image/svg+xml"},
     {"png", "image/png"},         {"jpg", "image/jpeg"},

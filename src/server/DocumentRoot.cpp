@@ -1,10 +1,15 @@
 #include "server/DocumentRoot.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cctype>
+#include <cstring>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +45,18 @@ std::optional<std::string> realPathOfOpen(int fd, const std::string& fallback) {
 // Non-blocking, so that a FIFO placed in the folder cannot stall the server
 // in open(); the result is used only when it is a regular file.
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+// Opens `relative` below `dir` only if the kernel can resolve it without
+// leaving `dir` (no "..", no absolute or outward link on the way): such a
+// file is inside the root by construction, so the real-path check can be
+// skipped. -1 with errno otherwise (EXDEV for a way out, ENOSYS on kernels
+// without openat2); the caller then checks the slow way.
+int openBeneath(int dir, const char* relative) {
+  open_how how{};
+  how.flags = static_cast<uint64_t>(kOpenFlags);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(::syscall(SYS_openat2, dir, relative, &how, sizeof how));
+}
 
 }  // namespace
 
@@ -77,13 +94,40 @@ std::optional<std::string> decodeRequestPath(std::string_view raw) {
     out.push_back(decoded);
     i += 2;
   }
-  size_t start = 0;
+  // Segment by segment: "" (from "//") and "." are dropped, ".." refused.
+  // A path that ended in "/" (or in a dropped segment) keeps its final "/",
+  // so that it still names a folder.
+  std::string normal = "/";
+  size_t start = 1;
   while (start <= out.size()) {
     size_t end = out.find('/', start);
     if (end == std::string::npos) end = out.size();
-    if (out.compare(start, end - start, "..") == 0) return std::nullopt;
+    const std::string_view segment(out.data() + start, end - start);
+    if (segment == "..") return std::nullopt;
+    if (!segment.empty() && segment != ".") {
+      normal.append(segment);
+      if (end < out.size()) normal.push_back('/');
+    }
     start = end + 1;
   }
+  return normal;
+}
+
+std::string encodeRequestPath(const std::string& decoded) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : decoded) {
+    if (std::isalnum(c) || std::strchr("-._~!$&'()*+,;=:@/", c)) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    }
+  }
+  // Never "//host": that would name another origin.
+  while (out.size() > 1 && out[0] == '/' && out[1] == '/') out.erase(0, 1);
+  if (out.empty() || out[0] != '/') out.insert(out.begin(), '/');
   return out;
 }
 
@@ -106,12 +150,6 @@ bool isInsideRoot(const std::string& root, const std::string& path) {
 
 DocumentRoot::DocumentRoot(std::string root) : root_(std::move(root)) {
   while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
-  cachedRealRoot_ = realPathOf(root_);
-}
-
-std::optional<std::string> DocumentRoot::realRoot() const {
-  if (cachedRealRoot_) return cachedRealRoot_;
-  return realPathOf(root_);
 }
 
 std::string DocumentRoot::relativeFor(const std::string& decoded) {
@@ -119,29 +157,56 @@ std::string DocumentRoot::relativeFor(const std::string& decoded) {
   return decoded;
 }
 
-std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded) const {
-  const auto root = realRoot();
-  if (!root) return std::nullopt;
+std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded,
+                                                  bool* outOfDescriptors) const {
+  auto failed = [outOfDescriptors]() -> std::optional<ResolvedFile> {
+    if (outOfDescriptors) *outOfDescriptors = errno == EMFILE || errno == ENFILE;
+    return std::nullopt;
+  };
+  if (outOfDescriptors) *outOfDescriptors = false;
+  // The root as it is now, opened once: the file is looked up below that
+  // very folder, so a root that is a link may be repointed at any time.
+  FileHandle rootFd(::open(root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!rootFd) return failed();
   ResolvedFile file;
   file.relative = relativeFor(decoded);
   file.filePath = (root_ == "/" ? std::string() : root_) + file.relative;
-  FileHandle fd(::open(file.filePath.c_str(), kOpenFlags));
+  const char* relative = file.relative.c_str() + 1;
+  FileHandle fd(openBeneath(rootFd.get(), relative));
+  bool beneath = static_cast<bool>(fd);
+  if (!fd && (errno == EXDEV || errno == ENOSYS || errno == ELOOP)) {
+    fd = FileHandle(::openat(rootFd.get(), relative, kOpenFlags));
+  }
   struct stat st{};
-  if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
+  if (!fd) return failed();
+  if (::fstat(fd.get(), &st) != 0) return std::nullopt;
   if (S_ISDIR(st.st_mode)) {
     file.folderWithoutSlash = true;
     file.relative += "/index.html";
     file.filePath += "/index.html";
     fd = FileHandle(::openat(fd.get(), "index.html", kOpenFlags));
-    if (!fd || ::fstat(fd.get(), &st) != 0) return std::nullopt;
+    // The folder was inside; its "index.html" may still be a link out.
+    beneath = false;
+    if (!fd) return failed();
+    if (::fstat(fd.get(), &st) != 0) return std::nullopt;
   }
   if (!S_ISREG(st.st_mode)) return std::nullopt;
-  auto real = realPathOfOpen(fd.get(), file.filePath);
-  if (!real || !isInsideRoot(*root, *real)) return std::nullopt;
-  file.realPath = std::move(*real);
+  if (!beneath) {
+    // Reached through a link: allowed only when what was opened really
+    // lies inside the real root (checking the open file, not the name,
+    // leaves no gap for a link swapped in between).
+    const auto root = realPathOfOpen(rootFd.get(), root_);
+    auto real = realPathOfOpen(fd.get(), file.filePath);
+    if (!root || !real || !isInsideRoot(*root, *real)) return std::nullopt;
+    file.realPath = std::move(*real);
+  } else {
+    file.realPath = file.filePath;
+  }
   file.file = std::move(fd);
-  file.size = static_cast<uint64_t>(st.st_size);
-  file.mtime = st.st_mtime;
+  file.stamp.inode = static_cast<uint64_t>(st.st_ino);
+  file.stamp.size = static_cast<uint64_t>(st.st_size);
+  file.stamp.mtime = st.st_mtim;
+  file.stamp.ctime = st.st_ctim;
   return file;
 }
 

@@ -1,179 +1,139 @@
 #include "server/FileResponse.h"
 
-#include "app/Log.h"
 #include "server/ContentTypes.h"
 #include "server/HttpRanges.h"
 
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <cstdlib>
+#include <ctime>
 
 namespace corvane::server {
 
 namespace {
 
-// Large enough that a 10 MiB file needs few wake-ups, small enough that a
-// hundred slow readers cost little memory.
-constexpr size_t kChunkSize = 256 * 1024;
+const char* requestHeader(MHD_Connection* connection, const char* name) {
+  return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+}
 
-// The rest of a file still to be sent; lives as long as the message.
-struct FileStream {
-  int fd = -1;
-  uint64_t offset = 0;
-  uint64_t remaining = 0;
-  std::string path;
-  ~FileStream() {
-    if (fd >= 0) ::close(fd);
+MHD_Result queue(MHD_Connection* connection, unsigned status, MHD_Response* response,
+                 HeaderList headers = {}) {
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+  for (const auto& [name, value] : headers) MHD_add_response_header(response, name, value.c_str());
+  const MHD_Result queued = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+MHD_Response* emptyResponse() {
+  return MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+}
+
+// Files up to this size are read at once and sent with the headers in one
+// write; larger ones go from the file to the socket by the kernel.
+constexpr uint64_t kInlineSize = 32 * 1024;
+
+// The body of `length` bytes at `offset`: from memory when small, else
+// straight from the descriptor (the response then owns it). nullptr when a
+// small file no longer holds the bytes.
+MHD_Response* bodyResponse(FileHandle& file, uint64_t offset, uint64_t length) {
+  if (length == 0) return emptyResponse();
+  if (length > kInlineSize) {
+    MHD_Response* response =
+        MHD_create_response_from_fd_at_offset64(length, file.get(), static_cast<int64_t>(offset));
+    if (response) file.release();
+    return response;
   }
-};
-
-// Reads the next chunk at the stream's offset; nullptr when the file no
-// longer holds the bytes promised in Content-Length.
-GBytes* readChunk(FileStream& s) {
-  const size_t want = s.remaining < kChunkSize ? static_cast<size_t>(s.remaining) : kChunkSize;
-  auto* buffer = static_cast<char*>(g_malloc(want));
+  auto* buffer = static_cast<char*>(std::malloc(length));
   size_t got = 0;
-  while (got < want) {
-    const ssize_t n = ::pread(s.fd, buffer + got, want - got, static_cast<off_t>(s.offset + got));
+  while (buffer && got < length) {
+    const ssize_t n = ::pread(file.get(), buffer + got, length - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      log().error("read of {} failed at offset {}: {}", s.path, s.offset + got,
-                  n == 0 ? "file is shorter than announced" : std::strerror(errno));
-      g_free(buffer);
-      return nullptr;
-    }
+    if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
-  s.offset += want;
-  s.remaining -= want;
-  return g_bytes_new_take(buffer, want);
-}
-
-gboolean closeBrokenResponse(gpointer data) {
-  auto* msg = static_cast<SoupServerMessage*>(data);
-  // The headers promised more bytes than the file now has; the only honest
-  // end is to drop the connection so the client sees a truncated transfer.
-  if (GIOStream* stream = soup_server_message_steal_connection(msg)) {
-    g_io_stream_close(stream, nullptr, nullptr);
-    g_object_unref(stream);
+  if (!buffer || got < length) {
+    std::free(buffer);
+    return nullptr;
   }
-  return G_SOURCE_REMOVE;
-}
-
-void scheduleClose(SoupServerMessage* msg) {
-  GSource* idle = g_idle_source_new();
-  g_source_set_callback(idle, closeBrokenResponse, g_object_ref(msg), g_object_unref);
-  g_source_attach(idle, g_main_context_get_thread_default());
-  g_source_unref(idle);
-}
-
-// Appends the next chunk and completes the body after the last one.
-void feed(SoupServerMessage* msg, FileStream& s) {
-  SoupMessageBody* body = soup_server_message_get_response_body(msg);
-  if (s.remaining == 0) {
-    soup_message_body_complete(body);
-    return;
-  }
-  GBytes* chunk = readChunk(s);
-  if (!chunk) {
-    scheduleClose(msg);
-    return;
-  }
-  soup_message_body_append_bytes(body, chunk);
-  g_bytes_unref(chunk);
-  if (s.remaining == 0) soup_message_body_complete(body);
-}
-
-void onWroteChunk(SoupServerMessage* msg, gpointer data) {
-  auto* s = static_cast<FileStream*>(data);
-  if (s->remaining > 0) feed(msg, *s);
-}
-
-void setStatus(SoupServerMessage* msg, guint status) {
-  soup_server_message_set_status(msg, status, nullptr);
+  return MHD_create_response_from_buffer_with_free_callback(length, buffer, &std::free);
 }
 
 }  // namespace
 
-void respondNotFound(SoupServerMessage* msg) {
-  static constexpr char kText[] = "not found";
-  soup_server_message_set_status(msg, SOUP_STATUS_NOT_FOUND, nullptr);
-  soup_server_message_set_response(msg, "text/plain", SOUP_MEMORY_STATIC, kText,
-                                   sizeof kText - 1);
+MHD_Result respondWithText(MHD_Connection* connection, unsigned status, std::string_view text,
+                           const char* type, HeaderList headers) {
+  MHD_Response* response = MHD_create_response_from_buffer(
+      text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
+  if (response) MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+  return queue(connection, status, response, headers);
 }
 
-void respondWithFile(SoupServerMessage* msg, ResolvedFile&& file, bool headOnly) {
-  if (!file.file) {
-    respondNotFound(msg);
-    return;
-  }
-  const std::string& realPath = file.realPath;
-  const uint64_t size = file.size;
-  const Validators v = validatorsFor(file.mtime, size);
+MHD_Result respondNotFound(MHD_Connection* connection) {
+  return respondWithText(connection, MHD_HTTP_NOT_FOUND, "not found");
+}
 
-  SoupMessageHeaders* req = soup_server_message_get_request_headers(msg);
-  SoupMessageHeaders* res = soup_server_message_get_response_headers(msg);
-  soup_message_headers_replace(res, "Last-Modified", v.lastModified.c_str());
-  soup_message_headers_replace(res, "ETag", v.etag.c_str());
-  soup_message_headers_replace(res, "Accept-Ranges", "bytes");
+MHD_Result respondWithFile(MHD_Connection* connection, ResolvedFile&& file) {
+  if (!file.file) return respondNotFound(connection);
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const Validators v = validatorsFor(file.stamp, now);
+  const uint64_t size = file.stamp.size;
 
-  if (isNotModified(soup_message_headers_get_one(req, "If-None-Match"),
-                    soup_message_headers_get_one(req, "If-Modified-Since"), v)) {
-    setStatus(msg, SOUP_STATUS_NOT_MODIFIED);
-    return;
+  // Validators go on every answer for the file, 304 and 206 included.
+  auto withValidators = [&](MHD_Response* response) {
+    if (response && v.present) {
+      MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, v.etag.c_str());
+      MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED, v.lastModified.c_str());
+    }
+    if (response) MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
+    return response;
+  };
+
+  if (isNotModified(requestHeader(connection, MHD_HTTP_HEADER_IF_NONE_MATCH),
+                    requestHeader(connection, MHD_HTTP_HEADER_IF_MODIFIED_SINCE), v)) {
+    MHD_Response* response = emptyResponse();
+    // A 304 has no body of its own: no "Content-Length: 0" that would
+    // misstate the file's length.
+    if (response) MHD_set_response_options(response, MHD_RF_INSANITY_HEADER_CONTENT_LENGTH, MHD_RO_END);
+    return queue(connection, MHD_HTTP_NOT_MODIFIED, withValidators(response));
   }
 
   RangeDecision range;
-  if (const char* header = soup_message_headers_get_one(req, "Range");
-      header && ifRangeAllowsPartial(soup_message_headers_get_one(req, "If-Range"), v)) {
+  if (const char* header = requestHeader(connection, MHD_HTTP_HEADER_RANGE);
+      header && ifRangeAllowsPartial(requestHeader(connection, MHD_HTTP_HEADER_IF_RANGE), v)) {
     range = decideRange(header, size);
   }
-  // The server library would otherwise try to cut ranges out of a 200 body
-  // itself; our answer already took the header into account.
-  soup_message_headers_remove(req, "Range");
-
   if (range.kind == RangeKind::Unsatisfiable) {
-    const std::string cr = "bytes */" + std::to_string(size);
-    soup_message_headers_replace(res, "Content-Range", cr.c_str());
-    setStatus(msg, SOUP_STATUS_REQUESTED_RANGE_NOT_SATISFIABLE);
-    soup_server_message_set_response(msg, "text/plain", SOUP_MEMORY_STATIC, "", 0);
-    return;
+    return queue(connection, MHD_HTTP_RANGE_NOT_SATISFIABLE, withValidators(emptyResponse()),
+                 {{MHD_HTTP_HEADER_CONTENT_RANGE, "bytes */" + std::to_string(size)}});
   }
 
-  auto* stream = new FileStream;
-  stream->fd = file.file.release();
-  stream->path = realPath;
-  stream->remaining = size;
+  uint64_t offset = 0;
+  uint64_t length = size;
+  unsigned status = MHD_HTTP_OK;
+  std::string contentRange;
   if (range.kind == RangeKind::Partial) {
-    stream->offset = range.range.first;
-    stream->remaining = range.range.length();
-    const std::string cr = "bytes " + std::to_string(range.range.first) + "-" +
-                           std::to_string(range.range.last) + "/" + std::to_string(size);
-    soup_message_headers_replace(res, "Content-Range", cr.c_str());
-    setStatus(msg, SOUP_STATUS_PARTIAL_CONTENT);
-  } else {
-    setStatus(msg, SOUP_STATUS_OK);
+    offset = range.range.first;
+    length = range.range.length();
+    status = MHD_HTTP_PARTIAL_CONTENT;
+    contentRange = "bytes " + std::to_string(range.range.first) + "-" +
+                   std::to_string(range.range.last) + "/" + std::to_string(size);
   }
-  const std::string type = contentTypeForPath(realPath);
-  soup_message_headers_set_content_type(res, type.c_str(), nullptr);
-  soup_message_headers_set_content_length(res, static_cast<goffset>(stream->remaining));
-
-  SoupMessageBody* body = soup_server_message_get_response_body(msg);
-  if (headOnly || stream->remaining == 0) {
-    delete stream;
-    soup_message_body_complete(body);
-    return;
+  // If a large file shrinks while it is sent, the connection is closed
+  // short of the announced length: the client sees a truncated transfer,
+  // never padding. A small one that shrank since it was opened ends the
+  // connection at once.
+  MHD_Response* response = bodyResponse(file.file, offset, length);
+  if (!withValidators(response)) return MHD_NO;
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
+                          contentTypeForPath(file.relative).c_str());
+  if (!contentRange.empty()) {
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, contentRange.c_str());
   }
-  // Written chunks are dropped at once instead of being kept for the
-  // message's lifetime.
-  soup_message_body_set_accumulate(body, FALSE);
-  g_object_set_data_full(G_OBJECT(msg), "corvane-file-stream", stream,
-                         [](gpointer p) { delete static_cast<FileStream*>(p); });
-  if (stream->remaining > kChunkSize) {
-    g_signal_connect(msg, "wrote-chunk", G_CALLBACK(onWroteChunk), stream);
-  }
-  feed(msg, *stream);
+  return queue(connection, status, response);
 }
 
 }  // namespace corvane::server

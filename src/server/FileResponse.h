@@ -1,20 +1,31 @@
 #pragma once
+// The answers the server builds: files (whole, a byte range, or 304), and
+// short texts for refusals. Every answer says "Cache-Control: no-cache", so
+// the web view revalidates each time and an updated application shows on
+// its next start instead of what its cache kept.
 #include "server/DocumentRoot.h"
 
-#include <libsoup/soup.h>
+#include <microhttpd.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 namespace corvane::server {
 
-// Answers `msg` with the open regular file of `file`: Content-Type by name,
-// Last-Modified/ETag with 304 for a current cache, a single byte range with
-// 206 (416 when it misses the file), and HEAD with headers only. The body is
-// read chunk by chunk as the socket drains, so a large file never sits in
-// memory whole and a slow reader holds one chunk at most.
-void respondWithFile(SoupServerMessage* msg, ResolvedFile&& file, bool headOnly);
+using HeaderList = std::initializer_list<std::pair<const char*, std::string>>;
+
+// Answers with the open regular file of `file`: Content-Type by the name
+// the request used, ETag and Last-Modified with 304 for a current cache, a
+// single byte range with 206 (416 when it misses the file). The body goes
+// from the file to the socket by the kernel; HEAD gets the headers only.
+MHD_Result respondWithFile(MHD_Connection* connection, ResolvedFile&& file);
+
+// Answers `status` with a short text body (copied) and extra headers.
+MHD_Result respondWithText(MHD_Connection* connection, unsigned status, std::string_view text,
+                           const char* type = "text/plain", HeaderList headers = {});
 
 // The plain refusal used for every path that is missing or not allowed.
-void respondNotFound(SoupServerMessage* msg);
+MHD_Result respondNotFound(MHD_Connection* connection);
 
 }  // namespace corvane::server

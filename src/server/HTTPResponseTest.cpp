@@ -2,52 +2,37 @@
 
 namespace corvane::server {
 
-void HTTPResponseTest::respond(SoupServerMessage* connection, GMainContext* context) {
-  auto* self = new HTTPResponseTest(connection, context);
-  g_object_set_data_full(G_OBJECT(connection), "corvane-response-test", self,
-                         [](gpointer p) { delete static_cast<HTTPResponseTest*>(p); });
+HTTPResponseTest::HTTPResponseTest(MHD_Connection* connection, TimerQueue& timers)
+    : fields_(std::make_shared<Fields>()) {
+  fields_->connection = connection;
+  MHD_suspend_connection(connection);
+  timers.after(std::chrono::seconds(kDelaySeconds),
+               [fields = fields_] { onDelayPassed(*fields); });
 }
 
-HTTPResponseTest::HTTPResponseTest(SoupServerMessage* connection, GMainContext* context)
-    : connection_(connection) {
-  soup_server_message_pause(connection_);
-  disconnectHandler_ =
-      g_signal_connect(connection_, "disconnected", G_CALLBACK(onDisconnected), this);
-  // Millisecond timer: the seconds variant may fire up to a second early.
-  delay_ = g_timeout_source_new(kDelaySeconds * 1000);
-  g_source_set_callback(delay_, onDelayPassed, this, nullptr);
-  g_source_attach(delay_, context);
+bool HTTPResponseTest::delayResponseHeaders() const {
+  std::lock_guard lock(fields_->responseQueue);
+  return !fields_->readyToSendResponseHeaders;
 }
 
-HTTPResponseTest::~HTTPResponseTest() {
-  if (delay_) {
-    g_source_destroy(delay_);
-    g_source_unref(delay_);
-  }
-}
-
-gboolean HTTPResponseTest::onDelayPassed(gpointer data) {
-  auto* self = static_cast<HTTPResponseTest*>(data);
-  self->readyToSendResponseHeaders_ = true;
-  g_source_unref(self->delay_);
-  self->delay_ = nullptr;
-  if (SoupServerMessage* msg = self->connection_) {
-    soup_server_message_set_status(msg, SOUP_STATUS_OK, nullptr);
-    soup_server_message_set_response(msg, "text/html", SOUP_MEMORY_STATIC, "", 0);
-    // May finish the message and so delete `self`; nothing touches it after.
-    soup_server_message_unpause(msg);
-  }
-  return G_SOURCE_REMOVE;
-}
-
-void HTTPResponseTest::onDisconnected(SoupServerMessage*, gpointer self) {
-  static_cast<HTTPResponseTest*>(self)->connectionDidClose();
+void HTTPResponseTest::onDelayPassed(Fields& fields) {
+  std::lock_guard lock(fields.responseQueue);
+  fields.readyToSendResponseHeaders = true;
+  // The server calls the request handler again, which then answers.
+  if (fields.connection) MHD_resume_connection(fields.connection);
 }
 
 void HTTPResponseTest::connectionDidClose() {
-  if (connection_ && disconnectHandler_) g_signal_handler_disconnect(connection_, disconnectHandler_);
-  disconnectHandler_ = 0;
-  connection_ = nullptr;
+  std::lock_guard lock(fields_->responseQueue);
+  fields_->connection = nullptr;
+}
+
+MHD_Result HTTPResponseTest::respond(MHD_Connection* connection) const {
+  MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/html");
+  const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
+  MHD_destroy_response(response);
+  return queued;
 }
 
 }  // namespace corvane::server

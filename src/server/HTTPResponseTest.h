@@ -1,10 +1,15 @@
 #pragma once
 // The delayed test answer for "/unittest.html": headers go out only after
-// five seconds, with an empty body. The request is parked (paused) rather
-// than waited for, so no thread is held and other requests go on meanwhile.
-#include <libsoup/soup.h>
+// five seconds, with an empty body. The connection is parked (suspended)
+// rather than waited for, so no thread is held and other requests go on
+// meanwhile; the server's timer thread releases it.
+#include "server/TimerQueue.h"
+
+#include <microhttpd.h>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 namespace corvane::server {
 
@@ -12,32 +17,35 @@ class HTTPResponseTest {
  public:
   static constexpr unsigned kDelaySeconds = 5;
 
-  // Parks `connection` and arranges for the answer on `context` (the
-  // server's own). The object belongs to the message and dies with it.
-  static void respond(SoupServerMessage* connection, GMainContext* context);
-
-  bool delayResponseHeaders() const { return !readyToSendResponseHeaders_; }
-  uint64_t contentLength() const { return 0; }
-  uint64_t offset() const { return 0; }
-  bool isDone() const { return true; }
-
+  // Parks `connection` and starts the delay on `timers`. The object belongs
+  // to the request.
+  HTTPResponseTest(MHD_Connection* connection, TimerQueue& timers);
   HTTPResponseTest(const HTTPResponseTest&) = delete;
   HTTPResponseTest& operator=(const HTTPResponseTest&) = delete;
-  ~HTTPResponseTest();
+  ~HTTPResponseTest() { connectionDidClose(); }
 
- private:
-  HTTPResponseTest(SoupServerMessage* connection, GMainContext* context);
-
-  static gboolean onDelayPassed(gpointer self);
-  static void onDisconnected(SoupServerMessage* msg, gpointer self);
+  bool delayResponseHeaders() const;
+  uint64_t contentLength() const { return 0; }
+  uint64_t offset() const { return 0; }
+  void setOffset(uint64_t) {}
+  bool isDone() const { return true; }
   void connectionDidClose();
 
-  // Not owned: the message owns us. Cleared when the client goes away, so
-  // the late timer has nobody to notify.
-  SoupServerMessage* connection_;
-  bool readyToSendResponseHeaders_ = false;
-  GSource* delay_ = nullptr;
-  gulong disconnectHandler_ = 0;
+  // Queues the empty answer on `connection` (once the delay has passed).
+  MHD_Result respond(MHD_Connection* connection) const;
+
+ private:
+  // Shared with the pending timer, which may outlive the object.
+  struct Fields {
+    // Guards the fields: the delay ends on the timer thread while the
+    // connection is handled on the server's.
+    std::mutex responseQueue;
+    MHD_Connection* connection = nullptr;  // not owned; cleared when it closes
+    bool readyToSendResponseHeaders = false;
+  };
+  static void onDelayPassed(Fields& fields);
+
+  std::shared_ptr<Fields> fields_;
 };
 
 }  // namespace corvane::server

@@ -1,7 +1,5 @@
 #include "server/HttpRanges.h"
 
-#include <libsoup/soup.h>
-
 #include <cctype>
 #include <charconv>
 #include <cinttypes>
@@ -97,42 +95,97 @@ std::string httpDate(std::time_t when) {
   return text;
 }
 
-std::optional<std::time_t> parseHttpDate(const char* text) {
-  if (!text) return std::nullopt;
-  GDateTime* dt = soup_date_time_new_from_http_string(text);
-  if (!dt) return std::nullopt;
-  const std::time_t out = static_cast<std::time_t>(g_date_time_to_unix(dt));
-  g_date_time_unref(dt);
-  return out;
+namespace {
+
+int monthIndex(std::string_view name) {
+  static constexpr std::string_view kNames[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                "jul", "aug", "sep", "oct", "nov", "dec"};
+  std::string lowered;
+  for (char ch : name) lowered.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(ch))));
+  for (int i = 0; i < 12; ++i)
+    if (kNames[i] == lowered) return i;
+  return -1;
 }
 
-Validators validatorsFor(std::time_t mtime, uint64_t size) {
+}  // namespace
+
+std::optional<std::time_t> parseHttpDate(const char* text) {
+  if (!text) return std::nullopt;
+  // The three forms HTTP allows: "Sun, 06 Nov 1994 08:49:37 GMT",
+  // "Sunday, 06-Nov-94 08:49:37 GMT" and "Sun Nov  6 08:49:37 1994".
+  char month[4] = {};
+  int day = 0, year = 0, hour = 0, minute = 0, second = 0;
+  int used = 0;
+  std::string_view s = trim(text);
+  const size_t comma = s.find(',');
+  std::string rest(comma == std::string_view::npos ? s : trim(s.substr(comma + 1)));
+  bool ok = false;
+  if (comma != std::string_view::npos) {
+    ok = std::sscanf(rest.c_str(), "%2d %3[A-Za-z] %4d %2d:%2d:%2d GMT%n", &day, month, &year, &hour,
+                     &minute, &second, &used) == 6 && static_cast<size_t>(used) == rest.size();
+    if (!ok) {
+      used = 0;
+      ok = std::sscanf(rest.c_str(), "%2d-%3[A-Za-z]-%2d %2d:%2d:%2d GMT%n", &day, month, &year,
+                       &hour, &minute, &second, &used) == 6 && static_cast<size_t>(used) == rest.size();
+      if (ok) year += year < 70 ? 2000 : 1900;
+    }
+  } else {
+    char weekday[4] = {};
+    ok = std::sscanf(rest.c_str(), "%3[A-Za-z] %3[A-Za-z] %2d %2d:%2d:%2d %4d%n", weekday, month,
+                     &day, &hour, &minute, &second, &year, &used) == 7 &&
+         static_cast<size_t>(used) == rest.size();
+  }
+  const int mon = ok ? monthIndex(month) : -1;
+  if (mon < 0 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = mon;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return ::timegm(&tm);
+}
+
+Validators validatorsFor(const FileStamp& stamp, const struct timespec& now) {
   Validators v;
-  v.mtime = mtime;
-  v.size = size;
-  char tag[64];
-  std::snprintf(tag, sizeof tag, "\"%" PRIx64 "-%" PRIx64 "\"", static_cast<uint64_t>(mtime),
-                size);
+  const struct timespec& changed =
+      (stamp.ctime.tv_sec > stamp.mtime.tv_sec ||
+       (stamp.ctime.tv_sec == stamp.mtime.tv_sec && stamp.ctime.tv_nsec > stamp.mtime.tv_nsec))
+          ? stamp.ctime
+          : stamp.mtime;
+  const int64_t sinceNs = (static_cast<int64_t>(now.tv_sec) - changed.tv_sec) * 1'000'000'000 +
+                          (now.tv_nsec - changed.tv_nsec);
+  if (sinceNs < 1'000'000'000) return v;  // recent, or in the future
+  v.present = true;
+  v.modified = changed.tv_sec;
+  char tag[128];
+  std::snprintf(tag, sizeof tag, "\"%" PRIx64 "-%" PRIx64 "-%" PRIx64 ".%09ld-%" PRIx64 ".%09ld\"",
+                stamp.inode, stamp.size, static_cast<uint64_t>(stamp.mtime.tv_sec),
+                static_cast<long>(stamp.mtime.tv_nsec), static_cast<uint64_t>(stamp.ctime.tv_sec),
+                static_cast<long>(stamp.ctime.tv_nsec));
   v.etag = tag;
-  v.lastModified = httpDate(mtime);
+  v.lastModified = httpDate(v.modified);
   return v;
 }
 
 bool isNotModified(const char* ifNoneMatch, const char* ifModifiedSince, const Validators& v) {
+  if (!v.present) return false;
   if (ifNoneMatch) return etagListMatches(ifNoneMatch, v.etag);
   const auto since = parseHttpDate(ifModifiedSince);
-  return since && v.mtime <= *since;
+  return since && v.modified <= *since;
 }
 
 bool ifRangeAllowsPartial(const char* ifRange, const Validators& v) {
   if (!ifRange) return true;
+  if (!v.present) return false;
   const std::string_view value = trim(ifRange);
   if (!value.empty() && (value.front() == '"' || value.substr(0, 2) == "W/")) {
     // Only a strong, exact match may resume a partial transfer.
     return value == v.etag;
   }
   const auto date = parseHttpDate(ifRange);
-  return date && *date == v.mtime;
+  return date && *date == v.modified;
 }
 
 }  // namespace corvane::server

@@ -3,6 +3,7 @@
 // kept apart from the I/O so they can be checked case by case.
 #include <cstdint>
 #include <ctime>
+#include <time.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,15 +33,28 @@ struct RangeDecision {
 // header is ignored as if absent.
 RangeDecision decideRange(std::string_view header, uint64_t size);
 
-// What identifies one version of a file for caches.
-struct Validators {
-  std::time_t mtime = 0;
+// What identifies one version of a file: every change of its content
+// changes at least one of these (an in-place rewrite the modification and
+// change times, a replacement the inode, a copy that keeps the old
+// modification time the change time).
+struct FileStamp {
+  uint64_t inode = 0;
   uint64_t size = 0;
+  struct timespec mtime {};
+  struct timespec ctime {};
+};
+
+// The validators sent with a file. None while the file changed less than a
+// second ago: file times advance in clock ticks, so a second change within
+// the same tick would keep the validators a client already holds.
+struct Validators {
+  bool present = false;
+  std::time_t modified = 0;  // the later of the two file times, in seconds
   std::string etag;          // strong, quoted
   std::string lastModified;  // HTTP date
 };
 
-Validators validatorsFor(std::time_t mtime, uint64_t size);
+Validators validatorsFor(const FileStamp& stamp, const struct timespec& now);
 
 // HTTP date text ("Sun, 06 Nov 1994 08:49:37 GMT") <-> seconds since 1970.
 std::string httpDate(std::time_t when);

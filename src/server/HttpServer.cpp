@@ -1,91 +1,67 @@
 #include "server/HttpServer.h"
 
 #include "app/Log.h"
+#include "server/HostPolicy.h"
+#include "server/Listener.h"
 #include "server/MyHTTPConnection.h"
 #include "server/ServiceAnnouncer.h"
+#include "server/TimerQueue.h"
 
-#include <gio/gio.h>
-#include <libsoup/soup.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <microhttpd.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 
-#include <future>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace corvane::server {
 
 namespace {
 
-struct StartResult {
-  bool ok = false;
-  uint16_t port = 0;
-  std::string error;
-};
+// Per connection: the request line and headers must fit in half of this
+// (larger ones get 431); the rest buffers the traffic.
+constexpr size_t kConnectionMemory = 64 * 1024;
+// How long new connections wait while the process has no descriptor left.
+constexpr int kExhaustedPauseMs = 100;
 
-GSocket* listeningSocket(GInetAddress* address, uint16_t port, GError** error) {
-  const GSocketFamily family = g_inet_address_get_family(address);
-  GSocket* socket = g_socket_new(family, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, error);
-  if (!socket) return nullptr;
-  if (family == G_SOCKET_FAMILY_IPV6) {
-    // Keep the IPv6 listener to IPv6, so that it never collides with the
-    // IPv4 one on the same port.
-    g_socket_set_option(socket, IPPROTO_IPV6, IPV6_V6ONLY, 1, nullptr);
-  }
-  // GIO's default backlog of 10 drops connections when a page opens many
-  // at once.
-  g_socket_set_listen_backlog(socket, SOMAXCONN);
-  GSocketAddress* where = g_inet_socket_address_new(address, port);
-  // Reuse allows a restart while old connections linger in TIME_WAIT; it
-  // never lets two servers listen on one port.
-  const bool ok = g_socket_bind(socket, where, TRUE, error) && g_socket_listen(socket, error);
-  g_object_unref(where);
-  if (!ok) {
-    g_object_unref(socket);
-    return nullptr;
-  }
-  return socket;
+std::mutex& registryMutex() {
+  static std::mutex m;
+  return m;
+}
+std::multiset<uint16_t>& servingPorts() {
+  static std::multiset<uint16_t> ports;
+  return ports;
 }
 
-uint16_t localPort(GSocket* socket) {
-  GSocketAddress* address = g_socket_get_local_address(socket, nullptr);
-  if (!address) return 0;
-  const uint16_t port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(address));
-  g_object_unref(address);
-  return port;
+unsigned defaultConnectionLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 256;
+  // An eighth of the descriptors, between 16 and 256: enough for a web
+  // view's handful of connections, never most of what the shell has.
+  return static_cast<unsigned>(std::clamp<rlim_t>(limit.rlim_cur / 8, 16, 256));
 }
 
-// Listens on the IPv4 address first (it decides a free port when asked for
-// 0), then on its IPv6 twin with the same port. Only the IPv4 listener is
-// required: machines without IPv6 still serve.
-StartResult listen(SoupServer* server, bool all, uint16_t port) {
-  StartResult result;
-  GInetAddress* v4 = g_inet_address_new_from_string(all ? "0.0.0.0" : "127.0.0.1");
-  GInetAddress* v6 = g_inet_address_new_from_string(all ? "::" : "::1");
-  GError* error = nullptr;
-  GSocket* socket = listeningSocket(v4, port, &error);
-  if (socket && soup_server_listen_socket(server, socket, SoupServerListenOptions(0), &error)) {
-    result.ok = true;
-    result.port = localPort(socket);
-  }
-  if (socket) g_object_unref(socket);
-  if (!result.ok) {
-    result.error = error ? error->message : "cannot listen";
-  } else {
-    g_clear_error(&error);
-    GSocket* socket6 = listeningSocket(v6, result.port, &error);
-    if (!socket6 ||
-        !soup_server_listen_socket(server, socket6, SoupServerListenOptions(0), &error)) {
-      log().debug("HTTP server without IPv6 listener: {}", error ? error->message : "unknown");
-    }
-    if (socket6) g_object_unref(socket6);
-  }
-  g_clear_error(&error);
-  g_object_unref(v4);
-  g_object_unref(v6);
-  return result;
+void logFromLibrary(void*, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  std::string line(text);
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  log().debug("HTTP server: {}", line);
 }
+
+// The library decodes request paths itself unless told otherwise; ours are
+// decoded exactly once, by the connection class.
+size_t keepEscaped(void*, MHD_Connection*, char* text) { return std::strlen(text); }
 
 }  // namespace
 
@@ -94,43 +70,150 @@ struct HttpServer::Impl {
   uint16_t configuredPort = 0;
   std::string root;
   bool all = false;
+  unsigned idleTimeout = kDefaultIdleTimeoutSeconds;
+  unsigned connectionLimit = defaultConnectionLimit();
 
   std::string error;
   uint16_t port = 0;
   bool running = false;
-  std::thread thread;
-  GMainContext* context = nullptr;
-  GMainLoop* loop = nullptr;
 
-  void run(std::promise<StartResult>& started);
+  Listeners listeners;
+  FileHandle wake;  // eventfd: wakes the listening thread
+  std::atomic<bool> stopping{false};
+  TimerQueue timers{[this] { signalWake(); }};
+  std::optional<DocumentRoot> documentRoot;
+  std::optional<HostPolicy> hosts;
+  std::optional<MyHTTPConnection> connection;
+  MHD_Daemon* daemon = nullptr;
+  // Connections handed to the library and not yet closed. The cap is kept
+  // here rather than by the library, whose own limit, when reached by a
+  // connection handed over from another thread, stops it timing out the
+  // connections it has.
+  std::atomic<unsigned> open{0};
+  std::thread listening;
+  std::optional<ServiceAnnouncer> announcer;
+
+  void signalWake() const {
+    if (!wake) return;
+    const uint64_t one = 1;
+    (void)!::write(wake.get(), &one, sizeof one);
+  }
+  bool startDaemon();
+  void listen();
+  // Hands every pending connection of `fd` to the library. False when the
+  // process is out of descriptors.
+  bool acceptAll(int fd);
 };
 
-void HttpServer::Impl::run(std::promise<StartResult>& started) {
-  pthread_setname_np(pthread_self(), "HttpServer");
-  // Every source libsoup creates for the server (listeners, connections,
-  // timeouts) attaches to the thread-default context at creation time.
-  g_main_context_push_thread_default(context);
-  const DocumentRoot documentRoot(root);
-  const MyHTTPConnection connection(documentRoot, context);
-  SoupServer* server = soup_server_new("server-header", "Corvane", nullptr);
-  soup_server_add_handler(server, nullptr, &MyHTTPConnection::handle,
-                          const_cast<MyHTTPConnection*>(&connection), nullptr);
-  g_signal_connect(server, "request-read", G_CALLBACK(&MyHTTPConnection::requestRead), nullptr);
-  const StartResult result = listen(server, all, configuredPort);
-  std::optional<ServiceAnnouncer> announcer;
-  if (result.ok && all) announcer.emplace(context, type, result.port);
-  const bool ok = result.ok;
-  started.set_value(result);  // `started` must not be touched after this
-  if (ok) g_main_loop_run(loop);
+bool HttpServer::Impl::startDaemon() {
+  documentRoot.emplace(root);
+  hosts.emplace(port, all);
+  connection.emplace(*documentRoot, *hosts, timers, stopping);
+  MHD_AccessHandlerCallback handler = [](void* self, MHD_Connection* c, const char* url,
+                                         const char* method, const char* version, const char*,
+                                         size_t* uploadSize, void** state) {
+    return static_cast<MyHTTPConnection*>(self)->handle(c, url, method, version, uploadSize, state);
+  };
+  MHD_RequestCompletedCallback done = [](void*, MHD_Connection*, void** state,
+                                         MHD_RequestTerminationCode) {
+    MyHTTPConnection::requestDone(*state);
+    *state = nullptr;
+  };
+  MHD_NotifyConnectionCallback closed = [](void* self, MHD_Connection*, void**,
+                                          MHD_ConnectionNotificationCode code) {
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) --static_cast<Impl*>(self)->open;
+  };
+  // Connections come from our own listening thread (MHD_add_connection),
+  // which can wait out descriptor exhaustion instead of spinning on it.
+  daemon = MHD_start_daemon(
+      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_NO_LISTEN_SOCKET |
+          MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG,
+      0, nullptr, nullptr, handler, &*connection,
+      MHD_OPTION_EXTERNAL_LOGGER, logFromLibrary, nullptr,
+      MHD_OPTION_CONNECTION_TIMEOUT, idleTimeout,
+      // Never reached: ours is enforced before a connection is handed over.
+      MHD_OPTION_CONNECTION_LIMIT, connectionLimit * 2 + 16,
+      MHD_OPTION_NOTIFY_CONNECTION, closed, this,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+      MHD_OPTION_NOTIFY_COMPLETED, done, nullptr,
+      MHD_OPTION_UNESCAPE_CALLBACK, keepEscaped, nullptr,
+      MHD_OPTION_END);
+  return daemon != nullptr;
+}
 
-  announcer.reset();
-  soup_server_disconnect(server);
-  g_object_unref(server);
-  // Let pending destroy notifications (closed connections, parked requests)
-  // run while their context is still ours.
-  while (g_main_context_iteration(context, FALSE)) {
+bool HttpServer::Impl::acceptAll(int fd) {
+  while (true) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    const int client = ::accept4(fd, reinterpret_cast<sockaddr*>(&address), &length,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (client >= 0) {
+      if (open.load() >= connectionLimit) {
+        log().debug("HTTP server: {} connections open; closing a new one", connectionLimit);
+        ::close(client);
+        continue;
+      }
+      ++open;
+      // On failure the library has closed the socket already.
+      if (MHD_add_connection(daemon, client, reinterpret_cast<sockaddr*>(&address), length) != MHD_YES) {
+        --open;
+      }
+      continue;
+    }
+    switch (errno) {
+      case EINTR:
+      case ECONNABORTED:
+        continue;
+      case EMFILE:
+      case ENFILE:
+      case ENOBUFS:
+      case ENOMEM:
+        return false;
+      default:
+        return true;  // EAGAIN: nothing more waiting
+    }
   }
-  g_main_context_pop_thread_default(context);
+}
+
+void HttpServer::Impl::listen() {
+  pthread_setname_np(pthread_self(), "HttpServer");
+  bool exhausted = false;
+  while (!stopping.load()) {
+    pollfd fds[3] = {{wake.get(), POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLIN, 0}};
+    // While out of descriptors the listeners are left alone for a moment:
+    // polling them would only report the same waiting connections again.
+    if (!exhausted) {
+      fds[1].fd = listeners.v4.get();
+      fds[2].fd = listeners.v6 ? listeners.v6.get() : -1;
+    }
+    int timeout = timers.pollTimeout();
+    if (exhausted && (timeout < 0 || timeout > kExhaustedPauseMs)) timeout = kExhaustedPauseMs;
+    const int ready = ::poll(fds, 3, timeout);
+    if (ready < 0 && errno != EINTR) {
+      log().error("HTTP server: poll failed: {}", std::strerror(errno));
+      break;
+    }
+    if (fds[0].revents & POLLIN) {
+      uint64_t count = 0;
+      (void)!::read(wake.get(), &count, sizeof count);
+    }
+    timers.runDue();
+    bool out = false;
+    for (int fd : {listeners.v4.get(), listeners.v6 ? listeners.v6.get() : -1}) {
+      if (fd >= 0 && (exhausted || (fds[1].fd == fd && fds[1].revents) ||
+                      (fds[2].fd == fd && fds[2].revents))) {
+        out = !acceptAll(fd) || out;
+      }
+    }
+    if (out != exhausted) {
+      if (out) {
+        log().warn("HTTP server: no file descriptors left; new connections wait");
+      } else {
+        log().info("HTTP server: accepting connections again");
+      }
+      exhausted = out;
+    }
+  }
 }
 
 HttpServer::HttpServer() : impl_(std::make_unique<Impl>()) {}
@@ -141,49 +224,63 @@ void HttpServer::setType(std::string type) { impl_->type = std::move(type); }
 void HttpServer::setPort(uint16_t port) { impl_->configuredPort = port; }
 void HttpServer::setDocumentRoot(std::string root) { impl_->root = std::move(root); }
 void HttpServer::setListenAllInterfaces(bool all) { impl_->all = all; }
+void HttpServer::setIdleTimeout(unsigned seconds) { impl_->idleTimeout = seconds; }
+void HttpServer::setConnectionLimit(unsigned connections) {
+  impl_->connectionLimit = std::max(1u, connections);
+}
 
 bool HttpServer::start(std::string* error) {
-  if (impl_->running) return true;
-  impl_->error.clear();
-  impl_->context = g_main_context_new();
-  impl_->loop = g_main_loop_new(impl_->context, FALSE);
-  std::promise<StartResult> started;
-  auto result = started.get_future();
-  impl_->thread = std::thread([this, &started] { impl_->run(started); });
-  const StartResult outcome = result.get();
-  if (!outcome.ok) {
-    impl_->thread.join();
-    g_main_loop_unref(impl_->loop);
-    g_main_context_unref(impl_->context);
-    impl_->loop = nullptr;
-    impl_->context = nullptr;
-    impl_->error = outcome.error;
-    if (error) *error = outcome.error;
+  Impl& d = *impl_;
+  if (d.running) return true;
+  d.error.clear();
+  auto fail = [&](std::string text) {
+    d.error = std::move(text);
+    if (error) *error = d.error;
+    d.listeners = Listeners();
+    d.wake = FileHandle();
     return false;
+  };
+  std::string listenError;
+  auto listeners = openListeners(d.all, d.configuredPort, &listenError);
+  if (!listeners) return fail(listenError);
+  d.listeners = std::move(*listeners);
+  d.port = d.listeners.port;
+  d.wake = FileHandle(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!d.wake) return fail(std::string("cannot start: ") + std::strerror(errno));
+  d.stopping = false;
+  if (!d.startDaemon()) return fail("cannot start the HTTP server library");
+  d.listening = std::thread([&d] { d.listen(); });
+  if (d.all) d.announcer.emplace(d.type, d.port);
+  {
+    std::lock_guard lock(registryMutex());
+    servingPorts().insert(d.port);
   }
-  impl_->port = outcome.port;
-  impl_->running = true;
+  d.running = true;
   return true;
 }
 
 void HttpServer::stop() {
-  if (!impl_->running) return;
-  GSource* quit = g_idle_source_new();
-  g_source_set_callback(
-      quit,
-      [](gpointer loop) {
-        g_main_loop_quit(static_cast<GMainLoop*>(loop));
-        return G_SOURCE_REMOVE;
-      },
-      impl_->loop, nullptr);
-  g_source_attach(quit, impl_->context);
-  g_source_unref(quit);
-  impl_->thread.join();
-  g_main_loop_unref(impl_->loop);
-  g_main_context_unref(impl_->context);
-  impl_->loop = nullptr;
-  impl_->context = nullptr;
-  impl_->running = false;
+  Impl& d = *impl_;
+  if (!d.running) return;
+  {
+    std::lock_guard lock(registryMutex());
+    servingPorts().erase(servingPorts().find(d.port));
+  }
+  d.announcer.reset();
+  d.stopping = true;
+  d.signalWake();
+  d.listening.join();
+  d.listeners = Listeners();
+  // Parked requests are released first: the library refuses to stop while
+  // any connection is still suspended. Their handler then drops them.
+  d.timers.runAll();
+  MHD_stop_daemon(d.daemon);
+  d.daemon = nullptr;
+  d.connection.reset();
+  d.hosts.reset();
+  d.documentRoot.reset();
+  d.wake = FileHandle();
+  d.running = false;
 }
 
 bool HttpServer::isRunning() const { return impl_->running; }
@@ -191,6 +288,12 @@ uint16_t HttpServer::port() const { return impl_->port ? impl_->port : impl_->co
 const std::string& HttpServer::type() const { return impl_->type; }
 const std::string& HttpServer::documentRoot() const { return impl_->root; }
 bool HttpServer::listenAllInterfaces() const { return impl_->all; }
+unsigned HttpServer::connectionLimit() const { return impl_->connectionLimit; }
 const std::string& HttpServer::errorText() const { return impl_->error; }
+
+bool HttpServer::servesLoopbackPort(uint16_t port) {
+  std::lock_guard lock(registryMutex());
+  return servingPorts().count(port) > 0;
+}
 
 }  // namespace corvane::server

@@ -9,99 +9,176 @@
 
 #include <cerrno>
 #include <cstring>
+#include <strings.h>
 
 namespace corvane::server {
 
-void MyHTTPConnection::handle(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*,
-                              gpointer connection) {
-  static_cast<const MyHTTPConnection*>(connection)->httpResponseForMethod(msg);
+namespace {
+
+// What the handler keeps between its calls for one request.
+struct RequestState {
+  std::unique_ptr<HTTPResponseTest> delayed;
+};
+
+struct HeaderFacts {
+  int hosts = 0;
+  const char* host = nullptr;
+  int lengths = 0;
+  bool lengthsDiffer = false;
+  const char* length = nullptr;
+  bool chunked = false;
+};
+
+MHD_Result collect(void* data, MHD_ValueKind, const char* key, const char* value) {
+  auto* facts = static_cast<HeaderFacts*>(data);
+  if (!value) value = "";
+  if (strcasecmp(key, MHD_HTTP_HEADER_HOST) == 0) {
+    ++facts->hosts;
+    facts->host = value;
+  } else if (strcasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0) {
+    if (facts->lengths++ > 0 && std::strcmp(facts->length, value) != 0) facts->lengthsDiffer = true;
+    facts->length = value;
+  } else if (strcasecmp(key, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0) {
+    facts->chunked = true;
+  }
+  return MHD_YES;
 }
 
-void MyHTTPConnection::requestRead(SoupServer*, SoupServerMessage* msg, gpointer) {
-  if (soup_server_message_get_status(msg) == SOUP_STATUS_BAD_REQUEST) {
-    log().debug("refused a request the HTTP parser could not read");
-    respondNotFound(msg);
-  }
+bool announcesBody(const HeaderFacts& facts) {
+  if (facts.chunked) return true;
+  return facts.length && std::strcmp(facts.length, "0") != 0;
 }
 
-void MyHTTPConnection::httpResponseForMethod(SoupServerMessage* msg) const {
-  const char* method = soup_server_message_get_method(msg);
-  const bool headOnly = method == SOUP_METHOD_HEAD;
-  if (method != SOUP_METHOD_GET && !headOnly) {
-    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Allow",
-                                 "GET, HEAD");
-    soup_server_message_set_status(msg, SOUP_STATUS_METHOD_NOT_ALLOWED, nullptr);
-    return;
+// The query as it came, rebuilt from the arguments the library split off
+// (they are kept undecoded, in order).
+std::string rawQuery(MHD_Connection* connection) {
+  std::string query;
+  MHD_get_connection_values(
+      connection, MHD_GET_ARGUMENT_KIND,
+      [](void* data, MHD_ValueKind, const char* key, const char* value) {
+        auto* q = static_cast<std::string*>(data);
+        if (!q->empty()) q->push_back('&');
+        q->append(key);
+        if (value) q->append("=").append(value);
+        return MHD_YES;
+      },
+      &query);
+  return query;
+}
+
+}  // namespace
+
+void MyHTTPConnection::requestDone(void* state) { delete static_cast<RequestState*>(state); }
+
+MyHTTPConnection::AtHeaders MyHTTPConnection::checkAtHeaders(MHD_Connection* connection,
+                                                             const char* method,
+                                                             const char* version,
+                                                             MHD_Result* queued) const {
+  HeaderFacts facts;
+  MHD_get_connection_values(connection, MHD_HEADER_KIND, collect, &facts);
+  if (facts.hosts > 1 || facts.lengthsDiffer) {
+    *queued = respondWithText(connection, MHD_HTTP_BAD_REQUEST, "bad request");
+    return AtHeaders::Refused;
   }
-  // The library keeps the path as it came on the wire: still encoded, so
-  // the single decoding below is the only one.
-  const char* raw = g_uri_get_path(soup_server_message_get_uri(msg));
-  const auto decoded = decodeRequestPath(raw ? raw : "");
-  if (!decoded) {
-    respondNotFound(msg);
-    return;
-  }
-  if (DocumentRoot::relativeFor(*decoded) == "/unittest.html") {
-    HTTPResponseTest::respond(msg, context_);
-    return;
-  }
-  auto file = root_.resolve(*decoded);
-  if (!file) {
-    respondNotFound(msg);
-    return;
-  }
-  if (file->folderWithoutSlash) {
-    std::string location = std::string(raw) + "/";
-    if (const char* query = g_uri_get_query(soup_server_message_get_uri(msg))) {
-      location += std::string("?") + query;
+  if (!facts.host) {
+    // HTTP/1.0 clients may leave the Host out; they name no other site.
+    if (std::strcmp(version, MHD_HTTP_VERSION_1_0) != 0) {
+      *queued = respondWithText(connection, MHD_HTTP_BAD_REQUEST, "bad request");
+      return AtHeaders::Refused;
     }
-    soup_server_message_set_redirect(msg, SOUP_STATUS_MOVED_PERMANENTLY, location.c_str());
-    return;
+  } else if (!hosts_.allows(facts.host)) {
+    log().debug("refused a request for host \"{}\"", facts.host);
+    *queued = respondWithText(connection, MHD_HTTP_MISDIRECTED_REQUEST, "misdirected request");
+    return AtHeaders::Refused;
   }
-  if (file->relative == "/index.html") {
-    respondWithIndex(msg, *file, headOnly);
-    return;
+  if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 &&
+      std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) {
+    *queued = respondWithText(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed",
+                              "text/plain", {{MHD_HTTP_HEADER_ALLOW, "GET, HEAD"}});
+    return AtHeaders::Refused;
   }
-  respondWithFile(msg, std::move(*file), headOnly);
+  return announcesBody(facts) ? AtHeaders::AnswerNow : AtHeaders::Wait;
 }
 
-void MyHTTPConnection::respondWithIndex(SoupServerMessage* msg, const ResolvedFile& file,
-                                        bool headOnly) const {
+MHD_Result MyHTTPConnection::handle(MHD_Connection* connection, const char* url,
+                                    const char* method, const char* version, size_t* uploadSize,
+                                    void** state) const {
+  if (!*state) {
+    *state = new RequestState;
+    MHD_Result queued = MHD_NO;
+    switch (checkAtHeaders(connection, method, version, &queued)) {
+      case AtHeaders::Refused:
+        return queued;
+      case AtHeaders::Wait:
+        return MHD_YES;  // called again once the (empty) body is in
+      case AtHeaders::AnswerNow:
+        break;  // the body is never read; the connection closes after the answer
+    }
+  }
+  if (*uploadSize != 0) {
+    *uploadSize = 0;  // body bytes after an early answer: dropped unread
+    return MHD_YES;
+  }
+  auto* request = static_cast<RequestState*>(*state);
+  if (request->delayed && stopping_.load()) return MHD_NO;  // parked until the stop: drop it
+  return httpResponseForMethod(connection, url, request->delayed);
+}
+
+MHD_Result MyHTTPConnection::httpResponseForMethod(
+    MHD_Connection* connection, const char* url,
+    std::unique_ptr<HTTPResponseTest>& delayed) const {
+  if (delayed) {
+    if (delayed->delayResponseHeaders()) return MHD_YES;  // still parked
+    return delayed->respond(connection);
+  }
+  // The library hands the path over undecoded (its decoding is turned
+  // off), so the decoding below is the only one.
+  const auto decoded = decodeRequestPath(url ? url : "");
+  if (!decoded) return respondNotFound(connection);
+  if (DocumentRoot::relativeFor(*decoded) == "/unittest.html") {
+    delayed = std::make_unique<HTTPResponseTest>(connection, timers_);
+    return MHD_YES;
+  }
+  bool outOfDescriptors = false;
+  auto file = root_.resolve(*decoded, &outOfDescriptors);
+  if (!file && outOfDescriptors) {
+    // Not the file's fault: ask the client to come back rather than tell
+    // it the file is gone.
+    return respondWithText(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "busy", "text/plain",
+                           {{MHD_HTTP_HEADER_RETRY_AFTER, "1"}});
+  }
+  if (!file) return respondNotFound(connection);
+  if (file->folderWithoutSlash) {
+    // A path of our own origin, never "//name/...", which a browser would
+    // read as another host.
+    std::string location = encodeRequestPath(*decoded + "/");
+    if (const std::string query = rawQuery(connection); !query.empty()) location += "?" + query;
+    return respondWithText(connection, MHD_HTTP_MOVED_PERMANENTLY, "moved", "text/plain",
+                           {{MHD_HTTP_HEADER_LOCATION, location}});
+  }
+  if (file->relative == "/index.html") return respondWithIndex(connection, *file);
+  return respondWithFile(connection, std::move(*file));
+}
+
+MHD_Result MyHTTPConnection::respondWithIndex(MHD_Connection* connection,
+                                              const ResolvedFile& file) const {
   std::string text;
+  text.reserve(file.stamp.size);
   char buffer[64 * 1024];
   while (true) {
     const ssize_t n = ::read(file.file.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       log().error("cannot read {}: {}", file.realPath, std::strerror(errno));
-      respondNotFound(msg);
-      return;
+      return respondNotFound(connection);
     }
     if (n == 0) break;
     text.append(buffer, static_cast<size_t>(n));
   }
-  std::string page = fillMarkers(text, indexReplacements());
-
-  SoupMessageHeaders* res = soup_server_message_get_response_headers(msg);
-  // The page changes with every request (time), so caches must not keep it.
-  soup_message_headers_replace(res, "Cache-Control", "no-cache");
-  soup_server_message_set_status(msg, SOUP_STATUS_OK, nullptr);
-  if (headOnly) {
-    soup_message_headers_set_content_type(res, "text/html", nullptr);
-    soup_message_headers_set_content_length(res, static_cast<goffset>(page.size()));
-    soup_message_body_complete(soup_server_message_get_response_body(msg));
-    return;
-  }
-  // Hand the buffer over without another copy.
-  auto* owned = new std::string(std::move(page));
-  GBytes* bytes = g_bytes_new_with_free_func(owned->data(), owned->size(),
-                                             [](gpointer p) { delete static_cast<std::string*>(p); },
-                                             owned);
-  soup_message_headers_set_content_type(res, "text/html", nullptr);
-  SoupMessageBody* body = soup_server_message_get_response_body(msg);
-  soup_message_body_append_bytes(body, bytes);
-  soup_message_body_complete(body);
-  g_bytes_unref(bytes);
+  // The page changes with every request (time): no validators, and the
+  // no-cache every answer carries.
+  return respondWithText(connection, MHD_HTTP_OK, fillMarkers(text, indexReplacements()),
+                         "text/html");
 }
 
 }  // namespace corvane::server

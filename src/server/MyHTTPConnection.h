@@ -2,39 +2,65 @@
 // Decides the answer to each request of the local web server. Runs on the
 // server's own thread, never on the main thread.
 #include "server/DocumentRoot.h"
+#include "server/HostPolicy.h"
+#include "server/TimerQueue.h"
 
-#include <libsoup/soup.h>
+#include <microhttpd.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace corvane::server {
 
+class HTTPResponseTest;
+
 class MyHTTPConnection {
  public:
-  // `context` is the server thread's main context, for the delayed answer.
-  MyHTTPConnection(const DocumentRoot& root, GMainContext* context)
-      : root_(root), context_(context) {}
+  // `timers` release delayed answers; `stopping` turns parked requests
+  // away once the server is going down.
+  MyHTTPConnection(const DocumentRoot& root, const HostPolicy& hosts, TimerQueue& timers,
+                   const std::atomic<bool>& stopping)
+      : root_(root), hosts_(hosts), timers_(timers), stopping_(stopping) {}
 
-  // Answers `msg`: only GET and HEAD are served (405 otherwise); paths are
-  // decoded once and confined to the document root ("not found" otherwise);
-  // a folder named without its final "/" is redirected there; "/index.html"
-  // goes through the markers, "/unittest.html" is delayed, and every other
-  // file is sent as it is.
-  void httpResponseForMethod(SoupServerMessage* msg) const;
+  // The request handler, called by the server library once the headers are
+  // in (`state` still empty), then again when the request is complete.
+  //
+  // At the headers: two Host headers or two different Content-Length values
+  // get 400, a Host that is not ours 421 (400 when HTTP/1.1 names none),
+  // methods other than GET and HEAD 405. These answers go out at once, so a
+  // refused body is never read (and no "100 Continue" invites it); the
+  // connection is closed after them. A GET or HEAD that announces a body is
+  // answered at once too, for the same reason.
+  //
+  // At the end: paths are decoded once, normalised and confined to the
+  // document root ("not found" otherwise); a folder named without its final
+  // "/" is redirected there by a path of our own origin; "/index.html" goes
+  // through the markers, "/unittest.html" is delayed, and every other file
+  // is sent as it is.
+  MHD_Result handle(MHD_Connection* connection, const char* url, const char* method,
+                    const char* version, size_t* uploadSize, void** state) const;
 
-  // The libsoup handler that forwards to a connection object.
-  static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
-                     gpointer connection);
-  // Runs for every request before the handler. The HTTP parser refuses
-  // some paths by itself (encoded NUL or slash) with 400; those are
-  // answered like every other refused path.
-  static void requestRead(SoupServer*, SoupServerMessage* msg, gpointer);
+  // Frees what `handle` kept for a request (the library calls this when
+  // the request is done, whatever its outcome).
+  static void requestDone(void* state);
 
  private:
-  void respondWithIndex(SoupServerMessage* msg, const ResolvedFile& file, bool headOnly) const;
+  enum class AtHeaders {
+    Wait,       // nothing to refuse: answer once the request is complete
+    AnswerNow,  // a body is announced: answer without reading it
+    Refused,    // a refusal is queued (`queued` says whether that worked)
+  };
+  AtHeaders checkAtHeaders(MHD_Connection* connection, const char* method, const char* version,
+                           MHD_Result* queued) const;
+  MHD_Result httpResponseForMethod(MHD_Connection* connection, const char* url,
+                                   std::unique_ptr<HTTPResponseTest>& delayed) const;
+  MHD_Result respondWithIndex(MHD_Connection* connection, const ResolvedFile& file) const;
 
   const DocumentRoot& root_;
-  GMainContext* context_;
+  const HostPolicy& hosts_;
+  TimerQueue& timers_;
+  const std::atomic<bool>& stopping_;
 };
 
 }  // namespace corvane::server

@@ -7,18 +7,29 @@
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
-#include <avahi-glib/glib-watch.h>
+#include <avahi-common/thread-watch.h>
+
+#include <unistd.h>
+
+#include <climits>
 
 namespace corvane::server {
 
-ServiceAnnouncer::ServiceAnnouncer(GMainContext* context, std::string type, uint16_t port)
+ServiceAnnouncer::ServiceAnnouncer(std::string type, uint16_t port)
     : type_(std::move(type)), port_(port) {
   while (!type_.empty() && type_.back() == '.') type_.pop_back();
   // The computer's name, as the announcement's default instance name.
-  name_ = g_get_host_name();
-  poll_ = avahi_glib_poll_new(context, G_PRIORITY_DEFAULT);
+  char host[HOST_NAME_MAX + 1] = {};
+  name_ = ::gethostname(host, sizeof host - 1) == 0 && host[0] ? host : "localhost";
+  poll_ = avahi_threaded_poll_new();
+  if (!poll_) {
+    log().info("local network announcement of {} unavailable; serving without it", type_);
+    return;
+  }
   int error = 0;
-  client_ = avahi_client_new(avahi_glib_poll_get(poll_), AvahiClientFlags(0),
+  // The callbacks run on the poll's thread once it starts; the client is
+  // made before, so no lock is needed for it here.
+  client_ = avahi_client_new(avahi_threaded_poll_get(poll_), AvahiClientFlags(0),
                              [](AvahiClient* c, AvahiClientState s, void* self) {
                                onClientState(c, static_cast<int>(s), self);
                              },
@@ -26,13 +37,16 @@ ServiceAnnouncer::ServiceAnnouncer(GMainContext* context, std::string type, uint
   if (!client_) {
     log().info("local network announcement of {} unavailable ({}); serving without it",
                type_, avahi_strerror(error));
+    return;
   }
+  avahi_threaded_poll_start(poll_);
 }
 
 ServiceAnnouncer::~ServiceAnnouncer() {
+  if (poll_) avahi_threaded_poll_stop(poll_);
   if (group_) avahi_entry_group_free(group_);
   if (client_) avahi_client_free(client_);
-  if (poll_) avahi_glib_poll_free(poll_);
+  if (poll_) avahi_threaded_poll_free(poll_);
 }
 
 void ServiceAnnouncer::onClientState(AvahiClient* client, int state, void* data) {

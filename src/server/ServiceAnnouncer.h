@@ -2,23 +2,21 @@
 // Announces the server on the local network (DNS-SD over multicast DNS) as
 // long as the object lives. Used only when the server listens on every
 // interface: a loopback-only server has nobody on the network to tell.
-#include <glib.h>
-
 #include <cstdint>
 #include <string>
 
 struct AvahiClient;
 struct AvahiEntryGroup;
-struct AvahiGLibPoll;
+struct AvahiThreadedPoll;
 
 namespace corvane::server {
 
 class ServiceAnnouncer {
  public:
   // `type` as configured ("_http._tcp."); the trailing dot of the fully
-  // qualified form is dropped for the daemon. Runs on `context`. Without a
-  // running daemon this logs one line and does nothing more.
-  ServiceAnnouncer(GMainContext* context, std::string type, uint16_t port);
+  // qualified form is dropped for the daemon. Runs on a thread of its own.
+  // Without a running daemon this logs one line and does nothing more.
+  ServiceAnnouncer(std::string type, uint16_t port);
   ~ServiceAnnouncer();
   ServiceAnnouncer(const ServiceAnnouncer&) = delete;
   ServiceAnnouncer& operator=(const ServiceAnnouncer&) = delete;
@@ -34,7 +32,7 @@ class ServiceAnnouncer {
   std::string type_;
   std::string name_;
   uint16_t port_;
-  AvahiGLibPoll* poll_ = nullptr;
+  AvahiThreadedPoll* poll_ = nullptr;
   AvahiClient* client_ = nullptr;
   AvahiEntryGroup* group_ = nullptr;
 };

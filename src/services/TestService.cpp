@@ -1,5 +1,6 @@
 #include "services/TestService.h"
 
+#include "app/Log.h"
 #include "app/NotificationCenter.h"
 #include "app/Utils.h"
 #include "bridge/JSEventHelper.h"
@@ -22,7 +23,42 @@
 
 namespace corvane {
 
+// The file chooser's format box draws inside the dialog's X window and has
+// no window of its own, so the end-to-end driver, which acts on the screen
+// as a person does, cannot find it from X. Each place it is drawn at is
+// logged once as "E2E-FORMAT-BOX <dialog title> x y width height",
+// relative to the dialog's window. (Drawing is when the place is final: a
+// box is mapped before the window manager has settled the dialog's size.)
+static gboolean reportFormatBox(GtkWidget* box, cairo_t*, gpointer) {
+  GtkWidget* top = gtk_widget_get_toplevel(box);
+  int x = 0, y = 0;
+  if (!GTK_IS_FILE_CHOOSER_DIALOG(top) || !gtk_widget_translate_coordinates(box, top, 0, 0, &x, &y)) return FALSE;
+  const char* title = gtk_window_get_title(GTK_WINDOW(top));
+  std::string line = fmt::format("E2E-FORMAT-BOX {} {} {} {} {}", title ? title : "", x, y,
+                                 gtk_widget_get_allocated_width(box), gtk_widget_get_allocated_height(box));
+  const char* last = static_cast<const char*>(g_object_get_data(G_OBJECT(box), "corvane-e2e-place"));
+  if (last && line == last) return FALSE;
+  log().info("{}", line);
+  g_object_set_data_full(G_OBJECT(box), "corvane-e2e-place", g_strdup(line.c_str()), g_free);
+  return FALSE;
+}
+
+// GTK emits "map" always but "draw" only to connected handlers, so the
+// hook watches maps and connects to each format box it finds.
+static gboolean watchFormatBox(GSignalInvocationHint*, guint, const GValue* values, gpointer) {
+  GtkWidget* w = GTK_WIDGET(g_value_get_object(&values[0]));
+  if (!GTK_IS_COMBO_BOX(w) || !GTK_IS_FILE_CHOOSER_DIALOG(gtk_widget_get_toplevel(w))) return TRUE;
+  if (!g_object_get_data(G_OBJECT(w), "corvane-e2e-watched")) {
+    g_object_set_data(G_OBJECT(w), "corvane-e2e-watched", GINT_TO_POINTER(1));
+    g_signal_connect_after(w, "draw", G_CALLBACK(reportFormatBox), nullptr);
+  }
+  return TRUE;
+}
+
 TestService::TestService(std::shared_ptr<PageScript> webView) : webView_(std::move(webView)) {
+  static const gulong hook =
+      g_signal_add_emission_hook(g_signal_lookup("map", GTK_TYPE_WIDGET), 0, watchFormatBox, nullptr, nullptr);
+  (void)hook;
   // Lives as long as the process in test runs; the observer is never removed.
   NotificationCenter::defaultCenter().addObserver(kNoticeApplicationOpenFiles,
                                                   [this](const std::string&, const nlohmann::json& paths) {
@@ -33,6 +69,17 @@ TestService::TestService(std::shared_ptr<PageScript> webView) : webView_(std::mo
 
 nlohmann::json TestService::openedFiles() { return openedFiles_; }
 nlohmann::json TestService::openedWhileVisible() { return openedWhileVisible_; }
+
+// The window's menu bar, wherever it sits among the window's children.
+static GtkWidget* menuBarIn(GtkWidget* widget) {
+  if (GTK_IS_MENU_BAR(widget)) return widget;
+  if (!GTK_IS_CONTAINER(widget)) return nullptr;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+  GtkWidget* found = nullptr;
+  for (GList* l = children; l && !found; l = l->next) found = menuBarIn(GTK_WIDGET(l->data));
+  g_list_free(children);
+  return found;
+}
 
 static GList* appWindows() {
   GApplication* app = g_application_get_default();
@@ -65,6 +112,8 @@ void TestService::closeOtherWindows() {
   std::vector<GtkWindow*> others;
   for (GList* l = appWindows(); l; l = l->next)
     if (l->data != main) others.push_back(GTK_WINDOW(l->data));
+  // Logged here, in order with the shell's own lines (page lines may come later).
+  log().info("test service: closing {} other window(s)", others.size());
   for (GtkWindow* w : others) gtk_window_close(w);
 }
 
@@ -101,6 +150,9 @@ nlohmann::json TestService::windowState() {
     const int allocated = gtk_widget_get_allocated_height(bar);
     state["titleBarHeight"] = allocated > 1 ? allocated : natural;
   }
+  if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(w)))
+    if (GtkWidget* bar = menuBarIn(child); bar && gtk_widget_get_visible(bar))
+      state["menuBarHeight"] = gtk_widget_get_allocated_height(bar);
   return state;
 }
 

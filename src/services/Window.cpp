@@ -1,5 +1,5 @@
 // The Window object itself: creation and teardown, the launch-time
-// records, opened and dropped files, and its one script-name table. The
+// records, opened files, and its one script-name table. The
 // methods live in the topic files named in Window.h.
 #include "services/Window.h"
 
@@ -7,7 +7,7 @@
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
-#include "ui/ContentView.h"
+#include "services/ChangeWatcher.h"
 #include "ui/WindowController.h"
 
 #include <fontconfig/fontconfig.h>
@@ -109,7 +109,7 @@ GtkWindow* Window::mainWindow() {
   return nullptr;
 }
 
-// ---- opened and dropped files ------------------------------------------------
+// ---- opened files ----------------------------------------------------------------
 
 void Window::onApplicationOpenFiles(const nlohmann::json& object) {
   log().info("Received notification: {}", object.dump());
@@ -134,10 +134,6 @@ void Window::onApplicationOpenFiles(const nlohmann::json& object) {
     return;
   }
   dragDropViewFileList(paths, webView_ ? MainWebView::from(webView_) : nullptr);
-}
-
-void Window::dragDropViewFileList(const std::vector<std::string>& items, MainWebView*) {
-  handDroppedFilesToPage(page_, items);
 }
 
 // ---- the script face -------------------------------------------------------------
@@ -182,6 +178,23 @@ const ServiceClass& Window::serviceClass() const {
           .method("preveiwFile:", &Window::preveiwFile)
           .method("previewFile:", &Window::previewFile)
           .method("setMenuProperty:", &Window::setMenuProperty)
+          .method("set_DragDropAllowDir:", &Window::set_DragDropAllowDir)
+          .method("set_DragDropAllowFile:", &Window::set_DragDropAllowFile)
+          .method("set_DragDropAllowFileTypes:", &Window::set_DragDropAllowFileTypes)
+          .method("set_DragDropCallback:", &Window::set_DragDropCallback)
+          .method("set_DragDropCommonInterface:", &Window::set_DragDropCommonInterface)
+          .method("createDirChangeWatcher:", &Window::createDirChangeWatcher)
+          .method("createFileChangeWatcher:", &Window::createFileChangeWatcher)
+          .method("removeFromChangeWatcher:", &Window::removeFromChangeWatcher)
+          .method("capture:", &Window::capture)
+          .method("print:", &Window::print)
+          .method("printToPDF:", &Window::printToPDF)
+          .method("saveAppInfoToLocal:", &Window::saveAppInfoToLocal)
+          .method("getAppInfoFromLocal:", &Window::getAppInfoFromLocal)
+          .method("getInfoFromUserDefaults:", &Window::getInfoFromUserDefaults)
+          .method("setInfoToUserDefaults:", &Window::setInfoToUserDefaults)
+          .method("removeItemFromUserDefaults:", &Window::removeItemFromUserDefaults)
+          .method("getOtherAppInfo:", &Window::getOtherAppInfo)
           .method("availableFontsStrList", &Window::availableFontsStrList)
           .method("availableFonts", &Window::availableFonts)
           .method("dragDropJSCallback", &Window::dragDropJSCallback)
@@ -223,6 +236,23 @@ const ServiceClass& Window::serviceClass() const {
               {"setMenuProperty:", "setMenuProperty"},
               {"preveiwFile:", "preveiwFile"},
               {"previewFile:", "previewFile"},
+              {"saveAppInfoToLocal:", "saveAppInfoToLocal"},
+              {"getAppInfoFromLocal:", "getAppInfoFromLocal"},
+              {"getInfoFromUserDefaults:", "getInfoFromUserDefaults"},
+              {"setInfoToUserDefaults:", "setInfoToUserDefaults"},
+              {"removeItemFromUserDefaults:", "removeItemFromUserDefaults"},
+              {"capture:", "capture"},
+              {"set_DragDropAllowDir:", "setDragDropAllowDirectory"},
+              {"set_DragDropAllowFile:", "setDragDropAllowFile"},
+              {"set_DragDropAllowFileTypes:", "setDragDropAllowFileTypes"},
+              {"set_DragDropCallback:", "setDragDropCallback"},
+              {"set_DragDropCommonInterface:", "setDragDropConfig"},
+              {"createDirChangeWatcher:", "createDirChangeWatcher"},
+              {"createFileChangeWatcher:", "createFileChangeWatcher"},
+              {"removeFromChangeWatcher:", "removeFromChangeWatcher"},
+              {"printToPDF:", "printToPDF"},
+              {"print:", "print"},
+              {"getOtherAppInfo:", "getOtherAppInfo"},
           })
           .build();
   return cls;

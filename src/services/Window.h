@@ -9,6 +9,10 @@
 //   WindowMenus.cpp     setMenuProperty and the menu-action dispatch
 //   WindowDialogs.cpp   openFile, saveFile, recent documents
 //   WindowFiles.cpp     copy, move, remove, create, find, info, reveal, preview
+//   WindowDrops.cpp     drag-and-drop settings and the delivery of dropped files
+//   WindowWatchers.cpp  change watchers
+//   WindowCapture.cpp   capture, print, printToPDF
+//   WindowStore.cpp     info files, user defaults, other applications' facts
 // The platform-free halves live in services/FileOperations and
 // services/FileRecord (core library, testable without a display).
 #include "app/NotificationCenter.h"
@@ -20,6 +24,7 @@
 #include <webkit2/webkit2.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +33,7 @@
 namespace corvane {
 
 class WindowController;
+class ChangeWatcher;
 
 class Window : public ServiceObject, public MainWebViewDelegate {
  public:
@@ -89,9 +95,36 @@ class Window : public ServiceObject, public MainWebViewDelegate {
   void preveiwFile(const nlohmann::json& argument);
   void previewFile(const nlohmann::json& argument) { preveiwFile(argument); }
 
-  // ---- opened and dropped files (Window.cpp) ----------------------------------
+  // ---- opened files (Window.cpp) -------------------------------------------------
   void onApplicationOpenFiles(const nlohmann::json& object);
+
+  // ---- drag and drop (WindowDrops.cpp) ----------------------------------------------
+  void set_DragDropAllowFile(const nlohmann::json& argument);
+  void set_DragDropAllowDir(const nlohmann::json& argument);
+  void set_DragDropAllowFileTypes(const nlohmann::json& argument);
+  void set_DragDropCallback(const nlohmann::json& argument);
+  void set_DragDropCommonInterface(const nlohmann::json& argument);
+  // Filters the items by the settings and calls dragDropJSCallback with
+  // their records, or shows the "Prompt" alert when none is accepted.
   void dragDropViewFileList(const std::vector<std::string>& items, MainWebView* view) override;
+
+  // ---- change watchers (WindowWatchers.cpp) -------------------------------------------
+  bool createDirChangeWatcher(const nlohmann::json& argument);
+  bool createFileChangeWatcher(const nlohmann::json& argument);
+  bool removeFromChangeWatcher(const nlohmann::json& argument);
+
+  // ---- capture and print (WindowCapture.cpp) ---------------------------------------------
+  void capture(const nlohmann::json& argument);
+  void print(const nlohmann::json& argument);
+  void printToPDF(const nlohmann::json& argument);
+
+  // ---- info files, defaults, other applications (WindowStore.cpp) -------------------------
+  void getAppInfoFromLocal(const nlohmann::json& argument);
+  void saveAppInfoToLocal(const nlohmann::json& argument);
+  void setInfoToUserDefaults(const nlohmann::json& argument);
+  void getInfoFromUserDefaults(const nlohmann::json& argument);
+  void removeItemFromUserDefaults(const nlohmann::json& argument);
+  std::string getOtherAppInfo(const nlohmann::json& argument);
 
   // ---- property getters (script-callable under their default names) ------------
   std::string availableFontsStrList() const { return availableFontsStrList_; }
@@ -110,6 +143,8 @@ class Window : public ServiceObject, public MainWebViewDelegate {
   // main window (the first one the application made).
   GtkWindow* hostWindow() const;
   static GtkWindow* mainWindow();
+  // The main screen (primary monitor) in GDK's top-left coordinates.
+  static GdkRectangle mainScreenRect();
 
  private:
   // Copy, move and remove share one procedure per verb (WindowFiles.cpp).
@@ -117,6 +152,13 @@ class Window : public ServiceObject, public MainWebViewDelegate {
   bool processItem(const nlohmann::json& argument, Verb verb, bool dir, const char* method);
   bool createItem(const nlohmann::json& argument, bool dir, const char* method);
   void writeLaunchRecords();
+  // The drag-and-drop settings a setter may change.
+  enum DropSetting : unsigned { kDropFile = 1, kDropDir = 2, kDropTypes = 4, kDropCallback = 8, kDropFolderSize = 16 };
+  void applyDragDropSettings(const nlohmann::json& argument, unsigned which, const char* method);
+  nlohmann::json dropRecords(const std::vector<std::string>& items);
+  bool common_createPathChangeWatcher(const nlohmann::json& argument, bool isDir);
+  void answerStoreCall(const nlohmann::json& argument, const char* method,
+                       const std::function<nlohmann::json(const nlohmann::json&)>& work);
   GtkWidget* menuBar() const;
   // The menu-did-send-action observers: every Window object.
   static void observeMenuActions(Window* window, bool observe);
@@ -140,6 +182,7 @@ class Window : public ServiceObject, public MainWebViewDelegate {
   uint64_t customMenuActionIndex_ = 0;
   std::vector<NotificationCenter::Token> observers_;
   std::vector<std::string> pendingOpenFiles_;  // opened while the page loads
+  std::vector<std::unique_ptr<ChangeWatcher>> VDKWatcherList_;
 };
 
 }  // namespace corvane

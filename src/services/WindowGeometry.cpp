@@ -9,7 +9,7 @@
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
 #include "ui/WindowController.h"
-#include "ui/WindowHints.h"
+#include "ui/WindowFrame.h"
 
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
@@ -139,6 +139,8 @@ std::string sizeText(double width, double height) {
 
 }  // namespace
 
+GdkRectangle Window::mainScreenRect() { return mainScreen(); }
+
 void Window::open(const nlohmann::json& argument) {
   const nlohmann::json params = UtilTool::paramsDictionary(argument);
   const std::string url = UtilTool::stringValue(params, "url");
@@ -222,45 +224,36 @@ std::string Window::getSize() {
 
 // GTK applies size hints to the whole X window, invisible border included;
 // pages give limits for the visible window.
-static SizeLimit borderOf(GtkWindow* w) {
-  GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w));
-  if (!g || !gtk_widget_get_mapped(GTK_WIDGET(w)) || gtk_window_is_maximized(w)) return {0, 0};
-  const GdkRectangle v = visibleRect(w);
-  return {std::max(0, gdk_window_get_width(g) - v.width), std::max(0, gdk_window_get_height(g) - v.height)};
-}
-
 std::string Window::getMinsize() {
   GtkWindow* w = hostWindow();
-  auto limit = w ? windowMinSize(w) : std::nullopt;
+  auto limit = w ? frame::minFrameSize(w) : std::nullopt;
   if (!limit) return sizeText(0, 0);
-  const SizeLimit b = borderOf(w);
-  return sizeText(limit->first - b.first, limit->second - b.second);
+  return sizeText(limit->first, limit->second);
 }
 
 std::string Window::getMaxsize() {
   // Without a limit the size is unbounded: the largest float, as the
   // design's windows answer.
   GtkWindow* w = hostWindow();
-  auto limit = w ? windowMaxSize(w) : std::nullopt;
+  auto limit = w ? frame::maxFrameSize(w) : std::nullopt;
   if (!limit) return sizeText(FLT_MAX, FLT_MAX);
-  const SizeLimit b = borderOf(w);
-  return sizeText(limit->first - b.first, limit->second - b.second);
+  return sizeText(limit->first, limit->second);
 }
 
 void Window::setMinsize(const nlohmann::json& argument) {
   const nlohmann::json params = UtilTool::paramsDictionary(argument);
-  if (GtkWindow* w = hostWindow()) {
-    const SizeLimit b = borderOf(w);
-    setWindowMinSize(w, numberValue(params, "width") + b.first, numberValue(params, "height") + b.second);
-  }
+  // Limits are kept in the frame's box, with every other hint of the window.
+  if (GtkWindow* w = hostWindow())
+    frame::setMinFrameSize(w, frame::Size{static_cast<int>(numberValue(params, "width")),
+                                         static_cast<int>(numberValue(params, "height"))});
 }
 
 void Window::setMaxsize(const nlohmann::json& argument) {
   const nlohmann::json params = UtilTool::paramsDictionary(argument);
-  if (GtkWindow* w = hostWindow()) {
-    const SizeLimit b = borderOf(w);
-    setWindowMaxSize(w, numberValue(params, "width") + b.first, numberValue(params, "height") + b.second);
-  }
+  // Limits are kept in the frame's box, with every other hint of the window.
+  if (GtkWindow* w = hostWindow())
+    frame::setMaxFrameSize(w, frame::Size{static_cast<int>(numberValue(params, "width")),
+                                         static_cast<int>(numberValue(params, "height"))});
 }
 
 }  // namespace corvane

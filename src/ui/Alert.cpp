@@ -17,9 +17,12 @@ GtkWidget* makeAlert(const std::string& title, const std::string& message, GtkWi
 
 }  // namespace
 
-void runAlert(const std::string& title, const std::string& message, const std::string& button) {
-  GtkWidget* dialog = makeAlert(title, message, nullptr, GTK_MESSAGE_INFO);
+void runAlert(const std::string& title, const std::string& message, const std::string& button,
+              AlertKind kind) {
+  GtkWidget* dialog = makeAlert(title, message, nullptr, kind == AlertKind::Error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO);
   gtk_dialog_add_button(GTK_DIALOG(dialog), button.c_str(), GTK_RESPONSE_OK);
+  // Enter answers the alert, as it does everywhere else on the desktop.
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
 #ifdef CORVANE_TEST_SERVICES
   // Test runs of the shell press the button themselves once it is shown
   // (after CORVANE_TEST_ALERT_ANSWER_MS, 300 by default).

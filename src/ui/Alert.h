@@ -1,13 +1,17 @@
 #pragma once
-// An informational alert with one button, run modally (the launch step's
-// "Run Error" alert).
+// An alert with one button, run modally: informational (the launch step's
+// "Run Error" alert) or an error (a configuration the application cannot
+// start with).
 #include <gtk/gtk.h>
 
 #include <string>
 
 namespace corvane {
 
-void runAlert(const std::string& title, const std::string& message, const std::string& button);
+enum class AlertKind { Info, Error };
+
+void runAlert(const std::string& title, const std::string& message, const std::string& button,
+              AlertKind kind = AlertKind::Info);
 
 // The same alert, application-modal over `parent` (may be nullptr), always
 // waiting for the person at the screen.

@@ -97,12 +97,11 @@ void MainWebView::onDragDataReceived(GtkWidget* widget, GdkDragContext* context,
   g_strfreev(uris);
   // File names when there are any, otherwise the URL list as it came.
   const auto& items = files.empty() ? urls : files;
-  bool delivered = false;
-  if (!items.empty() && v->exDelegate) {
-    v->exDelegate->dragDropViewFileList(items, v);
-    delivered = true;
-  }
+  // The drag ends before the delegate runs: it may show a modal alert,
+  // which the drag source must not wait for.
+  const bool delivered = !items.empty() && v->exDelegate;
   gtk_drag_finish(context, delivered, FALSE, time);
+  if (delivered) v->exDelegate->dragDropViewFileList(items, v);
   gtk_widget_queue_draw(widget);
 }
 

@@ -1,6 +1,6 @@
 #include "ui/WindowStyler.h"
 
-#include "ui/WindowHints.h"
+#include "ui/WindowFrame.h"
 
 #include <algorithm>
 #include <sstream>
@@ -118,34 +118,25 @@ void WindowStyler::applyStyle(const WindowStylePlan& plan) {
     }
   }
 
-  if (plan.contentAspectRatio && plan.contentAspectRatio->second > 0) {
-    setWindowAspect(window_, plan.contentAspectRatio->first / plan.contentAspectRatio->second);
-  }
+  // The content's ratio, kept together with any size limits.
+  if (plan.contentAspectRatio && plan.contentAspectRatio->second > 0)
+    frame::setContentAspectRatio(window_, plan.contentAspectRatio->first / plan.contentAspectRatio->second);
 }
 
-float WindowStyler::titleBarHeight() const {
-  if (!header_ || !gtk_widget_get_visible(GTK_WIDGET(header_)) || !gtk_window_get_decorated(window_))
-    return 0;
-  int minimum = 0, natural = 0;
-  gtk_widget_get_preferred_height(GTK_WIDGET(header_), &minimum, &natural);
-  const int allocated = gtk_widget_get_allocated_height(GTK_WIDGET(header_));
-  return static_cast<float>(allocated > 1 ? allocated : natural);
-}
+float WindowStyler::titleBarHeight() const { return static_cast<float>(frame::titleBarHeight(window_)); }
 
 void WindowStyler::applySize(const WindowSizePlan& plan) {
   if (!window_) return;
-  const int offset = plan.autoOffset ? static_cast<int>(titleBarHeight()) : 0;
-  // One hints record per window, so the aspect ratio stays and the
-  // Window object can read the limits back.
-  if (plan.maxSize)
-    setWindowMaxSize(window_, static_cast<int>(plan.maxSize->first), static_cast<int>(plan.maxSize->second) + offset);
-  if (plan.minSize)
-    setWindowMinSize(window_, static_cast<int>(plan.minSize->first), static_cast<int>(plan.minSize->second) + offset);
+  // Every size is a frame size (title bar included); "autoOffset" makes the
+  // heights given describe the content below the title bar.
+  const int offset = plan.autoOffset ? frame::titleBarHeight(window_) : 0;
+  auto inFrame = [offset](const SizePair& s) {
+    return frame::Size{static_cast<int>(s.first), static_cast<int>(s.second) + offset};
+  };
+  if (plan.maxSize) frame::setMaxFrameSize(window_, inFrame(*plan.maxSize));
+  if (plan.minSize) frame::setMinFrameSize(window_, inFrame(*plan.minSize));
   if (plan.size) {
-    const int w = static_cast<int>(plan.size->first), h = static_cast<int>(plan.size->second) + offset;
-    // A window that cannot be resized keeps its default size, so set both.
-    gtk_window_set_default_size(window_, w, h);
-    gtk_window_resize(window_, w, h);
+    frame::setFrameSize(window_, inFrame(*plan.size));
     gtk_widget_queue_draw(GTK_WIDGET(window_));
   }
 }

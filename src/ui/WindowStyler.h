@@ -23,7 +23,8 @@ class WindowStyler {
   static void applyMenu(const MenuPlan& plan, const std::function<GtkWidget*(int)>& itemByTag,
                         const std::function<std::string(const std::string&)>& expand);
 
-  // The title bar height: the header bar's height (0 without a visible one).
+  // The title bar height: the header bar's height (0 without a visible one
+  // or without decorations), as frame::titleBarHeight counts it.
   float titleBarHeight() const;
 
   // The header bar's decoration layout as it stands ("menu:minimize,maximize,close").

@@ -20,6 +20,7 @@ LiveShell::LiveShell(std::string binary, std::string bundle, std::string logPath
   pid_ = fork();
   if (pid_ == 0) {
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (env.count(kOwnGroup)) setpgid(0, 0);
     int fd = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(fd, 1);
     dup2(fd, 2);
@@ -60,8 +61,15 @@ bool LiveShell::reap(int options) {
   if (pid_ <= 0) return true;
   if (waitpid(pid_, &status, options) != pid_) return false;
   pid_ = -1;
+  rawStatus_ = status;
   exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return true;
+}
+
+std::string LiveShell::state() {
+  if (running()) return "running";
+  if (WIFSIGNALED(rawStatus_)) return "killed by signal " + std::to_string(WTERMSIG(rawStatus_));
+  return "exited with " + std::to_string(exitStatus_);
 }
 
 int LiveShell::waitForExit(double seconds) {
@@ -74,6 +82,10 @@ int LiveShell::waitForExit(double seconds) {
 }
 
 bool LiveShell::running() { return !reap(WNOHANG); }
+
+void LiveShell::signalGroup(int sig) const {
+  if (pid_ > 0 && getpgid(pid_) == pid_) kill(-pid_, sig);
+}
 
 void LiveShell::signal(int sig) const {
   if (pid_ > 0) kill(pid_, sig);

@@ -25,15 +25,24 @@ class LiveShell {
   // is killed).
   int waitForExit(double seconds);
   void signal(int sig) const;
+  // Signals the shell's whole process group (as a terminal's Ctrl+C does);
+  // only for shells started with their own group.
+  void signalGroup(int sig) const;
+  // Start the shell as the leader of a process group of its own, as a
+  // terminal starts a foreground job.
+  static constexpr const char* kOwnGroup = "LIVESHELL_OWN_GROUP";
   std::string log() const;
   pid_t pid() const { return pid_; }
   // False once the process has ended (its status is kept for waitForExit).
   bool running();
+  // "running", "exited with N" or "killed by signal N", for failure messages.
+  std::string state();
 
  private:
   bool reap(int options);
   pid_t pid_ = -1;
   int exitStatus_ = -1;
+  int rawStatus_ = 0;
   std::string logPath_;
 };
 

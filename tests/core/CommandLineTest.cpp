@@ -3,36 +3,9 @@
 
 #include "app/CommandLine.h"
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
-
 using namespace corvane;
 using namespace corvane::test;
 using testing::HasSubstr;
-
-namespace {
-
-struct Run {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-
-Run run(const std::string& command) {
-  Run r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  std::array<char, 4096> buf{};
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
-
-}  // namespace
 
 TEST(CommandLine, ParsesOptionsAndFiles) {
   std::vector<std::string> args{"corvane", "--bundle", "A.app", "x.txt", "--", "-y"};
@@ -84,6 +57,8 @@ TEST(Executable, HelpAndVersion) {
   EXPECT_EQ(version.status, 0);
   EXPECT_THAT(version.output, HasSubstr(std::string("corvane ") + CORVANE_VERSION));
   EXPECT_EQ(run(quoted(CORVANE_BINARY) + " --frobnicate").status, 2);
+  EXPECT_THAT(help.output, HasSubstr("72 when the bundle has no main configuration"));
+  EXPECT_THAT(help.output, HasSubstr("78 when a key of the main configuration has the wrong type"));
 }
 
 TEST(Executable, MissingBundleOrInfoPlistExitsWithTwo) {
@@ -118,4 +93,31 @@ TEST(Executable, FindsItsBundleFromContentsMacOS) {
   auto r = run("env HOME=" + quoted(tmp.path()) + " " + quoted(bundle + "/Contents/MacOS/Self"));
   EXPECT_EQ(r.status, 72) << r.output;
   EXPECT_THAT(r.output, HasSubstr(bundle + "/Contents/Resources/public/project.json) not exist."));
+}
+
+TEST(Executable, AnUnreadableConfigurationIsDiagnosedBeforeExiting72) {
+  TempDir tmp;
+  const std::string bundle = makeBundle(tmp.path(), "Broken", {{"CFBundleName", "Broken"}});
+  const std::string project = bundle + "/Contents/Resources/public/project.json";
+  auto start = [&](const std::string& text) {
+    writeFile(project, text);
+    return run("env HOME=" + quoted(tmp.path()) + " " + quoted(CORVANE_BINARY) + " --bundle " + quoted(bundle));
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"{\"AppExInfo\": {\"size\": [800 600]}}", "parse error at line 1, column "},
+      {"\"just text\"", "the top level is text, not an object"},
+      {"{\"a\": \"\xc3\x28\"}", "ill-formed UTF-8 byte"},
+      // Deep enough to overflow the stack wherever a value is walked.
+      {"{\"Tasks\": [{\"id\": " + std::string(100000, '[') + std::string(100000, ']') + "}]}",
+       "nesting deeper than 256 levels"},
+      {"{\"AppExInfo\": {\"x\": " + std::string(1000000, '[') + std::string(1000000, ']') + "}}",
+       "nesting deeper than 256 levels"},
+  };
+  for (const auto& [text, why] : cases) {
+    auto r = start(text);
+    EXPECT_EQ(r.status, 72) << r.output;
+    EXPECT_THAT(r.output, HasSubstr("error: main configuration cannot be read: " + project + ": "));
+    EXPECT_THAT(r.output, HasSubstr(why));
+    EXPECT_THAT(r.output, HasSubstr("info: mainconfigDic = nil"));
+  }
 }

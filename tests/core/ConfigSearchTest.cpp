@@ -151,3 +151,60 @@ TEST_F(ConfigSearch, PathForResourceSplitsSubFolders) {
   EXPECT_TRUE(fs::equivalent(*p, bundlePath + "/Contents/Resources/sounds/ding.wav"));
   EXPECT_FALSE(u.pathForResource("sounds/none.wav"));
 }
+
+TEST_F(ConfigSearch, RelativeBootStrapEntriesNameBundleFilesNeverTheWorkingFolder) {
+  writeFile(tmp / "cwd/conf/main.json", R"({"which": "working folder"})");
+  writeFile(pub("project.json"), R"({"which": "default"})");
+  writeFile(pub("ian.json"), R"({"BootStrapList": ["conf/main.json"]})");
+  const fs::path before = fs::current_path();
+  fs::current_path(tmp / "cwd");
+  auto u = utils();
+  const auto fromWorkingFolder = u.getMainconfigDic()->at("which");
+  writeFile(bundlePath + "/Contents/Resources/conf/main.json", R"({"which": "bundle"})");
+  const auto fromBundle = u.getMainconfigDic()->at("which");
+  fs::current_path(before);
+  EXPECT_EQ(fromWorkingFolder, "default");
+  EXPECT_EQ(fromBundle, "bundle");
+  EXPECT_EQ(u.bootStrapCandidatePath("${HOME}/x.json"), tmp / "home/x.json");
+}
+
+TEST_F(ConfigSearch, UnreadableConfigurationsSayWhyAndWhere) {
+  auto fails = [&](const std::string& text, const std::string& why) {
+    writeFile(pub("project.json"), text);
+    EXPECT_EXIT(utils().getMainconfigDic(), testing::ExitedWithCode(3912 & 255),
+                "error: main configuration cannot be read: .*project\\.json: " + why +
+                    "(.|\n)*info: mainconfigDic = nil")
+        << text.substr(0, 40);
+  };
+  fails("{\n  \"AppExInfo\": {\"size\": [1, 2],}\n}", "parse error at line 2, column 32: syntax error");
+  fails("[1, 2]", "the top level is an array, not an object");
+  fails("{\"a\": \"\xff\"}", "parse error at line 1, column 8: syntax error while parsing value - invalid string: "
+                            "ill-formed UTF-8 byte");
+  // Deep enough to overflow the stack wherever a value is copied or printed.
+  fails("{\"Tasks\": [{\"id\": " + std::string(100000, '[') + std::string(100000, ']') + "}]}",
+        "nesting deeper than 256 levels at line 1, column 272");
+  fails("{\"AppExInfo\": {\"x\": " + std::string(1000000, '[') + "}}",
+        "nesting deeper than 256 levels at line 1, column 275");
+}
+
+TEST_F(ConfigSearch, ARunningApplicationKeepsItsLastGoodConfiguration) {
+  writeFile(pub("project.json"), R"({"AppExInfo": {"HomePageURL": "https://a"}})");
+  auto u = utils();
+  EXPECT_EQ(u.ex_getHomePageURL(), "https://a");
+
+  testing::internal::CaptureStderr();
+  writeFile(pub("project.json"), R"({"AppExInfo": {"HomePageURL": )");  // an editor's save caught halfway
+  EXPECT_EQ(u.ex_getHomePageURL(), "https://a");
+  EXPECT_EQ(u.ex_getHomePageURL(), "https://a");
+  fs::remove(pub("project.json"));
+  EXPECT_EQ(u.ex_getHomePageURL(), "https://a");
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(err, HasSubstr("error: main configuration cannot be read (" + pub("project.json") +
+                             ": parse error at line 1, column 31"));
+  EXPECT_EQ(err.find("project.json: parse error"), err.rfind("project.json: parse error")) << "logged once";
+  EXPECT_THAT(err, HasSubstr("error: main configuration cannot be read (no main configuration file found)"));
+  EXPECT_EQ(err.find("mainconfigDic = nil"), std::string::npos);
+
+  writeFile(pub("project.json"), R"({"AppExInfo": {"HomePageURL": "https://b"}})");
+  EXPECT_EQ(u.ex_getHomePageURL(), "https://b") << "a good file is read again at once";
+}

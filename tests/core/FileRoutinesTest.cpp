@@ -4,6 +4,7 @@
 
 #include "app/Utils.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace corvane;
@@ -108,6 +109,37 @@ TEST_F(FileRoutines, SizesInByteAndDiskMode) {
   EXPECT_EQ(Utils::diskSizeAtPath(tmp / "tree"),
             static_cast<uint64_t>(a.st_blocks + b.st_blocks) * 512);
   EXPECT_EQ(Utils::diskSizeAtPath(tmp / "tree") % 512, 0u);
+}
+
+TEST_F(FileRoutines, FolderSizesMeasureLinksToFilesNotTheirTargets) {
+  writeFile(tmp / "outside/big.bin", std::string(1000000, 'x'));
+  writeFile(tmp / "dir/a.txt", std::string(100, 'a'));
+  fs::create_symlink(tmp / "outside/big.bin", tmp / "dir/far");
+  fs::create_symlink("a.txt", tmp / "dir/near");
+  const uint64_t links = fs::read_symlink(tmp / "dir/far").string().size() +
+                         fs::read_symlink(tmp / "dir/near").string().size();
+  EXPECT_EQ(Utils::fileSizeAtPath(tmp / "dir"), 100 + links);
+  EXPECT_EQ(Utils::fileSizeAtPath(tmp / "dir/far"),
+            fs::read_symlink(tmp / "dir/far").string().size());
+  EXPECT_LT(Utils::diskSizeAtPath(tmp / "dir"), 100000u);
+}
+
+TEST_F(FileRoutines, CreationDateIsNotMovedByAChmod) {
+  writeFile(tmp / "c.txt", "x");
+  // Both file times far in the past, as an unpacked archive has them.
+  const struct timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (tmp / "c.txt").c_str(), old, 0), 0);
+  const auto before = nlohmann::json::parse(Utils::getFilePropertyJSONString(tmp / "c.txt"));
+  ::chmod((tmp / "c.txt").c_str(), 0600);
+  const auto after = nlohmann::json::parse(Utils::getFilePropertyJSONString(tmp / "c.txt"));
+  EXPECT_EQ(after["NSFileCreationDate"], before["NSFileCreationDate"]);
+  EXPECT_EQ(after["NSFileModificationDate"], "2001-09-09 01:46:40 +0000");
+  // Never later than the modification date where no birth time is kept.
+  struct statx sx{};
+  ::statx(AT_FDCWD, (tmp / "c.txt").c_str(), 0, STATX_BTIME, &sx);
+  if (!(sx.stx_mask & STATX_BTIME)) {
+    EXPECT_EQ(after["NSFileCreationDate"], "2001-09-09 01:46:40 +0000");
+  }
 }
 
 TEST_F(FileRoutines, NamePieces) {

@@ -151,3 +151,21 @@ TEST(WebUrlToStoreUrl, LowersAndDropsScheme) {
   EXPECT_EQ(Utils::webUrlToMacUrl("HTTPS://Example.ORG/App"), "example.org/app");
   EXPECT_EQ(Utils::webUrlToMacUrl("ftp://x"), "ftp://x");
 }
+
+TEST_F(Folders, VariablesEndingInSlashesNeverDoubleThem) {
+  env.set("HOME", tmp / "home//");
+  env.set("XDG_CONFIG_HOME", tmp / "home/.config/");
+  env.set("XDG_CACHE_HOME", tmp / "cache/");
+  env.set("TMPDIR", tmp / "t//");
+  auto u = utils();
+  std::string all;
+  for (const char* p : {"${HOME}", "${DOCUMENTS}", "${LIBRARY}", "${TEMP}", "${CACHE}", "${APPLICATION}",
+                        "${DESKTOP}", "${DOWNLOAD}", "${APPDATA_HOME}"})
+    all += u.update_env_string(p) + "\n";
+  EXPECT_EQ(all.find("//"), std::string::npos) << all;
+  EXPECT_EQ(u.path_get_homeDir(), tmp / "home");
+  EXPECT_EQ(u.path_get_documentsDir(), tmp / "home/Documents");
+  EXPECT_EQ(u.path_get_tempDir(), tmp / "t/");
+  EXPECT_EQ(u.path_get_cacheDir(), tmp / "cache");
+  EXPECT_EQ(getenvText("ZAVRELONLAB_MAIN_APP_HOMEDIRECTORY"), tmp / "home");
+}

@@ -8,9 +8,16 @@
 
 #include <fcntl.h>
 #include <glib.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
 
 using namespace corvane;
 using namespace corvane::test;
@@ -25,6 +32,7 @@ class Tasks : public testing::Test {
     env.set("XDG_CONFIG_HOME", tmp / "config");
     env.set("FLATPAK_ID", std::nullopt);
     fs::create_directories(tmp / "home");
+    writeFile(tmp / "home/file", "");
     setBuild("57");
   }
   void setBuild(const std::string& build) {
@@ -116,17 +124,107 @@ TEST_F(Tasks, FailuresReportWithCodesAndLaterTasksStillRun) {
   auto calls = start(json::array({
       {{"taskAppPath", "/bin/false"}, {"waitUntilExit", true}, {"conditionType", "&&"}, {"id", "f"}},
       {{"taskAppPath", "/no/such/tool"}, {"waitUntilExit", true}, {"conditionType", "&&"}},
-      {{"taskAppPath", "/bin/sleep"}, {"command", {"5"}}, {"conditionType", "&&"}},
+      {{"taskAppPath", "/bin/true"}, {"currentDirectoryPath", "${HOME}/nowhere"}, {"conditionType", "&&"}},
+      {{"taskAppPath", "/bin/true"}, {"currentDirectoryPath", "${HOME}/file"}, {"conditionType", "&&"}},
       echoTask("after"),
   }));
   const std::string err = testing::internal::GetCapturedStderr();
-  ASSERT_EQ(calls.size(), 3u);
+  ASSERT_EQ(calls.size(), 4u) << "four failures; the last success leaves finished behind started";
   EXPECT_EQ(calls[0]->code, 1);
-  EXPECT_EQ(calls[1]->code, 3);
-  EXPECT_EQ(calls[2]->code, 3) << "status read while the tool still runs";
+  ASSERT_EQ(calls[1]->code, 3);
+  EXPECT_EQ(calls[1]->domain, "launch path '/no/such/tool' not accessible: No such file or directory");
+  ASSERT_EQ(calls[2]->code, 3);
+  EXPECT_EQ(calls[2]->domain, "working folder '" + (tmp / "home/nowhere") + "' does not exist");
+  EXPECT_EQ(calls[3]->domain, "working folder '" + (tmp / "home/file") + "' is not a folder");
   EXPECT_EQ(ran(), "after\n");
   EXPECT_THAT(err, testing::HasSubstr("<app>process_task [id:f, descript:(null)] failed."));
-  EXPECT_THAT(err, testing::HasSubstr("发现错误: "));
+  EXPECT_THAT(err, testing::HasSubstr("发现错误: working folder"));
+}
+
+TEST_F(Tasks, AToolNobodyWaitsForHasSucceededOnceItRuns) {
+  const std::string flag = tmp / "home/done";
+  const json task = {{"taskAppPath", "/bin/sh"},
+                     {"command", {"-c", "sleep 0.5; touch " + flag}},
+                     {"conditionType", "||"},
+                     {"conditions", {{{"key", "bg"}, {"op", "<"}, {"value", 1}}}}};
+  auto calls = start(json::array({task}));
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_FALSE(calls[0]) << "success, while the tool still runs";
+  EXPECT_FALSE(fs::exists(flag));
+  EXPECT_EQ(UserDefaults(UserDefaults::pathForIdentifier("test.tasks")).integerForKey("bg"), 571)
+      << "the mark is stored";
+  for (int i = 0; i < 200 && !fs::exists(flag); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(fs::exists(flag)) << "the tool ran to its end";
+
+  fs::remove(flag);
+  EXPECT_TRUE(start(json::array({task})).size() == 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  EXPECT_FALSE(fs::exists(flag)) << "571 < 571 is false: not run again on the same build";
+}
+
+TEST_F(Tasks, ValuesOfTheWrongTypeNeverStandForTheDefaults) {
+  auto calls = start(json::array({
+      echoTask("tasktype-number", {{"taskType", 7}}),
+      echoTask("combine-number", {{"conditionType", 5}}),
+      echoTask("combine-array", {{"conditionType", {"&&"}}}),
+      echoTask("type-number", {{"conditionType", "||"},
+                               {"conditions", {{{"type", 9}, {"key", "k9"}, {"op", "<"}, {"value", 1}}}}}),
+      echoTask("key-number", {{"conditionType", "||"}, {"conditions", {{{"key", 4}, {"op", "<"}, {"value", 1}}}}}),
+  }));
+  EXPECT_EQ(ran(), "") << "a taskType of 7 does nothing; the others never run";
+  EXPECT_TRUE(calls.empty()) << "the task of type 7 started and never reports";
+  EXPECT_FALSE(UserDefaults(UserDefaults::pathForIdentifier("test.tasks")).objectForKey("k9"));
+}
+
+TEST_F(Tasks, ToolsInheritAllTwentyEightFolderVariables) {
+  // Nothing exported yet: as in a fresh process.
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("ZAVRELONLAB_", 0) == 0) env.set(entry.substr(0, entry.find('=')), std::nullopt);
+  }
+  const std::string out = tmp / "env.txt";
+  start(json::array({echoTask("x", {{"command", {"-c", "env | grep ^ZAVRELONLAB_MAIN_APP_ > " + out}}})}));
+  std::map<std::string, std::string> vars;
+  std::istringstream lines(readFile(out));
+  for (std::string line; std::getline(lines, line);)
+    vars[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+  EXPECT_EQ(vars.size(), 28u) << readFile(out);
+  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_BUNDLE_PATH"], bundle);
+  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_BUNDLE_RESOURCE_PATH"], bundle + "/Contents/Resources");
+  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_HOMEDIRECTORY"], tmp / "home");
+  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_CACHESDIRECTORY"], tmp / "home/.cache");
+  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_TEMPORARYDIRECTORY"].back(), '/');
+}
+
+TEST_F(Tasks, ToolsStartWithDefaultSignalsAndAnEmptyMask) {
+  // What a desktop process typically changes for itself.
+  struct sigaction ignore{}, oldPipe{}, oldHup{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &oldPipe);
+  sigaction(SIGHUP, &ignore, &oldHup);
+  sigset_t block, oldMask;
+  sigemptyset(&block);
+  sigaddset(&block, SIGUSR1);
+  sigaddset(&block, SIGCHLD);
+  pthread_sigmask(SIG_BLOCK, &block, &oldMask);
+
+  const std::string out = tmp / "signals.txt";
+  // The tool reads its own state (exec): the shell itself may block signals
+  // for a moment while it starts a command.
+  start(json::array({echoTask("x", {{"command", {"-c", "exec grep -E '^Sig(Ign|Blk)' /proc/self/status > " + out}}})}));
+
+  pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+  sigaction(SIGPIPE, &oldPipe, nullptr);
+  sigaction(SIGHUP, &oldHup, nullptr);
+  std::istringstream lines(readFile(out));
+  std::string blkName, ignName;
+  uint64_t blocked = ~0ULL, ignored = ~0ULL;
+  lines >> blkName >> std::hex >> blocked >> ignName >> ignored;
+  EXPECT_EQ(blkName, "SigBlk:");
+  EXPECT_EQ(blocked, 0u) << readFile(out);
+  // Signals 32 and 33 belong to the C library, which sets them up itself in
+  // every program it starts; every other signal has its default action.
+  EXPECT_EQ(ignored & ~((1ULL << 31) | (1ULL << 32)), 0u) << std::hex << ignored;
 }
 
 TEST_F(Tasks, ToolsSeeTheExportedFoldersOrTheirOwnEnvironment) {
@@ -157,6 +255,37 @@ TEST_F(Tasks, DeleteTasksExpandPlaceholdersAndNeverFollowLinks) {
   EXPECT_EQ(readFile(tmp / "keep/precious.txt"), "y");
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[2]->code, 2) << "a folder is not deleted as a file";
+}
+
+TEST_F(Tasks, DeletionsNameTheItemAsTheFileSystemFindsIt) {
+  writeFile(tmp / "home/file.txt", "1");
+  writeFile(tmp / "home/file2.txt", "2");
+  writeFile(tmp / "home/d/sub/x", "3");
+  writeFile(tmp / "home/kept.txt", "4");
+  auto calls = start(json::array({
+      {{"taskType", "delete_file"}, {"path", "${HOME}/file.txt/"}, {"conditionType", "&&"}},
+      {{"taskType", "delete_file"}, {"path", "${HOME}/nodir/../file2.txt"}, {"conditionType", "&&"}},
+      {{"taskType", "delete_dir"}, {"path", "${HOME}//d/./sub/"}, {"conditionType", "&&"}},
+      {{"taskType", "delete_file"}, {"path", "${HOME}/missing.txt"}, {"conditionType", "&&"}},
+  }));
+  EXPECT_FALSE(fs::exists(tmp / "home/file.txt"));
+  EXPECT_FALSE(fs::exists(tmp / "home/file2.txt"));
+  EXPECT_FALSE(fs::exists(tmp / "home/d/sub"));
+  EXPECT_TRUE(fs::exists(tmp / "home/d"));
+  EXPECT_TRUE(fs::exists(tmp / "home/kept.txt"));
+  ASSERT_EQ(calls.size(), 4u);
+  for (const auto& c : calls) EXPECT_FALSE(c) << "every deletion leaves nothing at its path";
+
+  // A file reached through a link to its folder goes; the link named last
+  // is removed itself, never what it points to.
+  writeFile(tmp / "elsewhere/in.txt", "5");
+  fs::create_directory_symlink(tmp / "elsewhere", tmp / "home/link");
+  EXPECT_TRUE(Utils::removeFile(tmp / "home/link/in.txt"));
+  EXPECT_FALSE(fs::exists(tmp / "elsewhere/in.txt"));
+  writeFile(tmp / "elsewhere/in.txt", "5");
+  EXPECT_TRUE(Utils::removeDir(tmp / "home/link/"));
+  EXPECT_FALSE(fs::is_symlink(tmp / "home/link"));
+  EXPECT_EQ(readFile(tmp / "elsewhere/in.txt"), "5");
 }
 
 TEST_F(Tasks, NothingToRunAndBrokenLists) {

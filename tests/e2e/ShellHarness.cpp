@@ -117,8 +117,9 @@ void ShellHarness::makeBundle(const nlohmann::json& projectJson, const std::stri
                   fs::copy_options::overwrite_existing);
 }
 
-int ShellHarness::run(const std::map<std::string, std::string>& env, int timeoutSeconds) {
-  const std::string logPath = root_ + "/shell.log";
+int ShellHarness::start(const std::map<std::string, std::string>& env, const std::string& logName,
+                        const std::vector<std::string>& args) {
+  const std::string logPath = root_ + "/" + logName;
   pid_t pid = fork();
   if (pid == 0) {
     int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -128,9 +129,18 @@ int ShellHarness::run(const std::map<std::string, std::string>& env, int timeout
     setenv("CORVANE_TEST_RESULT", (root_ + "/report.json").c_str(), 1);
     // An installed copy may stand in for the build tree's shell.
     const char* binary = std::getenv("CORVANE_E2E_BINARY") ? std::getenv("CORVANE_E2E_BINARY") : CORVANE_BINARY;
-    execl(binary, binary, "--bundle", bundlePath().c_str(), static_cast<char*>(nullptr));
+    const std::string bundle = bundlePath();
+    std::vector<const char*> argv{binary, "--bundle", bundle.c_str()};
+    for (const auto& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    execv(binary, const_cast<char* const*>(argv.data()));
     _exit(127);
   }
+  return pid;
+}
+
+int ShellHarness::run(const std::map<std::string, std::string>& env, int timeoutSeconds) {
+  const pid_t pid = start(env);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   int status = 0;
   for (;;) {

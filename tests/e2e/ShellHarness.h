@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace corvane::e2e {
 
@@ -44,6 +45,10 @@ class ShellHarness {
   // Runs the shell until it quits (or `timeoutSeconds` pass, then kills it).
   // Answers the exit status, -1 when it had to be killed.
   int run(const std::map<std::string, std::string>& env, int timeoutSeconds);
+  // Starts the shell without waiting, its output in root()/<logName>, with
+  // further command-line arguments (files to open); answers its pid.
+  int start(const std::map<std::string, std::string>& env, const std::string& logName = "shell.log",
+            const std::vector<std::string>& args = {});
 
   // The shell's own home and XDG folders inside root(), with the test
   // service on; suites add their own variables.

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <functional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -141,6 +142,7 @@ class WindowE2E : public ::testing::Test {
     shell->writeFile(d + "/old.gif", "old");
     shell->writeFile(d + "/sub/c.png", std::string(2000, 'c'));
     shell->writeFile(d + "/sub/d.txt", std::string(500, 'd'));
+    for (const char* name : {"a.png", "b.jpg", "c.jpg"}) shell->writeFile(d + "/mixed/" + name, name);
     fs::create_directories(shell->root() + "/ack");
     // A tmpfs where the machine has one: the move across file systems.
     char tmpl[] = "/dev/shm/corvane-e2e-XXXXXX";
@@ -169,6 +171,39 @@ class WindowE2E : public ::testing::Test {
     return !sh("xdotool search --onlyvisible --name '^" + title + "$'").empty();
   }
   static void key(const std::string& keys) { sh("xdotool key --delay 80 " + keys); }
+  static void click(int x, int y) {
+    sh("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+  }
+  static json windowGeometry(const std::string& title) {
+    std::istringstream ids(sh("xdotool search --onlyvisible --name '^" + title + "$'"));
+    std::string id;
+    ids >> id;
+    return id.empty() ? json() : xGeometry(id);
+  }
+  // The centre of the dialog's format box on the screen: the last place
+  // the test service logged for it, within the dialog's X window.
+  static bool formatBoxCentre(const std::string& title, int& x, int& y) {
+    const std::string log = shell->log();
+    const auto at = log.rfind("E2E-FORMAT-BOX " + title + " ");
+    if (at == std::string::npos) return false;
+    std::istringstream place(log.substr(at + 16 + title.size()));
+    int bx = 0, by = 0, bw = 0, bh = 0;
+    const json window = windowGeometry(title);
+    if (!(place >> bx >> by >> bw >> bh) || !window.is_object()) return false;
+    x = window["x"].get<int>() + bx + bw / 2;
+    y = window["y"].get<int>() + by + bh / 2;
+    return bw > 0 && bh > 0;
+  }
+  // The pop-ups on the screen: GTK marks a combo box's pop-up (and an
+  // entry's completion list) with the combo window type.
+  static std::set<std::string> comboPopups() {
+    std::set<std::string> out;
+    std::istringstream ids(sh("xdotool search --onlyvisible --class ."));
+    for (std::string id; ids >> id;)
+      if (sh("xprop -id " + id + " _NET_WM_WINDOW_TYPE").find("_NET_WM_WINDOW_TYPE_COMBO") != std::string::npos)
+        out.insert(id);
+    return out;
+  }
   static void type(const std::string& text) { sh("xdotool type --delay 25 '" + text + "'"); }
 
   static void drive(const std::atomic<bool>& done) {
@@ -195,11 +230,16 @@ class WindowE2E : public ::testing::Test {
     key("alt+e");
     key("Up Return");
 
-    auto openPath = [&](const char* step, const std::string& title, const std::string& path) {
+    // The page asks for a dialog at the step; it is up and has the focus.
+    auto awaitDialog = [&](const char* step, const std::string& title) {
       if (!waitStep(step)) return false;
       ack(step);
       if (!waitWindow(title)) return false;
       focusOn(title);
+      return true;
+    };
+    auto openPath = [&](const char* step, const std::string& title, const std::string& path) {
+      if (!awaitDialog(step, title)) return false;
       type(path);
       key("Return");
       return true;
@@ -210,30 +250,18 @@ class WindowE2E : public ::testing::Test {
     if (!openPath("open-folder", "E2E Open Folder", d + "/sub/")) return;
     // The folder is shown; accepting takes it.
     if (waitUntil([] { return !windowShown("E2E Open Folder"); }, 3) == false) key("alt+o");
-    if (!waitStep("open-cancel")) return;
-    ack("open-cancel");
-    if (!waitWindow("E2E Open Cancel")) return;
-    focusOn("E2E Open Cancel");
+    if (!awaitDialog("open-cancel", "E2E Open Cancel")) return;
     key("Escape");
-    if (!waitStep("open-warned")) return;
-    ack("open-warned");
-    if (!waitWindow("API Use Warning")) return;
-    focusOn("API Use Warning");
+    if (!awaitDialog("open-warned", "API Use Warning")) return;
     key("Return");
     if (!waitWindow("E2E Open Warned")) return;
     focusOn("E2E Open Warned");
     key("Escape");
-    if (!waitStep("save-one")) return;
-    ack("save-one");
-    if (!waitWindow("E2E Save One")) return;
-    focusOn("E2E Save One");
+    if (!awaitDialog("save-one", "E2E Save One")) return;
     key("ctrl+a");
     type("drawing");
     key("Return");
-    if (!waitStep("save-replace")) return;
-    ack("save-replace");
-    if (!waitWindow("E2E Save Replace")) return;
-    focusOn("E2E Save Replace");
+    if (!awaitDialog("save-replace", "E2E Save Replace")) return;
     key("ctrl+a");
     type("old.gif");
     key("Return");
@@ -241,6 +269,42 @@ class WindowE2E : public ::testing::Test {
     waitUntil([] { return sh("xdotool getactivewindow getwindowname").find("E2E Save Replace") == std::string::npos; },
               20);
     key("alt+r");
+
+    // A format-box entry as a person picks it: a click on the box, then
+    // the keys in its pop-up. The pointer leaves the pop-up first so that
+    // it selects no entry; Home then starts the walk at the first one.
+    auto pickFormat = [&](const std::string& title, int entry) {
+      int x = 0, y = 0;
+      if (!waitUntil([&] { return done || formatBoxCentre(title, x, y); }, 60) || done) return false;
+      const auto before = comboPopups();
+      click(x, y);
+      std::string popup;
+      if (!waitUntil([&] {
+            for (const auto& id : comboPopups())
+              if (!before.count(id)) popup = id;
+            return !popup.empty();
+          }, 20))
+        return false;
+      sh("xdotool mousemove 0 0");
+      std::string keys = "Home";
+      for (int i = 0; i < entry; ++i) keys += " Down";
+      key(keys + " Return");
+      return waitUntil([&] { return !comboPopups().count(popup); }, 20);
+    };
+    if (!awaitDialog("save-format", "E2E Save Format")) return;
+    if (!pickFormat("E2E Save Format", 1)) return;
+    // Back to the name field by its mnemonic.
+    key("alt+n ctrl+a");
+    type("picture");
+    key("Return");
+    if (!awaitDialog("open-format", "E2E Open Format")) return;
+    if (!pickFormat("E2E Open Format", 1)) return;
+    // Every file the list shows now, chosen at once.
+    const json dialog = windowGeometry("E2E Open Format");
+    if (!dialog.is_object()) return;
+    click(dialog["x"].get<int>() + dialog["width"].get<int>() / 2,
+          dialog["y"].get<int>() + dialog["height"].get<int>() / 2);
+    key("ctrl+a Return");
   }
 
   void SetUp() override {
@@ -527,6 +591,23 @@ TEST_F(WindowE2E, SaveDialogsAppendTheFormatAndClearTheWayForAReplace) {
   EXPECT_EQ(r("dialogs", "saveReplace")["filePath"], d + "/old.gif") << r("dialogs", "saveReplace");
   EXPECT_EQ(r("dialogs", "saveReplaceFileLeft"), false);
   EXPECT_FALSE(fs::exists(d + "/old.gif"));
+}
+
+TEST_F(WindowE2E, FormatBoxEntriesPickedOnTheScreenDecideTheTypes) {
+  const std::string d = dialogsDir();
+  // Second entry of png, gif, jpg: a name typed without extension gets gif.
+  const json& s = r("dialogs", "saveFormat");
+  EXPECT_EQ(s["success"], true) << s << "\n" << *log;
+  EXPECT_EQ(s["filePath"], d + "/picture.gif") << s;
+  EXPECT_EQ(s["extension"], "gif");
+  // Second entry of PNG and JPG: of the folder's a.png, b.jpg and c.jpg,
+  // choosing everything shown takes the two jpg files only.
+  const json& o = r("dialogs", "openFormat");
+  EXPECT_EQ(o["success"], true) << o << "\n" << *log;
+  ASSERT_EQ(o["filesCount"], 2) << o;
+  json paths = {o["filesArray"][0]["filePath"], o["filesArray"][1]["filePath"]};
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (json{d + "/mixed/b.jpg", d + "/mixed/c.jpg"}));
 }
 
 TEST_F(WindowE2E, RecentDocumentsGoToTheDesktopList) {

@@ -35,7 +35,7 @@ TEST(DelayedTestPage, HundredParkedRequestsDoNotBlockOthers) {
   for (int i = 0; i < kParked; ++i) {
     const int fd = connectTo(port);
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(sendAll(fd, "GET /unittest.html HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+    ASSERT_TRUE(sendAll(fd, "GET /unittest.html HTTP/1.1\r\n" + hostLine(port) + "Connection: close\r\n\r\n"));
     parked.push_back(fd);
   }
   // Ordinary requests, a file and a refusal, are answered while all hundred
@@ -70,13 +70,13 @@ TEST(DelayedTestPage, ClientsLeavingEarlyOrServerStoppingAreHarmless) {
   // These clients go away before the answer is due.
   for (int i = 0; i < 5; ++i) {
     const int fd = connectTo(port);
-    ASSERT_TRUE(sendAll(fd, "GET /unittest.html HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_TRUE(sendAll(fd, "GET /unittest.html HTTP/1.1\r\n" + hostLine(port) + "\r\n"));
     ::close(fd);
   }
   // HEAD is parked the same way; this one is still waiting when the server
   // stops, which must end it rather than hang.
   const int waiting = connectTo(port);
-  ASSERT_TRUE(sendAll(waiting, "HEAD /unittest.html HTTP/1.1\r\nHost: x\r\n\r\n"));
+  ASSERT_TRUE(sendAll(waiting, "HEAD /unittest.html HTTP/1.1\r\n" + hostLine(port) + "\r\n"));
   EXPECT_EQ(get(port, "/a.txt").body, "A");
   server->stop();
   const Reply cut = readReply(waiting);

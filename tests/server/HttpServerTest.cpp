@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <random>
 #include <regex>
 #include <thread>
@@ -47,6 +48,18 @@ class ServedFolder : public ::testing::Test {
     ASSERT_TRUE(server.start()) << server.errorText();
     port = server.port();
     ASSERT_NE(port, 0);
+  }
+
+  // A file gets validators once it has stayed unchanged for a second;
+  // waits for that (the answer has an ETag) and answers the reply.
+  Reply settled(const std::string& path) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    Reply r = get(port, path);
+    while (!r.has("etag") && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      r = get(port, path);
+    }
+    return r;
   }
 
   TempDir dir;
@@ -103,8 +116,12 @@ TEST_F(ServedFolder, IndexValuesAreTakenPerRequest) {
 }
 
 TEST_F(ServedFolder, StaticFilesCarryTypeLengthAndValidators) {
-  const Reply css = get(port, "/style.css");
+  const Reply fresh = get(port, "/style.css");
+  EXPECT_FALSE(fresh.has("etag"));  // written just now: nothing to promise yet
+  EXPECT_EQ(fresh.header("cache-control"), "no-cache");
+  const Reply css = settled("/style.css");
   EXPECT_EQ(css.status, 200);
+  EXPECT_EQ(css.header("cache-control"), "no-cache");
   EXPECT_EQ(css.body, "body{}");
   EXPECT_EQ(css.header("content-type"), "text/css");
   EXPECT_EQ(css.header("content-length"), "6");
@@ -125,7 +142,7 @@ TEST_F(ServedFolder, StaticFilesCarryTypeLengthAndValidators) {
 }
 
 TEST_F(ServedFolder, ConditionalRequestsAnswer304) {
-  const Reply first = get(port, "/style.css");
+  const Reply first = settled("/style.css");
   const std::string lastModified = first.header("last-modified");
   const std::string etag = first.header("etag");
 
@@ -174,7 +191,7 @@ TEST_F(ServedFolder, ByteRangesLetMediaSeek) {
   EXPECT_EQ(several.status, 200);
   EXPECT_EQ(several.body, "body{}");
 
-  const std::string etag = get(port, "/style.css").header("etag");
+  const std::string etag = settled("/style.css").header("etag");
   EXPECT_EQ(get(port, "/style.css", {{"Range", "bytes=1-2"}, {"If-Range", etag}}).body, "od");
   const Reply stale = get(port, "/style.css", {{"Range", "bytes=1-2"}, {"If-Range", "\"stale\""}});
   EXPECT_EQ(stale.status, 200);
@@ -189,7 +206,7 @@ TEST_F(ServedFolder, ByteRangesLetMediaSeek) {
 TEST_F(ServedFolder, OnlyGetAndHeadAreServed) {
   for (const char* method : {"POST", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
     const Reply r = rawRequest(port, std::string(method) +
-                                         " /index.html HTTP/1.1\r\nHost: localhost\r\n"
+                                         " /index.html HTTP/1.1\r\n" + hostLine(port) +
                                          "Connection: close\r\nContent-Length: 5\r\n\r\nhello");
     EXPECT_EQ(r.status, 405) << method;
     EXPECT_EQ(r.header("allow"), "GET, HEAD") << method;
@@ -222,7 +239,7 @@ TEST_F(ServedFolder, MissingAndRefusedPathsAnswerNotFound) {
   for (const char* line : {"GET ../secret.txt HTTP/1.1", "GET /a\x01/../../secret.txt HTTP/1.1",
                            "GET http://localhost/../secret.txt HTTP/1.1"}) {
     const Reply r =
-        rawRequest(port, std::string(line) + "\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+        rawRequest(port, std::string(line) + "\r\n" + hostLine(port) + "Connection: close\r\n\r\n");
     EXPECT_NE(r.status, 200) << line;
     EXPECT_EQ(r.body.find("TOP-SECRET"), std::string::npos) << line;
   }
@@ -252,7 +269,7 @@ TEST_F(ServedFolder, FileThatShrinksWhileSentEndsTheConnection) {
   }
   const int fd = connectTo(port);
   ASSERT_GE(fd, 0);
-  ASSERT_TRUE(sendAll(fd, "GET /growing.bin HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+  ASSERT_TRUE(sendAll(fd, "GET /growing.bin HTTP/1.1\r\n" + hostLine(port) + "Connection: close\r\n\r\n"));
   char buffer[4096];
   ASSERT_GT(::recv(fd, buffer, sizeof buffer, MSG_WAITALL), 0);
   ASSERT_EQ(::truncate(path.c_str(), 1 << 20), 0);

@@ -1,10 +1,14 @@
 // The server part of the launch step: reading "AppExInfo", the start page
 // rules, and every row of the outcome table with the real server.
 #include "app/LaunchPlan.h"
+#include "app/UserDefaults.h"
 #include "app/Utils.h"
 #include "ServerTestSupport.h"
 
 #include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <set>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -218,17 +222,82 @@ TEST_F(LaunchStep, TakenPortShowsRunErrorAndFallsBackToTheFilePage) {
 }
 
 TEST_F(LaunchStep, OnlyTheLowSixteenBitsOfThePortCount) {
-  if (!portIsFree(4464)) GTEST_SKIP() << "port 4464 is taken on this machine";
-  const auto o = run({{"enableHttpServer", true}, {"serverPort", 70000}});
-  ASSERT_EQ(o.serverCase, ServerCase::Serving) << (o.alert ? o.alert->message : "");
+  // Checked without listening: a fixed port in a test could be anybody's.
+  std::vector<uint16_t> asked;
+  const ServerStarter record = [&](server::HttpServer& s, std::string*) {
+    asked.push_back(s.port());
+    return true;
+  };
+  const auto o = runLaunchServerStep(settings({{"enableHttpServer", true}, {"serverPort", 70000}}),
+                                     *utils, record);
+  ASSERT_EQ(o.serverCase, ServerCase::Serving);
+  EXPECT_EQ(asked, std::vector<uint16_t>{4464});
   EXPECT_EQ(*o.port, 4464);
   EXPECT_EQ(o.page, "http://localhost:4464/index.html");
-  EXPECT_EQ(get(4464, "/index.html").body, "bundle A");
 
-  const auto wrapped = run({{"enableHttpServer", true}, {"serverPort", 65536}});
+  // 65536 counts as 0: the port is ours to choose, the stable one first.
+  asked.clear();
+  const auto wrapped = runLaunchServerStep(
+      settings({{"enableHttpServer", true}, {"serverPort", 65536}}), *utils, record);
   ASSERT_EQ(wrapped.serverCase, ServerCase::Serving);
-  EXPECT_NE(*wrapped.port, 0);
-  EXPECT_NE(*wrapped.port, 4464);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0], stableFirstPort(utils->bundle().bundlePath()));
+}
+
+TEST_F(LaunchStep, PortCandidatesStartWithTheLastPortThenTheApplicationsOwn) {
+  const uint16_t first = stableFirstPort("com.example.notes");
+  EXPECT_EQ(stableFirstPort("com.example.notes"), first);
+  EXPECT_NE(stableFirstPort("com.example.other"), first);
+  EXPECT_GE(first, 61000);
+  const auto fresh = serverPortCandidates(0, "com.example.notes");
+  ASSERT_EQ(fresh.size(), 8u);
+  EXPECT_EQ(fresh[0], first);
+  EXPECT_EQ(std::set<uint16_t>(fresh.begin(), fresh.end()).size(), fresh.size());
+  for (uint16_t p : fresh) EXPECT_GE(p, 61000);
+  const auto again = serverPortCandidates(5000, "com.example.notes");
+  EXPECT_EQ(again[0], 5000);
+  EXPECT_EQ(again[1], first);
+  // The last port being the stable one is not tried twice.
+  const auto same = serverPortCandidates(first, "com.example.notes");
+  EXPECT_EQ(std::count(same.begin(), same.end(), first), 1);
+}
+
+TEST_F(LaunchStep, TheLastPortIsKeptSoThePageKeepsItsOriginAndAChangeIsLogged) {
+  UserDefaults defaults(dir / "defaults.json");
+  auto start = [&] {
+    return runLaunchServerStep(settings({{"enableHttpServer", true}}), *utils, {}, &defaults);
+  };
+  uint16_t firstPort = 0;
+  {
+    const auto o = start();
+    ASSERT_EQ(o.serverCase, ServerCase::Serving);
+    firstPort = *o.port;
+    EXPECT_EQ(defaults.integerForKey(kLastServerPortKey), firstPort);
+    EXPECT_EQ(UserDefaults(dir / "defaults.json").integerForKey(kLastServerPortKey), firstPort);
+  }
+  {
+    const auto again = start();  // the first server is gone: its port is free
+    ASSERT_EQ(again.serverCase, ServerCase::Serving);
+    EXPECT_EQ(*again.port, firstPort);
+    EXPECT_EQ(again.page, "http://localhost:" + std::to_string(firstPort) + "/index.html");
+  }
+  // Another program holds the port now (on one family is enough).
+  const int holder = holdLoopback(AF_INET6, firstPort);
+  if (holder < 0) GTEST_SKIP() << "no IPv6 loopback here";
+  const auto moved = start();
+  ::close(holder);
+  ASSERT_EQ(moved.serverCase, ServerCase::Serving);
+  EXPECT_NE(*moved.port, firstPort);
+  EXPECT_EQ(defaults.integerForKey(kLastServerPortKey), *moved.port);
+  bool said = false;
+  for (const auto& line : moved.log) {
+    if (line.text.find("port " + std::to_string(firstPort) + " is taken") != std::string::npos) {
+      said = true;
+      EXPECT_EQ(line.level, spdlog::level::warn);
+      EXPECT_NE(line.text.find(std::to_string(*moved.port)), std::string::npos);
+    }
+  }
+  EXPECT_TRUE(said);
 }
 
 TEST_F(LaunchStep, ListeningOnAllInterfacesIsOptIn) {

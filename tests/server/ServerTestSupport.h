@@ -13,6 +13,8 @@
 #include "support/TestFiles.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace corvane::test {
 
@@ -126,10 +129,15 @@ inline Reply rawRequest(uint16_t port, const std::string& raw, bool headOnly = f
   return reply;
 }
 
+// The Host line a browser sends for the server's own address.
+inline std::string hostLine(uint16_t port) {
+  return "Host: localhost:" + std::to_string(port) + "\r\n";
+}
+
 inline Reply request(uint16_t port, const std::string& method, const std::string& target,
                      const std::map<std::string, std::string>& headers = {},
                      const char* address = "127.0.0.1") {
-  std::string raw = method + " " + target + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
+  std::string raw = method + " " + target + " HTTP/1.1\r\n" + hostLine(port) + "Connection: close\r\n";
   for (const auto& [k, v] : headers) raw += k + ": " + v + "\r\n";
   raw += "\r\n";
   return rawRequest(port, raw, method == "HEAD", address);
@@ -140,19 +148,82 @@ inline Reply get(uint16_t port, const std::string& target,
   return request(port, "GET", target, headers);
 }
 
-// True when nothing listens on the loopback TCP port. Connections of earlier
-// tests lingering in TIME_WAIT do not count, as they do not for the server.
-inline bool portIsFree(uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
+// A listener on the loopback of `family` (AF_INET or AF_INET6, the latter
+// IPv6 only) at `port`, as another local program would hold it; -1 when
+// the port is taken there or the family is missing.
+inline int holdLoopback(int family, uint16_t port) {
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  if (family == AF_INET6) {
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = htons(port);
+    a->sin6_addr = in6addr_loopback;
+    length = sizeof *a;
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&storage);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(port);
+    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof *a;
+  }
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(fd, 16) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A loopback port nobody held a moment ago, on either family (0 when none
+// was found): for tests that need a port before anything listens on it.
+inline uint16_t freeLoopbackPort() {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const int v4 = holdLoopback(AF_INET, 0);
+    if (v4 < 0) return 0;
+    sockaddr_in a{};
+    socklen_t length = sizeof a;
+    ::getsockname(v4, reinterpret_cast<sockaddr*>(&a), &length);
+    const uint16_t port = ntohs(a.sin_port);
+    const int v6 = holdLoopback(AF_INET6, port);
+    ::close(v4);
+    if (v6 >= 0) ::close(v6);
+    if (v6 >= 0 || errno != EADDRINUSE) return port;
+  }
+  return 0;
+}
+
+// Waits (generously) until `done` holds: tests wait on conditions, never
+// on the clock.
+template <typename Condition>
+bool eventually(Condition done, int seconds = 60) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// Open descriptors of a process (this one by default).
+inline size_t descriptorsOf(pid_t pid = ::getpid()) {
+  size_t n = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end;
+       !ec && it != end; it.increment(ec))
+    ++n;
+  return n;
+}
+
+// Resident memory of a process (this one by default), in KiB.
+inline long residentKiBOf(pid_t pid = ::getpid()) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
 }
 
 }  // namespace corvane::test

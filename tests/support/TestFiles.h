@@ -2,6 +2,7 @@
 // Helpers every test suite shares: temporary folders that remove
 // themselves, whole-file reads and writes, and environment overrides that
 // undo themselves.
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +53,18 @@ inline std::string makeMinimalBundle(const std::string& dir, const std::string& 
                 name + "</string>\n<key>CFBundleIdentifier</key><string>" + identifier + "</string></dict></plist>");
   writeFile(app + "/Contents/Resources/public/project.json", "{}");
   return app;
+}
+
+// Runs a shell command and answers its standard output (errors dropped).
+inline std::string commandOutput(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
 }
 
 inline std::string readFile(const std::string& path) {

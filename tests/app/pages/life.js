@@ -39,6 +39,18 @@
     } else {
       finish({ relaunched: true });
     }
+  } else if (mode === "size") {
+    // The test measures the X window against what the page sees.
+    var report = function () {
+      console.log("life size " + JSON.stringify({ inner: [window.innerWidth, window.innerHeight],
+                                                  state: T.windowState() }));
+    };
+    report();
+    window.addEventListener("resize", report);
+    setInterval(report, 1000);
+  } else if (mode === "keep-config") {
+    // The test breaks and mends project.json while the page keeps asking.
+    setInterval(function () { console.log("life url " + corvane.app.getHomePageURL()); }, 300);
   }
   // "sigterm": nothing; the test sends the signal.
 })();

@@ -33,6 +33,13 @@
     var o = JSON.parse(W.getOrigin()), s = JSON.parse(W.getSize());
     return { x: o.x, y: o.y, width: s.width, height: s.height };
   }
+  // The frame once `settled` holds for it, or the last one read after ten
+  // seconds: a busy window manager may still be placing the window.
+  async function frameWhen(settled) {
+    var f = frame();
+    for (var i = 0; i < 200 && !settled(f); ++i) { await sleep(50); f = frame(); }
+    return f;
+  }
 
   async function geometry() {
     var G = R.geometry = {};
@@ -66,7 +73,7 @@
     await step("geom-max", G.maximizedFrame);
     W.move(JSON.stringify({ x: G.maximizedFrame.x + 1, y: G.maximizedFrame.y }));
     G.afterOnePoint = W.isMaximized();
-    G.movedOnePoint = frame();
+    G.movedOnePoint = await frameWhen(function (f) { return f.x === G.maximizedFrame.x + 1; });
     W.maximize();
     G.maximizedAgain = W.isMaximized();
 
@@ -187,6 +194,13 @@
     W.saveFile(JSON.stringify({ title: "E2E Save Replace", types: ["gif"], fileName: "old", directory: d,
       callback: "cb_s2" }));
     D.saveReplace = answers.s2; D.saveReplaceFileLeft = answers.s2Exists;
+    // The person picks the second format-box entry in each.
+    await step("save-format", {});
+    D.saveFormat = call("saveFile", "s3", { title: "E2E Save Format", types: ["png", "gif", "jpg"], fileName: "pic",
+      directory: d }).answer;
+    await step("open-format", {});
+    D.openFormat = call("openFile", "o6", { title: "E2E Open Format", types: ["png", "jpg"],
+      enableFileFormatCombox: true, allowMulSelection: true, directory: d + "/mixed" }).answer;
     W.addRecentDocument(JSON.stringify({ url: d + "/notes.txt" }));
     W.addRecentDocument(JSON.stringify({ url: d + "/missing.txt" }));
     D.maxRecent = W.maxRecentDocumentCount();

@@ -1,0 +1,39 @@
+#include "server/TimerQueue.h"
+
+namespace corvane::server {
+
+void TimerQueue::after(std::chrono::milliseconds delay, std::function<void()> action) {
+  {
+    std::lock_guard lock(mutex_);
+    timers_.emplace(Clock::now() + delay, std::move(action));
+  }
+  if (wake_) wake_();
+}
+
+int TimerQueue::pollTimeout() const {
+  std::lock_guard lock(mutex_);
+  if (timers_.empty()) return -1;
+  const auto left = timers_.begin()->first - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  // Rounded up, so that the loop never wakes just before the deadline.
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+std::vector<std::function<void()>> TimerQueue::take(std::optional<Clock::time_point> until) {
+  std::vector<std::function<void()>> due;
+  std::lock_guard lock(mutex_);
+  auto end = until ? timers_.upper_bound(*until) : timers_.end();
+  for (auto it = timers_.begin(); it != end; ++it) due.push_back(std::move(it->second));
+  timers_.erase(timers_.begin(), end);
+  return due;
+}
+
+void TimerQueue::runDue() {
+  for (auto& action : take(Clock::now())) action();
+}
+
+void TimerQueue::runAll() {
+  for (auto& action : take(std::nullopt)) action();
+}
+
+}  // namespace corvane::server

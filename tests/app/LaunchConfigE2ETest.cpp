@@ -1,0 +1,302 @@
+// The launch configuration in the real shell: keys of the wrong type, a
+// configuration that breaks while the application runs, start-up tasks as
+// their tools see them, and the window-size keys measured on the X window
+// (on a display of its own with a window manager, which owns size hints).
+#include "../e2e/ShellHarness.h"
+#include "LiveShell.h"
+#include "WmDisplay.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+using nlohmann::json;
+using corvane::e2e::ShellHarness;
+using corvane::life::LiveShell;
+using corvane::life::WmDisplay;
+using corvane::life::XGeometry;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+template <typename Check>
+bool eventually(Check check, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!check()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+class LaunchConfig : public testing::Test {
+ protected:
+  std::string project() const { return shell.resourcePath() + "/public/project.json"; }
+  LiveShell launch(const json& config, const std::string& mode, std::map<std::string, std::string> extra = {},
+                   const std::string& workingFolder = "") {
+    shell.makeBundle(config, CORVANE_LIFE_PAGES);
+    auto env = shell.sessionEnv();
+    env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
+    env["LIFE_MODE"] = mode;
+    for (auto& [k, v] : extra) env[k] = v;
+    return LiveShell(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/" + mode + ".log", env, {},
+                     workingFolder);
+  }
+  ShellHarness shell;
+};
+
+}  // namespace
+
+TEST_F(LaunchConfig, AKeyOfTheWrongTypeIsNamedInAnAlertAndEndsWith78) {
+  WmDisplay wm;
+  const std::pair<json, std::string> cases[] = {
+      {{{"serverPort", "8080"}}, "\"serverPort\" is not a number"},
+      {{{"startPage", {"a"}}}, "\"startPage\" is not text"},
+  };
+  for (const auto& [appExInfo, named] : cases) {
+    // No test service: nobody presses the alert's button but the test.
+    LiveShell app = launch({{"AppExInfo", appExInfo}}, "wrong-type",
+                           {{"DISPLAY", wm.name()}, {"CORVANE_TEST_SERVICES", "0"}});
+    std::string alert;
+    ASSERT_TRUE(eventually([&] {
+      alert = wm.run("xdotool search --onlyvisible --name 'BridgeTest cannot start'");
+      return !alert.empty();
+    }, 60)) << app.log();
+    alert = alert.substr(0, alert.find('\n'));
+    EXPECT_EQ(app.waitForExit(0.5), -1) << "the alert waits for the user";
+    wm.run("xdotool windowactivate --sync " + alert + " key --clearmodifiers Return");
+    EXPECT_EQ(app.waitForExit(30), 78) << app.log();
+    const std::string log = app.log();
+    EXPECT_NE(log.find("error: configuration error: \"AppExInfo\" in " + project() + ": " + named + "."),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("ZavrelonAPP##url"), std::string::npos) << "no window was built";
+  }
+}
+
+TEST_F(LaunchConfig, ARunningApplicationKeepsItsConfigurationWhenTheFileBreaks) {
+  LiveShell app = launch({{"AppExInfo", {{"HomePageURL", "https://first"}}}}, "keep-config");
+  ASSERT_TRUE(app.waitForLog("life url https://first", 60)) << app.log();
+
+  shell.writeFile(project(), R"({"AppExInfo": {"HomePageURL": )");  // a save caught halfway
+  ASSERT_TRUE(app.waitForLog("keeping the last good configuration", 30)) << app.log();
+  const size_t broken = app.log().size();
+  ASSERT_TRUE(eventually([&] { return app.log().find("life url https://first", broken) != std::string::npos; }, 30))
+      << "the page goes on with the last good configuration";
+  EXPECT_NE(app.log().find("error: main configuration cannot be read (" + project() + ": parse error at line 1"),
+            std::string::npos);
+
+  shell.writeFile(project(), R"({"AppExInfo": {"HomePageURL": "https://second"}})");
+  EXPECT_TRUE(app.waitForLog("life url https://second", 30)) << "a mended file is read at once";
+  EXPECT_EQ(app.waitForExit(0.2), -1) << "still running";
+  const std::string log = app.log();
+  EXPECT_EQ(log.find("mainconfigDic = nil"), std::string::npos);
+  EXPECT_EQ(log.find("App exit"), std::string::npos);
+}
+
+TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
+  // The configuration comes from the bundle, whatever lies in the folder
+  // the shell is started from under the same relative name.
+  const std::string home = shell.root() + "/home";
+  const std::string cwd = shell.root() + "/cwd";
+  auto toolWrites = [](const std::string& id, const std::string& file) {
+    return json{{"id", id}, {"taskAppPath", "/bin/sh"}, {"command", {"-c", "touch ${HOME}/" + file}},
+                {"waitUntilExit", true}, {"conditionType", "&&"}};
+  };
+  shell.writeFile(cwd + "/conf/main.json", json({{"Tasks", {toolWrites("evil", "evil")}}}).dump());
+  json tasks = json::array();
+  tasks.push_back({{"index", 0}, {"id", "bg"}, {"taskAppPath", "/bin/sh"},
+                   {"command", {"-c", "sleep 1; echo done > ${HOME}/bg.txt"}},
+                   {"conditionType", "||"}, {"conditions", {{{"key", "bg"}, {"op", "<"}, {"value", 1}}}}});
+  tasks.push_back({{"index", 1}, {"id", "probe"}, {"taskAppPath", "/bin/sh"},
+                   {"command", {"-c", "env | grep ^ZAVRELONLAB_MAIN_APP_ > ${HOME}/env.txt; "
+                                      "grep -E '^Sig(Blk|Ign)' /proc/$$/status > ${HOME}/sig.txt"}},
+                   {"waitUntilExit", true}, {"conditionType", "&&"}});
+  tasks.push_back({{"index", 2}, {"id", "del1"}, {"taskType", "delete_file"}, {"path", "${HOME}/file.txt/"},
+                   {"conditionType", "&&"}});
+  tasks.push_back({{"index", 3}, {"id", "del2"}, {"taskType", "delete_file"},
+                   {"path", "${HOME}/nodir/../file2.txt"}, {"conditionType", "&&"}});
+  json typed = toolWrites("typed", "typed");
+  typed["taskType"] = 7;
+  json combined = toolWrites("combined", "combined");
+  combined["conditionType"] = 5;
+  json condition = toolWrites("condition", "condition");
+  condition["conditionType"] = "||";
+  condition["conditions"] = {{{"type", 9}, {"key", "k9"}, {"op", "<"}, {"value", 1}}};
+  for (auto t : {typed, combined, condition}) {
+    t["index"] = 4;
+    tasks.push_back(t);
+  }
+  shell.writeFile(shell.resourcePath() + "/conf/main.json", json({{"Tasks", tasks}}).dump());
+  shell.writeFile(shell.resourcePath() + "/public/ian.json", R"({"BootStrapList": ["conf/main.json"]})");
+  shell.writeFile(home + "/file.txt", "1");
+  shell.writeFile(home + "/file2.txt", "2");
+
+  // HOME written with a trailing slash, as some login setups do.
+  LiveShell app = launch(json::object(), "keep-config", {{"HOME", home + "/"}}, cwd);
+  ASSERT_TRUE(app.waitForLog("life url", 60)) << app.log();
+  EXPECT_EQ(readAll("/proc/" + std::to_string(app.pid()) + "/comm"), "corvane\n")
+      << "the process keeps its executable's name";
+  const std::string log = app.log();
+  EXPECT_NE(log.find("main thread named mainThread"), std::string::npos);
+
+  EXPECT_FALSE(fs::exists(home + "/evil")) << "nothing from the working folder";
+  EXPECT_NE(log.find("<app>process_task [id:bg, descript:(null)] success."), std::string::npos) << log;
+  EXPECT_EQ(log.find("发现错误"), std::string::npos) << log;
+  EXPECT_NE(log.find("<app>process_task [id:del1, descript:(null)] success."), std::string::npos);
+  EXPECT_NE(log.find("<app>process_task [id:del2, descript:(null)] success."), std::string::npos);
+  EXPECT_FALSE(fs::exists(home + "/file.txt"));
+  EXPECT_FALSE(fs::exists(home + "/file2.txt"));
+  for (const char* never : {"typed", "combined", "condition"}) EXPECT_FALSE(fs::exists(home + "/" + never)) << never;
+
+  const std::string env = readAll(home + "/env.txt");
+  EXPECT_EQ(std::count(env.begin(), env.end(), '\n'), 28) << env;
+  EXPECT_EQ(env.find("//"), std::string::npos) << env;
+  EXPECT_NE(env.find("ZAVRELONLAB_MAIN_APP_HOMEDIRECTORY=" + home + "\n"), std::string::npos) << env;
+  EXPECT_NE(env.find("ZAVRELONLAB_MAIN_APP_BUNDLE_RESOURCE_PATH=" + shell.resourcePath() + "\n"), std::string::npos);
+
+  std::istringstream sig(readAll(home + "/sig.txt"));
+  std::string blkName, ignName;
+  unsigned long long blocked = ~0ULL, ignored = ~0ULL;
+  sig >> blkName >> std::hex >> blocked >> ignName >> ignored;
+  EXPECT_EQ(blocked, 0u);
+  // Only the C library's own signals 32 and 33 (set up anew by every program).
+  EXPECT_EQ(ignored & ~((1ULL << 31) | (1ULL << 32)), 0u) << std::hex << ignored;
+
+  EXPECT_TRUE(eventually([&] { return fs::exists(home + "/bg.txt"); }, 30)) << "the tool nobody waited for ran";
+  const json defaults = json::parse(readAll(home + "/.config/corvane/" + shell.identifier() + ".json"), nullptr, false);
+  EXPECT_EQ(defaults.value("bg", 0), 71) << "its build mark (build 7, value 1) is stored";
+}
+
+// ---- the window-size keys ------------------------------------------------------
+
+namespace {
+
+// What the page saw and what the X server has, once they agree.
+struct Sizes {
+  XGeometry x;
+  int innerWidth = 0, innerHeight = 0, titleBar = 0, menuBar = 0;
+  int border() const { return x.width - innerWidth; }  // left and right together
+  // The frame: the X window without the client-side borders.
+  int frameWidth() const { return innerWidth; }
+  int frameHeight() const { return titleBar + menuBar + innerHeight; }
+  int contentHeight() const { return menuBar + innerHeight; }  // below the title bar
+};
+
+std::optional<Sizes> lastPageReport(const std::string& log) {
+  const auto at = log.rfind("life size ");
+  if (at == std::string::npos) return std::nullopt;
+  const auto end = log.find('\n', at);
+  const json r = json::parse(log.substr(at + 10, end - at - 10), nullptr, false);
+  if (!r.is_object() || !r["state"].is_object()) return std::nullopt;
+  Sizes s;
+  s.innerWidth = r["inner"][0];
+  s.innerHeight = r["inner"][1];
+  s.titleBar = r["state"].value("titleBarHeight", 0);
+  s.menuBar = r["state"].value("menuBarHeight", 0);
+  return s;
+}
+
+// Waits until the X window and the page's last report agree: the page spans
+// the content's width, and the X window is the frame plus the same border
+// on both axes.
+Sizes settled(const LiveShell& app, const WmDisplay& wm) {
+  std::optional<Sizes> last;
+  int stableRounds = 0;
+  eventually([&] {
+    auto s = lastPageReport(app.log());
+    if (!s) return false;
+    s->x = corvane::life::mainWindowOf(wm, app.pid());
+    const bool agree = s->x.window != 0 && s->border() >= 0 && s->x.height - s->frameHeight() == s->border();
+    const bool same = last && last->x.width == s->x.width && last->x.height == s->x.height &&
+                      last->innerWidth == s->innerWidth && last->innerHeight == s->innerHeight;
+    stableRounds = agree && same ? stableRounds + 1 : 0;
+    last = s;
+    return stableRounds >= 3;
+  }, 60);
+  EXPECT_GE(stableRounds, 3) << "the page and the X window never agreed\n" << app.log();
+  return last.value_or(Sizes{});
+}
+
+std::string normalHints(const WmDisplay& wm, long window) {
+  return wm.run("xprop -id " + std::to_string(window) + " WM_NORMAL_HINTS");
+}
+
+}  // namespace
+
+TEST_F(LaunchConfig, SizeIsTheFrameTitleBarIncluded) {
+  WmDisplay wm;
+  LiveShell app = launch({{"AppExInfo", {{"size", {800, 600}}}}}, "size", {{"DISPLAY", wm.name()}});
+  const Sizes s = settled(app, wm);
+  EXPECT_GT(s.titleBar, 0);
+  EXPECT_EQ(s.frameWidth(), 800);
+  EXPECT_EQ(s.frameHeight(), 600);
+  EXPECT_EQ(s.x.width, 800 + s.border());
+  EXPECT_EQ(s.x.height, 600 + s.border());
+}
+
+TEST_F(LaunchConfig, AutoOffsetAddsTheTitleBarOnceToEveryHeight) {
+  WmDisplay wm;
+  LiveShell app = launch({{"AppExInfo",
+                           {{"autoOffset", true}, {"size", {800, 600}}, {"minSize", {600, 400}},
+                            {"maxSize", {1000, 800}}}}},
+                         "size", {{"DISPLAY", wm.name()}});
+  const Sizes s = settled(app, wm);
+  const int t = s.titleBar, b = s.border();
+  EXPECT_EQ(s.frameWidth(), 800);
+  EXPECT_EQ(s.contentHeight(), 600) << "the heights describe the content";
+  EXPECT_EQ(s.frameHeight(), 600 + t);
+  const std::string hints = normalHints(wm, s.x.window);
+  EXPECT_NE(hints.find("minimum size: " + std::to_string(600 + b) + " by " + std::to_string(400 + t + b)),
+            std::string::npos)
+      << hints;
+  EXPECT_NE(hints.find("maximum size: " + std::to_string(1000 + b) + " by " + std::to_string(800 + t + b)),
+            std::string::npos)
+      << hints;
+}
+
+TEST_F(LaunchConfig, ASizeAtItsMaximumKeepsIt) {
+  WmDisplay wm;
+  LiveShell app = launch({{"AppExInfo", {{"size", {900, 700}}, {"maxSize", {900, 700}}}}}, "size",
+                         {{"DISPLAY", wm.name()}});
+  const Sizes s = settled(app, wm);
+  EXPECT_EQ(s.frameWidth(), 900);
+  EXPECT_EQ(s.frameHeight(), 700);
+}
+
+TEST_F(LaunchConfig, TheAspectRatioHoldsForTheContentBesideTheLimits) {
+  WmDisplay wm;
+  LiveShell app = launch({{"AppExInfo", {{"contentAspectRatio", {2, 1}}, {"minSize", {500, 300}}, {"size", {800, 600}}}}},
+                         "size", {{"DISPLAY", wm.name()}});
+  Sizes s = settled(app, wm);
+  const std::string hints = normalHints(wm, s.x.window);
+  EXPECT_NE(hints.find("minimum size"), std::string::npos) << hints;
+  EXPECT_NE(hints.find("aspect ratio: 65536/32768"), std::string::npos) << "kept beside the limits\n" << hints;
+  EXPECT_NEAR(double(s.frameWidth()) / s.contentHeight(), 2.0, 0.01) << s.frameWidth() << "x" << s.contentHeight();
+
+  // The user drags the bottom-right corner (the resize border is the
+  // client's, the resizing the window manager's).
+  const int cx = s.x.x + s.x.width - 2, cy = s.x.y + s.x.height - 2;
+  wm.run("xdotool mousemove " + std::to_string(cx) + " " + std::to_string(cy) + " sleep 0.3 mousedown 1 sleep 0.3"
+         " mousemove " + std::to_string(cx + 80) + " " + std::to_string(cy + 10) + " sleep 0.3"
+         " mousemove " + std::to_string(cx + 160) + " " + std::to_string(cy + 20) + " sleep 0.3 mouseup 1");
+  const Sizes before = s;
+  EXPECT_TRUE(eventually([&] { return corvane::life::geometryOf(wm, before.x.window).width != before.x.width; }, 30));
+  s = settled(app, wm);
+  EXPECT_GT(s.frameWidth(), before.frameWidth()) << "the drag resized the window";
+  EXPECT_NEAR(double(s.frameWidth()) / s.contentHeight(), 2.0, 0.01) << s.frameWidth() << "x" << s.contentHeight();
+  EXPECT_GE(s.frameHeight(), 300);
+}

@@ -1,0 +1,136 @@
+// Change watchers on real files: what inotify reports reaches the handler as
+// the event kinds pages know, filtered by the watch flags.
+#include "TestSupport.h"
+
+#include "services/ChangeWatcher.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+class Watchers : public testing::Test {
+ protected:
+  using Events = std::vector<std::pair<std::string, std::string>>;
+  // Runs the main context until `flag` arrived for `path` (or 10 s pass).
+  bool waitFor(const std::string& path, const std::string& flag) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      for (const auto& e : events)
+        if (e.first == path && e.second == flag) return true;
+      g_main_context_iteration(nullptr, FALSE);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+  void settle() {
+    // inotify delivers promptly; a short quiet spell collects stragglers.
+    for (int i = 0; i < 40; ++i) {
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  bool saw(const std::string& flag) const {
+    for (const auto& e : events)
+      if (e.second == flag) return true;
+    return false;
+  }
+  ChangeWatcher::Handler recorder() {
+    return [this](const std::string& p, const std::string& f) { events.emplace_back(p, f); };
+  }
+  TempDir tmp;
+  Events events;
+};
+
+}  // namespace
+
+TEST_F(Watchers, AFileReportsWritesGrowthAttributesLinksRenameAndDelete) {
+  const std::string file = tmp / "watched.txt";
+  writeFile(file, "a");
+  ChangeWatcher w("cb", recorder());
+  ASSERT_TRUE(w.addPath(file, ChangeWatcher::kAll));
+  EXPECT_EQ(w.jsCallback(), "cb");
+
+  { std::ofstream(file, std::ios::app) << "more"; }
+  EXPECT_TRUE(waitFor(file, "FileWritten"));
+  EXPECT_TRUE(waitFor(file, "FileSizeIncreased"));
+
+  events.clear();
+  ::chmod(file.c_str(), 0600);
+  EXPECT_TRUE(waitFor(file, "FileAttributesChanged"));
+  EXPECT_FALSE(saw("LinkCountChanged"));
+
+  events.clear();
+  ASSERT_EQ(::link(file.c_str(), (tmp / "hard").c_str()), 0);
+  EXPECT_TRUE(waitFor(file, "LinkCountChanged"));
+  EXPECT_FALSE(saw("FileAttributesChanged"));
+
+  events.clear();
+  { std::ofstream(file, std::ios::trunc) << "x"; }  // a write that shrinks
+  EXPECT_TRUE(waitFor(file, "FileWritten"));
+  settle();
+  EXPECT_FALSE(saw("FileSizeIncreased"));
+
+  events.clear();
+  ASSERT_EQ(::rename(file.c_str(), (tmp / "renamed.txt").c_str()), 0);
+  EXPECT_TRUE(waitFor(file, "FileRenamed"));
+
+  writeFile(file, "again");
+  settle();
+  events.clear();
+  ASSERT_EQ(::unlink(file.c_str()), 0);
+  EXPECT_TRUE(waitFor(file, "FileDeleted"));
+}
+
+TEST_F(Watchers, FlagsChooseTheEventKinds) {
+  const std::string file = tmp / "only-delete.txt";
+  writeFile(file, "a");
+  ChangeWatcher w("cb", recorder());
+  ASSERT_TRUE(w.addPath(file, ChangeWatcher::kDelete));
+  { std::ofstream(file, std::ios::app) << "more"; }
+  ::chmod(file.c_str(), 0600);
+  settle();
+  EXPECT_TRUE(events.empty());
+  ::unlink(file.c_str());
+  EXPECT_TRUE(waitFor(file, "FileDeleted"));
+  EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(Watchers, AFolderReportsEntriesAsWritesAndSubfoldersAsLinks) {
+  const std::string dir = tmp / "dir";
+  fs::create_directories(dir);
+  ChangeWatcher w("cb", recorder());
+  ASSERT_TRUE(w.addPath(dir, ChangeWatcher::kAll));
+  writeFile(dir + "/new.txt", "x");
+  EXPECT_TRUE(waitFor(dir, "FileWritten"));
+  EXPECT_FALSE(saw("LinkCountChanged"));
+  events.clear();
+  fs::create_directory(dir + "/sub");
+  EXPECT_TRUE(waitFor(dir, "LinkCountChanged"));
+  events.clear();
+  ::chmod(dir.c_str(), 0700);
+  EXPECT_TRUE(waitFor(dir, "FileAttributesChanged"));
+  events.clear();
+  fs::rename(dir, tmp / "dir-moved");
+  EXPECT_TRUE(waitFor(dir, "FileRenamed"));
+}
+
+TEST_F(Watchers, RemovingThePathEndsTheEvents) {
+  const std::string file = tmp / "r.txt";
+  writeFile(file, "a");
+  ChangeWatcher w("cb", recorder());
+  ASSERT_TRUE(w.addPath(file, ChangeWatcher::kAll));
+  EXPECT_EQ(w.numberOfWatchedPaths(), 1u);
+  w.removePath(file);
+  EXPECT_EQ(w.numberOfWatchedPaths(), 0u);
+  { std::ofstream(file, std::ios::app) << "more"; }
+  settle();
+  EXPECT_TRUE(events.empty());
+}

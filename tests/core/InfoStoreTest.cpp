@@ -1,0 +1,281 @@
+// The local info store, the user defaults as pages use them, other-app
+// information, and the atomic replacement under kill -9.
+#include "TestSupport.h"
+
+#include "app/AtomicFile.h"
+#include "app/InfoPlist.h"
+#include "app/UserDefaults.h"
+#include "services/ImageFiles.h"
+#include "services/InfoStore.h"
+#include "services/OtherAppInfo.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+
+using namespace corvane;
+using namespace corvane::test;
+using nlohmann::json;
+
+namespace {
+
+class InfoFiles : public testing::Test {
+ protected:
+  TempDir tmp;
+};
+
+
+}  // namespace
+
+TEST_F(InfoFiles, EveryValueTypeRoundTripsThroughAnXmlPropertyList) {
+  const json info = {{"text", "héllo <&> \"q\""}, {"int", 42},       {"negative", -7},
+                     {"big", 9007199254740993LL},  {"real", 2.5},     {"yes", true},
+                     {"no", false},                {"empty", ""},     {"list", {1, "two", false, {{"x", 1}}}},
+                     {"dict", {{"nested", {{"deep", json::array()}}}}}};
+  const std::string path = tmp / "info.plist";
+  const json saved = infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", info}});
+  EXPECT_EQ(saved, (json{{"success", true}}));
+  const std::string xml = readFile(path);
+  EXPECT_NE(xml.find("<!DOCTYPE plist"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<key>yes</key>"), std::string::npos);
+  EXPECT_EQ(infostore::getAppInfoFromLocal({{"filePath", path}}), (json{{"success", true}, {"result", info}}));
+  // plistutil, an independent reader, takes the file too.
+  EXPECT_NE(commandOutput("plistutil -i '" + path + "' -f xml").find("héllo"), std::string::npos);
+}
+
+TEST_F(InfoFiles, MessagesAreExact) {
+  const std::string path = tmp / "a.plist";
+  EXPECT_EQ(infostore::getAppInfoFromLocal({{"filePath", tmp / "none.plist"}}),
+            (json{{"success", false}, {"error", "file is not exists."}}));
+  EXPECT_EQ(infostore::getAppInfoFromLocal(json::object()), (json{{"success", false}, {"error", "file is not exists."}}));
+  for (const json& bad : {json("text"), json(3), json(true)})
+    EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", bad}}),
+              (json{{"success", false}, {"error", "data format type is error."}}));
+  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}}),
+            (json{{"success", false}, {"error", "data format type is error."}}));
+  // A folder that does not exist: the write fails as a write.
+  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", tmp / "no/such/dir/a.plist"}, {"appInfo", {{"a", 1}}}}),
+            (json{{"success", false}, {"error", "file save error."}}));
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(InfoFiles, AnArraySavesButDoesNotReadBackAsADictionary) {
+  const std::string path = tmp / "list.plist";
+  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", {1, 2}}}), (json{{"success", true}}));
+  const json read = infostore::getAppInfoFromLocal({{"filePath", path}});
+  EXPECT_EQ(read["success"], false);
+  EXPECT_NE(read["error"].get<std::string>().find("dictionary"), std::string::npos) << read;
+  // Unreadable content reports why too.
+  writeFile(tmp / "junk.plist", "not a plist");
+  EXPECT_EQ(infostore::getAppInfoFromLocal({{"filePath", tmp / "junk.plist"}})["success"], false);
+  EXPECT_TRUE(infostore::getAppInfoFromLocal({{"filePath", tmp / "junk.plist"}})["error"].is_string());
+}
+
+TEST_F(InfoFiles, NullInsideTheDataIsRefusedAndLeavesTheOldFile) {
+  const std::string path = tmp / "keep.plist";
+  ASSERT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", {{"v", 1}}}})["success"], true);
+  const std::string before = readFile(path);
+  const json r = infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", {{"v", {1, nullptr}}}}});
+  EXPECT_EQ(r["success"], false);
+  EXPECT_NE(r["error"].get<std::string>().find("null"), std::string::npos) << r;
+  EXPECT_EQ(readFile(path), before);
+}
+
+TEST_F(InfoFiles, DefaultsStoreEveryTypeAndAnswerExactly) {
+  UserDefaults d(tmp / "defaults.json");
+  for (const json& value : {json(false), json(""), json(0), json(-3.5), json("x"), json({1, 2}), json({{"a", {{"b", true}}}})}) {
+    EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "k"}, {"value", value}}, d), (json{{"success", true}}));
+    EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "k"}}, d), (json{{"success", true}, {"result", value}}));
+    EXPECT_EQ(UserDefaults(tmp / "defaults.json").objectForKey("k"), value) << "written to disk at once";
+  }
+  EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "k"}}, d),
+            (json{{"success", false}, {"error", "key and value can't empty!"}}));
+  EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", ""}, {"value", 1}}, d),
+            (json{{"success", false}, {"error", "key and value can't empty!"}}));
+  EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "n"}, {"value", {{"x", nullptr}}}}, d)["success"], false);
+  EXPECT_FALSE(d.objectForKey("n"));
+  EXPECT_EQ(infostore::getInfoFromUserDefaults(json::object(), d),
+            (json{{"success", false}, {"error", "key can't empty!"}}));
+  EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "never"}}, d),
+            (json{{"success", false}, {"error", "map key value no found!"}}));
+  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", "never"}}, d),
+            (json{{"success", false}, {"error", "map key value no found!"}}));
+  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", ""}}, d),
+            (json{{"success", false}, {"error", "key can't empty!"}}));
+  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", "k"}}, d), (json{{"success", true}}));
+  EXPECT_FALSE(UserDefaults(tmp / "defaults.json").objectForKey("k"));
+  // The system's keys are readable too.
+  EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "AppleLanguages"}}, d)["success"], true);
+}
+
+TEST_F(InfoFiles, ADefaultsWriteThatCannotReachTheDiskIsNoSuccess) {
+  writeFile(tmp / "blocker", "a file where the store's folder should be");
+  UserDefaults d(tmp / "blocker/defaults.json");
+  const json r = infostore::setInfoToUserDefaults({{"key", "k"}, {"value", 1}}, d);
+  EXPECT_EQ(r["success"], false);
+  EXPECT_TRUE(r["error"].is_string());
+}
+
+// A child process replaces two files as fast as it can (an info file and the
+// defaults); it is killed with SIGKILL at a random moment, many times over.
+// Every time, each file is whole: the old or the new content.
+TEST_F(InfoFiles, KillNineDuringAStreamOfWritesLeavesOldOrNewContent) {
+  const std::string plist = tmp / "stream.plist";
+  const std::string defaults = tmp / "stream-defaults.json";
+  const std::string payload(20000, 'p');  // large enough to take several writes
+  std::mt19937 rng(12345);
+  int64_t last = 0, lastDefaults = 0;
+  writePropertyList(plist, {{"counter", 0}, {"payload", payload}});
+  {
+    UserDefaults d(defaults);
+    d.setObject("counter", 0);
+    d.setObject("payload", payload);
+    ASSERT_TRUE(d.synchronize());
+  }
+  for (int round = 0; round < 60; ++round) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      UserDefaults d(defaults);
+      for (int64_t i = last + 1;; ++i) {
+        writePropertyList(plist, {{"counter", i}, {"payload", payload}});
+        d.setObject("counter", i);
+        d.setObject("payload", payload);
+        d.synchronize();
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 30000));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    std::string why;
+    auto info = readPropertyList(plist, &why);
+    ASSERT_TRUE(info && info->is_object()) << "round " << round << ": " << why;
+    ASSERT_TRUE((*info)["payload"] == payload) << "round " << round;
+    const int64_t counter = (*info)["counter"].get<int64_t>();
+    EXPECT_GE(counter, last);
+    UserDefaults d(defaults);
+    ASSERT_TRUE(d.stringForKey("payload") == payload) << "round " << round;
+    EXPECT_GE(d.integerForKey("counter"), lastDefaults);
+    lastDefaults = d.integerForKey("counter");
+    last = counter;
+  }
+  // No torn file was set aside, and no temporary file is counted as the store.
+  for (const auto& e : fs::directory_iterator(tmp.path()))
+    EXPECT_EQ(e.path().filename().string().find(".corrupt-"), std::string::npos) << e.path();
+}
+
+TEST_F(InfoFiles, AtomicWriteKeepsTheTargetsModeAndLeavesNothingOnFailure) {
+  const std::string path = tmp / "m.txt";
+  writeFile(path, "old");
+  ::chmod(path.c_str(), 0640);
+  ASSERT_TRUE(writeFileAtomically(path, "new"));
+  EXPECT_EQ(readFile(path), "new");
+  struct stat st{};
+  ::stat(path.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  std::string why;
+  EXPECT_FALSE(writeFileAtomically(tmp / "missing/x.txt", "x", 0644, &why));
+  EXPECT_FALSE(why.empty());
+}
+
+// ---- other-app information ------------------------------------------------------
+
+namespace {
+
+std::string makePng(const std::string& path, int w, int h) {
+  fs::create_directories(fs::path(path).parent_path());
+  // A small real image made by the library from a PPM.
+  std::string ppm = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+  for (int i = 0; i < w * h; ++i) ppm += std::string("\xff\x80\x00", 3);
+  EXPECT_TRUE(imagefiles::writeImage(ppm, imagefiles::ImageType::Png, path));
+  return path;
+}
+
+otherapp::PngWriter pngWriter() {
+  return [](const std::string& image, const std::string& png) {
+    return imagefiles::convertImageFile(image, imagefiles::ImageType::Png, png);
+  };
+}
+
+}  // namespace
+
+TEST_F(InfoFiles, ABundleAnswersItsFactsAndAPngCopyOfItsIcon) {
+  const std::string bundle = makeBundle(tmp.path(), "Other", {{"CFBundleIdentifier", "org.example.other"},
+                                                              {"CFBundleName", "Other"},
+                                                              {"CFBundleDisplayName", "Other Shown"},
+                                                              {"CFBundleShortVersionString", "2.0"},
+                                                              {"CFBundleVersion", "200"},
+                                                              {"LSApplicationCategoryType", "public.app-category.tools"},
+                                                              {"CFBundleIconFile", "Icon.png"}});
+  makePng(bundle + "/Contents/Resources/Icon.png", 16, 8);
+  auto answer = otherapp::getOtherAppInfo(bundle, pngWriter());
+  ASSERT_TRUE(std::holds_alternative<json>(answer));
+  json info = std::get<json>(answer);
+  const std::string png = info["AppIcon2PngPath"];
+  info.erase("AppIcon2PngPath");
+  EXPECT_EQ(info, (json{{"AppId", "org.example.other"},
+                        {"AppName", "Other Shown"},
+                        {"AppVersion", "2.0"},
+                        {"AppBuildVersion", "200"},
+                        {"AppCategoryType", "public.app-category.tools"},
+                        {"AppIconValue", "Icon.png"},
+                        {"AppIconPath", bundle + "/Contents/Resources/Icon.png"}}));
+  EXPECT_NE(png.find("tmp_rs_image_"), std::string::npos);
+  EXPECT_EQ(commandOutput("gm identify -format '%m %wx%h' '" + png + "'"), "PNG 16x8\n");
+  fs::remove(png);
+  // The name without extension is found as a resource of the icon type.
+  const std::string plain = makeBundle(tmp.path(), "Plain", {{"CFBundleExecutable", "plain"}, {"CFBundleVersion", "5"},
+                                                             {"CFBundleIconFile", "Icon"}});
+  makePng(plain + "/Contents/Resources/Icon.png", 4, 4);
+  json p = std::get<json>(otherapp::getOtherAppInfo(plain, pngWriter()));
+  EXPECT_EQ(p["AppName"], "plain");
+  EXPECT_EQ(p["AppVersion"], "5");
+  EXPECT_EQ(p["AppIconPath"], plain + "/Contents/Resources/Icon.png");
+  fs::remove(p["AppIcon2PngPath"].get<std::string>());
+}
+
+TEST_F(InfoFiles, AFolderWithoutInformationOrNothingAtAllAnswersNothing) {
+  fs::create_directories(tmp / "plain");
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(otherapp::getOtherAppInfo(tmp / "plain", pngWriter())));
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(otherapp::getOtherAppInfo(tmp / "none", pngWriter())));
+}
+
+TEST_F(InfoFiles, DesktopEntriesMapToTheSameKeys) {
+  EnvGuard env;
+  env.set("XDG_DATA_HOME", tmp / "data");
+  env.set("XDG_DATA_DIRS", tmp / "sys");
+  env.set("HOME", tmp / "home");
+  writeFile(tmp / "sys/applications/vendor/editor.desktop",
+            "[Desktop Entry]\nType=Application\nName=Text Editor\nName[de]=Texteditor\nExec=editor %F\n"
+            "Icon=org.example.Editor\nCategories=Utility;TextEditor;\nX-AppVersion=3.1\nVersion=1.0\n");
+  makePng(tmp / "sys/icons/hicolor/16x16/apps/org.example.Editor.png", 16, 16);
+  makePng(tmp / "sys/icons/hicolor/48x48/apps/org.example.Editor.png", 48, 48);
+  writeFile(tmp / "sys/icons/hicolor/scalable/apps/org.example.Editor.svg", "<svg/>");
+  auto path = otherapp::desktopEntryForId("vendor-editor");
+  ASSERT_TRUE(path);
+  EXPECT_EQ(*path, tmp / "sys/applications/vendor/editor.desktop");
+  EXPECT_EQ(otherapp::desktopEntryForId("vendor-editor.desktop"), path);
+  env.set("LANGUAGE", "");
+  env.set("LC_ALL", "C");
+  json info = std::get<json>(otherapp::getOtherAppInfo(*path, pngWriter()));
+  const std::string png = info["AppIcon2PngPath"];
+  info.erase("AppIcon2PngPath");
+  EXPECT_EQ(info, (json{{"AppId", "vendor-editor"},
+                        {"AppName", "Text Editor"},
+                        {"AppVersion", "3.1"},
+                        {"AppBuildVersion", "3.1"},
+                        {"AppCategoryType", "Utility;TextEditor;"},
+                        {"AppIconValue", "org.example.Editor"},
+                        {"AppIconPath", tmp / "sys/icons/hicolor/48x48/apps/org.example.Editor.png"}}));
+  EXPECT_EQ(commandOutput("gm identify -format '%wx%h' '" + png + "'"), "48x48\n");
+  fs::remove(png);
+  // An entry without version or icon answers the keys it has.
+  writeFile(tmp / "data/applications/bare.desktop", "[Desktop Entry]\nType=Application\nName=Bare\nExec=bare\n");
+  EXPECT_EQ(std::get<json>(otherapp::getOtherAppInfo(tmp / "data/applications/bare.desktop", pngWriter())),
+            (json{{"AppId", "bare"}, {"AppName", "Bare"}}));
+  EXPECT_FALSE(otherapp::desktopEntryForId("missing"));
+  EXPECT_FALSE(otherapp::desktopEntryForId("../etc/passwd"));
+}
