@@ -151,6 +151,10 @@ int spawn(const std::vector<std::string>& argv, const std::string& outFile, cons
           const std::string& markerFile, const std::string& marker, Memory& memory) {
   // A marker left by the previous run must not count.
   fs::remove(markerFile);
+  // The previous run's web and network processes outlive it for a moment
+  // and its page's last work may still be on the machine: each start gets
+  // a quiet machine, or the start-up figures measure the order of the runs.
+  usleep(1500000);
   startedAt = epochMs();
   pid_t pid = fork();
   if (pid == 0) {
