@@ -1,7 +1,9 @@
 #!/bin/bash
 # Bridge benchmarks: synchronous bridge calls per second against a plain
-# script function and WebKit's script-message round trip with reply, and
-# start-up to the page's first script against a minimal WebKitGTK window.
+# script function and WebKit's script-message round trip with reply, the
+# same with 1 KiB, 64 KiB and 1 MiB text arguments, start-up to the page's
+# first script and the resident memory of the UI and web processes, both
+# against a minimal WebKitGTK window.
 # Prints the figures and their ratios. Starts a virtual display when there
 # is none. The build must have CORVANE_TEST_SERVICES on (the default when
 # tests are built): the page reports through the test service.

@@ -1,5 +1,7 @@
 #include "app/JsonText.h"
 
+#include "bridge/TextEncoding.h"
+
 #include <glib.h>
 
 namespace corvane {
@@ -64,6 +66,15 @@ std::optional<nlohmann::json> parseJsonText(std::string_view text, std::string* 
     if (error)
       *error = "nesting deeper than " + std::to_string(maxDepth) + " levels at " + textPosition(text, *at);
     return std::nullopt;
+  }
+  // JSON.stringify writes an unpaired surrogate as its escape, which the
+  // parser refuses; it reads as U+FFFD, as everywhere on the bridge. The
+  // repair keeps every byte where it was, so positions stay true.
+  std::string repaired;
+  if (text.find("\\u") != std::string_view::npos) {
+    repaired.assign(text);
+    bridge::replaceLoneSurrogateEscapes(repaired);
+    text = repaired;
   }
   try {
     return nlohmann::json::parse(text);

@@ -150,6 +150,15 @@ class Utils {
   static std::string webUrlToMacUrl(const std::string& text);
 
   // ---- file routines (UtilsFiles.cpp) -------------------------------------
+  // A path as the system's file interfaces get it. They read a text up to
+  // its first U+0000, so a path holding one would name another file (a
+  // prefix of it): such a path names no file. It gets the empty text, which
+  // every interface reports as missing (ENOENT), so every check answers
+  // false and every operation fails as it does for a missing file. Every
+  // routine here hands paths to the system through this; code that reaches
+  // files another way (GIO) asks namesNoFile first.
+  static const char* fsPath(const std::string& path);
+  static bool namesNoFile(const std::string& path);
   static bool checkPathisExists(const std::string& path);
   static bool checkPathIsFile(const std::string& path);
   static bool checkPathIsDir(const std::string& path);

@@ -18,12 +18,12 @@ namespace {
 
 bool isRegularFile(const std::string& path) {
   struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(Utils::fsPath(path), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool isFolder(const std::string& path) {
   struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(Utils::fsPath(path), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 constexpr const char* kDefaultDebugServer = "http://192.168.1.2:8080";

@@ -18,14 +18,16 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
 namespace corvane {
 namespace {
 
-bool statFollow(const std::string& p, struct stat& st) { return ::stat(p.c_str(), &st) == 0; }
-bool statNoFollow(const std::string& p, struct stat& st) { return ::lstat(p.c_str(), &st) == 0; }
+bool statFollow(const std::string& p, struct stat& st) { return ::stat(Utils::fsPath(p), &st) == 0; }
+bool statNoFollow(const std::string& p, struct stat& st) { return ::lstat(Utils::fsPath(p), &st) == 0; }
+bool accessible(const std::string& p, int mode) { return ::access(Utils::fsPath(p), mode) == 0; }
 bool existsNoFollow(const std::string& p) {
   struct stat st{};
   return statNoFollow(p, st);
@@ -53,7 +55,7 @@ std::string timeText(time_t t) {
 // every chmod, which creates nothing).
 time_t creationTime(const std::string& path, const struct stat& st) {
   struct statx sx{};
-  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 &&
+  if (::statx(AT_FDCWD, Utils::fsPath(path), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 &&
       (sx.stx_mask & STATX_BTIME)) {
     return static_cast<time_t>(sx.stx_btime.tv_sec);
   }
@@ -61,6 +63,12 @@ time_t creationTime(const std::string& path, const struct stat& st) {
 }
 
 }  // namespace
+
+const char* Utils::fsPath(const std::string& path) {
+  return path.find('\0') == std::string::npos ? path.c_str() : "";
+}
+
+bool Utils::namesNoFile(const std::string& path) { return *fsPath(path) == '\0'; }
 
 bool Utils::checkPathisExists(const std::string& path) {
   struct stat st{};
@@ -78,29 +86,29 @@ bool Utils::checkPathIsDir(const std::string& path) {
 }
 
 bool Utils::checkPathIsWritable(const std::string& path) {
-  return checkPathIsDir(path) && ::access(path.c_str(), W_OK) == 0;
+  return checkPathIsDir(path) && accessible(path, W_OK);
 }
 
-bool Utils::checkPathIsReadable(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
-bool Utils::checkPathIsExecutable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+bool Utils::checkPathIsReadable(const std::string& path) { return accessible(path, R_OK); }
+bool Utils::checkPathIsExecutable(const std::string& path) { return accessible(path, X_OK); }
 
 bool Utils::checkPathIsDeletable(const std::string& path) {
   // Deleting needs write and search permission on the parent folder.
   std::string parent = getPathParentPath(path);
   if (parent.empty()) parent = ".";
-  return existsNoFollow(path) && ::access(parent.c_str(), W_OK | X_OK) == 0;
+  return existsNoFollow(path) && accessible(parent, W_OK | X_OK);
 }
 
 bool Utils::createDirWithPathEx(const std::string& path, std::optional<unsigned> mode) {
   if (checkPathIsDir(path)) return false;
   std::error_code ec;
-  fs::create_directories(path, ec);
+  fs::create_directories(fsPath(path), ec);
   if (ec) {
     log().info("Exception = {}", ec.message());
     return false;
   }
   if (mode) {
-    fs::permissions(path, static_cast<fs::perms>(*mode), ec);
+    fs::permissions(fsPath(path), static_cast<fs::perms>(*mode), ec);
     if (ec) {
       log().info("Exception = {}", ec.message());
       return false;
@@ -117,7 +125,7 @@ bool Utils::createEmptyFileWithPath(const std::string& path) {
   if (!parent.empty() && !checkPathIsDir(parent)) return false;
   if (checkPathisExists(path)) return checkPathIsFile(path);
   // O_EXCL: never truncate something that appeared in the meantime.
-  FILE* f = std::fopen(path.c_str(), "wx");
+  FILE* f = std::fopen(fsPath(path), "wx");
   if (f) std::fclose(f);
   return checkPathIsFile(path);
 }
@@ -128,6 +136,9 @@ bool Utils::createEmptyFileWithPath(const std::string& path) {
 // it. The last component is never resolved: deleting a link deletes the
 // link.
 static std::string itemToDelete(const std::string& path) {
+  // Resolving would read a path holding U+0000 up to it and could reach
+  // another item; such a path names none and stays as it is.
+  if (Utils::namesNoFile(path)) return path;
   std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   if (p.empty()) return p;
@@ -147,7 +158,7 @@ static std::string itemToDelete(const std::string& path) {
 bool Utils::removeFile(const std::string& path) {
   const std::string item = itemToDelete(path);
   struct stat st{};
-  if (statNoFollow(item, st) && !S_ISDIR(st.st_mode)) ::unlink(item.c_str());
+  if (statNoFollow(item, st) && !S_ISDIR(st.st_mode)) ::unlink(fsPath(item));
   return !item.empty() && !existsNoFollow(item);
 }
 
@@ -160,9 +171,9 @@ static void removeTree(const std::string& path) {
   }
   std::error_code ec;
   std::vector<std::string> entries;
-  for (const auto& e : fs::directory_iterator(path, ec)) entries.push_back(e.path().string());
+  for (const auto& e : fs::directory_iterator(Utils::fsPath(path), ec)) entries.push_back(e.path().string());
   for (const auto& e : entries) Utils::removeDir(e);
-  ::rmdir(path.c_str());
+  ::rmdir(Utils::fsPath(path));
 }
 
 bool Utils::removeDir(const std::string& path) {
@@ -190,7 +201,7 @@ uint64_t Utils::sizeAtPath(const std::string& path, bool diskMode) {
     if (S_ISDIR(st.st_mode)) {
       std::error_code ec;
       std::vector<std::string> entries;
-      for (const auto& e : fs::directory_iterator(item, ec)) entries.push_back(e.path().string());
+      for (const auto& e : fs::directory_iterator(fsPath(item), ec)) entries.push_back(e.path().string());
       work.insert(work.begin(), entries.begin(), entries.end());  // depth first
     } else {
       total += diskMode ? static_cast<uint64_t>(st.st_blocks) * 512
@@ -205,7 +216,7 @@ uint64_t Utils::pathSizeAtPath(const std::string& path, bool diskMode) {
   if (!checkPathIsDir(path)) return 0;
   uint64_t total = 0;
   std::error_code ec;
-  fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec), end;
+  fs::recursive_directory_iterator it(fsPath(path), fs::directory_options::skip_permission_denied, ec), end;
   if (ec) {
     log().info("Error: {}", ec.message());
     return 0;
@@ -226,34 +237,50 @@ uint64_t Utils::pathSizeAtPath(const std::string& path, bool diskMode) {
 uint64_t Utils::fileSizeAtPath(const std::string& path) { return pathSizeAtPath(path, false); }
 uint64_t Utils::diskSizeAtPath(const std::string& path) { return pathSizeAtPath(path, true); }
 
-std::string Utils::getFileName(const std::string& path) {
-  if (path.empty()) return "";
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  if (p == "/") return "/";
-  return fs::path(p).filename().string();
+namespace {
+
+// The path without its trailing slashes (a lone "/" stays).
+std::string_view withoutTrailingSlashes(std::string_view p) {
+  while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+  return p;
 }
 
-std::string Utils::getFileExt(const std::string& path) {
-  const std::string name = getFileName(path);
+// The last component; pages hand in long texts, so nothing but the answer
+// is copied.
+std::string_view lastComponent(std::string_view path) {
+  const std::string_view p = withoutTrailingSlashes(path);
+  if (p == "/") return p;
+  // memrchr: a text without any slash is read once, at memory speed.
+  const auto* slash = static_cast<const char*>(::memrchr(p.data(), '/', p.size()));
+  return slash ? p.substr(static_cast<size_t>(slash - p.data()) + 1) : p;
+}
+
+// The extension of a last component without its dot; none for a name that
+// starts with its only dot or ends with one.
+std::string_view extensionOf(std::string_view name) {
   const auto dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return "";
+  if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) return {};
   return name.substr(dot + 1);
 }
 
+}  // namespace
+
+std::string Utils::getFileName(const std::string& path) { return std::string(lastComponent(path)); }
+
+std::string Utils::getFileExt(const std::string& path) { return std::string(extensionOf(lastComponent(path))); }
+
 std::string Utils::getFileNameWithoutExt(const std::string& path) {
-  const std::string name = getFileName(path);
-  const std::string ext = getFileExt(path);
-  return ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1);
+  const std::string_view name = lastComponent(path);
+  const std::string_view ext = extensionOf(name);
+  return std::string(ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1));
 }
 
 std::string Utils::getPathParentPath(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  const auto slash = p.rfind('/');
-  if (slash == std::string::npos) return "";
-  if (slash == 0) return "/";
-  return p.substr(0, slash);
+  const std::string_view p = withoutTrailingSlashes(path);
+  const auto* slash = static_cast<const char*>(::memrchr(p.data(), '/', p.size()));
+  if (!slash) return "";
+  if (slash == p.data()) return "/";
+  return std::string(p.substr(0, static_cast<size_t>(slash - p.data())));
 }
 
 std::string Utils::uniqueStamp() {

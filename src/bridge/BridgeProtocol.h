@@ -19,7 +19,7 @@ inline constexpr const char* kHostObjectPath = "/org/corvane/Bridge/Host";
 inline constexpr const char* kHostInterface = "org.corvane.Bridge.Host";
 
 // Page interface (UI process -> extension), all fire-and-forget:
-//   Evaluate(s script)                run in the main frame
+//   Evaluate(ay script)               run in the main frame (UTF-8 bytes)
 //   CallFunction(t handle, s argsJson) call a stored page function
 //   ReleaseFunctions(at handles)       the native side dropped them
 inline constexpr const char* kEvaluate = "Evaluate";

@@ -1,10 +1,16 @@
 #pragma once
 // The framed channel of synchronous bridge calls: a stream socket carrying
-// [FrameHeader][payload] frames. One send() per frame; reads fill a buffer
-// and usually take a whole frame with one recv(). Shared with the extension.
+// [FrameHeader][payload] frames. One sendmsg() per frame (header and payload
+// gathered, never copied together); reads fill a buffer and usually take a
+// whole frame with one recv(), and a large frame is read straight into its
+// own payload. Shared with the extension.
 #include "bridge/BridgeProtocol.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,8 +36,15 @@ class FrameChannel {
   // A connected pair of close-on-exec stream sockets; {-1,-1} on failure.
   static std::pair<int, int> socketPair();
 
+  // Frames above this size are refused: the sender gets false, and a
+  // receiver that is offered one reports the channel closed.
+  static constexpr size_t kMaxPayload = size_t{1} << 30;
+
   int fd() const { return fd_; }
-  bool send(uint32_t kind, std::string_view payload);
+  bool send(uint32_t kind, std::string_view payload) { return send(kind, payload, {}); }
+  // One frame whose payload is `head` followed by `tail`, never copied
+  // together.
+  bool send(uint32_t kind, std::string_view head, std::string_view tail);
   // Waits for one frame. Polls without sleeping for up to `spinMicros`
   // first: a caller that expects an answer within microseconds saves the
   // scheduler round trip of a sleeping read.
@@ -44,10 +57,14 @@ class FrameChannel {
   Status fill(bool block);
 
   int fd_;
-  std::string out_;
   std::vector<char> in_;
   size_t inStart_ = 0;
   size_t inEnd_ = 0;
+  // A frame too large for the buffer, read into its payload directly.
+  std::optional<Frame> large_;
+  size_t largeHave_ = 0;
+  std::string spare_;  // memory for the next large frame
+  bool broken_ = false;  // the peer offered a frame above kMaxPayload
 };
 
 // Little-endian-free (same machine) binary helpers for frame payloads.
@@ -61,6 +78,16 @@ class PayloadWriter {
     data_.append(s);
   }
   void rest(std::string_view s) { data_.append(s); }
+  // A length-prefixed part written in place: begin() reserves the length,
+  // the caller appends to data(), end() fills the length in.
+  size_t begin() {
+    u32(0);
+    return data_.size();
+  }
+  void end(size_t start) {
+    const auto n = static_cast<uint32_t>(data_.size() - start);
+    std::memcpy(data_.data() + start - sizeof n, &n, sizeof n);
+  }
   std::string& data() { return data_; }
 
  private:
@@ -82,6 +109,22 @@ class PayloadReader {
   size_t pos_ = 0;
 };
 
+// Arguments of a kCall, after the object and method ids: each is a kind
+// byte and a length-prefixed body. Script strings travel as they are (no
+// JSON escaping to do and undo), everything else as JSON text.
+enum ArgumentKind : uint8_t {
+  kTextArgument = 's',  // UTF-8, well-formed, U+0000 allowed
+  kJsonArgument = 'j',  // JSON text of any other value
+};
+
+inline void writeArgument(PayloadWriter& w, ArgumentKind kind, std::string_view body) {
+  w.u8(kind);
+  w.text(body);
+}
+// The arguments as script values; false for a malformed list. JSON that
+// does not parse reads as null.
+bool decodeArguments(std::string_view list, std::vector<nlohmann::json>& out);
+
 // What the UI process answers to a call: the work the method asked to run
 // in the page "at once" (collected while the page was blocked in the call)
 // and then the method's value.
@@ -95,6 +138,9 @@ struct PageAction {
 struct Reply {
   std::vector<PageAction> actions;
   bool hasValue = false;  // false: the method returns nothing (undefined)
+  // The value is a string: valueJson holds the text itself (UTF-8, made
+  // well-formed when the reply is encoded), not its JSON form.
+  bool valueIsText = false;
   std::string valueJson;  // JSON text of the value when hasValue
   std::string error;      // non-empty: throw this text as a script exception
   // Page functions of this call's arguments that the native side kept;
@@ -103,6 +149,9 @@ struct Reply {
 };
 
 std::string encodeReply(const Reply& reply);
+// The payload of `reply` but its value, which follows it unchanged: a large
+// text is sent from where it is. Makes a text value well-formed in place.
+std::string encodeReplyHead(Reply& reply);
 bool decodeReply(std::string_view payload, Reply& out);
 
 }  // namespace corvane::bridge

@@ -5,20 +5,21 @@
 namespace corvane {
 
 void keepRunningWhenTheSystemBusGoes() {
-  // Asynchronous: a slow or missing bus never holds up the start. The shared
-  // connection exists from this call on; the flag is set as it completes.
-  g_bus_get(G_BUS_TYPE_SYSTEM, nullptr,
-            [](GObject*, GAsyncResult* result, gpointer) {
-              GError* error = nullptr;
-              GDBusConnection* bus = g_bus_get_finish(result, &error);
-              if (!bus) {  // no system bus: nothing to guard
-                g_error_free(error);
-                return;
-              }
-              g_dbus_connection_set_exit_on_close(bus, FALSE);
-              g_object_unref(bus);  // the shared connection stays alive for its users
-            },
-            nullptr);
+  // GIO keeps the shared connection only while someone holds it (a weak
+  // reference): this process holds it for good, so that every later user
+  // gets this one with the flag off. Taken at once, so that no user and no
+  // loss can come between; connecting to a local bus takes a moment, and
+  // without a bus the attempt fails at once.
+  static GDBusConnection* bus = [] {
+    GError* error = nullptr;
+    GDBusConnection* c = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+    if (c)
+      g_dbus_connection_set_exit_on_close(c, FALSE);
+    else
+      g_error_free(error);  // no system bus: nothing to guard
+    return c;
+  }();
+  (void)bus;
 }
 
 }  // namespace corvane

@@ -3,8 +3,8 @@
 // (its exit-on-close default), and libraries in both our processes take that
 // connection for optional things (power and network state). The system bus
 // is optional here: this takes the shared connection once, when there is a
-// bus, and turns that off, so that losing the bus only stops what used it.
-// Call it once in each process, with its main loop about to run.
+// bus, keeps it, and turns that off, so that losing the bus only stops what
+// used it. Call it early in each process.
 namespace corvane {
 
 void keepRunningWhenTheSystemBusGoes();

@@ -122,9 +122,12 @@ void PageConnection::flush() {
 
 void PageConnection::sendEvaluate(const std::string& script) {
   if (!dbus_ || closed_) return;
+  // Bytes, not a D-Bus string: a script may hold U+0000 (a callback name
+  // from the page), which a D-Bus string cannot carry.
+  GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, script.data(), script.size(), 1);
   g_dbus_connection_call(dbus_, nullptr, bridge::kPageObjectPath, bridge::kPageInterface, bridge::kEvaluate,
-                         g_variant_new("(s)", script.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                         nullptr, nullptr);
+                         g_variant_new_tuple(&bytes, 1), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr,
+                         nullptr);
 }
 
 void PageConnection::sendCallFunction(uint64_t handle, const std::string& argsJson) {
@@ -158,7 +161,7 @@ gboolean PageConnection::onReadable(gint, GIOCondition, gpointer self) {
 bool PageConnection::serveAvailable() {
   using Clock = std::chrono::steady_clock;
   const auto burstEnd = Clock::now() + kMaxBurst;
-  bridge::Frame frame;
+  bridge::Frame& frame = frame_;
   for (;;) {
     auto status = channel_->tryReceive(frame);
     if (status == bridge::FrameChannel::Status::Closed) return false;
@@ -203,7 +206,8 @@ void PageConnection::serve(const bridge::Frame& frame) {
     reply.error = e.what();
   }
   calls_.pop_back();
-  channel_->send(bridge::kReply, bridge::encodeReply(reply));
+  const std::string head = bridge::encodeReplyHead(reply);
+  channel_->send(bridge::kReply, head, reply.valueJson);
 }
 
 ServiceObject& PageConnection::receiver(uint32_t object, const ServiceClass& cls, const std::string& member) {
@@ -222,14 +226,16 @@ void PageConnection::serveCall(const bridge::Frame& frame, bridge::Reply& reply)
   if (!c || method >= c->scriptMethods().size()) throw std::runtime_error("corvane bridge: no such method");
   const ScriptMethod& m = c->scriptMethods()[method];
   ServiceObject& target = receiver(object, *c, m.scriptName);
-  auto args = nlohmann::json::parse(r.rest(), nullptr, false);
-  if (!args.is_array()) args = nlohmann::json::array();
+  ScriptArgs list;
+  if (!bridge::decodeArguments(r.rest(), list)) throw std::runtime_error("corvane bridge: bad call");
   BridgeCall call{root_.page()};
-  ScriptArgs list(args.begin(), args.end());
-  ScriptResult result = m.invoke(target, call, list);
+  ScriptResult result = m.invoke(target, call, std::move(list));
   if (result) {
     reply.hasValue = true;
-    reply.valueJson = result->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Texts go back as they are, without JSON's escaping.
+    reply.valueIsText = result->is_string();
+    reply.valueJson = reply.valueIsText ? std::move(result->get_ref<std::string&>())
+                                        : result->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   }
 }
 

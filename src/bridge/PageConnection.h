@@ -49,6 +49,7 @@ class PageConnection {
   GDBusConnection* dbus_ = nullptr;
   guint hostRegistration_ = 0;
   std::unique_ptr<bridge::FrameChannel> channel_;
+  bridge::Frame frame_;  // the frame being served; its memory serves the next
   GSource* source_ = nullptr;
   std::vector<bridge::Reply*> calls_;
   bool closed_ = false;

@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "bridge/MainQueue.h"
 #include "bridge/PageConnection.h"
+#include "bridge/TextEncoding.h"
 #include "bridge/UtilTool.h"
 
 namespace corvane {
@@ -18,11 +19,15 @@ void PageScript::detach(PageConnection* connection) {
 
 void PageScript::evaluate(const std::string& script) {
   if (!connection_) return;
+  // The engine reads script text as UTF-8 and drops all of it when a byte
+  // is amiss; native texts inside it (file names) need not be UTF-8.
+  const std::string text =
+      bridge::isWellFormedUtf8(script) ? script : bridge::wellFormedUtf8(script);
   if (auto* reply = connection_->currentReply()) {
-    reply->actions.push_back({bridge::PageAction::kEvaluate, 0, script});
+    reply->actions.push_back({bridge::PageAction::kEvaluate, 0, text});
     return;
   }
-  connection_->sendEvaluate(script);
+  connection_->sendEvaluate(text);
 }
 
 void PageScript::callFunction(uint64_t handle, uint64_t generation, const nlohmann::json& args) {

@@ -23,6 +23,8 @@ class CallbackDelegate;
 class PageScript;
 class ServiceObject;
 
+// A call's arguments belong to the call: each is converted once, and texts
+// are moved into their parameters rather than copied (pages send megabytes).
 using ScriptArgs = std::vector<nlohmann::json>;
 // nullopt: the method returns nothing (undefined in the page).
 using ScriptResult = std::optional<nlohmann::json>;
@@ -34,12 +36,12 @@ struct BridgeCall {
 
 struct ScriptMethod {
   std::string scriptName;
-  std::function<ScriptResult(ServiceObject&, BridgeCall&, const ScriptArgs&)> invoke;
+  std::function<ScriptResult(ServiceObject&, BridgeCall&, ScriptArgs&&)> invoke;
 };
 
 class ServiceClass {
  public:
-  using Handler = std::function<ScriptResult(ServiceObject&, BridgeCall&, const ScriptArgs&)>;
+  using Handler = std::function<ScriptResult(ServiceObject&, BridgeCall&, ScriptArgs&&)>;
   using Predicate = std::function<bool(const std::string&)>;
 
   const std::string& name() const { return name_; }
@@ -97,10 +99,14 @@ struct From<std::string> {
     if (v.is_number() || v.is_boolean()) return v.dump();
     return std::string();
   }
+  static std::string get(nlohmann::json&& v, BridgeCall& c) {
+    if (v.is_string()) return std::move(v.get_ref<std::string&>());
+    return get(static_cast<const nlohmann::json&>(v), c);
+  }
 };
 template <>
 struct From<nlohmann::json> {
-  static nlohmann::json get(const nlohmann::json& v, BridgeCall&) { return v; }
+  static nlohmann::json get(nlohmann::json v, BridgeCall&) { return v; }
 };
 template <>
 struct From<bool> {
@@ -181,7 +187,7 @@ class ServiceClass::Builder {
 
   template <class R, class... A, class Fn>
   static Handler bind(Fn fn) {
-    return [fn](ServiceObject& self, BridgeCall& call, const ScriptArgs& args) -> ScriptResult {
+    return [fn](ServiceObject& self, BridgeCall& call, ScriptArgs&& args) -> ScriptResult {
       auto& obj = static_cast<T&>(self);
       return invoke<R, A...>(obj, fn, call, args, std::index_sequence_for<A...>{});
     };
@@ -196,10 +202,9 @@ class ServiceClass::Builder {
   }
 
   template <class R, class... A, class Fn, size_t... I>
-  static ScriptResult invoke(T& obj, Fn fn, BridgeCall& call, const ScriptArgs& args,
-                             std::index_sequence<I...>) {
-    static const nlohmann::json missing;
-    auto arg = [&](size_t i) -> const nlohmann::json& { return i < args.size() ? args[i] : missing; };
+  static ScriptResult invoke(T& obj, Fn fn, BridgeCall& call, ScriptArgs& args, std::index_sequence<I...>) {
+    // Each argument is taken once; a missing one reads as null.
+    auto arg = [&](size_t i) -> nlohmann::json { return i < args.size() ? std::move(args[i]) : nlohmann::json(); };
     if constexpr (std::is_void_v<R>) {
       (obj.*fn)(script::From<std::decay_t<A>>::get(arg(I), call)...);
       return std::nullopt;

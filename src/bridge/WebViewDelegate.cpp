@@ -89,6 +89,7 @@ void WebViewDelegate::answerNextPanel(const std::string& button) { g_nextPanelAn
 WebViewDelegate::WebViewDelegate(GtkWidget* menu) : mainMenu(menu), page_(std::make_shared<PageScript>()) {}
 
 WebViewDelegate::~WebViewDelegate() {
+  if (servicesIdle_) g_source_remove(servicesIdle_);
   if (connection_) {
     page_->detach(connection_.get());
     connection_.reset();
@@ -287,7 +288,22 @@ void WebViewDelegate::connect(WebKitUserMessage* message) {
   }
   if (connection_) page_->detach(connection_.get());
   connection_ = std::make_unique<PageConnection>(*this, bus, sync);
-  if (connection_->ok()) page_->attach(connection_.get());
+  if (!connection_->ok()) return;
+  page_->attach(connection_.get());
+  // The page's first window-object clear waits for the answer to its hello,
+  // which needs the service objects (folder queries, bus subscriptions).
+  // The web process is still loading the page now: make them as soon as the
+  // main loop has nothing else to do, so the answer is ready when asked for.
+  if (!servicesMade_ && !servicesIdle_) {
+    servicesIdle_ = g_idle_add(
+        +[](gpointer self) -> gboolean {
+          auto* d = static_cast<WebViewDelegate*>(self);
+          d->servicesIdle_ = 0;
+          d->ensureServices();
+          return G_SOURCE_REMOVE;
+        },
+        this);
+  }
 }
 
 gboolean WebViewDelegate::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) {

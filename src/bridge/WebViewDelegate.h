@@ -121,6 +121,7 @@ class WebViewDelegate : public ServiceObject {
   std::shared_ptr<PageScript> page_;
   std::unique_ptr<PageConnection> connection_;
   bool servicesMade_ = false;
+  guint servicesIdle_ = 0;  // services made ahead of the first hello
   bool reloadedAfterCrash_ = false;
   std::vector<ServiceObject*> objects_;
   std::unordered_map<const ServiceObject*, uint32_t> objectIds_;

@@ -8,7 +8,9 @@
 #include "bridge/BridgeSchema.h"
 #include "bridge/FrameChannel.h"
 #include "bridge/OptionalSystemBus.h"
+#include "bridge/TextEncoding.h"
 
+#include <JavaScriptCore/JavaScript.h>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <jsc/jsc.h>
@@ -34,7 +36,7 @@ constexpr int kReplySpinMicros = 200;
 
 const char kPageIntrospection[] =
     "<node><interface name='org.corvane.Bridge.Page'>"
-    "<method name='Evaluate'><arg type='s' direction='in'/></method>"
+    "<method name='Evaluate'><arg type='ay' direction='in'/></method>"
     "<method name='CallFunction'><arg type='t' direction='in'/><arg type='s' direction='in'/></method>"
     "<method name='ReleaseFunctions'><arg type='at' direction='in'/></method>"
     "</interface></node>";
@@ -66,11 +68,32 @@ struct FieldData {
 // Object id of the one unexposed instance each class gets in each context.
 constexpr uint32_t kAnchorObject = UINT32_MAX;
 
+// The frame's script context through the engine's C interface, which reads
+// a string as its UTF-16 code units: the GLib interface converts to UTF-8
+// itself, stops at the first unpaired surrogate and takes several times as
+// long. The two interfaces share no value type, so a private object that
+// both reach carries a value across.
+struct ScriptExchange {
+  JSGlobalContextRef context = nullptr;
+  JSObjectRef slot = nullptr;      // the private object (no prototype)
+  JSCValue* slotValue = nullptr;   // the same object on the GLib side
+
+  bool open(WebKitFrame* frame, WebKitScriptWorld* world, JSCContext* glib);
+  void close();
+  // Appends a string value as UTF-8 (unpaired surrogates as U+FFFD); false
+  // when `value` is not a string.
+  bool appendString(std::string& out, JSCValue* value);
+  // object[key] = value with the whole key (the GLib interface takes keys
+  // up to their first U+0000); false when the exchange is not open.
+  bool setProperty(JSCValue* object, const std::string& key, JSCValue* value);
+};
+
 // Bridge state of one frame's script context. Dropped on the frame's next
 // window-object clear, so nothing here keeps a dead document alive.
 struct FrameState {
   uint64_t frameId = 0;
   JSCContext* context = nullptr;
+  ScriptExchange exchange;
   std::vector<JSCClass*> classes;
   // One instance per class, never shown to scripts. The engine holds a
   // class's prototype (and so its methods) only weakly until an instance
@@ -82,6 +105,7 @@ struct FrameState {
   ~FrameState() {
     for (auto& [id, v] : wrappers) g_object_unref(v);
     for (JSCValue* a : anchors) g_object_unref(a);
+    exchange.close();
     if (context) g_object_unref(context);
   }
 };
@@ -107,7 +131,7 @@ class PageBridge {
   void log(std::string text);
 
   // D-Bus page interface
-  void evaluateOneWay(const char* script);
+  void evaluateOneWay(const std::string& script);
   void callFunction(uint64_t handle, const std::string& argsJson);
   void releaseFunctions(GVariant* handles);
 
@@ -115,6 +139,7 @@ class PageBridge {
   bool hello(const std::string& uri);
   FrameState* stateFor(JSCContext* context);
   JSCValue* wrapperFor(FrameState& st, uint32_t object, uint32_t classIndex);
+  void appendArgument(b::PayloadWriter& w, FrameState* st, JSCValue* v);
   std::string argumentJson(FrameState* st, JSCValue* v);
   JSCValue* valueFromJson(FrameState* st, JSCContext* ctx, const json& j);
   JSCValue* valueFromJsonText(FrameState* st, JSCContext* ctx, const std::string& text);
@@ -124,7 +149,7 @@ class PageBridge {
   // new reference or null.
   JSCContext* evaluationContext(FrameState* caller);
   bool servesNow(WebKitFrame* frame) const;
-  void evaluate(JSCContext* ctx, const char* script);
+  void evaluate(JSCContext* ctx, const std::string& script);
   bool wrongReceiver(JSCContext* ctx, const WrapperData* self, uint32_t classIndex, const std::string& member);
   void throwReplyError(JSCContext* ctx, const std::string& error);
   static bool hasOpaqueOrigin(JSCContext* context);
@@ -136,6 +161,7 @@ class PageBridge {
   WebKitWebPage* page_;
   uint64_t id_;
   std::unique_ptr<b::FrameChannel> channel_;
+  b::Frame replyFrame_;  // kept: its memory serves the next reply
   GDBusConnection* dbus_ = nullptr;
   guint registration_ = 0;
   std::vector<std::string> pendingLogs_;
@@ -185,6 +211,89 @@ JSCValue* onToJSON(gpointer instance, GPtrArray*, gpointer data) {
   return page ? page->toJSON(static_cast<WrapperData*>(instance)) : pageGone();
 }
 
+// A script string of a native text, whole (U+0000 included). Texts from the
+// UI process are well-formed UTF-8 already.
+JSCValue* stringValue(JSCContext* ctx, const std::string& text) {
+  GBytes* bytes = g_bytes_new_static(text.data(), text.size());
+  JSCValue* v = jsc_value_new_string_from_bytes(ctx, bytes);
+  g_bytes_unref(bytes);
+  return v;
+}
+
+bool ScriptExchange::open(WebKitFrame* frame, WebKitScriptWorld* world, JSCContext* glib) {
+  // The C interface's handle of this frame's context; the GLib interface
+  // took its place, but it is still the only way to it.
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  JSGlobalContextRef c = webkit_frame_get_javascript_context_for_script_world(frame, world);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  if (!c) return false;
+  context = JSGlobalContextRetain(c);
+  slot = JSObjectMake(context, nullptr, nullptr);
+  JSObjectSetPrototype(context, slot, JSValueMakeNull(context));  // no setters of the page's
+  JSValueProtect(context, slot);
+  // The object crosses once, through the global object under a name of our
+  // own that is taken away at once. This runs at the window-object clear,
+  // before any script of the new document exists.
+  JSObjectRef global = JSContextGetGlobalObject(context);
+  JSStringRef name = JSStringCreateWithUTF8CString("__corvaneExchange");
+  JSObjectSetProperty(context, global, name, slot, kJSPropertyAttributeDontEnum, nullptr);
+  JSCValue* glibGlobal = jsc_context_get_global_object(glib);
+  slotValue = jsc_value_object_get_property(glibGlobal, "__corvaneExchange");
+  g_object_unref(glibGlobal);
+  JSObjectDeleteProperty(context, global, name, nullptr);
+  JSStringRelease(name);
+  jsc_context_clear_exception(glib);
+  // Both sides must see one object, or strings take the JSON way.
+  bool same = false;
+  if (slotValue && jsc_value_is_object(slotValue)) {
+    JSCValue* probe = jsc_value_new_number(glib, 7);
+    jsc_value_object_set_property_at_index(slotValue, 0, probe);
+    g_object_unref(probe);
+    JSValueRef seen = JSObjectGetPropertyAtIndex(context, slot, 0, nullptr);
+    same = seen && JSValueIsNumber(context, seen) && JSValueToNumber(context, seen, nullptr) == 7;
+    JSObjectSetPropertyAtIndex(context, slot, 0, JSValueMakeUndefined(context), nullptr);
+  }
+  if (!same) close();
+  return same;
+}
+
+void ScriptExchange::close() {
+  if (slotValue) g_object_unref(slotValue);
+  if (slot) JSValueUnprotect(context, slot);
+  if (context) JSGlobalContextRelease(context);
+  *this = ScriptExchange{};
+}
+
+bool ScriptExchange::appendString(std::string& out, JSCValue* value) {
+  if (!slotValue) return false;
+  jsc_value_object_set_property_at_index(slotValue, 0, value);
+  JSValueRef raw = JSObjectGetPropertyAtIndex(context, slot, 0, nullptr);
+  JSStringRef text = raw && JSValueIsString(context, raw) ? JSValueToStringCopy(context, raw, nullptr) : nullptr;
+  // The slot must not keep the page's string alive.
+  JSObjectSetPropertyAtIndex(context, slot, 0, JSValueMakeUndefined(context), nullptr);
+  if (!text) return false;
+  if (const size_t n = JSStringGetLength(text))
+    b::appendUtf16AsUtf8(out, reinterpret_cast<const char16_t*>(JSStringGetCharactersPtr(text)), n);
+  JSStringRelease(text);
+  return true;
+}
+
+bool ScriptExchange::setProperty(JSCValue* object, const std::string& key, JSCValue* value) {
+  if (!slotValue) return false;
+  jsc_value_object_set_property_at_index(slotValue, 0, object);
+  jsc_value_object_set_property_at_index(slotValue, 1, value);
+  JSValueRef target = JSObjectGetPropertyAtIndex(context, slot, 0, nullptr);
+  JSValueRef item = JSObjectGetPropertyAtIndex(context, slot, 1, nullptr);
+  const std::u16string units = b::utf16FromUtf8(key);
+  JSStringRef name = JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(units.data()), units.size());
+  if (JSObjectRef o = target ? JSValueToObject(context, target, nullptr) : nullptr)
+    JSObjectSetProperty(context, o, name, item, kJSPropertyAttributeNone, nullptr);
+  JSStringRelease(name);
+  JSObjectSetPropertyAtIndex(context, slot, 0, JSValueMakeUndefined(context), nullptr);
+  JSObjectSetPropertyAtIndex(context, slot, 1, JSValueMakeUndefined(context), nullptr);
+  return true;
+}
+
 JSCValue* onField(gpointer instance, gpointer data) {
   auto* f = static_cast<FieldData*>(data);
   PageBridge* page = PageBridge::byId(f->page);
@@ -200,9 +309,11 @@ void onPageMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*
                       GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
   auto* page = static_cast<PageBridge*>(self);
   if (std::strcmp(method, b::kEvaluate) == 0) {
-    const gchar* script = nullptr;
-    g_variant_get(params, "(&s)", &script);
-    page->evaluateOneWay(script);
+    GVariant* bytes = g_variant_get_child_value(params, 0);
+    gsize size = 0;
+    const auto* script = static_cast<const char*>(g_variant_get_fixed_array(bytes, &size, 1));
+    page->evaluateOneWay(std::string(script ? script : "", size));
+    g_variant_unref(bytes);
   } else if (std::strcmp(method, b::kCallFunction) == 0) {
     guint64 handle = 0;
     const gchar* args = nullptr;
@@ -312,7 +423,7 @@ void PageBridge::log(std::string text) {
 
 bool PageBridge::roundTrip(uint32_t kind, const std::string& payload, b::Reply& reply) {
   if (broken_ || !channel_) return false;
-  b::Frame frame;
+  b::Frame& frame = replyFrame_;
   if (!channel_->send(kind, payload) ||
       channel_->receive(frame, kReplySpinMicros) != b::FrameChannel::Status::Ok ||
       frame.kind != b::kReply || !b::decodeReply(frame.payload, reply)) {
@@ -441,6 +552,7 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
     auto fresh = std::make_unique<FrameState>();
     fresh->frameId = frameId;
     fresh->context = context;  // keeps our reference
+    fresh->exchange.open(frame, world, context);
     installClasses(*fresh);
     st = fresh.get();
     byContext_[context] = st;
@@ -480,13 +592,20 @@ FrameState* PageBridge::stateFor(JSCContext* context) {
   return it == byContext_.end() ? nullptr : it->second;
 }
 
-std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
-  if (jsc_value_is_string(v)) {
-    char* s = jsc_value_to_string(v);
-    std::string out = json(s).dump(-1, ' ', false, json::error_handler_t::replace);
-    g_free(s);
-    return out;
+void PageBridge::appendArgument(b::PayloadWriter& w, FrameState* st, JSCValue* v) {
+  if (st && jsc_value_is_string(v)) {
+    w.u8(b::kTextArgument);
+    const size_t start = w.begin();
+    if (st->exchange.appendString(w.data(), v)) {
+      w.end(start);
+      return;
+    }
+    w.data().resize(start - sizeof(uint32_t) - 1);  // not written after all
   }
+  b::writeArgument(w, b::kJsonArgument, argumentJson(st, v));
+}
+
+std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
   if (jsc_value_is_undefined(v) || jsc_value_is_null(v)) return "null";
   if (jsc_value_is_function(v)) {
     uint64_t h = nextHandle_++;
@@ -504,6 +623,7 @@ std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
   g_free(text);
   JSCContext* ctx = jsc_value_get_context(v);
   jsc_context_clear_exception(ctx);
+  b::replaceLoneSurrogateEscapes(out);
   return out;
 }
 
@@ -517,7 +637,8 @@ JSCValue* PageBridge::valueFromJson(FrameState* st, JSCContext* ctx, const json&
     JSCValue* obj = jsc_value_new_object(ctx, nullptr, nullptr);
     for (auto it = j.begin(); it != j.end(); ++it) {
       JSCValue* v = valueFromJson(st, ctx, it.value());
-      jsc_value_object_set_property(obj, it.key().c_str(), v);
+      if (it.key().find('\0') == std::string::npos || !st || !st->exchange.setProperty(obj, it.key(), v))
+        jsc_value_object_set_property(obj, it.key().c_str(), v);
       g_object_unref(v);
     }
     return obj;
@@ -529,7 +650,7 @@ JSCValue* PageBridge::valueFromJson(FrameState* st, JSCContext* ctx, const json&
     g_ptr_array_unref(items);
     return arr;
   }
-  if (j.is_string()) return jsc_value_new_string(ctx, j.get_ref<const std::string&>().c_str());
+  if (j.is_string()) return stringValue(ctx, j.get_ref<const std::string&>());
   if (j.is_boolean()) return jsc_value_new_boolean(ctx, j.get<bool>());
   if (j.is_number()) return jsc_value_new_number(ctx, j.get<double>());
   return jsc_value_new_null(ctx);
@@ -576,7 +697,7 @@ JSCContext* PageBridge::evaluationContext(FrameState* caller) {
 void PageBridge::runActions(const std::vector<b::PageAction>& actions, FrameState* caller) {
   for (const auto& a : actions) {
     if (a.type == b::PageAction::kEvaluate)
-      evaluate(evaluationContext(caller), a.text.c_str());
+      evaluate(evaluationContext(caller), a.text);
     else
       callFunction(a.handle, a.text);
   }
@@ -607,27 +728,21 @@ JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArr
   if (wrongReceiver(ctx, self, m.classIndex, methods[m.method])) return jsc_value_new_undefined(ctx);
   FrameState* st = stateFor(ctx);
   if (st) lastCaller_ = st->frameId;
-  std::string payload;
-  payload.reserve(64);
   b::PayloadWriter w;
   w.u32(self->object);
   w.u32(m.classIndex);
   w.u32(m.method);
-  std::string list = "[";
   std::vector<uint64_t> made;
   std::vector<uint64_t>* outer = callHandles_;
   callHandles_ = &made;
-  ++converting_;
-  for (guint i = 0; args && i < args->len; ++i) {
-    if (i) list += ',';
-    list += argumentJson(st, static_cast<JSCValue*>(g_ptr_array_index(args, i)));
-  }
+  ++converting_;  // our objects inside arrays and objects give their marker
+  for (guint i = 0; args && i < args->len; ++i)
+    appendArgument(w, st, static_cast<JSCValue*>(g_ptr_array_index(args, i)));
   --converting_;
   callHandles_ = outer;
-  list += ']';
-  w.rest(list);
+  const bool tooLarge = w.data().size() > b::FrameChannel::kMaxPayload;
   b::Reply reply;
-  const bool answered = roundTrip(b::kCall, w.data(), reply);
+  const bool answered = !tooLarge && roundTrip(b::kCall, w.data(), reply);
   // Functions the native side did not keep are not ours to hold either.
   for (uint64_t h : made) {
     if (std::find(reply.retained.begin(), reply.retained.end(), h) != reply.retained.end()) continue;
@@ -637,7 +752,8 @@ JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArr
     functions_.erase(it);
   }
   if (!answered) {
-    jsc_context_throw(ctx, "corvane bridge: the application is not reachable");
+    jsc_context_throw(ctx, tooLarge ? "corvane bridge: the arguments are too large"
+                                    : "corvane bridge: the application is not reachable");
     return jsc_value_new_undefined(ctx);
   }
   runActions(reply.actions, st);
@@ -646,6 +762,7 @@ JSCValue* PageBridge::callMethod(const MethodData& m, WrapperData* self, GPtrArr
     return jsc_value_new_undefined(ctx);
   }
   if (!reply.hasValue) return jsc_value_new_undefined(ctx);
+  if (reply.valueIsText) return stringValue(ctx, reply.valueJson);
   return valueFromJsonText(st, ctx, reply.valueJson);
 }
 
@@ -687,16 +804,16 @@ JSCValue* PageBridge::toJSON(WrapperData* self) {
   return jsc_value_new_object(ctx, nullptr, nullptr);
 }
 
-void PageBridge::evaluateOneWay(const char* script) {
+void PageBridge::evaluateOneWay(const std::string& script) {
   // Outside a call the frame that called last stands for the caller.
   auto it = frames_.find(lastCaller_);
   evaluate(evaluationContext(it == frames_.end() ? nullptr : it->second.get()), script);
 }
 
-void PageBridge::evaluate(JSCContext* ctx, const char* script) {
+void PageBridge::evaluate(JSCContext* ctx, const std::string& script) {
   // Takes the reference `ctx` comes with.
   if (!ctx) return;
-  JSCValue* result = jsc_context_evaluate(ctx, script, -1);
+  JSCValue* result = jsc_context_evaluate(ctx, script.data(), static_cast<gssize>(script.size()));
   if (JSCException* e = jsc_context_get_exception(ctx)) {
     // The error stays in the page: report it as the page's own console would.
     char* report = jsc_exception_report(e);
@@ -714,10 +831,15 @@ void PageBridge::callFunction(uint64_t handle, const std::string& argsJson) {
   JSCValue* fn = it->second.function;
   JSCContext* ctx = jsc_value_get_context(fn);
   FrameState* st = stateFor(ctx);
-  json args = json::parse(argsJson, nullptr, false);
   std::vector<JSCValue*> values;
-  if (args.is_array())
-    for (const auto& a : args) values.push_back(valueFromJson(st, ctx, a));
+  JSCValue* list = valueFromJsonText(st, ctx, argsJson);
+  if (jsc_value_is_array(list)) {
+    JSCValue* length = jsc_value_object_get_property(list, "length");
+    const int n = jsc_value_to_int32(length);
+    g_object_unref(length);
+    for (int i = 0; i < n; ++i) values.push_back(jsc_value_object_get_property_at_index(list, static_cast<guint>(i)));
+  }
+  g_object_unref(list);
   JSCValue* result = jsc_value_function_callv(fn, values.size(), values.data());
   for (auto* v : values) g_object_unref(v);
   if (result) g_object_unref(result);

@@ -140,7 +140,10 @@ void App::bounce() {
 }
 
 void App::open(const std::string& url) {
-  if (url.empty() || !g_uri_is_valid(url.c_str(), G_URI_FLAGS_NONE, nullptr)) return;
+  // U+0000 ends the text for the URI checks and the launcher: a URL holding
+  // one would open its prefix, so it is no URL at all.
+  if (url.empty() || url.find('\0') != std::string::npos || !g_uri_is_valid(url.c_str(), G_URI_FLAGS_NONE, nullptr))
+    return;
   openUri(url);
 }
 
@@ -266,6 +269,12 @@ std::string navigatorOverride(const std::string& agent) {
 }  // namespace
 
 void App::setCustomUserAgent(const std::string& agent) {
+  // A header value cannot hold U+0000, and WebKit would take the text up
+  // to it as the whole agent; the agent stays as it was.
+  if (agent.find('\0') != std::string::npos) {
+    log().info("user agent not changed: the text holds U+0000");
+    return;
+  }
   if (!webView_) return;
   WebKitSettings* settings = ownSettings(webView_);
   webkit_settings_set_user_agent(settings, agent.c_str());

@@ -55,7 +55,7 @@ std::optional<std::string> readWhole(const std::string& path, std::string* error
   GError* e = nullptr;
   gchar* data = nullptr;
   gsize length = 0;
-  if (!g_file_get_contents(path.c_str(), &data, &length, &e)) {
+  if (!g_file_get_contents(Utils::fsPath(path), &data, &length, &e)) {
     if (error) *error = e ? e->message : "cannot read " + path;
     if (e) g_error_free(e);
     return std::nullopt;

@@ -1,6 +1,7 @@
 #include "services/ChangeWatcher.h"
 
 #include "app/Log.h"
+#include "app/Utils.h"
 
 #include <sys/stat.h>
 
@@ -68,6 +69,8 @@ bool ChangeWatcher::addPath(const std::string& path, uint32_t flags) {
   w->owner = this;
   w->path = path;
   w->flags = flags;
+  // A path holding U+0000 names no file; GIO would watch its prefix.
+  if (Utils::namesNoFile(path)) return false;
   w->file = g_file_new_for_path(path.c_str());
   struct stat st{};
   w->isDir = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

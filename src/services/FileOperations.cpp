@@ -28,6 +28,15 @@ void note(std::string* error, const GError* e) {
   if (error && e) *error = e->message;
 }
 
+// GIO reads a path up to its first U+0000 and would act on the file its
+// prefix names; such a path names no file (Utils::fsPath), and the
+// operation fails as GIO reports a missing file.
+bool namesAFile(const std::string& path, std::string* error) {
+  if (!Utils::namesNoFile(path)) return true;
+  if (error) *error = "Error opening file \"" + path + "\": No such file or directory";
+  return false;
+}
+
 GFileType typeOf(GFile* f) {
   return g_file_query_file_type(f, kNoFollow, nullptr);
 }
@@ -85,6 +94,7 @@ bool copyTree(GFile* src, GFile* dest, std::string* error) {
 }  // namespace
 
 bool copyItem(const std::string& src, const std::string& dest, std::string* error) {
+  if (!namesAFile(src, error) || !namesAFile(dest, error)) return false;
   GFile* s = g_file_new_for_path(src.c_str());
   GFile* d = g_file_new_for_path(dest.c_str());
   bool ok = false;
@@ -101,6 +111,7 @@ bool copyItem(const std::string& src, const std::string& dest, std::string* erro
 }
 
 bool moveItem(const std::string& src, const std::string& dest, std::string* error, bool forceCopy) {
+  if (!namesAFile(src, error) || !namesAFile(dest, error)) return false;
   GFile* s = g_file_new_for_path(src.c_str());
   GFile* d = g_file_new_for_path(dest.c_str());
   bool ok = false;
@@ -134,7 +145,7 @@ bool moveItem(const std::string& src, const std::string& dest, std::string* erro
 std::vector<std::string> findFiles(const std::string& dir, const std::string& needle) {
   std::vector<std::string> out;
   std::error_code ec;
-  fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
+  fs::recursive_directory_iterator it(Utils::fsPath(dir), fs::directory_options::skip_permission_denied, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     const std::string rel = it->path().lexically_relative(dir).string();
     if (rel.find(needle) != std::string::npos) out.push_back(rel);

@@ -47,7 +47,7 @@ nlohmann::json fileRecord(const std::string& path, FileRecordOptions options) {
   r["fileNameWithoutExtension"] = Utils::getFileNameWithoutExt(path);
   r["extension"] = Utils::getFileExt(path);
   r["isReadable"] = Utils::checkPathIsReadable(path);
-  r["isWritable"] = ::access(path.c_str(), W_OK) == 0;
+  r["isWritable"] = ::access(Utils::fsPath(path), W_OK) == 0;
   r["isExecutable"] = Utils::checkPathIsExecutable(path);
   r["isDeletable"] = Utils::checkPathIsDeletable(path);
   const bool isFile = Utils::checkPathIsFile(path);
@@ -55,7 +55,7 @@ nlohmann::json fileRecord(const std::string& path, FileRecordOptions options) {
   r["isDir"] = !isFile;
   uint64_t size = 0;
   struct stat st{};
-  if (isFile && ::stat(path.c_str(), &st) == 0)
+  if (isFile && ::stat(Utils::fsPath(path), &st) == 0)
     size = static_cast<uint64_t>(st.st_size);  // a link counts as what it names
   else if (options.calculateDirSize)
     size = Utils::fileSizeAtPath(path);

@@ -1,5 +1,7 @@
 #include "services/FileWriter.h"
 
+#include "app/Utils.h"
+
 #include <glib.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -219,8 +221,8 @@ std::string decodeBase64(const std::string& text) {
 
 uint64_t truncateFile(const std::string& path, uint64_t length) {
   struct stat before{};
-  if (::stat(path.c_str(), &before) != 0) return 0;  // nothing there to cut
-  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (::stat(Utils::fsPath(path), &before) != 0) return 0;  // nothing there to cut
+  int fd = ::open(Utils::fsPath(path), O_WRONLY | O_CLOEXEC);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + path);
   if (length > static_cast<uint64_t>(INT64_MAX) || ::ftruncate(fd, static_cast<off_t>(length)) != 0) {
     const int saved = length > static_cast<uint64_t>(INT64_MAX) ? EFBIG : errno;
@@ -234,7 +236,7 @@ uint64_t truncateFile(const std::string& path, uint64_t length) {
 }
 
 std::string probe(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  int fd = ::open(Utils::fsPath(path), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return std::strerror(errno);
   ::close(fd);
   return "";
@@ -242,7 +244,9 @@ std::string probe(const std::string& path) {
 
 WriteOutcome streamWrite(const std::string& path, const std::function<std::string()>& bytes, bool append) {
   WriteOutcome outcome;
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
+  // A path holding U+0000 names no file (Utils::fsPath): opening fails as
+  // for a missing folder, and never writes to the file its prefix names.
+  int fd = ::open(Utils::fsPath(path), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
   if (fd < 0) return outcome;
   outcome.streamOpened = true;
   try {

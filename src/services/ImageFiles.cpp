@@ -1,147 +1,63 @@
 #include "services/ImageFiles.h"
 
 #include "app/AtomicFile.h"
+#include "app/CommandLine.h"
+#include "app/Log.h"
+#include "services/ImageCodec.h"
 
-#include <Magick++.h>
-#include <cairo-pdf.h>
-#include <cairo-ps.h>
-#include <cairo.h>
-#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <dlfcn.h>
 
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
-#include <set>
-#include <stdexcept>
-#include <vector>
+#include <memory>
+
+// Where the codec module sits: beside the build output of the executable,
+// then in the installed layout (bindir -> libdir), then the build tree
+// itself (for test programs elsewhere in the tree).
+#ifndef CORVANE_IMAGING_RELATIVE_DIRS
+#define CORVANE_IMAGING_RELATIVE_DIRS "../services/modules", "../lib/corvane/modules"
+#endif
+#ifndef CORVANE_IMAGING_BUILD_DIR
+#define CORVANE_IMAGING_BUILD_DIR ""
+#endif
 
 namespace corvane::imagefiles {
 namespace {
 
-void initialise() {
-  static std::once_flag once;
-  std::call_once(once, [] { Magick::InitializeMagick(nullptr); });
-}
+namespace fs = std::filesystem;
 
-// Only plain raster formats are decoded by ImageMagick; anything else
-// (its script-like and delegate formats among them) goes to GdkPixbuf.
-bool decodableByMagick(const std::string& format) {
-  static const std::set<std::string> formats{"PNG", "GIF", "TIFF", "JPEG", "JP2", "J2K", "JPC", "BMP", "BMP3",
-                                             "ICO", "WEBP", "PNM", "PPM", "PGM", "PBM", "PAM", "TGA"};
-  return formats.count(format) > 0;
-}
-
-// GdkPixbuf's loaders (ICNS, SVG and the rest) as an RGBA Magick image.
-std::optional<Magick::Image> decodeWithPixbuf(const std::string& bytes) {
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-  GError* error = nullptr;
-  bool ok = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), &error) &&
-            gdk_pixbuf_loader_close(loader, &error);
-  if (error) g_error_free(error);
-  GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-  std::optional<Magick::Image> image;
-  if (pixbuf) {
-    GdkPixbuf* rgba = gdk_pixbuf_get_has_alpha(pixbuf) ? g_object_ref(pixbuf) : gdk_pixbuf_add_alpha(pixbuf, FALSE, 0, 0, 0);
-    const int w = gdk_pixbuf_get_width(rgba), h = gdk_pixbuf_get_height(rgba);
-    const int stride = gdk_pixbuf_get_rowstride(rgba);
-    const guchar* pixels = gdk_pixbuf_read_pixels(rgba);
-    std::vector<unsigned char> packed(static_cast<size_t>(w) * h * 4);
-    for (int y = 0; y < h; ++y) std::memcpy(&packed[static_cast<size_t>(y) * w * 4], pixels + y * stride, w * 4);
-    image.emplace(w, h, "RGBA", Magick::CharPixel, packed.data());
-    g_object_unref(rgba);
-  }
-  if (!ok) gdk_pixbuf_loader_close(loader, nullptr);
-  g_object_unref(loader);
-  return image;
-}
-
-Magick::Image decode(const std::string& bytes) {
-  if (bytes.empty()) throw std::runtime_error("no image data");
-  Magick::Blob blob(bytes.data(), bytes.size());
-  try {
-    Magick::Image probe;
-    probe.quiet(true);
-    probe.ping(blob);
-    if (decodableByMagick(probe.magick())) {
-      Magick::Image image;
-      image.quiet(true);
-      image.read(blob);
-      return image;
+// Loaded once, on first use, and kept: the codec's libraries are not
+// made to be unloaded.
+CorvaneImagingEncode codec(std::string* why) {
+  static const auto loaded = []() -> std::pair<CorvaneImagingEncode, std::string> {
+    std::vector<fs::path> candidates;
+    const fs::path exeDir = fs::path(currentExecutablePath()).parent_path();
+    for (const char* rel : {CORVANE_IMAGING_RELATIVE_DIRS}) candidates.push_back(exeDir / rel);
+    if (*CORVANE_IMAGING_BUILD_DIR) candidates.emplace_back(CORVANE_IMAGING_BUILD_DIR);
+    std::string reasons;
+    for (const fs::path& dir : candidates) {
+      std::error_code ec;
+      const fs::path file = fs::weakly_canonical(dir / CORVANE_IMAGING_MODULE_NAME, ec);
+      if (ec || !fs::exists(file, ec)) continue;
+      void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (!handle) {
+        const char* e = dlerror();
+        reasons += std::string(reasons.empty() ? "" : "; ") + (e ? e : file.string());
+        continue;
+      }
+      if (auto* entry = reinterpret_cast<CorvaneImagingEncode>(dlsym(handle, CORVANE_IMAGING_ENCODE_SYMBOL)))
+        return {entry, ""};
+      reasons += std::string(reasons.empty() ? "" : "; ") + file.string() + " has no codec entry";
     }
-  } catch (const Magick::Warning&) {
-  } catch (const Magick::Exception&) {
-  }
-  if (auto image = decodeWithPixbuf(bytes)) return *image;
-  throw std::runtime_error("the data is not an image of a known format");
-}
-
-cairo_status_t appendTo(void* closure, const unsigned char* data, unsigned int length) {
-  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-  return CAIRO_STATUS_SUCCESS;
-}
-
-// The image drawn at its own size (one point per pixel) on a PDF or EPS page.
-std::string vectorPage(Magick::Image& image, ImageType type) {
-  const int w = static_cast<int>(image.columns()), h = static_cast<int>(image.rows());
-  cairo_surface_t* bitmap = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-  unsigned char* dst = cairo_image_surface_get_data(bitmap);
-  const int stride = cairo_image_surface_get_stride(bitmap);
-  std::vector<unsigned char> rgba(static_cast<size_t>(w) * h * 4);
-  image.write(0, 0, w, h, "RGBA", Magick::CharPixel, rgba.data());
-  cairo_surface_flush(bitmap);
-  for (int y = 0; y < h; ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(dst + y * stride);
-    for (int x = 0; x < w; ++x) {
-      const unsigned char* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
-      const uint32_t a = p[3];
-      // cairo wants premultiplied colour in native-endian ARGB words.
-      row[x] = (a << 24) | ((p[0] * a / 255) << 16) | ((p[1] * a / 255) << 8) | (p[2] * a / 255);
-    }
-  }
-  cairo_surface_mark_dirty(bitmap);
-  std::string out;
-  cairo_surface_t* page = type == ImageType::Pdf ? cairo_pdf_surface_create_for_stream(appendTo, &out, w, h)
-                                                 : cairo_ps_surface_create_for_stream(appendTo, &out, w, h);
-  if (type == ImageType::Eps) cairo_ps_surface_set_eps(page, TRUE);
-  cairo_t* cr = cairo_create(page);
-  cairo_set_source_surface(cr, bitmap, 0, 0);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_finish(page);
-  const cairo_status_t status = cairo_surface_status(page);
-  cairo_surface_destroy(page);
-  cairo_surface_destroy(bitmap);
-  if (status != CAIRO_STATUS_SUCCESS) throw std::runtime_error(cairo_status_to_string(status));
-  return out;
-}
-
-std::string encode(Magick::Image& image, ImageType type) {
-  if (type == ImageType::Pdf || type == ImageType::Eps) return vectorPage(image, type);
-  const char* format = "PNG";
-  switch (type) {
-    case ImageType::Gif: format = "GIF"; break;
-    case ImageType::Tiff: format = "TIFF"; break;
-    case ImageType::Jpeg2000: format = "JP2"; break;
-    case ImageType::Jpeg: format = "JPEG"; break;
-    case ImageType::Bmp: format = "BMP"; break;
-    default: break;
-  }
-  image.magick(format);
-  if (type == ImageType::Jpeg) {
-    image.interlaceType(Magick::NoInterlace);  // baseline, not progressive
-    // JPEG holds no transparency: flatten onto white rather than black.
-    if (image.matte()) {
-      Magick::Image flat(Magick::Geometry(image.columns(), image.rows()), Magick::Color("white"));
-      flat.composite(image, 0, 0, Magick::OverCompositeOp);
-      flat.magick(format);
-      flat.interlaceType(Magick::NoInterlace);
-      image = flat;
-    }
-  }
-  Magick::Blob blob;
-  image.write(&blob);
-  return std::string(static_cast<const char*>(blob.data()), blob.length());
+    std::string why = "image conversion is not available: " +
+                      (reasons.empty() ? std::string(CORVANE_IMAGING_MODULE_NAME) + " was not found" : reasons);
+    log().error("{}", why);
+    return {nullptr, why};
+  }();
+  if (!loaded.first && why) *why = loaded.second;
+  return loaded.first;
 }
 
 }  // namespace
@@ -158,16 +74,18 @@ ImageType imageTypeFor(const std::string& text) {
 }
 
 bool writeImage(const std::string& bytes, ImageType type, const std::string& target, std::string* error) {
-  initialise();
-  try {
-    Magick::Image image = decode(bytes);
-    const std::string data = encode(image, type);
-    if (data.empty()) throw std::runtime_error("the encoder gave no data");
-    return writeFileAtomically(target, data, 0644, error);
-  } catch (const std::exception& e) {
-    if (error) *error = e.what();
+  CorvaneImagingEncode encode = codec(error);
+  if (!encode) return false;
+  char* data = nullptr;
+  size_t length = 0;
+  char* why = nullptr;
+  const bool encoded = encode(bytes.data(), bytes.size(), static_cast<int>(type), &data, &length, &why) != 0;
+  std::unique_ptr<char, decltype(&std::free)> dataOwner(data, &std::free), whyOwner(why, &std::free);
+  if (!encoded) {
+    if (error) *error = why ? why : "the image could not be converted";
     return false;
   }
+  return writeFileAtomically(target, std::string_view(data, length), 0644, error);
 }
 
 bool convertImageFile(const std::string& source, ImageType type, const std::string& target, std::string* error) {

@@ -116,7 +116,7 @@ std::string desktopId(const std::string& path) {
 Answer desktopAnswer(const std::string& path, const PngWriter& toPng) {
   GKeyFile* file = g_key_file_new();
   GError* error = nullptr;
-  if (!g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, &error)) {
+  if (!g_key_file_load_from_file(file, Utils::fsPath(path), G_KEY_FILE_NONE, &error)) {
     std::string why = error ? error->message : "unreadable desktop entry";
     if (error) g_error_free(error);
     g_key_file_free(file);

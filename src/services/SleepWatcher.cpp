@@ -9,19 +9,16 @@
 
 namespace corvane {
 
-struct SleepWatcher::Impl : std::enable_shared_from_this<Impl> {
+struct SleepWatcher::Impl {
   std::function<void(bool)> handler;
   GDBusConnection* bus = nullptr;
   guint subscription = 0;
   gulong closedHandler = 0;
   guint retrySource = 0;
   guint retrySeconds = 1;
-  GCancellable* cancellable = g_cancellable_new();
   bool reportedMissing = false;
 
   ~Impl() {
-    g_cancellable_cancel(cancellable);
-    g_object_unref(cancellable);
     if (retrySource) g_source_remove(retrySource);
     dropBus();
   }
@@ -37,36 +34,24 @@ struct SleepWatcher::Impl : std::enable_shared_from_this<Impl> {
   }
 
   void connect() {
+    // On the main thread, on purpose: the shell exports folders with setenv
+    // on this thread while it runs, and a worker thread reading the
+    // environment meanwhile (GIO translating a connection error does) may
+    // crash. A local bus answers at once, a missing one fails at once.
     GError* error = nullptr;
     gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
-    if (!address) {
-      connectFailed(error);
-      return;
-    }
-    // The callback may come after this watcher is gone: it holds a weak reference.
-    auto* weak = new std::weak_ptr<Impl>(shared_from_this());
-    g_dbus_connection_new_for_address(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, cancellable,
-        [](GObject*, GAsyncResult* result, gpointer data) {
-          std::unique_ptr<std::weak_ptr<Impl>> weak(static_cast<std::weak_ptr<Impl>*>(data));
-          GError* error = nullptr;
-          GDBusConnection* connection = g_dbus_connection_new_for_address_finish(result, &error);
-          auto self = weak->lock();
-          if (!self) {
-            if (connection) g_object_unref(connection);
-            if (error) g_error_free(error);
-            return;
-          }
-          if (connection)
-            self->connected(connection);
-          else
-            self->connectFailed(error);
-        },
-        weak);
+    GDBusConnection* connection =
+        address ? g_dbus_connection_new_for_address_sync(
+                      address,
+                      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                      nullptr, nullptr, &error)
+                : nullptr;
     g_free(address);
+    if (connection)
+      connected(connection);
+    else
+      connectFailed(error);
   }
 
   void connectFailed(GError* error) {
@@ -113,22 +98,18 @@ struct SleepWatcher::Impl : std::enable_shared_from_this<Impl> {
 
   void scheduleRetry() {
     if (retrySource) return;
-    auto* weak = new std::weak_ptr<Impl>(shared_from_this());
-    retrySource = g_timeout_add_full(
-        G_PRIORITY_DEFAULT, retrySeconds * 1000,
-        [](gpointer data) -> gboolean {
-          if (auto self = static_cast<std::weak_ptr<Impl>*>(data)->lock()) {
-            self->retrySource = 0;
-            self->retrySeconds = std::min(self->retrySeconds * 2, 30u);
-            self->connect();
-          }
-          return G_SOURCE_REMOVE;
-        },
-        weak, [](gpointer data) { delete static_cast<std::weak_ptr<Impl>*>(data); });
+    // The source goes with this object (see the destructor).
+    retrySource = g_timeout_add(retrySeconds * 1000, [](gpointer data) -> gboolean {
+      auto* self = static_cast<Impl*>(data);
+      self->retrySource = 0;
+      self->retrySeconds = std::min(self->retrySeconds * 2, 30u);
+      self->connect();
+      return G_SOURCE_REMOVE;
+    }, this);
   }
 };
 
-SleepWatcher::SleepWatcher(std::function<void(bool sleeping)> handler) : impl_(std::make_shared<Impl>()) {
+SleepWatcher::SleepWatcher(std::function<void(bool sleeping)> handler) : impl_(std::make_unique<Impl>()) {
   impl_->handler = std::move(handler);
   impl_->connect();
 }

@@ -268,7 +268,7 @@ void TestService::callFromThread(const nlohmann::json& argument) {
   }).detach();
 }
 
-nlohmann::json TestService::echo(const nlohmann::json& value) { return value; }
+nlohmann::json TestService::echo(nlohmann::json value) { return value; }
 
 bool TestService::keepFunction(std::shared_ptr<CallbackDelegate> function) {
   kept_ = std::move(function);

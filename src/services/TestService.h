@@ -22,7 +22,7 @@ class TestService : public ServiceObject {
   std::string echoParams(const nlohmann::json& argument);
   std::string callNow(const nlohmann::json& argument);
   void callFromThread(const nlohmann::json& argument);
-  nlohmann::json echo(const nlohmann::json& value);
+  nlohmann::json echo(nlohmann::json value);
   bool keepFunction(std::shared_ptr<CallbackDelegate> function);
   void callKept(const nlohmann::json& value);
   void callKeptLater(const nlohmann::json& value);

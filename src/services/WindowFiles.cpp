@@ -188,13 +188,13 @@ void Window::getFileInfo(const nlohmann::json& argument) {
   const std::string path = UtilTool::stringValue(params, "filePath");
   try {
     struct stat st{};
-    if (!Utils::checkPathisExists(path) || ::lstat(path.c_str(), &st) != 0) {
+    if (!Utils::checkPathisExists(path) || ::lstat(Utils::fsPath(path), &st) != 0) {
       result["error"] = "file is not exists.";
     } else {
       // The item's own size attribute (a link is not followed).
       result["result"] = {{"fileSize", static_cast<uint64_t>(st.st_size)}};
       result["isReadable"] = Utils::checkPathIsReadable(path);
-      result["isWritable"] = ::access(path.c_str(), W_OK) == 0;
+      result["isWritable"] = ::access(Utils::fsPath(path), W_OK) == 0;
       result["isExecutable"] = Utils::checkPathIsExecutable(path);
       result["isDeletable"] = Utils::checkPathIsDeletable(path);
       result["success"] = true;

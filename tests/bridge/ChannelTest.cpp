@@ -49,6 +49,36 @@ TEST(FrameChannel, LargeFramesCrossTheSocketBufferInPieces) {
   EXPECT_EQ(f.payload, big);
 }
 
+TEST(FrameChannel, MixedSizesArriveWholeIntoOneReusedFrame) {
+  // Large frames are read straight into the frame and small ones through
+  // the buffer; one Frame object serves them all, as the two ends use it.
+  Pair p;
+  std::vector<std::string> sent;
+  for (size_t size : {10u, 70000u, 3u, 1048576u, 65536u - 8u, 65536u, 0u, 2000000u, 5u}) {
+    std::string s(size, 'x');
+    for (size_t i = 0; i < size; i += 997) s[i] = static_cast<char>('a' + i % 26);
+    sent.push_back(std::move(s));
+  }
+  std::thread writer([&] {
+    for (const auto& s : sent) EXPECT_TRUE(p.left->send(kCall, s));
+  });
+  Frame f;
+  for (const auto& s : sent) {
+    ASSERT_EQ(p.right->receive(f, 50), FrameChannel::Status::Ok);
+    EXPECT_EQ(f.kind, kCall);
+    EXPECT_EQ(f.payload, s) << s.size();
+  }
+  writer.join();
+}
+
+TEST(FrameChannel, OversizedFramesAreRefused) {
+  Pair p;
+  FrameHeader huge{static_cast<uint32_t>(FrameChannel::kMaxPayload + 1), kCall};
+  ASSERT_EQ(::send(p.left->fd(), &huge, sizeof huge, 0), static_cast<ssize_t>(sizeof huge));
+  Frame f;
+  EXPECT_EQ(p.right->tryReceive(f), FrameChannel::Status::Closed);
+}
+
 TEST(FrameChannel, ClosedPeerAndTornFramesReportClosed) {
   Pair p;
   FrameHeader torn{100, kCall};
@@ -82,6 +112,64 @@ TEST(Reply, RoundTripsActionsErrorsAndValues) {
   EXPECT_TRUE(back.actions.empty());
   EXPECT_FALSE(back.hasValue);
   EXPECT_EQ(back.error, "boom");
+}
+
+TEST(Reply, TextValuesStayWholeAndBecomeWellFormed) {
+  Reply r;
+  r.hasValue = true;
+  r.valueIsText = true;
+  r.valueJson = std::string("a\0b\"", 4);  // a text, not JSON
+  Reply back;
+  ASSERT_TRUE(decodeReply(encodeReply(r), back));
+  EXPECT_TRUE(back.valueIsText);
+  EXPECT_EQ(back.valueJson, std::string("a\0b\"", 4));
+  // A native text that is not UTF-8 (a file name, say) reaches the page
+  // with U+FFFD in place of the stray bytes.
+  r.valueJson = "name\xFF.txt";
+  ASSERT_TRUE(decodeReply(encodeReply(r), back));
+  EXPECT_EQ(back.valueJson, "name\xEF\xBF\xBD.txt");
+  r.valueIsText = false;
+  r.valueJson = "[1]";
+  ASSERT_TRUE(decodeReply(encodeReply(r), back));
+  EXPECT_FALSE(back.valueIsText);
+  EXPECT_EQ(back.valueJson, "[1]");
+}
+
+TEST(Arguments, TextsAndJsonValuesRoundTrip) {
+  PayloadWriter w;
+  const std::string nul("a\0b", 3);
+  writeArgument(w, kTextArgument, nul);
+  writeArgument(w, kJsonArgument, R"({"k":[1,"\u0000"]})");
+  writeArgument(w, kTextArgument, "");
+  writeArgument(w, kJsonArgument, "not json");
+  const size_t start = [&] {
+    w.u8(kTextArgument);
+    return w.begin();
+  }();
+  w.data() += "written in place";
+  w.end(start);
+  std::vector<nlohmann::json> args;
+  ASSERT_TRUE(decodeArguments(w.data(), args));
+  ASSERT_EQ(args.size(), 5u);
+  EXPECT_EQ(args[0], nul);
+  EXPECT_EQ(args[1], (nlohmann::json{{"k", {1, std::string(1, '\0')}}}));
+  EXPECT_EQ(args[2], "");
+  EXPECT_TRUE(args[3].is_null());  // JSON that does not parse reads as null
+  EXPECT_EQ(args[4], "written in place");
+  EXPECT_TRUE(decodeArguments("", args));
+  EXPECT_TRUE(args.empty());
+}
+
+TEST(Arguments, MalformedListsAreRejected) {
+  PayloadWriter w;
+  writeArgument(w, kTextArgument, "abcdef");
+  std::vector<nlohmann::json> args;
+  const std::string bytes = w.data();
+  for (size_t cut = 1; cut < bytes.size(); ++cut)
+    EXPECT_FALSE(decodeArguments(std::string_view(bytes).substr(0, cut), args)) << cut;
+  std::string forged = bytes;
+  forged[0] = 'x';  // no such kind
+  EXPECT_FALSE(decodeArguments(forged, args));
 }
 
 TEST(Reply, TruncatedOrForgedPayloadsAreRejected) {

@@ -34,7 +34,7 @@ namespace {
 
 const char kPageXml[] =
     "<node><interface name='org.corvane.Bridge.Page'>"
-    "<method name='Evaluate'><arg type='s' direction='in'/></method>"
+    "<method name='Evaluate'><arg type='ay' direction='in'/></method>"
     "<method name='CallFunction'><arg type='t' direction='in'/><arg type='s' direction='in'/></method>"
     "<method name='ReleaseFunctions'><arg type='at' direction='in'/></method>"
     "</interface></node>";
@@ -59,12 +59,18 @@ class FakeExtension {
     thread_.join();
   }
 
+  // Strings go as texts, everything else as JSON, as the extension sends them.
   b::Reply call(uint32_t object, uint32_t cls, uint32_t method, const json& args) {
     b::PayloadWriter w;
     w.u32(object);
     w.u32(cls);
     w.u32(method);
-    w.rest(args.dump());
+    for (const auto& a : args) {
+      if (a.is_string())
+        b::writeArgument(w, b::kTextArgument, a.get_ref<const std::string&>());
+      else
+        b::writeArgument(w, b::kJsonArgument, a.dump());
+    }
     return roundTrip(b::kCall, w.data());
   }
   b::Reply call(const Target& t, const json& args) { return call(t.object, t.cls, t.method, args); }
@@ -124,12 +130,21 @@ class FakeExtension {
         +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant* params,
             GDBusMethodInvocation* inv, gpointer self) {
           auto* ext = static_cast<FakeExtension*>(self);
-          gchar* text = g_variant_print(params, FALSE);
-          {
-            std::lock_guard<std::mutex> hold(ext->lock_);
-            ext->calls_.emplace_back(method, text);
+          std::string text;
+          if (g_variant_is_of_type(params, G_VARIANT_TYPE("(ay)"))) {
+            // A script: its bytes as they are.
+            GVariant* bytes = g_variant_get_child_value(params, 0);
+            gsize n = 0;
+            const auto* data = static_cast<const char*>(g_variant_get_fixed_array(bytes, &n, 1));
+            text.assign(data ? data : "", n);
+            g_variant_unref(bytes);
+          } else {
+            gchar* printed = g_variant_print(params, FALSE);
+            text = printed;
+            g_free(printed);
           }
-          g_free(text);
+          std::lock_guard<std::mutex> hold(ext->lock_);
+          ext->calls_.emplace_back(method, std::move(text));
           g_dbus_method_invocation_return_value(inv, nullptr);
         },
         nullptr, nullptr, {nullptr}};
@@ -266,12 +281,13 @@ TEST_F(Connection, CallsAnswerWithTheMethodsValue) {
   b::Reply r = ext->call(getFileExt, {"dir/a.tar.gz"});
   EXPECT_TRUE(r.error.empty());
   ASSERT_TRUE(r.hasValue);
-  EXPECT_EQ(r.valueJson, "\"gz\"");
+  EXPECT_TRUE(r.valueIsText);  // a text goes back as itself, not as JSON
+  EXPECT_EQ(r.valueJson, "gz");
   EXPECT_TRUE(r.actions.empty());
 
   auto home = find("path", "homeDir");
   r = ext->call(home, json::array());
-  EXPECT_EQ(json::parse(r.valueJson), *root + "/home");
+  EXPECT_EQ(r.valueJson, *root + "/home");
 
   auto setValue = find("test", "setValue");
   r = ext->call(setValue, {1});
@@ -288,7 +304,57 @@ TEST_F(Connection, BadRequestsGetAnErrorNotACrash) {
   r = ext->roundTrip(77, "");
   EXPECT_FALSE(r.error.empty());
   // The connection still serves afterwards.
-  EXPECT_EQ(ext->call(m, {"b.c"}).valueJson, "\"c\"");
+  EXPECT_EQ(ext->call(m, {"b.c"}).valueJson, "c");
+}
+
+TEST_F(Connection, TextsCrossWholeBothWays) {
+  auto echo = find("test", "echo");
+  const std::string nul("a\0b", 3);
+  b::Reply r = ext->call(echo, {nul});
+  ASSERT_TRUE(r.valueIsText);
+  EXPECT_EQ(r.valueJson, nul);
+  // Inside JSON values too.
+  r = ext->call(echo, {{{"k" + nul, nul}}});
+  EXPECT_FALSE(r.valueIsText);
+  EXPECT_EQ(json::parse(r.valueJson), (json{{"k" + nul, nul}}));
+  // Megabytes, both ways.
+  std::string big(3 * 1024 * 1024, 'q');
+  big[1234567] = '\0';
+  r = ext->call(echo, {big});
+  EXPECT_EQ(r.valueJson, big);
+  // A path holding U+0000 names no file, even where its prefix exists.
+  auto exists = find("path", "pathIsExist");
+  EXPECT_EQ(ext->call(exists, {*root}).valueJson, "true");
+  EXPECT_EQ(ext->call(exists, {*root + std::string("\0/nothing", 9)}).valueJson, "false");
+}
+
+TEST_F(Connection, ForgedArgumentsGetAnErrorAndStrayBytesAreReplaced) {
+  auto echo = find("test", "echo");
+  b::PayloadWriter w;
+  w.u32(echo.object);
+  w.u32(echo.cls);
+  w.u32(echo.method);
+  w.u8('?');
+  w.text("x");
+  EXPECT_EQ(ext->roundTrip(b::kCall, w.data()).error, "corvane bridge: bad call");
+  // A text that is not UTF-8 (only a broken web process sends one) comes
+  // back with U+FFFD in place of each stray piece.
+  b::Reply r = ext->call(echo, {std::string("ok\xC3(\xFF")});
+  EXPECT_EQ(r.valueJson, "ok\xEF\xBF\xBD(\xEF\xBF\xBD");
+}
+
+TEST_F(Connection, ScriptsKeepTheirWholeTextOnBothPaths) {
+  // A callback name from the page may hold U+0000; the script built from it
+  // reaches the page whole, inside a call and outside one.
+  auto callNow = find("test", "callNow");
+  b::Reply r = ext->call(callNow, {json{{"callback", std::string("f\0g", 3)}, {"value", 1}}.dump()});
+  ASSERT_EQ(r.actions.size(), 1u);
+  EXPECT_EQ(r.actions[0].text, std::string("f\0g", 3) + R"(({"success":true,"value":1});)");
+  auto fromThread = find("test", "callFromThread");
+  ext->call(fromThread, {json{{"callback", std::string("q\0x", 3)}, {"count", 1}}.dump()});
+  auto calls = awaitBus(1);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].second, std::string("q\0x(0);", 7));
 }
 
 TEST_F(Connection, AMethodRunsOnlyOnALiveObjectOfItsOwnClass) {
@@ -379,7 +445,15 @@ TEST_F(Connection, HostileRequestsOnTheWireNeverReachAWrongMethod) {
     w.u32(object);
     w.u32(cls);
     w.u32(method);
-    w.rest(bodies[rng() % std::size(bodies)]);
+    // Arguments as texts, as JSON, or bytes that are no argument list.
+    for (uint32_t n = rng() % 3; n > 0; --n) {
+      const char* body = bodies[rng() % std::size(bodies)];
+      switch (rng() % 3) {
+        case 0: b::writeArgument(w, b::kTextArgument, body); break;
+        case 1: b::writeArgument(w, b::kJsonArgument, body); break;
+        default: w.rest(body);
+      }
+    }
     std::string payload = w.data();
     if (rng() % 8 == 0) payload.resize(rng() % (payload.size() + 1));  // cut short
     requests.emplace_back(b::kCall, payload);
@@ -397,7 +471,7 @@ TEST_F(Connection, HostileRequestsOnTheWireNeverReachAWrongMethod) {
     }
   }
   EXPECT_GT(served, 0u);
-  EXPECT_EQ(ext->call(find("path", "getFileExt"), {"b.c"}).valueJson, "\"c\"");
+  EXPECT_EQ(ext->call(find("path", "getFileExt"), {"b.c"}).valueJson, "c");
 }
 
 TEST_F(Connection, WorkAskedForDuringACallRidesItsReplyInOrder) {
@@ -406,7 +480,7 @@ TEST_F(Connection, WorkAskedForDuringACallRidesItsReplyInOrder) {
   ASSERT_EQ(r.actions.size(), 1u);
   EXPECT_EQ(r.actions[0].type, b::PageAction::kEvaluate);
   EXPECT_EQ(r.actions[0].text, R"(app.done({"success":true,"value":3});)");
-  EXPECT_EQ(json::parse(r.valueJson).get<std::string>(), R"({"success":true,"value":3})");
+  EXPECT_EQ(r.valueJson, R"({"success":true,"value":3})");
 
   auto keep = find("test", "keepFunction");
   r = ext->call(keep, {{{b::kFunctionMarker, 5}}});
@@ -431,7 +505,7 @@ TEST_F(Connection, WorkOutsideACallGoesOneWayInOrder) {
   ASSERT_EQ(calls.size(), 20u);
   for (int i = 0; i < 20; ++i) {
     EXPECT_EQ(calls[i].first, "Evaluate");
-    EXPECT_EQ(calls[i].second, "('q(" + std::to_string(i) + ");',)");
+    EXPECT_EQ(calls[i].second, "q(" + std::to_string(i) + ");");
   }
   // A held page function released by the native side.
   auto keep = find("test", "keepFunction");

@@ -154,6 +154,69 @@ TEST_F(FileRoutines, NamePieces) {
   EXPECT_EQ(Utils::getPathParentPath("/c.txt"), "/");
 }
 
+TEST_F(FileRoutines, NamePiecesOfRootsDotsAndLongTexts) {
+  EXPECT_EQ(Utils::getFileName("/"), "/");
+  EXPECT_EQ(Utils::getFileName("///"), "/");
+  EXPECT_EQ(Utils::getFileName("a//b//"), "b");
+  EXPECT_EQ(Utils::getFileName("/a/.."), "..");
+  EXPECT_EQ(Utils::getFileName("plain"), "plain");
+  EXPECT_EQ(Utils::getFileExt("/a/b."), "");
+  EXPECT_EQ(Utils::getFileNameWithoutExt("/a/.bashrc"), ".bashrc");
+  EXPECT_EQ(Utils::getPathParentPath("plain"), "");
+  EXPECT_EQ(Utils::getPathParentPath("/a/b//"), "/a");
+  // Texts are pieces of the text, U+0000 and all.
+  const std::string nul("/a/x\0y.t\0t", 10);
+  EXPECT_EQ(Utils::getFileName(nul), std::string("x\0y.t\0t", 7));
+  EXPECT_EQ(Utils::getFileExt(nul), std::string("t\0t", 3));
+  const std::string big = std::string(1 << 20, 'n') + ".json";
+  EXPECT_EQ(Utils::getFileExt(big), "json");
+  EXPECT_EQ(Utils::getFileName("/d/" + big), big);
+}
+
+TEST_F(FileRoutines, APathHoldingNulNamesNoFile) {
+  // The C interfaces would read such a path up to U+0000 and reach the file
+  // named by its prefix; every routine must see no file there instead.
+  writeFile(tmp / "f.txt", "abc");
+  fs::create_directories(tmp / "d");
+  const std::string file = tmp / "f.txt";
+  const std::string dir = tmp / "d";
+  const std::string atFile = file + std::string("\0.png", 5);
+  const std::string inDir = dir + std::string("\0/x", 3);
+  for (const std::string& p : {atFile, inDir}) {
+    SCOPED_TRACE(p);
+    EXPECT_TRUE(Utils::namesNoFile(p));
+    EXPECT_FALSE(Utils::checkPathisExists(p));
+    EXPECT_FALSE(Utils::checkPathIsFile(p));
+    EXPECT_FALSE(Utils::checkPathIsDir(p));
+    EXPECT_FALSE(Utils::checkPathIsWritable(p));
+    EXPECT_FALSE(Utils::checkPathIsReadable(p));
+    EXPECT_FALSE(Utils::checkPathIsExecutable(p));
+    EXPECT_FALSE(Utils::checkPathIsDeletable(p));
+    EXPECT_TRUE(Utils::fileIsZeroSize(p));  // as for any path where nothing is
+    EXPECT_EQ(Utils::fileSizeAtPath(p), 0u);
+    EXPECT_EQ(Utils::diskSizeAtPath(p), 0u);
+    EXPECT_EQ(Utils::getFilePropertyJSONString(p), "");
+    EXPECT_FALSE(Utils::createDirWithPath(p));
+    EXPECT_FALSE(Utils::createEmptyFileWithPath(p + "/new"));
+    EXPECT_TRUE(Utils::removeFile(p));  // nothing is there afterwards either
+    EXPECT_TRUE(Utils::removeDir(p));
+  }
+  EXPECT_FALSE(Utils::createEmptyFileWithPath(tmp.path() + std::string("/n\0ew", 6)));
+  EXPECT_FALSE(Utils::createDirWithPath(tmp.path() + std::string("/m\0ade", 6)));
+  // The prefixes are untouched and nothing new appeared.
+  EXPECT_EQ(readFile(tmp / "f.txt"), "abc");
+  EXPECT_TRUE(fs::is_directory(tmp / "d"));
+  EXPECT_TRUE(fs::is_empty(tmp / "d"));
+  size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(tmp.path())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 2u);
+  EXPECT_FALSE(Utils::namesNoFile(file));
+  EXPECT_TRUE(Utils::namesNoFile(""));
+}
+
 TEST_F(FileRoutines, TempPathsAndProperties) {
   EnvGuard env;
   env.set("TMPDIR", tmp.path());

@@ -46,6 +46,19 @@ TEST_F(Writer, Base64SkipsLineBreaksBlanksAndPadding) {
   EXPECT_EQ(filewriter::decodeBase64(""), "");
 }
 
+TEST_F(Writer, APathHoldingNulNamesNoFileAndNothingIsWritten) {
+  // The system would read the path up to U+0000 and write over the file
+  // its prefix names.
+  const std::string file = tmp / "doc.txt";
+  writeFile(file, "keep");
+  const std::string nul = file + std::string(1, '\0') + ".bak";
+  EXPECT_FALSE(filewriter::streamWrite(nul, [] { return std::string("lost"); }, false).streamOpened);
+  EXPECT_FALSE(filewriter::streamWrite(nul, [] { return std::string("lost"); }, true).streamOpened);
+  EXPECT_EQ(filewriter::truncateFile(nul, 0), 0u);
+  EXPECT_NE(filewriter::probe(nul), "");
+  EXPECT_EQ(readFile(file), "keep");
+}
+
 TEST_F(Writer, ChunksWithOffsetsAndAppendGiveTheConcatenation) {
   const std::string path = tmp / "chunks.bin";
   std::string expected;

@@ -47,6 +47,14 @@ TEST(ParamsDictionary, NullMembersVanishAndOtherShapesGiveNothing) {
   EXPECT_FALSE(UtilTool::isContainKey("a", nlohmann::json()));
 }
 
+TEST(ParamsDictionary, TextsOfThePageKeepNulAndLoneSurrogatesReadAsReplacement) {
+  // What JSON.stringify gives for {"s": "a\0b\ud800", "\udc00k": 1}.
+  auto p = UtilTool::paramsDictionary(std::string(R"({"s":"a\u0000b\ud800","\udc00k":1,"pair":"\ud83d\ude00"})"));
+  EXPECT_EQ(p["s"], std::string("a\0b\xEF\xBF\xBD", 6));
+  EXPECT_EQ(p["\xEF\xBF\xBDk"], 1);
+  EXPECT_EQ(p["pair"], "\xF0\x9F\x98\x80");
+}
+
 TEST(ParamsDictionary, ParseLogsTheValueOrTheError) {
   testing::internal::CaptureStderr();
   UtilTool::paramsDictionary(std::string(R"({"a":1})"));

@@ -80,6 +80,11 @@ TEST(FileRecord, FileAndFolderRecords) {
   EXPECT_EQ(d["fileSizeStr"], "0.1KB");
   EXPECT_EQ(d["fileUrl"], "file://" + t.path() + "/dir/");
   EXPECT_EQ(fileRecord(t.path() + "/dir", {true, true})["fileSize"], 1500);
+  // A path holding U+0000 names no file, though its prefix is one.
+  json n = fileRecord(t.path() + "/dir/a.tar.gz" + std::string(1, '\0') + ".png");
+  for (const char* flag : {"isReadable", "isWritable", "isExecutable", "isDeletable", "isFile"})
+    EXPECT_EQ(n[flag], false) << flag;
+  EXPECT_EQ(n["fileSize"], 0);
   EXPECT_EQ(pathFromPathOrFileUrl("file:///a%20b/c"), "/a b/c");
   EXPECT_EQ(pathFromPathOrFileUrl("/plain/path"), "/plain/path");
   EXPECT_EQ(pathFromPathOrFileUrl("https://example.com/x"), "");
@@ -140,6 +145,22 @@ TEST_F(FileOps, MoveByCopyThatFailsMidwayKeepsTheSource) {
   EXPECT_EQ(readFile(t.path() + "/src/a.txt"), "a");
   EXPECT_EQ(readFile(t.path() + "/src/sub/b.txt"), "bb");
   EXPECT_FALSE(fs::exists(t.path() + "/moved"));
+}
+
+TEST_F(FileOps, APathHoldingNulNamesNoFileForCopyMoveAndFind) {
+  // GIO would act on the prefix before U+0000: on the existing source,
+  // or on a destination next to it.
+  const std::string nul(1, '\0');
+  std::string error;
+  EXPECT_FALSE(fileops::copyItem(t.path() + "/src", t.path() + "/dst" + nul + ".bak", &error));
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(t.path() + "/dst"));
+  EXPECT_FALSE(fileops::copyItem(t.path() + "/src" + nul + "/x", t.path() + "/dst"));
+  EXPECT_FALSE(fileops::moveItem(t.path() + "/src", t.path() + "/moved" + nul + "x"));
+  EXPECT_FALSE(fileops::moveItem(t.path() + "/src" + nul + "x", t.path() + "/moved", nullptr, true));
+  EXPECT_FALSE(fs::exists(t.path() + "/moved"));
+  EXPECT_EQ(readFile(t.path() + "/src/a.txt"), "a");
+  EXPECT_TRUE(fileops::findFiles(t.path() + nul + "/src", "a").empty());
 }
 
 TEST_F(FileOps, FindMatchesAnyComponentCaseSensitively) {

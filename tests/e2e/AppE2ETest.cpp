@@ -47,14 +47,13 @@ class AppE2E : public ::testing::Test {
                       {"BuyURL", "https://example.com/buy"}}}};
     shell->makeBundle(project, CORVANE_E2E_APP_PAGES);
 
-    const std::string home = shell->root() + "/home";
     const std::string sizes = shell->root() + "/sizes";
     shell->writeFile(sizes + "/a.bin", std::string(1000, 'a'));
     shell->writeFile(sizes + "/sub/b.bin", std::string(5000, 'b'));
     shell->writeFile(sizes + "/sub/deeper/c.txt", "hello");
     const std::string handoff = shell->root() + "/handoff";
     shell->writeFile(handoff + "/note.txt", "a note\n");
-    installRecorders(home + "/.local/share", home + "/.config", handoff);
+    shell->installHandOffRecorders(handoff);
 
     std::map<std::string, std::string> env = shell->sessionEnv();
     env.insert({{"LANGUAGE", "fr_FR:de"}, {"CORVANE_E2E_SIZES", sizes}, {"CORVANE_E2E_HANDOFF", handoff}});
@@ -69,29 +68,6 @@ class AppE2E : public ::testing::Test {
     delete report;
     delete log;
     delete shell;
-  }
-
-  // Desktop entries in the test's own data home, made the defaults for a
-  // private URL scheme, mailto and plain text; each records its arguments
-  // in <handoff>/<tag>.txt.
-  static void installRecorders(const std::string& dataHome, const std::string& configHome,
-                               const std::string& handoff) {
-    const std::string script = handoff + "/record.sh";
-    shell->writeFile(script, "#!/bin/sh\ntag=\"$1\"; shift\nprintf '%s\\n' \"$@\" > \"" + handoff +
-                                 "/$tag.tmp\" && mv \"" + handoff + "/$tag.tmp\" \"" + handoff + "/$tag.txt\"\n");
-    fs::permissions(script, fs::perms::owner_all);
-    auto entry = [&](const std::string& tag, const std::string& name, const std::string& mime) {
-      shell->writeFile(dataHome + "/applications/corvane-rec-" + tag + ".desktop",
-                       "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + script + " " + tag +
-                           " %u\nMimeType=" + mime + "\nNoDisplay=true\n");
-    };
-    entry("open", "Corvane Open Recorder", "x-scheme-handler/corvanetest;");
-    entry("mail", "Corvane Mail Recorder", "x-scheme-handler/mailto;");
-    entry("file", "Corvane File Recorder", "text/plain;");
-    entry("launch", "Corvane Recorder", "");
-    shell->writeFile(configHome + "/mimeapps.list",
-                     "[Default Applications]\nx-scheme-handler/corvanetest=corvane-rec-open.desktop\n"
-                     "x-scheme-handler/mailto=corvane-rec-mail.desktop\ntext/plain=corvane-rec-file.desktop\n");
   }
 
   void SetUp() override {

@@ -164,6 +164,26 @@ std::map<std::string, std::string> ShellHarness::sessionEnv() const {
           {"CORVANE_TEST_SERVICES", "1"}};
 }
 
+void ShellHarness::installHandOffRecorders(const std::string& handoff) {
+  const auto env = sessionEnv();
+  const std::string script = handoff + "/record.sh";
+  writeFile(script, "#!/bin/sh\ntag=\"$1\"; shift\nprintf '%s\\n' \"$@\" > \"" + handoff +
+                        "/$tag.tmp\" && mv \"" + handoff + "/$tag.tmp\" \"" + handoff + "/$tag.txt\"\n");
+  fs::permissions(script, fs::perms::owner_all);
+  auto entry = [&](const std::string& tag, const std::string& name, const std::string& mime) {
+    writeFile(env.at("XDG_DATA_HOME") + "/applications/corvane-rec-" + tag + ".desktop",
+              "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + script + " " + tag +
+                  " %u\nMimeType=" + mime + "\nNoDisplay=true\n");
+  };
+  entry("open", "Corvane Open Recorder", "x-scheme-handler/corvanetest;");
+  entry("mail", "Corvane Mail Recorder", "x-scheme-handler/mailto;");
+  entry("file", "Corvane File Recorder", "text/plain;");
+  entry("launch", "Corvane Recorder", "");
+  writeFile(env.at("XDG_CONFIG_HOME") + "/mimeapps.list",
+            "[Default Applications]\nx-scheme-handler/corvanetest=corvane-rec-open.desktop\n"
+            "x-scheme-handler/mailto=corvane-rec-mail.desktop\ntext/plain=corvane-rec-file.desktop\n");
+}
+
 std::string ShellHarness::log() const {
   std::ifstream in(root_ + "/shell.log");
   std::stringstream s;

@@ -54,6 +54,12 @@ class ShellHarness {
   // service on; suites add their own variables.
   std::map<std::string, std::string> sessionEnv() const;
 
+  // Desktop entries in the shell's own data home, made the defaults for a
+  // private URL scheme ("corvanetest"), mailto and plain text, plus one
+  // named "Corvane Recorder"; each records the arguments it is started with
+  // in <handoff>/<tag>.txt (tags "open", "mail", "file", "launch").
+  void installHandOffRecorders(const std::string& handoff);
+
   std::string log() const;
   nlohmann::json report() const;  // what the page handed to finish()
 

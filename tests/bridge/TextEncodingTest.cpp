@@ -1,0 +1,124 @@
+// Texts between the script engine's UTF-16 and native UTF-8: whole, with
+// U+0000, and U+FFFD for what UTF-8 cannot hold.
+#include "bridge/TextEncoding.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+using namespace corvane::bridge;
+
+namespace {
+
+std::string utf8(const std::u16string& units) {
+  std::string out;
+  appendUtf16AsUtf8(out, units.data(), units.size());
+  return out;
+}
+
+const std::string kFFFD = "\xEF\xBF\xBD";
+
+TEST(Utf16ToUtf8, KeepsEveryCharacterIncludingNul) {
+  EXPECT_EQ(utf8(u""), "");
+  EXPECT_EQ(utf8(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
+  EXPECT_EQ(utf8(u"Grüße 中文 😀"), "Grüße 中文 😀");
+  EXPECT_EQ(utf8(u"\u007F\u0080\u07FF\u0800\uFFFF"), "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF");
+}
+
+TEST(Utf16ToUtf8, UnpairedSurrogatesBecomeReplacementCharacters) {
+  EXPECT_EQ(utf8(u"/a/abc\xD800" u"def"), "/a/abc" + kFFFD + "def");
+  EXPECT_EQ(utf8(u"x\xDC00"), "x" + kFFFD);
+  EXPECT_EQ(utf8(u"\xD800"), kFFFD);  // a high one at the very end
+  EXPECT_EQ(utf8(u"\xDC00\xD800"), kFFFD + kFFFD);  // reversed pair
+  EXPECT_EQ(utf8(u"\xD800\xD800\xDC00"), kFFFD + "\xF0\x90\x80\x80");
+}
+
+TEST(Utf16ToUtf8, PairsAcrossTheConversionPiecesStayOneCharacter) {
+  // The conversion works in pieces of 8192 units; a pair may straddle two.
+  for (size_t lead : {8190u, 8191u, 8192u, 16383u}) {
+    std::u16string text(lead, u'a');
+    text += u"\xD83D\xDE00z";
+    EXPECT_EQ(utf8(text), std::string(lead, 'a') + "\xF0\x9F\x98\x80z") << lead;
+  }
+}
+
+TEST(Utf16ToUtf8, LongMixedTextsMatchGLibsConversion) {
+  std::mt19937 rng(7);
+  // (No U+0000 here: GLib's conversion stops at it.)
+  const char16_t alphabet[] = {u'a', u'{', u'"', u'\u00E9', u'\u4E2D', u'\uFFFD'};
+  std::u16string text;
+  for (int i = 0; i < 200000; ++i) {
+    if (rng() % 50 == 0) {
+      text += u"\xD83D\xDE00";
+    } else {
+      text += alphabet[rng() % (sizeof alphabet / sizeof *alphabet)];
+    }
+  }
+  glong written = 0;
+  gchar* expected = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(text.data()),
+                                    static_cast<glong>(text.size()), nullptr, &written, nullptr);
+  ASSERT_NE(expected, nullptr);
+  EXPECT_EQ(utf8(text), std::string(expected, static_cast<size_t>(written)));
+  g_free(expected);
+}
+
+TEST(Utf8ToUtf16, RoundTripsAndReplacesIllFormedPieces) {
+  const std::u16string text = std::u16string(u"a\0b", 3) + u"Grüße 中文 😀\uFFFF";
+  EXPECT_EQ(utf16FromUtf8(utf8(text)), text);
+  EXPECT_EQ(utf16FromUtf8(""), u"");
+  EXPECT_EQ(utf16FromUtf8("x\xC3(\xF0\x9F\x98"), u"x\uFFFD(\uFFFD");
+}
+
+TEST(Utf8Repair, WellFormedTextsPassUntouched) {
+  for (std::string s : {std::string(), std::string("a\0b", 3), std::string("Grüße 中文 😀"),
+                        std::string("\xF4\x8F\xBF\xBF"), std::string(1000, 'x') + "é"}) {
+    EXPECT_TRUE(isWellFormedUtf8(s)) << s;
+    EXPECT_EQ(wellFormedUtf8(s), s);
+  }
+}
+
+TEST(Utf8Repair, EachMaximalIllFormedPieceBecomesOneReplacement) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"\xFF", kFFFD},
+      {"a\xC3(b", "a" + kFFFD + "(b"},                    // lead without its trail
+      {"\xC0\x80", kFFFD + kFFFD},                        // overlong NUL
+      {"\xED\xA0\x80", kFFFD + kFFFD + kFFFD},            // an encoded surrogate
+      {"\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},  // above U+10FFFF
+      {"\xF0\x9F\x98", kFFFD},                            // cut short at the end
+      {"\xF0\x9F\x98x", kFFFD + "x"},                     // cut short before a letter
+      {"\xE2\x82", kFFFD},
+      {std::string(20, 'a') + "\x80" + std::string(20, 'b'), std::string(20, 'a') + kFFFD + std::string(20, 'b')},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(isWellFormedUtf8(c.in));
+    EXPECT_EQ(wellFormedUtf8(c.in), c.out);
+    EXPECT_TRUE(isWellFormedUtf8(wellFormedUtf8(c.in)));
+  }
+}
+
+TEST(JsonEscapes, LoneSurrogateEscapesBecomeReplacementEscapes) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {R"("abc\ud800def")", R"("abc\ufffddef")"},
+      {R"(["\udc00","\uD800"])", R"(["\ufffd","\ufffd"])"},
+      {R"("\ud83d\ude00")", R"("\ud83d\ude00")"},               // a pair stays
+      {R"("\ud800\ud83d\ude00")", R"("\ufffd\ud83d\ude00")"},
+      {R"("\\ud800")", R"("\\ud800")"},                          // an escaped backslash, then text
+      {R"("\\\ud800")", R"("\\\ufffd")"},
+      {R"({"k\ud800":"\u0000\n"})", R"({"k\ufffd":"\u0000\n"})"},
+      {R"("\ud800)", R"("\ufffd)"},
+      {R"("\u12")", R"("\u12")"},                                // not an escape of four digits
+  };
+  for (const auto& c : cases) {
+    std::string s = c.in;
+    replaceLoneSurrogateEscapes(s);
+    EXPECT_EQ(s, c.out) << c.in;
+  }
+}
+
+}  // namespace
