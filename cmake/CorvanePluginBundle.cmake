@@ -6,6 +6,7 @@ function(corvane_plugin_bundle target)
   set(contents ${ARG_DIR}/${ARG_BUNDLE}.bundle/Contents)
   add_library(${target} MODULE ${ARG_SOURCES})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/include)
+  target_compile_options(${target} PRIVATE ${CORVANE_WARNINGS})
   set_target_properties(${target} PROPERTIES
     PREFIX "" SUFFIX "" OUTPUT_NAME ${ARG_BUNDLE}
     LIBRARY_OUTPUT_DIRECTORY ${contents}/MacOS
