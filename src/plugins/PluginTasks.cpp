@@ -6,6 +6,7 @@
 #include "plugins/BuiltInTaskRegistry.h"
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 
 namespace corvane {
@@ -120,26 +121,34 @@ std::string PluginTasks::rewriteToolPath(const std::string& toolPath) {
   return replaceAll(replaceAll(toolPath, "/plugin/", "/PlugIns/"), "/Plugin/", "/PlugIns/");
 }
 
-PluginTasks::Answer PluginTasks::execTask(const nlohmann::json& params) {
-  Answer out{UtilTool::resultDictionary(), false};
-  const Params p(params);
+// The frame both calls share: the work (only when "useThread" is set)
+// answers why the task could not start, or raises once it has started; the
+// answer goes to "callback" unless a started task answers for itself.
+static PluginTasks::Answer answerFor(const char* method, bool useThread,
+                              const std::function<std::optional<std::string>()>& work) {
+  PluginTasks::Answer out{UtilTool::resultDictionary(), false};
   std::optional<std::string> failure;
   try {
-    if (p.useThread) failure = runBundle(p);
+    if (useThread) failure = work();
     out.result["success"] = true;
   } catch (const TaskRaised& e) {
-    logDebug(e, kExecTask, __LINE__);
+    logDebug(e, method, __LINE__);
     out.result["error"] = errorText(e);
   } catch (const std::exception& e) {
-    log().info("{}{} [Line {}] ", e.what(), kExecTask, __LINE__);
+    log().info("{}{} [Line {}] ", e.what(), method, __LINE__);
     out.result["error"] = std::string(e.what()) + ", " + e.what();
   }
   if (failure) {
     out.result["success"] = false;
     out.result["error"] = *failure;
   }
-  out.answer = !p.useThread || out.result.contains("error");
+  out.answer = !useThread || out.result.contains("error");
   return out;
+}
+
+PluginTasks::Answer PluginTasks::execTask(const nlohmann::json& params) {
+  const Params p(params);
+  return answerFor(kExecTask, p.useThread, [&] { return runBundle(p); });
 }
 
 std::optional<std::string> PluginTasks::runBundle(const Params& p) {
@@ -203,60 +212,44 @@ std::optional<std::string> PluginTasks::runBundle(const Params& p) {
 }
 
 PluginTasks::Answer PluginTasks::execBuildInTask(const nlohmann::json& params) {
-  Answer out{UtilTool::resultDictionary(), false};
   const Params p(params);
-  std::optional<std::string> failure;
+  return answerFor(kExecBuildInTask, p.useThread, [&] { return startBuiltIn(p); });
+}
+
+std::optional<std::string> PluginTasks::startBuiltIn(const Params& p) {
+  const corvane_task_class* cls = BuiltInTaskRegistry::shared().classNamed(p.className);
+  if (!cls) {
+    log().info("can't find task class [{}]{} [Line {}] ", p.className, kExecBuildInTask, __LINE__);
+    return "can't find task class " + p.className;
+  }
+  // The shared instance when the class offers one, else a fresh one.
+  void* instance = nullptr;
+  if (cls->get_share_instance) {
+    char buffer[256] = "";
+    corvane_error error{buffer, sizeof buffer};
+    instance = cls->get_share_instance(&error);
+  }
+  const bool fresh = !instance && cls->new_instance;
+  if (fresh) instance = cls->new_instance();
   try {
-    if (p.useThread) {
-      const corvane_task_class* cls = BuiltInTaskRegistry::shared().classNamed(p.className);
-      if (!cls) {
-        log().info("can't find task class [{}]{} [Line {}] ", p.className, kExecBuildInTask, __LINE__);
-        failure = "can't find task class " + p.className;
-      } else {
-        // The shared instance when the class offers one, else a fresh one.
-        void* instance = nullptr;
-        if (cls->get_share_instance) {
-          char buffer[256] = "";
-          corvane_error error{buffer, sizeof buffer};
-          instance = cls->get_share_instance(&error);
-        }
-        const bool fresh = !instance && cls->new_instance;
-        if (fresh) instance = cls->new_instance();
-        try {
-          TaskCall(*cls, instance).configure(service_.handle(), p.passBack);
-        } catch (...) {
-          if (fresh && cls->release_instance) cls->release_instance(instance);
-          throw;
-        }
-        BuiltInTaskRegistry::runInBackground(
-            [cls, instance, fresh, method = p.callMethod, arguments = p.arguments, callback = p.callback,
-             evaluate = evaluate_] {
-              try {
-                TaskCall(*cls, instance).callMethodWithArgv(method, arguments);
-              } catch (const TaskRaised& e) {
-                logDebug(e, kExecBuildInTask, __LINE__);
-                nlohmann::json result = UtilTool::resultDictionary();
-                result["error"] = errorText(e);
-                evaluate(callback, result);
-              }
-              if (fresh && cls->release_instance) cls->release_instance(instance);
-            });
-      }
+    TaskCall(*cls, instance).configure(service_.handle(), p.passBack);
+  } catch (...) {
+    if (fresh && cls->release_instance) cls->release_instance(instance);
+    throw;
+  }
+  BuiltInTaskRegistry::runInBackground([cls, instance, fresh, method = p.callMethod, arguments = p.arguments,
+                                        callback = p.callback, evaluate = evaluate_] {
+    try {
+      TaskCall(*cls, instance).callMethodWithArgv(method, arguments);
+    } catch (const TaskRaised& e) {
+      logDebug(e, kExecBuildInTask, __LINE__);
+      nlohmann::json result = UtilTool::resultDictionary();
+      result["error"] = errorText(e);
+      evaluate(callback, result);
     }
-    out.result["success"] = true;
-  } catch (const TaskRaised& e) {
-    logDebug(e, kExecBuildInTask, __LINE__);
-    out.result["error"] = errorText(e);
-  } catch (const std::exception& e) {
-    log().info("{}{} [Line {}] ", e.what(), kExecBuildInTask, __LINE__);
-    out.result["error"] = std::string(e.what()) + ", " + e.what();
-  }
-  if (failure) {
-    out.result["success"] = false;
-    out.result["error"] = *failure;
-  }
-  out.answer = !p.useThread || out.result.contains("error");
-  return out;
+    if (fresh && cls->release_instance) cls->release_instance(instance);
+  });
+  return std::nullopt;
 }
 
 }  // namespace corvane

@@ -18,6 +18,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace corvane {
@@ -53,6 +54,8 @@ class PluginTasks {
   // The bundle run of "execTask" (useThread set); the reason when it could
   // not start. Failures of a started run are thrown.
   std::optional<std::string> runBundle(const Params& p);
+  // The start of "execBuildInTask" (useThread set), likewise.
+  std::optional<std::string> startBuiltIn(const Params& p);
 
   const std::string contentsPath_;
   LibCallbackService::Evaluate evaluate_;
