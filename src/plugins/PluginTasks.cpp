@@ -125,7 +125,7 @@ std::string PluginTasks::rewriteToolPath(const std::string& toolPath) {
 // answers why the task could not start, or raises once it has started; the
 // answer goes to "callback" unless a started task answers for itself.
 static PluginTasks::Answer answerFor(const char* method, bool useThread,
-                              const std::function<std::optional<std::string>()>& work) {
+                                     const std::function<std::optional<std::string>()>& work) {
   PluginTasks::Answer out{UtilTool::resultDictionary(), false};
   std::optional<std::string> failure;
   try {
