@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds the shell and runs the Showcase demo.
 # Without a display it starts a virtual one, saves a screenshot of the
-# window under build/ and says where.
+# window under build/ and says where. The build stages the demo bundle as
+# build/examples/Showcase.app, with its sample plug-in built into PlugIns.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/deps.sh
@@ -11,7 +12,7 @@ if [ -z "${DISPLAY:-}" ]; then
   shot="$(pwd)/build/showcase.png"
   rm -f "$shot"
   CORVANE_SCREENSHOT="$shot" CORVANE_SCREENSHOT_QUIT=1 \
-    bash scripts/with-session.sh build/src/app/corvane --bundle examples/Showcase.app "$@"
+    bash scripts/with-session.sh build/src/app/corvane --bundle build/examples/Showcase.app "$@"
   if [ -f "$shot" ]; then
     echo "No display here: the Showcase window was drawn on a virtual display; screenshot saved to $shot"
   else
@@ -20,4 +21,4 @@ if [ -z "${DISPLAY:-}" ]; then
   fi
   exit 0
 fi
-exec build/src/app/corvane --bundle examples/Showcase.app "$@"
+exec build/src/app/corvane --bundle build/examples/Showcase.app "$@"

@@ -50,7 +50,7 @@ Window::Window(std::shared_ptr<PageScript> page, WebKitWebView* webView, GtkWidg
     if (MainWebView* view = MainWebView::from(webView_)) view->exDelegate = this;
   }
   // 2. Plug-in bookkeeping starts empty.
-  lastPluginBundlePath_ = "";
+  tasks_ = makePluginTasks(page_);
   // 4. The recent-documents list, loaded once.
   try {
     gtk_recent_manager_get_default();
@@ -206,6 +206,8 @@ const ServiceClass& Window::serviceClass() const {
           .method("customMenuActionIndex", &Window::customMenuActionIndex)
           .method("lastPluginBundlePath", &Window::lastPluginBundlePath)
           .method("pluginBundlePath2BundelTaskDic", &Window::pluginBundlePath2BundelTaskDic)
+          .method("execTask:", &Window::execTask)
+          .method("execBuildInTask:", &Window::execBuildInTask)
           .scriptNames({
               {"open:", "open"},
               {"move:", "move"},
@@ -253,6 +255,8 @@ const ServiceClass& Window::serviceClass() const {
               {"printToPDF:", "printToPDF"},
               {"print:", "print"},
               {"getOtherAppInfo:", "getOtherAppInfo"},
+              {"execTask:", "execTask"},
+              {"execBuildInTask:", "execBuildInTask"},
           })
           .build();
   return cls;

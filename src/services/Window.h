@@ -13,11 +13,13 @@
 //   WindowWatchers.cpp  change watchers
 //   WindowCapture.cpp   capture, print, printToPDF
 //   WindowStore.cpp     info files, user defaults, other applications' facts
+//   WindowTasks.cpp     plug-in and built-in tasks (plugins/PluginTasks)
 // The platform-free halves live in services/FileOperations and
 // services/FileRecord (core library, testable without a display).
 #include "app/NotificationCenter.h"
 #include "bridge/PageScript.h"
 #include "bridge/ServiceObject.h"
+#include "plugins/PluginTasks.h"
 #include "ui/MainWebView.h"
 
 #include <gtk/gtk.h>
@@ -126,6 +128,10 @@ class Window : public ServiceObject, public MainWebViewDelegate {
   void removeItemFromUserDefaults(const nlohmann::json& argument);
   std::string getOtherAppInfo(const nlohmann::json& argument);
 
+  // ---- plug-in tasks (WindowTasks.cpp) ------------------------------------------------
+  void execTask(const nlohmann::json& argument);
+  void execBuildInTask(const nlohmann::json& argument);
+
   // ---- property getters (script-callable under their default names) ------------
   std::string availableFontsStrList() const { return availableFontsStrList_; }
   nlohmann::json availableFonts() const { return availableFonts_; }
@@ -136,8 +142,8 @@ class Window : public ServiceObject, public MainWebViewDelegate {
   bool allowDragDropCalculateFolderSize() const { return allowDragDropCalculateFolderSize_; }
   nlohmann::json curSaveOpenTypes() const { return curSaveOpenTypes_; }
   uint64_t customMenuActionIndex() const { return customMenuActionIndex_; }
-  std::string lastPluginBundlePath() const { return lastPluginBundlePath_; }
-  nlohmann::json pluginBundlePath2BundelTaskDic() const { return nlohmann::json::object(); }
+  std::string lastPluginBundlePath() const;
+  nlohmann::json pluginBundlePath2BundelTaskDic() const;
 
   // The window that holds this object's web view, and the application's
   // main window (the first one the application made).
@@ -169,7 +175,8 @@ class Window : public ServiceObject, public MainWebViewDelegate {
   std::unique_ptr<WindowController> windowController_;
   std::vector<std::unique_ptr<WindowController>> earlierControllers_;
 
-  std::string lastPluginBundlePath_;
+  std::unique_ptr<PluginTasks> tasks_;  // the plug-in bookkeeping and its LibCallbackService
+  static std::unique_ptr<PluginTasks> makePluginTasks(std::shared_ptr<PageScript> page);
   nlohmann::json availableFonts_ = nlohmann::json::array();
   std::string availableFontsStrList_;
   std::string dragDropJSCallback_ = "app.dragDropJSCallback";

@@ -1,0 +1,149 @@
+// One run of the real shell on a page that runs plug-in bundles (the
+// sample plug-in and the test plug-ins) and built-in tasks; the tests check
+// what the page received and what the shell logged. A second test runs the
+// Showcase application as the build stages it, with its sample plug-in.
+#include "ProcessHelpers.h"
+#include "ShellHarness.h"
+
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+using nlohmann::json;
+using corvane::e2e::ShellHarness;
+namespace fs = std::filesystem;
+
+namespace {
+
+class PluginsE2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shell = new ShellHarness();
+    shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_PLUGIN_PAGES);
+    const std::string plugins = shell->bundlePath() + "/Contents/PlugIns";
+    fs::create_directories(plugins);
+    auto copy = [](const std::string& from, const std::string& to) { fs::copy(from, to, fs::copy_options::recursive); };
+    copy(CORVANE_SAMPLE_PLUGIN, plugins + "/Sample.bundle");
+    for (const char* name : {"TestTasks", "Empty", "Broken"})
+      copy(std::string(CORVANE_PLUGIN_FIXTURES) + "/" + name + ".bundle", plugins + "/" + name + ".bundle");
+    // A real plug-in next to the package, which no page may load.
+    copy(std::string(CORVANE_PLUGIN_FIXTURES) + "/TestTasks.bundle", shell->root() + "/Outside.bundle");
+    status = shell->run(shell->sessionEnv(), 240);
+    report = new json(shell->report());
+    log = new std::string(shell->log());
+  }
+  static void TearDownTestSuite() {
+    delete report;
+    delete log;
+    delete shell;
+  }
+  void SetUp() override {
+    ASSERT_EQ(status, 0) << *log;
+    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
+    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
+  }
+  static const json& r(const char* key) { return (*report)[key]; }
+  static bool logged(const std::string& text) { return log->find(text) != std::string::npos; }
+
+  static ShellHarness* shell;
+  static int status;
+  static json* report;
+  static std::string* log;
+};
+
+ShellHarness* PluginsE2E::shell = nullptr;
+int PluginsE2E::status = -1;
+json* PluginsE2E::report = nullptr;
+std::string* PluginsE2E::log = nullptr;
+
+TEST_F(PluginsE2E, SamplePlugInReportsProgressThenItsSummary) {
+  const json& s = r("sample");
+  ASSERT_EQ(s.size(), 4u) << s;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(s[i], (json{{"progress", i + 1}, {"of", 3}}));
+  EXPECT_EQ(s[3]["greeting"], "Hello from the sample plug-in");
+  EXPECT_EQ(s[3]["arguments"], (json{{"from", "page"}}));
+  EXPECT_EQ(s[3]["bundlePath"], fs::canonical(shell->bundlePath() + "/Contents/PlugIns/Sample.bundle").string());
+  EXPECT_EQ(s[3]["setterCalls"], 6);
+  EXPECT_EQ(r("sampleAnswer"), json::array()) << "a running task answers through its delegate only";
+  EXPECT_EQ(r("helloAtOnce"), (json{{{"method", "hello"}, {"arguments", {1, "two"}}}}))
+      << "bundle plug-ins run within the call";
+  EXPECT_TRUE(logged("[MainThread]##Notice by SamplePlugin  #####  -[LibCallbackService receivePluginNotification:] [Line "));
+  EXPECT_TRUE(logged("Notice by SamplePlugin  #####  -[LibCallbackService taskService:didPassBackInfo:withCallback:] [Line "));
+}
+
+TEST_F(PluginsE2E, PlugInsThatCannotRunAnswerWithAReasonAndALogLine) {
+  auto error = [](const char* key) {
+    const json& answers = r(key);
+    EXPECT_EQ(answers.size(), 1u) << key << answers;
+    EXPECT_EQ(answers[0]["success"], false) << key;
+    return answers[0].value("error", "");
+  };
+  EXPECT_EQ(error("missing"), "can't find plugin /PlugIns/Missing.bundle");
+  EXPECT_TRUE(logged("can't find [/PlugIns/Missing.bundle] plugin-[Window execTask:] [Line "));
+  EXPECT_EQ(error("noClass"), "can't find class Nope in plugin /PlugIns/Empty.bundle");
+  EXPECT_TRUE(logged("can't find class [Nope] in [/PlugIns/Empty.bundle] plugin"));
+  EXPECT_NE(error("broken").find("undefined symbol: corvane_test_symbol_nobody_defines"), std::string::npos);
+  EXPECT_TRUE(logged("can't load [/PlugIns/Broken.bundle] plugin: "));
+  EXPECT_NE(error("escape").find("outside the application package"), std::string::npos);
+  EXPECT_TRUE(logged("refused [/../../Outside.bundle] plugin: it lies outside the application package"));
+  EXPECT_EQ(r("noThread"), (json{{{"success", true}}}));
+  EXPECT_EQ(r("neverRun"), json::array());
+  EXPECT_EQ(r("notText"), "no throw");
+  EXPECT_TRUE(logged("-[Window execTask:] [Line "));
+}
+
+TEST_F(PluginsE2E, MessagesFromManyThreadsAllReachThePageInOrder) {
+  EXPECT_EQ(r("floodCount"), 401);
+  EXPECT_EQ(r("floodInOrder"), true);
+  EXPECT_EQ(r("floodLast"), (json{{"done", true}, {"posted", 400}}));
+}
+
+TEST_F(PluginsE2E, BuiltInTasksRunByNameOffTheMainThread) {
+  EXPECT_EQ(r("echoAtOnce"), 0) << "built-in work runs later, on the background pool";
+  EXPECT_EQ(r("echo"), (json{{{"method", "ping"}, {"arguments", {{"n", 7}}}, {"mainThread", false}}}));
+  EXPECT_EQ(r("echoAnswer"), json::array());
+  ASSERT_EQ(r("counter").size(), 2u);
+  EXPECT_NE(r("counter")[0]["instance"], r("counter")[1]["instance"]) << "a class of a loaded bundle, fresh instances";
+  EXPECT_EQ(r("noBuiltIn"), (json{{{"success", false}, {"error", "can't find task class NoSuchTask"}}}));
+}
+
+TEST_F(PluginsE2E, TheWindowKeepsEveryBundleItUsed) {
+  const std::string contents = shell->bundlePath() + "/Contents";
+  EXPECT_EQ(r("lastPath"), contents + "/PlugIns/TestTasks.bundle");
+  const json& registry = r("registry");
+  EXPECT_TRUE(registry.contains(contents + "/PlugIns/Sample.bundle")) << registry;
+  EXPECT_TRUE(registry.contains(contents + "/PlugIns/TestTasks.bundle")) << registry;
+  EXPECT_EQ(registry.size(), 4u) << "Sample, Empty, Broken, TestTasks: " << registry;
+}
+
+// The demo as the build stages it: its page runs the sample plug-in at load
+// and writes the plug-in's answers to its console.
+TEST(ShowcasePlugIn, TheShowcasePageRunsTheSamplePlugIn) {
+  ShellHarness home;  // a private home and XDG folders
+  const std::string logPath = home.root() + "/showcase.log";
+  pid_t pid = fork();
+  if (pid == 0) {
+    for (const auto& [k, v] : home.sessionEnv()) setenv(k.c_str(), v.c_str(), 1);
+    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    execl(CORVANE_BINARY, CORVANE_BINARY, "--bundle", CORVANE_SHOWCASE_APP, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  auto text = [&] { return corvane::test::readFile(logPath); };
+  const bool answered = corvane::e2e::waitUntil(
+      [&] { return text().find("Showcase plug-in: done") != std::string::npos; }, 120);
+  corvane::e2e::stop(pid);
+  EXPECT_TRUE(answered) << text();
+  EXPECT_NE(text().find("Showcase plug-in: progress 3 of 3"), std::string::npos) << text();
+}
+
+}  // namespace

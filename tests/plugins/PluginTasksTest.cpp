@@ -1,0 +1,294 @@
+// Plug-in tasks without a display: real bundles (the sample plug-in and the
+// test plug-ins of fixtures/) copied into a package made in a temporary
+// folder, loaded by the real loader; page answers are recorded instead of
+// evaluated.
+#include "plugins/BuiltInTaskRegistry.h"
+#include "plugins/PluginTasks.h"
+
+#include "app/NotificationCenter.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using nlohmann::json;
+using corvane::PluginTasks;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the page would have been called with, from any thread.
+class PageCalls {
+ public:
+  corvane::LibCallbackService::Evaluate evaluator() {
+    return [this](const std::string& callback, const json& value) {
+      if (callback.empty()) return;  // as the page's evaluation does
+      std::lock_guard<std::mutex> hold(mutex_);
+      calls_.push_back({callback, value, std::this_thread::get_id()});
+      changed_.notify_all();
+    };
+  }
+  struct Call {
+    std::string callback;
+    json value;
+    std::thread::id thread;
+  };
+  // Waits (generously) until `n` calls came.
+  std::vector<Call> waitFor(size_t n) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait_for(hold, std::chrono::seconds(30), [&] { return calls_.size() >= n; });
+    return calls_;
+  }
+  std::vector<Call> now() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return calls_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Call> calls_;
+};
+
+void copyBundle(const std::string& from, const std::string& to) {
+  fs::create_directories(fs::path(to).parent_path());
+  fs::copy(from, to, fs::copy_options::recursive);
+}
+
+class PluginTasksTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    contents = dir / "Test.app/Contents";
+    const std::string plugins = contents + "/PlugIns";
+    copyBundle(CORVANE_SAMPLE_PLUGIN, plugins + "/Sample.bundle");
+    for (const char* name : {"TestTasks", "Empty", "Broken"})
+      copyBundle(std::string(CORVANE_PLUGIN_FIXTURES) + "/" + name + ".bundle", plugins + "/" + name + ".bundle");
+    tasks = std::make_unique<PluginTasks>(contents, page.evaluator());
+  }
+  // An "execTask" that asks to run: useThread set, answers to "done".
+  PluginTasks::Answer run(json params) {
+    params["useThread"] = true;
+    params["callback"] = "done";
+    params["passBack"] = params.value("passBack", "got");
+    return tasks->execTask(params);
+  }
+
+  corvane::test::TempDir dir;
+  std::string contents;
+  PageCalls page;
+  std::unique_ptr<PluginTasks> tasks;
+};
+
+TEST(PluginToolPath, PluginFolderSpellingsAreRewritten) {
+  EXPECT_EQ(PluginTasks::rewriteToolPath("/plugin/Sample.bundle"), "/PlugIns/Sample.bundle");
+  EXPECT_EQ(PluginTasks::rewriteToolPath("/Plugin/Sample.bundle"), "/PlugIns/Sample.bundle");
+  EXPECT_EQ(PluginTasks::rewriteToolPath("/PlugIns/Sample.bundle"), "/PlugIns/Sample.bundle");
+  EXPECT_EQ(PluginTasks::rewriteToolPath("/Plugins/Sample.bundle"), "/Plugins/Sample.bundle");
+  EXPECT_EQ(PluginTasks::rewriteToolPath("/plugin/a/plugin/b.bundle"), "/PlugIns/a/PlugIns/b.bundle");
+  EXPECT_EQ(PluginTasks::rewriteToolPath("plugin/Sample.bundle"), "plugin/Sample.bundle");
+}
+
+TEST_F(PluginTasksTest, WithoutUseThreadNothingLoadsAndTheAnswerIsSuccess) {
+  auto answer = tasks->execTask({{"taskToolPath", "/PlugIns/Sample.bundle"}, {"bundleClassName", "SamplePlugin"}});
+  EXPECT_TRUE(answer.answer);
+  EXPECT_EQ(answer.result, (json{{"success", true}}));
+  EXPECT_TRUE(tasks->pluginBundlePath2BundelTaskDic().empty());
+  EXPECT_EQ(tasks->lastPluginBundlePath(), "");
+  auto builtIn = tasks->execBuildInTask({{"className", "EchoTask"}});
+  EXPECT_TRUE(builtIn.answer);
+  EXPECT_EQ(builtIn.result, (json{{"success", true}}));
+}
+
+TEST_F(PluginTasksTest, SampleRunsAndAnswersThroughNotificationsAndDelegate) {
+  auto answer = run({{"taskToolPath", "/plugin/Sample.bundle"},
+                     {"bundleClassName", "SamplePlugin"},
+                     {"arguments", {{"who", "tests"}}}});
+  EXPECT_FALSE(answer.answer) << answer.result;  // a running task answers through its delegate
+  auto calls = page.waitFor(4);
+  ASSERT_EQ(calls.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(calls[i].callback, "got");
+    EXPECT_EQ(calls[i].value, (json{{"progress", i + 1}, {"of", 3}}));
+  }
+  const json& done = calls[3].value;
+  EXPECT_EQ(done["done"], true);
+  EXPECT_EQ(done["arguments"], (json{{"who", "tests"}}));
+  EXPECT_EQ(done["bundlePath"], fs::canonical(contents + "/PlugIns/Sample.bundle").string());
+  EXPECT_EQ(done["setterCalls"], 6) << "delegate, pass-back and lifecycle come twice";
+
+  run({{"taskToolPath", "/PlugIns/Sample.bundle"}, {"bundleClassName", "SamplePlugin"}, {"callMethod", "hello"},
+       {"arguments", json::array({1, 2})}});
+  calls = page.waitFor(5);
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls[4].value, (json{{"method", "hello"}, {"arguments", {1, 2}}}));
+  EXPECT_EQ(calls[4].thread, std::this_thread::get_id()) << "bundle plug-ins run on the calling thread";
+}
+
+TEST_F(PluginTasksTest, OperationsComeInTheirOrderTwiceConfigured) {
+  run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}, {"passBack", "rec"},
+       {"arguments", "x"}});
+  auto calls = page.waitFor(1);
+  ASSERT_EQ(calls.size(), 1u);
+  const std::string path = fs::canonical(contents + "/PlugIns/TestTasks.bundle").string();
+  const json configured = {"setMyDelegate:", "setMyPassback:rec", "setMyLifecycle:ZavrelonLAB"};
+  json expected = configured;
+  expected.push_back("setMySelfBundlePath:" + path);
+  for (const auto& c : configured) expected.push_back(c);
+  expected.push_back("runWithArgv:\"x\"");
+  EXPECT_EQ(calls[0].value["calls"], expected);
+  EXPECT_EQ(calls[0].callback, "rec");
+
+  run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}, {"passBack", "rec"},
+       {"callMethod", "m"}});
+  calls = page.waitFor(2);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1].value["calls"].back(), "callMethod:m:null") << "absent arguments are null";
+}
+
+TEST_F(PluginTasksTest, RegistryKeepsEveryBundleOnceAndTheLastNewPath) {
+  const std::string a = contents + "/PlugIns/TestTasks.bundle", b = contents + "/PlugIns/Sample.bundle";
+  run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}});
+  EXPECT_EQ(tasks->lastPluginBundlePath(), a);
+  auto first = tasks->lastBundleTask();
+  run({{"taskToolPath", "/plugin/TestTasks.bundle"}, {"bundleClassName", "Recorder"}});
+  EXPECT_EQ(tasks->lastBundleTask(), first) << "one path, one bundle";
+  run({{"taskToolPath", "/PlugIns/Sample.bundle"}, {"bundleClassName", "SamplePlugin"}, {"callMethod", "hello"}});
+  run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}});
+  EXPECT_EQ(tasks->pluginBundlePath2BundelTaskDic().size(), 2u);
+  EXPECT_EQ(tasks->pluginBundlePath2BundelTaskDic().count(a), 1u);
+  EXPECT_EQ(tasks->pluginBundlePath2BundelTaskDic().count(b), 1u);
+  EXPECT_EQ(tasks->lastPluginBundlePath(), b);
+  EXPECT_EQ(tasks->lastBundleTask(), first);
+}
+
+// Every way a task can fail to start answers "callback" with the reason.
+TEST_F(PluginTasksTest, TasksThatCannotRunAnswerWithAReason) {
+  struct Case {
+    json params;
+    std::string error;
+  } cases[] = {
+      {{{"taskToolPath", "/PlugIns/Missing.bundle"}}, "can't find plugin /PlugIns/Missing.bundle"},
+      {{{"taskToolPath", "PlugIns/Sample.bundle"}}, "can't find plugin PlugIns/Sample.bundle"},
+      {{{"taskToolPath", "/PlugIns/Empty.bundle"}, {"bundleClassName", "Anything"}},
+       "can't find class Anything in plugin /PlugIns/Empty.bundle"},
+      {{{"taskToolPath", "/PlugIns/TestTasks.bundle"}}, "can't find class className in plugin"},
+      {{{"taskToolPath", "/PlugIns/Broken.bundle"}}, "undefined symbol: corvane_test_symbol_nobody_defines"},
+      {{{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Raiser"}},
+       "+[Raiser setMyDelegate:]: the class lacks this operation"},
+      {{{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "RunFails"}}, "RunFails: the run failed"},
+      {{{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}, {"packageMode", "tool"}},
+       "packageMode \"tool\" is not supported"},
+  };
+  for (const auto& c : cases) {
+    auto answer = run(c.params);
+    EXPECT_TRUE(answer.answer) << c.params;
+    EXPECT_EQ(answer.result["success"], false) << c.params;
+    EXPECT_NE(answer.result.value("error", "").find(c.error), std::string::npos) << answer.result;
+  }
+  EXPECT_TRUE(page.now().empty()) << "no plug-in code answered";
+}
+
+TEST_F(PluginTasksTest, BundlesOutsideThePackageAreRefusedUnloaded) {
+  // An outside copy, reached by "..", by a linked bundle and by a linked library.
+  const std::string outside = dir / "Outside.bundle";
+  copyBundle(std::string(CORVANE_PLUGIN_FIXTURES) + "/TestTasks.bundle", outside);
+  fs::create_directory_symlink(outside, contents + "/PlugIns/Linked.bundle");
+  const std::string half = contents + "/PlugIns/HalfLinked.bundle";
+  fs::create_directories(half + "/Contents/MacOS");
+  fs::copy_file(outside + "/Contents/Info.plist", half + "/Contents/Info.plist");
+  fs::create_symlink(outside + "/Contents/MacOS/TestTasks", half + "/Contents/MacOS/TestTasks");
+
+  for (const char* tool : {"/../../Outside.bundle", "/PlugIns/../../../Outside.bundle", "/PlugIns/Linked.bundle"}) {
+    auto answer = run({{"taskToolPath", tool}, {"bundleClassName", "Recorder"}});
+    EXPECT_EQ(answer.result["success"], false) << tool;
+    EXPECT_NE(answer.result.value("error", "").find("outside the application package"), std::string::npos)
+        << answer.result;
+  }
+  auto answer = run({{"taskToolPath", "/PlugIns/HalfLinked.bundle"}, {"bundleClassName", "Recorder"}});
+  EXPECT_NE(answer.result.value("error", "").find("the library lies outside the bundle"), std::string::npos)
+      << answer.result;
+  EXPECT_FALSE(corvane::PluginBundle::bundleWithPath(outside)->isLoaded());
+  EXPECT_TRUE(page.now().empty());
+}
+
+TEST_F(PluginTasksTest, BuiltInTasksRunOnTheBackgroundPool) {
+  auto answer = tasks->execBuildInTask({{"useThread", true},
+                                        {"className", "EchoTask"},
+                                        {"passBack", "echoed"},
+                                        {"callMethod", ""},
+                                        {"arguments", {{"a", 1}}}});
+  EXPECT_FALSE(answer.answer) << answer.result;
+  auto calls = page.waitFor(1);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].callback, "echoed");
+  EXPECT_EQ(calls[0].value, (json{{"method", ""}, {"arguments", {{"a", 1}}}, {"mainThread", false}}));
+  EXPECT_NE(calls[0].thread, std::this_thread::get_id());
+
+  auto missing = tasks->execBuildInTask({{"useThread", true}, {"className", "NoSuchTask"}, {"callback", "done"}});
+  EXPECT_TRUE(missing.answer);
+  EXPECT_EQ(missing.result, (json{{"success", false}, {"error", "can't find task class NoSuchTask"}}));
+}
+
+TEST_F(PluginTasksTest, ClassesOfLoadedBundlesRunAsBuiltInsWithFreshInstances) {
+  run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}, {"passBack", "rec"}});
+  page.waitFor(1);
+  for (int i = 0; i < 3; ++i)
+    tasks->execBuildInTask({{"useThread", true}, {"className", "Counter"}, {"passBack", "count"}, {"callMethod", "go"}});
+  auto calls = page.waitFor(4);
+  ASSERT_EQ(calls.size(), 4u);
+  std::set<int> instances;
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_EQ(calls[i].callback, "count");
+    EXPECT_EQ(calls[i].value["method"], "go");
+    EXPECT_EQ(calls[i].value["onLoadThread"], false);
+    instances.insert(calls[i].value["instance"].get<int>());
+  }
+  EXPECT_EQ(instances.size(), 3u) << "a class without a shared instance gets a new one per call";
+}
+
+TEST_F(PluginTasksTest, ManyMessagesFromManyThreadsAllArrive) {
+  run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Flood"}, {"passBack", "flood"},
+       {"arguments", {{"threads", 6}, {"messages", 200}}}});
+  auto calls = page.waitFor(1201);
+  ASSERT_EQ(calls.size(), 1201u);
+  std::map<int, int> next;  // per sender thread, messages stay in their order
+  for (size_t i = 0; i + 1 < calls.size(); ++i) {
+    const int t = calls[i].value["thread"], n = calls[i].value["n"];
+    EXPECT_EQ(n, next[t]++);
+  }
+  EXPECT_EQ(calls.back().value, (json{{"done", true}, {"posted", 1200}}));
+}
+
+TEST(LibCallbackService, NotificationsReachEveryLiveServiceAndOnlyObjects) {
+  PageCalls one, two;
+  auto first = std::make_unique<corvane::LibCallbackService>(one.evaluator());
+  corvane::LibCallbackService second(two.evaluator());
+  auto& center = corvane::NotificationCenter::defaultCenter();
+  center.post(corvane::kPluginSendMessageAndInfoNotification, json::array({1}));
+  center.post(corvane::kPluginSendMessageAndInfoNotification, "text");
+  center.post(corvane::kPluginSendMessageAndInfoNotification, {{"data", 1}});  // no pass-back: nothing to call
+  center.post(corvane::kPluginSendMessageAndInfoNotification, {{"passback", "f"}, {"data", {{"x", 1}}}});
+  ASSERT_EQ(one.now().size(), 1u);
+  ASSERT_EQ(two.now().size(), 1u);
+  EXPECT_EQ(one.now()[0].value, (json{{"x", 1}}));
+
+  corvane_delegate* handle = first->handle();
+  first.reset();
+  center.post(corvane::kPluginSendMessageAndInfoNotification, {{"passback", "f"}});
+  corvane::pluginHostApi()->pass_back_info(handle, "Late", "{}", "f");  // a kept handle of a closed page
+  EXPECT_EQ(one.now().size(), 1u);
+  EXPECT_EQ(two.now().size(), 2u);
+  EXPECT_EQ(two.now()[1].value, nullptr);
+
+  corvane::pluginHostApi()->pass_back_info(second.handle(), "Me", "not json", "g");
+  ASSERT_EQ(two.now().size(), 3u);
+  EXPECT_EQ(two.now()[2].callback, "g");
+  EXPECT_EQ(two.now()[2].value, nullptr);
+  EXPECT_EQ(corvane::pluginHostApi()->post_notification(corvane::kPluginSendMessageAndInfoNotification, "{"), -1);
+}
+
+}  // namespace
