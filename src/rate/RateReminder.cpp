@@ -166,7 +166,7 @@ void RateReminder::getDirectly(const std::string& address) {
   auto self = shared_from_this();
   auto failed = [](const std::string& error) { log().info("--STHTTPRequest error {}", error); };
   GError* error = nullptr;
-  GUri* uri = g_uri_parse(address.c_str(), SOUP_HTTP_URI_FLAGS, &error);
+  GUri* uri = g_uri_parse(address.c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), &error);
   if (!uri) {
     failed(address + ": " + (error ? error->message : "not an address"));
     g_clear_error(&error);

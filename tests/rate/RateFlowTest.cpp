@@ -142,8 +142,8 @@ TEST_F(RateFlow, DirectRequestCountsAndTheDialogFollowsTheDelay) {
 }
 
 TEST_F(RateFlow, AnAddressFromTheServerThatIsNotWebIsRefused) {
-  server.answer(R"({"enableRate":true,"maxRunTimes":0,"startRunningSecs":0,"ReviewURL":"file:///etc/passwd",
-                    "FAQURL":"javascript:alert(1)"})");
+  server.answer(R"J({"enableRate":true,"maxRunTimes":0,"startRunningSecs":0,"ReviewURL":"file:///etc/passwd",
+                     "FAQURL":"javascript:alert(1)"})J");
   defaults.setObject("3.1_RateInfo_runTimes", 1);
   choice = rate::Button::RateApp;
   ASSERT_TRUE(start(environment()));
@@ -195,7 +195,7 @@ TEST_F(RateFlow, TheAgentFetchesWhenItIsConnected) {
   env.agent = fetchingAgent(messages);
   ASSERT_TRUE(start(env));
   ASSERT_TRUE(spinUntil([&] { return runTimes() == 1; }));
-  EXPECT_EQ(messages, 1);
+  EXPECT_EQ(messages.load(), 1);
   EXPECT_EQ(server.requests().size(), 1u) << "only the agent asked";
   EXPECT_TRUE(logged(R"(agentHelper info = {"enableRate":true,"ReviewURL":"https://shop.test/app"})"));
 
