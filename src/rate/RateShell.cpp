@@ -1,5 +1,6 @@
 #include "rate/RateShell.h"
 
+#include "app/Bundle.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "rate/RateReminder.h"
@@ -32,6 +33,10 @@ bool sendToAgent(const nlohmann::json&, std::function<void(const nlohmann::json&
 }  // namespace
 
 void startRateReminder(const std::optional<nlohmann::json>& appExInfo, GtkWindow* mainWindow) {
+  // Most applications leave the reminder off: they pay for nothing more
+  // than this look-up at start-up.
+  if (!appExInfo || !appExInfo->is_object() || !jsonBoolValue(appExInfo->value("enableNativeRate", nlohmann::json())))
+    return;
   RateEnvironment env = rateEnvironmentFor(Utils::sharedInstance());
   env.agent = sendToAgent;
   // The main window lives as long as the process (closing it hides it).

@@ -156,22 +156,22 @@ PrivateDesktop* RateE2E::desktop = nullptr;
 
 }  // namespace
 
-TEST_F(RateE2E, DefaultDelayAndThresholdRateThenDontRemind) {
-  server.answer(R"({"enableRate":true,"maxRunTimes":1,"startRunningSecs":1,"rateMessage":"",
+TEST_F(RateE2E, FifthLaunchAsksThenRateAppThenDontRemind) {
+  // No "maxRunTimes": the default 3, so stored counts 0 to 3 pass quietly.
+  server.answer(R"({"enableRate":true,"startRunningSecs":1,"rateMessage":"",
                     "ReviewURL":"HTTPS://Reviews.Example.test/App/Rate?id=X7"})");
   optIn();
-  launchWithoutDialog(1);
-  launchWithoutDialog(2);
-  ASSERT_FALSE(server.requests().empty());
+  for (int n = 1; n <= 4; ++n) launchWithoutDialog(n);
+  ASSERT_EQ(server.requests().size(), 4u);
   EXPECT_EQ(server.requests()[0].rfind("/services/get_enable_rate?appName=BridgeTest&version=1.2.3&app_name=BridgeTest"
                                        "&user_id=&token=&expire=&_=",
                                        0),
             0u)
       << server.requests()[0];
 
-  // The third launch exceeds maxRunTimes 1: the dialog, answered with
-  // Return (its default button, "Rate App").
-  launchWithDialog(3, "Rate App, Remind Later", {"Return"}, "button = 1");
+  // The fifth launch: the dialog, answered with Return (its default
+  // button, "Rate App").
+  launchWithDialog(5, "Rate App, Remind Later", {"Return"}, "button = 1");
   EXPECT_TRUE(PrivateDesktop::waitFor([&] { return !openedAddresses().empty(); }, 30));
   EXPECT_EQ(openedAddresses(), std::vector<std::string>{"https://Reviews.Example.test/App/Rate?id=X7"});
   json d = defaults();
@@ -179,7 +179,7 @@ TEST_F(RateE2E, DefaultDelayAndThresholdRateThenDontRemind) {
   EXPECT_EQ(d["1.2.3_RateInfo_ClickDontRemid"], false);
 
   // Having rated once, the person may opt out.
-  launchWithDialog(4, "Rate App, Remind Later, Don't remind", {"alt+d"}, "button = 1002");
+  launchWithDialog(6, "Rate App, Remind Later, Don't remind", {"alt+d"}, "button = 1002");
   EXPECT_EQ(defaults()["1.2.3_RateInfo_ClickDontRemid"], true);
 
   // And is not asked again: the timer fires, no dialog comes.
@@ -187,7 +187,7 @@ TEST_F(RateE2E, DefaultDelayAndThresholdRateThenDontRemind) {
   ASSERT_TRUE(app->waitForLog("the user asked not to be reminded for version 1.2.3", 120)) << app->log();
   EXPECT_EQ(dialogWindow(), 0u);
   quit(*app);
-  EXPECT_EQ(defaults()["1.2.3_RateInfo_runTimes"], 5);
+  EXPECT_EQ(defaults()["1.2.3_RateInfo_runTimes"], 7);
   EXPECT_EQ(openedAddresses().size(), 1u);
 }
 
