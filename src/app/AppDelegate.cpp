@@ -14,6 +14,7 @@
 #include "app/WindowStyle.h"
 #include "bridge/MainQueue.h"
 #include "bridge/OptionalSystemBus.h"
+#include "rate/RateShell.h"
 #include "server/HttpServer.h"
 #include "ui/Alert.h"
 #include "ui/FileIcons.h"
@@ -175,6 +176,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     private_process_window_style(x, window);
     private_process_window_size(x, window);
     private_process_window_menu(x, window);
+    private_process_native_app_rate_remind(x);
 
     if (!screenshotPath_.empty()) {
       saveScreenshotAfterLoad(windowController->contentView->webView->view(), screenshotPath_, 1500,
@@ -376,6 +378,10 @@ void AppDelegate::private_process_window_menu(const std::optional<nlohmann::json
   WindowStyler::applyMenu(menuPlan(*x, expand), [this](int tag) { return menu->itemByTag(tag); }, expand);
   if (menu->mainWindowMenuItem)
     gtk_menu_item_set_label(GTK_MENU_ITEM(menu->mainWindowMenuItem), u.getAppName().c_str());
+}
+
+void AppDelegate::private_process_native_app_rate_remind(const std::optional<nlohmann::json>& x) {
+  startRateReminder(x, windowController->window());
 }
 
 std::string AppDelegate::applicationId() {

@@ -41,6 +41,7 @@ class AppDelegate {
   void private_process_window_style(const std::optional<nlohmann::json>& x, GtkWindow* window);
   void private_process_window_size(const std::optional<nlohmann::json>& x, GtkWindow* window);
   void private_process_window_menu(const std::optional<nlohmann::json>& x, GtkWindow* window);
+  void private_process_native_app_rate_remind(const std::optional<nlohmann::json>& x);
 
   std::unique_ptr<WindowController> windowController;
   bool hasAlreadyLanuched = false;

@@ -57,4 +57,23 @@ bool runQuestion(const std::string& message, const std::string& detail, const st
   return answer;
 }
 
+void showChoiceAlert(const std::string& windowTitle, const std::string& message,
+                     const std::vector<std::string>& buttons, GtkWindow* parent, std::function<void(int)> chosen) {
+  GtkWidget* dialog = makeAlert(message, "", parent, GTK_MESSAGE_INFO);
+  gtk_window_set_title(GTK_WINDOW(dialog), windowTitle.c_str());
+  for (size_t i = buttons.size(); i-- > 0;)
+    gtk_dialog_add_button(GTK_DIALOG(dialog), buttons[i].c_str(), static_cast<gint>(i));
+  if (!buttons.empty()) gtk_dialog_set_default_response(GTK_DIALOG(dialog), 0);
+  auto* holder = new std::function<void(int)>(std::move(chosen));
+  g_signal_connect_data(dialog, "response", G_CALLBACK(+[](GtkDialog* d, gint response, gpointer data) {
+                          // Hidden first: the choice may open another window.
+                          gtk_widget_hide(GTK_WIDGET(d));
+                          (*static_cast<std::function<void(int)>*>(data))(response >= 0 ? response : -1);
+                          gtk_widget_destroy(GTK_WIDGET(d));
+                        }),
+                        holder, +[](gpointer data, GClosure*) { delete static_cast<std::function<void(int)>*>(data); },
+                        GConnectFlags(0));
+  gtk_window_present(GTK_WINDOW(dialog));
+}
+
 }  // namespace corvane

@@ -1,0 +1,192 @@
+// The reminder's rules without network or display: the query address, the
+// server's answer, launch counting per version, the dialog's buttons and
+// what each choice leaves in the user defaults.
+#include "app/UserDefaults.h"
+#include "rate/RateRules.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace corvane;
+using namespace corvane::rate;
+using nlohmann::json;
+
+namespace {
+
+class RateRules : public testing::Test {
+ protected:
+  test::TempDir dir;
+  UserDefaults defaults{dir / "defaults.json"};
+
+  // A fresh reader of the same file: what the next launch sees.
+  UserDefaults reread() const { return UserDefaults(dir / "defaults.json"); }
+
+  // Launches of `version` until the first that schedules the dialog.
+  int launchesUntilDialog(const std::string& version, const Answer& a) {
+    for (int launch = 1; launch <= 20; ++launch)
+      if (countLaunch(defaults, version, a).showAfterSeconds) return launch;
+    return -1;
+  }
+};
+
+Answer enabled(json extra = json::object()) {
+  json j = {{"enableRate", true}, {"ReviewURL", "https://example.test/review"}};
+  j.update(extra);
+  return parseAnswer(j.dump());
+}
+
+}  // namespace
+
+TEST(RateQuery, PathQueryAndTimeWithSixDecimals) {
+  EXPECT_EQ(queryAddress("https://rel.example.test", "Notes", "1.2.3", 1765100000.5),
+            "https://rel.example.test/services/get_enable_rate?appName=Notes&version=1.2.3&app_name=Notes"
+            "&user_id=&token=&expire=&_=1765100000.500000");
+}
+
+TEST(RateQuery, ValuesAreEscapedAsComponentsAndTheServerKeepsItsOwnEscapes) {
+  const std::string q = queryAddress("http://127.0.0.1:8080/base path/a%20b", "Tom & Jerry=1 Ü", "2.0 beta#1", 1.0);
+  EXPECT_EQ(q.substr(0, q.find("/services/")), "http://127.0.0.1:8080/base%20path/a%20b");
+  EXPECT_NE(q.find("appName=Tom%20%26%20Jerry%3D1%20%C3%9C&version=2.0%20beta%231&app_name=Tom%20%26"),
+            std::string::npos)
+      << q;
+  EXPECT_NE(q.find("&_=1.000000"), std::string::npos);
+}
+
+TEST(RateAnswerParsing, DefaultsAndTypes) {
+  for (const char* notAnObject : {"", "not json", "[1,2]", "\"text\"", "null"}) {
+    Answer a = parseAnswer(notAnObject);
+    EXPECT_FALSE(a.enableRate) << notAnObject;
+    EXPECT_FALSE(a.reviewURL) << notAnObject;
+  }
+  Answer d = parseAnswer("{}");
+  EXPECT_FALSE(d.enableRate);
+  EXPECT_EQ(d.startRunningSecs, 90u);
+  EXPECT_EQ(d.maxRunTimes, 3u);
+  EXPECT_FALSE(d.enableUserClose);
+  EXPECT_FALSE(d.faqURL);
+
+  Answer a = parseAnswer(R"({"enableRate":1,"startRunningSecs":"7","maxRunTimes":-4,"enableUserClose":"YES",
+                             "FAQURL":"","ReviewURL":"r","rateMessage":"Rate us"})");
+  EXPECT_TRUE(a.enableRate);
+  EXPECT_EQ(a.startRunningSecs, 7u);
+  EXPECT_EQ(a.maxRunTimes, 0u);
+  EXPECT_TRUE(a.enableUserClose);
+  EXPECT_FALSE(a.faqURL) << "an empty FAQ address hides the button";
+  EXPECT_EQ(a.reviewURL, "r");
+  EXPECT_EQ(a.rateMessage, "Rate us");
+  EXPECT_EQ(parseAnswer(R"({"maxRunTimes":2.9,"startRunningSecs":1e30})").maxRunTimes, 2u);
+  EXPECT_EQ(parseAnswer(R"({"startRunningSecs":1e30})").startRunningSecs, UINT64_MAX);
+}
+
+TEST(RateAgentReply, TextOrObjectAndOnlySuccessCounts) {
+  std::string info;
+  EXPECT_EQ(agentAnswerText(json(R"({"success":true,"info":"{\"enableRate\":true}"})"), &info),
+            R"({"enableRate":true})");
+  EXPECT_EQ(info, R"({"enableRate":true})");
+  EXPECT_EQ(agentAnswerText(json{{"success", true}, {"info", "x"}}, &info), "x");
+  EXPECT_FALSE(agentAnswerText(json{{"success", false}, {"info", "offline"}}, &info));
+  EXPECT_EQ(info, "offline") << "the log line shows the info of a failed fetch too";
+  EXPECT_FALSE(agentAnswerText(json{{"success", true}}, &info));
+  EXPECT_FALSE(agentAnswerText(json("not json"), &info));
+  EXPECT_EQ(agentMessage("http://a/b"), (json{{"ms_type", "HTTP_QUEST"}, {"ms_obj", {{"url", "http://a/b"}}}}));
+}
+
+TEST_F(RateRules, WithTheDefaultsTheFifthLaunchShowsTheDialog) {
+  EXPECT_EQ(launchesUntilDialog("1.0", enabled()), 5);
+  EXPECT_EQ(reread().integerForKey("1.0_RateInfo_runTimes"), 5) << "counted and written on every launch";
+  auto again = countLaunch(defaults, "1.0", enabled());
+  EXPECT_EQ(again.showAfterSeconds, 90u) << "and on every later launch";
+}
+
+TEST_F(RateRules, MaxRunTimesZeroShowsOnTheSecondLaunch) {
+  EXPECT_EQ(launchesUntilDialog("1.0", enabled({{"maxRunTimes", 0}, {"startRunningSecs", 2}})), 2);
+  EXPECT_EQ(countLaunch(defaults, "1.0", enabled({{"maxRunTimes", 0}, {"startRunningSecs", 2}})).showAfterSeconds,
+            2u);
+}
+
+TEST_F(RateRules, LaunchesWithoutEnableRateOrReviewUrlAreNotCounted) {
+  EXPECT_FALSE(countLaunch(defaults, "1.0", parseAnswer(R"({"enableRate":false,"ReviewURL":"x"})")).counted);
+  EXPECT_FALSE(countLaunch(defaults, "1.0", parseAnswer(R"({"enableRate":true})")).counted);
+  EXPECT_FALSE(countLaunch(defaults, "1.0", parseAnswer("<html>busy</html>")).counted);
+  EXPECT_FALSE(reread().objectForKey("1.0_RateInfo_runTimes"));
+}
+
+TEST_F(RateRules, VersionsKeepTheirOwnCountersAndChoices) {
+  for (int i = 0; i < 3; ++i) countLaunch(defaults, "1.0", enabled());
+  countLaunch(defaults, "2.0", enabled());
+  applyChoice(defaults, "1.0", enabled(), Button::DontRemind);
+  UserDefaults next = reread();
+  EXPECT_EQ(next.integerForKey("1.0_RateInfo_runTimes"), 3);
+  EXPECT_EQ(next.integerForKey("2.0_RateInfo_runTimes"), 1);
+  EXPECT_FALSE(planDialog(next, "N", "1.0", enabled()));
+  EXPECT_TRUE(planDialog(next, "N", "2.0", enabled()));
+}
+
+TEST_F(RateRules, TheDialogsTextsAndButtons) {
+  auto plan = planDialog(defaults, "Notes", "1.2", enabled({{"rateMessage", ""}}));
+  ASSERT_TRUE(plan);
+  EXPECT_EQ(plan->windowTitle, "Notes (Ver.1.2) Tip Info");
+  EXPECT_EQ(plan->message, "Your evaluation, our motivation.");
+  EXPECT_EQ(plan->buttons, (std::vector<Button>{Button::RateApp, Button::RemindLater}));
+  UserDefaults next = reread();
+  EXPECT_EQ(next.objectForKey("1.2_RateInfo_ClickRate"), json(false)) << "both choices are initialised";
+  EXPECT_EQ(next.objectForKey("1.2_RateInfo_ClickDontRemid"), json(false));
+
+  plan = planDialog(defaults, "Notes", "1.2", enabled({{"rateMessage", "Like it?"}, {"FAQURL", "https://f.test"}}));
+  EXPECT_EQ(plan->message, "Like it?");
+  EXPECT_EQ(plan->buttons, (std::vector<Button>{Button::RateApp, Button::RemindLater, Button::FAQ}));
+
+  plan = planDialog(defaults, "Notes", "1.2", enabled({{"enableUserClose", true}}));
+  EXPECT_EQ(plan->buttons, (std::vector<Button>{Button::RateApp, Button::RemindLater, Button::DontRemind}));
+  EXPECT_EQ(buttonCode(*plan, Button::DontRemind), 1002);
+}
+
+TEST_F(RateRules, RateAppOnceOffersDontRemindLater) {
+  const Answer a = enabled({{"FAQURL", "https://f.test"}});
+  EXPECT_EQ(planDialog(defaults, "N", "1", a)->buttons.size(), 3u);
+  EXPECT_EQ(applyChoice(defaults, "1", a, Button::RateApp), "https://example.test/review");
+  auto plan = planDialog(defaults, "N", "1", a);
+  EXPECT_EQ(plan->buttons.back(), Button::DontRemind);
+  EXPECT_EQ(buttonCode(*plan, Button::DontRemind), 1003);
+  EXPECT_EQ(buttonCode(*plan, Button::RateApp), 1);
+  EXPECT_EQ(buttonCode(*plan, Button::RemindLater), 0);
+  EXPECT_EQ(buttonCode(*plan, Button::FAQ), -1);
+}
+
+TEST_F(RateRules, EachChoiceAndTheDefaultsItLeaves) {
+  const Answer a = enabled({{"FAQURL", "https://faq.test/x"}});
+  planDialog(defaults, "N", "1", a);
+  EXPECT_FALSE(applyChoice(defaults, "1", a, Button::RemindLater));
+  EXPECT_EQ(applyChoice(defaults, "1", a, Button::FAQ), "https://faq.test/x");
+  UserDefaults after = reread();
+  EXPECT_FALSE(after.boolForKey("1_RateInfo_ClickRate"));
+  EXPECT_FALSE(after.boolForKey("1_RateInfo_ClickDontRemid"));
+
+  applyChoice(defaults, "1", a, Button::RateApp);
+  EXPECT_TRUE(reread().boolForKey("1_RateInfo_ClickRate"));
+  EXPECT_TRUE(planDialog(defaults, "N", "1", a)) << "rating does not end the reminder";
+
+  EXPECT_FALSE(applyChoice(defaults, "1", a, Button::DontRemind));
+  EXPECT_TRUE(reread().boolForKey("1_RateInfo_ClickDontRemid"));
+  EXPECT_FALSE(planDialog(defaults, "N", "1", a));
+}
+
+TEST(RateOpenAddress, WebAddressesOnly) {
+  EXPECT_EQ(webAddressToOpen("HTTPS://Reviews.Example.test/App/Rate?ID=X"),
+            "https://Reviews.Example.test/App/Rate?ID=X")
+      << "an upper-case scheme is lower-cased; the rest stays as written";
+  EXPECT_EQ(webAddressToOpen("http://example.test/a"), "http://example.test/a");
+  EXPECT_EQ(webAddressToOpen("  reviews.example.test/app \n"), "https://reviews.example.test/app");
+  EXPECT_EQ(webAddressToOpen("localhost:8080/rate"), "https://localhost:8080/rate");
+  EXPECT_EQ(webAddressToOpen("https://example.test/a b"), "https://example.test/a%20b");
+  std::string why;
+  for (const char* bad : {"file:///etc/passwd", "FILE:/etc/passwd", "javascript:alert(1)", "mailto:a@b.test",
+                          "corvanetest://x", "ftp://example.test/f", "https:///nohost", "", "   "}) {
+    EXPECT_FALSE(webAddressToOpen(bad, &why)) << bad;
+    EXPECT_FALSE(why.empty()) << bad;
+  }
+  webAddressToOpen("file:///etc/passwd", &why);
+  EXPECT_NE(why.find("\"file:\""), std::string::npos) << why;
+}
