@@ -1,6 +1,7 @@
 #include "app/Utils.h"
 
 #include "app/Log.h"
+#include "plugins/HelperConnection.h"
 
 #include <glib.h>
 #include <sys/utsname.h>
@@ -35,11 +36,15 @@ std::string osVersion() {
 Utils& Utils::sharedInstance() {
   // Function-local statics are initialised under the runtime's lock, so two
   // threads racing here still create exactly one instance.
-  static Utils instance(Bundle::main());
+  static Utils& instance = [] () -> Utils& {
+    static Utils shared(Bundle::main());
+    shared.registerDefaultXPCConnection();
+    return shared;
+  }();
   return instance;
 }
 
-Utils::Utils(Bundle bundle) : bundle_(std::move(bundle)) {
+Utils::Utils(Bundle bundle) : bundle_(std::move(bundle)), map_key2XPC(std::make_shared<HelperMap>()) {
   webUIDir = getAppBundle_SpecResourcePublicDirectory();
   logProcessInfo();
 }
