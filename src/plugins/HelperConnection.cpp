@@ -159,9 +159,18 @@ HelperConnection::HelperConnection(std::string serviceName, LossHandler onLoss)
       onLoss_(std::move(onLoss)) {}
 
 HelperConnection::~HelperConnection() {
-  if (watch_) g_bus_unwatch_name(watch_);
-  if (inFlight_) g_object_unref(inFlight_);
-  if (bus_) g_object_unref(bus_);
+  // The bus objects belong to the helper queue: released there, never on a
+  // thread that may be tearing the process down (a job not run at exit
+  // leaks them, which is harmless then).
+  auto release = [watch = watch_, cancel = inFlight_, bus = bus_] {
+    if (watch) g_bus_unwatch_name(watch);
+    if (cancel) g_object_unref(cancel);
+    if (bus) g_object_unref(bus);
+  };
+  if (HelperQueue::shared().isCurrent())
+    release();
+  else if (watch_ || inFlight_ || bus_)
+    HelperQueue::shared().post(release);
 }
 
 void HelperConnection::start() {
@@ -339,12 +348,6 @@ void HelperConnection::lose(Loss how, const std::string& why) {
     if (w.pending.failure) w.pending.failure("the connection is invalid");
   if (onLoss_) onLoss_(shared_from_this(), how);
   onLoss_ = nullptr;  // may hold what holds us
-}
-
-HelperMap::~HelperMap() {
-  for (auto& [key, connection] : byKey) {
-    connection->invalidate();
-  }
 }
 
 }  // namespace corvane

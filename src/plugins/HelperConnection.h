@@ -103,8 +103,6 @@ class HelperConnection : public std::enable_shared_from_this<HelperConnection> {
 struct HelperMap {
   std::mutex mutex;
   std::map<std::string, std::shared_ptr<HelperConnection>> byKey;
-  // Ends every connection left (a private `Utils` that goes away).
-  ~HelperMap();
 };
 
 }  // namespace corvane
