@@ -38,6 +38,8 @@ struct Quest {
     delete this;
   }
   void failWith(GError* error) {
+    // The session's own I/O time-out is the same limit, met first.
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) timedOut = true;
     std::string why = timedOut    ? "no answer within " + std::to_string(limits.seconds) + " s"
                       : tooLarge ? "the answer is larger than " + std::to_string(limits.maxBytes) + " bytes"
                                  : error->message;

@@ -127,6 +127,19 @@ TEST_F(HelpersE2E, ManyMessagesInFlightEachGetTheirOwnReply) {
   }
 }
 
+TEST_F(HelpersE2E, ASecondPageGetsItsOwnRepliesAtTheSameTime) {
+  ASSERT_EQ(r("childReported"), true) << *log;
+  ASSERT_EQ(r("childAnswers").size(), 30u);
+  for (int i = 0; i < 30; ++i) {
+    const json& one = r("childAnswers")[static_cast<size_t>(i)];
+    ASSERT_EQ(one["success"], true) << one;
+    if (i % 2)
+      EXPECT_EQ(one["message"]["echo"], json({{"con_id", "echo"}, {"child", i}}));
+    else
+      EXPECT_EQ(json::parse(one["message"].get<std::string>())["info"], "PONG");
+  }
+}
+
 TEST_F(HelpersE2E, SuspendHoldsUntilResume) {
   EXPECT_EQ(r("otherWhileHeld")["success"], true);
   EXPECT_EQ(r("heldBeforeResume"), false);

@@ -7,13 +7,11 @@
 #include "app/Utils.h"
 #include "plugins/HelperConnection.h"
 #include "plugins/HelperProtocol.h"
+#include "support/ListeningSocket.h"
 #include "support/PrivateBus.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -324,28 +322,6 @@ TEST_F(Helpers, ManyMessagesInFlightFromManyThreads) {
 
 // ---- the agent helper -----------------------------------------------------------
 
-// A listening socket that never answers.
-class SilentServer {
- public:
-  SilentServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd_, 8);
-    socklen_t len = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~SilentServer() { close(fd_); }
-  int port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
 TEST_F(Helpers, AgentFetchesHttpWithinItsLimits) {
   ASSERT_TRUE(utils.registerDefaultXPCConnection());
   corvane::e2e::TinyHttpServer server(std::map<std::string, std::string>{
@@ -368,10 +344,10 @@ TEST_F(Helpers, AgentFetchesHttpWithinItsLimits) {
   EXPECT_EQ(big["success"], false);
   EXPECT_NE(big["error"].get<std::string>().find("larger"), std::string::npos) << big;
 
-  SilentServer silent;
+  corvane::test::ListeningSocket silent;  // never answers
   json slow = quest({{"url", "http://127.0.0.1:" + std::to_string(silent.port()) + "/"}});
   EXPECT_EQ(slow["success"], false);
-  EXPECT_NE(slow["error"].get<std::string>().find("no answer within"), std::string::npos) << slow;
+  EXPECT_NE(slow["error"].get<std::string>().find("no answer within 5 s"), std::string::npos) << slow;
 
   for (const char* url : {"file:///etc/passwd", "ftp://127.0.0.1/x", "data:text/plain,hi", "not a url", "http://",
                           "javascript:alert(1)"}) {

@@ -1,5 +1,5 @@
 // Helper services from a page: registration, messages and their replies,
-// many in flight, suspend and resume, invalidation, and a helper that the
+// many in flight from this page and a second one, suspend and resume, invalidation, and a helper that the
 // test kills (after "ARM") followed by registering its key again. The
 // findings go to corvane.test.finish().
 (function () {
@@ -30,7 +30,21 @@
     });
   }
 
+  // The second page: its own messages, at the same time as the first
+  // page's, to the first page's key and the default one; the answers go
+  // back to the first page.
+  async function child() {
+    var sends = [];
+    for (var i = 0; i < 30; i++) sends.push(i % 2 ? send("echo", { child: i }) : send(DEF, { ms_type: "PING", child: i }));
+    var answers = await Promise.all(sends);
+    window.opener.postMessage({ childAnswers: answers }, "*");
+  }
+
   async function run() {
+    var childAnswers = null;
+    window.addEventListener("message", function (e) {
+      if (e.data && e.data.childAnswers) childAnswers = e.data.childAnswers;
+    });
     R.hasDefault = A.hasXPCService(DEF);
     R.refused = [reg("", ECHO), reg("e", ""), A.registerNewXPCService("not json"), reg("bad", "not a bus name")];
     R.register = [reg("echo", ECHO), reg("echo", ECHO2)];
@@ -46,9 +60,13 @@
     R.agent = await send(DEF, { ms_type: "HTTP_QUEST",
       ms_obj: { url: T.environment("CORVANE_E2E_HTTP") + "/rate.json" } });
 
+    var other = window.open("index.html#child", "_blank", "width=300,height=200");
     var many = [];
     for (var i = 0; i < 40; i++) many.push(i % 2 ? send("echo", { i: i }) : send(DEF, { ms_type: "PING", i: i }));
     R.many = await Promise.all(many);
+    R.childReported = await until(function () { return childAnswers !== null; }, 90000);
+    R.childAnswers = childAnswers;
+    if (other) other.close();
 
     R.invRegistered = reg("inv", ECHO2);
     R.invFirst = await send("inv", {});
@@ -73,6 +91,10 @@
     R.strayAnswers = strayAnswers;
     R.hasDefaultAtEnd = A.hasXPCService(DEF);
     T.finish(JSON.stringify(R));
+  }
+  if (location.hash === "#child") {
+    child();
+    return;
   }
   run().catch(function (e) { T.finish(JSON.stringify({ pageError: String(e) })); });
 })();
