@@ -11,8 +11,11 @@
 #include "support/PrivateBus.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -321,6 +324,64 @@ TEST_F(Helpers, ManyMessagesInFlightFromManyThreads) {
 }
 
 // ---- the agent helper -----------------------------------------------------------
+
+// Answers each connection with `response` as it stands and closes: for
+// bodies without a length, read until the end.
+class RawHttpServer {
+ public:
+  explicit RawHttpServer(std::string response) : response_(std::move(response)) {
+    thread_ = std::thread([this] {
+      for (;;) {
+        const int client = accept(socket_.fd(), nullptr, nullptr);
+        if (client < 0 || stop_) {
+          if (client >= 0) close(client);
+          return;
+        }
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+          const ssize_t n = read(client, buffer, sizeof buffer);
+          if (n <= 0) break;
+          request.append(buffer, static_cast<size_t>(n));
+        }
+        for (size_t done = 0; done < response_.size();) {
+          const ssize_t n = write(client, response_.data() + done, response_.size() - done);
+          if (n <= 0) break;
+          done += static_cast<size_t>(n);
+        }
+        close(client);
+      }
+    });
+  }
+  ~RawHttpServer() {
+    stop_ = true;
+    shutdown(socket_.fd(), SHUT_RDWR);
+    thread_.join();
+  }
+  int port() const { return socket_.port(); }
+
+ private:
+  corvane::test::ListeningSocket socket_;
+  std::string response_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(Helpers, AgentCapsBodiesThatComeWithoutALength) {
+  ASSERT_TRUE(utils.registerDefaultXPCConnection());
+  auto quest = [&](int port) {
+    return agent({{"ms_type", "HTTP_QUEST"}, {"ms_obj", {{"url", "http://127.0.0.1:" + std::to_string(port) + "/"}}}});
+  };
+  RawHttpServer endless("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(150000, 'z'));
+  json big = quest(endless.port());
+  EXPECT_EQ(big["success"], false);
+  EXPECT_NE(big["error"].get<std::string>().find("larger"), std::string::npos) << big;
+  RawHttpServer fits("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(90000, 'z'));
+  json ok = quest(fits.port());
+  EXPECT_EQ(ok["success"], true) << ok.dump().substr(0, 200);
+  EXPECT_EQ(ok["info"].get<std::string>().size(), 90000u);
+  utils.unRegisterXPCConnectionWithKey(utils.getDefaultXPCKey());
+}
 
 TEST_F(Helpers, AgentFetchesHttpWithinItsLimits) {
   ASSERT_TRUE(utils.registerDefaultXPCConnection());
