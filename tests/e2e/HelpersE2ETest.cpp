@@ -115,6 +115,11 @@ TEST_F(HelpersE2E, RepliesReachThePageWithTheKey) {
   EXPECT_EQ(r("strayAnswers"), 0);
 }
 
+TEST_F(HelpersE2E, AHelperCallingTheShellIsLoggedAndNotAnswered) {
+  EXPECT_EQ(r("callingBack")["message"]["callbackError"], "org.corvane.AgentHelperProtocol.Error.NoReply");
+  EXPECT_EQ(countLines(*log, "GetMessage {\"from\":\"helper\"}"), 1u) << *log;
+}
+
 TEST_F(HelpersE2E, ManyMessagesInFlightEachGetTheirOwnReply) {
   ASSERT_EQ(r("many").size(), 40u);
   for (int i = 0; i < 40; ++i) {

@@ -57,6 +57,7 @@
 
     R.first = await send("echo", { con_id: "forged", hello: "wörld" });
     R.noDic = await send("echo");
+    R.callingBack = await send("echo", { ms_type: "CALLBACK" });
     R.agent = await send(DEF, { ms_type: "HTTP_QUEST",
       ms_obj: { url: T.environment("CORVANE_E2E_HTTP") + "/rate.json" } });
 
