@@ -35,8 +35,9 @@ std::string osVersion() {
 
 Utils& Utils::sharedInstance() {
   // Function-local statics are initialised under the runtime's lock, so two
-  // threads racing here still create exactly one instance.
-  static Utils& instance = [] () -> Utils& {
+  // threads racing here still create exactly one instance. The default
+  // helper is registered with it; that only posts work to the helper queue.
+  static Utils& instance = []() -> Utils& {
     static Utils shared(Bundle::main());
     shared.registerDefaultXPCConnection();
     return shared;
