@@ -1,6 +1,7 @@
 #include "app/Utils.h"
 
 #include "app/Log.h"
+#include "plugins/HelperConnection.h"
 
 #include <glib.h>
 #include <sys/utsname.h>
@@ -34,12 +35,17 @@ std::string osVersion() {
 
 Utils& Utils::sharedInstance() {
   // Function-local statics are initialised under the runtime's lock, so two
-  // threads racing here still create exactly one instance.
-  static Utils instance(Bundle::main());
+  // threads racing here still create exactly one instance. The default
+  // helper is registered with it; that only posts work to the helper queue.
+  static Utils& instance = []() -> Utils& {
+    static Utils shared(Bundle::main());
+    shared.registerDefaultXPCConnection();
+    return shared;
+  }();
   return instance;
 }
 
-Utils::Utils(Bundle bundle) : bundle_(std::move(bundle)) {
+Utils::Utils(Bundle bundle) : bundle_(std::move(bundle)), map_key2XPC(std::make_shared<HelperMap>()) {
   webUIDir = getAppBundle_SpecResourcePublicDirectory();
   logProcessInfo();
 }

@@ -5,6 +5,7 @@
 //   UtilsFolders.cpp   folders, placeholders, prefix stripping, environment
 //   UtilsFiles.cpp     shared file routines
 //   UtilsAppFacts.cpp  application name, versions, MD5, languages
+//   UtilsHelpers.cpp   the helper-service registry (map_key2XPC)
 // Everything here is platform-free (GLib/GIO at most) and testable without
 // a display; the UI layer plugs in what needs one (file icons).
 #include "app/Bundle.h"
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,6 +24,8 @@
 namespace corvane {
 
 class UserDefaults;
+class HelperConnection;
+struct HelperMap;
 
 // Outcome of the main-configuration search, without ending the process.
 struct MainConfigSearch {
@@ -207,6 +211,43 @@ class Utils {
 
   static std::string convertDictionaryToJSON(const nlohmann::json& dictionary);
 
+  // ---- helper services (UtilsHelpers.cpp) ---------------------------------
+  // Keys name connections to helper services (plugins/HelperConnection.h).
+  // Every operation may be called from any thread. A lost connection leaves
+  // the registry by itself and posts "ZVR_NOTICE_XPC_ON_INTERRUPTION" or
+  // "ZVR_NOTICE_XPC_ON_INVALIDATION" once per key, the key as object.
+  using XPCReply = std::function<void(const nlohmann::json& reply)>;
+  static std::string getDefaultXPCKey();
+  static std::string getDefaultXPCBundleID();
+  // The default helper under the default key; the shared instance does
+  // this once when it is created. Never waits for the helper.
+  bool registerDefaultXPCConnection();
+  // NO when the key is taken or the name cannot name a service.
+  bool registerXPCConnectionWithKey(const std::string& key, const std::string& bundleID);
+  // Removes the key first, then invalidates: no notice for it.
+  bool unRegisterXPCConnectionWithKey(const std::string& key);
+  bool containsXPCConnection(const std::string& key) const;
+  std::shared_ptr<HelperConnection> getXPCConnectionByKey(const std::string& key) const;
+  std::shared_ptr<HelperConnection> getDefaultXPCConnection() const;
+  std::vector<std::string> getAllXPCKeys() const;
+  std::vector<std::shared_ptr<HelperConnection>> getAllXPCConnections() const;
+  // Sends a copy of `messageDic` with "con_id" set to `key`; nothing when the
+  // key is not registered. `reply` runs on the helper queue, only when the
+  // helper answers.
+  void sendMessageWithXPCKey(const std::string& key, const nlohmann::json& messageDic,
+                             std::function<void(const nlohmann::json& reply)> reply);
+  // As above, with `failure` for a message the connection could not carry;
+  // answers whether the key was registered (and so the message sent).
+  bool sendMessageWithXPCKey(const std::string& key, const nlohmann::json& messageDic, XPCReply reply,
+                             std::function<void(const std::string& error)> failure);
+  static void sendMessageWithXPCConnection(const std::shared_ptr<HelperConnection>& connection,
+                                           const nlohmann::json& messageDic, XPCReply reply);
+  static void sendMessageTextWithXPCConnection(const std::shared_ptr<HelperConnection>& connection,
+                                               const std::string& message, XPCReply reply);
+  void resumeXPCConnectionWithXPCKey(const std::string& key);
+  void suspendXPCConnectionWithXPCKey(const std::string& key);
+  void invalidateXPCConnectionWithXPCKey(const std::string& key);
+
  private:
   void logProcessInfo() const;
   std::string setEnv(const char* name, const std::string& value) const;
@@ -216,6 +257,7 @@ class Utils {
   std::string appWriteableDir(const char* sub) const;
 
   Bundle bundle_;
+  std::shared_ptr<HelperMap> map_key2XPC;
   mutable std::mutex configMutex_;
   mutable std::optional<nlohmann::json> lastGoodConfig_;
   mutable std::string lastConfigFault_;  // the fault last logged

@@ -148,15 +148,25 @@ bool RateReminder::common_native_app_rate_remind(const std::optional<nlohmann::j
 void RateReminder::sendRequest(const std::string& address) {
   if (env_.agent) {
     auto self = shared_from_this();
-    const bool sent = env_.agent(rate::agentMessage(address), [self](const nlohmann::json& reply) {
-      std::string info;
-      auto text = rate::agentAnswerText(reply, &info);
-      // The reply may come on the connection's own thread.
-      onMainLoop([self, info, text] {
-        log().info("agentHelper info = {}", info);
-        if (text) self->handleAnswerText(*text);
-      });
-    });
+    const bool sent = env_.agent(
+        rate::agentMessage(address),
+        [self](const nlohmann::json& reply) {
+          std::string info;
+          auto text = rate::agentAnswerText(reply, &info);
+          // The reply may come on the connection's own thread.
+          onMainLoop([self, info, text] {
+            log().info("agentHelper info = {}", info);
+            if (text) self->handleAnswerText(*text);
+          });
+        },
+        // A helper that is missing would otherwise switch the reminder off
+        // for good: the server is asked directly instead.
+        [self, address](const std::string& why) {
+          onMainLoop([self, address, why] {
+            log().info("rate reminder: the agent helper cannot be reached ({}); asking the server directly", why);
+            self->getDirectly(address);
+          });
+        });
     if (sent) return;
   }
   getDirectly(address);

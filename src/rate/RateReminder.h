@@ -23,9 +23,12 @@ class Utils;
 
 // Sends `message` to the agent helper on the default connection; `reply`
 // may be called on any thread. Answers false, sending nothing, when there
-// is no default connection.
-using AgentSender =
-    std::function<bool(const nlohmann::json& message, std::function<void(const nlohmann::json& reply)> reply)>;
+// is no default connection. `unreachable` (any thread) says the connection
+// could not carry the message (the helper is not installed or cannot
+// start): the reminder then asks the server itself.
+using AgentSender = std::function<bool(const nlohmann::json& message,
+                                       std::function<void(const nlohmann::json& reply)> reply,
+                                       std::function<void(const std::string& why)> unreachable)>;
 
 struct RateEnvironment {
   std::string appName;

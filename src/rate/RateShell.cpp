@@ -25,10 +25,13 @@ const char* mnemonicTitle(rate::Button button) {
   return "";
 }
 
-// Sends to the agent helper on the default connection. Until helper
-// connections exist in this build there is none, and the reminder asks
-// the server itself.
-bool sendToAgent(const nlohmann::json&, std::function<void(const nlohmann::json&)>) { return false; }
+// Sends to the agent helper on the default connection; without one the
+// reminder asks the server itself. The reply may come on any thread.
+bool sendToAgent(const nlohmann::json& message, std::function<void(const nlohmann::json&)> reply,
+                 std::function<void(const std::string&)> unreachable) {
+  return Utils::sharedInstance().sendMessageWithXPCKey(Utils::getDefaultXPCKey(), message, std::move(reply),
+                                                       std::move(unreachable));
+}
 
 }  // namespace
 

@@ -412,6 +412,13 @@ const ServiceClass& App::serviceClass() const {
           .method("ex_getReleaseNotesPageURL", &App::ex_getReleaseNotesPageURL)
           .method("ex_getCheckForUpdatePageURL", &App::ex_getCheckForUpdatePageURL)
           .method("getLocalIP", &App::getLocalIP)
+          .method("registerNewXPCService:", &App::registerNewXPCService)
+          .method("unRegisterXPCService:", &App::unRegisterXPCService)
+          .method("hasXPCService:", &App::hasXPCService)
+          .method("resumeXPCService:", &App::resumeXPCService)
+          .method("suspendXPCService:", &App::suspendXPCService)
+          .method("invalidateXPCService:", &App::invalidateXPCService)
+          .method("sendMessageToXPCService:", &App::sendMessageToXPCService)
           .method("name", &App::name)
           .method("ver", &App::ver)
           .method("build_ver", &App::build_ver)
@@ -464,6 +471,13 @@ const ServiceClass& App::serviceClass() const {
               {"ex_getViewLicensePageURL", "getViewLicensePageURL"},
               {"ex_getReleaseNotesPageURL", "getReleaseNotesPageURL"},
               {"ex_getCheckForUpdatePageURL", "getCheckForUpdatePageURL"},
+              {"registerNewXPCService:", "registerNewXPCService"},
+              {"unRegisterXPCService:", "unRegisterXPCService"},
+              {"hasXPCService:", "hasXPCService"},
+              {"resumeXPCService:", "resumeXPCService"},
+              {"suspendXPCService:", "suspendXPCService"},
+              {"invalidateXPCService:", "invalidateXPCService"},
+              {"sendMessageToXPCService:", "sendMessageToXPCService"},
           })
           .build();
   return cls;

@@ -78,6 +78,14 @@ class App : public ServiceObject {
   std::string ex_getReleaseNotesPageURL() const;
   std::string ex_getCheckForUpdatePageURL() const;
   std::string getLocalIP() const;
+  // Helper services (AppHelpers.cpp).
+  bool registerNewXPCService(const nlohmann::json& argument);
+  bool unRegisterXPCService(const std::string& key);
+  bool hasXPCService(const std::string& key) const;
+  void resumeXPCService(const std::string& key);
+  void suspendXPCService(const std::string& key);
+  void invalidateXPCService(const std::string& key);
+  void sendMessageToXPCService(const nlohmann::json& argument);
 
   // Event sources, public so that tests and the platform glue can drive them.
   void machineWillSleep();

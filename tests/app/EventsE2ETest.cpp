@@ -6,6 +6,7 @@
 #include "../e2e/ShellHarness.h"
 #include "Desktop.h"
 #include "LiveShell.h"
+#include "support/ListeningSocket.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -103,27 +104,8 @@ class App {
   std::map<std::string, std::string> extraEnv;
 };
 
-// A listening TCP socket on a free loopback port, for as long as it lives.
-class BusyPort {
- public:
-  BusyPort() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd_, 1);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-  }
-  ~BusyPort() { close(fd_); }
-  int port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
+// A port that stays busy for as long as it lives.
+using BusyPort = corvane::test::ListeningSocket;
 
 std::multiset<std::string> asSet(const json& files) {
   std::multiset<std::string> out;

@@ -80,7 +80,8 @@ class RateFlow : public testing::Test {
 // The agent helper as the test plays it: it fetches the address itself on
 // a thread of its own and replies from there.
 AgentSender fetchingAgent(std::atomic<int>& messages, bool succeed = true) {
-  return [&messages, succeed](const json& message, std::function<void(const json&)> reply) {
+  return [&messages, succeed](const json& message, std::function<void(const json&)> reply,
+                              std::function<void(const std::string&)>) {
     ++messages;
     std::thread([message, reply, succeed] {
       const std::string url = message["ms_obj"]["url"];
@@ -212,7 +213,7 @@ TEST_F(RateFlow, WithoutADefaultConnectionTheRequestGoesDirect) {
   server.answer(R"({"enableRate":true,"ReviewURL":"https://shop.test/app"})");
   int asked = 0;
   RateEnvironment env = environment();
-  env.agent = [&asked](const json&, std::function<void(const json&)>) {
+  env.agent = [&asked](const json&, std::function<void(const json&)>, std::function<void(const std::string&)>) {
     ++asked;
     return false;
   };
@@ -220,4 +221,19 @@ TEST_F(RateFlow, WithoutADefaultConnectionTheRequestGoesDirect) {
   ASSERT_TRUE(spinUntil([&] { return runTimes() == 1; }));
   EXPECT_EQ(asked, 1);
   EXPECT_FALSE(logged("agentHelper info"));
+}
+
+TEST_F(RateFlow, AnAgentThatCannotBeReachedLeavesTheRequestToTheShell) {
+  server.answer(R"({"enableRate":true,"ReviewURL":"https://shop.test/app"})");
+  RateEnvironment env = environment();
+  // The connection exists, but the bus cannot start the helper: the
+  // failure comes later, from the connection's own thread.
+  env.agent = [](const json&, std::function<void(const json&)>, std::function<void(const std::string&)> unreachable) {
+    std::thread([unreachable] { unreachable("no such service"); }).detach();
+    return true;
+  };
+  ASSERT_TRUE(start(env));
+  ASSERT_TRUE(spinUntil([&] { return runTimes() == 1; }));
+  EXPECT_EQ(server.requests().size(), 1u);
+  EXPECT_TRUE(logged("the agent helper cannot be reached (no such service); asking the server directly"));
 }

@@ -1,0 +1,101 @@
+// Helper services from a page: registration, messages and their replies,
+// many in flight from this page and a second one, suspend and resume, invalidation, and a helper that the
+// test kills (after "ARM") followed by registering its key again. The
+// findings go to corvane.test.finish().
+(function () {
+  var A = corvane.app, T = corvane.test, R = {};
+  var DEF = "XPCKEY_ZavrelonLAB_Default";
+  var ECHO = "org.corvane.test.EchoHelper", ECHO2 = "org.corvane.test.EchoHelper2";
+  var seq = 0;
+
+  function reg(key, id) { return A.registerNewXPCService(JSON.stringify({ key: key, id: id })); }
+  // A message whose answer comes to a page function of its own.
+  function send(key, dic) {
+    return new Promise(function (resolve) {
+      var name = "__helperReply" + (++seq);
+      window[name] = function (r) { delete window[name]; resolve(r); };
+      var args = { callback: name, xpc_key: key };
+      if (dic !== undefined) args.messageDic = dic;
+      A.sendMessageToXPCService(JSON.stringify(args));
+    });
+  }
+  function until(test, ms) {
+    return new Promise(function (resolve) {
+      var end = Date.now() + ms;
+      (function poll() {
+        if (test()) return resolve(true);
+        if (Date.now() > end) return resolve(false);
+        setTimeout(poll, 100);
+      })();
+    });
+  }
+
+  // The second page: its own messages, at the same time as the first
+  // page's, to the first page's key and the default one; the answers go
+  // back to the first page.
+  async function child() {
+    var sends = [];
+    for (var i = 0; i < 30; i++) sends.push(i % 2 ? send("echo", { child: i }) : send(DEF, { ms_type: "PING", child: i }));
+    var answers = await Promise.all(sends);
+    window.opener.postMessage({ childAnswers: answers }, "*");
+  }
+
+  async function run() {
+    var childAnswers = null;
+    window.addEventListener("message", function (e) {
+      if (e.data && e.data.childAnswers) childAnswers = e.data.childAnswers;
+    });
+    R.hasDefault = A.hasXPCService(DEF);
+    R.refused = [reg("", ECHO), reg("e", ""), A.registerNewXPCService("not json"), reg("bad", "not a bus name")];
+    R.register = [reg("echo", ECHO), reg("echo", ECHO2)];
+    R.hasEcho = A.hasXPCService("echo");
+
+    var strayAnswers = 0;
+    window.__stray = function () { strayAnswers++; };
+    A.sendMessageToXPCService(JSON.stringify({ callback: "__stray", xpc_key: "nobody", messageDic: {} }));
+    A.sendMessageToXPCService(JSON.stringify({ callback: "__stray", messageDic: {} }));
+
+    R.first = await send("echo", { con_id: "forged", hello: "wörld" });
+    R.noDic = await send("echo");
+    R.callingBack = await send("echo", { ms_type: "CALLBACK" });
+    R.agent = await send(DEF, { ms_type: "HTTP_QUEST",
+      ms_obj: { url: T.environment("CORVANE_E2E_HTTP") + "/rate.json" } });
+
+    var other = window.open("index.html#child", "_blank", "width=300,height=200");
+    var many = [];
+    for (var i = 0; i < 40; i++) many.push(i % 2 ? send("echo", { i: i }) : send(DEF, { ms_type: "PING", i: i }));
+    R.many = await Promise.all(many);
+    R.childReported = await until(function () { return childAnswers !== null; }, 90000);
+    R.childAnswers = childAnswers;
+    if (other) other.close();
+
+    R.invRegistered = reg("inv", ECHO2);
+    R.invFirst = await send("inv", {});
+    A.invalidateXPCService("inv");
+    R.invGone = await until(function () { return !A.hasXPCService("inv"); }, 60000);
+    R.unreg = [reg("unreg", ECHO2), A.unRegisterXPCService("unreg"), A.unRegisterXPCService("unreg")];
+
+    A.suspendXPCService("echo");
+    var heldDone = false;
+    var held = send("echo", { held: 1 });
+    held.then(function () { heldDone = true; });
+    R.otherWhileHeld = await send(DEF, { ms_type: "PING" });
+    R.heldBeforeResume = heldDone;
+    A.resumeXPCService("echo");
+    R.held = await held;
+
+    // The test kills the helper once it has written its pid.
+    R.armed = await send("echo", { ms_type: "ARM" });
+    R.killedGone = await until(function () { return !A.hasXPCService("echo"); }, 90000);
+    R.reRegister = reg("echo", ECHO);
+    R.afterKill = await send("echo", { again: true });
+    R.strayAnswers = strayAnswers;
+    R.hasDefaultAtEnd = A.hasXPCService(DEF);
+    T.finish(JSON.stringify(R));
+  }
+  if (location.hash === "#child") {
+    child();
+    return;
+  }
+  run().catch(function (e) { T.finish(JSON.stringify({ pageError: String(e) })); });
+})();

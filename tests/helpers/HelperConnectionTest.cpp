@@ -1,0 +1,426 @@
+// Helper connections against real helpers: a private dbus-daemon whose
+// service folder holds the agent helper and the test echo helper (as
+// built), activation by name, the registry of `Utils`, the loss notices,
+// suspend and resume, and many messages in flight.
+#include "../e2e/ShellHarness.h"
+#include "app/NotificationCenter.h"
+#include "app/Utils.h"
+#include "plugins/HelperConnection.h"
+#include "plugins/HelperProtocol.h"
+#include "support/ListeningSocket.h"
+#include "support/PrivateBus.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+
+using nlohmann::json;
+using corvane::HelperConnection;
+using corvane::Utils;
+
+namespace {
+
+constexpr const char* kEcho = "org.corvane.test.EchoHelper";
+constexpr const char* kEcho2 = "org.corvane.test.EchoHelper2";
+constexpr const char* kAgent = "com.zavrelon.app.mac.xpc.AgentHelper";
+
+corvane::test::PrivateBus* bus = nullptr;
+
+class BusEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    bus = new corvane::test::PrivateBus(CORVANE_SERVICE_DIR, {{"CORVANE_AGENT_HTTP_TIMEOUT", "5"},
+                                                              {"CORVANE_AGENT_HTTP_MAX_BYTES", "100000"}});
+    // Before anything in this process reaches for the session bus.
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);
+  }
+  void TearDown() override { delete bus; }
+};
+const auto* env = ::testing::AddGlobalTestEnvironment(new BusEnvironment);
+
+// Everything the helper queue hands back, awaited by condition.
+class Inbox {
+ public:
+  Utils::XPCReply reply(const std::string& tag) {
+    return [this, tag](const json& r) { add(tag, {{"reply", r}}); };
+  }
+  std::function<void(const std::string&)> failure(const std::string& tag) {
+    return [this, tag](const std::string& e) { add(tag, {{"error", e}}); };
+  }
+  void add(const std::string& tag, json value) {
+    std::lock_guard lock(mutex_);
+    got_[tag].push_back(std::move(value));
+    changed_.notify_all();
+  }
+  // Waits up to a minute for `count` entries under `tag`.
+  json wait(const std::string& tag, size_t count = 1) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(60), [&] { return got_[tag].size() >= count; });
+    return got_[tag];
+  }
+  size_t count(const std::string& tag) {
+    std::lock_guard lock(mutex_);
+    return got_[tag].size();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::string, std::vector<json>> got_;
+};
+
+// The loss notices of the default centre, by name and key.
+class Notices {
+ public:
+  Notices() {
+    for (const char* name : {corvane::kNoticeXPCOnInterruption, corvane::kNoticeXPCOnInvalidation})
+      tokens_.push_back(corvane::NotificationCenter::defaultCenter().addObserver(
+          name, [this](const std::string& n, const json& key) { inbox.add(n + " " + key.get<std::string>(), key); }));
+  }
+  ~Notices() {
+    for (auto t : tokens_) corvane::NotificationCenter::defaultCenter().removeObserver(t);
+  }
+  static std::string interruption(const std::string& key) {
+    return std::string(corvane::kNoticeXPCOnInterruption) + " " + key;
+  }
+  static std::string invalidation(const std::string& key) {
+    return std::string(corvane::kNoticeXPCOnInvalidation) + " " + key;
+  }
+  Inbox inbox;
+
+ private:
+  std::vector<corvane::NotificationCenter::Token> tokens_;
+};
+
+class Helpers : public ::testing::Test {
+ protected:
+  Helpers() : utils(corvane::Bundle("/nonexistent/Helpers.app", json::object())) {}
+  // Sends and waits for the one answer.
+  json roundTrip(const std::string& key, const json& message) {
+    const std::string tag = "rt" + std::to_string(++serial);
+    EXPECT_TRUE(utils.sendMessageWithXPCKey(key, message, inbox.reply(tag), inbox.failure(tag)));
+    json got = inbox.wait(tag);
+    return got.empty() ? json() : got[0];
+  }
+  json agent(const json& message) {
+    json answer = roundTrip(utils.getDefaultXPCKey(), message);
+    EXPECT_TRUE(answer.contains("reply") && answer["reply"].is_string()) << answer;
+    return answer.contains("reply") ? json::parse(answer["reply"].get<std::string>(), nullptr, false) : json();
+  }
+  static bool waitFor(const std::function<bool()>& test) {
+    for (int i = 0; i < 600; ++i) {
+      if (test()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return test();
+  }
+  Utils utils;
+  Inbox inbox;
+  Notices notices;
+  int serial = 0;
+};
+
+TEST_F(Helpers, RegistryKeysNameOneConnectionEach) {
+  EXPECT_TRUE(utils.getAllXPCKeys().empty());
+  EXPECT_TRUE(utils.registerXPCConnectionWithKey("a", kEcho));
+  auto first = utils.getXPCConnectionByKey("a");
+  EXPECT_FALSE(utils.registerXPCConnectionWithKey("a", kEcho2));
+  EXPECT_EQ(utils.getXPCConnectionByKey("a"), first);
+  EXPECT_EQ(first->serviceName(), kEcho);
+  EXPECT_EQ(first->objectPath(), "/org/corvane/test/EchoHelper");
+  EXPECT_TRUE(utils.registerXPCConnectionWithKey("b", kEcho));
+  EXPECT_NE(utils.getXPCConnectionByKey("b"), first);
+  EXPECT_EQ(utils.getAllXPCKeys(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(utils.getAllXPCConnections().size(), 2u);
+  // Names the bus cannot carry are refused and leave nothing behind.
+  for (const char* bad : {"", "no dots", ".leading", "trailing.", ":1.42", "a..b", "has space.x"})
+    EXPECT_FALSE(utils.registerXPCConnectionWithKey(std::string("bad") + bad, bad)) << bad;
+  EXPECT_FALSE(utils.unRegisterXPCConnectionWithKey("never"));
+  EXPECT_TRUE(utils.unRegisterXPCConnectionWithKey("a"));
+  EXPECT_FALSE(utils.containsXPCConnection("a"));
+  EXPECT_EQ(utils.getDefaultXPCConnection(), nullptr);
+  EXPECT_TRUE(utils.registerDefaultXPCConnection());
+  EXPECT_EQ(utils.getDefaultXPCConnection()->serviceName(), kAgent);
+  EXPECT_EQ(Utils::getDefaultXPCKey(), "XPCKEY_ZavrelonLAB_Default");
+}
+
+TEST(HelperPaths, ObjectPathFollowsTheName) {
+  EXPECT_EQ(corvane::helperObjectPath("com.zavrelon.app.mac.xpc.AgentHelper"), "/com/zavrelon/app/mac/xpc/AgentHelper");
+  EXPECT_EQ(corvane::helperObjectPath("org.my-app.Helper"), "/org/my_app/Helper");
+  EXPECT_TRUE(g_variant_is_object_path(corvane::helperObjectPath("a-b.c-d.e_f9").c_str()));
+}
+
+TEST_F(Helpers, FirstMessageStartsTheHelperAndCarriesTheKey) {
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("first", kEcho2));
+  // Registering does not start the helper; a second registration of the
+  // same service shares the running process.
+  EXPECT_EQ(bus->ownerPid(kEcho2), 0);
+  json answer = roundTrip("first", {{"con_id", "forged"}, {"n", 1}, {"text", "Grüße"}});
+  ASSERT_TRUE(answer.contains("reply")) << answer;
+  const json& reply = answer["reply"];
+  EXPECT_EQ(reply["echo"], json({{"con_id", "first"}, {"n", 1}, {"text", "Grüße"}}));
+  EXPECT_EQ(reply["pid"].get<int>(), bus->ownerPid(kEcho2));
+  // Not a dictionary: an empty one with the key.
+  EXPECT_EQ(roundTrip("first", json::array({1, 2}))["reply"]["echo"], json({{"con_id", "first"}}));
+  EXPECT_EQ(roundTrip("first", {{"ms_type", "NULL"}}), json({{"reply", nullptr}}));
+  // An unknown key sends nothing.
+  EXPECT_FALSE(utils.sendMessageWithXPCKey("nobody", json::object(), inbox.reply("x"), inbox.failure("x")));
+  utils.unRegisterXPCConnectionWithKey("first");
+}
+
+TEST_F(Helpers, HelperCallingBackIsLoggedNotAnswered) {
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("cb", kEcho));
+  json answer = roundTrip("cb", {{"ms_type", "CALLBACK"}});
+  EXPECT_EQ(answer["reply"]["callbackError"], corvane::kHelperNoReplyError) << answer;
+  // Anyone else on the bus is turned away.
+  GDBusConnection* ours = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  ASSERT_NE(ours, nullptr);
+  GDBusConnection* stranger = g_dbus_connection_new_for_address_sync(
+      bus->address().c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  ASSERT_NE(stranger, nullptr);
+  GError* error = nullptr;
+  GVariant* r = g_dbus_connection_call_sync(stranger, g_dbus_connection_get_unique_name(ours),
+                                            corvane::kClientObjectPath, corvane::kHelperInterface,
+                                            corvane::kHelperMethod, g_variant_new("(s)", "{}"), nullptr,
+                                            G_DBUS_CALL_FLAGS_NONE, 20000, nullptr, &error);
+  EXPECT_EQ(r, nullptr);
+  ASSERT_NE(error, nullptr);
+  gchar* remote = g_dbus_error_get_remote_error(error);
+  EXPECT_STREQ(remote, "org.freedesktop.DBus.Error.AccessDenied");
+  g_free(remote);
+  g_error_free(error);
+  g_object_unref(stranger);
+  g_object_unref(ours);
+  utils.unRegisterXPCConnectionWithKey("cb");
+}
+
+TEST_F(Helpers, KilledHelperInterruptsEveryKeyOnceAndKeysCanComeBack) {
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("k1", kEcho));
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("k2", kEcho));
+  const int pid = roundTrip("k1", json::object())["reply"]["pid"].get<int>();
+  EXPECT_EQ(roundTrip("k2", json::object())["reply"]["pid"].get<int>(), pid);
+  // A message the helper holds when it dies fails.
+  EXPECT_TRUE(utils.sendMessageWithXPCKey("k1", {{"ms_type", "SILENT"}}, inbox.reply("held"), inbox.failure("held")));
+  // One connection's messages arrive in order: once this one is answered,
+  // the helper holds the silent one.
+  ASSERT_TRUE(roundTrip("k1", json::object()).contains("reply"));
+  ASSERT_EQ(bus->ownerPid(kEcho), pid);
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  notices.inbox.wait(Notices::interruption("k1"));
+  notices.inbox.wait(Notices::interruption("k2"));
+  EXPECT_TRUE(inbox.wait("held")[0].contains("error"));
+  EXPECT_FALSE(utils.containsXPCConnection("k1"));
+  EXPECT_FALSE(utils.containsXPCConnection("k2"));
+  // Back under the same key: a new helper process.
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("k1", kEcho));
+  const int again = roundTrip("k1", json::object())["reply"]["pid"].get<int>();
+  EXPECT_NE(again, pid);
+  // Once each, and no invalidation for a crash.
+  utils.unRegisterXPCConnectionWithKey("k1");
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("marker", kEcho));
+  utils.invalidateXPCConnectionWithXPCKey("marker");
+  notices.inbox.wait(Notices::invalidation("marker"));
+  EXPECT_EQ(notices.inbox.count(Notices::interruption("k1")), 1u);
+  EXPECT_EQ(notices.inbox.count(Notices::interruption("k2")), 1u);
+  EXPECT_EQ(notices.inbox.count(Notices::invalidation("k1")), 0u);
+}
+
+TEST_F(Helpers, InvalidateNoticesOnceUnregisterNotAtAll) {
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("v", kEcho));
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("u", kEcho));
+  ASSERT_TRUE(roundTrip("v", json::object()).contains("reply"));
+  utils.invalidateXPCConnectionWithXPCKey("v");
+  utils.invalidateXPCConnectionWithXPCKey("v");
+  notices.inbox.wait(Notices::invalidation("v"));
+  EXPECT_FALSE(utils.containsXPCConnection("v"));
+  EXPECT_TRUE(utils.unRegisterXPCConnectionWithKey("u"));
+  // Losses run in order on one queue: once the marker's notice is here,
+  // any notice for "u" or a second one for "v" would be too.
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("marker", kEcho));
+  utils.invalidateXPCConnectionWithXPCKey("marker");
+  notices.inbox.wait(Notices::invalidation("marker"));
+  EXPECT_EQ(notices.inbox.count(Notices::invalidation("v")), 1u);
+  EXPECT_EQ(notices.inbox.count(Notices::invalidation("u")), 0u);
+  // The running helper is untouched by either.
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("v", kEcho));
+  EXPECT_TRUE(roundTrip("v", json::object()).contains("reply"));
+  utils.unRegisterXPCConnectionWithKey("v");
+}
+
+TEST_F(Helpers, ServiceTheBusCannotStartInvalidates) {
+  for (const char* name : {"org.corvane.test.NoSuchHelper", "org.corvane.test.BrokenHelper"}) {
+    const std::string key = std::string("ghost-") + name;
+    ASSERT_TRUE(utils.registerXPCConnectionWithKey(key, name));
+    json answer = roundTrip(key, json::object());
+    EXPECT_TRUE(answer.contains("error")) << answer;
+    notices.inbox.wait(Notices::invalidation(key));
+    EXPECT_FALSE(utils.containsXPCConnection(key));
+  }
+}
+
+TEST_F(Helpers, SuspendedConnectionHoldsMessagesUntilResumed) {
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("s", kEcho));
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("t", kEcho));
+  utils.resumeXPCConnectionWithXPCKey("s");  // unbalanced: ignored
+  utils.suspendXPCConnectionWithXPCKey("s");
+  utils.suspendXPCConnectionWithXPCKey("s");
+  utils.sendMessageWithXPCKey("s", {{"n", 1}}, inbox.reply("held"));
+  utils.sendMessageWithXPCKey("s", {{"n", 2}}, inbox.reply("held"));
+  ASSERT_TRUE(roundTrip("t", json::object()).contains("reply"));
+  utils.resumeXPCConnectionWithXPCKey("s");
+  ASSERT_TRUE(roundTrip("t", json::object()).contains("reply"));
+  EXPECT_EQ(inbox.count("held"), 0u);
+  utils.resumeXPCConnectionWithXPCKey("s");
+  json held = inbox.wait("held", 2);
+  ASSERT_EQ(held.size(), 2u);
+  EXPECT_EQ(held[0]["reply"]["echo"]["n"], 1);
+  EXPECT_EQ(held[1]["reply"]["echo"]["n"], 2);
+  // Invalidation fails what waits.
+  utils.suspendXPCConnectionWithXPCKey("s");
+  utils.sendMessageWithXPCKey("s", json::object(), inbox.reply("dropped"), inbox.failure("dropped"));
+  utils.invalidateXPCConnectionWithXPCKey("s");
+  EXPECT_TRUE(inbox.wait("dropped")[0].contains("error"));
+  utils.unRegisterXPCConnectionWithKey("t");
+}
+
+TEST_F(Helpers, ManyMessagesInFlightFromManyThreads) {
+  const std::vector<std::string> keys = {"m1", "m2", "m3"};
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("m1", kEcho));
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("m2", kEcho2));
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("m3", kEcho));
+  constexpr int kThreads = 4, kEach = 60;
+  std::vector<std::thread> senders;
+  for (int t = 0; t < kThreads; ++t)
+    senders.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        const std::string& key = keys[static_cast<size_t>(i) % keys.size()];
+        utils.sendMessageWithXPCKey(key, {{"t", t}, {"i", i}}, inbox.reply("many"));
+      }
+    });
+  for (auto& s : senders) s.join();
+  json all = inbox.wait("many", kThreads * kEach);
+  ASSERT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
+  std::set<std::pair<int, int>> seen;
+  for (const auto& a : all) {
+    const json& echo = a["reply"]["echo"];
+    const int t = echo["t"], i = echo["i"];
+    EXPECT_EQ(echo["con_id"], keys[static_cast<size_t>(i) % keys.size()]);
+    seen.insert({t, i});
+  }
+  EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kEach));
+  for (const auto& k : keys) utils.unRegisterXPCConnectionWithKey(k);
+}
+
+// ---- the agent helper -----------------------------------------------------------
+
+// Answers each connection with `response` as it stands and closes: for
+// bodies without a length, read until the end.
+class RawHttpServer {
+ public:
+  explicit RawHttpServer(std::string response) : response_(std::move(response)) {
+    thread_ = std::thread([this] {
+      for (;;) {
+        const int client = accept(socket_.fd(), nullptr, nullptr);
+        if (client < 0 || stop_) {
+          if (client >= 0) close(client);
+          return;
+        }
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+          const ssize_t n = read(client, buffer, sizeof buffer);
+          if (n <= 0) break;
+          request.append(buffer, static_cast<size_t>(n));
+        }
+        for (size_t done = 0; done < response_.size();) {
+          const ssize_t n = write(client, response_.data() + done, response_.size() - done);
+          if (n <= 0) break;
+          done += static_cast<size_t>(n);
+        }
+        close(client);
+      }
+    });
+  }
+  ~RawHttpServer() {
+    stop_ = true;
+    shutdown(socket_.fd(), SHUT_RDWR);
+    thread_.join();
+  }
+  int port() const { return socket_.port(); }
+
+ private:
+  corvane::test::ListeningSocket socket_;
+  std::string response_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(Helpers, AgentCapsBodiesThatComeWithoutALength) {
+  ASSERT_TRUE(utils.registerDefaultXPCConnection());
+  auto quest = [&](int port) {
+    return agent({{"ms_type", "HTTP_QUEST"}, {"ms_obj", {{"url", "http://127.0.0.1:" + std::to_string(port) + "/"}}}});
+  };
+  RawHttpServer endless("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(150000, 'z'));
+  json big = quest(endless.port());
+  EXPECT_EQ(big["success"], false);
+  EXPECT_NE(big["error"].get<std::string>().find("larger"), std::string::npos) << big;
+  RawHttpServer fits("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(90000, 'z'));
+  json ok = quest(fits.port());
+  EXPECT_EQ(ok["success"], true) << ok.dump().substr(0, 200);
+  EXPECT_EQ(ok["info"].get<std::string>().size(), 90000u);
+  utils.unRegisterXPCConnectionWithKey(utils.getDefaultXPCKey());
+}
+
+TEST_F(Helpers, AgentFetchesHttpWithinItsLimits) {
+  ASSERT_TRUE(utils.registerDefaultXPCConnection());
+  corvane::e2e::TinyHttpServer server(std::map<std::string, std::string>{
+      {"/rate.json", "{\"rate\":true,\"text\":\"Grüße\"}"}, {"/big", std::string(150000, 'x')},
+      {"/fits", std::string(90000, 'y')}});
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port());
+  auto quest = [&](const json& obj) { return agent({{"ms_type", "HTTP_QUEST"}, {"ms_obj", obj}}); };
+
+  json ok = quest({{"url", base + "/rate.json?x=1"}});
+  EXPECT_EQ(ok["success"], true) << ok;
+  EXPECT_EQ(ok["info"], "{\"rate\":true,\"text\":\"Grüße\"}");
+  EXPECT_EQ(ok["status"], 200);
+  EXPECT_EQ(quest({{"url", base + "/fits"}})["info"].get<std::string>().size(), 90000u);
+
+  json missing = quest({{"url", base + "/nothing"}});
+  EXPECT_EQ(missing["success"], false);
+  EXPECT_EQ(missing["status"], 404);
+
+  json big = quest({{"url", base + "/big"}});
+  EXPECT_EQ(big["success"], false);
+  EXPECT_NE(big["error"].get<std::string>().find("larger"), std::string::npos) << big;
+
+  corvane::test::ListeningSocket silent;  // never answers
+  json slow = quest({{"url", "http://127.0.0.1:" + std::to_string(silent.port()) + "/"}});
+  EXPECT_EQ(slow["success"], false);
+  EXPECT_NE(slow["error"].get<std::string>().find("no answer within 5 s"), std::string::npos) << slow;
+
+  for (const char* url : {"file:///etc/passwd", "ftp://127.0.0.1/x", "data:text/plain,hi", "not a url", "http://",
+                          "javascript:alert(1)"}) {
+    json r = quest({{"url", url}});
+    EXPECT_EQ(r["success"], false) << url;
+    EXPECT_EQ(r["info"], "") << url;
+  }
+  EXPECT_EQ(quest(json::object())["success"], false);
+  EXPECT_EQ(agent({{"ms_type", "HTTP_QUEST"}})["success"], false);
+  EXPECT_EQ(agent({{"ms_type", "WHATEVER"}})["success"], false);
+  EXPECT_EQ(agent({{"ms_type", "PING"}})["info"], "PONG");
+  utils.unRegisterXPCConnectionWithKey(utils.getDefaultXPCKey());
+}
+
+}  // namespace

@@ -1,0 +1,35 @@
+#pragma once
+// A D-Bus session bus of a test's own: a real dbus-daemon whose service
+// folder is the given one, so that helpers are started by activation just
+// as on a desktop. Variables in `env` reach the daemon and so every helper
+// it starts.
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+
+typedef struct _GDBusConnection GDBusConnection;
+
+namespace corvane::test {
+
+class PrivateBus {
+ public:
+  // Throws std::runtime_error when the daemon does not come up.
+  PrivateBus(const std::string& serviceDir, const std::map<std::string, std::string>& env = {});
+  ~PrivateBus();
+  PrivateBus(const PrivateBus&) = delete;
+  PrivateBus& operator=(const PrivateBus&) = delete;
+
+  const std::string& address() const { return address_; }
+  const std::string& dir() const { return dir_; }
+  // The process that owns `name` now, 0 when nobody does.
+  pid_t ownerPid(const std::string& name) const;
+
+ private:
+  std::string dir_;
+  std::string address_;
+  pid_t daemon_ = -1;
+  GDBusConnection* probe_ = nullptr;
+};
+
+}  // namespace corvane::test
