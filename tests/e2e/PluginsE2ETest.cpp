@@ -4,6 +4,7 @@
 // Showcase application as the build stages it, with its sample plug-in.
 #include "ProcessHelpers.h"
 #include "ShellHarness.h"
+#include "ShellSuite.h"
 
 #include "support/TestFiles.h"
 
@@ -22,10 +23,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class PluginsE2E : public ::testing::Test {
+class PluginsE2E : public corvane::e2e::ShellSuite<PluginsE2E> {
  protected:
   static void SetUpTestSuite() {
-    shell = new ShellHarness();
+    shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_PLUGIN_PAGES);
     const std::string plugins = shell->bundlePath() + "/Contents/PlugIns";
     fs::create_directories(plugins);
@@ -35,33 +36,10 @@ class PluginsE2E : public ::testing::Test {
       copy(std::string(CORVANE_PLUGIN_FIXTURES) + "/" + name + ".bundle", plugins + "/" + name + ".bundle");
     // A real plug-in next to the package, which no page may load.
     copy(std::string(CORVANE_PLUGIN_FIXTURES) + "/TestTasks.bundle", shell->root() + "/Outside.bundle");
-    status = shell->run(shell->sessionEnv(), 240);
-    report = new json(shell->report());
-    log = new std::string(shell->log());
+    runShell(shell->sessionEnv(), 240);
   }
-  static void TearDownTestSuite() {
-    delete report;
-    delete log;
-    delete shell;
-  }
-  void SetUp() override {
-    ASSERT_EQ(status, 0) << *log;
-    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
-    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
-  }
-  static const json& r(const char* key) { return (*report)[key]; }
   static bool logged(const std::string& text) { return log->find(text) != std::string::npos; }
-
-  static ShellHarness* shell;
-  static int status;
-  static json* report;
-  static std::string* log;
 };
-
-ShellHarness* PluginsE2E::shell = nullptr;
-int PluginsE2E::status = -1;
-json* PluginsE2E::report = nullptr;
-std::string* PluginsE2E::log = nullptr;
 
 TEST_F(PluginsE2E, SamplePlugInReportsProgressThenItsSummary) {
   const json& s = r("sample");
