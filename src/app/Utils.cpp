@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "plugins/HelperConnection.h"
 
+#include <gio/gio.h>
 #include <glib.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -33,13 +34,36 @@ std::string osVersion() {
 
 }  // namespace
 
+namespace {
+
+// GIO's shared session-bus connection, made on the calling thread and held
+// for the life of the process. Made on the helper queue instead, its
+// address lookup and error texts would read the environment while the
+// main thread exports folders with setenv, which glibc does not allow.
+bool holdSessionBus() {
+  static GDBusConnection* bus = [] {
+    GError* error = nullptr;
+    GDBusConnection* c = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!c) {
+      log().info("no session bus, so no default helper connection: {}", error ? error->message : "");
+      g_clear_error(&error);
+    }
+    return c;
+  }();
+  return bus != nullptr;
+}
+
+}  // namespace
+
 Utils& Utils::sharedInstance() {
   // Function-local statics are initialised under the runtime's lock, so two
   // threads racing here still create exactly one instance. The default
   // helper is registered with it; that only posts work to the helper queue.
+  // The application registers on the session bus moments later anyway, so
+  // taking the connection first costs the start nothing.
   static Utils& instance = []() -> Utils& {
     static Utils shared(Bundle::main());
-    shared.registerDefaultXPCConnection();
+    if (holdSessionBus()) shared.registerDefaultXPCConnection();
     return shared;
   }();
   return instance;
@@ -71,7 +95,12 @@ void Utils::logProcessInfo() const {
 }
 
 std::string Utils::setEnv(const char* name, const std::string& value) const {
-  setenv(name, value.c_str(), 1);
+  // Every folder query exports its folder, many times a run. Other threads
+  // (GLib's, WebKit's, GStreamer's) read the environment at any time, and
+  // setenv may move it under them: the environment is written only when the
+  // value changes, which after the first export is never.
+  const char* current = std::getenv(name);
+  if (!current || value != current) setenv(name, value.c_str(), 1);
   return value;
 }
 
