@@ -123,7 +123,10 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
                    {"conditionType", "||"}, {"conditions", {{{"key", "bg"}, {"op", "<"}, {"value", 1}}}}});
   tasks.push_back({{"index", 1}, {"id", "probe"}, {"taskAppPath", "/bin/sh"},
                    {"command", {"-c", "env | grep ^ZAVRELONLAB_MAIN_APP_ > ${HOME}/env.txt; "
-                                      "grep -E '^Sig(Blk|Ign)' /proc/$$/status > ${HOME}/sig.txt"}},
+                                      // The tool reads its own state: the shell blocks every
+                                      // signal for a moment around each fork, so a child
+                                      // reading the shell's state may catch that moment.
+                                      "exec grep -E '^Sig(Blk|Ign)' /proc/self/status > ${HOME}/sig.txt"}},
                    {"waitUntilExit", true}, {"conditionType", "&&"}});
   tasks.push_back({{"index", 2}, {"id", "del1"}, {"taskType", "delete_file"}, {"path", "${HOME}/file.txt/"},
                    {"conditionType", "&&"}});
