@@ -76,7 +76,8 @@ GdkRectangle visibleRect(GtkWindow* w) {
 Frame readFrame(GtkWindow* w) { return w ? frameOfRect(visibleRect(w)) : Frame{}; }
 
 void waitForFrame(GtkWindow* w, const Frame& f);
-void waitUntil(GtkWindow* w, const std::function<bool()>& done);
+void waitForSteadyFrame(GtkWindow* w);
+void waitUntil(GtkWindow* w, const std::function<bool()>& done, int seconds = 1);
 
 bool windowManagerMaximizes(GtkWindow* w) {
 #ifdef GDK_WINDOWING_X11
@@ -95,18 +96,25 @@ bool windowManagerMaximizes(GtkWindow* w) {
 // manager that refuses the frame ends the wait after a second.
 void applyFrame(GtkWindow* w, const Frame& f) {
   if (!w) return;
+  bool leftMaximized = false;
   if (gtk_window_is_maximized(w)) {
-    // A maximised window takes no new frame: leave that state first.
+    // A maximised window takes no new frame: leave that state first. The
+    // window manager reports the state before it restores the earlier
+    // frame, and GTK gives the window back its invisible border only then;
+    // the step below reads both, so it waits for the restored frame too
+    // (longer than for a plain change: a busy window manager is slow here).
+    const Frame maximized = readFrame(w);
     gtk_window_unmaximize(w);
-    waitUntil(w, [w] { return !gtk_window_is_maximized(w); });
+    waitUntil(w, [w, maximized] { return !gtk_window_is_maximized(w) && readFrame(w) != maximized; }, 3);
+    leftMaximized = true;
   }
   // The difference is taken from what GTK knows; right after leaving the
   // maximised state the window manager's restored frame may still be on
   // its way, and the first step then lands off by the window's invisible
   // border. A step that moved the window but not onto the frame is
-  // therefore taken once more from the new readings; a frame the window
+  // therefore taken again from the new readings; a frame the window
   // manager refused (nothing moved) is left as it is.
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
     const Frame before = readFrame(w);
     const GdkRectangle now = visibleRect(w);
     const int top = flipY(f.y, f.height);
@@ -117,21 +125,42 @@ void applyFrame(GtkWindow* w, const Frame& f) {
     gtk_window_resize(w, std::max(1, width + f.width - now.width), std::max(1, height + f.height - now.height));
     gtk_widget_queue_draw(GTK_WIDGET(w));
     waitForFrame(w, f);
+    // Having left the maximised state, GTK puts the window's invisible
+    // border back only on a later layout, which shifts the visible window
+    // after it first showed the frame: the frame must hold a moment.
+    if (leftMaximized) waitForSteadyFrame(w);
     const Frame after = readFrame(w);
     if (after == f || after == before) break;
   }
+}
+
+void waitForSteadyFrame(GtkWindow* w) {
+  constexpr gint64 kSteady = 150 * 1000;  // microseconds without a change
+  Frame last = readFrame(w);
+  gint64 since = g_get_monotonic_time();
+  waitUntil(
+      w,
+      [w, &last, &since] {
+        const Frame now = readFrame(w);
+        if (!(now == last)) {
+          last = now;
+          since = g_get_monotonic_time();
+        }
+        return g_get_monotonic_time() - since >= kSteady;
+      },
+      2);
 }
 
 void waitForFrame(GtkWindow* w, const Frame& f) {
   waitUntil(w, [w, f] { return readFrame(w) == f; });
 }
 
-void waitUntil(GtkWindow* w, const std::function<bool()>& done) {
+void waitUntil(GtkWindow* w, const std::function<bool()>& done, int seconds) {
   if (!gtk_widget_get_mapped(GTK_WIDGET(w))) return;
   GMainContext* main = g_main_context_default();
   if (!g_main_context_is_owner(main)) return;
   gdk_display_flush(gtk_widget_get_display(GTK_WIDGET(w)));
-  const gint64 deadline = g_get_monotonic_time() + G_USEC_PER_SEC;
+  const gint64 deadline = g_get_monotonic_time() + seconds * G_USEC_PER_SEC;
   // A tick wakes the loop to look again even when nothing else happens.
   guint tick = g_timeout_add(20, +[](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   while (!done() && g_get_monotonic_time() < deadline) g_main_context_iteration(main, TRUE);

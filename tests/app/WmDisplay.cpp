@@ -51,12 +51,23 @@ WmDisplay::~WmDisplay() {
   for (pid_t p : {wm_, xvfb_}) {
     if (p <= 0) continue;
     kill(p, SIGTERM);
-    waitpid(p, nullptr, 0);
+    // A server that does not end within five seconds is killed.
+    bool ended = false;
+    for (int i = 0; i < 50 && !ended; ++i) {
+      ended = waitpid(p, nullptr, WNOHANG) == p;
+      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!ended) {
+      kill(p, SIGKILL);
+      waitpid(p, nullptr, 0);
+    }
   }
 }
 
 std::string WmDisplay::run(const std::string& command) const {
-  const std::string full = "DISPLAY=" + name_ + " " + command + " 2>/dev/null";
+  // Bounded: an X tool waiting on a server starved by a loaded machine must
+  // not hold the test past its own time-out without a word.
+  const std::string full = "DISPLAY=" + name_ + " timeout -k 2 20 " + command + " 2>/dev/null";
   std::string out;
   FILE* p = popen(full.c_str(), "r");
   if (!p) return out;

@@ -407,7 +407,7 @@ TEST_F(WindowE2E, MaximizeFillsTheWorkAreaUntilMovedByOnePoint) {
   EXPECT_EQ(x["geometry"], (json{{"x", 0}, {"y", 0}, {"width", kScreenW}, {"height", kScreenH}}));
   EXPECT_NE(x["state"].get<std::string>().find("_NET_WM_STATE_MAXIMIZED_VERT"), std::string::npos) << x;
   EXPECT_EQ(g["afterOnePoint"], false);
-  EXPECT_EQ(g["movedOnePoint"]["x"], 1);
+  EXPECT_EQ(g["movedOnePoint"]["x"], 1) << *log;
   EXPECT_EQ(g["maximizedAgain"], true);
 }
 
