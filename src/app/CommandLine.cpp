@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 
 namespace corvane {
 
@@ -69,6 +70,18 @@ std::string currentExecutablePath() {
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return "";
   return std::string(buf, static_cast<size_t>(n));
+}
+
+std::vector<std::string> filesBesideExecutable(const std::vector<std::string>& folders, const std::string& file) {
+  namespace fs = std::filesystem;
+  const fs::path exeDir = fs::path(currentExecutablePath()).parent_path();
+  std::vector<std::string> found;
+  for (const std::string& folder : folders) {
+    std::error_code ec;
+    const fs::path path = fs::weakly_canonical(exeDir / folder / file, ec);
+    if (!ec && fs::exists(path, ec)) found.push_back(path.string());
+  }
+  return found;
 }
 
 namespace {

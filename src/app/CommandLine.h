@@ -45,4 +45,10 @@ std::optional<std::string> resolveBundlePath(const CommandLine& cli, const std::
 // The path of the running executable (/proc/self/exe).
 std::string currentExecutablePath();
 
+// `file` in each of `folders` that holds it, in their order, as canonical
+// paths. A relative folder is taken from the running executable's folder:
+// how the shell finds the parts it loads at run time (the web extension,
+// the image codec) in the build tree and in an installed tree alike.
+std::vector<std::string> filesBesideExecutable(const std::vector<std::string>& folders, const std::string& file);
+
 }  // namespace corvane

@@ -8,10 +8,10 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <vector>
 
 // Where the codec module sits: beside the build output of the executable,
 // then in the installed layout (bindir -> libdir), then the build tree
@@ -26,30 +26,23 @@
 namespace corvane::imagefiles {
 namespace {
 
-namespace fs = std::filesystem;
-
 // Loaded once, on first use, and kept: the codec's libraries are not
 // made to be unloaded.
 CorvaneImagingEncode codec(std::string* why) {
   static const auto loaded = []() -> std::pair<CorvaneImagingEncode, std::string> {
-    std::vector<fs::path> candidates;
-    const fs::path exeDir = fs::path(currentExecutablePath()).parent_path();
-    for (const char* rel : {CORVANE_IMAGING_RELATIVE_DIRS}) candidates.push_back(exeDir / rel);
-    if (*CORVANE_IMAGING_BUILD_DIR) candidates.emplace_back(CORVANE_IMAGING_BUILD_DIR);
+    std::vector<std::string> folders = {CORVANE_IMAGING_RELATIVE_DIRS};
+    if (*CORVANE_IMAGING_BUILD_DIR) folders.emplace_back(CORVANE_IMAGING_BUILD_DIR);
     std::string reasons;
-    for (const fs::path& dir : candidates) {
-      std::error_code ec;
-      const fs::path file = fs::weakly_canonical(dir / CORVANE_IMAGING_MODULE_NAME, ec);
-      if (ec || !fs::exists(file, ec)) continue;
+    for (const std::string& file : filesBesideExecutable(folders, CORVANE_IMAGING_MODULE_NAME)) {
       void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (!handle) {
         const char* e = dlerror();
-        reasons += std::string(reasons.empty() ? "" : "; ") + (e ? e : file.string());
+        reasons += std::string(reasons.empty() ? "" : "; ") + (e ? e : file);
         continue;
       }
       if (auto* entry = reinterpret_cast<CorvaneImagingEncode>(dlsym(handle, CORVANE_IMAGING_ENCODE_SYMBOL)))
         return {entry, ""};
-      reasons += std::string(reasons.empty() ? "" : "; ") + file.string() + " has no codec entry";
+      reasons += std::string(reasons.empty() ? "" : "; ") + file + " has no codec entry";
     }
     std::string why = "image conversion is not available: " +
                       (reasons.empty() ? std::string(CORVANE_IMAGING_MODULE_NAME) + " was not found" : reasons);

@@ -18,13 +18,9 @@ namespace fs = std::filesystem;
 
 std::optional<std::string> WebContext::extensionDirectory() {
   if (const char* forced = std::getenv("CORVANE_WEB_EXTENSIONS_DIR")) return std::string(forced);
-  fs::path exe = currentExecutablePath();
-  std::error_code ec;
-  for (const char* rel : {CORVANE_EXTENSION_RELATIVE_DIRS}) {
-    fs::path dir = fs::weakly_canonical(exe.parent_path() / rel, ec);
-    if (!ec && fs::exists(dir / "libcorvane-webext.so", ec)) return dir.string();
-  }
-  return std::nullopt;
+  const auto found = filesBesideExecutable({CORVANE_EXTENSION_RELATIVE_DIRS}, "libcorvane-webext.so");
+  if (found.empty()) return std::nullopt;
+  return fs::path(found.front()).parent_path().string();
 }
 
 std::string WebContext::websiteDataDirectory() {
