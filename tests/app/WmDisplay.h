@@ -3,6 +3,8 @@
 // tests of what a window manager decides: size hints, user resizing and
 // focus. Tests share the session's display otherwise, where no window
 // manager runs; this one belongs to the test that made it.
+#include "support/PrivateDesktop.h"
+
 #include <string>
 #include <sys/types.h>
 
@@ -10,20 +12,13 @@ namespace corvane::life {
 
 class WmDisplay {
  public:
-  WmDisplay();
-  ~WmDisplay();
-  WmDisplay(const WmDisplay&) = delete;
-  WmDisplay& operator=(const WmDisplay&) = delete;
-
   // ":N", for the DISPLAY of the processes under test.
-  const std::string& name() const { return name_; }
+  const std::string& name() const { return desktop_.display(); }
   // Runs a shell command against this display; answers its standard output.
   std::string run(const std::string& command) const;
 
  private:
-  std::string name_;
-  pid_t xvfb_ = -1;
-  pid_t wm_ = -1;
+  corvane::test::PrivateDesktop desktop_{true};
 };
 
 struct XGeometry {

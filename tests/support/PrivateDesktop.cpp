@@ -62,8 +62,25 @@ bool PrivateDesktop::waitFor(const std::function<bool()>& test, double seconds) 
 }
 
 PrivateDesktop::PrivateDesktop(bool windowManager) {
+  // Servers started and stopped side by side by parallel suites sometimes
+  // hand out a display number that is gone a moment later, and the window
+  // manager then cannot open it: such a start is made again, on a new
+  // server, a few times before the test fails.
+  std::string why;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (start(windowManager, &why)) return;
+    stop(wm_);
+    stop(xvfb_);
+  }
+  throw std::runtime_error(why);
+}
+
+bool PrivateDesktop::start(bool windowManager, std::string* why) {
   int fds[2];
-  if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  if (pipe(fds) != 0) {
+    *why = "pipe failed";
+    return false;
+  }
   xvfb_ = startWith({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
                     "", -1);
   // Xvfb writes to the descriptor it was given; keep it open in the child
@@ -82,21 +99,29 @@ PrivateDesktop::PrivateDesktop(bool windowManager) {
   }
   close(fds[0]);
   if (number.find('\n') == std::string::npos) {
-    stop(xvfb_);
-    throw std::runtime_error("Xvfb did not start");
+    *why = "Xvfb did not start";
+    return false;
   }
   display_ = ":" + number.substr(0, number.find('\n'));
-  if (!windowManager) return;
+  if (!windowManager) return true;
 
   wm_ = startWith({"openbox", "--sm-disable"}, display_, -1);
-  // The window manager is ready once it announces itself on the root window.
+  // The window manager is ready once it announces itself on the root
+  // window; one that has ended will not.
+  bool ended = false;
   const bool up = waitFor(
-      [&] { return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos; }, 60);
-  if (!up) {
-    stop(wm_);
-    stop(xvfb_);
-    throw std::runtime_error("openbox did not start");
+      [&] {
+        ended = waitpid(wm_, nullptr, WNOHANG) == wm_;
+        return ended ||
+               run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos;
+      },
+      60);
+  if (ended) wm_ = -1;
+  if (!up || ended) {
+    *why = "openbox did not start";
+    return false;
   }
+  return true;
 }
 
 PrivateDesktop::~PrivateDesktop() {

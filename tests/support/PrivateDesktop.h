@@ -39,6 +39,9 @@ class PrivateDesktop {
   static bool waitFor(const std::function<bool()>& test, double seconds);
 
  private:
+  // One try at the display (and the window manager); false with the reason.
+  bool start(bool windowManager, std::string* why);
+
   pid_t xvfb_ = -1;
   pid_t wm_ = -1;
   std::string display_;
