@@ -12,7 +12,7 @@ if [ -z "${DISPLAY:-}" ]; then
   shot="$(pwd)/build/showcase.png"
   rm -f "$shot"
   CORVANE_SCREENSHOT="$shot" CORVANE_SCREENSHOT_QUIT=1 \
-    bash scripts/with-session.sh build/src/app/corvane --bundle build/examples/Showcase.app "$@"
+    bash scripts/with-session.sh build/bin/corvane --bundle build/examples/Showcase.app "$@"
   if [ -f "$shot" ]; then
     echo "No display here: the Showcase window was drawn on a virtual display; screenshot saved to $shot"
   else
@@ -21,4 +21,4 @@ if [ -z "${DISPLAY:-}" ]; then
   fi
   exit 0
 fi
-exec build/src/app/corvane --bundle build/examples/Showcase.app "$@"
+exec build/bin/corvane --bundle build/examples/Showcase.app "$@"

@@ -13,14 +13,10 @@
 #include <memory>
 #include <vector>
 
-// Where the codec module sits: beside the build output of the executable,
-// then in the installed layout (bindir -> libdir), then the build tree
-// itself (for test programs elsewhere in the tree).
+// Where the codec module sits relative to the executable's folder: the
+// installed layout (bindir -> libdir), which the build tree mirrors.
 #ifndef CORVANE_IMAGING_RELATIVE_DIRS
-#define CORVANE_IMAGING_RELATIVE_DIRS "../services/modules", "../lib/corvane/modules"
-#endif
-#ifndef CORVANE_IMAGING_BUILD_DIR
-#define CORVANE_IMAGING_BUILD_DIR ""
+#define CORVANE_IMAGING_RELATIVE_DIRS "../lib/corvane/modules"
 #endif
 
 namespace corvane::imagefiles {
@@ -30,8 +26,7 @@ namespace {
 // made to be unloaded.
 CorvaneImagingEncode codec(std::string* why) {
   static const auto loaded = []() -> std::pair<CorvaneImagingEncode, std::string> {
-    std::vector<std::string> folders = {CORVANE_IMAGING_RELATIVE_DIRS};
-    if (*CORVANE_IMAGING_BUILD_DIR) folders.emplace_back(CORVANE_IMAGING_BUILD_DIR);
+    const std::vector<std::string> folders = {CORVANE_IMAGING_RELATIVE_DIRS};
     std::string reasons;
     for (const std::string& file : filesBesideExecutable(folders, CORVANE_IMAGING_MODULE_NAME)) {
       void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #ifndef CORVANE_EXTENSION_RELATIVE_DIRS
-#define CORVANE_EXTENSION_RELATIVE_DIRS "../extension/web-extensions", "../lib/corvane/web-extensions"
+#define CORVANE_EXTENSION_RELATIVE_DIRS "../lib/corvane/web-extensions"
 #endif
 
 namespace corvane {
