@@ -92,6 +92,10 @@
     X.innerNullPath = answers.inner;
     await step("writer-alert");
     X.alert = call(B, "writeBinaryArray", "wa", { filePath: s + "/blocker/x.bin", data: [1] }).answer;
+    // A folder where the file should be: the append's cut and the
+    // replacement both end in the same alert and answer.
+    X.alertFolder = call(B, "writeBinaryArray", "waf", { filePath: s + "/a-folder", data: [1], offset: 0 }).answer;
+    X.alertFolderReplace = call(B, "writeTextToFile", "wafr", { filePath: s + "/a-folder", text: "x", dataAppend: false }).answer;
 
     var png = samplePng();
     X.images = {};
