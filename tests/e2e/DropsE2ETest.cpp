@@ -339,6 +339,8 @@ TEST_F(DropsE2E, TheWriterWritesBytesChunksBase64AndTextExactly) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(X("chunk2")["bytesWritten"], 2);
   EXPECT_EQ(X("truncated"), 4);
+  // A method that fails with a system error throws its cause in words.
+  EXPECT_EQ(X("truncatedFolder"), "cannot open " + s + "/a-folder: it is a folder");
   EXPECT_EQ(readFile(s + "/chunks.bin"), std::string("\x01\x02\x03\x04", 4));
   EXPECT_EQ(readFile(s + "/gap.bin"), std::string("\x01\x00\x00\x09", 4));
   const json nothing = {{"success", false}, {"error", "bytesWritten = 0; may be set to -1 on error [fileStream streamError]"}};

@@ -87,6 +87,8 @@
     X.badData = call(B, "writeBinaryArray", "w11", { filePath: s + "/bad.bin", data: "not an array" }).answer;
     X.badParams = call(B, "writeBinaryArray", "w12", { filePath: 42, data: [1] }).answer;
     X.truncated = B.truncateFile_atPosition_(s + "/chunks.bin", 4);
+    try { B.truncateFile_atPosition_(s + "/a-folder", 0); X.truncatedFolder = "no exception"; }
+    catch (e) { X.truncatedFolder = String(e.message || e); }
     window.cb_inner = function (r) { answers.inner = r; };
     B.writeBinaryToFile_withArrayData_append_withCallback_(null, [1], true, "cb_inner");
     X.innerNullPath = answers.inner;
