@@ -14,6 +14,12 @@ namespace fs = std::filesystem;
 namespace corvane::kit {
 
 StagingFolder::StagingFolder(const std::string& prefix) {
+  if (prefix.find('/') != std::string::npos) {
+    std::string tmpl = prefix + "-XXXXXX";
+    if (!g_mkdtemp_full(tmpl.data(), 0700)) throw std::runtime_error("cannot make the folder " + tmpl);
+    path_ = tmpl;
+    return;
+  }
   GError* error = nullptr;
   gchar* made = g_dir_make_tmp((prefix + "-XXXXXX").c_str(), &error);
   if (!made) {

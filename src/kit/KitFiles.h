@@ -7,8 +7,8 @@
 
 namespace corvane::kit {
 
-// A fresh folder under the temporary folder, removed with everything in it
-// when the object goes.
+// A fresh folder, removed with everything in it when the object goes: under
+// the temporary folder, or beside `prefix` when it is a path.
 class StagingFolder {
  public:
   explicit StagingFolder(const std::string& prefix);

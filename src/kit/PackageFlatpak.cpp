@@ -50,7 +50,10 @@ nlohmann::json shellModule(const std::string& shellSource) {
   auto module = parseJsonText(readFile(path), &why);
   if (!module || !module->is_object()) throw std::runtime_error(path + ": " + why);
   if (!shellSource.empty()) {
-    (*module)["sources"] = {{{"type", "dir"}, {"path", fs::absolute(shellSource).lexically_normal().string()}}};
+    // A source tree often holds its build folder and history: not sources.
+    (*module)["sources"] = {{{"type", "dir"},
+                             {"path", fs::absolute(shellSource).lexically_normal().string()},
+                             {"skip", {".git", "build"}}}};
   } else if (std::string(CORVANE_SOURCE_URL).empty()) {
     throw std::runtime_error("name the shell's source tree with --shell-source DIR (this corvane-kit was built "
                              "without CORVANE_SOURCE_URL, the repository to fetch it from)");
