@@ -351,10 +351,11 @@ TEST(PackageFlatpak, ManifestNamesWhatItBuilds) {
   // source it names is there.
   int status = 0;
   std::string out, err;
-  status = kit::runTool({"flatpak-builder", "--show-manifest", manifestPath}, &out, &err);
+  // (flatpak-builder keeps its state in the folder it runs in.)
+  status = kit::runTool({"flatpak-builder", "--show-manifest", manifestPath}, &out, &err, dir.path());
   EXPECT_EQ(status, 0) << err;
   EXPECT_EQ(err.find("WARNING"), std::string::npos) << err;
-  status = kit::runTool({"flatpak-builder", "--show-deps", manifestPath}, &out, &err);
+  status = kit::runTool({"flatpak-builder", "--show-deps", manifestPath}, &out, &err, dir.path());
   ASSERT_EQ(status, 0) << err;
   std::istringstream deps(out);
   int named = 0;
