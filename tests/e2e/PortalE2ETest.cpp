@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -115,24 +116,39 @@ class PortalE2E : public ::testing::Test {
     return pid.empty() ? "" : fs::read_symlink("/proc/" + pid.substr(0, pid.find('\n')) + "/exe", ec).filename().string();
   }
 
-  // The person at the screen: answers each portal dialog by typing a path.
+  // The person at the screen: answers each portal dialog by typing a path
+  // (into the location of an open dialog, over the name of a save dialog)
+  // and Return. Keys that come while the back end is still setting its
+  // dialog up can be lost: a dialog still there after a while is answered
+  // again.
   static void drive(const std::atomic<bool>& done) {
-    auto answer = [&](const std::string& title, const std::string& path, const char* keysFirst) {
+    auto answer = [&](const std::string& title, const std::string& path, const char* field) {
       if (!waitUntil([&] { return done || windowShown(title); }, 90) || done) return false;
       (*programs)[title] = windowProgram(title);
-      sh("xdotool search --onlyvisible --name '^" + title + "$' windowactivate --sync");
-      if (*keysFirst) sh(std::string("xdotool key --delay 80 ") + keysFirst);
-      sh("xdotool type --delay 25 '" + path + "'");
-      sh("xdotool key --delay 80 Return");
-      return true;
+      for (int attempt = 0; attempt < 4 && !done; ++attempt) {
+        sh("xdotool search --onlyvisible --name '^" + title + "$' windowactivate --sync");
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        sh(std::string("xdotool key --delay 150 ") + field + " ctrl+a");
+        sh("xdotool type --delay 40 '" + path + "'");
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        sh("xdotool key Return");
+        if (waitUntil([&] { return done || !windowShown(title); }, 15)) return !done;
+      }
+      return false;
     };
     const std::string dialogs = shell->root() + "/dialogs";
-    if (!answer("E2E Portal Open", dialogs + "/pick.txt", "")) return;
-    if (!answer("E2E Portal Save", dialogs + "/written.txt", "ctrl+a")) return;
+    if (!answer("E2E Portal Open", dialogs + "/pick.txt", "ctrl+l")) return;
+    if (!answer("E2E Portal Save", dialogs + "/written.txt", "alt+n")) return;
     if (!waitUntil([&] { return done || shell->log().find("E2E-STEP handed-off") != std::string::npos; }, 60) || done)
       return;
-    std::string window = sh("xdotool search --name '^BridgeTest$' | head -1");
-    window = window.substr(0, window.find('\n'));
+    // A search fails as a whole when a window goes away during it (the
+    // portal's dialogs do): it is tried again.
+    std::string window;
+    waitUntil([&] {
+      window = sh("xdotool search --name '^BridgeTest$' | head -1");
+      window = window.substr(0, window.find('\n'));
+      return !window.empty();
+    }, 20);
     (*identity)["class"] = sh("xprop -id " + window + " WM_CLASS");
     const std::string sizes = "xprop -len 16000000 -id " + window + " _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)'";
     waitUntil([&] { return !sh(sizes).empty(); }, 20);

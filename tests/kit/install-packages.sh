@@ -50,7 +50,7 @@ export DBUS_SESSION_BUS_ADDRESS=$(echo "$bus" | sed -n 1p)
 pids+=("$(echo "$bus" | sed -n 2p)")
 [ -n "${DISPLAY:-}" ] || fail "no display (run under scripts/with-session.sh)"
 
-install_deb() { apt-get install -y -q "$1" > "$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get install $1"; }; }
+install_deb() { apt-get install -y -q --no-install-recommends "$1" > "$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get install $1"; }; }
 
 lint() {  # lint DEB: no error and no warning but those the docs justify
   local suppress=()
