@@ -324,6 +324,32 @@ TEST_F(PackageDeb, StandaloneCarriesTheShell) {
   EXPECT_EQ(tool({contents + "/MacOS/packtest", "--version"}), "corvane " CORVANE_VERSION "\n");
 }
 
+TEST_F(PackageDeb, AFullDiskLeavesTheOldPackage) {
+  // The output folder on a small tmpfs that cannot hold the package: the
+  // package already there stays whole, and no piece is left beside it.
+  const std::string full = dir / "full";
+  fs::create_directories(full);
+  if (std::system(("mount -t tmpfs -o size=64k tmpfs '" + full + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "mounting a tmpfs needs root";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { (void)!std::system(("umount '" + path + "'").c_str()); }
+  } unmount{full};
+  const std::string bundle = makeBundle(dir.path(), baseInfo());
+  // Random bytes do not compress: the package outgrows the disk.
+  tool({"sh", "-c", "head -c 300000 /dev/urandom > '" + bundle + "/Contents/Resources/public/noise.bin'"});
+  writeFile(full + "/org.example.packtest_2.1+7_all.deb", "the old package");
+
+  last = kitRun({"package", "deb", bundle, "-o", full});
+  EXPECT_EQ(last.status, 1) << last.out;
+  EXPECT_NE(last.err.find("dpkg-deb failed"), std::string::npos) << last.err;
+  EXPECT_TRUE(readFile(full + "/org.example.packtest_2.1+7_all.deb") == "the old package")
+      << "the old package was overwritten";
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(full)) left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>({"org.example.packtest_2.1+7_all.deb"}));
+}
+
 TEST(PackageFlatpak, ManifestNamesWhatItBuilds) {
   EnvGuard env;
   TempDir dir;
