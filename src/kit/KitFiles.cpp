@@ -68,6 +68,14 @@ void copyTree(const std::string& from, const std::string& to, bool (*skip)(const
     const fs::path target = fs::path(to) / relative;
     const auto status = it->symlink_status();
     if (fs::is_symlink(status)) {
+      // A link must stay inside the tree: anywhere else it names a file of
+      // this machine, which the copy's reader does not have.
+      const fs::path link = fs::read_symlink(it->path());
+      const fs::path resolved = (it->path().parent_path() / link).lexically_normal();
+      const std::string inside = resolved.lexically_relative(fs::path(from).lexically_normal()).generic_string();
+      if (link.is_absolute() || inside.empty() || inside == ".." || inside.rfind("../", 0) == 0)
+        throw std::runtime_error(relative.generic_string() + " is a link to " + link.string() +
+                                 ", outside the bundle: copy the file in instead");
       fs::copy_symlink(it->path(), target);
     } else if (fs::is_directory(status)) {
       fs::create_directories(target);

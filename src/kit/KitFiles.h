@@ -26,8 +26,9 @@ class StagingFolder {
 void writeFile(const std::string& path, const std::string& text, unsigned mode = 0644);
 std::string readFile(const std::string& path);  // throws like writeFile
 
-// Copies the tree at `from` to `to` (which must not exist): symbolic links
-// stay links, special files are refused. Entries whose name (relative to
+// Copies the tree at `from` to `to`: symbolic links stay links (a link
+// that is absolute or leaves the tree is refused), special files are
+// refused; std::runtime_error or a filesystem error names the entry. Entries whose name (relative to
 // `from`, "/"-separated) `skip` answers true for are left out.
 void copyTree(const std::string& from, const std::string& to, bool (*skip)(const std::string& relative) = nullptr);
 

@@ -181,6 +181,11 @@ TEST_F(PackageDeb, BadInputIsNamed) {
          return b;
        }, 1, "16 at least are needed"},
       {"a bad release date", [&] { return with("CorvaneReleaseDate", "May 2026", "date"); }, 1, "is not a date"},
+      {"a link out of the bundle", [&] {
+         const std::string b = with("CFBundleName", "Linked", "linked");
+         fs::create_symlink("../../../../outside.js", b + "/Contents/Resources/public/lib.js");
+         return b;
+       }, 1, "Contents/Resources/public/lib.js is a link to ../../../../outside.js, outside the bundle"},
   };
   for (const auto& c : cases) {
     const std::string bundle = c.bundle();
@@ -222,6 +227,7 @@ TEST_F(PackageDeb, WhatThePackageHolds) {
                                  "<key>CFBundleExecutable</key><string>sync</string></dict></plist>");
   writeFile(xpc + "/MacOS/sync", "#!/bin/sh\n");
   fs::permissions(xpc + "/MacOS/sync", fs::perms::owner_exec, fs::perm_options::add);
+  fs::create_symlink("index.html", bundle + "/Contents/Resources/public/start.html");  // stays inside: kept
   writeFile(bundle + "/.git/config", "[core]");
   writeFile(bundle + "/Contents/Resources/.DS_Store", "x");
 
@@ -241,6 +247,7 @@ TEST_F(PackageDeb, WhatThePackageHolds) {
   const std::string root = extract(deb);
   const std::string lib = root + "/usr/lib/org.example.packtest/PackTest.app";
   EXPECT_TRUE(fs::is_regular_file(lib + "/Contents/Resources/public/index.html"));
+  EXPECT_EQ(fs::read_symlink(lib + "/Contents/Resources/public/start.html"), "index.html");
   EXPECT_FALSE(fs::exists(lib + "/.git"));
   EXPECT_FALSE(fs::exists(lib + "/Contents/Resources/.DS_Store"));
   // The bundle's own executable is replaced: no path of the build machine ships.
