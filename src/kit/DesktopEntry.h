@@ -1,7 +1,7 @@
 #pragma once
 // The desktop's files about an application: its desktop entry (written
-// with GKeyFile, so every value is escaped as the Desktop Entry
-// specification wants) and the shared-mime-info declaration of the
+// with GKeyFile, so every value is escaped by the freedesktop.org Desktop
+// Entry rules) and the shared-mime-info declaration of the
 // document types that have no MIME type elsewhere.
 #include "kit/AppMetadata.h"
 
