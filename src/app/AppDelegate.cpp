@@ -17,6 +17,7 @@
 #include "rate/RateShell.h"
 #include "server/HttpServer.h"
 #include "ui/Alert.h"
+#include "ui/DesktopIdentity.h"
 #include "ui/FileIcons.h"
 #include "ui/MainMenu.h"
 #include "ui/Screenshot.h"
@@ -114,6 +115,8 @@ void AppDelegate::newWindowHooks(WindowController& controller) {
 }
 
 void AppDelegate::applicationWillFinishLaunching() {
+  // Before any window: the class that ties windows to the desktop entry.
+  applyWindowClass(Utils::sharedInstance().bundle());
   installTerminationSignalHandler([] { return Utils::sharedInstance().getAppName(); }, 5,
                                   [this] { giveUpInstance(); });
   // Second starts may ask which bundle runs while the tasks below still run.
@@ -163,6 +166,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     newWindowHooks(*windowController);
     gtk_application_add_window(app_, windowController->window());
     windowController->showWindow();
+    applyWindowIconSoon(utils.bundle());
     if (menu->mainWindowMenuItem) gtk_widget_hide(menu->mainWindowMenuItem);
     // Closing the main window keeps it (and its page) for the menu item and
     // re-activation, unless the configuration asks to quit.

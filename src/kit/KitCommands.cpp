@@ -1,4 +1,5 @@
 #include "kit/KitCommand.h"
+#include "kit/PackageCommand.h"
 
 #include <ostream>
 
@@ -12,6 +13,7 @@ int help(const KitInvocation& call);
 const std::vector<KitCommand>& kitCommands() {
   static const std::vector<KitCommand> commands = {
       {"help", "show this help, or a subcommand's", "corvane-kit help [SUBCOMMAND]", help},
+      {"package", "make a Debian package or a Flatpak manifest of an application", kPackageUsage, runPackage},
   };
   return commands;
 }
