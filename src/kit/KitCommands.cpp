@@ -1,5 +1,7 @@
 #include "kit/KitCommand.h"
 
+#include "kit/CheckBundle.h"
+
 #include <ostream>
 
 namespace corvane::kit {
@@ -12,6 +14,8 @@ int help(const KitInvocation& call);
 const std::vector<KitCommand>& kitCommands() {
   static const std::vector<KitCommand> commands = {
       {"help", "show this help, or a subcommand's", "corvane-kit help [SUBCOMMAND]", help},
+      {"check", "check a bundle's Info.plist and configuration as the shell reads them", "corvane-kit check Name.app",
+       runCheck},
   };
   return commands;
 }
