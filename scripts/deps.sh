@@ -15,6 +15,10 @@ PKGS="$* build-essential cmake pkg-config git
  poppler-utils graphicsmagick libopenjp2-tools
  xvfb xauth dbus dbus-x11 curl
  libxres-dev xdotool x11-utils openbox"
+# Node.js and npm for the TypeScript checks of the bridge's declarations
+# (the compiler itself comes from npm, pinned by tests/types). A Node.js
+# installed some other way, with its own npm, is kept.
+command -v npm >/dev/null 2>&1 || PKGS="$PKGS nodejs npm"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

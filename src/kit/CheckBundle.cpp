@@ -493,14 +493,14 @@ class ConfigChecker {
     } catch (const std::exception& e) {
       if (c_.errorCount() == before) error("/AppExInfo", std::string("the window cannot be set up: ") + e.what());
     }
-    if (!settings) return;
-    server(x, *settings);
-    startPage(*settings);
     if (auto it = x.find("bridgeAllowedOrigins"); it != x.end() && it->is_array())
       for (size_t i = 0; i < it->size(); ++i)
         if ((*it)[i] == "*")
           warning("/AppExInfo/bridgeAllowedOrigins/" + std::to_string(i),
                   "\"*\" gives the bridge, and with it the user's files, to pages from every origin");
+    if (!settings) return;
+    server(x, *settings);
+    startPage(*settings);
   }
 
   void server(const nlohmann::json& x, const LaunchSettings& s) {

@@ -1,0 +1,72 @@
+#!/bin/sh
+# The TypeScript checks of the bridge's declarations, run by CTest:
+#   check-types.sh install  WORK SRC        TypeScript as pinned in SRC/package-lock.json, into WORK
+#   check-types.sh template WORK KIT        a new application's scripts pass `tsc --strict`
+#   check-types.sh docs     WORK SRC DATA   the ```ts examples of the docs pass
+#   check-types.sh wrong    WORK SRC DATA   wrong calls are compile errors
+set -eu
+mode=$1 work=$2
+tsc="$work/node_modules/.bin/tsc"
+
+case "$mode" in
+install)
+  src=$3
+  mkdir -p "$work"
+  # Installed once per lock file; npm ci installs exactly what it pins.
+  if [ -x "$tsc" ] && cmp -s "$src/package-lock.json" "$work/package-lock.json"; then exit 0; fi
+  command -v npm >/dev/null || { echo "npm is missing: run scripts/deps.sh" >&2; exit 1; }
+  cp "$src/package.json" "$src/package-lock.json" "$work/"
+  (cd "$work" && npm ci --no-audit --no-fund --loglevel=error)
+  "$tsc" --version
+  ;;
+template)
+  kit=$3
+  dir=$(mktemp -d "$work/template-XXXXXX")
+  trap 'rm -rf "$dir"' EXIT
+  "$kit" new Typed "$dir" >/dev/null
+  "$tsc" -p "$dir/Typed.app/Contents/Resources/jsconfig.json"
+  echo "the template's scripts pass tsc --strict"
+  ;;
+docs)
+  src=$3 data=$4
+  dir=$(mktemp -d "$work/docs-XXXXXX")
+  trap 'rm -rf "$dir"' EXIT
+  cp "$data/js/corvane-async.js" "$data/js/corvane-async.d.ts" "$dir/"
+  # Each ```ts block of the page-author documents is a module of its own.
+  n=0
+  for md in "$src"/docs/*.md "$src"/docs/api/*.md; do
+    awk -v dir="$dir" -v base="$(basename "$md" .md)" '
+      /^```ts[ \t]*$/ { inblock = 1; n++; file = sprintf("%s/%s-%d.ts", dir, base, n); print "export {};" > file; next }
+      /^```/ && inblock { inblock = 0; close(file); next }
+      inblock { print >> file }
+    ' "$md"
+  done
+  n=$(ls "$dir"/*.ts 2>/dev/null | grep -vc corvane-async || true)
+  [ "$n" -gt 0 ] || { echo "no \`\`\`ts examples found in the docs" >&2; exit 1; }
+  "$tsc" --strict --noEmit --target ES2022 --module ES2022 --moduleResolution bundler --lib ES2022,DOM,DOM.Iterable \
+    "$data/types/corvane.d.ts" $(ls "$dir"/*.ts | grep -v corvane-async)
+  echo "$n examples of the docs pass tsc --strict"
+  ;;
+wrong)
+  src=$3 data=$4
+  opts="--strict --noEmit --target ES2022 --module ES2022 --moduleResolution bundler --lib ES2022,DOM"
+  dir=$(mktemp -d "$work/wrong-XXXXXX")
+  trap 'rm -rf "$dir"' EXIT
+  cp "$data/js/corvane-async.js" "$data/js/corvane-async.d.ts" "$src/tests/types/wrong-calls.ts" "$dir/"
+  # Every marked line must be an error: an unused @ts-expect-error fails.
+  "$tsc" $opts "$data/types/corvane.d.ts" "$dir/wrong-calls.ts"
+  # And without the marks, each of them alone fails the compilation.
+  grep -n '@ts-expect-error' "$dir/wrong-calls.ts" | cut -d: -f1 | while read -r line; do
+    sed "${line}d" "$dir/wrong-calls.ts" > "$dir/one.ts"
+    if "$tsc" $opts "$data/types/corvane.d.ts" "$dir/one.ts" >/dev/null; then
+      echo "wrong-calls.ts:$((line + 1)): compiles without its mark: the declarations let a wrong call pass" >&2
+      exit 1
+    fi
+  done
+  echo "every wrong call is a compile error"
+  ;;
+*)
+  echo "check-types.sh: unknown mode $mode" >&2
+  exit 2
+  ;;
+esac
