@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -53,6 +54,7 @@ class Program {
       setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
       setenv("XDG_CACHE_HOME", (home + "/.cache").c_str(), 1);
       unsetenv("CORVANE_LOG_LEVEL");
+      unsetenv("CORVANE_SCREENSHOT");
       std::vector<char*> args;
       for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
       args.push_back(nullptr);
@@ -83,14 +85,26 @@ class Program {
     }
     return done_;
   }
+  // The exit status; a program still running after two minutes is killed (-1).
   int status() {
-    while (!exited()) std::this_thread::sleep_for(20ms);
+    const auto end = std::chrono::steady_clock::now() + 120s;
+    while (!exited()) {
+      if (std::chrono::steady_clock::now() > end) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        done_ = true;
+        status_ = -1;
+        break;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
     return status_;
   }
   void stop() {
     if (pid_ <= 0 || exited()) return;
     kill(pid_, SIGKILL);
-    status();
+    waitpid(pid_, nullptr, 0);
+    done_ = true;
   }
 
  private:
@@ -137,6 +151,35 @@ TEST_F(KitE2E, ANewBundleRunsAndItsPageHasTheBridge) {
   ASSERT_TRUE(shell.waitFor("JavaScript console: app.js:", 1, true)) << shell.err();
   EXPECT_NE(shell.err().find("Hello 1.0.0 started"), std::string::npos) << shell.err();
   EXPECT_EQ(shell.err().find("bridge refused"), std::string::npos) << shell.err();
+
+  // Development mode belongs to a start of its own: with the application
+  // running, `dev` says so instead of handing over to it.
+  Program dev({CORVANE_KIT_BINARY, "dev", app}, dir / "home", dir / "second");
+  EXPECT_EQ(dev.status(), 1) << dev.out() << dev.err();
+  EXPECT_NE(dev.err().find("already runs: quit it first"), std::string::npos) << dev.err();
+}
+
+TEST_F(KitE2E, AQuietApplicationLogsWarningsAndErrorsOnly) {
+  const std::string app = kitNew("Quiet", uniqueId(dir), dir.path());
+  writeFile(app + "/Contents/Resources/public/project.json", R"({"logLevel": "quiet"})");
+  auto run = [&](const char* tag, const char* level) {
+    std::vector<std::string> argv{"/usr/bin/env", "CORVANE_SCREENSHOT=" + (dir / tag) + ".png",
+                                  "CORVANE_SCREENSHOT_QUIT=1"};
+    if (level) argv.push_back(std::string("CORVANE_LOG_LEVEL=") + level);
+    argv.insert(argv.end(), {CORVANE_BINARY, "--bundle", app});
+    auto p = std::make_unique<Program>(argv, dir / "home", dir / tag);
+    EXPECT_EQ(p->status(), 0) << p->err();
+    return p;
+  };
+  // From the first line on: not even the process facts.
+  const auto quiet = run("quiet", nullptr);
+  EXPECT_TRUE(fs::exists(dir / "quiet.png"));
+  EXPECT_EQ(quiet->err().find(" info: "), std::string::npos) << quiet->err();
+  EXPECT_EQ(quiet->err().find(" debug: "), std::string::npos) << quiet->err();
+  // The person running it may still ask for everything.
+  const auto loud = run("loud", "debug");
+  EXPECT_NE(loud->err().find("info: NSProcessInfo:"), std::string::npos) << loud->err();
+  EXPECT_NE(loud->err().find("Quiet 1.0.0 started"), std::string::npos) << loud->err();
 }
 
 TEST_F(KitE2E, DevShowsTheConsoleAndReloadsOnceForEachBurstOfSaves) {
@@ -175,14 +218,32 @@ TEST_F(KitE2E, DevShowsTheConsoleAndReloadsOnceForEachBurstOfSaves) {
 
 TEST_F(KitE2E, DevUrlGivesTheBridgeToTheDevelopmentServerOnly) {
   const std::string app = kitNew("Served", uniqueId(dir), dir.path());
-  TinyHttpServer server(
-      "<!DOCTYPE html><script>console.log('served page: ' + typeof corvane + ' ' + "
-      "(window.corvane ? corvane.app.getAppName() : ''))</script>");
+  TinyHttpServer server(std::map<std::string, std::string>{
+      {"/", "<!DOCTYPE html><script>console.log('served page: ' + typeof corvane + ' ' + "
+            "(window.corvane ? corvane.app.getAppName() : ''))</script><script src=\"/src/gone.js\"></script>"},
+      {"/missing", ""}});
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
-  Program dev({CORVANE_KIT_BINARY, "dev", app, "--url", url}, dir / "home", dir / "url");
-  ASSERT_TRUE(dev.waitFor("served page: object Served")) << dev.out() << dev.err();
-  EXPECT_NE(dev.out().find("has the bridge there (development only)"), std::string::npos) << dev.out();
-  dev.stop();
+  {
+    Program dev({CORVANE_KIT_BINARY, "dev", app, "--url", url}, dir / "home", dir / "url");
+    ASSERT_TRUE(dev.waitFor("served page: object Served")) << dev.out() << dev.err();
+    EXPECT_NE(dev.out().find("has the bridge there (development only)"), std::string::npos) << dev.out();
+    // A file the server does not have: its path and the status.
+    ASSERT_TRUE(dev.waitFor("src/gone.js")) << dev.out();
+    EXPECT_NE(dev.out().find("ERROR src/gone.js"), std::string::npos) << dev.out();
+    EXPECT_NE(dev.out().find("404"), std::string::npos) << dev.out();
+  }
+  {
+    // A page the server answers with 404, and a server that is not running.
+    Program notFound({CORVANE_KIT_BINARY, "dev", app, "--url", url + "nothing/"}, dir / "home", dir / "nf");
+    ASSERT_TRUE(notFound.waitFor("ERROR load failed  " + url + "nothing/: HTTP 404")) << notFound.out();
+  }
+  {
+    const int port = TinyHttpServer("").port();  // closed again at once
+    const std::string down = "http://127.0.0.1:" + std::to_string(port) + "/";
+    Program refused({CORVANE_KIT_BINARY, "dev", app, "--url", down}, dir / "home", dir / "down");
+    ASSERT_TRUE(refused.waitFor("ERROR load failed  " + down)) << refused.out();
+    EXPECT_NE(refused.out().find("is the development server running?"), std::string::npos) << refused.out();
+  }
 
   // Only a server on this computer, and never silently.
   for (const std::string bad : {"http://example.com/", "ftp://127.0.0.1/", "http://user@localhost:1/"}) {
