@@ -1,9 +1,12 @@
 #!/bin/sh
-# The TypeScript checks of the bridge's declarations, run by CTest:
-#   check-types.sh install  WORK SRC        TypeScript as pinned in SRC/package-lock.json, into WORK
+# The TypeScript checks of the bridge's declarations and the JSON Schema
+# checks of the configuration, run by CTest:
+#   check-types.sh install  WORK SRC        the tools as pinned in SRC/package-lock.json, into WORK
 #   check-types.sh template WORK KIT        a new application's scripts pass `tsc --strict`
 #   check-types.sh docs     WORK SRC DATA   the ```ts examples of the docs pass
 #   check-types.sh wrong    WORK SRC DATA   wrong calls are compile errors
+#   check-types.sh schema   WORK SRC KIT    the Showcase's, a new application's and the reference's
+#                                           configurations pass the schema, those of bad-configurations fail
 set -eu
 mode=$1 work=$2
 tsc="$work/node_modules/.bin/tsc"
@@ -13,7 +16,7 @@ install)
   src=$3
   mkdir -p "$work"
   # Installed once per lock file; npm ci installs exactly what it pins.
-  if [ -x "$tsc" ] && cmp -s "$src/package-lock.json" "$work/package-lock.json"; then exit 0; fi
+  if [ -x "$tsc" ] && [ -d "$work/node_modules/ajv" ] && cmp -s "$src/package-lock.json" "$work/package-lock.json"; then exit 0; fi
   command -v npm >/dev/null || { echo "npm is missing: run scripts/deps.sh" >&2; exit 1; }
   cp "$src/package.json" "$src/package-lock.json" "$work/"
   (cd "$work" && npm ci --no-audit --no-fund --loglevel=error)
@@ -67,6 +70,23 @@ wrong)
     fi
   done < "$dir/marks"
   echo "every wrong call is a compile error"
+  ;;
+schema)
+  src=$3 kit=$4
+  dir=$(mktemp -d "$work/schema-XXXXXX")
+  trap 'rm -rf "$dir"' EXIT
+  "$kit" new Schema "$dir" >/dev/null
+  schema=$src/data/schema/project.schema.json
+  # The examples of the configuration reference are configurations too.
+  awk -v dir="$dir" '
+    /^```json[ \t]*$/ { inblock = 1; n++; file = sprintf("%s/reference-%d.json", dir, n); next }
+    /^```/ && inblock { inblock = 0; close(file); next }
+    inblock { print >> file }
+  ' "$src/docs/configuration.md"
+  CORVANE_TYPES_WORK=$work node "$src/tests/types/validate-schema.mjs" "$schema" good \
+    "$src/examples/Showcase.app/Contents/Resources/public/project.json" "$dir/Schema.app/Contents/Resources/public/project.json" \
+    "$dir"/reference-*.json
+  CORVANE_TYPES_WORK=$work node "$src/tests/types/validate-schema.mjs" "$schema" bad "$src"/tests/types/bad-configurations/*.json
   ;;
 *)
   echo "check-types.sh: unknown mode $mode" >&2
