@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -56,6 +57,30 @@ bool sameOrigin(const std::string& a, const std::string& b) {
   return origin(a) == origin(b);
 }
 
+// A page's text as the terminal shows it: control characters (an escape
+// sequence could move the cursor, retitle the terminal or clear it) are
+// written as \xNN, line breaks and tabs kept.
+std::string printable(const std::string& text) {
+  std::string out;
+  char hex[8];
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // C1 controls arrive as UTF-8: C2 80 to C2 9F.
+    const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else if (c1) {
+      std::snprintf(hex, sizeof hex, "\\u%04X", static_cast<unsigned char>(text[++i]));
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 std::string padded(std::string text, size_t width) {
   if (text.size() < width) text.append(width - text.size(), ' ');
   return text;
@@ -65,14 +90,14 @@ std::string padded(std::string text, size_t width) {
 
 std::string DevMode::consoleText(const ConsoleLine& line, const std::vector<std::string>& folders) {
   const bool uncaught = line.source == "javascript" && line.level == "error";
-  std::string level = line.level == "error" ? "ERROR" : line.level;
+  std::string level = line.level == "error" ? "ERROR" : printable(line.level);
   if (line.url.empty() && line.line == 0) {
     // The engine's report of an error in a callback the shell ran.
-    return padded(level, 6) + "uncaught  " + line.text;
+    return padded(level, 6) + "uncaught  " + printable(line.text);
   }
-  std::string text = line.text;
+  std::string text = printable(line.text);
   if (uncaught && text.rfind("Uncaught", 0) != 0) text = "Uncaught " + text;
-  std::string place = where(line.url, folders);
+  std::string place = printable(where(line.url, folders));
   if (line.line > 0) place += ":" + std::to_string(line.line);
   return padded(level, 6) + padded(place, 16) + "  " + text;
 }
