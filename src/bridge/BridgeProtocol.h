@@ -29,9 +29,9 @@ inline constexpr const char* kReleaseFunctions = "ReleaseFunctions";
 //   Log(s text)                       one log line for the shared logger
 //   Console(s level, s source, s url, u line, s text)
 //                                     a line of the page's console, or an
-//                                     error a page script did not catch
-//                                     (url "" and line 0: `text` is the
-//                                     engine's whole report)
+//                                     error a script the bridge ran did not
+//                                     catch (source "exception": `text` is
+//                                     the engine's whole report)
 inline constexpr const char* kLog = "Log";
 inline constexpr const char* kConsole = "Console";
 

@@ -23,7 +23,7 @@ std::string lastPathComponent(const std::string& uri) {
 }
 
 void reportConsoleLine(const ConsoleLine& line) {
-  if (line.url.empty() && line.line == 0)
+  if (line.source == "exception")
     log().info("JavaScript console: {}", line.text);
   else
     log().info("JavaScript console: {}:{}: {}", lastPathComponent(line.url), line.line, line.text);

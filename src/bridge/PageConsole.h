@@ -9,10 +9,12 @@ namespace corvane {
 
 struct ConsoleLine {
   std::string level;   // "log", "info", "warn", "error", "debug"
-  std::string source;  // "console", "javascript", "network", "security", "other"
-  std::string url;     // the script or resource; empty for an error the page did not catch
+  // "console", "javascript", "network", "security", "other", or
+  // "exception": an error a script the bridge ran (a callback) did not catch
+  std::string source;
+  std::string url;     // the script or resource; may be empty
   unsigned line = 0;
-  std::string text;    // for an uncaught error without url: the engine's whole report
+  std::string text;    // for "exception": the engine's whole report
 };
 
 // Logs the line and hands it to the observer, if one is set.

@@ -824,7 +824,7 @@ void PageBridge::evaluate(JSCContext* ctx, const std::string& script) {
   if (JSCException* e = jsc_context_get_exception(ctx)) {
     // The error stays in the page: report it as the page's own console would.
     char* report = jsc_exception_report(e);
-    console("error", "javascript", "", 0, report);
+    console("error", "exception", "", 0, report);
     g_free(report);
     jsc_context_clear_exception(ctx);
   }

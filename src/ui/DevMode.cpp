@@ -91,13 +91,14 @@ std::string padded(std::string text, size_t width) {
 std::string DevMode::consoleText(const ConsoleLine& line, const std::vector<std::string>& folders) {
   const bool uncaught = line.source == "javascript" && line.level == "error";
   std::string level = line.level == "error" ? "ERROR" : printable(line.level);
-  if (line.url.empty() && line.line == 0) {
+  if (line.source == "exception") {
     // The engine's report of an error in a callback the shell ran.
     return padded(level, 6) + "uncaught  " + printable(line.text);
   }
   std::string text = printable(line.text);
   if (uncaught && text.rfind("Uncaught", 0) != 0) text = "Uncaught " + text;
-  std::string place = printable(where(line.url, folders));
+  // Lines from promise callbacks and the like come without a place.
+  std::string place = line.url.empty() ? std::string("page") : printable(where(line.url, folders));
   if (line.line > 0) place += ":" + std::to_string(line.line);
   return padded(level, 6) + padded(place, 16) + "  " + text;
 }

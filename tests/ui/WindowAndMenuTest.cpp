@@ -139,7 +139,8 @@ TEST(DevModeConsole, LevelPlaceAndMessageWithoutTheTerminalsControlCharacters) {
       {{"error", "network", "http://localhost:5173/src/main.ts?t=1", 0, "Failed to load resource"},
        "ERROR src/main.ts       Failed to load resource"},
       {{"warn", "console", "file:///elsewhere/x.js", 1, "careful"}, "warn  x.js:1            careful"},
-      {{"error", "javascript", "", 0, "page.js:1:2: Error: boom"}, "ERROR uncaught  page.js:1:2: Error: boom"},
+      {{"error", "exception", "", 0, "page.js:1:2: Error: boom"}, "ERROR uncaught  page.js:1:2: Error: boom"},
+      {{"log", "console", "", 0, "from a promise"}, "log   page              from a promise"},
       // A page cannot drive the developer's terminal.
       {{"log", "console", "file:///apps/A.app/Contents/Resources/public/a.js", 1, "\x1b]0;owned\x07\x1b[2J\xc2\x9b" "6n\tok\nnext"},
        "log   a.js:1            \\x1B]0;owned\\x07\\x1B[2J\\u009B6n\tok\nnext"},
