@@ -2,6 +2,7 @@
 
 #include "bridge/GSignal.h"
 
+#include "app/ConfigKeys.h"
 #include "app/LaunchPlan.h"
 #include "app/Log.h"
 #include "app/NotificationCenter.h"
@@ -143,6 +144,9 @@ void AppDelegate::private_applicationDidFinishLaunching() {
   if (beginTerminationIfRequested()) return;
   try {
     Utils& utils = Utils::sharedInstance();
+    // Keys the shell would read elsewhere are ignored where they are; say so.
+    if (auto config = utils.getMainconfigDic())
+      for (const auto& line : config::misplacedKeys(*config)) log().warn("{}", line);
     std::optional<nlohmann::json> x = utils.getAppExConfigDic();
     if (x && !x->is_object()) x = nlohmann::json::object();
     const LaunchSettings settings = readLaunchSettings(x, utils);

@@ -131,6 +131,20 @@ const Key* find(Scope scope, std::string_view name) {
   return nullptr;
 }
 
+std::vector<std::string> misplacedKeys(const nlohmann::json& config) {
+  std::vector<std::string> out;
+  if (!config.is_object()) return out;
+  auto check = [&out](const nlohmann::json& object, Scope here, Scope there, const char* where, const char* belongs) {
+    for (const auto& [key, value] : object.items())
+      if (!find(here, key) && find(there, key))
+        out.push_back("\"" + key + "\" " + where + " is not read: it belongs " + belongs);
+  };
+  check(config, Scope::Project, Scope::AppExInfo, "at the top level of the main configuration", "inside \"AppExInfo\"");
+  if (auto it = config.find("AppExInfo"); it != config.end() && it->is_object())
+    check(*it, Scope::AppExInfo, Scope::Project, "inside \"AppExInfo\"", "at the top level of the main configuration");
+  return out;
+}
+
 std::string scopeName(Scope scope) {
   switch (scope) {
     case Scope::Project: return "the top level";

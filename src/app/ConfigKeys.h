@@ -10,6 +10,8 @@
 // anywhere in src/ must have its row here. Info.plist keys that tools
 // read (packaging metadata) have their rows here too, so that `check`
 // knows them.
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,7 +60,13 @@ const std::vector<Key>& keys();
 // The key `name` in `scope`, or nullptr.
 const Key* find(Scope scope, std::string_view name);
 
-// "project.json", "\"AppExInfo\"", "a start-up task", ... for messages.
+// Keys of the main configuration written where the shell does not read
+// them but would read them elsewhere ("enableDeveloperDebug" inside
+// "AppExInfo", "enableHttpServer" at the top level): one sentence each, for
+// the log. The shell ignores them there, as it always has.
+std::vector<std::string> misplacedKeys(const nlohmann::json& mainConfiguration);
+
+// "the top level", "\"AppExInfo\"", "a start-up task", ... for messages.
 std::string scopeName(Scope scope);
 // "a boolean", "text", "[width, height]", ... for messages.
 std::string kindName(Kind kind);

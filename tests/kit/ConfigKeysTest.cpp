@@ -143,3 +143,14 @@ TEST(ConfigKeys, EveryKeyTheShellReadsIsListed) {
   }
   EXPECT_GE(scanned, 10u);  // the scan still finds the readers
 }
+
+TEST(ConfigKeys, KeysInTheWrongPlaceAreNamedForTheLog) {
+  const auto lines = misplacedKeys(nlohmann::json::parse(
+      R"({"enableHttpServer": true, "logLevel": "quiet", "AppExInfo": {"enableDeveloperDebug": true, "size": [1, 2], "mine": 1}})"));
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "\"enableHttpServer\" at the top level of the main configuration is not read: it belongs inside "
+                       "\"AppExInfo\"",
+                       "\"enableDeveloperDebug\" inside \"AppExInfo\" is not read: it belongs at the top level of the main "
+                       "configuration"}));
+  EXPECT_TRUE(misplacedKeys(nlohmann::json::array()).empty());
+}
