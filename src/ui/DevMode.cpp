@@ -99,7 +99,12 @@ std::string DevMode::consoleText(const ConsoleLine& line, const std::vector<std:
   if (uncaught && text.rfind("Uncaught", 0) != 0) text = "Uncaught " + text;
   // Lines from promise callbacks and the like come without a place.
   std::string place = line.url.empty() ? std::string("page") : printable(where(line.url, folders));
-  if (line.line > 0) place += ":" + std::to_string(line.line);
+  // Piece by piece: ":" + std::to_string(...) makes g++ 12 warn falsely
+  // (-Wrestrict) at -O3.
+  if (line.line > 0) {
+    place += ':';
+    place += std::to_string(line.line);
+  }
   return padded(level, 6) + padded(place, 16) + "  " + text;
 }
 
