@@ -18,6 +18,10 @@ PKGS="$* build-essential cmake pkg-config git
  librsvg2-common shared-mime-info libglib2.0-bin
  dpkg-dev binutils file lintian desktop-file-utils appstream flatpak-builder
  xdg-desktop-portal xdg-desktop-portal-gtk"
+# Node.js and npm for the TypeScript checks of the bridge's declarations
+# (the compiler itself comes from npm, pinned by tests/types). A Node.js
+# installed some other way, with its own npm, is kept.
+command -v npm >/dev/null 2>&1 || PKGS="$PKGS nodejs npm"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
