@@ -21,9 +21,6 @@
 #include "services/WebMenuItemSettings.h"
 #include "services/BinaryFileWriter.h"
 #include "services/Window.h"
-#ifdef CORVANE_TEST_SERVICES
-#include "services/TestService.h"
-#endif
 
 #include <gio/gunixfdlist.h>
 #include <unistd.h>
@@ -34,45 +31,18 @@ namespace {
 
 std::string g_startPage;
 std::vector<std::string> g_applicationFolders;
-std::string g_nextPanelAnswer;
+WebViewDelegate::ExtraMembers g_extraMembers;
+std::function<void(GtkDialog*)> g_panelObserver;
 
 constexpr int kFirstButton = 1000;
 constexpr int kSecondButton = 1001;
-
-// Presses the button labelled `answer` (or closes the panel) once it shows.
-void scheduleAnswer(GtkWidget* dialog) {
-  if (g_nextPanelAnswer.empty()) return;
-  auto* answer = new std::string(std::move(g_nextPanelAnswer));
-  g_nextPanelAnswer.clear();
-  g_object_set_data_full(G_OBJECT(dialog), "corvane-answer", answer,
-                         [](gpointer p) { delete static_cast<std::string*>(p); });
-  g_signal_connect(dialog, "map", signalHandler([](GtkWidget* d, gpointer) {
-                     g_idle_add(
-                         +[](gpointer p) -> gboolean {
-                           auto* d = GTK_DIALOG(p);
-                           auto* a = static_cast<std::string*>(g_object_get_data(G_OBJECT(d), "corvane-answer"));
-                           if (*a == "close") {
-                             gtk_window_close(GTK_WINDOW(d));
-                           } else {
-                             for (int id : {kFirstButton, kSecondButton}) {
-                               GtkWidget* b = gtk_dialog_get_widget_for_response(d, id);
-                               if (b && *a == gtk_button_get_label(GTK_BUTTON(b))) gtk_button_clicked(GTK_BUTTON(b));
-                             }
-                           }
-                           g_object_unref(d);
-                           return G_SOURCE_REMOVE;
-                         },
-                         g_object_ref(d));
-                   }),
-                   nullptr);
-}
 
 int runPanel(GtkWidget* parent, const char* message, std::initializer_list<const char*> buttons) {
   GtkWidget* dialog = gtk_message_dialog_new(parent ? GTK_WINDOW(parent) : nullptr, GTK_DIALOG_MODAL,
                                              GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, "%s", message);
   int id = kFirstButton;
   for (const char* label : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), label, id++);
-  scheduleAnswer(dialog);
+  if (g_panelObserver) g_panelObserver(GTK_DIALOG(dialog));
   int response = gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
   return response;
@@ -84,7 +54,10 @@ void WebViewDelegate::setApplicationStartPage(const std::string& uri) { g_startP
 void WebViewDelegate::addApplicationFolder(const std::string& path) {
   if (Utils::checkPathIsDir(path)) g_applicationFolders.push_back(path);
 }
-void WebViewDelegate::answerNextPanel(const std::string& button) { g_nextPanelAnswer = button; }
+void WebViewDelegate::setExtraMembers(ExtraMembers make) { g_extraMembers = std::move(make); }
+void WebViewDelegate::setPanelObserver(std::function<void(GtkDialog*)> observer) {
+  g_panelObserver = std::move(observer);
+}
 
 WebViewDelegate::WebViewDelegate(GtkWidget* menu) : mainMenu(menu), page_(std::make_shared<PageScript>()) {}
 
@@ -195,16 +168,12 @@ void WebViewDelegate::ensureServices() {
   members_.emplace_back("menuitems_settings", registerObject(*menuitems_settings));
   if (!binaryFileWriter) binaryFileWriter = std::make_unique<BinaryFileWriter>(page_, webView_);
   members_.emplace_back("binaryFileWriter", registerObject(*binaryFileWriter));
-#ifdef CORVANE_TEST_SERVICES
-  if (!test && TestService::enabled()) {
-    test = std::make_unique<TestService>(page_);
-    test->resizeWindow = [this](int w, int h) {
-      GtkWidget* top = webView_ ? gtk_widget_get_toplevel(GTK_WIDGET(webView_)) : nullptr;
-      if (top && GTK_IS_WINDOW(top)) gtk_window_resize(GTK_WINDOW(top), w, h);
-    };
-  }
-  if (test) members_.emplace_back("test", registerObject(*test));
-#endif
+  if (g_extraMembers)
+    for (auto& [name, object] : g_extraMembers(*this)) {
+      if (!object) continue;
+      members_.emplace_back(name, registerObject(*object));
+      extraMembers_.push_back(std::move(object));
+    }
 }
 
 bridge::OriginPolicy WebViewDelegate::applicationPolicy() {
