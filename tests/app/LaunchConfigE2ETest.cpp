@@ -122,6 +122,7 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
                    {"conditionType", "||"}, {"conditions", {{{"key", "bg"}, {"op", "<"}, {"value", 1}}}}});
   tasks.push_back({{"index", 1}, {"id", "probe"}, {"taskAppPath", "/bin/sh"},
                    {"command", {"-c", "env | grep ^ZAVRELONLAB_MAIN_APP_ > ${HOME}/env.txt; "
+                                      "env | grep ^CORVANE_ > ${HOME}/corvane-env.txt; "
                                       // The tool reads its own state: the shell blocks every
                                       // signal for a moment around each fork, so a child
                                       // reading the shell's state may catch that moment.
@@ -165,6 +166,10 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
   EXPECT_FALSE(fs::exists(home + "/file.txt"));
   EXPECT_FALSE(fs::exists(home + "/file2.txt"));
   for (const char* never : {"typed", "combined", "condition"}) EXPECT_FALSE(fs::exists(home + "/" + never)) << never;
+
+  // The shell's test variables (it was started with CORVANE_TEST_RESULT)
+  // are its own: a tool it starts gets none of them.
+  EXPECT_EQ(readAll(home + "/corvane-env.txt"), "");
 
   const std::string env = readAll(home + "/env.txt");
   EXPECT_EQ(std::count(env.begin(), env.end(), '\n'), 28) << env;
