@@ -443,6 +443,26 @@ TEST(Identifiers, AVeryLongIdentifierStoresTheUserLanguage) {
   EXPECT_TRUE(stored);
 }
 
+TEST(Identifiers, DotAndDotDotKeepTheirDataInTheirOwnFolders) {
+  for (const std::string id : {"..", "."}) {
+    SCOPED_TRACE(id);
+    App app;
+    app.shell.writeFile(app.shell.bundlePath() + "/Contents/Info.plist",
+                        infoPlist("<key>CFBundleIdentifier</key><string>" + id + "</string>\n"));
+    auto shell = app.start("language", "language.log");
+    EXPECT_EQ(shell->waitForExit(60), 0) << shell->log();
+    EXPECT_EQ(app.shell.report(), json({{"set", true}, {"now", "xx-language"}})) << shell->log();
+    const std::string home = app.shell.root() + "/home";
+    // Website data, caches and defaults stay in the application's own folder
+    // under corvane/, never in corvane/ itself or above it.
+    for (const char* shared : {"/.local/share/WebsiteData", "/.cache/WebKit", "/.local/share/corvane/WebsiteData",
+                               "/.cache/corvane/WebKit", "/.config/corvane.json"})
+      EXPECT_FALSE(fs::exists(home + shared)) << shared;
+    EXPECT_TRUE(fs::is_directory(home + "/.local/share/corvane/_" + id + "/WebsiteData"));
+    EXPECT_TRUE(fs::exists(home + "/.config/corvane/_" + id + ".json"));
+  }
+}
+
 TEST(Identifiers, ASecondStartOfAnotherBundleWithTheSameIdentifierSaysWhereItWent) {
   App app;
   App other;  // another folder, given the first bundle's identifier
