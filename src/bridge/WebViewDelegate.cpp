@@ -48,6 +48,14 @@ int runPanel(GtkWidget* parent, const char* message, std::initializer_list<const
   return response;
 }
 
+void openWithDesktop(const char* uri) {
+  GError* error = nullptr;
+  if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error)) {
+    log().error("could not open {}: {}", uri, error ? error->message : "");
+    if (error) g_error_free(error);
+  }
+}
+
 }  // namespace
 
 void WebViewDelegate::setApplicationStartPage(const std::string& uri) { g_startPage = uri; }
@@ -327,8 +335,10 @@ bool WebViewDelegate::runFileChooser(WebKitFileChooserRequest* request) {
   return true;
 }
 
-GtkWidget* WebViewDelegate::onCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer self) {
+GtkWidget* WebViewDelegate::onCreate(WebKitWebView* view, WebKitNavigationAction* action, gpointer self) {
   auto* d = static_cast<WebViewDelegate*>(self);
+  // Only the application's documents open application windows.
+  if (d->judgeNewWindow(action) != bridge::NewWindowVerdict::Application) return nullptr;
   if (!d->createWindowForRequest) return nullptr;
   WebKitWebView* created = d->createWindowForRequest(view);
   if (!created) return nullptr;
@@ -350,16 +360,28 @@ bool WebViewDelegate::decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyD
   if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return refuseForeignFile(decision);
   if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return false;
   // A navigation aimed at a new window goes to the system's handler; the
-  // page stays where it is.
+  // page stays where it is. Only the application's documents reach every
+  // handler (judgeNewWindow).
   auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-  GError* error = nullptr;
-  if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error)) {
-    log().error("could not open {}: {}", uri, error ? error->message : "");
-    if (error) g_error_free(error);
-  }
+  if (judgeNewWindow(action) == bridge::NewWindowVerdict::Application) openWithDesktop(uri);
   webkit_policy_decision_ignore(decision);
   return true;
+}
+
+bridge::NewWindowVerdict WebViewDelegate::judgeNewWindow(WebKitNavigationAction* action) {
+  const char* uriC = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  const std::string uri = uriC ? uriC : "";
+  const bool gesture = webkit_navigation_action_is_user_gesture(action);
+  const auto verdict = bridge::newWindowVerdict(windowRequests_.take(uri), uri, gesture);
+  if (verdict == bridge::NewWindowVerdict::Browser) {
+    log().info("opening {} in the browser: a document that is not the application's asked for a new window", uri);
+    openWithDesktop(uriC);
+  } else if (verdict == bridge::NewWindowVerdict::Refused) {
+    log().info("new window refused for {}: asked for by a document that is not the application's{}", uri,
+               gesture ? "" : ", without the user's action");
+  }
+  return verdict;
 }
 
 bool WebViewDelegate::refuseForeignFile(WebKitPolicyDecision* decision) {

@@ -5,6 +5,7 @@
 // confirm, file chooser), the context menu, new windows, and the web
 // process's end. The three global names of the page all denote it.
 #include "bridge/OriginPolicy.h"
+#include "bridge/WindowRequests.h"
 #include "bridge/PageScript.h"
 #include "bridge/ServiceObject.h"
 
@@ -66,6 +67,8 @@ class WebViewDelegate : public ServiceObject {
 
   // Which frames belong to the application (the bridge's origin rule).
   static bridge::OriginPolicy applicationPolicy();
+  // New windows the application's documents announced (see WindowRequests).
+  bridge::WindowRequests& windowRequests() { return windowRequests_; }
 
   // Served to the connection.
   nlohmann::json helloSchema(const std::string& frameUri);
@@ -108,6 +111,10 @@ class WebViewDelegate : public ServiceObject {
   bool runFileChooser(WebKitFileChooserRequest* request);
   bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
   bool refuseForeignFile(WebKitPolicyDecision* decision);
+  // A new window asked for by `action`: the verdict, after handing the
+  // address to the browser or logging the refusal where it is not the
+  // application's.
+  bridge::NewWindowVerdict judgeNewWindow(WebKitNavigationAction* action);
   void contextMenu(WebKitContextMenu* menu);
   void processTerminated(WebKitWebProcessTerminationReason reason);
 
@@ -125,6 +132,7 @@ class WebViewDelegate : public ServiceObject {
   bool servicesMade_ = false;
   guint servicesIdle_ = 0;  // services made ahead of the first hello
   bool reloadedAfterCrash_ = false;
+  bridge::WindowRequests windowRequests_;
   std::vector<ServiceObject*> objects_;
   std::unordered_map<const ServiceObject*, uint32_t> objectIds_;
   std::vector<const ServiceClass*> classes_;
