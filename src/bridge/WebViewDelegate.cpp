@@ -35,7 +35,6 @@ WebViewDelegate::ExtraMembers g_extraMembers;
 std::function<void(GtkDialog*)> g_panelObserver;
 
 constexpr int kFirstButton = 1000;
-constexpr int kSecondButton = 1001;
 
 int runPanel(GtkWidget* parent, const char* message, std::initializer_list<const char*> buttons) {
   GtkWidget* dialog = gtk_message_dialog_new(parent ? GTK_WINDOW(parent) : nullptr, GTK_DIALOG_MODAL,

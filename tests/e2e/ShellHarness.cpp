@@ -194,17 +194,27 @@ bool ShellHarness::answerAlert(int pid, const std::string& title, int seconds) {
     }
     return out;
   };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
+  auto alert = [&] {
     std::istringstream ids(output("xdotool search --onlyvisible --pid " + std::to_string(pid) + " --name '^" + title +
                                   "$' 2>/dev/null"));
     std::string id;
-    if (std::getline(ids, id) && !id.empty()) {
-      // Focus without a window manager's help (the shared test display has none).
+    std::getline(ids, id);
+    return id;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  bool pressed = false;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string id = alert();
+    if (id.empty()) {
+      if (pressed) return true;  // answered: it went away
+    } else {
+      // Focus without a window manager's help (the shared test display has
+      // none); another test's window may take the focus in between, so
+      // press again until the alert has gone.
       output("xdotool windowfocus --sync " + id + " sleep 0.2 key --clearmodifiers Return 2>/dev/null");
-      return true;
+      pressed = true;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(pressed ? 700 : 200));
   }
   return false;
 }

@@ -63,8 +63,9 @@ class ShellHarness {
 
   // Presses Enter on the alert titled `title` of the process `pid` (on the
   // display of this process's environment) with real input, as the person
-  // at the screen does: the shell's alerts wait for a person. False when no
-  // such window showed within `seconds`.
+  // at the screen does: the shell's alerts wait for a person. True once it
+  // was pressed and has gone; false when that did not happen within
+  // `seconds`.
   static bool answerAlert(int pid, const std::string& title, int seconds);
 
   std::string log() const;
