@@ -5,8 +5,8 @@
 # first script and the resident memory of the UI and web processes, both
 # against a minimal WebKitGTK window.
 # Prints the figures and their ratios. Starts a virtual display when there
-# is none. The build must have CORVANE_TEST_SERVICES on (the default when
-# tests are built): the page reports through the test service.
+# is none. The page reports through the test service, so it runs the
+# tests' shell (build/bin/corvane-test-shell, built with the benchmarks).
 #
 # usage: bench/bridge/run.sh [BUILD_DIR] [RUNS]
 set -euo pipefail

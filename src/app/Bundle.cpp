@@ -45,8 +45,12 @@ std::string identifierFileName(const std::string& identifier) {
     while (cut > 0 && (static_cast<unsigned char>(id[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
     id = id.substr(0, cut) + "-" + checksum(G_CHECKSUM_SHA256, identifier).substr(0, 32);
   }
-  for (char& c : id)
-    if (c == '/' || c == '\0') c = '_';
+  for (char& c : id) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '/' || u < 0x20 || u == 0x7f) c = '_';
+  }
+  // Joined to a folder these would name the folder or its parent.
+  if (id == "." || id == "..") id = "_" + id;
   return id;
 }
 

@@ -58,10 +58,14 @@ class Bundle {
 // An information-dictionary text that stands for nothing: empty, or "(null)"
 // (what formatting a missing value gives).
 bool isAbsentText(const std::string& text);
-// A bundle identifier as a file name: "corvane.default" when absent, never
-// naming a sub-folder, and short enough for any suffix the stores add: an
-// identifier of more than 100 bytes keeps its first 64 bytes (whole UTF-8
-// characters) followed by "-" and 32 hex digits of its SHA-256.
+// A bundle identifier as one file name, the only way any file or folder is
+// named from an identifier (user defaults, website data, caches, the
+// autostart entry): "corvane.default" when absent; "/", NUL and control
+// characters become "_"; "." and ".." (which name the folder itself or its
+// parent) become "_." and "_.."; and it is short enough for any suffix the
+// stores add: an identifier of more than 100 bytes keeps its first 64 bytes
+// (whole UTF-8 characters) followed by "-" and 32 hex digits of its
+// SHA-256. Ordinary identifiers keep their own text.
 std::string identifierFileName(const std::string& identifier);
 
 // "Y", "y", "T", "t" or a digit 1-9 at the start: the platform's text-to-bool rule.

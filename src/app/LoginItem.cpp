@@ -1,5 +1,6 @@
 #include "app/LoginItem.h"
 
+#include "app/AtomicFile.h"
 #include "app/Bundle.h"
 #include "app/Log.h"
 #include "app/Utils.h"
@@ -7,25 +8,42 @@
 
 #include <glib.h>
 
-#include <fstream>
-#include <iterator>
+#include <memory>
 
 namespace corvane {
 namespace {
 
-// Desktop-entry Exec quoting: double quotes around every argument, with
-// the characters that stay special inside them escaped.
+constexpr const char* kGroup = "Desktop Entry";
+constexpr const char* kBundleKey = "X-Corvane-Bundle";
+
+using KeyFile = std::unique_ptr<GKeyFile, decltype(&g_key_file_free)>;
+
+// One Exec argument as the Desktop Entry Specification quotes it: in double
+// quotes, with the characters that stay special inside them escaped, and
+// "%" doubled (a field code otherwise). GKeyFile then escapes the whole
+// value as a string (backslashes doubled, line breaks as \n), so the file
+// holds one line whatever the argument holds.
 std::string quoteArg(const std::string& arg) {
   std::string out = "\"";
   for (char c : arg) {
     if (c == '"' || c == '`' || c == '$' || c == '\\') out += '\\';
+    if (c == '%') out += '%';
     out += c;
   }
   out += '"';
   return out;
 }
 
-constexpr const char* kBundleKey = "X-Corvane-Bundle=";
+// `text` as GKeyFile stores it (escaped, not checked for UTF-8, so a
+// bundle path in any encoding compares as written).
+std::string storedForm(const std::string& text) {
+  KeyFile file(g_key_file_new(), g_key_file_free);
+  g_key_file_set_string(file.get(), kGroup, kBundleKey, text.c_str());
+  gchar* value = g_key_file_get_value(file.get(), kGroup, kBundleKey, nullptr);
+  std::string out = value ? value : "";
+  g_free(value);
+  return out;
+}
 
 }  // namespace
 
@@ -40,23 +58,15 @@ std::string LoginItem::entryPath() const {
   return xdg::configHome() + "/autostart/" + identifierFileName(id_) + ".desktop";
 }
 
-std::string LoginItem::execLine() const {
-  // "%" is a field code in Exec lines and must be doubled.
-  std::string line = quoteArg(executable_) + " --bundle " + quoteArg(bundle_);
-  std::string out;
-  for (char c : line) {
-    out += c;
-    if (c == '%') out += '%';
-  }
-  return out;
-}
+std::string LoginItem::execLine() const { return quoteArg(executable_) + " --bundle " + quoteArg(bundle_); }
 
 bool LoginItem::isStartAtLogin() const {
-  std::ifstream in(entryPath());
-  if (!in) return false;
-  for (std::string line; std::getline(in, line);)
-    if (line == std::string(kBundleKey) + bundle_) return true;
-  return false;
+  KeyFile file(g_key_file_new(), g_key_file_free);
+  if (!g_key_file_load_from_file(file.get(), Utils::fsPath(entryPath()), G_KEY_FILE_NONE, nullptr)) return false;
+  gchar* bundle = g_key_file_get_value(file.get(), kGroup, kBundleKey, nullptr);
+  const bool ours = bundle && storedForm(bundle_) == bundle;
+  g_free(bundle);
+  return ours;
 }
 
 bool LoginItem::setStartAtLogin(bool wish) const {
@@ -66,17 +76,21 @@ bool LoginItem::setStartAtLogin(bool wish) const {
 
   const std::string folder = Utils::getPathParentPath(path);
   if (!Utils::checkPathIsDir(folder)) Utils::createDirWithPath(folder);
-  const std::string entry = "[Desktop Entry]\nType=Application\nName=" + name_ +
-                            "\nExec=" + execLine() + "\n" + kBundleKey + bundle_ +
-                            "\nX-GNOME-Autostart-enabled=true\n";
-  GError* error = nullptr;
-  // g_file_set_contents writes a temporary file and renames it.
-  if (!g_file_set_contents(path.c_str(), entry.data(), static_cast<gssize>(entry.size()), &error)) {
-    log().error("cannot write login item {}: {}", path, error->message);
-    g_error_free(error);
-    return false;
-  }
-  return true;
+  // Every value through GKeyFile: names and paths may hold anything a file
+  // name can, line breaks included, and none of it may start a key of its own.
+  KeyFile file(g_key_file_new(), g_key_file_free);
+  g_key_file_set_string(file.get(), kGroup, "Type", "Application");
+  g_key_file_set_string(file.get(), kGroup, "Name", name_.c_str());
+  g_key_file_set_string(file.get(), kGroup, "Exec", execLine().c_str());
+  g_key_file_set_string(file.get(), kGroup, kBundleKey, bundle_.c_str());
+  g_key_file_set_boolean(file.get(), kGroup, "X-GNOME-Autostart-enabled", TRUE);
+  gsize length = 0;
+  gchar* text = g_key_file_to_data(file.get(), &length, nullptr);
+  std::string error;
+  const bool written = writeFileAtomically(path, std::string_view(text, length), 0644, &error);
+  g_free(text);
+  if (!written) log().error("cannot write login item {}: {}", path, error);
+  return written;
 }
 
 }  // namespace corvane

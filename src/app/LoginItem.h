@@ -2,7 +2,8 @@
 // Starting the application at login: an XDG autostart desktop entry
 // ($XDG_CONFIG_HOME/autostart/<bundle identifier>.desktop) whose Exec line
 // runs the bundle. The entry names the bundle path, so a moved bundle no
-// longer counts as this application's login item.
+// longer counts as this application's login item. It is written with
+// GKeyFile, every value escaped as the Desktop Entry Specification says.
 #include <string>
 
 namespace corvane {
@@ -18,7 +19,8 @@ class LoginItem {
   // Answers whether the state now matches the wish.
   bool setStartAtLogin(bool wish) const;
 
-  // The Exec line for running this bundle.
+  // The Exec line for running this bundle, each argument quoted as the
+  // Desktop Entry Specification says (before GKeyFile's string escapes).
   std::string execLine() const;
 
  private:

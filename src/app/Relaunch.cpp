@@ -14,11 +14,17 @@ namespace corvane {
 
 namespace {
 
+std::vector<std::pair<std::string, std::string>> g_newInstanceEnvironment;
+
 bool isExecutableFile(const std::string& path) {
   return !path.empty() && g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR) && ::access(path.c_str(), X_OK) == 0;
 }
 
 }  // namespace
+
+void setNewInstanceEnvironment(std::vector<std::pair<std::string, std::string>> variables) {
+  g_newInstanceEnvironment = std::move(variables);
+}
 
 const std::string& startExecutablePath() {
   static const std::string path = [] {
@@ -51,6 +57,8 @@ std::optional<std::string> installedExecutable(const std::string& startPath) {
 bool relaunchDetached(const std::string& executable, const std::string& bundlePath,
                       const std::vector<std::string>& files, bool waitForMe) {
   gchar** envp = g_get_environ();
+  for (const auto& [name, value] : g_newInstanceEnvironment)
+    envp = g_environ_setenv(envp, name.c_str(), value.c_str(), TRUE);
   if (waitForMe)
     envp = g_environ_setenv(envp, kRelaunchPidVariable, std::to_string(getpid()).c_str(), TRUE);
   else

@@ -5,6 +5,7 @@
 // hand itself over to the instance that is going away.
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -16,6 +17,12 @@ namespace corvane {
 // the start succeeded.
 bool relaunchDetached(const std::string& executable, const std::string& bundlePath,
                       const std::vector<std::string>& files = {}, bool waitForMe = true);
+
+// Variables added to the environment of every new instance started here
+// (relaunch, hand-over), which the process keeps out of its own
+// environment and so out of everything else it starts. Only code can set
+// them; the shipped shell sets none.
+void setNewInstanceEnvironment(std::vector<std::pair<std::string, std::string>> variables);
 
 // In a relaunched process: waits (up to `maxSeconds`) until the process
 // that relaunched it has ended. Does nothing otherwise.

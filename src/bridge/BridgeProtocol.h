@@ -49,6 +49,9 @@ enum FrameKind : uint32_t {
   // from; the UI process serves them only when the object is of that class.
   kCall = 2,      // payload: u32 object, u32 class, u32 method, JSON array of arguments
   kGetField = 3,  // payload: u32 object, u32 class, field name
+  // A document holding the bridge is about to open an address in a new
+  // window (see WindowRequests); answered with an empty reply.
+  kAnnounceWindow = 4,  // payload: u8 form (1: any query matches), the address
   // UI -> extension
   kReply = 0x80,  // payload: see ReplyWriter/ReplyReader
 };

@@ -203,6 +203,10 @@ void PageConnection::serve(const bridge::Frame& frame) {
       case bridge::kGetField:
         serveField(frame, reply);
         break;
+      case bridge::kAnnounceWindow:
+        if (!frame.payload.empty())
+          root_.windowRequests().announce(frame.payload.substr(1), frame.payload[0] == 1);
+        break;
       default:
         reply.error = "corvane bridge: unknown request";
     }

@@ -22,9 +22,6 @@
 #include "services/WebMenuItemSettings.h"
 #include "services/BinaryFileWriter.h"
 #include "services/Window.h"
-#ifdef CORVANE_TEST_SERVICES
-#include "services/TestService.h"
-#endif
 
 #include <gio/gunixfdlist.h>
 #include <unistd.h>
@@ -35,48 +32,25 @@ namespace {
 
 std::string g_startPage;
 std::vector<std::string> g_applicationFolders;
-std::string g_nextPanelAnswer;
+WebViewDelegate::ExtraMembers g_extraMembers;
+std::function<void(GtkDialog*)> g_panelObserver;
 
 constexpr int kFirstButton = 1000;
-constexpr int kSecondButton = 1001;
-
-// Presses the button labelled `answer` (or closes the panel) once it shows.
-void scheduleAnswer(GtkWidget* dialog) {
-  if (g_nextPanelAnswer.empty()) return;
-  auto* answer = new std::string(std::move(g_nextPanelAnswer));
-  g_nextPanelAnswer.clear();
-  g_object_set_data_full(G_OBJECT(dialog), "corvane-answer", answer,
-                         [](gpointer p) { delete static_cast<std::string*>(p); });
-  g_signal_connect(dialog, "map", signalHandler([](GtkWidget* d, gpointer) {
-                     g_idle_add(
-                         +[](gpointer p) -> gboolean {
-                           auto* d = GTK_DIALOG(p);
-                           auto* a = static_cast<std::string*>(g_object_get_data(G_OBJECT(d), "corvane-answer"));
-                           if (*a == "close") {
-                             gtk_window_close(GTK_WINDOW(d));
-                           } else {
-                             for (int id : {kFirstButton, kSecondButton}) {
-                               GtkWidget* b = gtk_dialog_get_widget_for_response(d, id);
-                               if (b && *a == gtk_button_get_label(GTK_BUTTON(b))) gtk_button_clicked(GTK_BUTTON(b));
-                             }
-                           }
-                           g_object_unref(d);
-                           return G_SOURCE_REMOVE;
-                         },
-                         g_object_ref(d));
-                   }),
-                   nullptr);
-}
 
 int runPanel(GtkWidget* parent, const char* message, std::initializer_list<const char*> buttons) {
   GtkWidget* dialog = gtk_message_dialog_new(parent ? GTK_WINDOW(parent) : nullptr, GTK_DIALOG_MODAL,
                                              GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, "%s", message);
   int id = kFirstButton;
   for (const char* label : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), label, id++);
-  scheduleAnswer(dialog);
+  if (g_panelObserver) g_panelObserver(GTK_DIALOG(dialog));
   int response = gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
   return response;
+}
+
+void openWithDesktop(const char* uri) {
+  std::string why;
+  if (uri && !openOnDesktop(uri, nullptr, &why)) log().error("could not open {}: {}", uri, why);
 }
 
 }  // namespace
@@ -85,7 +59,10 @@ void WebViewDelegate::setApplicationStartPage(const std::string& uri) { g_startP
 void WebViewDelegate::addApplicationFolder(const std::string& path) {
   if (Utils::checkPathIsDir(path)) g_applicationFolders.push_back(path);
 }
-void WebViewDelegate::answerNextPanel(const std::string& button) { g_nextPanelAnswer = button; }
+void WebViewDelegate::setExtraMembers(ExtraMembers make) { g_extraMembers = std::move(make); }
+void WebViewDelegate::setPanelObserver(std::function<void(GtkDialog*)> observer) {
+  g_panelObserver = std::move(observer);
+}
 
 WebViewDelegate::WebViewDelegate(GtkWidget* menu) : mainMenu(menu), page_(std::make_shared<PageScript>()) {}
 
@@ -196,16 +173,12 @@ void WebViewDelegate::ensureServices() {
   members_.emplace_back("menuitems_settings", registerObject(*menuitems_settings));
   if (!binaryFileWriter) binaryFileWriter = std::make_unique<BinaryFileWriter>(page_, webView_);
   members_.emplace_back("binaryFileWriter", registerObject(*binaryFileWriter));
-#ifdef CORVANE_TEST_SERVICES
-  if (!test && TestService::enabled()) {
-    test = std::make_unique<TestService>(page_);
-    test->resizeWindow = [this](int w, int h) {
-      GtkWidget* top = webView_ ? gtk_widget_get_toplevel(GTK_WIDGET(webView_)) : nullptr;
-      if (top && GTK_IS_WINDOW(top)) gtk_window_resize(GTK_WINDOW(top), w, h);
-    };
-  }
-  if (test) members_.emplace_back("test", registerObject(*test));
-#endif
+  if (g_extraMembers)
+    for (auto& [name, object] : g_extraMembers(*this)) {
+      if (!object) continue;
+      members_.emplace_back(name, registerObject(*object));
+      extraMembers_.push_back(std::move(object));
+    }
 }
 
 bridge::OriginPolicy WebViewDelegate::applicationPolicy() {
@@ -359,8 +332,10 @@ bool WebViewDelegate::runFileChooser(WebKitFileChooserRequest* request) {
   return true;
 }
 
-GtkWidget* WebViewDelegate::onCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer self) {
+GtkWidget* WebViewDelegate::onCreate(WebKitWebView* view, WebKitNavigationAction* action, gpointer self) {
   auto* d = static_cast<WebViewDelegate*>(self);
+  // Only the application's documents open application windows.
+  if (d->judgeNewWindow(action) != bridge::NewWindowVerdict::Application) return nullptr;
   if (!d->createWindowForRequest) return nullptr;
   WebKitWebView* created = d->createWindowForRequest(view);
   if (!created) return nullptr;
@@ -382,13 +357,28 @@ bool WebViewDelegate::decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyD
   if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return refuseForeignFile(decision);
   if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return false;
   // A navigation aimed at a new window goes to the system's handler; the
-  // page stays where it is.
+  // page stays where it is. Only the application's documents reach every
+  // handler (judgeNewWindow).
   auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-  std::string why;
-  if (uri && !openOnDesktop(uri, nullptr, &why)) log().error("could not open {}: {}", uri, why);
+  if (judgeNewWindow(action) == bridge::NewWindowVerdict::Application) openWithDesktop(uri);
   webkit_policy_decision_ignore(decision);
   return true;
+}
+
+bridge::NewWindowVerdict WebViewDelegate::judgeNewWindow(WebKitNavigationAction* action) {
+  const char* uriC = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  const std::string uri = uriC ? uriC : "";
+  const bool gesture = webkit_navigation_action_is_user_gesture(action);
+  const auto verdict = bridge::newWindowVerdict(windowRequests_.take(uri), uri, gesture);
+  if (verdict == bridge::NewWindowVerdict::Browser) {
+    log().info("opening {} in the browser: a document that is not the application's asked for a new window", uri);
+    openWithDesktop(uriC);
+  } else if (verdict == bridge::NewWindowVerdict::Refused) {
+    log().info("new window refused for {}: asked for by a document that is not the application's{}", uri,
+               gesture ? "" : ", without the user's action");
+  }
+  return verdict;
 }
 
 bool WebViewDelegate::refuseForeignFile(WebKitPolicyDecision* decision) {

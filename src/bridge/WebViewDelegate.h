@@ -5,6 +5,7 @@
 // confirm, file chooser), the context menu, new windows, and the web
 // process's end. The three global names of the page all denote it.
 #include "bridge/OriginPolicy.h"
+#include "bridge/WindowRequests.h"
 #include "bridge/PageScript.h"
 #include "bridge/ServiceObject.h"
 
@@ -32,7 +33,6 @@ class Fonts;
 class MenuProxy;
 class WebMenuItemSettings;
 class BinaryFileWriter;
-class TestService;
 
 class WebViewDelegate : public ServiceObject {
  public:
@@ -55,12 +55,20 @@ class WebViewDelegate : public ServiceObject {
   // A further folder whose files are the application's (a configured web
   // UI folder outside the bundle); a path that is no folder is ignored.
   static void addApplicationFolder(const std::string& path);
-  // Test builds: the label of the button the next alert or confirm panel
-  // gets pressed ("Yes", "No", "OK"), or "close" to close it.
-  static void answerNextPanel(const std::string& button);
+  // Members a program adds to every bridge root after the standard ones,
+  // in order (name, object). Only code can set it, before the first page;
+  // the shipped shell adds none.
+  using ExtraMembers =
+      std::function<std::vector<std::pair<std::string, std::unique_ptr<ServiceObject>>>(WebViewDelegate&)>;
+  static void setExtraMembers(ExtraMembers make);
+  // Sees each alert or confirm panel of a page before it runs. Only code
+  // can set it; the shipped shell sets none.
+  static void setPanelObserver(std::function<void(GtkDialog*)> observer);
 
   // Which frames belong to the application (the bridge's origin rule).
   static bridge::OriginPolicy applicationPolicy();
+  // New windows the application's documents announced (see WindowRequests).
+  bridge::WindowRequests& windowRequests() { return windowRequests_; }
 
   // Served to the connection.
   nlohmann::json helloSchema(const std::string& frameUri);
@@ -89,9 +97,6 @@ class WebViewDelegate : public ServiceObject {
   std::unique_ptr<Fonts> fonts;
   std::unique_ptr<MenuProxy> menu;
   std::unique_ptr<BinaryFileWriter> binaryFileWriter;
-#ifdef CORVANE_TEST_SERVICES
-  std::unique_ptr<TestService> test;
-#endif
   GtkWidget* mainMenu = nullptr;
   WebKitWebView* requestedWindow = nullptr;
 
@@ -106,6 +111,10 @@ class WebViewDelegate : public ServiceObject {
   bool runFileChooser(WebKitFileChooserRequest* request);
   bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
   bool refuseForeignFile(WebKitPolicyDecision* decision);
+  // A new window asked for by `action`: the verdict, after handing the
+  // address to the browser or logging the refusal where it is not the
+  // application's.
+  bridge::NewWindowVerdict judgeNewWindow(WebKitNavigationAction* action);
   void contextMenu(WebKitContextMenu* menu);
   void processTerminated(WebKitWebProcessTerminationReason reason);
 
@@ -123,10 +132,12 @@ class WebViewDelegate : public ServiceObject {
   bool servicesMade_ = false;
   guint servicesIdle_ = 0;  // services made ahead of the first hello
   bool reloadedAfterCrash_ = false;
+  bridge::WindowRequests windowRequests_;
   std::vector<ServiceObject*> objects_;
   std::unordered_map<const ServiceObject*, uint32_t> objectIds_;
   std::vector<const ServiceClass*> classes_;
   std::vector<std::pair<std::string, uint32_t>> members_;
+  std::vector<std::unique_ptr<ServiceObject>> extraMembers_;
 };
 
 // The context-menu filter: WebKit's stock actions as the tag numbers pages

@@ -124,6 +124,8 @@ class PageBridge {
   static PageBridge* byId(uint64_t id);
 
   void windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* frame);
+  // A document holding the bridge is about to open `url` in a new window.
+  void announceWindow(const std::string& url, bool form);
   void consoleMessage(WebKitConsoleMessage* message);
   JSCValue* callMethod(const MethodData& m, WrapperData* self, GPtrArray* args);
   JSCValue* getField(const FieldData& f, WrapperData* self);
@@ -158,6 +160,8 @@ class PageBridge {
   void throwReplyError(JSCContext* ctx, const std::string& error);
   static bool hasOpaqueOrigin(JSCContext* context);
   void installClasses(FrameState& st);
+  // Makes the document of `st` announce the new windows it opens.
+  void installWindowNotices(FrameState& st);
   void dropFrame(uint64_t frameId);
   static void onDBusReady(GObject*, GAsyncResult* res, gpointer self);
   static void onFrameGone(gpointer self, GObject* frame);
@@ -288,6 +292,56 @@ bool ScriptExchange::setProperty(JSCValue* object, const std::string& key, JSCVa
   JSObjectSetPropertyAtIndex(context, slot, 0, JSValueMakeUndefined(context), nullptr);
   JSObjectSetPropertyAtIndex(context, slot, 1, JSValueMakeUndefined(context), nullptr);
   return true;
+}
+
+// The application's documents say which new windows they open, before
+// WebKit asks the UI process for them (see bridge/WindowRequests.h): its
+// requests do not name the frame that made them, and a frame refused the
+// bridge must not open windows or reach desktop handlers in the
+// application's name. Runs at the window-object clear, before any script
+// of the document; `announce` stays inside the closure.
+const char kWindowNotices[] = R"JS((function (announce) {
+  var open = window.open, apply = Reflect.apply, URLType = URL, listen = window.addEventListener;
+  function resolved(url) {
+    if (url === undefined || url === null || String(url) === "") return "about:blank";
+    try { return new URLType(String(url), document.baseURI).href; } catch (e) { return String(url); }
+  }
+  Object.defineProperty(window, "open", {
+    value: { open: function (url) { announce(resolved(url), false); return apply(open, this, arguments); } }.open,
+    writable: true, enumerable: true, configurable: true });
+  function baseTarget() {
+    var base = document.querySelector("base[target]");
+    return base ? base.target : "";
+  }
+  function newWindow(target) {
+    var t = String(target).toLowerCase();
+    return t !== "" && t !== "_self" && t !== "_parent" && t !== "_top";
+  }
+  function clicked(e) {
+    var path = e.composedPath();
+    for (var i = 0; i < path.length; ++i) {
+      var n = path[i];
+      if ((n.localName === "a" || n.localName === "area") && n.namespaceURI === "http://www.w3.org/1999/xhtml" &&
+          n.hasAttribute("href")) {
+        if (e.type === "auxclick" || e.ctrlKey || e.metaKey || e.shiftKey ||
+            newWindow(n.hasAttribute("target") ? n.target : baseTarget())) announce(n.href, false);
+        return;
+      }
+    }
+  }
+  apply(listen, window, ["click", clicked, true]);
+  apply(listen, window, ["auxclick", clicked, true]);
+  apply(listen, window, ["submit", function (e) {
+    var form = e.target, by = e.submitter;
+    var target = by && by.hasAttribute("formtarget") ? by.formTarget
+               : form.hasAttribute("target") ? form.target : baseTarget();
+    if (newWindow(target)) announce(by && by.hasAttribute("formaction") ? by.formAction : form.action, true);
+  }, true]);
+}))JS";
+
+void onAnnounceWindow(const char* url, gboolean form, gpointer data) {
+  if (PageBridge* page = PageBridge::byId(reinterpret_cast<uintptr_t>(data)))
+    page->announceWindow(url ? url : "", form);
 }
 
 JSCValue* onField(gpointer instance, gpointer data) {
@@ -440,6 +494,30 @@ bool PageBridge::roundTrip(uint32_t kind, const std::string& payload, b::Reply& 
   return true;
 }
 
+void PageBridge::announceWindow(const std::string& url, bool form) {
+  // Synchronous: the UI process knows of the window before WebKit's own
+  // request for it can arrive.
+  b::Reply reply;
+  roundTrip(b::kAnnounceWindow, std::string(1, form ? '\1' : '\0') + url, reply);
+}
+
+void PageBridge::installWindowNotices(FrameState& st) {
+  JSCValue* install = jsc_context_evaluate(st.context, kWindowNotices, -1);
+  JSCValue* announce = jsc_value_new_function(st.context, nullptr, G_CALLBACK(onAnnounceWindow),
+                                              reinterpret_cast<gpointer>(static_cast<uintptr_t>(id_)), nullptr,
+                                              G_TYPE_NONE, 2, G_TYPE_STRING, G_TYPE_BOOLEAN);
+  if (install && jsc_value_is_function(install)) {
+    JSCValue* done = jsc_value_function_call(install, JSC_TYPE_VALUE, announce, G_TYPE_NONE);
+    if (done) g_object_unref(done);
+  }
+  if (JSCException* e = jsc_context_get_exception(st.context)) {
+    log(std::string("new-window notices not installed: ") + jsc_exception_get_message(e));
+    jsc_context_clear_exception(st.context);
+  }
+  g_object_unref(announce);
+  if (install) g_object_unref(install);
+}
+
 bool PageBridge::hello(const std::string& uri) {
   if (helloDone_) return true;
   b::Reply reply;
@@ -561,6 +639,7 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
     fresh->context = context;  // keeps our reference
     fresh->exchange.open(frame, world, context);
     installClasses(*fresh);
+    installWindowNotices(*fresh);
     st = fresh.get();
     byContext_[context] = st;
     frames_[frameId] = std::move(fresh);

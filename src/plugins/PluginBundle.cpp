@@ -4,9 +4,15 @@
 #include "plugins/LibCallbackService.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -18,7 +24,7 @@ namespace corvane {
 namespace {
 
 std::mutex g_bundlesLock;
-std::map<std::string, std::shared_ptr<PluginBundle>> g_bundles;  // by resolved path
+std::map<std::string, std::shared_ptr<PluginBundle>> g_bundles;  // by real path
 std::vector<std::shared_ptr<PluginBundle>> g_loadOrder;
 
 // Class tables copied at the host's size, zero past the plug-in's own
@@ -28,12 +34,16 @@ std::mutex g_classesLock;
 std::deque<corvane_task_class> g_classes;
 std::map<const corvane_task_class*, const corvane_task_class*> g_copies;  // plug-in table -> copy
 
-std::optional<std::string> resolved(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (!real) return std::nullopt;
-  std::string out(real);
-  free(real);
-  return out;
+// Where /proc shows the descriptor: a name for the object it is open on
+// that no later rename or link changes.
+std::string descriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// The real path of the object open at `fd` (the bundle's key).
+std::optional<std::string> realPathOf(int fd) {
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink(descriptorPath(fd).c_str(), buffer, sizeof buffer - 1);
+  if (n <= 0 || buffer[0] != '/') return std::nullopt;
+  return std::string(buffer, static_cast<size_t>(n));
 }
 
 bool hasDotDotSegment(const std::string& path) {
@@ -47,27 +57,62 @@ bool hasDotDotSegment(const std::string& path) {
   return false;
 }
 
+// openat2 with RESOLVE_BENEATH: every step of `relative` stays inside the
+// folder open at `dir` (links included, which must be relative and stay
+// inside too); magic links of /proc never count.
+int openBeneath(int dir, const std::string& relative, uint64_t flags) {
+  open_how how{};
+  how.flags = flags | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(::syscall(SYS_openat2, dir, relative.c_str(), &how, sizeof how));
+}
+
+// EXDEV: the way leads out; ELOOP: through a magic link. Both are a way out.
+bool leadsOutside(int error) { return error == EXDEV || error == ELOOP; }
+
+std::shared_ptr<PluginBundle> registered(const std::string& key) {
+  std::lock_guard<std::mutex> hold(g_bundlesLock);
+  auto& slot = g_bundles[key];
+  if (!slot) slot = std::make_shared<PluginBundle>(key);
+  return slot;
+}
+
 }  // namespace
 
-bool pathStaysInside(const std::string& path, const std::string& root) {
-  if (hasDotDotSegment(path)) return false;
-  auto realPath = resolved(path);
-  auto realRoot = resolved(root);
-  if (!realPath || !realRoot) return false;
-  std::string prefix = *realRoot;
-  if (prefix.empty() || prefix.back() != '/') prefix += '/';
-  return realPath->size() > prefix.size() && realPath->compare(0, prefix.size(), prefix) == 0;
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+FolderHandle::~FolderHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+FolderHandle openFolderBeneath(int root, const std::string& relative, bool* outside) {
+  if (outside) *outside = false;
+  if (hasDotDotSegment(relative)) {
+    if (outside) *outside = true;
+    return FolderHandle();
+  }
+  const int fd = openBeneath(root, relative.empty() ? "." : relative, O_PATH | O_DIRECTORY);
+  if (fd < 0 && outside) *outside = leadsOutside(errno);
+  return FolderHandle(fd);
 }
 
 std::shared_ptr<PluginBundle> PluginBundle::bundleWithPath(const std::string& path) {
-  struct stat st {};
-  if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-  auto key = resolved(path);
+  if (path.empty()) return nullptr;
+  const FolderHandle folder(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  return folder ? bundleForFolder(folder) : nullptr;
+}
+
+std::shared_ptr<PluginBundle> PluginBundle::bundleForFolder(const FolderHandle& folder) {
+  if (!folder) return nullptr;
+  auto key = realPathOf(folder.get());
   if (!key) return nullptr;
-  std::lock_guard<std::mutex> hold(g_bundlesLock);
-  auto& slot = g_bundles[*key];
-  if (!slot) slot = std::make_shared<PluginBundle>(*key);
-  return slot;
+  return registered(*key);
 }
 
 const corvane_task_class* PluginBundle::loadedClassNamed(const std::string& name) {
@@ -86,26 +131,41 @@ bool PluginBundle::isLoaded() const {
   return module_ != nullptr;
 }
 
-bool PluginBundle::load(std::string* why) {
+bool PluginBundle::load(const FolderHandle& folder, std::string* why) {
   {
     std::lock_guard<std::mutex> hold(mutex_);
     if (module_) return true;
-    if (!loadLocked(why)) return false;
+    if (!folder) {
+      if (why) *why = "the bundle folder is not open";
+      return false;
+    }
+    if (!loadLocked(folder.get(), why)) return false;
   }
-  // path_ is the bundle's key in g_bundles (its resolved path).
+  // path_ is the bundle's key in g_bundles (its real path).
   std::lock_guard<std::mutex> hold(g_bundlesLock);
   if (auto it = g_bundles.find(path_); it != g_bundles.end()) g_loadOrder.push_back(it->second);
   return true;
 }
 
-bool PluginBundle::loadLocked(std::string* why) {
+bool PluginBundle::loadLocked(int folder, std::string* why) {
   auto fail = [why](const std::string& reason) {
     if (why) *why = reason;
     return false;
   };
   if (refused_) return fail(refusal_);
+  // The Info.plist and the library are opened beneath the folder the caller
+  // checked, and read and loaded through those descriptors.
   std::string plistError;
-  auto info = readPropertyList(path_ + "/Contents/Info.plist", &plistError);
+  std::optional<nlohmann::json> info;
+  if (const FolderHandle plist(openBeneath(folder, "Contents/Info.plist", O_RDONLY | O_NONBLOCK)); plist) {
+    struct stat st {};
+    if (::fstat(plist.get(), &st) == 0 && S_ISREG(st.st_mode))
+      info = readPropertyList(descriptorPath(plist.get()), &plistError);
+    else
+      plistError = "not a file";
+  } else {
+    plistError = leadsOutside(errno) ? "it lies outside the bundle" : std::strerror(errno);
+  }
   if (!info || !info->is_object()) return fail("no readable Contents/Info.plist (" + plistError + ")");
   auto exe = info->find("CFBundleExecutable");
   if (exe == info->end() || !exe->is_string() || exe->get<std::string>().empty())
@@ -114,16 +174,25 @@ bool PluginBundle::loadLocked(std::string* why) {
   if (name.find('/') != std::string::npos || name == "." || name == "..")
     return fail("CFBundleExecutable is not a file name: " + name);
   const std::string library = path_ + "/Contents/MacOS/" + name;
+  // Not blocking: a FIFO there must not stall the page's call.
+  FolderHandle file(openBeneath(folder, "Contents/MacOS/" + name, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  if (!file) {
+    // A link out of the bundle would load code the package does not hold.
+    if (leadsOutside(errno)) return fail("the library lies outside the bundle: " + library);
+    return fail("no library at " + library);
+  }
   struct stat st {};
-  if (stat(library.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fail("no library at " + library);
-  // A link out of the bundle would load code the package does not hold.
-  if (!pathStaysInside(library, path_)) return fail("the library lies outside the bundle: " + library);
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail("no library at " + library);
 
-  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The descriptor stays open as long as the library: the loader knows a
+  // library by the name it was loaded under, and a number given back could
+  // name another library later.
+  void* handle = dlopen(descriptorPath(file.get()).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* e = dlerror();
     return fail(e ? e : "the library does not load");
   }
+  libraryFd_ = file.release();
   // From here on the library stays open whatever happens: closing a library
   // whose initialisers ran is not safe, and a refusal is final.
   handle_ = handle;

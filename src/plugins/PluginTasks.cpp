@@ -5,6 +5,8 @@
 #include "bridge/UtilTool.h"
 #include "plugins/BuiltInTaskRegistry.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
@@ -158,19 +160,32 @@ std::optional<std::string> PluginTasks::runBundle(const Params& p) {
   }
   const std::string tool = rewriteToolPath(p.taskToolPath);
   const std::string bundlePath = contentsPath_ + tool;
-  std::shared_ptr<PluginBundle> bundle = PluginBundle::bundleWithPath(bundlePath);
-  if (!bundle) {
+  // Loading a library runs its code: only bundles the package holds, never
+  // one reached through ".." or a link out of Contents. The folder is
+  // resolved once, beneath Contents, and what is loaded is what was opened.
+  // (Without its leading "/" the tool names no folder in Contents.)
+  bool outside = false;
+  FolderHandle folder;
+  if (const FolderHandle contents(::open(contentsPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      contents && !tool.empty() && tool.front() == '/') {
+    folder = openFolderBeneath(contents.get(), tool.substr(1), &outside);
+  }
+  if (!folder && !outside) {
     lastBundleTask_ = nullptr;
     log().info("can't find [{}] plugin{} [Line {}] ", tool, kExecTask, __LINE__);
     return "can't find plugin " + tool;
   }
-  // Loading a library runs its code: only bundles the package holds, never
-  // one reached through ".." or a symbolic link out of Contents.
-  if (!pathStaysInside(bundlePath, contentsPath_)) {
+  if (!folder) {
     lastBundleTask_ = nullptr;
     log().info("refused [{}] plugin: it lies outside the application package{} [Line {}] ", tool, kExecTask,
                __LINE__);
     return "refused plugin " + tool + ": it lies outside the application package";
+  }
+  std::shared_ptr<PluginBundle> bundle = PluginBundle::bundleForFolder(folder);
+  if (!bundle) {
+    lastBundleTask_ = nullptr;
+    log().info("can't find [{}] plugin{} [Line {}] ", tool, kExecTask, __LINE__);
+    return "can't find plugin " + tool;
   }
   lastBundleTask_ = bundle;
   const bool known = std::any_of(pluginBundlePath2BundelTaskDic_.begin(), pluginBundlePath2BundelTaskDic_.end(),
@@ -181,7 +196,7 @@ std::optional<std::string> PluginTasks::runBundle(const Params& p) {
   }
 
   std::string why;
-  if (!bundle->load(&why)) {
+  if (!bundle->load(folder, &why)) {
     log().info("can't load [{}] plugin: {}{} [Line {}] ", tool, why, kExecTask, __LINE__);
     return "can't load plugin " + tool + ": " + why;
   }

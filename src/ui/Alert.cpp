@@ -1,8 +1,5 @@
 #include "ui/Alert.h"
 
-#include <cstdlib>
-#include <cstring>
-
 namespace corvane {
 namespace {
 
@@ -23,17 +20,6 @@ void runAlert(const std::string& title, const std::string& message, const std::s
   gtk_dialog_add_button(GTK_DIALOG(dialog), button.c_str(), GTK_RESPONSE_OK);
   // Enter answers the alert, as it does everywhere else on the desktop.
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
-#ifdef CORVANE_TEST_SERVICES
-  // Test runs of the shell press the button themselves once it is shown
-  // (after CORVANE_TEST_ALERT_ANSWER_MS, 300 by default).
-  if (const char* v = std::getenv("CORVANE_TEST_SERVICES"); v && std::strcmp(v, "1") == 0) {
-    const char* after = std::getenv("CORVANE_TEST_ALERT_ANSWER_MS");
-    g_timeout_add(after ? static_cast<guint>(std::atoi(after)) : 300, [](gpointer d) -> gboolean {
-      gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
-      return G_SOURCE_REMOVE;
-    }, dialog);
-  }
-#endif
   gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
 }

@@ -16,8 +16,14 @@ namespace corvane {
 
 namespace fs = std::filesystem;
 
+namespace {
+std::string g_extensionDirectory;
+}
+
+void WebContext::setExtensionDirectory(std::string folder) { g_extensionDirectory = std::move(folder); }
+
 std::optional<std::string> WebContext::extensionDirectory() {
-  if (const char* forced = std::getenv("CORVANE_WEB_EXTENSIONS_DIR")) return std::string(forced);
+  if (!g_extensionDirectory.empty()) return g_extensionDirectory;
   const auto found = filesBesideExecutable({CORVANE_EXTENSION_RELATIVE_DIRS}, "libcorvane-webext.so");
   if (found.empty()) return std::nullopt;
   return fs::path(found.front()).parent_path().string();

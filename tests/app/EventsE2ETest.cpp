@@ -166,9 +166,15 @@ TEST(OpenFiles, FilesHandedOverDuringTheLaunchAlertArrive) {
   BusyPort busy;  // the server cannot listen: the "Run Error" alert comes up
   App app(json{{"AppExInfo", {{"enableHttpServer", true}, {"serverPort", busy.port()}}}});
   app.extraEnv["EVENTS_EXPECT"] = "1";
-  app.extraEnv["CORVANE_TEST_ALERT_ANSWER_MS"] = "4000";
-  std::string log;
-  const std::string f = app.handOverFileAfter("files", "Error starting Web Server", "during-alert.txt", log);
+  auto first = app.start("files", "first.log");
+  ASSERT_TRUE(first->waitForLog("Error starting Web Server", 60)) << first->log();
+  const std::string f = app.file("during-alert.txt");
+  auto second = app.start("files", "second.log", {f});
+  EXPECT_EQ(second->waitForExit(60), 0) << second->log();
+  // Only now does the person answer the alert.
+  EXPECT_TRUE(ShellHarness::answerAlert(first->pid(), "Run Error", 60)) << first->log();
+  EXPECT_EQ(first->waitForExit(60), 0) << first->log();
+  const std::string log = first->log();
   EXPECT_EQ(app.shell.report()["files"], json({f})) << log;
   // The page runs once the alert is answered.
   EXPECT_LT(log.find("-application:openFiles:"), log.find("events ready")) << "handed over while the alert was up";
@@ -435,6 +441,26 @@ TEST(Identifiers, AVeryLongIdentifierStoresTheUserLanguage) {
     stored = stored || text.find("xx-language") != std::string::npos;
   }
   EXPECT_TRUE(stored);
+}
+
+TEST(Identifiers, DotAndDotDotKeepTheirDataInTheirOwnFolders) {
+  for (const std::string id : {"..", "."}) {
+    SCOPED_TRACE(id);
+    App app;
+    app.shell.writeFile(app.shell.bundlePath() + "/Contents/Info.plist",
+                        infoPlist("<key>CFBundleIdentifier</key><string>" + id + "</string>\n"));
+    auto shell = app.start("language", "language.log");
+    EXPECT_EQ(shell->waitForExit(60), 0) << shell->log();
+    EXPECT_EQ(app.shell.report(), json({{"set", true}, {"now", "xx-language"}})) << shell->log();
+    const std::string home = app.shell.root() + "/home";
+    // Website data, caches and defaults stay in the application's own folder
+    // under corvane/, never in corvane/ itself or above it.
+    for (const char* shared : {"/.local/share/WebsiteData", "/.cache/WebKit", "/.local/share/corvane/WebsiteData",
+                               "/.cache/corvane/WebKit", "/.config/corvane.json"})
+      EXPECT_FALSE(fs::exists(home + shared)) << shared;
+    EXPECT_TRUE(fs::is_directory(home + "/.local/share/corvane/_" + id + "/WebsiteData"));
+    EXPECT_TRUE(fs::exists(home + "/.config/corvane/_" + id + ".json"));
+  }
 }
 
 TEST(Identifiers, ASecondStartOfAnotherBundleWithTheSameIdentifierSaysWhereItWent) {

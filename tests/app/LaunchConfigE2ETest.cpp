@@ -67,9 +67,8 @@ TEST_F(LaunchConfig, AKeyOfTheWrongTypeIsNamedInAnAlertAndEndsWith78) {
       {{{"startPage", {"a"}}}, "\"startPage\" is not text"},
   };
   for (const auto& [appExInfo, named] : cases) {
-    // No test service: nobody presses the alert's button but the test.
-    LiveShell app = launch({{"AppExInfo", appExInfo}}, "wrong-type",
-                           {{"DISPLAY", wm.name()}, {"CORVANE_TEST_SERVICES", "0"}});
+    // Nobody presses the alert's button but the test.
+    LiveShell app = launch({{"AppExInfo", appExInfo}}, "wrong-type", {{"DISPLAY", wm.name()}});
     std::string alert;
     ASSERT_TRUE(eventually([&] {
       alert = wm.run("xdotool search --onlyvisible --name 'BridgeTest cannot start'");
@@ -123,6 +122,7 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
                    {"conditionType", "||"}, {"conditions", {{{"key", "bg"}, {"op", "<"}, {"value", 1}}}}});
   tasks.push_back({{"index", 1}, {"id", "probe"}, {"taskAppPath", "/bin/sh"},
                    {"command", {"-c", "env | grep ^ZAVRELONLAB_MAIN_APP_ > ${HOME}/env.txt; "
+                                      "env | grep ^CORVANE_ > ${HOME}/corvane-env.txt; "
                                       // The tool reads its own state: the shell blocks every
                                       // signal for a moment around each fork, so a child
                                       // reading the shell's state may catch that moment.
@@ -151,7 +151,9 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
   // HOME written with a trailing slash, as some login setups do.
   LiveShell app = launch(json::object(), "keep-config", {{"HOME", home + "/"}}, cwd);
   ASSERT_TRUE(app.waitForLog("life url", 60)) << app.log();
-  EXPECT_EQ(readAll("/proc/" + std::to_string(app.pid()) + "/comm"), "corvane\n")
+  // The kernel keeps 15 bytes of the name.
+  const std::string name = std::filesystem::path(CORVANE_BINARY).filename().string().substr(0, 15);
+  EXPECT_EQ(readAll("/proc/" + std::to_string(app.pid()) + "/comm"), name + "\n")
       << "the process keeps its executable's name";
   const std::string log = app.log();
   EXPECT_NE(log.find("main thread named mainThread"), std::string::npos);
@@ -164,6 +166,10 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
   EXPECT_FALSE(fs::exists(home + "/file.txt"));
   EXPECT_FALSE(fs::exists(home + "/file2.txt"));
   for (const char* never : {"typed", "combined", "condition"}) EXPECT_FALSE(fs::exists(home + "/" + never)) << never;
+
+  // The shell's test variables (it was started with CORVANE_TEST_RESULT)
+  // are its own: a tool it starts gets none of them.
+  EXPECT_EQ(readAll(home + "/corvane-env.txt"), "");
 
   const std::string env = readAll(home + "/env.txt");
   EXPECT_EQ(std::count(env.begin(), env.end(), '\n'), 28) << env;

@@ -9,8 +9,8 @@
 #include "bridge/PageConnection.h"
 #include "bridge/WebViewDelegate.h"
 #include "services/Notice.h"
-#include "services/TestService.h"
 #include "TypeDeclarations.h"
+#include "TestShell.h"
 
 #include "app/Bundle.h"
 #include "app/Utils.h"
@@ -185,7 +185,7 @@ class Connection : public ::testing::Test {
     std::ofstream(app + "/Contents/Resources/public/project.json")
         << R"({"AppExInfo": {"bridgeAllowedOrigins": ["https://docs.example", 7, "*nope"]}})";
     setenv("HOME", (*root + "/home").c_str(), 1);
-    setenv("CORVANE_TEST_SERVICES", "1", 1);
+    corvane::testshell::install();  // the `test` member, as in the tests' shell
     corvane::Bundle::setMain(*corvane::Bundle::open(app));
     corvane::MainQueue::initOnMainThread();
   }
@@ -400,7 +400,7 @@ TEST_F(Connection, AMethodRunsOnlyOnALiveObjectOfItsOwnClass) {
   EXPECT_EQ(r.actions.size(), 1u);
 
   // An object the root has retired is gone for good.
-  delegate->forgetObject(*delegate->test);
+  delegate->forgetObject(*delegate->objectById(callNow.object));
   r = ext->call(callNow, {R"({"callback":"f"})"});
   EXPECT_EQ(r.error, "TypeError: Can only call TestService.callNow on instances of TestService");
   EXPECT_TRUE(r.actions.empty());

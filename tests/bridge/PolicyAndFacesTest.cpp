@@ -3,6 +3,7 @@
 #include "bridge/BridgeSchema.h"
 #include "bridge/OriginPolicy.h"
 #include "bridge/ServiceObject.h"
+#include "bridge/WindowRequests.h"
 #include "bridge/WebViewDelegate.h"
 #include "ui/WindowController.h"
 
@@ -12,6 +13,47 @@ using namespace corvane;
 using namespace corvane::bridge;
 
 namespace {
+
+TEST(WindowRequests, OnlyWhatTheApplicationAnnouncedIsItsOwnOnceAndBriefly) {
+  const auto t0 = WindowRequests::Clock::now();
+  WindowRequests r;
+  r.announce("corvanetest://x", false, t0);
+  r.announce("", false, t0);
+  r.announce("https://app.example/search?old=1", true, t0);
+  EXPECT_FALSE(r.take("corvanetest://y", t0)) << "another address";
+  EXPECT_TRUE(r.take("corvanetest://x", t0));
+  EXPECT_FALSE(r.take("corvanetest://x", t0)) << "used up";
+  EXPECT_TRUE(r.take("about:blank", t0)) << "window.open() is about:blank";
+  r.announce("file:///app/index.html#popup", false, t0);
+  EXPECT_TRUE(r.take("file:///app/index.html", t0)) << "the fragment stays the page's";
+  EXPECT_FALSE(r.take("https://app.example/other?q=1", t0));
+  EXPECT_TRUE(r.take("https://app.example/search?q=1", t0)) << "a form's GET query";
+  r.announce("mailto:a@b", false, t0);
+  EXPECT_FALSE(r.take("mailto:a@b", t0 + WindowRequests::kValidFor + std::chrono::milliseconds(1))) << "too late";
+  for (int i = 0; i < 100; ++i) r.announce("x:" + std::to_string(i), false, t0);
+  EXPECT_FALSE(r.take("x:0", t0)) << "only the latest are kept";
+  EXPECT_TRUE(r.take("x:99", t0));
+
+  struct Case {
+    bool announced;
+    const char* url;
+    bool gesture;
+    NewWindowVerdict verdict;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {true, "evilx://anything", false, NewWindowVerdict::Application},
+           {true, "mailto:a@b", false, NewWindowVerdict::Application},
+           {false, "https://example.com/", true, NewWindowVerdict::Browser},
+           {false, "HTTP://example.com/", true, NewWindowVerdict::Browser},
+           {false, "https://example.com/", false, NewWindowVerdict::Refused},
+           {false, "mailto:a@b", true, NewWindowVerdict::Refused},
+           {false, "evilx://x", true, NewWindowVerdict::Refused},
+           {false, "file:///etc/passwd", true, NewWindowVerdict::Refused},
+           {false, "about:blank", true, NewWindowVerdict::Refused},
+           {false, "", true, NewWindowVerdict::Refused},
+       })
+    EXPECT_EQ(newWindowVerdict(c.announced, c.url, c.gesture), c.verdict) << c.url << " " << c.gesture;
+}
 
 TEST(OriginPolicy, OriginsMatchExactlyBySchemeHostAndPort) {
   OriginPolicy p;

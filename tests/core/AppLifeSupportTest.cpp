@@ -8,7 +8,11 @@
 #include "app/NotificationCenter.h"
 #include "app/WindowStyle.h"
 
+#include <gio/gdesktopappinfo.h>
 #include <glib.h>
+
+#include <chrono>
+#include <thread>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -120,6 +124,56 @@ TEST(LoginItemEntry, AddingTwiceAddsOneAndRemovingRemoves) {
   EXPECT_TRUE(item.setStartAtLogin(false));
   EXPECT_FALSE(item.isStartAtLogin());
   EXPECT_FALSE(fs::exists(item.entryPath()));
+}
+
+TEST(LoginItemEntry, AHostileBundlePathStaysOneArgumentOfOneKey) {
+  TempDir tmp;
+  EnvGuard env;
+  env.set("XDG_CONFIG_HOME", tmp / "config");
+  // The desktop launches the entry; a recorder standing in for the shell
+  // (at a path as awkward as the bundles') writes the arguments it got.
+  // (GLib looks the program up before it undoes "%%", so no "%" here.)
+  const std::string bin = tmp / "bin \"q\" $x \\ 'a'";
+  fs::create_directories(bin);
+  const std::string recorder = bin + "/corvane", got = tmp / "got";
+  writeFile(recorder, "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"" + got + ".tmp\" && mv \"" + got + ".tmp\" \"" + got + "\"\n");
+  fs::permissions(recorder, fs::perms::owner_all);
+  const std::string bundles[] = {
+      tmp / "Inj\nExec=touch injected\nX-A=.app",
+      tmp / "Quote \"it\" `date` $HOME ${HOME} %u %% %.app",
+      tmp / "back\\slash\\\\two\\n \\\" and;semi&amp|pipe*?#(x)~<>.app",
+      tmp / " \tlead.app",
+  };
+  for (const std::string& bundle : bundles) {
+    SCOPED_TRACE(testing::PrintToString(bundle));
+    fs::remove(got);
+    LoginItem item("test.login", bundle, "Name\nExec=touch injected", recorder);
+    ASSERT_TRUE(item.setStartAtLogin(true));
+    EXPECT_TRUE(item.isStartAtLogin()) << "an entry it wrote is its own";
+    EXPECT_TRUE(item.setStartAtLogin(true));
+
+    GKeyFile* file = g_key_file_new();
+    ASSERT_TRUE(g_key_file_load_from_file(file, item.entryPath().c_str(), G_KEY_FILE_NONE, nullptr));
+    gsize count = 0;
+    gchar** keys = g_key_file_get_keys(file, "Desktop Entry", &count, nullptr);
+    std::vector<std::string> names(keys, keys + count);
+    g_strfreev(keys);
+    g_key_file_free(file);
+    EXPECT_EQ(names, (std::vector<std::string>{"Type", "Name", "Exec", "X-Corvane-Bundle",
+                                               "X-GNOME-Autostart-enabled"}));
+
+    GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(item.entryPath().c_str());
+    ASSERT_NE(info, nullptr) << readFile(item.entryPath());
+    GError* error = nullptr;
+    EXPECT_TRUE(g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error)) << (error ? error->message : "");
+    if (error) g_error_free(error);
+    g_object_unref(info);
+    for (int i = 0; i < 100 && !fs::exists(got); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string args = readFile(got);
+    EXPECT_EQ(args, "--bundle" + std::string(1, '\0') + bundle + std::string(1, '\0'))
+        << readFile(item.entryPath());
+    EXPECT_TRUE(item.setStartAtLogin(false));
+  }
 }
 
 TEST(WindowStylePlans, StyleKeysInTableOrderThenButtons) {

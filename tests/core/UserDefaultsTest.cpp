@@ -1,13 +1,18 @@
 // The persistent user defaults store.
 #include "TestSupport.h"
 
+#include "app/LoginItem.h"
 #include "app/UserDefaults.h"
+#include "app/WebsiteData.h"
 
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <functional>
+#include <set>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -162,6 +167,48 @@ TEST(StoreNames, AnyIdentifierGivesOneSafeFileName) {
   }();
   const std::string cut = identifierFileName(umlauts);
   EXPECT_TRUE(g_utf8_validate(cut.c_str(), static_cast<gssize>(cut.size()), nullptr)) << cut;
+}
+
+TEST(StoreNames, HostileIdentifiersNameOnlyTheirOwnFileInEveryFolder) {
+  TempDir tmp;
+  EnvGuard env;
+  env.set("XDG_CONFIG_HOME", tmp / "config");
+  env.set("XDG_DATA_HOME", tmp / "data");
+  env.set("XDG_CACHE_HOME", tmp / "cache");
+  // Every place a name is made from an identifier, and the folder it must
+  // stay directly inside.
+  struct Place {
+    const char* what;
+    std::function<std::string(const std::string&)> path;
+    fs::path folder;
+  };
+  const Place places[] = {
+      {"defaults", UserDefaults::pathForIdentifier, tmp / "config/corvane"},
+      {"website data", [](const std::string& id) { return fs::path(WebsiteData::dataDirectory(id)).parent_path(); },
+       tmp / "data/corvane"},
+      {"cache", [](const std::string& id) { return fs::path(WebsiteData::cacheDirectory(id)).parent_path(); },
+       tmp / "cache/corvane"},
+      {"autostart", [](const std::string& id) { return LoginItem(id, "/b.app", "B", "corvane").entryPath(); },
+       tmp / "config/autostart"},
+  };
+  const std::string hostile[] = {".", "..", "../..", "../x", "a/../../b", "/", "//etc/passwd", "./.",
+                                 std::string("a\0/..", 5), "line\nbreak", "tab\tand\x7f", "\r", "...", ".hidden"};
+  std::set<std::string> names;
+  for (const std::string& id : hostile) {
+    const std::string name = identifierFileName(id);
+    SCOPED_TRACE(testing::PrintToString(id) + " -> " + testing::PrintToString(name));
+    EXPECT_FALSE(name.empty());
+    EXPECT_NE(name, ".");
+    EXPECT_NE(name, "..");
+    for (char c : name) EXPECT_TRUE(c != '/' && static_cast<unsigned char>(c) >= 0x20 && c != 0x7f);
+    names.insert(name);
+    for (const auto& place : places) {
+      const fs::path made = fs::path(place.path(id)).lexically_normal();
+      EXPECT_EQ(made.parent_path(), place.folder.lexically_normal()) << place.what << ": " << made;
+    }
+  }
+  EXPECT_EQ(identifierFileName("..."), "...") << "only the names of the folder and its parent are special";
+  EXPECT_EQ(identifierFileName("com.example.app-2_b"), "com.example.app-2_b");
 }
 
 TEST_F(Defaults, AVeryLongIdentifierStillStoresItsValues) {

@@ -12,12 +12,16 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
+using corvane::e2e::TinyHttpServer;
 using corvane::life::LiveShell;
 using corvane::test::PrivateDesktop;
 using corvane::test::countOf;
@@ -36,8 +40,10 @@ class PageHost : public testing::Test {
   // The shell on `harness`'s bundle in `mode`, with the home of `homeOf`
   // (two applications may share one user).
   static std::unique_ptr<LiveShell> start(const ShellHarness& harness, const std::string& mode,
-                                          const ShellHarness* homeOf = nullptr) {
+                                          const ShellHarness* homeOf = nullptr,
+                                          const std::map<std::string, std::string>& extra = {}) {
     auto env = (homeOf ? *homeOf : harness).sessionEnv();
+    for (const auto& [k, v] : extra) env[k] = v;
     env["DISPLAY"] = desktop->display();
     env["HOST_MODE"] = mode;
     env["CORVANE_TEST_RESULT"] = harness.root() + "/report.json";
@@ -327,4 +333,114 @@ TEST_F(PageHost, CustomUserAgentBelongsToTheCallingViewAndShowsAtOnce) {
   ASSERT_NE(begin, std::string::npos) << log;
   ASSERT_NE(end, std::string::npos) << log;
   EXPECT_EQ(countOf(log.substr(begin, end - begin), "[SandboxEnabled] = "), 20u);
+}
+
+namespace {
+
+// A page of another server, framed by the application: links aimed at new
+// windows (a desktop scheme of its own, mail, the web), a form, window.open
+// in a loop, all without the person; and two links that fill the frame's
+// halves, for the person's clicks.
+const char kForeignPage[] = R"(<!DOCTYPE html><html><head><style>
+html, body { margin: 0; height: 100%; }
+a.half { position: absolute; top: 0; bottom: 0; width: 50%; }
+</style></head><body>
+<a class="half" id="web" style="left:0" target="_blank" href="/clicked-web">web</a>
+<a class="half" id="mail" style="right:0" target="_blank" href="mailto:clicked@victim.example?subject=clicked">mail</a>
+<div style="display:none">
+<a id="s1" target="_blank" href="evilx://scripted/link">x</a>
+<a id="s2" target="_blank" href="mailto:victim@example.com?subject=Scripted&amp;body=hello">x</a>
+<a id="s3" target="_blank" href="/phish">x</a>
+<form id="f" target="_blank" action="evilx://scripted/form"><input name="q" value="1"></form>
+</div>
+<script>
+var clicks = 0;
+function clicked() { if (++clicks === 2) parent.postMessage("foreign clicked", "*"); }
+document.getElementById("web").addEventListener("click", clicked);
+document.getElementById("mail").addEventListener("click", clicked);
+window.addEventListener("load", function () {
+  ["s1", "s2", "s3"].forEach(function (id) { document.getElementById(id).click(); });
+  document.getElementById("f").submit();
+  var opened = 0;
+  for (var i = 0; i < 20; ++i)
+    ["/popup", "evilx://popup/" + i, "mailto:popup@victim.example", "", "about:blank"].forEach(function (u) {
+      if (window.open(u)) ++opened;
+    });
+  // Named as the application's own window will be: still not the application's.
+  if (window.open("/named", "child")) ++opened;
+  parent.postMessage({ foreignOpened: opened }, "*");
+});
+</script></body></html>)";
+
+// Default handlers for the schemes the foreign page tries, and for the
+// application's own: each appends what it is started with to <dir>/<tag>.log.
+void installRecorders(const ShellHarness& shell, const std::string& dir) {
+  const auto env = shell.sessionEnv();
+  const std::string script = dir + "/record.sh";
+  corvane::test::writeFile(script, "#!/bin/sh\ntag=\"$1\"; shift\nprintf '%s\\n' \"$@\" >> \"" + dir + "/$tag.log\"\n");
+  fs::permissions(script, fs::perms::owner_all);
+  std::string defaults = "[Default Applications]\n";
+  for (const auto& [tag, schemes] : std::map<std::string, std::vector<std::string>>{
+           {"evil", {"evilx"}}, {"mail", {"mailto"}}, {"web", {"http", "https"}}, {"own", {"corvanetest"}}}) {
+    std::string mime;
+    for (const auto& s : schemes) {
+      mime += "x-scheme-handler/" + s + ";";
+      defaults += "x-scheme-handler/" + s + "=recorder-" + tag + ".desktop\n";
+    }
+    corvane::test::writeFile(env.at("XDG_DATA_HOME") + "/applications/recorder-" + tag + ".desktop",
+                             "[Desktop Entry]\nType=Application\nName=Recorder " + tag + "\nExec=" + script + " " +
+                                 tag + " %u\nMimeType=" + mime + "\nNoDisplay=true\n");
+  }
+  corvane::test::writeFile(env.at("XDG_CONFIG_HOME") + "/mimeapps.list", defaults);
+}
+
+}  // namespace
+
+TEST_F(PageHost, ForeignFramesOpenNoWindowAndReachNoDesktopHandler) {
+  ShellHarness shell;
+  makeBundle(shell);
+  const std::string handoff = shell.root() + "/handoff";
+  installRecorders(shell, handoff);
+  TinyHttpServer foreign(std::map<std::string, std::string>{{"/evil.html", kForeignPage}});
+  const std::string origin = "http://127.0.0.1:" + std::to_string(foreign.port());
+  auto app = start(shell, "foreign", nullptr, {{"HOST_FOREIGN_PORT", std::to_string(foreign.port())}});
+  ASSERT_TRUE(app->waitForLog("host: foreign ready", 120)) << app->log();
+  EXPECT_EQ(windowsOf(app->pid()).size(), 1u) << "windows of the foreign frame";
+
+  // The person clicks each half of the foreign frame: its web link, then
+  // its mail link.
+  const unsigned long main = activateMainWindow(app->pid());
+  ASSERT_NE(main, 0u) << app->log();
+  std::string geometry = desktop->run({"xdotool", "getwindowgeometry", "--shell", std::to_string(main)});
+  const int width = std::stoi(geometry.substr(geometry.find("WIDTH=") + 6));
+  const int height = std::stoi(geometry.substr(geometry.find("HEIGHT=") + 7));
+  for (int x : {width / 4, width * 3 / 4}) {
+    ASSERT_TRUE(desktop->xdotool({"mousemove", "--window", std::to_string(main), std::to_string(x),
+                                  std::to_string(height * 3 / 4), "click", "1"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  ASSERT_EQ(app->waitForExit(120), 0) << app->log();
+  const json r = shell.report();
+  ASSERT_TRUE(r.is_object()) << app->log();
+  ASSERT_FALSE(r.contains("pageError")) << r["pageError"];
+
+  // The foreign frame opened no window and started no handler of its own
+  // schemes or of mail; the person's click on its web link went to the browser.
+  EXPECT_EQ(r["foreignOpened"], 0);
+  EXPECT_EQ(r["windowsAfterForeign"], 1);
+  EXPECT_FALSE(fs::exists(handoff + "/evil.log")) << corvane::test::readFile(handoff + "/evil.log");
+  EXPECT_FALSE(fs::exists(handoff + "/mail.log")) << corvane::test::readFile(handoff + "/mail.log");
+  EXPECT_EQ(corvane::test::readFile(handoff + "/web.log"), origin + "/clicked-web\n");
+  const std::string log = app->log();
+  for (const std::string& refused : std::vector<std::string>{"evilx://scripted/link", "mailto:victim@example.com", origin + "/phish",
+                                    "evilx://scripted/form?q=1", "evilx://popup/19", "about:blank", origin + "/named",
+                                    "mailto:clicked@victim.example"})
+    EXPECT_NE(log.find("new window refused for " + refused), std::string::npos) << refused;
+  EXPECT_NE(log.find("opening " + origin + "/clicked-web in the browser"), std::string::npos);
+
+  // The application's own document keeps what it may do: its link aimed at
+  // a new window goes to the desktop's handler, window.open opens a window.
+  EXPECT_EQ(r["childOpened"], true);
+  EXPECT_EQ(r["windowsAfterOwn"], 2);
+  EXPECT_EQ(corvane::test::readFile(handoff + "/own.log"), "corvanetest://app/link\n");
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -160,8 +161,7 @@ std::map<std::string, std::string> ShellHarness::sessionEnv() const {
   return {{"HOME", home},
           {"XDG_CONFIG_HOME", home + "/.config"},
           {"XDG_DATA_HOME", home + "/.local/share"},
-          {"XDG_CACHE_HOME", home + "/.cache"},
-          {"CORVANE_TEST_SERVICES", "1"}};
+          {"XDG_CACHE_HOME", home + "/.cache"}};
 }
 
 void ShellHarness::installHandOffRecorders(const std::string& handoff) {
@@ -182,6 +182,41 @@ void ShellHarness::installHandOffRecorders(const std::string& handoff) {
   writeFile(env.at("XDG_CONFIG_HOME") + "/mimeapps.list",
             "[Default Applications]\nx-scheme-handler/corvanetest=corvane-rec-open.desktop\n"
             "x-scheme-handler/mailto=corvane-rec-mail.desktop\ntext/plain=corvane-rec-file.desktop\n");
+}
+
+bool ShellHarness::answerAlert(int pid, const std::string& title, int seconds) {
+  auto output = [](const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+      char buf[256];
+      while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+      ::pclose(p);
+    }
+    return out;
+  };
+  auto alert = [&] {
+    std::istringstream ids(output("xdotool search --onlyvisible --pid " + std::to_string(pid) + " --name '^" + title +
+                                  "$' 2>/dev/null"));
+    std::string id;
+    std::getline(ids, id);
+    return id;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  bool pressed = false;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string id = alert();
+    if (id.empty()) {
+      if (pressed) return true;  // answered: it went away
+    } else {
+      // Focus without a window manager's help (the shared test display has
+      // none); another test's window may take the focus in between, so
+      // press again until the alert has gone.
+      output("xdotool windowfocus --sync " + id + " sleep 0.2 key --clearmodifiers Return 2>/dev/null");
+      pressed = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(pressed ? 700 : 200));
+  }
+  return false;
 }
 
 std::string ShellHarness::log() const {

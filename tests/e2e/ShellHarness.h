@@ -50,8 +50,9 @@ class ShellHarness {
   int start(const std::map<std::string, std::string>& env, const std::string& logName = "shell.log",
             const std::vector<std::string>& args = {});
 
-  // The shell's own home and XDG folders inside root(), with the test
-  // service on; suites add their own variables.
+  // The shell's own home and XDG folders inside root(); suites add their
+  // own variables. (The shell run is the tests' shell, which always has
+  // the test service.)
   std::map<std::string, std::string> sessionEnv() const;
 
   // Desktop entries in the shell's own data home, made the defaults for a
@@ -59,6 +60,13 @@ class ShellHarness {
   // named "Corvane Recorder"; each records the arguments it is started with
   // in <handoff>/<tag>.txt (tags "open", "mail", "file", "launch").
   void installHandOffRecorders(const std::string& handoff);
+
+  // Presses Enter on the alert titled `title` of the process `pid` (on the
+  // display of this process's environment) with real input, as the person
+  // at the screen does: the shell's alerts wait for a person. True once it
+  // was pressed and has gone; false when that did not happen within
+  // `seconds`.
+  static bool answerAlert(int pid, const std::string& title, int seconds);
 
   std::string log() const;
   nlohmann::json report() const;  // what the page handed to finish()

@@ -10,8 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -213,6 +220,38 @@ TEST_F(PluginTasksTest, BundlesOutsideThePackageAreRefusedUnloaded) {
       << answer.result;
   EXPECT_FALSE(corvane::PluginBundle::bundleWithPath(outside)->isLoaded());
   EXPECT_TRUE(page.now().empty());
+}
+
+TEST_F(PluginTasksTest, ABundleSwappedForALinkOutWhileItLoadsNeverLoadsTheOutsideLibrary) {
+  // An attacker who may write to PlugIns keeps exchanging the bundle folder
+  // with a link to a bundle outside the package (renameat2 RENAME_EXCHANGE,
+  // atomic) while the page asks for the bundle again and again.
+  const std::string outside = dir / "Outside.bundle";
+  copyBundle(std::string(CORVANE_PLUGIN_FIXTURES) + "/TestTasks.bundle", outside);
+  const std::string inside = contents + "/PlugIns/Swap.bundle", link = contents + "/PlugIns/Swap.link";
+  copyBundle(std::string(CORVANE_PLUGIN_FIXTURES) + "/TestTasks.bundle", inside);
+  fs::create_directory_symlink(outside, link);
+  const pid_t swapper = fork();
+  ASSERT_GE(swapper, 0);
+  if (swapper == 0) {
+    for (;;) syscall(SYS_renameat2, AT_FDCWD, inside.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+  }
+  auto outsideMapped = [&] {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+      if (line.find(outside + "/") != std::string::npos) return true;
+    return false;
+  };
+  int refused = 0, calls = 0;
+  for (; calls < 3000 && !outsideMapped(); ++calls) {
+    auto answer = run({{"taskToolPath", "/PlugIns/Swap.bundle"}, {"bundleClassName", "Recorder"}});
+    refused += answer.result.value("error", "").find("outside") != std::string::npos;
+  }
+  kill(swapper, SIGKILL);
+  waitpid(swapper, nullptr, 0);
+  EXPECT_FALSE(outsideMapped()) << "loaded from outside the package after " << calls << " calls";
+  EXPECT_FALSE(corvane::PluginBundle::bundleWithPath(outside)->isLoaded());
+  EXPECT_GT(refused, 0) << "the race was run: some calls met the link";
 }
 
 TEST_F(PluginTasksTest, BuiltInTasksRunOnTheBackgroundPool) {

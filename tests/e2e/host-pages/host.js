@@ -187,9 +187,48 @@
     child = window.open("child.html", "child", "width=400,height=300");
   }
 
+  // ---- foreign: a frame from another server tries every door to new
+  // windows and desktop handlers, then the application's own document uses
+  // them as it may
+  function foreign() {
+    var report = {};
+    var frame = document.createElement("iframe");
+    frame.style.cssText = "position:fixed;left:0;top:0;width:100%;height:100%;border:0";
+    frame.src = "http://127.0.0.1:" + T.environment("HOST_FOREIGN_PORT") + "/evil.html";
+    window.addEventListener("message", function (e) {
+      if (e.data && e.data.foreignOpened !== undefined) {
+        report.foreignOpened = e.data.foreignOpened;
+        // WebKit's requests reach the UI process a moment after the calls.
+        setTimeout(function () {
+          report.windowsAfterForeign = T.visibleWindowCount();
+          say("foreign ready");
+        }, 1500);
+      } else if (e.data === "foreign clicked") {
+        setTimeout(ownTurn, 1500);
+      }
+    });
+    document.body.appendChild(frame);
+
+    function ownTurn() {
+      var link = document.createElement("a");
+      link.href = "corvanetest://app/link";
+      link.target = "_blank";
+      document.body.appendChild(link);
+      link.click();
+      report.childOpened = window.open("child.html", "child", "width=400,height=300") !== null;
+      var started = Date.now();
+      (function wait() {
+        if (T.visibleWindowCount() < 2 && Date.now() - started < 20000) { setTimeout(wait, 100); return; }
+        report.windowsAfterOwn = T.visibleWindowCount();
+        setTimeout(function () { finish(report); }, 1000);  // the handler it started records
+      })();
+    }
+  }
+
   window.addEventListener("load", function () {
     try {
       if (mode === "keys") keys();
+      else if (mode === "foreign") foreign();
       else if (mode === "activation") activation();
       else if (mode === "storage") storage(1);
       else if (mode === "stress") storage(150);

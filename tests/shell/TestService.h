@@ -1,9 +1,9 @@
 #pragma once
-// A service object for the end-to-end tests only (compiled into test builds,
-// and present in a page only when CORVANE_TEST_SERVICES=1 is set): it
-// exercises the callback paths that no real service has yet — callbacks by
-// name at once and from another thread, page function objects, events and
-// panel answers.
+// The tests' own service object, `corvane.test`, present only in the
+// tests' shell (tests/shell), never in the shipped one: it exercises the
+// callback paths that no real service has yet — callbacks by name at once
+// and from another thread, page function objects, events and panel answers
+// — and hands the page's findings to the test.
 #include "bridge/CallbackDelegate.h"
 #include "bridge/ServiceObject.h"
 
@@ -16,7 +16,6 @@ namespace corvane {
 class TestService : public ServiceObject {
  public:
   explicit TestService(std::shared_ptr<PageScript> webView);
-  static bool enabled();
   const ServiceClass& serviceClass() const override;
 
   std::string echoParams(const nlohmann::json& argument);
@@ -51,6 +50,8 @@ class TestService : public ServiceObject {
   // The whole main menu bar as the person sees it: each item's title, shown
   // key, whether it is enabled, visible or a separator, and its submenu.
   nlohmann::json menuBarTree();
+  // The shell's environment as it started (its test variables included,
+  // which the shell itself no longer holds).
   std::string environment(const std::string& name);
   // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
   bool finish(const std::string& report);

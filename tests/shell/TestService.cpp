@@ -1,4 +1,6 @@
-#include "services/TestService.h"
+#include "TestService.h"
+
+#include "TestShell.h"
 
 #include "app/Log.h"
 #include "app/NotificationCenter.h"
@@ -239,11 +241,6 @@ void TestService::closeMainWindow() {
   if (GtkWindow* w = firstAppWindow()) gtk_window_close(w);
 }
 
-bool TestService::enabled() {
-  const char* v = std::getenv("CORVANE_TEST_SERVICES");
-  return v && std::string(v) == "1";
-}
-
 std::string TestService::echoParams(const nlohmann::json& argument) {
   auto params = UtilTool::paramsDictionary(argument);
   EvalJsWithWebView(webView_, UtilTool::callbackName(params), params);
@@ -297,15 +294,13 @@ void TestService::fireEventWithData(const std::string& name, const nlohmann::jso
 void TestService::setValue(const nlohmann::json& value) { value_ = value; }
 nlohmann::json TestService::getValue() { return value_; }
 
-void TestService::answerNextPanel(const std::string& button) { WebViewDelegate::answerNextPanel(button); }
+void TestService::answerNextPanel(const std::string& button) { testshell::answerNextPanel(button); }
 
-std::string TestService::environment(const std::string& name) {
-  const char* v = std::getenv(name.c_str());
-  return v ? v : "";
-}
+std::string TestService::environment(const std::string& name) { return testshell::variable(name); }
 
 bool TestService::finish(const std::string& report) {
-  const char* path = std::getenv("CORVANE_TEST_RESULT");
+  const std::string target = testshell::variable("CORVANE_TEST_RESULT");
+  const char* path = target.empty() ? nullptr : target.c_str();
   bool ok = false;
   if (path) {
     const std::string tmp = std::string(path) + ".tmp";
