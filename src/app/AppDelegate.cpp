@@ -53,8 +53,9 @@ void AppDelegate::buildMainMenu() {
   a.showMainWindow = [this] {
     if (windowController) windowController->showWindow();
   };
-  a.reload = [view] {
-    if (auto* v = view()) webkit_web_view_reload(v);
+  a.reload = [this] {
+    // Also brings back a page whose process died for good.
+    if (windowController) windowController->contentView->reload();
   };
   a.toggleFullScreen = [this] {
     if (!windowController) return;

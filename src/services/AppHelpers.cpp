@@ -57,7 +57,9 @@ void App::sendMessageToXPCService(const nlohmann::json& argument) {
     nlohmann::json messageDic = params.contains("messageDic") ? params["messageDic"] : nlohmann::json::object();
     if (!messageDic.is_object()) messageDic = nlohmann::json::object();
     if (key.empty()) return;
-    std::shared_ptr<PageScript> page = page_;
+    // The reply may come long after the call: it goes to the page that
+    // asked, or nowhere once that page is gone.
+    const CallerPage page = page_->caller();
     Utils::sharedInstance().sendMessageWithXPCKey(
         key, messageDic,
         [page, callback, result](const nlohmann::json& reply) mutable {

@@ -18,5 +18,7 @@ bool waitUntil(const std::function<bool()>& condition, int seconds);
 pid_t spawn(const std::vector<std::string>& argv, int stdoutFd = -1);
 // SIGTERM and wait.
 void stop(pid_t pid);
+// The web processes a shell started (its children named WebKitWebProcess).
+std::vector<pid_t> webProcessesOf(pid_t shell);
 
 }  // namespace corvane::e2e
