@@ -13,7 +13,7 @@
 #include "app/Utils.h"
 #include "app/WindowStyle.h"
 #include "bridge/MainQueue.h"
-#include "bridge/OptionalSystemBus.h"
+#include "bridge/OptionalBuses.h"
 #include "rate/RateShell.h"
 #include "server/HttpServer.h"
 #include "ui/Alert.h"
@@ -340,7 +340,13 @@ int AppDelegate::startOrHandOver() {
     if (error) g_error_free(error);
     return 1;
   }
-  if (g_application_get_is_remote(app)) {
+  if (!g_application_get_dbus_connection(app)) {
+    // GApplication runs without a bus as an instance of its own.
+    std::string why;
+    keepRunningWhenTheSessionBusGoes(nullptr, &why);
+    log().warn("no session bus ({}): this start cannot hand over to a running instance and runs on its own",
+               why.empty() ? "the bus is gone" : why);
+  } else if (g_application_get_is_remote(app)) {
     const std::string ours = Utils::sharedInstance().bundle().bundlePath();
     auto theirs = runningBundle(g_application_get_dbus_connection(app), applicationId(), 5000);
     if (!theirs)

@@ -183,6 +183,10 @@ void HelperConnection::start() {
     lose(Loss::Invalidation, why);
     return;
   }
+  if (g_dbus_connection_is_closed(bus_)) {
+    lose(Loss::Invalidation, "the session bus went away");
+    return;
+  }
   exportClientObject(bus_);
   inFlight_ = g_cancellable_new();
   // The watch's match rule reaches the bus before any message of ours does,
@@ -282,8 +286,11 @@ void HelperConnection::onCallDone(GObject* source, GAsyncResult* result, void* r
   if (cancelled) why = "the connection was invalidated";
   if (!cancelled) log().info("helper {}: message failed: {}", data->self->serviceName_, why);
   // A service the bus cannot start ends the connection, as an unknown
-  // service does on platforms with named helper connections.
+  // service does on platforms with named helper connections; so does a bus
+  // that went away.
   if (unreachable(error)) data->self->lose(Loss::Invalidation, why);
+  else if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CLOSED))
+    data->self->lose(Loss::Invalidation, "the session bus went away");
   g_error_free(error);
   if (data->failure) data->failure(why);
 }
