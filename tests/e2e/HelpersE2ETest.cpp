@@ -172,6 +172,16 @@ TEST_F(HelpersE2E, KilledHelperInterruptsAndTheKeyComesBack) {
   EXPECT_NE(r("afterKill")["message"]["pid"], killed);
 }
 
+TEST_F(HelpersE2E, AHelperThatNeverAnswersTimesOutAndHoldsUpNobodyElse) {
+  EXPECT_EQ(r("hungRegistered"), true);
+  EXPECT_EQ(r("defaultWhileHung")["success"], true) << r("defaultWhileHung");
+  EXPECT_EQ(r("echoWhileHung")["message"]["echo"]["whileHung"], true) << r("echoWhileHung");
+  EXPECT_LT(r("othersWaitedMs").get<double>(), 2000) << "the others waited for the silent helper";
+  ASSERT_EQ(r("hung").size(), 70u);
+  for (const auto& one : r("hung"))
+    EXPECT_EQ(one, json({{"success", false}, {"error", "the helper did not answer within 2 s"}}));
+}
+
 // ---- the session bus goes away -------------------------------------------------
 
 // Waits for the shell `pid` to end; its exit status, -1 when it was killed
