@@ -125,7 +125,7 @@ void PageConnection::attachTo(const std::shared_ptr<PageScript>& page) {
 }
 
 void PageConnection::close() {
-  if (closed_) return;
+  // Safe to repeat: the channel may have seen its end before the root does.
   closed_ = true;
   if (page_) page_->detach(this);
   if (source_) {
@@ -175,12 +175,9 @@ gboolean PageConnection::onReadable(gint, GIOCondition, gpointer self) {
   // the root drop this connection: it lives until the call is done.
   const std::shared_ptr<PageConnection> keep = static_cast<PageConnection*>(self)->shared_from_this();
   if (!keep->serveAvailable()) {
-    // The web process went away; the web view reports why and reloads.
-    keep->closed_ = true;
-    if (keep->source_) {
-      g_source_unref(keep->source_);
-      keep->source_ = nullptr;
-    }
+    // The web process went away (the web view reports why and reloads),
+    // or the root closed the connection while a call waited.
+    keep->close();
     return G_SOURCE_REMOVE;
   }
   return G_SOURCE_CONTINUE;

@@ -43,11 +43,22 @@ PageRecovery::PageRecovery(WebKitWebView* view) : view_(view) {
   gtk_widget_hide(panel_);
   gtk_widget_set_no_show_all(panel_, TRUE);  // the window's show_all leaves it hidden
   gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), panel_);
+  // The window may be destroyed (closed) long before its controller goes:
+  // nothing is reloaded into a view that is gone.
+  g_object_ref(button_);
+  g_signal_connect(overlay_, "destroy", signalHandler([](GtkWidget*, gpointer self) {
+                     auto* r = static_cast<PageRecovery*>(self);
+                     r->cancelTimer();
+                     r->gone_ = true;
+                   }),
+                   this);
 }
 
 PageRecovery::~PageRecovery() {
   cancelTimer();
   g_signal_handlers_disconnect_by_data(button_, this);
+  g_signal_handlers_disconnect_by_data(overlay_, this);
+  g_object_unref(button_);
   g_object_unref(overlay_);
 }
 
@@ -60,6 +71,7 @@ void PageRecovery::cancelTimer() {
 
 void PageRecovery::processEnded(const std::string& why) {
   cancelTimer();
+  if (gone_) return;
   const PageCrashPolicy::Step step = policy_.crashed(PageCrashPolicy::Clock::now());
   if (!step.reload) {
     log().error("web process {}; the page stopped {} times in a row and stays stopped until it is reloaded", why,
@@ -92,6 +104,7 @@ void PageRecovery::reload() {
 }
 
 void PageRecovery::reloadPage() {
+  if (gone_) return;
   hideMessage();
   webkit_web_view_reload(view_);
 }

@@ -41,6 +41,7 @@ class PageRecovery {
   GtkWidget* detail_;
   GtkWidget* button_;
   guint timer_ = 0;
+  bool gone_ = false;  // the view's window was destroyed
   PageCrashPolicy policy_;
 };
 
