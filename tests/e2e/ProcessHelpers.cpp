@@ -54,9 +54,9 @@ pid_t spawn(const std::vector<std::string>& argv, int stdoutFd) {
 void stop(pid_t pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
+  kill(pid, SIGCONT);  // a test may have stopped it; a stopped process never ends
   waitpid(pid, nullptr, 0);
 }
-
 
 std::vector<pid_t> webProcessesOf(pid_t shell) {
   std::vector<pid_t> out;
