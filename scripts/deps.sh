@@ -7,7 +7,7 @@ PKGS="$* build-essential cmake pkg-config git
  libglib2.0-dev libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libmicrohttpd-dev
  nlohmann-json3-dev libspdlog-dev libfmt-dev libplist-dev libplist-utils
  libgtest-dev libgmock-dev googletest
- libavahi-client-dev libnotify-dev
+ libavahi-client-dev
  libgstreamer1.0-dev libfontconfig-dev libpango1.0-dev libxss-dev
  gstreamer1.0-plugins-base gstreamer1.0-plugins-good sound-theme-freedesktop
  fontconfig fonts-dejavu-core dunst xclip

@@ -14,7 +14,7 @@
 #include "app/Utils.h"
 #include "app/WindowStyle.h"
 #include "bridge/MainQueue.h"
-#include "bridge/OptionalSystemBus.h"
+#include "bridge/OptionalBuses.h"
 #include "bridge/OriginPolicy.h"
 #include "rate/RateShell.h"
 #include "server/HttpServer.h"
@@ -58,8 +58,9 @@ void AppDelegate::buildMainMenu() {
   a.showMainWindow = [this] {
     if (windowController) windowController->showWindow();
   };
-  a.reload = [view] {
-    if (auto* v = view()) webkit_web_view_reload(v);
+  a.reload = [this] {
+    // Also brings back a page whose process died for good.
+    if (windowController) windowController->contentView->reload();
   };
   a.toggleFullScreen = [this] {
     if (!windowController) return;
@@ -376,14 +377,19 @@ int AppDelegate::startOrHandOver() {
     if (error) g_error_free(error);
     return 1;
   }
-  if (g_application_get_is_remote(app) && dev_) {
+  if (!g_application_get_dbus_connection(app)) {
+    // GApplication runs without a bus as an instance of its own.
+    std::string why;
+    keepRunningWhenTheSessionBusGoes(nullptr, &why);
+    log().warn("no session bus ({}): this start cannot hand over to a running instance and runs on its own",
+               why.empty() ? "the bus is gone" : why);
+  } else if (g_application_get_is_remote(app) && dev_) {
     // Development mode belongs to this start; handing over would lose it.
     log().error("{} already runs; quit it to run it in development mode", applicationId());
     std::fprintf(stderr, "corvane: %s already runs: quit it first to run it in development mode\n",
                  applicationId().c_str());
     return 1;
-  }
-  if (g_application_get_is_remote(app)) {
+  } else if (g_application_get_is_remote(app)) {
     const std::string ours = Utils::sharedInstance().bundle().bundlePath();
     auto theirs = runningBundle(g_application_get_dbus_connection(app), applicationId(), 5000);
     if (!theirs)

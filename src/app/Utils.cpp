@@ -1,5 +1,7 @@
 #include "app/Utils.h"
 
+#include "bridge/OptionalBuses.h"
+
 #include "app/Log.h"
 #include "plugins/HelperConnection.h"
 
@@ -41,16 +43,22 @@ namespace {
 // address lookup and error texts would read the environment while the
 // main thread exports folders with setenv, which glibc does not allow.
 bool holdSessionBus() {
-  static GDBusConnection* bus = [] {
-    GError* error = nullptr;
-    GDBusConnection* c = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!c) {
-      log().info("no session bus, so no default helper connection: {}", error ? error->message : "");
-      g_clear_error(&error);
-    }
-    return c;
+  static const bool held = [] {
+    std::string why;
+    // Losing the bus later ends nothing: the page keeps running, and what
+    // needs the bus (notifications, the badge, helpers, the single-instance
+    // hand-over) fails softly from then on.
+    GDBusConnection* c = keepRunningWhenTheSessionBusGoes(
+        [](const std::string& reason) {
+          log().warn("the session bus went away ({}): notifications, the dock badge, helper services and the "
+                     "single-instance hand-over are off until the application starts again",
+                     reason);
+        },
+        &why);
+    if (!c) log().info("no session bus, so no default helper connection: {}", why);
+    return c != nullptr;
   }();
-  return bus != nullptr;
+  return held;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -240,10 +241,12 @@ class Utils {
   // helper answers.
   void sendMessageWithXPCKey(const std::string& key, const nlohmann::json& messageDic,
                              std::function<void(const nlohmann::json& reply)> reply);
-  // As above, with `failure` for a message the connection could not carry;
+  // As above, with `failure` for a message the connection could not carry
+  // or the helper did not answer within `limit` (HelperConnection::send);
   // answers whether the key was registered (and so the message sent).
   bool sendMessageWithXPCKey(const std::string& key, const nlohmann::json& messageDic, XPCReply reply,
-                             std::function<void(const std::string& error)> failure);
+                             std::function<void(const std::string& error)> failure,
+                             std::chrono::milliseconds limit = std::chrono::seconds(60));
   static void sendMessageWithXPCConnection(const std::shared_ptr<HelperConnection>& connection,
                                            const nlohmann::json& messageDic, XPCReply reply);
   static void sendMessageTextWithXPCConnection(const std::shared_ptr<HelperConnection>& connection,

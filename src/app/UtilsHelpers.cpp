@@ -8,6 +8,9 @@
 namespace corvane {
 namespace {
 
+static_assert(HelperConnection::kDefaultCallLimit == std::chrono::seconds(60),
+              "the default of Utils::sendMessageWithXPCKey is the connection's");
+
 // The loss handler of every connection: the keys that named it leave the
 // registry, then one notice per key goes out (outside the lock, so an
 // observer may use the registry).
@@ -108,12 +111,13 @@ void Utils::sendMessageWithXPCKey(const std::string& key, const nlohmann::json& 
 }
 
 bool Utils::sendMessageWithXPCKey(const std::string& key, const nlohmann::json& messageDic, XPCReply reply,
-                                  std::function<void(const std::string& error)> failure) {
+                                  std::function<void(const std::string& error)> failure,
+                                  std::chrono::milliseconds limit) {
   auto connection = getXPCConnectionByKey(key);
   if (!connection) return false;
   nlohmann::json message = messageDic.is_object() ? messageDic : nlohmann::json::object();
   message["con_id"] = key;
-  connection->send(messageText(message), std::move(reply), std::move(failure));
+  connection->send(messageText(message), std::move(reply), std::move(failure), limit);
   return true;
 }
 

@@ -15,8 +15,7 @@ std::shared_ptr<CallbackDelegate> CallbackDelegate::initWithContext(std::shared_
   if (!h.is_number_unsigned()) return nullptr;
   uint64_t generation = context->generation();
   // Tell the page to keep the function beyond the call that brought it.
-  if (auto* connection = context->connection())
-    if (auto* reply = connection->currentReply()) reply->retained.push_back(h.get<uint64_t>());
+  if (auto* reply = context->innermostReply()) reply->retained.push_back(h.get<uint64_t>());
   return std::shared_ptr<CallbackDelegate>(
       new CallbackDelegate(std::move(context), h.get<uint64_t>(), generation));
 }

@@ -5,11 +5,13 @@
 #include "bridge/BridgeProtocol.h"
 #include "bridge/PageConsole.h"
 #include "bridge/BridgeSchema.h"
+#include "bridge/PageScript.h"
 #include "bridge/ServiceObject.h"
 #include "bridge/WebViewDelegate.h"
 
 #include <glib-unix.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -113,6 +115,7 @@ PageConnection::PageConnection(WebViewDelegate& root, int busFd, int syncFd) : r
 }
 
 PageConnection::~PageConnection() {
+  if (page_) page_->detach(this);
   if (source_) {
     g_source_destroy(source_);
     g_source_unref(source_);
@@ -123,6 +126,26 @@ PageConnection::~PageConnection() {
     g_dbus_connection_close_sync(dbus_, nullptr, nullptr);
     g_object_unref(dbus_);
   }
+}
+
+void PageConnection::attachTo(const std::shared_ptr<PageScript>& page) {
+  page_ = page;
+  generation_ = page->attach(this);
+}
+
+void PageConnection::close() {
+  // Safe to repeat: the channel may have seen its end before the root does.
+  closed_ = true;
+  if (page_) page_->detach(this);
+  if (source_) {
+    g_source_destroy(source_);
+    g_source_unref(source_);
+    source_ = nullptr;
+  }
+  // A web process that is still there (another process took over the
+  // view) stops waiting for answers; the descriptor stays ours until the
+  // destructor closes it.
+  ::shutdown(channel_->fd(), SHUT_RDWR);
 }
 
 void PageConnection::flush() {
@@ -157,11 +180,13 @@ void PageConnection::sendReleaseFunction(uint64_t handle) {
 }
 
 gboolean PageConnection::onReadable(gint, GIOCondition, gpointer self) {
-  auto* c = static_cast<PageConnection*>(self);
-  if (!c->serveAvailable()) {
-    // The web process went away; the web view reports why and reloads.
-    c->closed_ = true;
-    c->source_ = nullptr;
+  // A call may wait in a modal loop, during which the page can go away and
+  // the root drop this connection: it lives until the call is done.
+  const std::shared_ptr<PageConnection> keep = static_cast<PageConnection*>(self)->shared_from_this();
+  if (!keep->serveAvailable()) {
+    // The web process went away (the web view reports why and reloads),
+    // or the root closed the connection while a call waited.
+    keep->close();
     return G_SOURCE_REMOVE;
   }
   return G_SOURCE_CONTINUE;
@@ -172,6 +197,7 @@ bool PageConnection::serveAvailable() {
   const auto burstEnd = Clock::now() + kMaxBurst;
   bridge::Frame& frame = frame_;
   for (;;) {
+    if (closed_) return false;
     auto status = channel_->tryReceive(frame);
     if (status == bridge::FrameChannel::Status::Closed) return false;
     if (status == bridge::FrameChannel::Status::WouldBlock) {
@@ -190,7 +216,7 @@ bool PageConnection::serveAvailable() {
 
 void PageConnection::serve(const bridge::Frame& frame) {
   bridge::Reply reply;
-  calls_.push_back(&reply);
+  page_->beginCall(&reply, generation_);
   try {
     switch (frame.kind) {
       case bridge::kHello:
@@ -219,7 +245,13 @@ void PageConnection::serve(const bridge::Frame& frame) {
     log().error("bridge call error = {}", e.what());
     reply.error = pageErrorText(e);
   }
-  calls_.pop_back();
+  page_->endCall();
+  if (closed_) {
+    // The page that asked is gone (its process died while the call waited,
+    // or another process took over the view); nobody waits for this answer.
+    log().info("answer dropped: the page that made the call is gone");
+    return;
+  }
   const std::string head = bridge::encodeReplyHead(reply);
   channel_->send(bridge::kReply, head, reply.valueJson);
 }
@@ -242,7 +274,7 @@ void PageConnection::serveCall(const bridge::Frame& frame, bridge::Reply& reply)
   ServiceObject& target = receiver(object, *c, m.scriptName);
   ScriptArgs list;
   if (!bridge::decodeArguments(r.rest(), list)) throw std::runtime_error("corvane bridge: bad call");
-  BridgeCall call{root_.page()};
+  BridgeCall call{page_};
   ScriptResult result = m.invoke(target, call, std::move(list));
   if (result) {
     reply.hasValue = true;

@@ -14,11 +14,15 @@
 
 namespace corvane {
 
+class PageScript;
 class ServiceClass;
 class ServiceObject;
 class WebViewDelegate;
 
-class PageConnection {
+// Shared: a call being served keeps its connection alive while it waits
+// (a dialog, an alert, a long copy), even when the page goes away meanwhile
+// and the root takes a new connection.
+class PageConnection : public std::enable_shared_from_this<PageConnection> {
  public:
   // Takes ownership of both descriptors. Check ok() afterwards.
   PageConnection(WebViewDelegate& root, int busFd, int syncFd);
@@ -27,8 +31,14 @@ class PageConnection {
   PageConnection& operator=(const PageConnection&) = delete;
 
   bool ok() const { return dbus_ != nullptr; }
-  // The reply under construction while a page call is being served.
-  bridge::Reply* currentReply() { return calls_.empty() ? nullptr : calls_.back(); }
+  // Becomes the connection of `page`, which answers this page's number.
+  void attachTo(const std::shared_ptr<PageScript>& page);
+  // The page is gone: nothing more is served or sent, and the answers of
+  // calls still being served are dropped. The socket stays reserved until
+  // the connection is destroyed, so no other file takes its number while a
+  // call still holds the connection.
+  void close();
+  bool closed() const { return closed_; }
 
   void sendEvaluate(const std::string& script);
   void sendCallFunction(uint64_t handle, const std::string& argsJson);
@@ -51,7 +61,8 @@ class PageConnection {
   std::unique_ptr<bridge::FrameChannel> channel_;
   bridge::Frame frame_;  // the frame being served; its memory serves the next
   GSource* source_ = nullptr;
-  std::vector<bridge::Reply*> calls_;
+  std::shared_ptr<PageScript> page_;
+  uint64_t generation_ = 0;
   bool closed_ = false;
 };
 

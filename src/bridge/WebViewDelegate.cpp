@@ -69,7 +69,7 @@ WebViewDelegate::WebViewDelegate(GtkWidget* menu) : mainMenu(menu), page_(std::m
 WebViewDelegate::~WebViewDelegate() {
   if (servicesIdle_) g_source_remove(servicesIdle_);
   if (connection_) {
-    page_->detach(connection_.get());
+    connection_->close();
     connection_.reset();
   }
   if (webView_) g_signal_handlers_disconnect_by_data(webView_, this);
@@ -260,10 +260,16 @@ void WebViewDelegate::connect(WebKitUserMessage* message) {
     if (sync >= 0) ::close(sync);
     return;
   }
-  if (connection_) page_->detach(connection_.get());
-  connection_ = std::make_unique<PageConnection>(*this, bus, sync);
-  if (!connection_->ok()) return;
-  page_->attach(connection_.get());
+  // A new page in the view (a new web process took over): the old one is
+  // gone, and a call of it that still waits answers nobody.
+  if (connection_) {
+    connection_->close();
+    connection_.reset();
+  }
+  auto connection = std::make_shared<PageConnection>(*this, bus, sync);
+  if (!connection->ok()) return;
+  connection->attachTo(page_);
+  connection_ = std::move(connection);
   // The page's first window-object clear waits for the answer to its hello,
   // which needs the service objects (folder queries, bus subscriptions).
   // The web process is still loading the page now: make them as soon as the
@@ -468,8 +474,10 @@ void WebViewDelegate::processTerminated(WebKitWebProcessTerminationReason reason
   const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED              ? "crashed"
                     : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "exceeded its memory limit"
                                                                         : "was ended";
+  // A call of the dead page may still wait in a dialog; it keeps the
+  // connection until it ends, and its answer is dropped.
   if (connection_) {
-    page_->detach(connection_.get());
+    connection_->close();
     connection_.reset();
   }
   if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
@@ -478,13 +486,12 @@ void WebViewDelegate::processTerminated(WebKitWebProcessTerminationReason reason
     log().info("web process {} while the application ends; the page is not reloaded", why);
     return;
   }
-  if (reloadedAfterCrash_) {
-    log().error("web process {}; the page was reloaded once already and stays empty", why);
-    return;
+  if (pageProcessEnded) {
+    pageProcessEnded(why);
+  } else {
+    log().error("web process {}; reloading the page", why);
+    webkit_web_view_reload(webView_);
   }
-  reloadedAfterCrash_ = true;
-  log().error("web process {}; reloading the page once", why);
-  webkit_web_view_reload(webView_);
 }
 
 }  // namespace corvane

@@ -49,6 +49,9 @@ class WebViewDelegate : public ServiceObject {
   // web view), and showing it when the page is ready.
   std::function<WebKitWebView*(WebKitWebView* related)> createWindowForRequest;
   std::function<void(WebKitWebView*)> showRequestedWindow;
+  // The page's web process died (crashed, or went over its memory limit);
+  // `why` says which. The page host brings the page back.
+  std::function<void(const std::string& why)> pageProcessEnded;
 
   // The application's start page, whose origin (or folder) may use the bridge.
   static void setApplicationStartPage(const std::string& uri);
@@ -128,10 +131,9 @@ class WebViewDelegate : public ServiceObject {
 
   WebKitWebView* webView_ = nullptr;
   std::shared_ptr<PageScript> page_;
-  std::unique_ptr<PageConnection> connection_;
+  std::shared_ptr<PageConnection> connection_;
   bool servicesMade_ = false;
   guint servicesIdle_ = 0;  // services made ahead of the first hello
-  bool reloadedAfterCrash_ = false;
   bridge::WindowRequests windowRequests_;
   std::vector<ServiceObject*> objects_;
   std::unordered_map<const ServiceObject*, uint32_t> objectIds_;

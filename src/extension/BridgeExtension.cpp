@@ -7,7 +7,7 @@
 #include "bridge/BridgeProtocol.h"
 #include "bridge/BridgeSchema.h"
 #include "bridge/FrameChannel.h"
-#include "bridge/OptionalSystemBus.h"
+#include "bridge/OptionalBuses.h"
 #include "bridge/TextEncoding.h"
 
 #include <JavaScriptCore/JavaScript.h>

@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "plugins/HelperProtocol.h"
 
+#include <algorithm>
 #include <set>
 #include <thread>
 
@@ -120,29 +121,20 @@ bool unreachable(const GError* error) {
   }
 }
 
-// Calls in flight from this process, across every connection, are capped
-// below the bus's own per-connection limit of pending replies (128 with
-// the daemon's defaults): calls beyond it wait here, in order, and start
-// as earlier ones finish. Helper queue only.
-constexpr int kMaxInFlight = 64;
-int inFlightTotal = 0;
-
 }  // namespace
-
-struct HelperConnection::Waiting {
-  std::shared_ptr<HelperConnection> connection;
-  Pending pending;
-};
-std::deque<HelperConnection::Waiting>& HelperConnection::overflow() {
-  static std::deque<Waiting> calls;
-  return calls;
-}
 
 struct HelperConnection::CallData {
   std::shared_ptr<HelperConnection> self;
   Reply reply;
   Failure failure;
+  std::chrono::milliseconds limit;
 };
+
+std::string HelperConnection::timedOutText(std::chrono::milliseconds limit) {
+  const auto ms = limit.count();
+  return "the helper did not answer within " +
+         (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms");
+}
 
 bool HelperConnection::onHelperQueue() { return HelperQueue::shared().isCurrent(); }
 
@@ -162,14 +154,14 @@ HelperConnection::~HelperConnection() {
   // The bus objects belong to the helper queue: released there, never on a
   // thread that may be tearing the process down (a job not run at exit
   // leaks them, which is harmless then).
-  auto release = [watch = watch_, cancel = inFlight_, bus = bus_] {
+  auto release = [watch = watch_, cancel = cancel_, bus = bus_] {
     if (watch) g_bus_unwatch_name(watch);
     if (cancel) g_object_unref(cancel);
     if (bus) g_object_unref(bus);
   };
   if (HelperQueue::shared().isCurrent())
     release();
-  else if (watch_ || inFlight_ || bus_)
+  else if (watch_ || cancel_ || bus_)
     HelperQueue::shared().post(release);
 }
 
@@ -183,8 +175,12 @@ void HelperConnection::start() {
     lose(Loss::Invalidation, why);
     return;
   }
+  if (g_dbus_connection_is_closed(bus_)) {
+    lose(Loss::Invalidation, "the session bus went away");
+    return;
+  }
   exportClientObject(bus_);
-  inFlight_ = g_cancellable_new();
+  cancel_ = g_cancellable_new();
   // The watch's match rule reaches the bus before any message of ours does,
   // so the owner that activation starts is always seen appearing. The watch
   // itself never starts the helper.
@@ -212,60 +208,54 @@ void HelperConnection::onVanished(GDBusConnection*, const char*, void* data) {
   self->lose(Loss::Interruption, "the helper process went away");
 }
 
-void HelperConnection::send(const std::string& message, Reply reply, Failure failure) {
+void HelperConnection::send(const std::string& message, Reply reply, Failure failure,
+                            std::chrono::milliseconds limit) {
   auto self = shared_from_this();
   // A bus message carries UTF-8 text only.
   const bool text = g_utf8_validate(message.data(), static_cast<gssize>(message.size()), nullptr);
-  HelperQueue::shared().post([self, text, p = Pending{message, std::move(reply), std::move(failure)}]() mutable {
-    if (!text) {
-      if (p.failure) p.failure("the message is not UTF-8 text");
-      return;
-    }
-    if (self->lost_) {
-      if (p.failure) p.failure("the connection is invalid");
-      return;
-    }
-    if (self->suspends_ > 0) {
-      self->waiting_.push_back(std::move(p));
-      return;
-    }
-    self->call(std::move(p));
-  });
+  limit = std::clamp<std::chrono::milliseconds>(limit, std::chrono::milliseconds(1), kLongestCallLimit);
+  HelperQueue::shared().post(
+      [self, text, p = Pending{message, std::move(reply), std::move(failure), limit}]() mutable {
+        if (!text) {
+          if (p.failure) p.failure("the message is not UTF-8 text");
+          return;
+        }
+        if (self->lost_) {
+          if (p.failure) p.failure("the connection is invalid");
+          return;
+        }
+        self->waiting_.push_back(std::move(p));
+        self->startWaiting();
+      });
+}
+
+void HelperConnection::startWaiting() {
+  while (!lost_ && suspends_ == 0 && inFlight_ < kMaxInFlight && !waiting_.empty()) {
+    Pending next = std::move(waiting_.front());
+    waiting_.pop_front();
+    call(std::move(next));
+  }
 }
 
 void HelperConnection::call(Pending p) {
-  if (inFlightTotal >= kMaxInFlight) {
-    overflow().push_back({shared_from_this(), std::move(p)});
-    return;
-  }
-  ++inFlightTotal;
-  auto* data = new CallData{shared_from_this(), std::move(p.reply), std::move(p.failure)};
+  ++inFlight_;
+  auto* data = new CallData{shared_from_this(), std::move(p.reply), std::move(p.failure), p.limit};
   // Auto-start is on: the bus starts the helper by its name when needed.
-  // No time limit, as a helper may take as long as it needs.
   g_dbus_connection_call(bus_, serviceName_.c_str(), objectPath_.c_str(), kHelperInterface, kHelperMethod,
                          g_variant_new("(s)", p.message.c_str()), G_VARIANT_TYPE("(v)"),
-                         G_DBUS_CALL_FLAGS_NONE, G_MAXINT, inFlight_, &HelperConnection::onCallDone, data);
-}
-
-void HelperConnection::startWaitingCalls() {
-  while (inFlightTotal < kMaxInFlight && !overflow().empty()) {
-    Waiting next = std::move(overflow().front());
-    overflow().pop_front();
-    if (next.connection->lost_) {
-      if (next.pending.failure) next.pending.failure("the connection is invalid");
-    } else {
-      next.connection->call(std::move(next.pending));
-    }
-  }
+                         G_DBUS_CALL_FLAGS_NONE, static_cast<int>(p.limit.count()), cancel_,
+                         &HelperConnection::onCallDone, data);
 }
 
 void HelperConnection::onCallDone(GObject* source, GAsyncResult* result, void* raw) {
   std::unique_ptr<CallData> data(static_cast<CallData*>(raw));
-  --inFlightTotal;
+  HelperConnection& self = *data->self;
+  --self.inFlight_;
   // The next waiting call starts once this one's answer has been handed on.
   struct Next {
-    ~Next() { HelperConnection::startWaitingCalls(); }
-  } next;
+    HelperConnection& connection;
+    ~Next() { connection.startWaiting(); }
+  } next{self};
   GError* error = nullptr;
   GVariant* answer = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
   if (answer) {
@@ -280,10 +270,15 @@ void HelperConnection::onCallDone(GObject* source, GAsyncResult* result, void* r
   std::string why = error->message;
   const bool cancelled = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
   if (cancelled) why = "the connection was invalidated";
-  if (!cancelled) log().info("helper {}: message failed: {}", data->self->serviceName_, why);
+  if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) why = timedOutText(data->limit);
+  if (!cancelled) log().info("helper {}: message failed: {}", self.serviceName_, why);
   // A service the bus cannot start ends the connection, as an unknown
-  // service does on platforms with named helper connections.
-  if (unreachable(error)) data->self->lose(Loss::Invalidation, why);
+  // service does on platforms with named helper connections; so does a bus
+  // that went away.
+  if (unreachable(error))
+    self.lose(Loss::Invalidation, why);
+  else if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CLOSED))
+    self.lose(Loss::Invalidation, "the session bus went away");
   g_error_free(error);
   if (data->failure) data->failure(why);
 }
@@ -297,15 +292,7 @@ void HelperConnection::resume() {
   auto self = shared_from_this();
   HelperQueue::shared().post([self] {
     if (self->suspends_ == 0 || --self->suspends_ > 0) return;
-    std::deque<Pending> ready;
-    ready.swap(self->waiting_);
-    for (auto& p : ready) {
-      if (self->lost_) {
-        if (p.failure) p.failure("the connection is invalid");
-      } else {
-        self->call(std::move(p));
-      }
-    }
+    self->startWaiting();
   });
 }
 
@@ -333,19 +320,8 @@ void HelperConnection::lose(Loss how, const std::string& why) {
     removeOwner(owner_);
     owner_.clear();
   }
-  if (inFlight_) g_cancellable_cancel(inFlight_);
+  if (cancel_) g_cancellable_cancel(cancel_);
   failWaiting("the connection is invalid");
-  std::deque<Waiting> mine;
-  for (auto it = overflow().begin(); it != overflow().end();) {
-    if (it->connection.get() == this) {
-      mine.push_back(std::move(*it));
-      it = overflow().erase(it);
-    } else {
-      ++it;
-    }
-  }
-  for (auto& w : mine)
-    if (w.pending.failure) w.pending.failure("the connection is invalid");
   if (onLoss_) onLoss_(shared_from_this(), how);
   onLoss_ = nullptr;  // may hold what holds us
 }

@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -48,11 +49,25 @@ class HelperConnection : public std::enable_shared_from_this<HelperConnection> {
   const std::string& objectPath() const { return objectPath_; }
   bool isLost() const { return lost_.load(); }
 
+  // At most this many calls of one connection wait for their answers at a
+  // time; further ones wait their turn in order. Per connection, so a helper
+  // that does not answer holds up only its own messages.
+  static constexpr int kMaxInFlight = 32;
+  // How long a call waits for the helper's answer unless the sender says
+  // otherwise; then it fails with kTimedOutText.
+  static constexpr std::chrono::seconds kDefaultCallLimit{60};
+  // The longest time limit a sender may ask for.
+  static constexpr std::chrono::hours kLongestCallLimit{24};
+  // "the helper did not answer within N s"
+  static std::string timedOutText(std::chrono::milliseconds limit);
+
   // Sends one message text. Exactly one of `reply` and `failure` runs, on
-  // the helper queue, unless the helper takes the message and never
-  // answers (there is no time limit). Messages sent while suspended wait,
-  // in order, until the connection is resumed; invalidation fails them.
-  void send(const std::string& message, Reply reply, Failure failure = nullptr);
+  // the helper queue: `failure` also when the helper has not answered
+  // within `limit` of the call going out (clamped to kLongestCallLimit).
+  // Messages sent while suspended wait, in order, until the connection is
+  // resumed; invalidation fails them.
+  void send(const std::string& message, Reply reply, Failure failure = nullptr,
+            std::chrono::milliseconds limit = kDefaultCallLimit);
   // Suspends are counted; a resume without a suspend does nothing.
   void suspend();
   void resume();
@@ -68,15 +83,15 @@ class HelperConnection : public std::enable_shared_from_this<HelperConnection> {
     std::string message;
     Reply reply;
     Failure failure;
+    std::chrono::milliseconds limit;
   };
   struct CallData;
-  struct Waiting;
-  static std::deque<Waiting>& overflow();
-  static void startWaitingCalls();
 
   HelperConnection(std::string serviceName, LossHandler onLoss);
   void start();
   void call(Pending p);
+  // Starts what waits, as far as suspends and the limit allow.
+  void startWaiting();
   void lose(Loss how, const std::string& why);
   void failWaiting(const std::string& why);
   static void onAppeared(GDBusConnection*, const char* name, const char* owner, void* self);
@@ -89,12 +104,13 @@ class HelperConnection : public std::enable_shared_from_this<HelperConnection> {
   std::atomic<bool> lost_{false};
   // Touched on the helper queue only.
   GDBusConnection* bus_ = nullptr;
-  GCancellable* inFlight_ = nullptr;
+  GCancellable* cancel_ = nullptr;  // cancels every call in flight
   unsigned watch_ = 0;
   bool everOwned_ = false;
   std::string owner_;
   int suspends_ = 0;
-  std::deque<Pending> waiting_;
+  int inFlight_ = 0;
+  std::deque<Pending> waiting_;  // while suspended or at the limit, in order
 };
 
 // `Utils::map_key2XPC`: key -> connection, guarded by its own lock because

@@ -6,8 +6,11 @@
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
+#include "plugins/HelperConnection.h"
 #include "services/App.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 
 namespace corvane {
@@ -45,9 +48,10 @@ void App::invalidateXPCService(const std::string& key) {
 
 // Every message that is sent gets one answer: "success" true with the
 // helper's reply under "message", or "success" false with "error" when the
-// connection could not carry it (helper not found, gone, invalidated). A
-// helper that takes a message and never answers leaves the callback
-// uncalled. An unknown key sends nothing and answers nothing.
+// connection could not carry it (helper not found, gone, invalidated) or
+// the helper did not answer within the time limit: "timeout" seconds when
+// the page gives a positive number, otherwise 60. An unknown key sends
+// nothing and answers nothing.
 void App::sendMessageToXPCService(const nlohmann::json& argument) {
   nlohmann::json result = UtilTool::resultDictionary();
   std::string callback;
@@ -58,7 +62,13 @@ void App::sendMessageToXPCService(const nlohmann::json& argument) {
     nlohmann::json messageDic = params.contains("messageDic") ? params["messageDic"] : nlohmann::json::object();
     if (!messageDic.is_object()) messageDic = nlohmann::json::object();
     if (key.empty()) return;
-    std::shared_ptr<PageScript> page = page_;
+    std::chrono::milliseconds limit = HelperConnection::kDefaultCallLimit;
+    if (auto t = params.find("timeout"); t != params.end() && t->is_number() && t->get<double>() > 0)
+      limit = std::chrono::milliseconds(
+          static_cast<int64_t>(std::min(t->get<double>(), 24.0 * 3600) * 1000 + 0.5));
+    // The reply may come long after the call: it goes to the page that
+    // asked, or nowhere once that page is gone.
+    const CallerPage page = page_->caller();
     Utils::sharedInstance().sendMessageWithXPCKey(
         key, messageDic,
         [page, callback, result](const nlohmann::json& reply) mutable {
@@ -69,7 +79,8 @@ void App::sendMessageToXPCService(const nlohmann::json& argument) {
         [page, callback, result](const std::string& error) mutable {
           result["error"] = error;
           EvalJsWithWebView(page, callback, result);
-        });
+        },
+        limit);
   } catch (const std::exception& e) {
     log().info("{} [Line {}] error = {}", "-[App sendMessageToXPCService:]", __LINE__, e.what());
     result["error"] = pageErrorText(e);

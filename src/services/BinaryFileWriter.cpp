@@ -284,12 +284,13 @@ std::string BinaryFileWriter::getTextFromFile(const nlohmann::json& argument) {
     if (params.contains("encode")) encoding = textenc::encodingForName(textParam(params, "encode"));
     if (!boolParam(params, "async", true)) return readText(path, encoding, nullptr).value_or("");
     // The read runs on a worker; only the answer comes back to the main thread.
-    std::thread([page = page_, callback, path, encoding]() mutable {
+    // The answer goes to the page that asked, or nowhere once it is gone.
+    std::thread([caller = page_->caller(), callback, path, encoding]() mutable {
       std::string error;
       auto text = readText(path, encoding, &error);
       nlohmann::json result = {{"success", text.has_value()}, {"error", text ? "" : error}, {"content", text.value_or("")}};
-      MainQueue::post([page = std::move(page), callback, result = std::move(result)] {
-        EvalJsWithWebView(page, callback, result);
+      MainQueue::post([caller = std::move(caller), callback, result = std::move(result)] {
+        EvalJsWithWebView(caller, callback, result);
       });
     }).detach();
   } catch (const std::exception& e) {

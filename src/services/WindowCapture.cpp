@@ -183,7 +183,7 @@ namespace {
 
 // Prints the page into the PDF file at `path`; calls back when the file is
 // complete or the print failed, then lets the next print start.
-void startPdfJob(WebKitWebView* view, std::weak_ptr<PageScript> page, std::string callback, std::string path) {
+void startPdfJob(WebKitWebView* view, CallerPage page, std::string callback, std::string path) {
   gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
   GtkPrintSettings* settings = gtk_print_settings_new();
   gtk_print_settings_set_printer(settings, "Print to File");
@@ -196,7 +196,7 @@ void startPdfJob(WebKitWebView* view, std::weak_ptr<PageScript> page, std::strin
   g_object_unref(settings);
 
   struct Job {
-    std::weak_ptr<PageScript> page;
+    CallerPage page;
     std::string callback;
     std::string path;
     std::string error;
@@ -215,7 +215,7 @@ void startPdfJob(WebKitWebView* view, std::weak_ptr<PageScript> page, std::strin
                        result["error"] = j->error.empty() ? "the PDF was not written" : j->error;
                      }
                      log().info("{}{} [Line {}] ", result.dump(), "-[Window printToPDF:]", __LINE__);
-                     EvalJsWithWebView(j->page.lock(), j->callback, result);
+                     EvalJsWithWebView(j->page, j->callback, result);
                      g_object_unref(o);
                      PrintQueue::finished();
                    }),
@@ -239,7 +239,8 @@ void Window::printToPDF(const nlohmann::json& argument) {
                         {{"success", false}, {"error", "\"filePath\" must be an absolute path or a file URL"}});
       return;
     }
-    std::weak_ptr<PageScript> page = page_;
+    // The callback goes to the page that asked, or nowhere once it is gone.
+    CallerPage page = page_->caller();
     GObject* view = G_OBJECT(g_object_ref(webView_));
     PrintQueue::add([view, page, callback, path] { startPdfJob(WEBKIT_WEB_VIEW(view), page, callback, path); });
   } catch (const std::exception& e) {

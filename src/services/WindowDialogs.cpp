@@ -290,7 +290,15 @@ void Window::saveFile(const nlohmann::json& argument) {
     filters.install(chooser, types, formatBox);
 
     nlohmann::json result = UtilTool::resultDictionary();
-    if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(native)) == GTK_RESPONSE_ACCEPT) {
+    const bool accepted = gtk_native_dialog_run(GTK_NATIVE_DIALOG(native)) == GTK_RESPONSE_ACCEPT;
+    // The page that asked went away while the dialog was open: nobody will
+    // write the chosen file, so what stands there is left alone.
+    const auto pageGone = [this, kMethod] {
+      if (!page_->callerGone()) return false;
+      log().info("{}: the page that asked is gone; nothing is replaced", kMethod);
+      return true;
+    };
+    if (accepted && !pageGone()) {
       const auto chosen = chosenPaths(chooser);
       std::string path = chosen.empty() ? "" : chosen.front();
       const std::vector<std::string> allowed = formatBox ? filters.picked(chooser, concrete) : concrete;
@@ -301,7 +309,7 @@ void Window::saveFile(const nlohmann::json& argument) {
         agreed = runQuestion("\u201c" + Utils::getFileName(named) + "\u201d already exists. Do you want to replace it?",
                              "A file with the same name already exists. Replacing it will overwrite its contents.",
                              "Replace", "Cancel", hostWindow());
-      if (agreed) {
+      if (agreed && !pageGone()) {
         path = named;
         // The person agreed to replace it: what stands there goes now
         // (a link goes, not what it names); a folder stays.

@@ -8,6 +8,7 @@
 #include "app/Log.h"
 #include "ui/DesktopOpen.h"
 #include "app/Utils.h"
+#include "bridge/OptionalBuses.h"
 #include "bridge/UtilTool.h"
 #include "services/FileOperations.h"
 #include "services/FileRecord.h"
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <memory>
 #include <set>
 #include <stdexcept>
 
@@ -32,38 +34,42 @@ void logResult(const nlohmann::json& result, const char* method, int line) {
   log().info("{}{} [Line {}] ", result.dump(), method, line);
 }
 
-// Answers whether the desktop's file manager took the request.
-bool showItemsInFileManager(const std::vector<std::string>& uris) {
-  bool shown = false;
-  fileops::runWhileDrawing([&] {
-    GError* error = nullptr;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!bus) {
-      log().info("no session bus for the file manager: {}", error ? error->message : "");
-      if (error) g_error_free(error);
-      return;
-    }
-    GVariantBuilder list;
-    g_variant_builder_init(&list, G_VARIANT_TYPE("as"));
-    for (const auto& u : uris) g_variant_builder_add(&list, "s", u.c_str());
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1",
-        "ShowItems", g_variant_new("(ass)", &list, ""), nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &error);
-    if (reply) {
-      shown = true;
-      g_variant_unref(reply);
-    } else {
-      log().info("file manager did not answer: {}", error ? error->message : "");
-      if (error) g_error_free(error);
-    }
-    g_object_unref(bus);
-  });
-  return shown;
-}
-
 void openWithDefaultApplication(const std::string& uri) {
   std::string why;
   if (!openOnDesktop(uri, nullptr, &why)) log().info("cannot open {}: {}", uri, why);
+}
+
+// Asks the desktop's file manager to show the items without waiting for
+// it (the page is answered at once); where no file manager takes the
+// request, the folders that hold the items open with their default handler.
+void showItemsInFileManager(const std::vector<std::string>& uris, std::vector<std::string> folders) {
+  auto openFolders = [](const std::vector<std::string>& list) {
+    for (const auto& f : list) openWithDefaultApplication(f);
+  };
+  GDBusConnection* bus = keepRunningWhenTheSessionBusGoes();
+  if (!bus || g_dbus_connection_is_closed(bus)) {
+    log().info("no session bus for the file manager");
+    openFolders(folders);
+    return;
+  }
+  GVariantBuilder list;
+  g_variant_builder_init(&list, G_VARIANT_TYPE("as"));
+  for (const auto& u : uris) g_variant_builder_add(&list, "s", u.c_str());
+  g_dbus_connection_call(
+      bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1",
+      "ShowItems", g_variant_new("(ass)", &list, ""), nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
+      +[](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::vector<std::string>> folders(static_cast<std::vector<std::string>*>(data));
+        GError* error = nullptr;
+        if (GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error)) {
+          g_variant_unref(reply);
+          return;
+        }
+        log().info("file manager did not answer: {}", error ? error->message : "");
+        if (error) g_error_free(error);
+        for (const auto& f : *folders) openWithDefaultApplication(f);
+      },
+      new std::vector<std::string>(std::move(folders)));
 }
 
 std::string uriOf(const std::string& path) {
@@ -240,14 +246,13 @@ void Window::revealInFinder(const nlohmann::json& argument) {
     }
   }
   if (!paths.empty()) {
-    std::vector<std::string> uris;
-    for (const auto& p : paths) uris.push_back(uriOf(p));
-    if (!showItemsInFileManager(uris)) {
-      // No file manager on the bus: open the folders that hold the items.
-      std::set<std::string> folders;
-      for (const auto& p : paths)
-        if (folders.insert(Utils::getPathParentPath(p)).second) openWithDefaultApplication(uriOf(Utils::getPathParentPath(p)));
+    std::vector<std::string> uris, folders;
+    std::set<std::string> seen;
+    for (const auto& p : paths) {
+      uris.push_back(uriOf(p));
+      if (seen.insert(Utils::getPathParentPath(p)).second) folders.push_back(uriOf(Utils::getPathParentPath(p)));
     }
+    showItemsInFileManager(uris, std::move(folders));
     result["success"] = true;
     logResult(result, "-[Window revealInFinder:]", __LINE__);
   }

@@ -7,12 +7,16 @@
 namespace corvane {
 
 ContentView::ContentView(GtkWidget* mainMenu, WebKitWebView* related)
-    : webView(std::make_unique<MainWebView>(related)), delegate(std::make_unique<WebViewDelegate>(mainMenu)) {
+    : webView(std::make_unique<MainWebView>(related)),
+      delegate(std::make_unique<WebViewDelegate>(mainMenu)),
+      recovery(std::make_unique<PageRecovery>(webView->view())) {
   delegate->attach(webView->view());
+  delegate->pageProcessEnded = [this](const std::string& why) { recovery->processEnded(why); };
 }
 
 ContentView::~ContentView() {
   delegate.reset();
+  recovery.reset();
   webView.reset();
 }
 

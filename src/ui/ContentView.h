@@ -3,6 +3,7 @@
 // serves it. Tells the page about resizes and hands it dropped files.
 #include "bridge/WebViewDelegate.h"
 #include "ui/MainWebView.h"
+#include "ui/PageRecovery.h"
 
 #include <memory>
 
@@ -19,7 +20,10 @@ class ContentView : public MainWebViewDelegate {
   explicit ContentView(GtkWidget* mainMenu, WebKitWebView* related = nullptr);
   ~ContentView() override;
 
-  GtkWidget* widget() const { return webView->widget(); }
+  // The view, with the message shown over it when its page cannot come back.
+  GtkWidget* widget() const { return recovery->widget(); }
+  // Loads the page again, also after its process died for good.
+  void reload() { recovery->reload(); }
   // Fires "orientationchange" on the page's document.
   void windowResized();
   // Calls the page's ZVRLabJs.handleDropFiles with the paths.
@@ -27,6 +31,7 @@ class ContentView : public MainWebViewDelegate {
 
   std::unique_ptr<MainWebView> webView;
   std::unique_ptr<WebViewDelegate> delegate;
+  std::unique_ptr<PageRecovery> recovery;
 };
 
 }  // namespace corvane

@@ -21,27 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The web processes the shell started (children named WebKitWebProcess).
-std::vector<pid_t> webProcessesOf(pid_t parent) {
-  std::vector<pid_t> out;
-  for (const auto& e : fs::directory_iterator("/proc")) {
-    const std::string name = e.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(e.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    const std::string comm = line.substr(line.find('(') + 1, close - line.find('(') - 1);
-    std::istringstream rest(line.substr(close + 2));
-    char state;
-    pid_t ppid = 0;
-    rest >> state >> ppid;
-    if (ppid == parent && comm.rfind("WebKitWebProces", 0) == 0) out.push_back(std::stoi(name));
-  }
-  return out;
-}
-
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
@@ -171,18 +150,6 @@ TEST_F(Life, ClosingTheMainWindowQuitsWhenConfigured) {
   const std::string log = app.log();
   EXPECT_NE(log.find("-applicationShouldTerminateAfterLastWindowClosed:"), std::string::npos) << log;
   EXPECT_NE(log.find("App exit"), std::string::npos) << log;
-}
-
-TEST_F(Life, ACrashedWebProcessReloadsThePageOnceWithTheBridge) {
-  make(json::object());
-  LiveShell app = start("crash", "crash.log");
-  ASSERT_TRUE(app.waitForLog("life crash-me", 60)) << app.log();
-  const auto victims = webProcessesOf(app.pid());
-  ASSERT_FALSE(victims.empty()) << "no web process found";
-  for (pid_t p : victims) kill(p, SIGKILL);
-  EXPECT_EQ(app.waitForExit(60), 0) << app.log();
-  EXPECT_EQ(shell.report(), json({{"reloaded", true}, {"ext", "gz"}}));
-  EXPECT_NE(app.log().find("reloading the page once"), std::string::npos);
 }
 
 TEST_F(Life, RelaunchStartsANewInstanceAfterTheOldOneEnds) {

@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <random>
@@ -64,7 +65,7 @@ class FakeExtension {
   }
 
   // Strings go as texts, everything else as JSON, as the extension sends them.
-  b::Reply call(uint32_t object, uint32_t cls, uint32_t method, const json& args) {
+  static std::string callPayload(uint32_t object, uint32_t cls, uint32_t method, const json& args) {
     b::PayloadWriter w;
     w.u32(object);
     w.u32(cls);
@@ -75,9 +76,17 @@ class FakeExtension {
       else
         b::writeArgument(w, b::kJsonArgument, a.dump());
     }
-    return roundTrip(b::kCall, w.data());
+    return w.data();
+  }
+  b::Reply call(uint32_t object, uint32_t cls, uint32_t method, const json& args) {
+    return roundTrip(b::kCall, callPayload(object, cls, method, args));
   }
   b::Reply call(const Target& t, const json& args) { return call(t.object, t.cls, t.method, args); }
+  // Sends a call without waiting for its answer (a page whose process dies
+  // while the call waits never reads one).
+  bool sendCall(const Target& t, const json& args) {
+    return channel.send(b::kCall, callPayload(t.object, t.cls, t.method, args));
+  }
   b::Reply field(uint32_t object, uint32_t cls, const std::string& name) {
     b::PayloadWriter w;
     w.u32(object);
@@ -200,16 +209,16 @@ class Connection : public ::testing::Test {
     auto [syncOurs, syncTheirs] = b::FrameChannel::socketPair();
     ext = std::make_unique<FakeExtension>(busOurs, syncOurs);
     delegate = std::make_unique<corvane::WebViewDelegate>(nullptr);
-    connection = std::make_unique<corvane::PageConnection>(*delegate, busTheirs, syncTheirs);
+    connection = std::make_shared<corvane::PageConnection>(*delegate, busTheirs, syncTheirs);
     ASSERT_TRUE(connection->ok());
-    delegate->page()->attach(connection.get());
+    connection->attachTo(delegate->page());
     while (!ext->ready) g_main_context_iteration(nullptr, FALSE);
     b::Reply hello = ext->roundTrip(b::kHello, "file:///x");
     ASSERT_TRUE(hello.hasValue);
     schema = b::BridgeSchema::fromJson(json::parse(hello.valueJson));
   }
   void TearDown() override {
-    delegate->page()->detach(connection.get());
+    if (connection) connection->close();
     connection.reset();
     ext.reset();
     delegate.reset();
@@ -239,7 +248,7 @@ class Connection : public ::testing::Test {
   static std::string* root;
   std::unique_ptr<FakeExtension> ext;
   std::unique_ptr<corvane::WebViewDelegate> delegate;
-  std::unique_ptr<corvane::PageConnection> connection;
+  std::shared_ptr<corvane::PageConnection> connection;
   b::BridgeSchema schema;
 };
 
@@ -526,7 +535,7 @@ TEST_F(Connection, PageFunctionsOfAnEarlierConnectionAreDead) {
   auto keep = find("test", "keepFunction");
   ext->call(keep, {{{b::kFunctionMarker, 3}}});
   const uint64_t before = delegate->page()->generation();
-  delegate->page()->attach(connection.get());  // as a reconnect after a crash would
+  connection->attachTo(delegate->page());  // as a reconnect after a crash would
   EXPECT_NE(delegate->page()->generation(), before);
   auto later = find("test", "callKeptLater");
   ext->call(later, {1});
@@ -618,6 +627,58 @@ TEST_F(Connection, TheTypeDeclarationsMatchTheBridge) {
   // The three global names denote the one bridge object.
   for (const auto& global : schema.globalNames)
     EXPECT_NE(text.str().find("declare var " + global + ": Corvane.Bridge;"), std::string::npos) << global;
+}
+
+TEST_F(Connection, ACallWhosePageDiesWhileItWaitsIsDroppedAndTheNewPageIsServed) {
+  // The old page waits in a call; meanwhile its process dies and a new
+  // page connects and calls, as after a web-process crash.
+  auto wait = find("test", "waitInCall");
+  auto now = find("test", "callNow");
+  auto fromThread = find("test", "callFromThread");
+  ASSERT_TRUE(ext->sendCall(wait, {R"({"callback":"late","ms":800})"}));
+
+  std::unique_ptr<FakeExtension> fresh;
+  std::shared_ptr<corvane::PageConnection> next;
+  b::Reply during;
+  struct Crash {
+    std::function<void()> run;
+  } crash{[&] {
+    connection->close();  // what the root does when the web process dies
+    connection.reset();
+    auto [busOurs, busTheirs] = b::FrameChannel::socketPair();
+    auto [syncOurs, syncTheirs] = b::FrameChannel::socketPair();
+    fresh = std::make_unique<FakeExtension>(busOurs, syncOurs);
+    next = std::make_shared<corvane::PageConnection>(*delegate, busTheirs, syncTheirs);
+    next->attachTo(delegate->page());
+    while (!fresh->ready) g_main_context_iteration(nullptr, FALSE);
+    fresh->roundTrip(b::kHello, "file:///x");
+    during = fresh->call(now, {R"({"callback":"fresh","value":1})"});
+    fresh->call(fromThread, {R"({"callback":"q","count":3})"});
+  }};
+  g_timeout_add(
+      150, +[](gpointer c) -> gboolean {
+        static_cast<Crash*>(c)->run();
+        return G_SOURCE_REMOVE;
+      },
+      &crash);
+  // Serves the old call, whose wait runs the crash and the new page's calls.
+  for (int i = 0; i < 200 && !fresh; ++i) g_main_context_iteration(nullptr, TRUE);
+  ASSERT_TRUE(fresh);
+
+  // The new page was answered while the old call still waited.
+  ASSERT_EQ(during.actions.size(), 1u);
+  EXPECT_EQ(during.actions[0].text, R"(fresh({"success":true,"value":1});)");
+  // The old call's answer went nowhere: not to its page, not to the new one.
+  b::Frame f;
+  EXPECT_EQ(ext->channel.receive(f), b::FrameChannel::Status::Closed);
+  EXPECT_TRUE(ext->received().empty());
+  std::vector<std::string> seen;
+  for (int i = 0; i < 5000 && fresh->received().size() < 3; ++i) g_main_context_iteration(nullptr, FALSE);
+  for (const auto& c : fresh->received()) seen.push_back(c.second);
+  EXPECT_EQ(seen, (std::vector<std::string>{"q(0);", "q(1);", "q(2);"}));
+  // And the new page goes on.
+  EXPECT_EQ(fresh->call(now, {R"({"value":2})"}).valueJson, R"({"success":true,"value":2})");
+  next->close();
 }
 
 }  // namespace

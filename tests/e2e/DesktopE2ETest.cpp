@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -219,6 +220,13 @@ class DesktopE2E : public ::testing::Test {
     if (!waitStep("notice-shown")) return;
     waitUntil([] { return daemonSaw().find("Notice title") != std::string::npos; }, 30);
     ack("notice-shown");
+    if (!waitStep("daemon-stop")) return;
+    kill(dunst, SIGSTOP);
+    ack("daemon-stop");
+    if (!waitStep("daemon-cont")) return;
+    kill(dunst, SIGCONT);
+    (*found)["queuedShown"] = waitUntil([] { return daemonSaw().find("summary: 'Many 61'") != std::string::npos; }, 60);
+    ack("daemon-cont");
 
     auto answer = [&](const std::string& step, const std::string& title, const std::string& keys) {
       if (!waitStep(step)) return false;
@@ -342,6 +350,32 @@ TEST_F(DesktopE2E, NotificationsReachTheDaemonAndAClickBringsTheAppBack) {
   EXPECT_NE(daemonLog->find("\"default\": \"Open\""), std::string::npos);
   EXPECT_EQ((*found)["minimizedBeforeClick"], true);
   EXPECT_EQ((*found)["shownAfterClick"], true) << *log;
+}
+
+TEST_F(DesktopE2E, AStoppedNotificationDaemonNeverHoldsThePage) {
+  const json& n = (*report)["notifications"];
+  // A call that waited for the stopped daemon would take its 25 s time-out.
+  EXPECT_LT(n["stoppedNoticeMs"].get<double>(), 2000) << n;
+  EXPECT_LT(n["stoppedGrowlMs"].get<double>(), 2000) << n;
+  EXPECT_LT(n["stoppedManyMs"].get<double>(), 5000) << n;
+  EXPECT_EQ(n["stoppedNotice"], "");
+  // Taken (sent or queued) until the daemon owes 64 answers, then refused
+  // with a reason instead of piling up without end.
+  const json& answers = n["stoppedManyAnswers"];
+  ASSERT_EQ(answers.size(), 70u);
+  for (size_t i = 0; i < answers.size(); ++i) {
+    if (i < 62) {
+      EXPECT_EQ(answers[i], "") << i;
+    } else {
+      ASSERT_TRUE(answers[i].is_string()) << i;
+      EXPECT_NE(answers[i].get<std::string>().find("has not answered"), std::string::npos) << answers[i];
+    }
+  }
+  // Nothing taken while it was stopped is lost: all of it is shown, in order.
+  EXPECT_EQ((*found)["queuedShown"], true) << *daemonLog;
+  EXPECT_LT(daemonLog->find("summary: 'While stopped'"), daemonLog->find("summary: 'Many 0'"));
+  EXPECT_LT(daemonLog->find("summary: 'Many 0'"), daemonLog->find("summary: 'Many 61'"));
+  EXPECT_NE(daemonLog->find("summary: 'Growl while stopped'"), std::string::npos) << *daemonLog;
 }
 
 TEST_F(DesktopE2E, AlertsAnswerWithTheCodeOfTheButtonPressed) {

@@ -1,15 +1,18 @@
 // Helper services end to end: the real shell on a private session bus whose
 // service folder holds the agent helper and the test echo helper; the page
 // (helpers-pages/helpers-checks.js) registers, sends and waits, and this
-// driver kills the echo helper by its pid when the page has armed it.
+// driver kills the echo helper by its pid when the page has armed it. A
+// second run loses its session bus (kill -9 of the daemon) and keeps going.
 #include "ShellHarness.h"
 #include "support/PrivateBus.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -167,6 +170,119 @@ TEST_F(HelpersE2E, KilledHelperInterruptsAndTheKeyComesBack) {
   EXPECT_EQ(r("reRegister"), true);
   EXPECT_EQ(r("afterKill")["success"], true);
   EXPECT_NE(r("afterKill")["message"]["pid"], killed);
+}
+
+TEST_F(HelpersE2E, AHelperThatNeverAnswersTimesOutAndHoldsUpNobodyElse) {
+  EXPECT_EQ(r("hungRegistered"), true);
+  EXPECT_EQ(r("defaultWhileHung")["success"], true) << r("defaultWhileHung");
+  EXPECT_EQ(r("echoWhileHung")["message"]["echo"]["whileHung"], true) << r("echoWhileHung");
+  EXPECT_LT(r("othersWaitedMs").get<double>(), 2000) << "the others waited for the silent helper";
+  ASSERT_EQ(r("hung").size(), 70u);
+  for (const auto& one : r("hung"))
+    EXPECT_EQ(one, json({{"success", false}, {"error", "the helper did not answer within 2 s"}}));
+}
+
+// ---- the session bus goes away -------------------------------------------------
+
+// Waits for the shell `pid` to end; its exit status, -1 when it was killed
+// (or had to be, after `seconds`).
+int waitForShell(pid_t pid, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, WNOHANG) != pid) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wstatus, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+}
+
+bool waitForText(const std::function<std::string()>& read, const std::string& text, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (read().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+class HelpersBusLost : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shell = new ShellHarness();
+    shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_HELPERS_PAGES);
+    const std::string dir = shell->root() + "/work";
+    fs::create_directories(dir);
+    auto* bus = new corvane::test::PrivateBus(CORVANE_SERVICE_DIR);
+    auto env = shell->sessionEnv();
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
+    env["HELPERS_DIR"] = dir;
+    env["HELPERS_MODE"] = "bus-lost";
+    const pid_t pid = shell->start(env);
+    if (waitForText([] { return shell->log(); }, "ARM-BUS", 120)) {
+      kill(bus->daemonPid(), SIGKILL);
+      if (waitForText([] { return shell->log(); }, "BUS-LOST-DONE", 120)) {
+        // A second start of the same application, on the bus that is gone.
+        env["HELPERS_MODE"] = "second";
+        secondStatus = waitForShell(shell->start(env, "second.log"), 120);
+        secondReport = new json(shell->report());
+        secondLog = new std::string(corvane::test::readFile(shell->root() + "/second.log"));
+      }
+      shell->writeFile(dir + "/second-done", "");
+    }
+    status = waitForShell(pid, 120);
+    report = new json(shell->report());
+    log = new std::string(shell->log());
+    delete bus;
+  }
+  static void TearDownTestSuite() {
+    delete report;
+    delete log;
+    delete secondReport;
+    delete secondLog;
+    delete shell;
+  }
+  void SetUp() override {
+    ASSERT_EQ(status, 0) << *log;
+    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
+    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
+  }
+  static const json& r(const char* key) { return (*report)[key]; }
+
+  static inline ShellHarness* shell = nullptr;
+  static inline int status = -1, secondStatus = -1;
+  static inline json *report = nullptr, *secondReport = nullptr;
+  static inline std::string *log = nullptr, *secondLog = nullptr;
+};
+
+TEST_F(HelpersBusLost, ThePageKeepsRunningAndItsCallsAnswer) {
+  EXPECT_EQ(r("before")["success"], true);
+  EXPECT_EQ(r("ext"), "gz");
+  EXPECT_EQ(r("stillAnswering"), "zip");
+  EXPECT_EQ(r("badge"), "5");
+  EXPECT_NE(log->find("the session bus went away"), std::string::npos) << *log;
+  EXPECT_EQ(log->find("will about to exit"), std::string::npos) << "the lost bus ended the application";
+}
+
+TEST_F(HelpersBusLost, HelpersFailWithAnAnswerAndTheirKeysGo) {
+  EXPECT_EQ(r("echoGone"), true);
+  EXPECT_EQ(countLines(*log, "ZVR_NOTICE_XPC_ON_INTERRUPTION echo"), 1u) << *log;
+  EXPECT_EQ(r("defaultAnswer")["success"], false);
+  EXPECT_TRUE(r("defaultAnswer")["error"].is_string());
+  EXPECT_EQ(r("defaultGone"), true);
+  EXPECT_EQ(r("registerAfter"), true) << "registration never waits for the bus";
+  EXPECT_EQ(r("lateGone"), true);
+  EXPECT_EQ(countLines(*log, "ZVR_NOTICE_XPC_ON_INVALIDATION late"), 1u) << *log;
+}
+
+TEST_F(HelpersBusLost, ASecondStartRunsOnItsOwnAndSaysWhy) {
+  EXPECT_EQ(secondStatus, 0) << (secondLog ? *secondLog : "");
+  ASSERT_TRUE(secondReport);
+  EXPECT_EQ((*secondReport)["second"], true);
+  EXPECT_NE(secondLog->find("cannot hand over to a running instance"), std::string::npos) << *secondLog;
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // desktop of the suite's own (a virtual display with a window manager):
 // keys typed with xdotool reach the page before the menu, "appActivated"
 // comes only with application switches, website data is kept per bundle
-// identifier, and a custom user agent belongs to the calling page's view.
+// identifier, a custom user agent belongs to the calling page's view, and
+// the page comes back when its web process dies (also while a call waits,
+// and with pauses when it keeps dying).
+#include "ProcessHelpers.h"
 #include "ShellHarness.h"
 #include "../app/LiveShell.h"
 #include "support/PrivateDesktop.h"
@@ -94,6 +97,13 @@ class PageHost : public testing::Test {
     json r = harness.report();
     if (status != 0 || !r.is_object()) r = {{"pageError", "exit " + std::to_string(status) + "\n" + app->log()}};
     return r;
+  }
+
+  // kill -9 of the shell's web processes; answers how many there were.
+  static size_t killWebProcesses(pid_t shell) {
+    const auto victims = corvane::e2e::webProcessesOf(shell);
+    for (pid_t p : victims) kill(p, SIGKILL);
+    return victims.size();
   }
 
   static std::string windowState(unsigned long window) {
@@ -443,4 +453,113 @@ TEST_F(PageHost, ForeignFramesOpenNoWindowAndReachNoDesktopHandler) {
   EXPECT_EQ(r["childOpened"], true);
   EXPECT_EQ(r["windowsAfterOwn"], 2);
   EXPECT_EQ(corvane::test::readFile(handoff + "/own.log"), "corvanetest://app/link\n");
+}
+
+TEST_F(PageHost, ACallWaitingWhenTheWebProcessDiesEndsQuietlyAndThePageComesBack) {
+  // Each wait a call can be in when the page's process is killed: a save
+  // dialog (the person then agrees to replace a file), the "Can't save
+  // file" alert, a long folder copy. The old call ends after the page came
+  // back: the shell lives, the new page answers, the old answer reaches
+  // nobody, and the file the dialog named is left as it was.
+  for (const std::string kind : {"dialog", "alert", "copy"}) {
+    SCOPED_TRACE(kind);
+    ShellHarness shell;
+    makeBundle(shell);
+    const std::string dir = shell.root() + "/work";
+    shell.writeFile(dir + "/keep.txt", "the user's work\n");
+    if (kind == "copy") {
+      for (int d = 0; d < 60; ++d)
+        for (int f = 0; f < 250; ++f)
+          shell.writeFile(dir + "/tree/d" + std::to_string(d) + "/f" + std::to_string(f), std::string(512, 'x'));
+    }
+    auto app = start(shell, "crash-wait", nullptr,
+                     {{"CRASH_WAIT", kind}, {"CRASH_DIR", dir}, {"GTK_USE_PORTAL", "0"}});
+    ASSERT_TRUE(app->waitForLog("host: waiting " + kind, 120)) << app->log();
+    const std::string title = kind == "dialog" ? "Crash Save" : "Can't save file";
+    auto waitTitle = [&](const std::string& t) {
+      return PrivateDesktop::waitFor(
+          [&] { return !desktop->run({"xdotool", "search", "--onlyvisible", "--name", "^" + t + "$"}).empty(); }, 60);
+    };
+    if (kind != "copy") {
+      ASSERT_TRUE(waitTitle(title)) << app->log();
+    }
+    ASSERT_GT(killWebProcesses(app->pid()), 0u);
+    ASSERT_TRUE(app->waitForLog("host: reloaded", 120)) << app->log();
+    if (kind == "copy") {
+      EXPECT_EQ(app->log().find("-[Window copyDir:]"), std::string::npos) << "the copy ended before the page came back";
+    } else {
+      // The person answers the panel that is still open.
+      ASSERT_TRUE(desktop->xdotool({"search", "--onlyvisible", "--name", "^" + title + "$", "windowactivate", "--sync"}));
+      ASSERT_TRUE(desktop->xdotool({"key", "Return"}));
+      if (kind == "dialog") {
+        // GTK asks whether to replace keep.txt; the person agrees.
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        desktop->xdotool({"key", "Return"});
+      }
+    }
+    const std::string dropped = "answer dropped: the page that made the call is gone";
+    PrivateDesktop::waitFor([&] { return !app->running() || app->log().find(dropped) != std::string::npos; }, 180);
+    ASSERT_TRUE(app->running()) << app->state() << "\n" << app->log();
+    ASSERT_NE(app->log().find(dropped), std::string::npos) << app->log();
+    shell.writeFile(dir + "/ack", "");
+    ASSERT_EQ(app->waitForExit(60), 0) << app->log();
+    const json r = shell.report();
+    ASSERT_TRUE(r.is_object()) << app->log();
+    EXPECT_EQ(r["loads"], 2);
+    EXPECT_EQ(r["ext"], "gz");
+    EXPECT_EQ(r["after"], "zip");
+    EXPECT_EQ(r["lateAnswers"], json::array()) << "the old page's answer reached the new page";
+    EXPECT_EQ(corvane::test::readFile(dir + "/keep.txt"), "the user's work\n");
+    EXPECT_EQ(app->log().find("host: old call returned"), std::string::npos);
+  }
+}
+
+TEST_F(PageHost, AWebProcessThatKeepsDyingIsReloadedWithPausesThenWaitsForThePerson) {
+  ShellHarness shell;
+  makeBundle(shell);
+  const std::string dir = shell.root() + "/work";
+  fs::create_directories(dir);
+  auto app = start(shell, "crash-loop", nullptr, {{"CRASH_DIR", dir}});
+  using Clock = std::chrono::steady_clock;
+  // Kills the page at loads first..last; answers the time from each kill
+  // to the next load, in seconds.
+  auto killRun = [&](int first, int last) {
+    std::vector<double> gaps;
+    for (int n = first; n <= last; ++n) {
+      if (!app->waitForLog("host: load " + std::to_string(n) + " gz", 120)) {
+        ADD_FAILURE() << "no load " << n << "\n" << app->log();
+        return gaps;
+      }
+      const auto killed = Clock::now();
+      EXPECT_GT(killWebProcesses(app->pid()), 0u);
+      if (n < last && app->waitForLog("host: load " + std::to_string(n + 1) + " gz", 120))
+        gaps.push_back(std::chrono::duration<double>(Clock::now() - killed).count());
+    }
+    return gaps;
+  };
+  const std::vector<double> gaps = killRun(1, 4);
+  ASSERT_EQ(gaps.size(), 3u);
+  // At once, then after growing pauses: a crash loop does not spin.
+  EXPECT_GE(gaps[1], 1.0);
+  EXPECT_GE(gaps[2], 3.0);
+  ASSERT_TRUE(app->waitForLog("stays stopped until it is reloaded", 60)) << app->log();
+  std::this_thread::sleep_for(std::chrono::seconds(5));
+  EXPECT_EQ(app->log().find("host: load 5"), std::string::npos) << "reloaded after giving up";
+  EXPECT_TRUE(app->running());
+
+  // The person reloads with the menu's key: the page is back, and the
+  // count starts afresh.
+  ASSERT_NE(activateMainWindow(app->pid()), 0u) << app->log();
+  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+r"}));
+  const std::vector<double> again = killRun(5, 8);
+  EXPECT_EQ(again.size(), 3u);
+  ASSERT_TRUE(PrivateDesktop::waitFor(
+      [&] { return countOf(app->log(), "stays stopped until it is reloaded") == 2; }, 60)) << app->log();
+  // Then with the message's own button, which has the focus.
+  ASSERT_NE(activateMainWindow(app->pid()), 0u) << app->log();
+  ASSERT_TRUE(desktop->xdotool({"key", "Return"}));
+  ASSERT_TRUE(app->waitForLog("host: load 9 gz", 120)) << app->log();
+  shell.writeFile(dir + "/done", "");
+  ASSERT_EQ(app->waitForExit(60), 0) << app->log();
+  EXPECT_EQ(shell.report()["loads"], 9);
 }

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace corvane::e2e {
@@ -52,8 +54,28 @@ pid_t spawn(const std::vector<std::string>& argv, int stdoutFd) {
 void stop(pid_t pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
+  kill(pid, SIGCONT);  // a test may have stopped it; a stopped process never ends
   waitpid(pid, nullptr, 0);
 }
 
+std::vector<pid_t> webProcessesOf(pid_t shell) {
+  std::vector<pid_t> out;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = e.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(e.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    const std::string comm = line.substr(line.find('(') + 1, close - line.find('(') - 1);
+    std::istringstream rest(line.substr(close + 2));
+    char state;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == shell && comm.rfind("WebKitWebProces", 0) == 0) out.push_back(std::stoi(name));
+  }
+  return out;
+}
 
 }  // namespace corvane::e2e

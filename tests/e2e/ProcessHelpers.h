@@ -16,7 +16,9 @@ bool waitUntil(const std::function<bool()>& condition, int seconds);
 // Starts a program with stdin and stderr on /dev/null, stdout to `stdoutFd`
 // (or /dev/null).
 pid_t spawn(const std::vector<std::string>& argv, int stdoutFd = -1);
-// SIGTERM and wait.
+// SIGTERM (also to a stopped process) and wait.
 void stop(pid_t pid);
+// The web processes a shell started (its children named WebKitWebProcess).
+std::vector<pid_t> webProcessesOf(pid_t shell);
 
 }  // namespace corvane::e2e

@@ -323,6 +323,34 @@ TEST_F(Helpers, ManyMessagesInFlightFromManyThreads) {
   for (const auto& k : keys) utils.unRegisterXPCConnectionWithKey(k);
 }
 
+TEST_F(Helpers, AHelperThatNeverAnswersHoldsUpOnlyItselfAndTimesOut) {
+  // More silent messages than one connection sends at a time: the rest of
+  // that helper's messages wait, nobody else's do, and each one ends with
+  // a time-out failure.
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("hung", kEcho2));
+  ASSERT_TRUE(utils.registerXPCConnectionWithKey("free", kEcho));
+  ASSERT_TRUE(utils.registerDefaultXPCConnection());
+  constexpr int kSilent = HelperConnection::kMaxInFlight * 2 + 6;
+  const auto limit = std::chrono::seconds(2);
+  for (int i = 0; i < kSilent; ++i)
+    utils.sendMessageWithXPCKey("hung", {{"ms_type", "SILENT"}, {"i", i}}, inbox.reply("hung"),
+                                inbox.failure("hung"), limit);
+  ASSERT_TRUE(roundTrip("free", {{"n", 1}}).contains("reply"));
+  ASSERT_TRUE(agent({{"ms_type", "PING"}}).is_object());
+  EXPECT_EQ(inbox.count("hung"), 0u) << "answered while the silent ones still waited";
+  json failed = inbox.wait("hung", kSilent);
+  ASSERT_EQ(failed.size(), static_cast<size_t>(kSilent));
+  for (const auto& f : failed) EXPECT_EQ(f, json({{"error", "the helper did not answer within 2 s"}}));
+  // The connection itself is fine: the helper is still there.
+  EXPECT_TRUE(utils.containsXPCConnection("hung"));
+  EXPECT_EQ(roundTrip("hung", {{"n", 2}})["reply"]["echo"]["n"], 2);
+  utils.unRegisterXPCConnectionWithKey("hung");
+  utils.unRegisterXPCConnectionWithKey("free");
+  utils.unRegisterXPCConnectionWithKey(utils.getDefaultXPCKey());
+  // The bus keeps counting the unanswered calls until their helper ends.
+  if (const pid_t silent = bus->ownerPid(kEcho2)) kill(silent, SIGKILL);
+}
+
 // ---- the agent helper -----------------------------------------------------------
 
 // Answers each connection with `response` as it stands and closes: for

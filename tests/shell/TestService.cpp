@@ -9,6 +9,7 @@
 #include "bridge/MainQueue.h"
 #include "bridge/UtilTool.h"
 #include "bridge/WebViewDelegate.h"
+#include "services/FileOperations.h"
 #include "services/MenuProxy.h"
 
 #include <gio/gio.h>
@@ -20,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -296,6 +298,14 @@ nlohmann::json TestService::getValue() { return value_; }
 
 void TestService::answerNextPanel(const std::string& button) { testshell::answerNextPanel(button); }
 
+void TestService::waitInCall(const nlohmann::json& argument) {
+  // As a long copy waits: the main loop runs meanwhile, then the callback.
+  auto params = UtilTool::paramsDictionary(argument);
+  const int ms = params.value("ms", 0);
+  fileops::runWhileDrawing([ms] { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+  EvalJsWithWebView(webView_, UtilTool::callbackName(params), {{"waited", ms}});
+}
+
 std::string TestService::environment(const std::string& name) { return testshell::variable(name); }
 
 bool TestService::finish(const std::string& report) {
@@ -351,6 +361,7 @@ const ServiceClass& TestService::serviceClass() const {
                                       .method("visibleWindowCount", &TestService::visibleWindowCount)
                                       .method("pathExists:", &TestService::pathExists)
                                       .method("menuBarTree", &TestService::menuBarTree)
+                                      .method("waitInCall:", &TestService::waitInCall)
                                       .scriptNames({{"echoParams:", "echoParams"},
                                                     {"callNow:", "callNow"},
                                                     {"callFromThread:", "callFromThread"},
@@ -366,7 +377,8 @@ const ServiceClass& TestService::serviceClass() const {
                                                     {"finish:", "finish"},
                                                     {"resize:height:", "resize"},
                                                     {"menuItemState:", "menuItemState"},
-                                                    {"pathExists:", "pathExists"}})
+                                                    {"pathExists:", "pathExists"},
+                                                    {"waitInCall:", "waitInCall"}})
                                       .build();
   return cls;
 }

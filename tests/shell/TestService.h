@@ -31,6 +31,9 @@ class TestService : public ServiceObject {
   void setValue(const nlohmann::json& value);
   nlohmann::json getValue();
   void answerNextPanel(const std::string& button);
+  // JSON text: "callback", "ms". Waits that long inside the call with the
+  // main loop running (as a long copy does), then calls back.
+  void waitInCall(const nlohmann::json& argument);
   // Application life: the paths of every open-files notice so far, the main
   // window's state as GTK has it, and closing the main window as a user does.
   nlohmann::json openedFiles();

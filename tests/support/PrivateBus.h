@@ -24,6 +24,8 @@ class PrivateBus {
   const std::string& dir() const { return dir_; }
   // The process that owns `name` now, 0 when nobody does.
   pid_t ownerPid(const std::string& name) const;
+  // The dbus-daemon itself, for tests that take the bus away.
+  pid_t daemonPid() const { return daemon_; }
 
  private:
   std::string dir_;

@@ -20,14 +20,6 @@
     }, 300);
   } else if (mode === "quit-on-close") {
     setTimeout(function () { T.closeMainWindow(); }, 200);
-  } else if (mode === "crash") {
-    // The test service's value lives in the shell, so it survives the page.
-    if (!T.getValue()) {
-      T.setValue(1);
-      console.log("life crash-me");
-    } else {
-      finish({ reloaded: true, ext: corvane.path.getFileExt("a.tar.gz") });
-    }
   } else if (mode === "relaunch") {
     // The user language persists in the defaults file, so the relaunched
     // process knows it is the second one.

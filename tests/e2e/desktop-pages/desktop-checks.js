@@ -108,6 +108,22 @@
     await step("growl-click", {});
     N.noticeAnswer = corvane.notice.notify(JSON.stringify({ title: "Notice title", content: "Notice <b>body</b> & more" }));
     await step("notice-shown", {});
+
+    // The daemon stops (SIGSTOP) and comes back: the page never waits for
+    // it, and what was sent meanwhile is shown once it runs again.
+    await step("daemon-stop", {});
+    var t0 = performance.now();
+    N.stoppedNotice = corvane.notice.notify(JSON.stringify({ title: "While stopped", content: "queued" }));
+    N.stoppedNoticeMs = performance.now() - t0;
+    t0 = performance.now();
+    corvane.growl.notify(JSON.stringify({ title: "Growl while stopped", content: "queued" }));
+    N.stoppedGrowlMs = performance.now() - t0;
+    var answers = [];
+    t0 = performance.now();
+    for (var i = 0; i < 70; ++i) answers.push(corvane.notice.notify(JSON.stringify({ title: "Many " + i, content: "" })));
+    N.stoppedManyMs = performance.now() - t0;
+    N.stoppedManyAnswers = answers;
+    await step("daemon-cont", {});
   }
 
   async function alerts() {

@@ -10,12 +10,13 @@
 
   function reg(key, id) { return A.registerNewXPCService(JSON.stringify({ key: key, id: id })); }
   // A message whose answer comes to a page function of its own.
-  function send(key, dic) {
+  function send(key, dic, timeout) {
     return new Promise(function (resolve) {
       var name = "__helperReply" + (++seq);
       window[name] = function (r) { delete window[name]; resolve(r); };
       var args = { callback: name, xpc_key: key };
       if (dic !== undefined) args.messageDic = dic;
+      if (timeout !== undefined) args.timeout = timeout;
       A.sendMessageToXPCService(JSON.stringify(args));
     });
   }
@@ -89,13 +90,53 @@
     R.killedGone = await until(function () { return !A.hasXPCService("echo"); }, 90000);
     R.reRegister = reg("echo", ECHO);
     R.afterKill = await send("echo", { again: true });
+
+    // A helper that never answers: more calls than one connection sends at
+    // a time, each ending with a time-out error, while the other helpers
+    // answer at once.
+    R.hungRegistered = reg("hung", ECHO2);
+    var hung = [];
+    for (var h = 0; h < 70; h++) hung.push(send("hung", { ms_type: "SILENT" }, 2));
+    var t0 = Date.now();
+    R.defaultWhileHung = await send(DEF, { ms_type: "PING" });
+    R.echoWhileHung = await send("echo", { whileHung: true });
+    R.othersWaitedMs = Date.now() - t0;
+    R.hung = await Promise.all(hung);
+    A.unRegisterXPCService("hung");
     R.strayAnswers = strayAnswers;
     R.hasDefaultAtEnd = A.hasXPCService(DEF);
     T.finish(JSON.stringify(R));
+  }
+  // The session bus goes away under the running application (the test
+  // kills its daemon after "ARM-BUS"): the page keeps running and its calls
+  // keep answering; what needs the bus fails softly.
+  async function busLost() {
+    var dir = T.environment("HELPERS_DIR");
+    R.registered = reg("echo", ECHO);
+    R.before = await send("echo", { hi: 1 });
+    console.log("ARM-BUS");
+    R.echoGone = await until(function () { return !A.hasXPCService("echo"); }, 60000);
+    R.ext = corvane.path.getFileExt("a.tar.gz");
+    R.defaultAnswer = await send(DEF, { ms_type: "PING" });
+    R.defaultGone = !A.hasXPCService(DEF);
+    R.registerAfter = reg("late", ECHO2);
+    R.lateGone = await until(function () { return !A.hasXPCService("late"); }, 30000);
+    corvane.growl.notify(JSON.stringify({ title: "t", content: "c" }));
+    corvane.dock.setBadge("5");
+    R.badge = corvane.dock.badge;
+    console.log("BUS-LOST-DONE");
+    await until(function () { return T.pathExists(dir + "/second-done"); }, 90000);
+    R.stillAnswering = corvane.path.getFileExt("b.zip");
+    T.finish(JSON.stringify(R));
+  }
+  var mode = T.environment("HELPERS_MODE");
+  if (mode === "second") {
+    T.finish(JSON.stringify({ second: true }));
+    return;
   }
   if (location.hash === "#child") {
     child();
     return;
   }
-  run().catch(function (e) { T.finish(JSON.stringify({ pageError: String(e) })); });
+  (mode === "bus-lost" ? busLost() : run()).catch(function (e) { T.finish(JSON.stringify({ pageError: String(e) })); });
 })();

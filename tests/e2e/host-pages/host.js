@@ -225,9 +225,68 @@
     }
   }
 
+  // ---- the web process dies while a call waits (a save dialog, the
+  // "Can't save file" alert, a long copy): the page comes back with its
+  // bridge, and the old call's answer reaches nobody.
+  function crashWait() {
+    var kind = T.environment("CRASH_WAIT"), dir = T.environment("CRASH_DIR");
+    state.loads = (state.loads || 0) + 1;
+    state.lateAnswers = state.lateAnswers || [];
+    keep();
+    // The old page names this function as its callback; the new page has
+    // one of the same name that would catch a misdelivered answer.
+    window.hostLate = function (r) { state.lateAnswers.push(r); keep(); };
+    if (state.loads === 1) {
+      say("waiting " + kind);
+      var args = { callback: "hostLate" };
+      if (kind === "dialog") {
+        args.title = "Crash Save";
+        args.directory = dir;
+        args.fileName = "keep.txt";
+        corvane.window.saveFile(JSON.stringify(args));
+      } else if (kind === "alert") {
+        args.filePath = dir + "/keep.txt/inside.txt";
+        args.text = "never written";
+        corvane.binaryFileWriter.writeTextToFile(JSON.stringify(args));
+      } else {
+        args.src = dir + "/tree";
+        args.dest = dir + "/tree-copy";
+        corvane.window.copyDir(JSON.stringify(args));
+      }
+      say("old call returned");  // never: the page is gone by then
+      return;
+    }
+    state.ext = corvane.path.getFileExt("a.tar.gz");
+    keep();
+    say("reloaded");
+    // The test says when the old call has ended.
+    var timer = setInterval(function () {
+      if (!T.pathExists(dir + "/ack")) return;
+      clearInterval(timer);
+      state.after = corvane.path.getFileExt("b.zip");
+      finish(state);
+    }, 100);
+  }
+
+  // ---- the web process dies at every load: the page is reloaded with
+  // growing pauses, then a message waits for the person.
+  function crashLoop() {
+    state.loads = (state.loads || 0) + 1;
+    keep();
+    say("load " + state.loads + " " + corvane.path.getFileExt("c.gz"));
+    var dir = T.environment("CRASH_DIR");
+    var timer = setInterval(function () {
+      if (!T.pathExists(dir + "/done")) return;
+      clearInterval(timer);
+      finish(state);
+    }, 100);
+  }
+
   window.addEventListener("load", function () {
     try {
-      if (mode === "keys") keys();
+      if (mode === "crash-wait") crashWait();
+      else if (mode === "crash-loop") crashLoop();
+      else if (mode === "keys") keys();
       else if (mode === "foreign") foreign();
       else if (mode === "activation") activation();
       else if (mode === "storage") storage(1);
