@@ -224,12 +224,12 @@ void PageConnection::serveCall(const bridge::Frame& frame, bridge::Reply& reply)
   if (!r.u32(object) || !r.u32(cls) || !r.u32(method)) throw std::runtime_error("corvane bridge: bad call");
   const ServiceClass* c = root_.classAt(cls);
   if (!c || method >= c->scriptMethods().size()) throw std::runtime_error("corvane bridge: no such method");
-  const ScriptMethod& m = c->scriptMethods()[method];
-  ServiceObject& target = receiver(object, *c, m.scriptName);
-  ScriptArgs list;
-  if (!bridge::decodeArguments(r.rest(), list)) throw std::runtime_error("corvane bridge: bad call");
   BridgeCall call{root_.page()};
-  ScriptResult result = m.invoke(target, call, std::move(list));
+  ScriptResult result = root_.callMethod(object, *c, method, call, [&r] {
+    ScriptArgs list;
+    if (!bridge::decodeArguments(r.rest(), list)) throw std::runtime_error("corvane bridge: bad call");
+    return list;
+  });
   if (result) {
     reply.hasValue = true;
     // Texts go back as they are, without JSON's escaping.

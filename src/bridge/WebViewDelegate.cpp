@@ -135,8 +135,8 @@ uint32_t WebViewDelegate::registerObject(ServiceObject& object) {
   auto it = objectIds_.find(&object);
   if (it != objectIds_.end()) return it->second;
   classIndex(object.serviceClass());
-  objects_.push_back(&object);
-  uint32_t id = static_cast<uint32_t>(objects_.size() - 1);
+  const uint32_t id = nextObjectId_++;
+  objects_.emplace(id, &object);
   objectIds_[&object] = id;
   return id;
 }
@@ -147,7 +147,8 @@ nlohmann::json WebViewDelegate::refFor(ServiceObject& object) {
 }
 
 ServiceObject* WebViewDelegate::objectById(uint32_t id) const {
-  return id < objects_.size() ? objects_[id] : nullptr;
+  auto it = objects_.find(id);
+  return it == objects_.end() ? nullptr : it->second;
 }
 
 const ServiceClass* WebViewDelegate::classAt(uint32_t index) const {
@@ -157,8 +158,19 @@ const ServiceClass* WebViewDelegate::classAt(uint32_t index) const {
 void WebViewDelegate::forgetObject(ServiceObject& object) {
   auto it = objectIds_.find(&object);
   if (it == objectIds_.end()) return;
-  objects_[it->second] = nullptr;
+  objects_.erase(it->second);
   objectIds_.erase(it);
+}
+
+ScriptResult WebViewDelegate::callMethod(uint32_t object, const ServiceClass& cls, size_t method, BridgeCall& call,
+                                         const std::function<ScriptArgs()>& arguments) {
+  const ScriptMethod& m = cls.scriptMethods().at(method);
+  ServiceObject* target = objectById(object);
+  if (target && &target->serviceClass() == &cls) return m.invoke(*target, call, arguments());
+  // An object handed out earlier and gone since: its class answers. The
+  // id alone says so (ids are never reused), so nothing of it is kept.
+  if (!target && object < nextObjectId_ && cls.whenGone()) return cls.whenGone()(m.scriptName);
+  throw ScriptTypeError(bridge::receiverErrorText(cls.name(), m.scriptName));
 }
 
 void WebViewDelegate::ensureServices() {
@@ -254,7 +266,7 @@ nlohmann::json WebViewDelegate::helloSchema(const std::string&) {
   schema.rootObject = objectIds_.at(this);
   schema.rootClass = classIndex(serviceClass());
   for (const auto& [name, id] : members_)
-    schema.members.push_back({name, id, classIndex(objects_[id]->serviceClass())});
+    schema.members.push_back({name, id, classIndex(objects_.at(id)->serviceClass())});
   schema.globalNames = {"corvane", "quorlix", "ZVRLabJs"};
 
   schema.policy = applicationPolicy();

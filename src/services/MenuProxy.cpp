@@ -28,7 +28,21 @@ MenuProxyRegistry::MenuProxyRegistry(std::shared_ptr<PageScript> context, WebVie
   key_ = "corvane-proxy-" + std::to_string(reinterpret_cast<uintptr_t>(this));
 }
 
-MenuProxyRegistry::~MenuProxyRegistry() { made_.clear(); }
+MenuProxyRegistry::~MenuProxyRegistry() {
+  // The root goes with this registry: nothing is retired one by one.
+  root_ = nullptr;
+  auto all = std::move(made_);
+  made_.clear();
+  all.clear();
+}
+
+void MenuProxyRegistry::release(ServiceObject* proxy) {
+  auto it = made_.find(proxy);
+  if (it == made_.end()) return;
+  auto owned = std::move(it->second);
+  made_.erase(it);
+  if (root_) root_->forgetObject(*owned);
+}
 
 template <class Proxy>
 Proxy* MenuProxyRegistry::proxyFor(GtkWidget* widget, const char* cacheHitLine) {
@@ -40,7 +54,7 @@ Proxy* MenuProxyRegistry::proxyFor(GtkWidget* widget, const char* cacheHitLine) 
   }
   auto proxy = std::make_unique<Proxy>(context_, this, widget);
   Proxy* raw = proxy.get();
-  made_.push_back(std::move(proxy));
+  made_.emplace(raw, std::move(proxy));
   return raw;
 }
 
@@ -77,7 +91,9 @@ MenuProxy::MenuProxy(std::shared_ptr<PageScript> context, MenuProxyRegistry* reg
   if (!menu_) return;
   g_object_set_data(G_OBJECT(menu_), registry_->key(), static_cast<ServiceObject*>(this));
   g_signal_connect(menu_, "destroy", signalHandler([](GtkWidget*, gpointer self) {
-                     static_cast<MenuProxy*>(self)->forget();
+                     auto* proxy = static_cast<MenuProxy*>(self);
+                     proxy->forget();
+                     proxy->registry_->release(proxy);
                    }),
                    this);
 }
@@ -190,7 +206,9 @@ ScriptResult MenuProxy::removeItem(const nlohmann::json& key) {
   return registry_->ref(this);
 }
 
-const ServiceClass& MenuProxy::serviceClass() const {
+const ServiceClass& MenuProxy::serviceClass() const { return scriptClass(); }
+
+const ServiceClass& MenuProxy::scriptClass() {
   // Only the selectors with a script name are visible; no field is.
   static const std::map<std::string, std::string> names = {
       {"addItemWithTitle:keyEquivalent:callback:atIndex:", "addItem"},
@@ -205,6 +223,11 @@ const ServiceClass& MenuProxy::serviceClass() const {
           .method("removeItem:", &MenuProxy::removeItem)
           .scriptNames(names)
           .excludeSelectors([](const std::string& s) { return !names.count(s); })
+          // A menu that is gone makes no items and finds none.
+          .whenGone([](const std::string& method) -> ScriptResult {
+            if (method == "addItem" || method == "addSeparator") throw ScriptTypeError("anItem required");
+            return nlohmann::json(nullptr);
+          })
           .build();
   return cls;
 }
