@@ -21,6 +21,7 @@
 #include "services/WebMenuItemSettings.h"
 #include "services/BinaryFileWriter.h"
 #include "services/Window.h"
+#include "ui/Alert.h"
 #ifdef CORVANE_TEST_SERVICES
 #include "services/TestService.h"
 #endif
@@ -333,8 +334,20 @@ bool WebViewDelegate::scriptDialog(WebKitScriptDialog* dialog) {
     case WEBKIT_SCRIPT_DIALOG_CONFIRM:
       webkit_script_dialog_confirm_set_confirmed(dialog, runPanel(top, message, {"Yes", "No"}) == kFirstButton);
       return true;
+    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM: {
+      // The page has work it does not want lost. Its window comes forward
+      // (a hidden main window too), so the question stands beside the work.
+      if (top && !gtk_widget_get_visible(top)) gtk_window_present(GTK_WINDOW(top));
+      if (beforeUnloadAsked) beforeUnloadAsked();
+      const bool leave = runQuestion("Leave this page?", "Changes you made may not be saved.", "_Leave Page",
+                                     "_Stay on Page", top ? GTK_WINDOW(top) : nullptr);
+      webkit_script_dialog_confirm_set_confirmed(dialog, leave);
+      log().info("leave question answered: {}", leave ? "leave" : "stay");
+      if (beforeUnloadAnswered) beforeUnloadAnswered(leave);
+      return true;
+    }
     default:
-      return false;  // prompt and before-unload keep WebKit's own panels
+      return false;  // prompt keeps WebKit's own panel
   }
 }
 

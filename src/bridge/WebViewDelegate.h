@@ -49,6 +49,10 @@ class WebViewDelegate : public ServiceObject {
   // web view), and showing it when the page is ready.
   std::function<WebKitWebView*(WebKitWebView* related)> createWindowForRequest;
   std::function<void(WebKitWebView*)> showRequestedWindow;
+  // The page's beforeunload handlers asked the person whether to leave it
+  // (a close, reload or navigation): the question is up, then answered.
+  std::function<void()> beforeUnloadAsked;
+  std::function<void(bool leave)> beforeUnloadAnswered;
 
   // The application's start page, whose origin (or folder) may use the bridge.
   static void setApplicationStartPage(const std::string& uri);
