@@ -39,6 +39,7 @@ class PageConnection {
   static gboolean onReadable(gint fd, GIOCondition condition, gpointer self);
   bool serveAvailable();
   void serve(const bridge::Frame& frame);
+  void sendReleases();
   void serveCall(const bridge::Frame& frame, bridge::Reply& reply);
   void serveField(const bridge::Frame& frame, bridge::Reply& reply);
   // The object of a request when it is alive and of class `cls`; throws
@@ -53,6 +54,10 @@ class PageConnection {
   GSource* source_ = nullptr;
   std::vector<bridge::Reply*> calls_;
   bool closed_ = false;
+  // Function handles released since the last ReleaseFunctions message.
+  std::vector<uint64_t> releases_;
+  guint releaseIdle_ = 0;
+  static constexpr size_t kReleaseBatch = 4096;
 };
 
 }  // namespace corvane

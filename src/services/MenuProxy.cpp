@@ -7,6 +7,8 @@
 #include "services/MenuItemProxy.h"
 #include "ui/MainMenu.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace corvane {
@@ -167,9 +169,10 @@ GtkWidget* MenuProxy::newSubmenu(GtkWidget* owner, const std::string& title) {
 }
 
 GtkWidget* MenuProxy::insertItem(GtkWidget* item, int64_t index) {
-  // 0 appends (it never means "first"); a position past the end appends too.
-  const int64_t count = static_cast<int64_t>(MainMenu::itemsOf(menu_).size());
-  const int position = index <= 0 || index > count ? -1 : static_cast<int>(index);
+  // 0 appends (it never means "first"); so does a position past the end,
+  // which GTK appends by itself: the menu's items are never counted, as
+  // that would make filling a long menu take quadratic time.
+  const int position = index <= 0 ? -1 : static_cast<int>(std::min<int64_t>(index, INT_MAX));
   gtk_menu_shell_insert(GTK_MENU_SHELL(menu_), item, position);
   gtk_widget_show(item);
   return item;
