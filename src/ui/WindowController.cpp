@@ -85,6 +85,7 @@ WindowController::~WindowController() {
   auto& list = controllers();
   list.erase(std::remove(list.begin(), list.end(), this), list.end());
   // Whoever waits for this page's decision learns that it is gone.
+  destroyed_ = true;
   answerClose(true);
   g_signal_handlers_disconnect_by_data(window_, this);
   g_signal_handlers_disconnect_by_data(contentView->webView->view(), this);
@@ -212,6 +213,7 @@ void WindowController::stopCloseTimer() {
 }
 
 void WindowController::runCloseAgreed() {
+  if (destroyed_) return;  // closed already, by other means
   if (closeAgreed) {
     closeAgreed();
     return;
