@@ -488,3 +488,22 @@ TEST_F(PageHost, WithoutHooksClosingHidesAndQuittingQuitsAsBefore) {
   EXPECT_EQ(app->log().find("Leave this page?"), std::string::npos);
   EXPECT_EQ(countOf(app->log(), "host: plain ready"), 1u);
 }
+
+TEST_F(PageHost, AHungPageDoesNotKeepItsWindowFromClosing) {
+  ShellHarness shell;
+  makeBundle(shell, {{"AppExInfo", {{"enableShouldTerminateAfterLastWindowClosed", true}}}});
+  auto app = start(shell, "plain");
+  ASSERT_TRUE(app->waitForLog("host: plain ready", 120)) << app->log();
+  const unsigned long main = activateMainWindow(app->pid());
+  ASSERT_NE(main, 0u) << app->log();
+  // The page's process stops answering (SIGSTOP): keys reach the page
+  // first and go nowhere, but the title bar's close button still works.
+  const std::string web = desktop->run({"pgrep", "-P", std::to_string(app->pid()), "WebKitWebProces"});
+  ASSERT_FALSE(web.empty()) << app->log();
+  const pid_t webPid = std::stoi(web);
+  kill(webPid, SIGSTOP);
+  clickCloseButton(main);
+  const int status = app->waitForExit(60);
+  kill(webPid, SIGKILL);
+  EXPECT_EQ(status, 0) << "the window stayed open\n" << app->log();
+}
