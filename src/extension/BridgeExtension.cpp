@@ -600,10 +600,8 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
 JSCValue* PageBridge::wrapperFor(FrameState& st, uint32_t object, uint32_t classIndex, bool pin) {
   st.freeCollected();
   if (auto p = st.pinned.find(object); p != st.pinned.end()) return JSC_VALUE(g_object_ref(p->second));
-  auto it = st.wrappers.find(object);
-  if (it != st.wrappers.end()) {
+  if (auto it = st.wrappers.find(object); it != st.wrappers.end())
     if (JSCValue* alive = jsc_weak_value_get_value(it->second)) return alive;
-  }
   if (classIndex >= st.classes.size()) classIndex = schema_.rootClass;
   JSCValue* v = jsc_value_new_object(st.context, new WrapperData{id_, object, classIndex},
                                      st.classes[classIndex]);
@@ -622,7 +620,9 @@ JSCValue* PageBridge::wrapperFor(FrameState& st, uint32_t object, uint32_t class
                      state->collected.push_back(w);
                    }),
                    &st);
-  if (it != st.wrappers.end()) {
+  // Looked up again: making the object may have run a collection, whose
+  // reports change the map.
+  if (auto it = st.wrappers.find(object); it != st.wrappers.end()) {
     // The object's earlier script object was collected but not yet reported.
     g_signal_handlers_disconnect_by_data(it->second, &st);
     st.collected.push_back(it->second);
