@@ -185,7 +185,7 @@ ScriptResult MenuProxy::addItemWithTitle(const std::string& title, const std::st
   // Adding to the bar makes a new top-level menu of the same title.
   if (GTK_IS_MENU_BAR(menu_)) newSubmenu(item, title);
   MenuItemProxy* proxy = registry_->proxyForItem(item);
-  proxy->setKey(keyText);
+  if (!keyText.empty()) proxy->setKey(keyText);  // a new item has no key to remove
   if (callback) proxy->setCallback(std::move(callback));
   return registry_->ref(proxy);
 }
