@@ -24,6 +24,7 @@
 #include "ui/FileIcons.h"
 #include "ui/MainMenu.h"
 #include "ui/Screenshot.h"
+#include "ui/WebContext.h"
 #include "ui/WindowController.h"
 #include "ui/WindowStyler.h"
 
@@ -43,7 +44,7 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::buildMainMenu() {
   MainMenu::Actions a;
-  a.quit = [this] { quit(); };
+  a.quit = [this] { quitAskingPages(); };
   a.about = [] {
     Utils& u = Utils::sharedInstance();
     gtk_show_about_dialog(nullptr, "program-name", u.getAppName().c_str(), "version", u.getAppVersion().c_str(),
@@ -100,6 +101,37 @@ void AppDelegate::buildMainMenu() {
 void AppDelegate::quit() {
   if (windowController) windowController->contentView->delegate->flush();
   g_application_quit(G_APPLICATION(app_));
+}
+
+void AppDelegate::quitAskingPages() {
+  if (askingPagesToQuit_) return;  // a page is being asked already
+  askingPagesToQuit_ = true;
+  pagesToAsk_ = WindowController::all();
+  askNextPageToQuit();
+}
+
+void AppDelegate::askNextPageToQuit() {
+  // One page at a time, so that one question is up at a time; a page that
+  // keeps its work stops the quit and the remaining pages are not asked.
+  while (!pagesToAsk_.empty()) {
+    WindowController* next = pagesToAsk_.front();
+    pagesToAsk_.erase(pagesToAsk_.begin());
+    if (!WindowController::isLive(next)) continue;
+    next->requestClose([this, next](bool agreed) {
+      if (agreed) {
+        askNextPageToQuit();
+        return;
+      }
+      const char* uri = WindowController::isLive(next) ? webkit_web_view_get_uri(next->contentView->webView->view())
+                                                       : nullptr;
+      log().info("quit cancelled: the page {} stays", uri ? uri : "");
+      pagesToAsk_.clear();
+      askingPagesToQuit_ = false;
+    });
+    return;
+  }
+  askingPagesToQuit_ = false;
+  quit();
 }
 
 void AppDelegate::newWindowHooks(WindowController& controller) {
@@ -181,12 +213,19 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     gtk_application_add_window(app_, windowController->window());
     windowController->showWindow();
     applyWindowIconSoon(utils.bundle());
+    // Once the window has shown the bar: hidden items stay hidden from here.
     if (menu->mainWindowMenuItem) gtk_widget_hide(menu->mainWindowMenuItem);
+    // The inspector exists only with developer extras ("enableDeveloperDebug").
+    menu->setDeveloperToolsShown(webkit_settings_get_enable_developer_extras(WebContext::settings()));
     // Closing the main window keeps it (and its page) for the menu item and
-    // re-activation, unless the configuration asks to quit.
-    g_signal_connect(windowController->window(), "delete-event",
-                     G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer d) -> gboolean {
-                       return static_cast<AppDelegate*>(d)->mainWindowWillClose();
+    // re-activation, unless the configuration asks to quit; either way its
+    // page has agreed first.
+    windowController->closeAgreed = [this] { mainWindowWillClose(); };
+    // Shown again by anyone (a page asking the person before it closes):
+    // the menu item that brings it back has nothing to do.
+    g_signal_connect(windowController->window(), "show", signalHandler([](GtkWidget*, gpointer d) {
+                       auto* self = static_cast<AppDelegate*>(d);
+                       if (self->menu && self->menu->mainWindowMenuItem) gtk_widget_hide(self->menu->mainWindowMenuItem);
                      }),
                      this);
 
@@ -299,17 +338,16 @@ void AppDelegate::setMenuItemShow() {
   if (menu && menu->mainWindowMenuItem) gtk_widget_show(menu->mainWindowMenuItem);
 }
 
-bool AppDelegate::mainWindowWillClose() {
+void AppDelegate::mainWindowWillClose() {
   bool otherVisible = false;
   for (GList* l = gtk_application_get_windows(app_); l; l = l->next)
     if (l->data != windowController->window() && gtk_widget_get_visible(GTK_WIDGET(l->data))) otherVisible = true;
   if (!otherVisible && applicationShouldTerminateAfterLastWindowClosed()) {
     quit();
-    return TRUE;
+    return;
   }
   setMenuItemShow();
-  gtk_widget_hide(GTK_WIDGET(windowController->window()));
-  return TRUE;  // keep the window and its page
+  gtk_widget_hide(GTK_WIDGET(windowController->window()));  // keep the window and its page
 }
 
 void AppDelegate::quitIfNoWindowIsLeft() {

@@ -55,10 +55,14 @@ class AppDelegate {
 
  private:
   void buildMainMenu();
-  bool mainWindowWillClose();
+  void mainWindowWillClose();
   static std::string applicationId();
   void newWindowHooks(WindowController& controller);
   void quit();
+  // File › Quit and its key: every open page may keep its work (its
+  // beforeunload handlers), one after the other; quits once all agreed.
+  void quitAskingPages();
+  void askNextPageToQuit();
   // Registers the single instance, then either starts here or hands the
   // files (or a re-activation) to the instance that runs already.
   int startOrHandOver();
@@ -77,6 +81,8 @@ class AppDelegate {
   std::unique_ptr<WindowController> requestedWindow_;
   std::vector<std::string> filesToOpen_;  // the command line's, as paths
   bool endingInstance_ = false;
+  bool askingPagesToQuit_ = false;
+  std::vector<WindowController*> pagesToAsk_;
   std::string screenshotPath_;
   bool screenshotQuit_ = false;
   int exitStatus_ = 0;  // non-zero: the status the process ends with

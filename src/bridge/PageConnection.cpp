@@ -115,6 +115,7 @@ PageConnection::PageConnection(WebViewDelegate& root, int busFd, int syncFd) : r
 }
 
 PageConnection::~PageConnection() {
+  sendReleases();
   if (page_) page_->detach(this);
   if (source_) {
     g_source_destroy(source_);
@@ -149,6 +150,7 @@ void PageConnection::close() {
 }
 
 void PageConnection::flush() {
+  sendReleases();
   if (dbus_) g_dbus_connection_flush_sync(dbus_, nullptr, nullptr);
 }
 
@@ -171,11 +173,38 @@ void PageConnection::sendCallFunction(uint64_t handle, const std::string& argsJs
 
 void PageConnection::sendReleaseFunction(uint64_t handle) {
   if (!dbus_ || closed_) return;
-  GVariantBuilder b;
-  g_variant_builder_init(&b, G_VARIANT_TYPE("at"));
-  g_variant_builder_add(&b, "t", handle);
+  // Released functions go out together: a page that lets go of thousands
+  // at once (the functions of its removed menu items) sends one message,
+  // not thousands. A released handle is never called again, so the delay
+  // changes nothing the page can see.
+  releases_.push_back(handle);
+  if (releases_.size() >= kReleaseBatch) {
+    sendReleases();
+    return;
+  }
+  if (!releaseIdle_)
+    releaseIdle_ = g_idle_add(
+        +[](gpointer self) -> gboolean {
+          auto* c = static_cast<PageConnection*>(self);
+          c->releaseIdle_ = 0;
+          c->sendReleases();
+          return G_SOURCE_REMOVE;
+        },
+        this);
+}
+
+void PageConnection::sendReleases() {
+  if (releaseIdle_) g_source_remove(releaseIdle_);
+  releaseIdle_ = 0;
+  if (releases_.empty() || !dbus_ || closed_) {
+    releases_.clear();
+    return;
+  }
+  GVariant* handles = g_variant_new_fixed_array(G_VARIANT_TYPE_UINT64, releases_.data(), releases_.size(),
+                                                sizeof(uint64_t));
+  releases_.clear();
   g_dbus_connection_call(dbus_, nullptr, bridge::kPageObjectPath, bridge::kPageInterface,
-                         bridge::kReleaseFunctions, g_variant_new("(at)", &b), nullptr,
+                         bridge::kReleaseFunctions, g_variant_new_tuple(&handles, 1), nullptr,
                          G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
 }
 
@@ -270,12 +299,12 @@ void PageConnection::serveCall(const bridge::Frame& frame, bridge::Reply& reply)
   if (!r.u32(object) || !r.u32(cls) || !r.u32(method)) throw std::runtime_error("corvane bridge: bad call");
   const ServiceClass* c = root_.classAt(cls);
   if (!c || method >= c->scriptMethods().size()) throw std::runtime_error("corvane bridge: no such method");
-  const ScriptMethod& m = c->scriptMethods()[method];
-  ServiceObject& target = receiver(object, *c, m.scriptName);
-  ScriptArgs list;
-  if (!bridge::decodeArguments(r.rest(), list)) throw std::runtime_error("corvane bridge: bad call");
   BridgeCall call{page_};
-  ScriptResult result = m.invoke(target, call, std::move(list));
+  ScriptResult result = root_.callMethod(object, *c, method, call, [&r] {
+    ScriptArgs list;
+    if (!bridge::decodeArguments(r.rest(), list)) throw std::runtime_error("corvane bridge: bad call");
+    return list;
+  });
   if (result) {
     reply.hasValue = true;
     // Texts go back as they are, without JSON's escaping.

@@ -49,6 +49,7 @@ class PageConnection : public std::enable_shared_from_this<PageConnection> {
   static gboolean onReadable(gint fd, GIOCondition condition, gpointer self);
   bool serveAvailable();
   void serve(const bridge::Frame& frame);
+  void sendReleases();
   void serveCall(const bridge::Frame& frame, bridge::Reply& reply);
   void serveField(const bridge::Frame& frame, bridge::Reply& reply);
   // The object of a request when it is alive and of class `cls`; throws
@@ -64,6 +65,10 @@ class PageConnection : public std::enable_shared_from_this<PageConnection> {
   std::shared_ptr<PageScript> page_;
   uint64_t generation_ = 0;
   bool closed_ = false;
+  // Function handles released since the last ReleaseFunctions message.
+  std::vector<uint64_t> releases_;
+  guint releaseIdle_ = 0;
+  static constexpr size_t kReleaseBatch = 4096;
 };
 
 }  // namespace corvane

@@ -43,6 +43,9 @@ class ServiceClass {
  public:
   using Handler = std::function<ScriptResult(ServiceObject&, BridgeCall&, ScriptArgs&&)>;
   using Predicate = std::function<bool(const std::string&)>;
+  // The answer a script gets from a method (by script name) of an object
+  // of this class that is gone; it may throw ScriptTypeError.
+  using GoneAnswer = std::function<ScriptResult(const std::string& scriptName)>;
 
   const std::string& name() const { return name_; }
   // Visible methods in a fixed order; the index is the method id on the wire.
@@ -55,6 +58,9 @@ class ServiceClass {
   bool isKeyExcludedFromWebScript(const std::string& field) const;
   // "fileSizeAtPath:" -> "fileSizeAtPath_"
   static std::string defaultScriptName(const std::string& selector);
+  // Classes whose objects go while scripts may hold them (menu items) say
+  // what a call on a gone one answers; null for the others.
+  const GoneAnswer& whenGone() const { return gone_; }
 
   template <class T>
   class Builder;
@@ -66,6 +72,7 @@ class ServiceClass {
   std::map<std::string, std::string> scriptNames_;
   Predicate selectorExcluded_ = [](const std::string&) { return false; };
   Predicate keyExcluded_ = [](const std::string&) { return true; };
+  GoneAnswer gone_;
   std::vector<ScriptMethod> visible_;
   std::vector<std::string> visibleFields_;
   void finish();
@@ -171,6 +178,10 @@ class ServiceClass::Builder {
   }
   Builder& excludeKeys(Predicate p) {
     cls_.keyExcluded_ = std::move(p);
+    return *this;
+  }
+  Builder& whenGone(GoneAnswer answer) {
+    cls_.gone_ = std::move(answer);
     return *this;
   }
   ServiceClass build() {

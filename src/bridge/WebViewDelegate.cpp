@@ -22,6 +22,7 @@
 #include "services/WebMenuItemSettings.h"
 #include "services/BinaryFileWriter.h"
 #include "services/Window.h"
+#include "ui/Alert.h"
 
 #include <gio/gunixfdlist.h>
 #include <unistd.h>
@@ -113,8 +114,8 @@ uint32_t WebViewDelegate::registerObject(ServiceObject& object) {
   auto it = objectIds_.find(&object);
   if (it != objectIds_.end()) return it->second;
   classIndex(object.serviceClass());
-  objects_.push_back(&object);
-  uint32_t id = static_cast<uint32_t>(objects_.size() - 1);
+  const uint32_t id = nextObjectId_++;
+  objects_.emplace(id, &object);
   objectIds_[&object] = id;
   return id;
 }
@@ -125,7 +126,8 @@ nlohmann::json WebViewDelegate::refFor(ServiceObject& object) {
 }
 
 ServiceObject* WebViewDelegate::objectById(uint32_t id) const {
-  return id < objects_.size() ? objects_[id] : nullptr;
+  auto it = objects_.find(id);
+  return it == objects_.end() ? nullptr : it->second;
 }
 
 const ServiceClass* WebViewDelegate::classAt(uint32_t index) const {
@@ -135,8 +137,19 @@ const ServiceClass* WebViewDelegate::classAt(uint32_t index) const {
 void WebViewDelegate::forgetObject(ServiceObject& object) {
   auto it = objectIds_.find(&object);
   if (it == objectIds_.end()) return;
-  objects_[it->second] = nullptr;
+  objects_.erase(it->second);
   objectIds_.erase(it);
+}
+
+ScriptResult WebViewDelegate::callMethod(uint32_t object, const ServiceClass& cls, size_t method, BridgeCall& call,
+                                         const std::function<ScriptArgs()>& arguments) {
+  const ScriptMethod& m = cls.scriptMethods().at(method);
+  ServiceObject* target = objectById(object);
+  if (target && &target->serviceClass() == &cls) return m.invoke(*target, call, arguments());
+  // An object handed out earlier and gone since: its class answers. The
+  // id alone says so (ids are never reused), so nothing of it is kept.
+  if (!target && object < nextObjectId_ && cls.whenGone()) return cls.whenGone()(m.scriptName);
+  throw ScriptTypeError(bridge::receiverErrorText(cls.name(), m.scriptName));
 }
 
 void WebViewDelegate::ensureServices() {
@@ -228,7 +241,7 @@ nlohmann::json WebViewDelegate::helloSchema(const std::string&) {
   schema.rootObject = objectIds_.at(this);
   schema.rootClass = classIndex(serviceClass());
   for (const auto& [name, id] : members_)
-    schema.members.push_back({name, id, classIndex(objects_[id]->serviceClass())});
+    schema.members.push_back({name, id, classIndex(objects_.at(id)->serviceClass())});
   schema.globalNames = {"corvane", "quorlix", "ZVRLabJs"};
 
   schema.policy = applicationPolicy();
@@ -301,8 +314,20 @@ bool WebViewDelegate::scriptDialog(WebKitScriptDialog* dialog) {
     case WEBKIT_SCRIPT_DIALOG_CONFIRM:
       webkit_script_dialog_confirm_set_confirmed(dialog, runPanel(top, message, {"Yes", "No"}) == kFirstButton);
       return true;
+    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM: {
+      // The page has work it does not want lost. Its window comes forward
+      // (a hidden main window too), so the question stands beside the work.
+      if (top && !gtk_widget_get_visible(top)) gtk_window_present(GTK_WINDOW(top));
+      if (beforeUnloadAsked) beforeUnloadAsked();
+      const bool leave = runQuestion("Leave this page?", "Changes you made may not be saved.", "_Leave Page",
+                                     "_Stay on Page", top ? GTK_WINDOW(top) : nullptr);
+      webkit_script_dialog_confirm_set_confirmed(dialog, leave);
+      log().info("leave question answered: {}", leave ? "leave" : "stay");
+      if (beforeUnloadAnswered) beforeUnloadAnswered(leave);
+      return true;
+    }
     default:
-      return false;  // prompt and before-unload keep WebKit's own panels
+      return false;  // prompt keeps WebKit's own panel
   }
 }
 

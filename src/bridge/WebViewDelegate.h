@@ -52,6 +52,10 @@ class WebViewDelegate : public ServiceObject {
   // The page's web process died (crashed, or went over its memory limit);
   // `why` says which. The page host brings the page back.
   std::function<void(const std::string& why)> pageProcessEnded;
+  // The page's beforeunload handlers asked the person whether to leave it
+  // (a close, reload or navigation): the question is up, then answered.
+  std::function<void()> beforeUnloadAsked;
+  std::function<void(bool leave)> beforeUnloadAnswered;
 
   // The application's start page, whose origin (or folder) may use the bridge.
   static void setApplicationStartPage(const std::string& uri);
@@ -79,8 +83,22 @@ class WebViewDelegate : public ServiceObject {
   ServiceObject* objectById(uint32_t id) const;
   const ServiceClass* classAt(uint32_t index) const;
   // Retires a native object that scripts may still hold: later calls on it
-  // fail as on any object that is gone. Its id is never used again.
+  // get its class's answer for gone objects, or fail as calls on an object
+  // that is gone. Its id is never used again, and nothing of it is kept.
   void forgetObject(ServiceObject& object);
+  // A page's call: script method `method` (an index into `cls`'s visible
+  // methods) on the object of that id. Only a live object of that class
+  // runs it; for an id handed out earlier whose object is gone the class's
+  // answer for gone objects stands in; anything else is refused with a
+  // ScriptTypeError. `arguments` are read only once the receiver passed.
+  ScriptResult callMethod(uint32_t object, const ServiceClass& cls, size_t method, BridgeCall& call,
+                          const std::function<ScriptArgs()>& arguments);
+  ScriptResult callMethod(uint32_t object, const ServiceClass& cls, size_t method, BridgeCall& call,
+                          ScriptArgs&& args) {
+    return callMethod(object, cls, method, call, [&args] { return std::move(args); });
+  }
+  // How many objects scripts can currently reach by id.
+  size_t liveObjectCount() const { return objects_.size(); }
   // A wire reference for a native object handed to scripts.
   nlohmann::json refFor(ServiceObject& object);
 
@@ -135,8 +153,10 @@ class WebViewDelegate : public ServiceObject {
   bool servicesMade_ = false;
   guint servicesIdle_ = 0;  // services made ahead of the first hello
   bridge::WindowRequests windowRequests_;
-  std::vector<ServiceObject*> objects_;
+  // Ids count up and are never reused; only live objects are kept.
+  std::unordered_map<uint32_t, ServiceObject*> objects_;
   std::unordered_map<const ServiceObject*, uint32_t> objectIds_;
+  uint32_t nextObjectId_ = 0;
   std::vector<const ServiceClass*> classes_;
   std::vector<std::pair<std::string, uint32_t>> members_;
   std::vector<std::unique_ptr<ServiceObject>> extraMembers_;

@@ -100,10 +100,27 @@ struct FrameState {
   // exists; without these a collection between registering a class and
   // making its first object leaves that object without methods.
   std::vector<JSCValue*> anchors;
-  std::unordered_map<uint32_t, JSCValue*> wrappers;  // object id -> script object
-  std::unordered_map<JSCValue*, uint32_t> objectOf;  // script object -> object id
+  // Object id -> script object. The root and its members are held for the
+  // life of the frame; every other object (menu items, ...) only while the
+  // page holds it: once collected, its entry goes, and the object, if
+  // handed out again, gets a new script object (nobody can tell). So the
+  // objects a page makes and drops leave nothing behind here.
+  std::unordered_map<uint32_t, JSCValue*> pinned;
+  std::unordered_map<uint32_t, JSCWeakValue*> wrappers;
+  // Weak references whose object was collected, freed on the next lookup
+  // (not inside the collector's own notification).
+  std::vector<JSCWeakValue*> collected;
+  void freeCollected() {
+    for (JSCWeakValue* w : collected) g_object_unref(w);
+    collected.clear();
+  }
   ~FrameState() {
-    for (auto& [id, v] : wrappers) g_object_unref(v);
+    for (auto& [id, w] : wrappers) {
+      g_signal_handlers_disconnect_by_data(w, this);
+      g_object_unref(w);
+    }
+    freeCollected();
+    for (auto& [id, v] : pinned) g_object_unref(v);
     for (JSCValue* a : anchors) g_object_unref(a);
     exchange.close();
     if (context) g_object_unref(context);
@@ -144,7 +161,9 @@ class PageBridge {
  private:
   bool hello(const std::string& uri);
   FrameState* stateFor(JSCContext* context);
-  JSCValue* wrapperFor(FrameState& st, uint32_t object, uint32_t classIndex);
+  // The script object of a native object (a new reference); `pin` keeps it
+  // for the life of the frame.
+  JSCValue* wrapperFor(FrameState& st, uint32_t object, uint32_t classIndex, bool pin = false);
   void appendArgument(b::PayloadWriter& w, FrameState* st, JSCValue* v);
   std::string argumentJson(FrameState* st, JSCValue* v);
   JSCValue* valueFromJson(FrameState* st, JSCContext* ctx, const json& j);
@@ -651,25 +670,52 @@ void PageBridge::windowObjectCleared(WebKitScriptWorld* world, WebKitFrame* fram
     }
   }
 
-  JSCValue* root = wrapperFor(*st, schema_.rootObject, schema_.rootClass);
+  JSCValue* root = wrapperFor(*st, schema_.rootObject, schema_.rootClass, true);
   for (const auto& m : schema_.members) {
-    JSCValue* member = wrapperFor(*st, m.object, m.classIndex);
+    JSCValue* member = wrapperFor(*st, m.object, m.classIndex, true);
     jsc_value_object_define_property_data(root, m.name.c_str(), JSC_VALUE_PROPERTY_ENUMERABLE,
                                           member);
+    g_object_unref(member);
   }
   JSCValue* global = jsc_context_get_global_object(st->context);
   for (const auto& name : schema_.globalNames) jsc_value_object_set_property(global, name.c_str(), root);
   g_object_unref(global);
+  g_object_unref(root);
 }
 
-JSCValue* PageBridge::wrapperFor(FrameState& st, uint32_t object, uint32_t classIndex) {
-  auto it = st.wrappers.find(object);
-  if (it != st.wrappers.end()) return it->second;
+JSCValue* PageBridge::wrapperFor(FrameState& st, uint32_t object, uint32_t classIndex, bool pin) {
+  st.freeCollected();
+  if (auto p = st.pinned.find(object); p != st.pinned.end()) return JSC_VALUE(g_object_ref(p->second));
+  if (auto it = st.wrappers.find(object); it != st.wrappers.end())
+    if (JSCValue* alive = jsc_weak_value_get_value(it->second)) return alive;
   if (classIndex >= st.classes.size()) classIndex = schema_.rootClass;
   JSCValue* v = jsc_value_new_object(st.context, new WrapperData{id_, object, classIndex},
                                      st.classes[classIndex]);
-  st.wrappers[object] = v;
-  st.objectOf[v] = object;
+  if (pin) {
+    st.pinned[object] = JSC_VALUE(g_object_ref(v));
+    return v;
+  }
+  JSCWeakValue* weak = jsc_weak_value_new(v);
+  g_object_set_data(G_OBJECT(weak), "corvane-object", GUINT_TO_POINTER(object));
+  g_signal_connect(weak, "cleared", G_CALLBACK(+[](JSCWeakValue* w, gpointer frame) {
+                     auto* state = static_cast<FrameState*>(frame);
+                     const auto id = GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(w), "corvane-object"));
+                     auto entry = state->wrappers.find(id);
+                     if (entry != state->wrappers.end() && entry->second == w) state->wrappers.erase(entry);
+                     g_signal_handlers_disconnect_by_data(w, frame);
+                     state->collected.push_back(w);
+                   }),
+                   &st);
+  // Looked up again: making the object may have run a collection, whose
+  // reports change the map.
+  if (auto it = st.wrappers.find(object); it != st.wrappers.end()) {
+    // The object's earlier script object was collected but not yet reported.
+    g_signal_handlers_disconnect_by_data(it->second, &st);
+    st.collected.push_back(it->second);
+    it->second = weak;
+  } else {
+    st.wrappers.emplace(object, weak);
+  }
   return v;
 }
 
@@ -699,11 +745,7 @@ std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
     if (callHandles_) callHandles_->push_back(h);
     return std::string("{\"") + b::kFunctionMarker + "\":" + std::to_string(h) + "}";
   }
-  if (st) {
-    auto it = st->objectOf.find(v);
-    if (it != st->objectOf.end())
-      return std::string("{\"") + b::kObjectMarker + "\":" + std::to_string(it->second) + "}";
-  }
+  // Our own objects come out as their marker through their toJSON.
   char* text = jsc_value_to_json(v, 0);
   std::string out = text ? text : "null";
   g_free(text);
@@ -716,8 +758,7 @@ std::string PageBridge::argumentJson(FrameState* st, JSCValue* v) {
 JSCValue* PageBridge::valueFromJson(FrameState* st, JSCContext* ctx, const json& j) {
   if (j.is_object()) {
     if (st && j.contains(b::kObjectMarker)) {
-      return JSC_VALUE(g_object_ref(wrapperFor(*st, j[b::kObjectMarker].get<uint32_t>(),
-                                               j.value(b::kClassMarker, schema_.rootClass))));
+      return wrapperFor(*st, j[b::kObjectMarker].get<uint32_t>(), j.value(b::kClassMarker, schema_.rootClass));
     }
     if (j.contains(b::kUndefinedMarker)) return jsc_value_new_undefined(ctx);
     JSCValue* obj = jsc_value_new_object(ctx, nullptr, nullptr);
@@ -884,8 +925,11 @@ JSCValue* PageBridge::toJSON(WrapperData* self) {
   }
   FrameState* st = stateFor(ctx);
   if (st && self && self->page == id_) {
+    // The object being serialised is alive, so its script object is known.
+    if (auto p = st->pinned.find(self->object); p != st->pinned.end()) return JSC_VALUE(g_object_ref(p->second));
     auto it = st->wrappers.find(self->object);
-    if (it != st->wrappers.end()) return JSC_VALUE(g_object_ref(it->second));
+    if (it != st->wrappers.end())
+      if (JSCValue* alive = jsc_weak_value_get_value(it->second)) return alive;
   }
   return jsc_value_new_object(ctx, nullptr, nullptr);
 }

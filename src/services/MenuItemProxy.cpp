@@ -5,6 +5,7 @@
 #include "bridge/GSignal.h"
 #include "services/KeyEquivalent.h"
 #include "services/MenuProxy.h"
+#include "ui/MenuItemAction.h"
 
 namespace corvane {
 namespace {
@@ -34,8 +35,12 @@ Accelerator acceleratorFor(const std::string& keyText) {
 MenuItemProxy::MenuItemProxy(std::shared_ptr<PageScript> context, MenuProxyRegistry* registry, GtkWidget* item)
     : Command(std::move(context)), registry_(registry), item_(item) {
   g_object_set_data(G_OBJECT(item_), registry_->key(), static_cast<ServiceObject*>(this));
+  // With its item gone the proxy goes too; scripts that still hold it get
+  // the refusal ("item required") from the bridge.
   g_signal_connect(item_, "destroy", signalHandler([](GtkWidget*, gpointer self) {
-                     static_cast<MenuItemProxy*>(self)->forget();
+                     auto* proxy = static_cast<MenuItemProxy*>(self);
+                     proxy->forget();
+                     proxy->registry_->release(proxy);
                    }),
                    this);
 }
@@ -44,10 +49,12 @@ MenuItemProxy::~MenuItemProxy() { forget(); }
 
 void MenuItemProxy::forget() {
   if (!item_) return;
-  g_signal_handlers_disconnect_by_data(item_, this);
-  g_object_set_data(G_OBJECT(item_), registry_->key(), nullptr);
+  GtkWidget* item = item_;
   item_ = nullptr;
-  activateHandler_ = 0;
+  g_signal_handlers_disconnect_by_data(item, this);
+  g_object_set_data(G_OBJECT(item), registry_->key(), nullptr);
+  // An item that outlives its page does nothing rather than call into it.
+  menuitem::clearActionOf(item, this);
   keyGroup_ = nullptr;
   // The item held the page function; with the item gone it is let go.
   callback_.reset();
@@ -75,17 +82,10 @@ ScriptResult MenuItemProxy::submenu() {
 void MenuItemProxy::remove() { gtk_widget_destroy(requireItem()); }
 
 void MenuItemProxy::setCallback(std::shared_ptr<CallbackDelegate> callback) {
-  GtkWidget* item = requireItem();
-  // The page's function replaces whatever the item did before, also when
-  // no function came (the item then does nothing when chosen).
-  if (activateHandler_) g_signal_handler_disconnect(item, activateHandler_);
-  g_signal_handlers_block_matched(item, G_SIGNAL_MATCH_ID, g_signal_lookup("activate", GTK_TYPE_MENU_ITEM), 0,
-                                  nullptr, nullptr, nullptr);
-  activateHandler_ = g_signal_connect(item, "activate", signalHandler([](GtkMenuItem* i, gpointer self) {
-                                        // Opening a submenu activates its item too; that is no choice.
-                                        if (!gtk_menu_item_get_submenu(i)) static_cast<MenuItemProxy*>(self)->callCallback();
-                                      }),
-                                      this);
+  // The page's function replaces whatever the item did before, built-in
+  // actions included, also when no function came (the item then does
+  // nothing when chosen).
+  menuitem::setAction(requireItem(), [this](GtkWidget*) { callCallback(); }, this);
   callback_ = std::move(callback);
 }
 
@@ -142,6 +142,9 @@ const ServiceClass& MenuItemProxy::scriptClass() {
                                       .method("callCallback:", &MenuItemProxy::callCallback)
                                       .scriptNames(names)
                                       .excludeSelectors([](const std::string& s) { return !names.count(s); })
+                                      .whenGone([](const std::string&) -> ScriptResult {
+                                        throw ScriptTypeError("item required");
+                                      })
                                       .build();
   return cls;
 }

@@ -1,8 +1,8 @@
 #pragma once
 // One menu item as pages see it: retitle, key equivalent, enable, disable,
 // a page function called when the item is chosen, a submenu, removal.
-// Made by the menu proxies (MenuProxy.h); the item does not keep it alive
-// and it does not keep the item alive.
+// Made by the menu proxies (MenuProxy.h); it does not keep the item alive,
+// and it is released when the item goes.
 #include "bridge/Command.h"
 #include "bridge/ServiceObject.h"
 
@@ -55,7 +55,6 @@ class MenuItemProxy : public ServiceObject, public Command {
   MenuProxyRegistry* registry_;
   GtkWidget* item_;
   std::shared_ptr<CallbackDelegate> callback_;
-  gulong activateHandler_ = 0;
   Accelerator key_;
   GtkAccelGroup* keyGroup_ = nullptr;
 };

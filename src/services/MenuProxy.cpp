@@ -7,6 +7,8 @@
 #include "services/MenuItemProxy.h"
 #include "ui/MainMenu.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace corvane {
@@ -28,7 +30,21 @@ MenuProxyRegistry::MenuProxyRegistry(std::shared_ptr<PageScript> context, WebVie
   key_ = "corvane-proxy-" + std::to_string(reinterpret_cast<uintptr_t>(this));
 }
 
-MenuProxyRegistry::~MenuProxyRegistry() { made_.clear(); }
+MenuProxyRegistry::~MenuProxyRegistry() {
+  // The root goes with this registry: nothing is retired one by one.
+  root_ = nullptr;
+  auto all = std::move(made_);
+  made_.clear();
+  all.clear();
+}
+
+void MenuProxyRegistry::release(ServiceObject* proxy) {
+  auto it = made_.find(proxy);
+  if (it == made_.end()) return;
+  auto owned = std::move(it->second);
+  made_.erase(it);
+  if (root_) root_->forgetObject(*owned);
+}
 
 template <class Proxy>
 Proxy* MenuProxyRegistry::proxyFor(GtkWidget* widget, const char* cacheHitLine) {
@@ -40,7 +56,7 @@ Proxy* MenuProxyRegistry::proxyFor(GtkWidget* widget, const char* cacheHitLine) 
   }
   auto proxy = std::make_unique<Proxy>(context_, this, widget);
   Proxy* raw = proxy.get();
-  made_.push_back(std::move(proxy));
+  made_.emplace(raw, std::move(proxy));
   return raw;
 }
 
@@ -77,7 +93,9 @@ MenuProxy::MenuProxy(std::shared_ptr<PageScript> context, MenuProxyRegistry* reg
   if (!menu_) return;
   g_object_set_data(G_OBJECT(menu_), registry_->key(), static_cast<ServiceObject*>(this));
   g_signal_connect(menu_, "destroy", signalHandler([](GtkWidget*, gpointer self) {
-                     static_cast<MenuProxy*>(self)->forget();
+                     auto* proxy = static_cast<MenuProxy*>(self);
+                     proxy->forget();
+                     proxy->registry_->release(proxy);
                    }),
                    this);
 }
@@ -151,9 +169,10 @@ GtkWidget* MenuProxy::newSubmenu(GtkWidget* owner, const std::string& title) {
 }
 
 GtkWidget* MenuProxy::insertItem(GtkWidget* item, int64_t index) {
-  // 0 appends (it never means "first"); a position past the end appends too.
-  const int64_t count = static_cast<int64_t>(MainMenu::itemsOf(menu_).size());
-  const int position = index <= 0 || index > count ? -1 : static_cast<int>(index);
+  // 0 appends (it never means "first"); so does a position past the end,
+  // which GTK appends by itself: the menu's items are never counted, as
+  // that would make filling a long menu take quadratic time.
+  const int position = index <= 0 ? -1 : static_cast<int>(std::min<int64_t>(index, INT_MAX));
   gtk_menu_shell_insert(GTK_MENU_SHELL(menu_), item, position);
   gtk_widget_show(item);
   return item;
@@ -166,7 +185,7 @@ ScriptResult MenuProxy::addItemWithTitle(const std::string& title, const std::st
   // Adding to the bar makes a new top-level menu of the same title.
   if (GTK_IS_MENU_BAR(menu_)) newSubmenu(item, title);
   MenuItemProxy* proxy = registry_->proxyForItem(item);
-  proxy->setKey(keyText);
+  if (!keyText.empty()) proxy->setKey(keyText);  // a new item has no key to remove
   if (callback) proxy->setCallback(std::move(callback));
   return registry_->ref(proxy);
 }
@@ -190,7 +209,9 @@ ScriptResult MenuProxy::removeItem(const nlohmann::json& key) {
   return registry_->ref(this);
 }
 
-const ServiceClass& MenuProxy::serviceClass() const {
+const ServiceClass& MenuProxy::serviceClass() const { return scriptClass(); }
+
+const ServiceClass& MenuProxy::scriptClass() {
   // Only the selectors with a script name are visible; no field is.
   static const std::map<std::string, std::string> names = {
       {"addItemWithTitle:keyEquivalent:callback:atIndex:", "addItem"},
@@ -205,6 +226,11 @@ const ServiceClass& MenuProxy::serviceClass() const {
           .method("removeItem:", &MenuProxy::removeItem)
           .scriptNames(names)
           .excludeSelectors([](const std::string& s) { return !names.count(s); })
+          // A menu that is gone makes no items and finds none.
+          .whenGone([](const std::string& method) -> ScriptResult {
+            if (method == "addItem" || method == "addSeparator") throw ScriptTypeError("anItem required");
+            return nlohmann::json(nullptr);
+          })
           .build();
   return cls;
 }

@@ -3,8 +3,9 @@
 // object per GTK menu shell (the menu bar or a GtkMenu). Proxies are made
 // on first request and found again through the widget, so asking twice
 // gives the same script object. A proxy does not keep its widget alive:
-// when the widget goes, the proxy stays as an empty shell whose calls are
-// refused (see docs/api/menu.md).
+// when the widget goes, the proxy is retired from the bridge and freed, and
+// a script that still holds it gets its class's refusal (see
+// docs/api/menu.md), so made and removed items leave nothing behind.
 #include "bridge/Command.h"
 #include "bridge/ServiceObject.h"
 
@@ -12,7 +13,7 @@
 
 #include <memory>
 #include <string>
-#include <vector>
+#include <unordered_map>
 
 namespace corvane {
 
@@ -38,6 +39,10 @@ class MenuProxyRegistry {
 
   // A script reference for a proxy (null for none).
   nlohmann::json ref(ServiceObject* proxy) const;
+  // The proxy's widget went: the proxy is retired from the bridge and
+  // freed. Proxies the registry did not make (the root's) are left alone.
+  void release(ServiceObject* proxy);
+  size_t size() const { return made_.size(); }
   const char* key() const { return key_.c_str(); }
   const std::shared_ptr<PageScript>& context() const { return context_; }
 
@@ -47,7 +52,7 @@ class MenuProxyRegistry {
   std::shared_ptr<PageScript> context_;
   WebViewDelegate* root_;
   std::string key_;
-  std::vector<std::unique_ptr<ServiceObject>> made_;
+  std::unordered_map<const ServiceObject*, std::unique_ptr<ServiceObject>> made_;
 };
 
 class MenuProxy : public ServiceObject, public Command {
@@ -59,6 +64,8 @@ class MenuProxy : public ServiceObject, public Command {
   MenuProxy(std::shared_ptr<PageScript> context, MenuProxyRegistry* registry, GtkWidget* menu);
   ~MenuProxy() override;
   const ServiceClass& serviceClass() const override;
+  // The class face, known before any menu is handed out.
+  static const ServiceClass& scriptClass();
 
   GtkWidget* menu() const { return menu_; }
 

@@ -1,13 +1,15 @@
 // Menu properties: pages retitle, hide, add and hook items of the menu bar
 // by tag. Items carry their tag as object data (ui/MainMenu); a hooked item
-// carries its generated action name and its list of page callbacks.
+// carries its generated action name and its list of page callbacks, and the
+// generated action is the item's one action (ui/MenuItemAction): it takes
+// the place of a built-in action or a function set with setCallback.
 #include "services/Window.h"
 
 #include "app/Log.h"
 #include "app/Utils.h"
-#include "bridge/GSignal.h"
 #include "bridge/UtilTool.h"
 #include "ui/MainMenu.h"
+#include "ui/MenuItemAction.h"
 
 #include <algorithm>
 #include <climits>
@@ -93,10 +95,8 @@ GtkWidget* createNewMenuItemByTag(GtkWidget* bar, int tag, bool separator) {
   return item;
 }
 
-bool hasAction(GtkWidget* item) {
-  if (g_object_get_data(G_OBJECT(item), kActionName)) return true;
-  return g_signal_has_handler_pending(item, g_signal_lookup("activate", GTK_TYPE_MENU_ITEM), 0, FALSE);
-}
+// Who set a generated action (ui/MenuItemAction's owner).
+const char kGeneratedAction = 0;
 
 nlohmann::json* callbackListOf(GtkWidget* item) {
   return static_cast<nlohmann::json*>(g_object_get_data(G_OBJECT(item), kCallbackList));
@@ -109,8 +109,7 @@ std::string describe(GtkWidget* item) {
 
 // The action handler every generated action name leads to: it logs, and the
 // menu-did-send-action notification reaches every Window object.
-void sendAction(GtkMenuItem* menuItem, gpointer) {
-  GtkWidget* item = GTK_WIDGET(menuItem);
+void sendAction(GtkWidget* item) {
   log().info("self = <AppDelegate>");
   log().info("sender = {}", describe(item));
   const auto observers = menuObservers();  // an observer may go meanwhile
@@ -119,14 +118,14 @@ void sendAction(GtkMenuItem* menuItem, gpointer) {
       w->onMenuItemSendAction(item);
 }
 
-void setAction(GtkWidget* item, const std::string& name) {
-  if (!g_object_get_data(G_OBJECT(item), kActionName)) {
-    // The item's own behaviour gives way to the new action.
-    g_signal_handlers_block_matched(item, G_SIGNAL_MATCH_ID, g_signal_lookup("activate", GTK_TYPE_MENU_ITEM), 0,
-                                    nullptr, nullptr, nullptr);
-    g_signal_connect(item, "activate", G_CALLBACK(sendAction), nullptr);
-  }
+void setGeneratedAction(GtkWidget* item, const std::string& name) {
   g_object_set_data_full(G_OBJECT(item), kActionName, g_strdup(name.c_str()), g_free);
+  if (menuitem::ownerOf(item) != &kGeneratedAction) {
+    // The list belongs to the generated action: one that was replaced
+    // since (by setCallback) left its names behind with it.
+    g_object_set_data(G_OBJECT(item), kCallbackList, nullptr);
+    menuitem::setAction(item, sendAction, &kGeneratedAction);
+  }
 }
 
 }  // namespace
@@ -163,11 +162,11 @@ void Window::setMenuProperty(const nlohmann::json& argument) {
     }
     if (params.contains("action") && item) {
       const bool replace = !params.contains("replaceOldAction") || jsonBoolValue(params["replaceOldAction"]);
-      if (replace || !hasAction(item)) {
+      if (replace || !menuitem::hasAction(item)) {
         ++customMenuActionIndex_;
         const std::string name = "menuAction" + std::to_string(customMenuActionIndex_) + ":";
         log().info("addMethod:{}", addActionHandler(name) ? "YES" : "NO");
-        setAction(item, name);
+        setGeneratedAction(item, name);
         nlohmann::json list = nlohmann::json::array();
         if (const nlohmann::json* old = callbackListOf(item); old && old->is_array()) list = *old;
         list.push_back(params["action"]);

@@ -1,6 +1,6 @@
 #include "ui/MainMenu.h"
 
-#include "bridge/GSignal.h"
+#include "ui/MenuItemAction.h"
 
 #include <vector>
 
@@ -78,22 +78,13 @@ MainMenu::MainMenu(const std::string& appName, Actions actions) : actions_(std::
         gtk_widget_add_accelerator(item, "activate", accel, key, mods, GTK_ACCEL_VISIBLE);
       }
       if (entry.editing) {
-        g_object_set_data(G_OBJECT(item), "corvane-editing", const_cast<char*>(entry.editing));
-        g_signal_connect(item, "activate", signalHandler([](GtkMenuItem* i, gpointer self) {
-                           auto* m = static_cast<MainMenu*>(self);
-                           if (m->actions_.edit)
-                             m->actions_.edit(static_cast<const char*>(g_object_get_data(G_OBJECT(i), "corvane-editing")));
-                         }),
-                         this);
+        menuitem::setAction(item, [this, command = entry.editing](GtkWidget*) {
+          if (actions_.edit) actions_.edit(command);
+        });
       } else if (entry.action) {
-        auto* fn = new std::function<void()>(actions_.*(entry.action));
-        g_object_set_data_full(G_OBJECT(item), "corvane-action", fn,
-                               [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
-        g_signal_connect(item, "activate", signalHandler([](GtkMenuItem* i, gpointer) {
-                           auto* f = static_cast<std::function<void()>*>(g_object_get_data(G_OBJECT(i), "corvane-action"));
-                           if (f && *f) (*f)();
-                         }),
-                         nullptr);
+        menuitem::setAction(item, [fn = actions_.*(entry.action)](GtkWidget*) {
+          if (fn) fn();
+        });
       }
       gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
     }
@@ -124,17 +115,28 @@ MainMenu::MainMenu(const std::string& appName, Actions actions) : actions_(std::
            {205, "_Paste", "<Control>v", nullptr, WEBKIT_EDITING_COMMAND_PASTE},
            {206, "Select _All", "<Control>a", nullptr, WEBKIT_EDITING_COMMAND_SELECT_ALL}},
           nullptr, nullptr);
+  GtkWidget* viewMenu = nullptr;
   addMenu(300, "_View",
           {{301, "_Reload", "<Control>r", &A::reload, nullptr},
            {302, "_Full Screen", "F11", &A::toggleFullScreen, nullptr},
            sep,
            {303, "_Developer Tools", "<Control><Shift>i", &A::showInspector, nullptr}},
-          nullptr, nullptr);
+          nullptr, &viewMenu);
   addMenu(800, "_Window",
           {{801, "_Minimize", "<Control>m", &A::minimize, nullptr},
            {802, "_Zoom", nullptr, &A::zoom, nullptr}},
           nullptr, nullptr);
   mainWindowMenuItem = itemByTag(102);
+  developerTools_ = itemByTag(303);
+  const auto viewItems = itemsOf(viewMenu);
+  for (size_t i = 1; i < viewItems.size(); ++i)
+    if (viewItems[i] == developerTools_) developerToolsSeparator_ = viewItems[i - 1];
+}
+
+void MainMenu::setDeveloperToolsShown(bool shown) {
+  // A hidden item's key does nothing either.
+  for (GtkWidget* w : {developerTools_, developerToolsSeparator_})
+    if (w) gtk_widget_set_visible(w, shown);
 }
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 #pragma once
 // The built-in main menu: a GtkMenuBar whose items carry tags in the ranges
-// the Window object's tag rules use (see docs/platform.md):
+// the Window object's tag rules use (see docs/platform.md). Each item's
+// action is its one action (ui/MenuItemAction), which pages may replace.
 //   900 application menu (901-1000), 100 File (101-200), 200 Edit
 //   (201-300), 300 View (301-400), 800 Window (801-900).
 #include <gtk/gtk.h>
@@ -30,6 +31,10 @@ class MainMenu {
   static std::vector<GtkWidget*> itemsOf(GtkWidget* shell);
   static void setTag(GtkWidget* item, int tag);
 
+  // View › Developer Tools (and the separator above it) is there only while
+  // the web views have developer extras (the inspector) on.
+  void setDeveloperToolsShown(bool shown);
+
   // The six references the application delegate keeps.
   GtkWidget* mainMenu = nullptr;       // the bar
   GtkWidget* menuItemApp = nullptr;    // tag 900
@@ -41,6 +46,8 @@ class MainMenu {
  private:
   GtkWidget* bar_;
   Actions actions_;
+  GtkWidget* developerTools_ = nullptr;
+  GtkWidget* developerToolsSeparator_ = nullptr;
 };
 
 }  // namespace corvane

@@ -8,12 +8,31 @@
 #include "app/Utils.h"
 #include "ui/PageFirstKeys.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace corvane {
 
 namespace {
 constexpr const char* kFrameKey = "NSWindow Frame CorvaneWindow";
+
+std::vector<WindowController*>& controllers() {
+  static std::vector<WindowController*> list;
+  return list;
+}
+}  // namespace
+
+std::vector<WindowController*> WindowController::all() {
+  std::vector<WindowController*> out;
+  for (WindowController* c : controllers())
+    if (!c->destroyed_) out.push_back(c);
+  return out;
+}
+
+bool WindowController::isLive(const WindowController* controller) {
+  for (WindowController* c : controllers())
+    if (c == controller) return !c->destroyed_;
+  return false;
 }
 
 std::optional<std::string> WindowController::resolveStartPage(const std::string& startPage,
@@ -44,11 +63,21 @@ WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related) {
   routeKeysToPageFirst(window_);
   gtk_widget_show_all(box);
   restoreFrame();
+  controllers().push_back(this);
+  watchClosing();
 }
 
 WindowController::~WindowController() {
   if (saveTimer_) g_source_remove(saveTimer_);
+  auto& list = controllers();
+  list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  // Whoever waits for this page's decision learns that it is gone.
+  destroyed_ = true;
+  answerClose(true);
   g_signal_handlers_disconnect_by_data(window_, this);
+  g_signal_handlers_disconnect_by_data(contentView->webView->view(), this);
+  contentView->delegate->beforeUnloadAsked = nullptr;
+  contentView->delegate->beforeUnloadAnswered = nullptr;
   contentView.reset();
   gtk_widget_destroy(GTK_WIDGET(window_));
   g_object_unref(window_);
@@ -93,6 +122,99 @@ void WindowController::windowDidLoad() {
 }
 
 void WindowController::showWindow() { gtk_window_present(window_); }
+
+void WindowController::watchClosing() {
+  g_signal_connect(window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+                     static_cast<WindowController*>(self)->requestClose();
+                     return TRUE;  // the page decides; closeAgreed closes
+                   }),
+                   this);
+  g_signal_connect(window_, "destroy", signalHandler([](GtkWidget*, gpointer self) {
+                     auto* c = static_cast<WindowController*>(self);
+                     c->destroyed_ = true;
+                     c->answerClose(true);
+                   }),
+                   this);
+  // The page agreed: WebKit's answer to try-close, or the page's own
+  // window.close() (WebKit ran its beforeunload handlers for that too).
+  g_signal_connect(contentView->webView->view(), "close", signalHandler([](WebKitWebView*, gpointer self) {
+                     static_cast<WindowController*>(self)->pageClosed();
+                   }),
+                   this);
+  WebViewDelegate& root = *contentView->delegate;
+  // While the leave question is up the person decides, however long it takes.
+  root.beforeUnloadAsked = [this] { stopCloseTimer(); };
+  root.beforeUnloadAnswered = [this](bool leave) {
+    if (closeAnswers_.empty()) return;  // the question came with a navigation
+    if (leave) startCloseTimer();       // WebKit reports the close next
+    else answerClose(false);
+  };
+}
+
+void WindowController::requestClose(std::function<void(bool agreed)> answer) {
+  if (!answer)
+    answer = [this](bool agreed) {
+      if (agreed) runCloseAgreed();
+    };
+  closeAnswers_.push_back(std::move(answer));
+  if (closeAnswers_.size() > 1) return;  // the page is being asked already
+  startCloseTimer();
+  // Last: without a web process WebKit answers at once, inside this call.
+  webkit_web_view_try_close(contentView->webView->view());
+}
+
+void WindowController::pageClosed() {
+  if (closeAnswers_.empty()) {
+    runCloseAgreed();  // the page's own window.close()
+    return;
+  }
+  answerClose(true);
+}
+
+void WindowController::answerClose(bool agreed) {
+  stopCloseTimer();
+  auto answers = std::move(closeAnswers_);
+  closeAnswers_.clear();
+  for (auto& a : answers) a(agreed);
+}
+
+void WindowController::startCloseTimer() {
+  stopCloseTimer();
+  closeTimer_ = g_timeout_add_seconds(
+      kCloseAnswerSeconds,
+      +[](gpointer self) -> gboolean {
+        auto* c = static_cast<WindowController*>(self);
+        c->closeTimer_ = 0;
+        const char* uri = webkit_web_view_get_uri(c->contentView->webView->view());
+        log().warn("the page {} did not answer the request to close within {} s; closing it",
+                   uri ? uri : "(none)", kCloseAnswerSeconds);
+        c->answerClose(true);
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+void WindowController::stopCloseTimer() {
+  if (closeTimer_) g_source_remove(closeTimer_);
+  closeTimer_ = 0;
+}
+
+void WindowController::runCloseAgreed() {
+  if (destroyed_) return;  // closed already, by other means
+  if (closeAgreed) {
+    closeAgreed();
+    return;
+  }
+  // WebKit may be inside one of the view's signals: the window (and the
+  // view with it) goes once that has returned.
+  g_idle_add(
+      +[](gpointer w) -> gboolean {
+        gtk_widget_destroy(GTK_WIDGET(w));
+        g_object_unref(w);
+        return G_SOURCE_REMOVE;
+      },
+      g_object_ref(window_));
+}
 
 void WindowController::notificationCenter() {
   g_signal_connect(window_, "configure-event", G_CALLBACK(onConfigure), this);

@@ -4,7 +4,8 @@
 // comes only with application switches, website data is kept per bundle
 // identifier, a custom user agent belongs to the calling page's view, and
 // the page comes back when its web process dies (also while a call waits,
-// and with pauses when it keeps dying).
+// and with pauses when it keeps dying), and a page keeps its unsaved work on
+// close and quit (menu hooks, beforeunload).
 #include "ProcessHelpers.h"
 #include "ShellHarness.h"
 #include "../app/LiveShell.h"
@@ -20,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <thread>
 
 using nlohmann::json;
@@ -55,8 +57,9 @@ class PageHost : public testing::Test {
                                        env);
   }
 
-  static void makeBundle(ShellHarness& harness) {
-    harness.makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_HOST_PAGES);
+  static void makeBundle(ShellHarness& harness, json config = json::object()) {
+    config["AppExInfo"]["startPage"] = "public/index.html";
+    harness.makeBundle(config, CORVANE_E2E_HOST_PAGES);
   }
 
   // The shell's visible top-level windows.
@@ -108,6 +111,42 @@ class PageHost : public testing::Test {
 
   static std::string windowState(unsigned long window) {
     return desktop->run({"xprop", "-id", std::to_string(window), "_NET_WM_STATE"});
+  }
+
+  // The leave question of a page once it is up and has the focus (0 when
+  // it does not come).
+  static unsigned long leaveQuestion(double seconds = 30) {
+    unsigned long found = 0;
+    PrivateDesktop::waitFor(
+        [&] {
+          const std::string id = desktop->run({"xdotool", "search", "--onlyvisible", "--name", "^Leave this page\\?$"});
+          found = id.empty() ? 0 : std::stoul(id.substr(0, id.find('\n')));
+          return found != 0 && desktop->activeWindow() == found;
+        },
+        seconds);
+    return found;
+  }
+  static bool questionGone() {
+    return PrivateDesktop::waitFor(
+        [&] { return desktop->run({"xdotool", "search", "--onlyvisible", "--name", "^Leave this page\\?$"}).empty(); },
+        30);
+  }
+  // A click on the close button of the window's title bar (the header bar
+  // draws it at the right end).
+  static void clickCloseButton(unsigned long window) {
+    std::istringstream geometry(desktop->run({"xdotool", "getwindowgeometry", "--shell", std::to_string(window)}));
+    std::map<std::string, int> g;
+    for (std::string line; std::getline(geometry, line);)
+      if (auto eq = line.find('='); eq != std::string::npos) g[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+    desktop->xdotool({"mousemove", std::to_string(g["X"] + g["WIDTH"] - 24), std::to_string(g["Y"] + 28), "click", "1"});
+  }
+  // Starting the application again brings its hidden main window back.
+  static unsigned long startAgain(const ShellHarness& harness, pid_t pid) {
+    auto env = harness.sessionEnv();
+    env["DISPLAY"] = desktop->display();
+    LiveShell second(CORVANE_BINARY, harness.bundlePath(), harness.root() + "/second.log", env);
+    second.waitForExit(60);
+    return activateMainWindow(pid);
   }
 
   static PrivateDesktop* desktop;
@@ -562,4 +601,143 @@ TEST_F(PageHost, AWebProcessThatKeepsDyingIsReloadedWithPausesThenWaitsForThePer
   shell.writeFile(dir + "/done", "");
   ASSERT_EQ(app->waitForExit(60), 0) << app->log();
   EXPECT_EQ(shell.report()["loads"], 9);
+}
+
+TEST_F(PageHost, APageFunctionOnABuiltInItemIsItsActionAndNothingElse) {
+  ShellHarness shell;
+  makeBundle(shell);
+  auto app = start(shell, "hooks");
+  ASSERT_TRUE(app->waitForLog("host: hooks ready", 120)) << app->log();
+  const unsigned long main = activateMainWindow(app->pid());
+  ASSERT_NE(main, 0u) << app->log();
+  auto hits = [&](const std::string& name) { return countOf(app->log(), "host: hit " + name); };
+
+  // The keys of Quit, Close Window and Reload run the page's functions only.
+  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+q"}));
+  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return hits("quit") == 1; }, 60)) << app->log();
+  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+w"}));
+  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return hits("close") == 1; }, 60)) << app->log();
+  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+r"}));
+  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return hits("reload") == 1; }, 60)) << app->log();
+  // Quit chosen in the open application menu (F10 opens it; Up reaches its last item).
+  ASSERT_TRUE(desktop->xdotool({"key", "--delay", "300", "F10", "Up", "Return"}));
+  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return hits("quit") == 2; }, 60)) << app->log();
+  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return desktop->activeWindow() == main; }, 30));
+  EXPECT_TRUE(app->running());
+  EXPECT_TRUE(PrivateDesktop::waitFor([&] { return windowsOf(app->pid()) == std::vector<unsigned long>{main}; }, 10))
+      << "the window closed";
+
+  ASSERT_TRUE(desktop->xdotool({"key", "F2"}));
+  ASSERT_EQ(app->waitForExit(60), 0) << app->log();
+  const json r = shell.report();
+  ASSERT_TRUE(r.is_object()) << app->log();
+  EXPECT_EQ(r["loads"], 1) << "the page was reloaded";
+  EXPECT_EQ(r["hits"], json({"quit:Quit", "close:Close Window", "reload:first", "reload:second", "quit:Quit"}));
+  EXPECT_EQ(r["visibility"], "visible");
+  // Without developer extras View › Developer Tools is not offered.
+  EXPECT_EQ(r["developerTools"]["visible"], false);
+}
+
+TEST_F(PageHost, UnsavedWorkIsKeptUntilThePersonChoosesToLeave) {
+  ShellHarness shell;
+  makeBundle(shell);
+  auto app = start(shell, "unsaved");
+  ASSERT_TRUE(app->waitForLog("host: unsaved ready 1", 120)) << app->log();
+  unsigned long main = activateMainWindow(app->pid());
+  ASSERT_NE(main, 0u) << app->log();
+  ASSERT_TRUE(desktop->xdotool({"type", "--delay", "60", "draft"}));
+  ASSERT_TRUE(app->waitForLog("host: unsaved ready 1", 1));
+
+  // Each way of closing asks; staying keeps the window, the page and its text.
+  struct Way {
+    const char* what;
+    std::function<void()> close;
+    std::vector<std::string> stay;
+  };
+  const std::vector<Way> ways{
+      {"Ctrl+W", [] { desktop->xdotool({"key", "ctrl+w"}); }, {"key", "Escape"}},
+      {"the title bar's close button", [&] { clickCloseButton(main); }, {"key", "Return"}},
+      {"Ctrl+Q", [] { desktop->xdotool({"key", "ctrl+q"}); }, {"key", "Return"}},
+  };
+  int asked = 0;
+  for (const auto& way : ways) {
+    way.close();
+    const unsigned long question = leaveQuestion();
+    ASSERT_NE(question, 0u) << way.what << " did not ask\n" << app->log();
+    ++asked;
+    EXPECT_NE(app->log().find("host: beforeunload " + std::to_string(asked) + " draft"), std::string::npos);
+    ASSERT_TRUE(desktop->xdotool(way.stay));
+    ASSERT_TRUE(questionGone()) << way.what;
+    ASSERT_TRUE(PrivateDesktop::waitFor([&] { return desktop->activeWindow() == main; }, 30)) << way.what;
+    EXPECT_TRUE(app->running()) << way.what;
+    // Asked again: xdotool's own search fails while a window (the question)
+    // goes away under it.
+    EXPECT_TRUE(PrivateDesktop::waitFor([&] { return windowsOf(app->pid()) == std::vector<unsigned long>{main}; }, 10))
+        << way.what << "\n" << app->log();
+  }
+  EXPECT_NE(app->log().find("quit cancelled: the page"), std::string::npos);
+
+  // Leaving on Ctrl+W hides the main window and keeps its page, as closing
+  // always did; starting the application again shows the same page.
+  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+w"}));
+  ASSERT_NE(leaveQuestion(), 0u) << app->log();
+  ASSERT_TRUE(desktop->xdotool({"key", "alt+l"}));
+  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return windowsOf(app->pid()).empty(); }, 30)) << app->log();
+  EXPECT_TRUE(app->running());
+  main = startAgain(shell, app->pid());
+  ASSERT_NE(main, 0u) << app->log();
+
+  // Leaving on Ctrl+Q quits.
+  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+q"}));
+  ASSERT_NE(leaveQuestion(), 0u) << app->log();
+  EXPECT_NE(app->log().find("host: beforeunload 5 draft"), std::string::npos) << "the page was not kept";
+  ASSERT_TRUE(desktop->xdotool({"key", "alt+l"}));
+  EXPECT_EQ(app->waitForExit(60), 0) << app->log();
+  EXPECT_EQ(countOf(app->log(), "host: unsaved ready"), 1u) << "the page was loaded again";
+}
+
+TEST_F(PageHost, WithoutHooksClosingHidesAndQuittingQuitsAsBefore) {
+  ShellHarness shell;
+  makeBundle(shell, {{"enableDeveloperDebug", true}});
+  auto app = start(shell, "plain");
+  ASSERT_TRUE(app->waitForLog("host: plain ready", 120)) << app->log();
+  // With developer extras on, the inspector's item is offered.
+  EXPECT_NE(app->log().find("host: plain ready developer tools true"), std::string::npos);
+  unsigned long main = activateMainWindow(app->pid());
+  ASSERT_NE(main, 0u) << app->log();
+  ASSERT_TRUE(desktop->xdotool({"type", "--delay", "60", "typed"}));
+
+  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+w"}));
+  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return windowsOf(app->pid()).empty(); }, 30)) << app->log();
+  EXPECT_TRUE(app->running());
+  main = startAgain(shell, app->pid());
+  ASSERT_NE(main, 0u) << app->log();
+  clickCloseButton(main);
+  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return windowsOf(app->pid()).empty(); }, 30)) << app->log();
+  EXPECT_TRUE(app->running());
+  main = startAgain(shell, app->pid());
+  ASSERT_NE(main, 0u) << app->log();
+  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+q"}));
+  EXPECT_EQ(app->waitForExit(60), 0) << app->log();
+  EXPECT_EQ(app->log().find("Leave this page?"), std::string::npos);
+  EXPECT_EQ(countOf(app->log(), "host: plain ready"), 1u);
+}
+
+TEST_F(PageHost, AHungPageDoesNotKeepItsWindowFromClosing) {
+  ShellHarness shell;
+  makeBundle(shell, {{"AppExInfo", {{"enableShouldTerminateAfterLastWindowClosed", true}}}});
+  auto app = start(shell, "plain");
+  ASSERT_TRUE(app->waitForLog("host: plain ready", 120)) << app->log();
+  const unsigned long main = activateMainWindow(app->pid());
+  ASSERT_NE(main, 0u) << app->log();
+  // The page's process stops answering (SIGSTOP): keys reach the page
+  // first and go nowhere, but the title bar's close button still works.
+  const std::string web = desktop->run({"pgrep", "-P", std::to_string(app->pid()), "WebKitWebProces"});
+  ASSERT_FALSE(web.empty()) << app->log();
+  const pid_t webPid = std::stoi(web);
+  kill(webPid, SIGSTOP);
+  clickCloseButton(main);
+  const int status = app->waitForExit(60);
+  kill(webPid, SIGKILL);
+  EXPECT_EQ(status, 0) << "the window stayed open\n" << app->log();
 }

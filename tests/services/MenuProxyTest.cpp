@@ -34,9 +34,31 @@ class MenuProxies : public ::testing::Test {
   }
 
   template <class T>
-  T* object(const ScriptResult& ref) {
+  T* object(const ScriptResult& ref, WebViewDelegate* of = nullptr) {
     if (!ref || !ref->is_object()) return nullptr;
-    return dynamic_cast<T*>(root->objectById((*ref)[bridge::kObjectMarker].get<uint32_t>()));
+    return dynamic_cast<T*>((of ? of : root.get())->objectById((*ref)[bridge::kObjectMarker].get<uint32_t>()));
+  }
+  static size_t methodIndex(const ServiceClass& cls, const std::string& name) {
+    const auto& methods = cls.scriptMethods();
+    for (size_t i = 0; i < methods.size(); ++i)
+      if (methods[i].scriptName == name) return i;
+    ADD_FAILURE() << "no method " << name;
+    return 0;
+  }
+  static const ServiceClass& menuClass() { return MenuProxy::scriptClass(); }
+  // A page's call on the object a reference names, as the bridge makes it.
+  ScriptResult call(const json& ref, const ServiceClass& cls, const std::string& method, ScriptArgs args = {}) {
+    return root->callMethod(ref[bridge::kObjectMarker].get<uint32_t>(), cls, methodIndex(cls, method), call_,
+                            std::move(args));
+  }
+  // The message of the script error such a call raises ("" when none).
+  std::string refusal(const json& ref, const ServiceClass& cls, const std::string& method, ScriptArgs args = {}) {
+    try {
+      call(ref, cls, method, std::move(args));
+    } catch (const ScriptTypeError& e) {
+      return e.what();
+    }
+    return "";
   }
   std::vector<std::string> titles(GtkWidget* shell) {
     std::vector<std::string> out;
@@ -54,6 +76,7 @@ class MenuProxies : public ::testing::Test {
   GtkAccelGroup* accel = nullptr;
   std::unique_ptr<WebViewDelegate> root;
   std::unique_ptr<MenuProxy> bar;
+  BridgeCall call_{nullptr};
 };
 
 TEST_F(MenuProxies, AddingToTheBarMakesATopLevelMenuOfTheSameTitle) {
@@ -98,32 +121,95 @@ TEST_F(MenuProxies, LookupByPositionTitleAndTitleWithEllipsis) {
   EXPECT_EQ(object<MenuItemProxy>(file->itemForKey(0.9)), object<MenuItemProxy>(file->itemForKey("Close Window")));
 }
 
-TEST_F(MenuProxies, RemovedItemsLeaveRefusingProxiesAndRemoveMenuAnswersTheMenu) {
+TEST_F(MenuProxies, RemovedItemsAreReleasedAndTheirObjectsRefuseCalls) {
   auto* menu = object<MenuProxy>(add(bar.get(), "Tools")->submenu());
-  MenuItemProxy* a = add(menu, "a");
+  const size_t live = root->liveObjectCount();
+  const json aRef = menu->addItemWithTitle("a", "", nullptr, 0).value();
   add(menu, "b");
-  a->remove();
-  EXPECT_EQ(a->item(), nullptr);
-  EXPECT_THROW(a->setTitle("x"), ScriptTypeError);
-  try {
-    a->enable();
-  } catch (const ScriptTypeError& e) {
-    EXPECT_STREQ(e.what(), "item required");
-  }
+  object<MenuItemProxy>(aRef)->remove();
+  // Gone with its item: a script still holding it is refused, by name.
+  EXPECT_EQ(object<MenuItemProxy>(aRef), nullptr);
+  EXPECT_EQ(refusal(aRef, MenuItemProxy::scriptClass(), "setTitle", {"x"}), "item required");
+  EXPECT_EQ(refusal(aRef, MenuItemProxy::scriptClass(), "enable"), "item required");
   EXPECT_EQ(titles(menu->menu()), std::vector<std::string>{"b"});
   EXPECT_EQ(object<MenuProxy>(menu->removeItem("b")), menu);
   EXPECT_TRUE(titles(menu->menu()).empty());
   EXPECT_EQ(menu->removeItem("b"), json(nullptr));
-  // Removing the top-level item takes its menu along: that proxy refuses new items.
+  EXPECT_EQ(root->liveObjectCount(), live) << "removed items keep their proxies";
+
+  // Removing the top-level item takes its menu along: that menu's object
+  // refuses new items and finds none.
+  const json menuRef = bar->itemForKey("Tools").value();
+  const json submenuRef = object<MenuItemProxy>(menuRef)->submenu().value();
   EXPECT_EQ(object<MenuProxy>(bar->removeItem("Tools")), bar.get());
-  EXPECT_EQ(menu->menu(), nullptr);
-  try {
-    menu->addSeparator();
-    ADD_FAILURE();
-  } catch (const ScriptTypeError& e) {
-    EXPECT_STREQ(e.what(), "anItem required");
+  EXPECT_EQ(object<MenuProxy>(submenuRef), nullptr);
+  EXPECT_EQ(refusal(submenuRef, menuClass(), "addSeparator"), "anItem required");
+  EXPECT_EQ(refusal(submenuRef, menuClass(), "addItem", {"x", "", nullptr, 0}), "anItem required");
+  EXPECT_EQ(call(submenuRef, menuClass(), "getItem", {0}), json(nullptr));
+  EXPECT_EQ(call(submenuRef, menuClass(), "removeMenu", {"x"}), json(nullptr));
+  EXPECT_EQ(refusal(menuRef, MenuItemProxy::scriptClass(), "submenu"), "item required");
+  // An id never handed out is no object of any class.
+  EXPECT_NE(refusal(json{{bridge::kObjectMarker, 999999}}, MenuItemProxy::scriptClass(), "enable"), "item required");
+  // The Tools item and its menu went; the bar's own object came with the
+  // answer of removeMenu.
+  EXPECT_EQ(root->liveObjectCount(), live - 2 + 1);
+}
+
+TEST_F(MenuProxies, ManyItemsMadeAndRemovedLeaveNoProxiesBehind) {
+  auto* menu = object<MenuProxy>(add(bar.get(), "Tools")->submenu());
+  const size_t live = root->liveObjectCount();
+  for (int round = 0; round < 3; ++round) {
+    std::vector<json> refs;
+    for (int i = 0; i < 200; ++i) refs.push_back(menu->addItemWithTitle("item", "cmd+k", nullptr, 0).value());
+    object<MenuItemProxy>(refs[0])->addSubmenu();
+    for (size_t i = 0; i < refs.size(); i += 2) object<MenuItemProxy>(refs[i])->remove();
+    for (size_t i = 1; i < refs.size(); i += 2) menu->removeItem(0);
+    EXPECT_EQ(root->liveObjectCount(), live) << "round " << round;
   }
-  EXPECT_EQ(menu->itemForKey(0), json(nullptr));
+}
+
+TEST_F(MenuProxies, APageFunctionReplacesWhatEveryBuiltInItemDid) {
+  // A menu whose every built-in action says that it ran.
+  std::vector<std::string> ran;
+  MainMenu::Actions a;
+  for (auto [slot, name] : std::vector<std::pair<std::function<void()> MainMenu::Actions::*, const char*>>{
+           {&MainMenu::Actions::quit, "quit"},           {&MainMenu::Actions::about, "about"},
+           {&MainMenu::Actions::closeWindow, "close"},   {&MainMenu::Actions::showMainWindow, "main"},
+           {&MainMenu::Actions::reload, "reload"},       {&MainMenu::Actions::toggleFullScreen, "full"},
+           {&MainMenu::Actions::minimize, "minimize"},   {&MainMenu::Actions::zoom, "zoom"},
+           {&MainMenu::Actions::showInspector, "inspector"}, {&MainMenu::Actions::print, "print"}})
+    a.*slot = [&ran, name = std::string(name)] { ran.push_back(name); };
+  a.edit = [&ran](const char* command) { ran.push_back(command); };
+  MainMenu built("Actions", std::move(a));
+  g_object_ref_sink(built.bar());
+  auto own = std::make_unique<WebViewDelegate>(built.bar());
+  auto ownBar = MenuProxy::proxyWithContext(own->page(), built.bar(), own.get());
+
+  for (int tag : {906, 901, 101, 102, 104, 201, 202, 203, 204, 205, 206, 301, 302, 303, 801, 802}) {
+    GtkWidget* item = built.itemByTag(tag);
+    ASSERT_NE(item, nullptr) << tag;
+    ran.clear();
+    gtk_menu_item_activate(GTK_MENU_ITEM(item));
+    EXPECT_EQ(ran.size(), 1u) << tag << ": the built-in action runs once";
+    // The page reaches the item as a script would: by positions.
+    GtkWidget* top = built.itemByTag(tag / 100 * 100);
+    auto positionIn = [](GtkWidget* shell, GtkWidget* w) {
+      const auto items = MainMenu::itemsOf(shell);
+      return static_cast<int>(std::find(items.begin(), items.end(), w) - items.begin());
+    };
+    auto* topItem = object<MenuItemProxy>(ownBar->itemForKey(positionIn(built.bar(), top)), own.get());
+    ASSERT_NE(topItem, nullptr) << tag;
+    auto* submenu = object<MenuProxy>(topItem->submenu(), own.get());
+    auto* hooked = object<MenuItemProxy>(submenu->itemForKey(positionIn(submenu->menu(), item)), own.get());
+    ASSERT_NE(hooked, nullptr) << tag;
+    hooked->setCallback(nullptr);
+    ran.clear();
+    gtk_menu_item_activate(GTK_MENU_ITEM(item));
+    EXPECT_TRUE(ran.empty()) << tag << ": " << (ran.empty() ? "" : ran.front()) << " still ran";
+  }
+  ownBar.reset();
+  own.reset();
+  g_object_unref(built.bar());
 }
 
 TEST_F(MenuProxies, AWidgetMarkedWithAnotherKindOfProxyIsABadProxy) {

@@ -61,6 +61,54 @@
     }
   }
 
+  // ---- hooks: a page function on a built-in item is that item's action
+  function hooks() {
+    state.loads = (state.loads || 0) + 1;
+    state.hits = state.hits || [];
+    keep();
+    if (state.loads > 1) { say("loaded again"); return; }
+    function hit(name) {
+      return function (title) { state.hits.push(name + ":" + title); keep(); say("hit " + name); };
+    }
+    corvane.menu.getItem(0).submenu().getItem("Quit").setCallback(hit("quit"));
+    corvane.menu.getItem("File").submenu().getItem("Close Window").setCallback(hit("close"));
+    window.reloadFirst = function () { state.hits.push("reload:first"); keep(); };
+    window.reloadSecond = function () { state.hits.push("reload:second"); keep(); say("hit reload"); };
+    corvane.window.setMenuProperty(JSON.stringify({ menuTag: 301, action: "reloadFirst" }));
+    corvane.window.setMenuProperty(JSON.stringify({ menuTag: 301, action: "reloadSecond" }));
+    state.developerTools = T.menuItemState(303);
+    keep();
+    document.addEventListener("keydown", function (e) {
+      if (e.key !== "F2") return;
+      state.visibility = document.visibilityState;
+      finish(state);
+    });
+    say("hooks ready");
+  }
+
+  // ---- unsaved: the page's beforeunload keeps its work on close and quit
+  function unsaved() {
+    state.loads = (state.loads || 0) + 1;
+    state.asked = state.asked || 0;
+    keep();
+    var field = document.getElementById("field");
+    window.addEventListener("beforeunload", function (e) {
+      state.asked++;
+      keep();
+      say("beforeunload " + state.asked + " " + field.value);
+      if (field.value) { e.preventDefault(); e.returnValue = ""; }
+    });
+    field.focus();
+    say("unsaved ready " + state.loads);
+  }
+
+  // ---- plain: no hooks, no beforeunload: closing and quitting as always
+  function plain() {
+    var tools = T.menuItemState(303);
+    document.getElementById("field").focus();
+    say("plain ready developer tools " + tools.visible);
+  }
+
   // ---- activation: application switches only
   function activation() {
     var events = [];
@@ -292,6 +340,9 @@
       else if (mode === "storage") storage(1);
       else if (mode === "stress") storage(150);
       else if (mode === "agent") agent();
+      else if (mode === "hooks") hooks();
+      else if (mode === "unsaved") unsaved();
+      else if (mode === "plain") plain();
       else finish({ pageError: "unknown mode " + mode });
     } catch (e) {
       finish({ pageError: String(e) + " @ " + (e.line || "") });
