@@ -98,12 +98,17 @@ bool PluginBundle::load(std::string* why) {
   return true;
 }
 
-bool PluginBundle::loadLocked(std::string* why) {
-  auto fail = [why](const std::string& reason) {
+void* PluginBundle::openExecutable(std::string* why) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return openExecutableLocked(why);
+}
+
+void* PluginBundle::openExecutableLocked(std::string* why) {
+  auto fail = [why](const std::string& reason) -> void* {
     if (why) *why = reason;
-    return false;
+    return nullptr;
   };
-  if (refused_) return fail(refusal_);
+  if (handle_) return handle_;
   std::string plistError;
   auto info = readPropertyList(path_ + "/Contents/Info.plist", &plistError);
   if (!info || !info->is_object()) return fail("no readable Contents/Info.plist (" + plistError + ")");
@@ -124,9 +129,20 @@ bool PluginBundle::loadLocked(std::string* why) {
     const char* e = dlerror();
     return fail(e ? e : "the library does not load");
   }
+  handle_ = handle;
+  return handle_;
+}
+
+bool PluginBundle::loadLocked(std::string* why) {
+  auto fail = [why](const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+  };
+  if (refused_) return fail(refusal_);
+  void* handle = openExecutableLocked(why);
+  if (!handle) return false;
   // From here on the library stays open whatever happens: closing a library
   // whose initialisers ran is not safe, and a refusal is final.
-  handle_ = handle;
   auto refuse = [&](const std::string& reason) {
     refused_ = true;
     refusal_ = reason;

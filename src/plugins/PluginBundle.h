@@ -27,6 +27,12 @@ class PluginBundle {
   // outside the bundle (a symbolic link out of it).
   bool load(std::string* why = nullptr);
   bool isLoaded() const;
+  // Opens the bundle's executable (Info.plist's CFBundleExecutable in
+  // Contents/MacOS, a library inside the bundle) without asking it for a
+  // plug-in module, for libraries with an entry point of another kind (the
+  // purchase helpers). The same checks as load(); the handle is never
+  // closed. nullptr with the reason in `why`.
+  void* openExecutable(std::string* why = nullptr);
   // The loaded module's class of that name; nullptr when not loaded or absent.
   const corvane_task_class* classNamed(const std::string& name) const;
 
@@ -34,6 +40,7 @@ class PluginBundle {
 
  private:
   bool loadLocked(std::string* why);
+  void* openExecutableLocked(std::string* why);
 
   const std::string path_;
   mutable std::mutex mutex_;
