@@ -13,6 +13,7 @@
 #include "services/Clipboard.h"
 #include "services/Dock.h"
 #include "services/Fonts.h"
+#include "services/IAP.h"
 #include "services/MenuItemProxy.h"
 #include "services/MenuProxy.h"
 #include "services/Notice.h"
@@ -195,6 +196,8 @@ void WebViewDelegate::ensureServices() {
   members_.emplace_back("menuitems_settings", registerObject(*menuitems_settings));
   if (!binaryFileWriter) binaryFileWriter = std::make_unique<BinaryFileWriter>(page_, webView_);
   members_.emplace_back("binaryFileWriter", registerObject(*binaryFileWriter));
+  if (!iap) iap = std::make_unique<IAP>(page_);
+  members_.emplace_back("iap", registerObject(*iap));
 #ifdef CORVANE_TEST_SERVICES
   if (!test && TestService::enabled()) {
     test = std::make_unique<TestService>(page_);

@@ -32,6 +32,7 @@ class Fonts;
 class MenuProxy;
 class WebMenuItemSettings;
 class BinaryFileWriter;
+class IAP;
 class TestService;
 
 class WebViewDelegate : public ServiceObject {
@@ -89,6 +90,7 @@ class WebViewDelegate : public ServiceObject {
   std::unique_ptr<Fonts> fonts;
   std::unique_ptr<MenuProxy> menu;
   std::unique_ptr<BinaryFileWriter> binaryFileWriter;
+  std::unique_ptr<IAP> iap;
 #ifdef CORVANE_TEST_SERVICES
   std::unique_ptr<TestService> test;
 #endif
