@@ -19,6 +19,7 @@
 #include "services/Notice.h"
 #include "services/Path.h"
 #include "services/Sound.h"
+#include "services/Tray.h"
 #include "services/WebMenuItemSettings.h"
 #include "services/BinaryFileWriter.h"
 #include "services/Window.h"
@@ -198,6 +199,9 @@ void WebViewDelegate::ensureServices() {
   members_.emplace_back("binaryFileWriter", registerObject(*binaryFileWriter));
   if (!iap) iap = std::make_unique<IAP>(page_);
   members_.emplace_back("iap", registerObject(*iap));
+  // Beyond the design's members: the tray icon, with its menu's classes.
+  if (!tray) tray = std::make_unique<Tray>(page_, this);
+  members_.emplace_back("tray", registerObject(*tray));
 #ifdef CORVANE_TEST_SERVICES
   if (!test && TestService::enabled()) {
     test = std::make_unique<TestService>(page_);

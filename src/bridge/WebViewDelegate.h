@@ -33,6 +33,7 @@ class MenuProxy;
 class WebMenuItemSettings;
 class BinaryFileWriter;
 class IAP;
+class Tray;
 class TestService;
 
 class WebViewDelegate : public ServiceObject {
@@ -91,6 +92,7 @@ class WebViewDelegate : public ServiceObject {
   std::unique_ptr<MenuProxy> menu;
   std::unique_ptr<BinaryFileWriter> binaryFileWriter;
   std::unique_ptr<IAP> iap;
+  std::unique_ptr<Tray> tray;
 #ifdef CORVANE_TEST_SERVICES
   std::unique_ptr<TestService> test;
 #endif

@@ -1,7 +1,8 @@
-// Store: the sample purchase helper as a local store (products, prices,
-// buying, restoring, use counts). Store notifications are listed, and
-// written to the console (the shell's log), where the demo's test looks for
-// them.
+// Store and tray: the sample purchase helper as a local store (products,
+// prices, buying, restoring, use counts), and an icon in the panel's tray
+// whose menu buys coins. Store notifications and tray events are listed,
+// and written to the console (the shell's log), where the demo's test looks
+// for them.
 (function () {
   if (typeof corvane === 'undefined' || !corvane.iap) return;
   var iap = corvane.iap, tray = corvane.tray;
@@ -67,4 +68,21 @@
     ask('useProduct', { productId: COINS }, function () { showCoins(); });
   });
 
+  // The tray icon: a left click brings the window forward, its menu buys.
+  var menu = tray.menu();
+  menu.addItem('Show the Showcase', '', function () { corvane.app.activate(); }, 0);
+  menu.addItem('Buy 100 coins', '', function () { buy(COINS); }, 0);
+  menu.addSeparator();
+  menu.addItem('Hide this icon', '', function () { document.getElementById('trayShow').click(); }, 0);
+  tray.setIcon('emblem-favorite');
+  tray.setToolTip('Corvane Showcase');
+  tray.setCallback(function (e) {
+    if (e.type === 'activate') corvane.app.activate();
+    note('tray ' + e.type + (e.title ? ' ' + e.title : '') + (e.delta ? ' ' + e.delta : ''));
+  });
+  document.getElementById('trayShow').addEventListener('change', function (e) {
+    if (e.target.checked) tray.show(); else tray.hide();
+    document.getElementById('trayState').textContent = !e.target.checked ? ''
+      : tray.isAvailable() ? 'shown' : 'this desktop shows no tray icons now; it appears when a panel starts';
+  });
 })();
