@@ -63,10 +63,10 @@ typedef struct corvane_purchase_host {
   const char* app_identifier;
 
   /* Sets the result of the request being served: a JSON object text whose
-   * members reach the page's result dictionary. Call it at most once,
-   * before the operation returns; an operation that does not call it
-   * answers an empty object. Answers 0, or -1 when the text is not a JSON
-   * object. */
+   * members reach the page's result dictionary. Call it before the
+   * operation returns (a later call sets the earlier result); an operation
+   * that does not call it answers an empty object. Answers 0, or -1 when
+   * the text is not a JSON object or the request is over. */
   int (*set_result)(corvane_purchase_result* result, const char* object_json);
 
   /* A store notification for the page: a JSON object text, by convention

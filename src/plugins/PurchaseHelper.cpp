@@ -131,9 +131,6 @@ void PurchaseHelper::request(const std::string& op, nlohmann::json params, Answe
                      " times; register it again"));
       return;
     }
-    // A new run of the host hears "startService" again before anything else.
-    if (serviceStarted_ && op != "startService")
-      waiting_.push_back({"startService", nlohmann::json::object(), nullptr, true});
     waiting_.push_back({op, std::move(params), std::move(answer), false});
     spawn();
     return;
@@ -169,6 +166,8 @@ void PurchaseHelper::spawn() {
   host_ = host;
   ready_ = false;
   log().info("purchase helper {}: host started (pid {})", name_, hostPid());
+  // A new run of the host hears "startService" again before anything else.
+  if (serviceStarted_) waiting_.push_front({"startService", nlohmann::json::object(), nullptr, true});
 
   g_input_stream_read_bytes_async(host->out, 65536, G_PRIORITY_DEFAULT, host->cancel, &PurchaseHelper::onRead,
                                   new Ticket{weak_from_this(), host});

@@ -31,6 +31,14 @@ struct corvane_purchase_result {
   std::optional<json> value;
 };
 
+namespace {
+// The result of the request being served: set_result takes no other, so a
+// helper that answers late (after returning, from another thread) is told
+// so instead of writing into a request that is over.
+std::mutex g_resultLock;
+corvane_purchase_result* g_serving = nullptr;
+}  // namespace
+
 namespace corvane {
 namespace {
 
@@ -66,9 +74,9 @@ std::optional<json> objectFrom(const char* text) {
 }
 
 int hostSetResult(corvane_purchase_result* result, const char* objectJson) {
-  if (!result) return -1;
   auto value = objectFrom(objectJson);
-  if (!value) return -1;
+  std::lock_guard<std::mutex> hold(g_resultLock);
+  if (!result || result != g_serving || !value) return -1;
   result->value = std::move(*value);
   return 0;
 }
@@ -149,7 +157,15 @@ json serve(const corvane_purchase_helper& helper, const json& request) {
     corvane_purchase_result result;
     char buffer[1024] = "";
     corvane_error error{buffer, sizeof buffer};
+    {
+      std::lock_guard<std::mutex> hold(g_resultLock);
+      g_serving = &result;
+    }
     const int status = (helper.*(operation->member))(paramsText.c_str(), &result, &error);
+    {
+      std::lock_guard<std::mutex> hold(g_resultLock);
+      g_serving = nullptr;
+    }
     if (status != 0)
       reply["error"] = buffer[0] ? std::string(buffer) : op + " failed";
     else
