@@ -97,7 +97,13 @@ StatusNotifierItem::StatusNotifierItem(std::string id, ClickHandler click, Scrol
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
-  disconnect();
+  withdraw();
+  if (link_) {
+    link_->owner = nullptr;
+    g_cancellable_cancel(link_->cancel);
+    if (link_->connection) g_dbus_connection_close(link_->connection, nullptr, nullptr, nullptr);
+    link_.reset();
+  }
   if (watcherWatch_) g_bus_unwatch_name(watcherWatch_);
   if (sessionBus_) g_object_unref(sessionBus_);
 }
@@ -123,10 +129,12 @@ void StatusNotifierItem::setMenu(const std::string& objectPath, Exporter exporte
 void StatusNotifierItem::setShown(bool shown) {
   if (shown == shown_) return;
   shown_ = shown;
-  if (shown)
-    connect();
+  if (!shown)
+    withdraw();
+  else if (link_ && link_->connection)
+    publish();
   else
-    disconnect();
+    connect();
 }
 
 void StatusNotifierItem::connect() {
@@ -135,8 +143,8 @@ void StatusNotifierItem::connect() {
   if (!address) return;
   link_ = std::make_shared<Link>();
   link_->owner = this;
-  // A connection of the item's own: closing it takes the item and its menu
-  // off the panels at once, and two trays of one process never share paths.
+  // A connection of the item's own: two trays of one process never share
+  // object paths, and its name is the item's alone.
   g_dbus_connection_new_for_address(
       address,
       static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
@@ -150,55 +158,58 @@ void StatusNotifierItem::connect() {
         if (!connection) {
           if (link.owner) log().error("tray: cannot connect to the session bus: {}", error ? error->message : "");
           if (error) g_error_free(error);
-          return;
-        }
-        if (!link.owner) {
-          g_dbus_connection_close(connection, nullptr, nullptr, nullptr);
-          g_object_unref(connection);
+          if (link.owner) link.owner->link_.reset();  // the next showing tries again
           return;
         }
         link.connection = connection;
-        StatusNotifierItem* self = link.owner;
-        static const GDBusInterfaceVTable vtable = {&StatusNotifierItem::onMethodCall,
-                                                    &StatusNotifierItem::onGetProperty, nullptr, {}};
-        link.object = g_dbus_connection_register_object(connection, kObjectPath, interfaceInfo(), &vtable, self,
-                                                        nullptr, nullptr);
-        if (self->exporter_) link.unexport = self->exporter_(connection);
-        link.name = g_bus_own_name_on_connection(
-            connection, self->busName_.c_str(), G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE,
-            +[](GDBusConnection*, const gchar*, gpointer data) {
-              auto* self = static_cast<StatusNotifierItem*>(data);
-              if (!self->link_) return;
-              self->link_->nameOwned = true;
-              self->registerWithWatcher();
-            },
-            +[](GDBusConnection*, const gchar* name, gpointer data) {
-              auto* self = static_cast<StatusNotifierItem*>(data);
-              if (self->link_ && !self->link_->nameOwned) log().error("tray: cannot own the bus name {}", name);
-            },
-            self, nullptr);
+        if (!link.owner) {
+          g_dbus_connection_close(connection, nullptr, nullptr, nullptr);
+          return;
+        }
+        if (link.owner->shown_) link.owner->publish();
       },
       new std::shared_ptr<Link>(link_));
   g_free(address);
 }
 
-void StatusNotifierItem::disconnect() {
+void StatusNotifierItem::publish() {
+  if (!link_ || !link_->connection || link_->object) return;
+  static const GDBusInterfaceVTable vtable = {&StatusNotifierItem::onMethodCall, &StatusNotifierItem::onGetProperty,
+                                              nullptr, {}};
+  link_->object =
+      g_dbus_connection_register_object(link_->connection, kObjectPath, interfaceInfo(), &vtable, this, nullptr, nullptr);
+  if (exporter_) link_->unexport = exporter_(link_->connection);
+  link_->nameOwned = false;
+  link_->name = g_bus_own_name_on_connection(
+      link_->connection, busName_.c_str(), G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE,
+      +[](GDBusConnection*, const gchar*, gpointer data) {
+        auto* self = static_cast<StatusNotifierItem*>(data);
+        if (!self->link_) return;
+        self->link_->nameOwned = true;
+        self->registerWithWatcher();
+      },
+      +[](GDBusConnection*, const gchar* name, gpointer data) {
+        auto* self = static_cast<StatusNotifierItem*>(data);
+        if (self->link_ && !self->link_->nameOwned) log().error("tray: cannot own the bus name {}", name);
+      },
+      this, nullptr);
+}
+
+void StatusNotifierItem::withdraw() {
   registered_ = false;
   if (!link_) return;
-  std::shared_ptr<Link> link = std::move(link_);
-  link_.reset();
-  link->owner = nullptr;
-  g_cancellable_cancel(link->cancel);
-  if (link->name) g_bus_unown_name(link->name);
-  if (link->unexport) link->unexport();
-  if (link->connection) {
-    if (link->object) g_dbus_connection_unregister_object(link->connection, link->object);
-    g_dbus_connection_close(link->connection, nullptr, nullptr, nullptr);
-  }
+  // Giving up the name is what the watchers see: the item leaves the panels.
+  if (link_->name) g_bus_unown_name(link_->name);
+  link_->name = 0;
+  link_->nameOwned = false;
+  if (link_->unexport) link_->unexport();
+  link_->unexport = nullptr;
+  if (link_->object) g_dbus_connection_unregister_object(link_->connection, link_->object);
+  link_->object = 0;
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-  if (!link_ || !link_->nameOwned || watcherKnown_ != 1 || !link_->connection) return;
+  if (!shown_ || !link_ || !link_->nameOwned || watcherKnown_ != 1 || !link_->connection) return;
   g_dbus_connection_call(
       link_->connection, kWatcher, "/StatusNotifierWatcher", kWatcher, "RegisterStatusNotifierItem",
       g_variant_new("(s)", busName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, kRegisterTimeoutMs,
@@ -209,7 +220,7 @@ void StatusNotifierItem::registerWithWatcher() {
         GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
         StatusNotifierItem* self = (*held)->owner;
         if (reply) g_variant_unref(reply);
-        if (self) {
+        if (self && self->shown_) {
           self->registered_ = reply != nullptr;
           if (reply)
             log().info("tray: registered with the status notifier watcher as {}", self->busName_);
@@ -254,7 +265,7 @@ GVariant* StatusNotifierItem::property(const std::string& name) const {
 }
 
 void StatusNotifierItem::changed(const char* signal, std::initializer_list<const char*> properties) {
-  if (!link_ || !link_->connection) return;
+  if (!link_ || !link_->object) return;
   GDBusConnection* c = link_->connection;
   GVariant* args = g_strcmp0(signal, "NewStatus") == 0 ? g_variant_new("(s)", status().c_str()) : nullptr;
   g_dbus_connection_emit_signal(c, nullptr, kObjectPath, kInterface, signal, args, nullptr);

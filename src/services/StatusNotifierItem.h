@@ -11,8 +11,9 @@
 // Nothing waits on another process: the connection, the name and the
 // registration are asynchronous, and the registration call is bounded.
 // Without a watcher the item waits; a watcher that appears later (or
-// restarts) gets it. Hiding closes the connection, which takes the item
-// off every panel at once.
+// restarts) gets it. Hiding gives up the name and the objects, which takes
+// the item off every panel at once; the connection stays for the next
+// showing, so showing and hiding cost a few messages only.
 #include <gio/gio.h>
 
 #include <functional>
@@ -38,8 +39,8 @@ class StatusNotifierItem {
   // "secondaryActivate", "contextMenu") with the position the host gives.
   using ClickHandler = std::function<void(const std::string& kind, int x, int y)>;
   using ScrollHandler = std::function<void(int delta, const std::string& orientation)>;
-  // Exports further objects (the menu) on the item's connection once it
-  // exists; answers a function that takes them off again.
+  // Exports further objects (the menu) on the item's connection while it
+  // is shown; answers a function that takes them off again.
   using Exporter = std::function<std::function<void()>(GDBusConnection*)>;
 
   StatusNotifierItem(std::string id, ClickHandler click, ScrollHandler scroll);
@@ -68,7 +69,8 @@ class StatusNotifierItem {
 
  private:
   void connect();
-  void disconnect();
+  void publish();
+  void withdraw();
   void registerWithWatcher();
   void changed(const char* signal, std::initializer_list<const char*> properties);
   GVariant* property(const std::string& name) const;
