@@ -1,8 +1,9 @@
 // Every method of app, path, iap, tray and the test object called with
-// hostile values, at least 100,000 calls in all. Every call must come back (with a value or
-// a script error), the shell must stay up, and the bridge must still answer
-// correctly afterwards. Left out: the methods that end the run or hand the
-// value to another program (a browser, a mail client, a launched app).
+// hostile values, at least 100,000 calls in all. Every call must come back
+// (with a value or a script error), the shell must stay up, and the bridge
+// must still answer correctly afterwards. Left out: the methods that end
+// the run or hand the value to another program (a browser, a mail client,
+// a launched app).
 (function () {
   var T = corvane.test;
   var skip = {
