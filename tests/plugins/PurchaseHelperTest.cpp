@@ -2,7 +2,8 @@
 // helper bundles (the test store of fixtures/, and bundles that must be
 // refused) copied into a package made in a temporary folder, driven from
 // the main loop as the shell drives them. Faults are real: a helper that
-// dies of SIGSEGV mid-call, a host stopped with SIGSTOP.
+// dies of SIGSEGV mid-call, a host stopped with SIGSTOP, a full disk under
+// the sample store.
 #include "plugins/PurchaseHelper.h"
 #include "plugins/PurchaseWire.h"
 
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/mount.h>
 
 #include <chrono>
 
@@ -163,6 +165,45 @@ TEST_F(PurchaseHelperTest, HelpersThePackageDoesNotHoldAreRefusedForGood) {
     EXPECT_EQ(call(*helper, "requestProducts"), started) << c.bundle;
     EXPECT_EQ(helper->hostPid(), 0) << c.bundle;
   }
+}
+
+// The sample store on a 64 KiB tmpfs that fills up: a purchase that cannot
+// be recorded is refused and notified as failed, and the store on disk is
+// the one before it, whole.
+TEST_F(PurchaseHelperTest, TheSampleStoreOnAFullDiskKeepsItsLastStoreAndSaysThePurchaseFailed) {
+  fs::copy(CORVANE_SAMPLE_STORE, contents + "/PlugIns/SampleStore.bundle", fs::copy_options::recursive);
+  const std::string data = dir / "data";
+  fs::create_directories(data);
+  if (mount("tmpfs", data.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{data};
+
+  auto helper = make("/PlugIns/SampleStore.bundle");
+  ASSERT_EQ(call(*helper, "startService")["success"], true);
+  ASSERT_EQ(call(*helper, "buy", {{"productId", "com.corvane.showcase.pro"}})["success"], true);
+  const std::string store = data + "/store.json";
+  const std::string before = corvane::test::readFile(store);
+  ASSERT_NE(before.find("com.corvane.showcase.pro"), std::string::npos);
+  {
+    std::ofstream filler(data + "/filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+  }
+  seen = json::array();
+  const json bought = call(*helper, "buy", {{"productId", "com.corvane.showcase.coins"}});
+  EXPECT_EQ(bought["success"], false);
+  EXPECT_EQ(bought.value("error", "").rfind("the purchase could not be recorded: ", 0), 0u) << bought;
+  ASSERT_EQ(seen.size(), 3u) << seen;
+  EXPECT_EQ(seen[1]["event"]["type"], "failed") << seen;
+  EXPECT_EQ(corvane::test::readFile(store), before);
+  for (const auto& e : fs::directory_iterator(data))
+    EXPECT_TRUE(e.path().filename() == "store.json" || e.path().filename() == "store.json.lock" ||
+                e.path().filename() == "filler")
+        << "left behind: " << e.path();
+  EXPECT_EQ(call(*helper, "getUseCount", {{"productId", "com.corvane.showcase.coins"}})["useCount"], 0);
 }
 
 TEST(PurchaseWire, LinesAreSplitAcrossReadsAndAnOverlongLineStopsTheReader) {
