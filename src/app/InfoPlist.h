@@ -6,15 +6,23 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace corvane {
 
-// Parses a property list file. Dictionaries become objects, arrays arrays,
+// Parses a property list file (nested at most kMaxJsonDepth levels, as
+// JSON texts from outside are). Dictionaries become objects, arrays arrays,
 // strings strings, integers/reals numbers, booleans booleans, data a Base64
 // string and dates an ISO-8601 string. Answers nullopt when the file is
 // missing, unreadable or not a property list; `error` then says why.
 std::optional<nlohmann::json> readPropertyList(const std::string& path,
                                                std::string* error = nullptr);
+
+// The deepest nesting of arrays and dictionaries in property-list bytes
+// (XML or binary), measured without parsing them; the count stops soon
+// after passing `stopAbove`. nullopt when the bytes are no property list
+// (broken tables, a structure that contains itself).
+std::optional<size_t> propertyListNesting(std::string_view data, size_t stopAbove);
 
 // Why a value could not be written as a property list (a JSON null inside
 // it, or the file could not be replaced).

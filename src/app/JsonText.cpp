@@ -4,6 +4,10 @@
 
 #include <glib.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 namespace corvane {
 namespace {
 
@@ -93,6 +97,20 @@ std::optional<nlohmann::json> parseJsonText(std::string_view text, std::string* 
     if (error) *error = validUtf8(e.what());
     return std::nullopt;
   }
+}
+
+size_t jsonNestingDepth(const nlohmann::json& value) {
+  size_t deepest = 0;
+  std::vector<std::pair<const nlohmann::json*, size_t>> pending{{&value, 1}};
+  while (!pending.empty()) {
+    auto [v, depth] = pending.back();
+    pending.pop_back();
+    if (!v->is_structured()) continue;
+    deepest = std::max(deepest, depth);
+    for (const auto& member : *v)
+      if (member.is_structured()) pending.emplace_back(&member, depth + 1);
+  }
+  return deepest;
 }
 
 std::string jsonTypeName(const nlohmann::json& value) {

@@ -31,6 +31,10 @@ std::optional<size_t> nestingTooDeepAt(std::string_view text, int maxDepth = kMa
 std::optional<nlohmann::json> parseJsonText(std::string_view text, std::string* error = nullptr,
                                             int maxDepth = kMaxJsonDepth);
 
+// The levels of arrays and objects in `value` (0 for a scalar, 1 for an
+// empty array), counted without recursing.
+size_t jsonNestingDepth(const nlohmann::json& value);
+
 // A JSON type as a noun for messages ("an object", "text", "a number").
 std::string jsonTypeName(const nlohmann::json& value);
 

@@ -2,6 +2,7 @@
 
 #include "app/AtomicFile.h"
 #include "app/Bundle.h"
+#include "app/FileContents.h"
 #include "app/JsonText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
@@ -16,8 +17,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace corvane {
 namespace {
@@ -96,10 +95,15 @@ UserDefaults::UserDefaults(std::string filePath) : path_(std::move(filePath)) { 
 
 std::optional<nlohmann::json> UserDefaults::readStore(const std::string& path, bool& corrupt) {
   corrupt = false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;  // no store yet
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto parsed = parseJsonText(text);  // nesting bounded: a hand-edited store is input too
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;  // no store yet
+  auto text = readFileContents(path);
+  if (!text) {
+    // Something that cannot be read (a folder, say) is no store either.
+    corrupt = true;
+    return std::nullopt;
+  }
+  auto parsed = parseJsonText(*text);  // nesting bounded: a hand-edited store is input too
   if (!parsed || !parsed->is_object()) {
     corrupt = true;
     return std::nullopt;
@@ -184,6 +188,10 @@ nlohmann::json UserDefaults::dictionaryRepresentation() const {
 
 bool UserDefaults::synchronize() {
   std::lock_guard lock(mutex_);
+  return synchronizeLocked(nullptr);
+}
+
+bool UserDefaults::synchronizeLocked(std::string* error) {
   const std::string folder = parentOf(path_);
   if (!Utils::checkPathIsDir(folder)) Utils::createDirWithPath(folder);
   FileLock fileLock(path_ + ".lock");
@@ -201,14 +209,35 @@ bool UserDefaults::synchronize() {
   }
 
   const std::string text = merged.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-  std::string why;
-  if (!writeFileAtomically(path_, text, 0600, &why)) {
-    log().error("cannot write user defaults {}: {}", path_, why);
+  const AtomicWrite written = replaceFileContent(path_, text, 0600);
+  if (!written.ok) {
+    log().error("cannot write user defaults {}: {}", path_, written.message);
+    if (error) *error = written.message;
     return false;
   }
   values_ = std::move(merged);
   dirty_.clear();
   return true;
+}
+
+bool UserDefaults::setObjectAndSynchronize(const std::string& key, nlohmann::json value, std::string* error) {
+  std::lock_guard lock(mutex_);
+  std::optional<nlohmann::json> old;
+  if (auto it = values_.find(key); it != values_.end()) old = *it;
+  const bool wasDirty = dirty_.count(key) > 0;
+  if (value.is_null())
+    values_.erase(key);
+  else
+    values_[key] = std::move(value);
+  dirty_.insert(key);
+  if (synchronizeLocked(error)) return true;
+  // The disk still holds the old value: so does memory.
+  if (old)
+    values_[key] = std::move(*old);
+  else
+    values_.erase(key);
+  if (!wasDirty) dirty_.erase(key);
+  return false;
 }
 
 }  // namespace corvane

@@ -50,7 +50,14 @@ class UserDefaults {
   // when the folder or file cannot be written; the in-memory values stay.
   bool synchronize();
 
+  // Sets (or, with null, removes) a key and writes the store at once. When
+  // the store cannot be written, the key keeps its old value in memory too,
+  // so that what later reads answer is what the disk holds; false with the
+  // reason in `error`.
+  bool setObjectAndSynchronize(const std::string& key, nlohmann::json value, std::string* error = nullptr);
+
  private:
+  bool synchronizeLocked(std::string* error);
   void load();
   static std::optional<nlohmann::json> readStore(const std::string& path, bool& corrupt);
   void setAside();

@@ -1,5 +1,6 @@
 #include "bridge/PageConnection.h"
 
+#include "app/ErrorText.h"
 #include "app/Log.h"
 #include "bridge/BridgeProtocol.h"
 #include "bridge/BridgeSchema.h"
@@ -202,8 +203,9 @@ void PageConnection::serve(const bridge::Frame& frame) {
     // gets a TypeError, the application's log stays quiet.
     reply.error = std::string(bridge::kTypeErrorPrefix) + e.what();
   } catch (const std::exception& e) {
+    // The log keeps the exception's own text; the page gets it in words.
     log().error("bridge call error = {}", e.what());
-    reply.error = e.what();
+    reply.error = pageErrorText(e);
   }
   calls_.pop_back();
   const std::string head = bridge::encodeReplyHead(reply);

@@ -2,6 +2,7 @@
 // registry in `Utils` (UtilsHelpers.cpp). Replies come back on the helper
 // queue and reach the page through EvalJsWithWebView, which moves them to
 // the main thread.
+#include "app/ErrorText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
@@ -71,7 +72,7 @@ void App::sendMessageToXPCService(const nlohmann::json& argument) {
         });
   } catch (const std::exception& e) {
     log().info("{} [Line {}] error = {}", "-[App sendMessageToXPCService:]", __LINE__, e.what());
-    result["error"] = e.what();
+    result["error"] = pageErrorText(e);
     if (!callback.empty()) EvalJsWithWebView(page_, callback, result);
   }
 }

@@ -114,7 +114,8 @@ double BinaryFileWriter::truncateFile(const std::string& path, double length) {
 }
 
 void BinaryFileWriter::streamWrite(const nlohmann::json& pathValue, const nlohmann::json& data, Payload payload,
-                                   bool append, const std::string& callback, const std::string* prebuilt) {
+                                   bool append, const std::string& callback, const std::string* prebuilt,
+                                   std::optional<uint64_t> cutTo) {
   nlohmann::json result = UtilTool::resultDictionary();
   if (!pathValue.is_string()) {
     result["error"] = "invalid filePath";
@@ -122,11 +123,6 @@ void BinaryFileWriter::streamWrite(const nlohmann::json& pathValue, const nlohma
     return;
   }
   const std::string path = pathValue.get<std::string>();
-  if (const std::string reason = filewriter::probe(path); !reason.empty()) {
-    showErrorAlert("Can't save file", reason);
-    EvalJsWithWebView(page_, callback, result);
-    return;
-  }
   auto bytes = [&]() -> std::string {
     if (prebuilt) return *prebuilt;
     switch (payload) {
@@ -141,20 +137,30 @@ void BinaryFileWriter::streamWrite(const nlohmann::json& pathValue, const nlohma
     }
     return {};
   };
-  const auto outcome = filewriter::streamWrite(path, bytes, append);
-  if (!outcome.streamOpened) {
-    if (payload == Payload::Base64) result["error"] = kNothingWritten;
-    EvalJsWithWebView(page_, callback, result);
-    return;
-  }
-  if (!outcome.exception.empty()) log().info("Caught Exception: {}", outcome.exception);
-  if (outcome.bytesWritten > 0) {
-    result["success"] = true;
-    result["filePath"] = path;
-    result["bytesWritten"] = outcome.bytesWritten;
-    if (payload == Payload::Base64) result["base64Code"] = data;
-  } else {
-    result["error"] = kNothingWritten;
+  const filewriter::WriteResult outcome = filewriter::write(path, bytes, append, cutTo);
+  using Kind = filewriter::WriteResult::Kind;
+  switch (outcome.kind) {
+    case Kind::CannotOpen:
+      // The person learns why; the page learns that nothing was saved.
+      showErrorAlert("Can't save file", outcome.reason);
+      break;
+    case Kind::NothingWritten:
+      if (!outcome.exception.empty()) log().info("Caught Exception: {}", outcome.exception);
+      result["error"] = kNothingWritten;
+      break;
+    case Kind::Failed:
+      // Short of space, say: the old file is as it was (a replacement) or
+      // holds what the append added.
+      log().info("write to {} failed after {} bytes: {}", path, outcome.bytesWritten, outcome.reason);
+      result["error"] = outcome.reason;
+      result["bytesWritten"] = outcome.bytesWritten;
+      break;
+    case Kind::Written:
+      result["success"] = true;
+      result["filePath"] = path;
+      result["bytesWritten"] = outcome.bytesWritten;
+      if (payload == Payload::Base64) result["base64Code"] = data;
+      break;
   }
   EvalJsWithWebView(page_, callback, result);
 }
@@ -195,11 +201,14 @@ void BinaryFileWriter::chunkedWrite(const nlohmann::json& argument, Payload payl
     const nlohmann::json& data = found != params.end() ? *found : payload == Payload::Base64 ? kEmptyText : kNone;
     // base64ToFile always starts from an empty file.
     const int64_t offset = payload == Payload::Base64 ? 0 : offsetParam(params);
-    const bool append = boolParam(params, "dataAppend", payload != Payload::Base64);
+    // base64ToFile replaces the whole file, whatever "dataAppend" says.
+    const bool appendAsked = boolParam(params, "dataAppend", payload != Payload::Base64);
+    const bool append = payload != Payload::Base64 && appendAsked;
     if (offset < 0) throw std::invalid_argument("\"offset\" is negative");
     prepareFolder(path);
-    filewriter::truncateFile(path, static_cast<uint64_t>(offset));
-    streamWrite(path, data, payload, append, callback, fast && fast->bytes ? &*fast->bytes : nullptr);
+    // A replacing write needs no cut: the new content is the whole file.
+    streamWrite(path, data, payload, append, callback, fast && fast->bytes ? &*fast->bytes : nullptr,
+                append ? std::optional<uint64_t>(static_cast<uint64_t>(offset)) : std::nullopt);
   } catch (const std::exception& e) {
     log().info("{} [Line {}] error = {}", method, __LINE__, e.what());
   }

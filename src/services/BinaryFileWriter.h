@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace corvane {
@@ -46,10 +47,12 @@ class BinaryFileWriter : public ServiceObject {
 
  private:
   enum class Payload { Bytes, Base64, Text };
-  // The stream write shared by the three writers, with its answer.
-  // `prebuilt`: the bytes when the argument reader already made them.
+  // The write shared by the three writers, with its answer. `prebuilt`:
+  // the bytes when the argument reader already made them; `cutTo`: the
+  // length an append starts from.
   void streamWrite(const nlohmann::json& path, const nlohmann::json& data, Payload payload, bool append,
-                   const std::string& callback, const std::string* prebuilt = nullptr);
+                   const std::string& callback, const std::string* prebuilt = nullptr,
+                   std::optional<uint64_t> cutTo = std::nullopt);
   // Reads the params, prepares the folder and the cut, and writes.
   void chunkedWrite(const nlohmann::json& argument, Payload payload, const char* method);
   void imageAnswer(const nlohmann::json& argument, bool fromBase64, const char* method);

@@ -96,6 +96,38 @@ bool ChangeWatcher::addPath(const std::string& path, uint32_t flags) {
   return true;
 }
 
+// The file watch follows an inode, and after an editor's atomic save (a new
+// file renamed onto the name) that inode is gone: GIO then reports nothing
+// more for the path. A new watch on the name follows the new file.
+void ChangeWatcher::rearm(Watched& w) {
+  if (w.isDir) return;
+  // The old watch goes first: GIO shares one inotify watch per folder among
+  // its monitors, and ending the old one after the new one started could
+  // take the shared watch with it.
+  Watched::drop(w.self, &w);
+  GError* error = nullptr;
+  w.self = g_file_monitor_file(
+      w.file, static_cast<GFileMonitorFlags>(G_FILE_MONITOR_WATCH_MOVES | G_FILE_MONITOR_WATCH_HARD_LINKS), nullptr,
+      &error);
+  if (!w.self) {
+    log().info("cannot watch {} again: {}", w.path, error ? error->message : "no monitor");
+    if (error) g_error_free(error);
+    return;
+  }
+  g_file_monitor_set_rate_limit(w.self, 0);
+  g_signal_connect(w.self, "changed", G_CALLBACK(onChanged), &w);
+}
+
+// Another file now holds the watched name with its content: to the page,
+// the file changed.
+void ChangeWatcher::replaced(Watched& w, const struct stat& before) {
+  w.gone = false;
+  rearm(w);
+  w.seen = w.now();
+  emit(w, kWrite);
+  if (w.seen.st_size > before.st_size) emit(w, kExtend);
+}
+
 void ChangeWatcher::removePath(const std::string& path) { watched_.erase(path); }
 
 void ChangeWatcher::emit(Watched& w, Flag flag) {
@@ -107,7 +139,8 @@ void ChangeWatcher::emit(Watched& w, Flag flag) {
 //   an entry of a watched folder came, went or was renamed -> FileWritten on the folder
 //   the item's link count moved (a hard link, a subfolder) -> LinkCountChanged
 //   other attributes changed              -> FileAttributesChanged
-//   the item was deleted, or replaced by a rename onto its name -> FileDeleted
+//   the item was deleted                  -> FileDeleted
+//   another file took its name (an atomic save) -> FileWritten (+ FileSizeIncreased)
 //   the item was renamed or moved away    -> FileRenamed
 //   its file system was unmounted         -> AccessWasRevoked
 void ChangeWatcher::onChanged(GFileMonitor* monitor, GFile* file, GFile* other, GFileMonitorEvent event,
@@ -172,17 +205,25 @@ void ChangeWatcher::onChanged(GFileMonitor* monitor, GFile* file, GFile* other, 
         w.gone = true;
         self.emit(w, kRename);
       } else if (onto) {
-        // Another file took the name: the watched one is gone.
-        self.emit(w, kDelete);
-        w.seen = w.now();
-        w.gone = false;
+        // A file renamed onto the name: how editors save.
+        self.replaced(w, before);
       }
       break;
-    case G_FILE_MONITOR_EVENT_CREATED:
     case G_FILE_MONITOR_EVENT_MOVED_IN:
+      // A file moved here from another folder onto the name.
+      if (isSelf || onto) self.replaced(w, before);
+      break;
+    case G_FILE_MONITOR_EVENT_CREATED:
       if (isSelf || onto) {
-        w.seen = w.now();  // the name is back: measure afresh
+        // The name is back, as a new file. What was written into it before
+        // the new watch began is reported here; later writes by the watch.
         w.gone = false;
+        self.rearm(w);
+        w.seen = w.now();
+        if (w.seen.st_size > 0) {
+          self.emit(w, kWrite);
+          self.emit(w, kExtend);
+        }
       }
       break;
     default:

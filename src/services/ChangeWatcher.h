@@ -1,10 +1,13 @@
 #pragma once
 // One change watcher of the Window object: GIO file monitors (inotify on
 // Linux) on the paths added to it, each with the watch flags given, turning
-// what the kernel reports into the seven event kinds pages know. Events are
+// what the kernel reports into the seven event kinds pages know. A file
+// watch keeps following its path when another program replaces the file
+// (an editor's atomic save), and reports the replacement as a write. Events are
 // delivered on the thread-default main context of the thread that added the
 // path (the main thread for the Window object). Platform-free (GIO).
 #include <gio/gio.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <functional>
@@ -49,6 +52,8 @@ class ChangeWatcher {
   struct Watched;
   static void onChanged(GFileMonitor*, GFile* file, GFile* other, GFileMonitorEvent event, gpointer data);
   void emit(Watched& w, Flag flag);
+  void rearm(Watched& w);
+  void replaced(Watched& w, const struct stat& before);
 
   std::string jsCallback_;
   Handler handler_;

@@ -1,9 +1,13 @@
 #include "services/FileOperations.h"
 
+#include "app/ErrorText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 
+#include <fcntl.h>
 #include <gio/gio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -24,25 +28,54 @@ struct GErrorHolder {
   GError** out() { return &e; }
 };
 
-void note(std::string* error, const GError* e) {
-  if (error && e) *error = e->message;
+// The cause of a failure inside a tree walk, before the sentence is made.
+struct Cause {
+  int code = 0;
+  std::string reason;
+};
+
+void note(Cause& cause, const GError* e) {
+  if (!e) return;
+  cause.code = errnoForGError(e);
+  cause.reason = reasonForGError(e);
+}
+
+void fail(Failure* failure, const char* verb, const std::string& src, const std::string& dest, int code,
+          const std::string& reason) {
+  if (failure) *failure = {code, std::string("cannot ") + verb + " " + src + " to " + dest + ": " + reason};
 }
 
 // GIO reads a path up to its first U+0000 and would act on the file its
 // prefix names; such a path names no file (Utils::fsPath), and the
-// operation fails as GIO reports a missing file.
-bool namesAFile(const std::string& path, std::string* error) {
-  if (!Utils::namesNoFile(path)) return true;
-  if (error) *error = "Error opening file \"" + path + "\": No such file or directory";
-  return false;
-}
+// operation fails as for a missing file.
+bool namesAFile(const std::string& path) { return !Utils::namesNoFile(path); }
 
 GFileType typeOf(GFile* f) {
   return g_file_query_file_type(f, kNoFollow, nullptr);
 }
 
+std::string parentOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Why nothing can arrive at `dest`: its folder is missing or no folder
+// (0 when it is there).
+int destinationFolderMissing(const std::string& dest, std::string& reason) {
+  const std::string folder = parentOf(dest);
+  struct stat st{};
+  if (::stat(folder.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return 0;
+    reason = folder + " is not a folder";
+    return ENOTDIR;
+  }
+  if (errno != ENOENT && errno != ENOTDIR) return 0;  // the copy reports it
+  reason = "the folder " + folder + " does not exist";
+  return ENOENT;
+}
+
 // One item and everything below it; `dest` does not exist yet.
-bool copyTree(GFile* src, GFile* dest, std::string* error) {
+bool copyTree(GFile* src, GFile* dest, Cause& cause) {
   GErrorHolder err;
   if (typeOf(src) != G_FILE_TYPE_DIRECTORY) {
     // Files, links (as links) and special files, with their attributes.
@@ -55,17 +88,17 @@ bool copyTree(GFile* src, GFile* dest, std::string* error) {
         !g_file_query_exists(dest, nullptr) &&
         g_file_copy(src, dest, G_FILE_COPY_NOFOLLOW_SYMLINKS, nullptr, nullptr, nullptr, plain.out()))
       return true;
-    note(error, err.e);
+    note(cause, plain.e ? plain.e : err.e);
     return false;
   }
   if (!g_file_make_directory(dest, nullptr, err.out())) {
-    note(error, err.e);
+    note(cause, err.e);
     return false;
   }
   GFileEnumerator* children = g_file_enumerate_children(src, G_FILE_ATTRIBUTE_STANDARD_NAME, kNoFollow,
                                                         nullptr, err.out());
   if (!children) {
-    note(error, err.e);
+    note(cause, err.e);
     return false;
   }
   bool ok = true;
@@ -73,13 +106,13 @@ bool copyTree(GFile* src, GFile* dest, std::string* error) {
     GFileInfo* info = nullptr;
     GFile* child = nullptr;
     if (!g_file_enumerator_iterate(children, &info, &child, nullptr, err.out())) {
-      note(error, err.e);
+      note(cause, err.e);
       ok = false;
       break;
     }
     if (!info) break;
     GFile* target = g_file_get_child(dest, g_file_info_get_name(info));
-    ok = copyTree(child, target, error);
+    ok = copyTree(child, target, cause);
     g_object_unref(target);
     if (!ok) break;
   }
@@ -91,27 +124,62 @@ bool copyTree(GFile* src, GFile* dest, std::string* error) {
   return ok;
 }
 
-}  // namespace
-
-bool copyItem(const std::string& src, const std::string& dest, std::string* error) {
-  if (!namesAFile(src, error) || !namesAFile(dest, error)) return false;
+bool copyWhole(const std::string& src, const std::string& dest, const char* verb, Failure* failure) {
+  if (!namesAFile(src)) {
+    fail(failure, verb, src, dest, ENOENT, reasonForErrno(ENOENT));
+    return false;
+  }
+  if (!namesAFile(dest)) {
+    fail(failure, verb, src, dest, ENOENT, "the destination names no file");
+    return false;
+  }
   GFile* s = g_file_new_for_path(src.c_str());
   GFile* d = g_file_new_for_path(dest.c_str());
   bool ok = false;
+  std::string reason;
   if (g_file_query_exists(d, nullptr) || typeOf(d) != G_FILE_TYPE_UNKNOWN) {
-    if (error) *error = "Error opening file \"" + dest + "\": File exists";
+    fail(failure, verb, src, dest, EEXIST, "it already exists");
+  } else if (const int missing = destinationFolderMissing(dest, reason)) {
+    fail(failure, verb, src, dest, missing, reason);
   } else {
-    ok = copyTree(s, d, error);
-    // Whatever arrived of a failed copy goes again; it did not exist before.
-    if (!ok) Utils::removeDir(dest);
+    Cause cause;
+    ok = copyTree(s, d, cause);
+    if (!ok) {
+      // Whatever arrived of a failed copy goes again; it did not exist before.
+      Utils::removeDir(dest);
+      fail(failure, verb, src, dest, cause.code, cause.reason.empty() ? reasonForErrno(0) : cause.reason);
+    }
   }
   g_object_unref(s);
   g_object_unref(d);
   return ok;
 }
 
-bool moveItem(const std::string& src, const std::string& dest, std::string* error, bool forceCopy) {
-  if (!namesAFile(src, error) || !namesAFile(dest, error)) return false;
+// What stands in the way of removing the item and everything below it (its
+// folder, and every folder of a tree, must take removals): 0, or the errno.
+int removalBlocked(const std::string& path) {
+  auto writable = [](const std::string& folder) {
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+  };
+  if (const int e = writable(parentOf(path))) return e;
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+  if (const int e = writable(path)) return e;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+    if (it->is_directory(ec) && !it->is_symlink(ec))
+      if (const int e = writable(it->path().string())) return e;
+  return ec ? ec.value() : 0;
+}
+
+}  // namespace
+
+bool copyItem(const std::string& src, const std::string& dest, Failure* failure) {
+  return copyWhole(src, dest, "copy", failure);
+}
+
+bool moveItem(const std::string& src, const std::string& dest, Failure* failure, bool forceCopy) {
+  if (!namesAFile(src) || !namesAFile(dest)) return copyWhole(src, dest, "move", failure);
   GFile* s = g_file_new_for_path(src.c_str());
   GFile* d = g_file_new_for_path(dest.c_str());
   bool ok = false;
@@ -123,18 +191,36 @@ bool moveItem(const std::string& src, const std::string& dest, std::string* erro
     ok = g_file_move(s, d, flags, nullptr, nullptr, nullptr, err.out());
     // Another file system: GIO will not rename, so copy and then remove.
     if (!ok && (g_error_matches(err.e, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED) ||
-                g_error_matches(err.e, G_IO_ERROR, G_IO_ERROR_WOULD_RECURSE)))
+                g_error_matches(err.e, G_IO_ERROR, G_IO_ERROR_WOULD_RECURSE))) {
       viaCopy = true;
-    else if (!ok)
-      note(error, err.e);
+    } else if (!ok) {
+      std::string reason;
+      if (const int missing = g_error_matches(err.e, G_IO_ERROR, G_IO_ERROR_NOT_FOUND) && Utils::checkPathisExists(src)
+                                  ? destinationFolderMissing(dest, reason)
+                                  : 0)
+        fail(failure, "move", src, dest, missing, reason);
+      else
+        fail(failure, "move", src, dest, errnoForGError(err.e), reasonForGError(err.e));
+    }
   }
   if (viaCopy) {
-    ok = copyItem(src, dest, error);
-    if (ok && !Utils::removeDir(src)) {
-      // The copy is whole, so nothing is lost; the move still did not
-      // finish as asked.
-      if (error) *error = "could not remove \"" + src + "\" after copying it";
+    // A source that cannot be removed makes no copy at all: a move that
+    // cannot finish leaves nothing behind.
+    if (const int blocked = removalBlocked(src)) {
+      fail(failure, "move", src, dest, blocked, reasonForErrno(blocked));
+    } else if ((ok = copyWhole(src, dest, "move", failure)) && !Utils::removeDir(src)) {
       ok = false;
+      const int cause = removalBlocked(src);
+      const bool whole = Utils::checkPathisExists(src) && !Utils::checkPathIsDir(src);
+      if (whole) {
+        // The source is as it was: the copy goes, and nothing moved.
+        Utils::removeDir(dest);
+        fail(failure, "move", src, dest, cause ? cause : EACCES, reasonForErrno(cause ? cause : EACCES));
+      } else if (failure) {
+        // Part of the source is gone already: the copy is the whole item.
+        *failure = {cause ? cause : EACCES, "moved " + src + " to " + dest + ", but " + src +
+                                                " could not be removed completely: " + reasonForErrno(cause ? cause : EACCES)};
+      }
     }
   }
   g_object_unref(s);

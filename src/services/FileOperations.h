@@ -13,14 +13,25 @@
 
 namespace corvane::fileops {
 
+// Why a copy or a move failed: the errno that stands for the cause
+// (EEXIST: the destination exists; ENOENT: the source, or the destination's
+// folder, is missing; ENOSPC, EROFS, ENAMETOOLONG, EACCES, ...) and a
+// sentence for the page ("cannot copy A to B: the disk is read-only").
+struct Failure {
+  int code = 0;
+  std::string text;
+};
+
 // Copies the item at `src` (recursively for a folder) to `dest`, which must
-// not exist. On failure the partial copy is removed and `error` (when
-// given) holds GIO's message.
-bool copyItem(const std::string& src, const std::string& dest, std::string* error = nullptr);
+// not exist. On failure the partial copy is removed.
+bool copyItem(const std::string& src, const std::string& dest, Failure* failure = nullptr);
 
 // Moves the item. `forceCopy` skips the rename (the cross-file-system path,
-// for tests on one file system).
-bool moveItem(const std::string& src, const std::string& dest, std::string* error = nullptr,
+// for tests on one file system). A move by copying first makes sure the
+// source can be removed afterwards; when removing it still fails, the copy
+// goes again if the source is whole (a file), and stays if part of the
+// source is already gone (then it is the only whole copy).
+bool moveItem(const std::string& src, const std::string& dest, Failure* failure = nullptr,
               bool forceCopy = false);
 
 // Every item below `dir` (not following links to folders) as a path

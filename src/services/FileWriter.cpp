@@ -1,5 +1,7 @@
 #include "services/FileWriter.h"
 
+#include "app/AtomicFile.h"
+#include "app/ErrorText.h"
 #include "app/Utils.h"
 
 #include <glib.h>
@@ -222,7 +224,10 @@ std::string decodeBase64(const std::string& text) {
 uint64_t truncateFile(const std::string& path, uint64_t length) {
   struct stat before{};
   if (::stat(Utils::fsPath(path), &before) != 0) return 0;  // nothing there to cut
-  int fd = ::open(Utils::fsPath(path), O_WRONLY | O_CLOEXEC);
+  // A device or a pipe has no length to set (and opening a pipe for writing
+  // would wait for a reader).
+  if (!S_ISREG(before.st_mode) && !S_ISDIR(before.st_mode)) return 0;
+  int fd = ::open(Utils::fsPath(path), O_WRONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + path);
   if (length > static_cast<uint64_t>(INT64_MAX) || ::ftruncate(fd, static_cast<off_t>(length)) != 0) {
     const int saved = length > static_cast<uint64_t>(INT64_MAX) ? EFBIG : errno;
@@ -236,32 +241,119 @@ uint64_t truncateFile(const std::string& path, uint64_t length) {
 }
 
 std::string probe(const std::string& path) {
-  int fd = ::open(Utils::fsPath(path), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  int fd = ::open(Utils::fsPath(path), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   if (fd < 0) return std::strerror(errno);
   ::close(fd);
   return "";
 }
 
-WriteOutcome streamWrite(const std::string& path, const std::function<std::string()>& bytes, bool append) {
-  WriteOutcome outcome;
-  // A path holding U+0000 names no file (Utils::fsPath): opening fails as
-  // for a missing folder, and never writes to the file its prefix names.
-  int fd = ::open(Utils::fsPath(path), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
-  if (fd < 0) return outcome;
-  outcome.streamOpened = true;
+std::string probeReplace(const std::string& path) {
+  const std::string target = finalLinkTarget(Utils::fsPath(path));
+  if (target.empty()) return std::strerror(ENOENT);
+  struct stat st{};
+  if (::stat(target.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    return "";
+  }
+  if (errno != ENOENT) return std::strerror(errno);
+  const auto slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  if (::stat(folder.c_str(), &st) != 0) return std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return std::strerror(errno);
+  return "";
+}
+
+namespace {
+
+WriteResult cannotOpen(std::string reason) {
+  WriteResult r;
+  r.kind = WriteResult::Kind::CannotOpen;
+  r.reason = std::move(reason);
+  return r;
+}
+
+// The bytes to write, or the answer that there are none.
+std::optional<std::string> buildBytes(const std::function<std::string()>& bytes, WriteResult& result) {
   try {
-    const std::string data = bytes();
-    ssize_t n = 0;
-    do {
-      n = ::write(fd, data.data(), data.size());
-    } while (n < 0 && errno == EINTR);
-    outcome.bytesWritten = n;
+    std::string data = bytes();
+    if (!data.empty()) return data;
   } catch (const std::exception& e) {
-    outcome.exception = e.what();
-    outcome.bytesWritten = 0;
+    result.exception = e.what();
+  }
+  result.kind = WriteResult::Kind::NothingWritten;
+  return std::nullopt;
+}
+
+WriteResult appendBytes(const std::string& path, const std::function<std::string()>& bytes,
+                        std::optional<uint64_t> cutTo) {
+  struct stat st{};
+  const bool existed = ::stat(Utils::fsPath(path), &st) == 0;
+  if (cutTo) {
+    try {
+      truncateFile(path, *cutTo);
+    } catch (const std::system_error& e) {
+      // A folder, a read-only file or disk: the same failure as the probe's.
+      return cannotOpen(std::strerror(e.code().value()));
+    }
+  }
+  if (std::string reason = probe(path); !reason.empty()) return cannotOpen(std::move(reason));
+  WriteResult result;
+  auto data = buildBytes(bytes, result);
+  if (!data) return result;
+  int fd = ::open(Utils::fsPath(path), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return cannotOpen(std::strerror(errno));
+  size_t done = 0;
+  int error = 0;
+  while (done < data->size()) {
+    const ssize_t n = ::write(fd, data->data() + done, data->size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
   }
   ::close(fd);
-  return outcome;
+  result.bytesWritten = static_cast<int64_t>(done);
+  if (done == data->size()) {
+    result.kind = WriteResult::Kind::Written;
+    return result;
+  }
+  result.kind = WriteResult::Kind::Failed;
+  result.reason = failureText("cannot append to", path, error);
+  // Nothing arrived in a file this write made: it goes again.
+  if (done == 0 && !existed && ::stat(Utils::fsPath(path), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+    ::unlink(Utils::fsPath(path));
+  return result;
+}
+
+WriteResult replaceBytes(const std::string& path, const std::function<std::string()>& bytes) {
+  if (std::string reason = probeReplace(path); !reason.empty()) return cannotOpen(std::move(reason));
+  WriteResult result;
+  auto data = buildBytes(bytes, result);
+  if (!data) return result;
+  const AtomicWrite w = replaceFileContent(Utils::fsPath(path), *data, 0600);
+  if (w.ok) {
+    result.kind = WriteResult::Kind::Written;
+    result.bytesWritten = static_cast<int64_t>(data->size());
+  } else if (w.stage == AtomicWrite::Stage::Open) {
+    return cannotOpen(std::strerror(w.error));
+  } else {
+    result.kind = WriteResult::Kind::Failed;
+    result.reason = failureText("cannot save", path, w.error);
+  }
+  return result;
+}
+
+}  // namespace
+
+WriteResult write(const std::string& path, const std::function<std::string()>& bytes, bool append,
+                  std::optional<uint64_t> cutTo) {
+  return append ? appendBytes(path, bytes, cutTo) : replaceBytes(path, bytes);
 }
 
 }  // namespace corvane::filewriter

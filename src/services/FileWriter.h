@@ -1,8 +1,8 @@
 #pragma once
 // The platform-free half of the file writer: the bytes a page sends (byte
 // arrays, lenient base64, text), cutting a file to a length, the 0600
-// probe and the single stream write. The service object adds the alert
-// and the answers.
+// probe, and the write itself (appended, or replacing the file atomically).
+// The service object adds the alert and the answers.
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -47,15 +47,38 @@ uint64_t truncateFile(const std::string& path, uint64_t length);
 // system's reason.
 std::string probe(const std::string& path);
 
-struct WriteOutcome {
-  bool streamOpened = false;
-  int64_t bytesWritten = 0;  // of the one write; <= 0 means nothing written
-  std::string exception;     // set when building the bytes or the write threw
+// The same question for a write that replaces the whole file, asked without
+// creating anything: the target (links followed) is a file this process may
+// write, or nothing is there yet and its folder takes new files. Empty when
+// the write may go ahead, else the system's reason.
+std::string probeReplace(const std::string& path);
+
+struct WriteResult {
+  enum class Kind {
+    Written,         // every byte is in the file
+    CannotOpen,      // the path cannot be written at all; nothing changed
+    NothingWritten,  // no bytes to write (empty data, or building them threw)
+    Failed,          // the system refused some or all of the bytes
+  };
+  Kind kind = Kind::NothingWritten;
+  int64_t bytesWritten = 0;  // Written: all; Failed: what an append added
+  std::string reason;        // CannotOpen: the system's text; Failed: a text for the page
+  std::string exception;     // set when building the bytes threw
 };
 
-// Opens a stream on the path (appending, or replacing the whole content),
-// builds the bytes and issues one write of them. Exceptions from `bytes`
-// count as nothing written.
-WriteOutcome streamWrite(const std::string& path, const std::function<std::string()>& bytes, bool append);
+// The writer's one write of the bytes `bytes` builds.
+//
+// Appending: an existing file is first cut (or zero-extended) to `cutTo`
+// when given; the file is created with 0600 when missing; every byte is
+// appended. An append that falls short is Failed with the bytes it added;
+// one that added nothing to a file it created removes that file again.
+//
+// Replacing (`append` false): nothing is cut or created beforehand; the
+// bytes go to a temporary file that replaces the target once all of them
+// are on disk (app/AtomicFile), so a failure leaves the old file as it was.
+// A new file gets 0600; an existing one keeps its bits and owner, and a
+// symbolic link stays a link. No bytes to write leave the target alone.
+WriteResult write(const std::string& path, const std::function<std::string()>& bytes, bool append,
+                  std::optional<uint64_t> cutTo = std::nullopt);
 
 }  // namespace corvane::filewriter

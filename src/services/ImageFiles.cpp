@@ -2,14 +2,13 @@
 
 #include "app/AtomicFile.h"
 #include "app/CommandLine.h"
+#include "app/FileContents.h"
 #include "app/Log.h"
 #include "services/ImageCodec.h"
 
 #include <dlfcn.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -77,13 +76,9 @@ bool writeImage(const std::string& bytes, ImageType type, const std::string& tar
 }
 
 bool convertImageFile(const std::string& source, ImageType type, const std::string& target, std::string* error) {
-  std::ifstream in(source, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot read " + source;
-    return false;
-  }
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return writeImage(bytes, type, target, error);
+  // A folder or an unreadable file is a failed conversion, with its reason.
+  auto bytes = readFileContents(source, error);
+  return bytes && writeImage(*bytes, type, target, error);
 }
 
 }  // namespace corvane::imagefiles

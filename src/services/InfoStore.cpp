@@ -1,7 +1,10 @@
 #include "services/InfoStore.h"
 
 #include "app/AtomicFile.h"
+#include "app/ErrorText.h"
 #include "app/InfoPlist.h"
+#include "app/JsonText.h"
+#include "app/Log.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
@@ -20,12 +23,21 @@ bool holdsNull(const nlohmann::json& value) {
 }
 
 // The defaults hold what a property list holds: no null anywhere inside.
+// The store is one object holding every key, and it must read back within
+// the reader's nesting bound.
 void requireStorable(const nlohmann::json& value) {
   if (holdsNull(value)) throw std::invalid_argument("the value holds null, which the user defaults cannot store");
+  if (jsonNestingDepth(value) >= static_cast<size_t>(kMaxJsonDepth))
+    throw std::invalid_argument("the value is nested deeper than " + std::to_string(kMaxJsonDepth - 1) +
+                                " levels, more than the user defaults can hold");
 }
 
-void writeDefaults(UserDefaults& defaults) {
-  if (!defaults.synchronize()) throw std::runtime_error("the user defaults could not be written to disk");
+// Memory and disk agree after the answer: a change that did not reach the
+// disk is undone in memory too.
+void storeNow(UserDefaults& defaults, const std::string& key, nlohmann::json value) {
+  std::string why;
+  if (!defaults.setObjectAndSynchronize(key, std::move(value), &why))
+    throw std::runtime_error("the user defaults could not be written to disk: " + why);
 }
 
 }  // namespace
@@ -45,7 +57,7 @@ nlohmann::json getAppInfoFromLocal(const nlohmann::json& params) {
       result["error"] = kFileNotExists;
     }
   } catch (const std::exception& e) {
-    result["error"] = e.what();
+    result["error"] = pageErrorText(e);
   }
   return result;
 }
@@ -62,12 +74,15 @@ nlohmann::json saveAppInfoToLocal(const nlohmann::json& params) {
     // The XML is made first, so a value a property list cannot hold is
     // reported as such and leaves the file alone.
     const std::string xml = propertyListXml(*info);
-    std::string why;
+    std::string why = "no path";
     const bool written = !path.empty() && writeFileAtomically(path, xml, 0644, &why);
     result["success"] = written;
-    if (!written) result["error"] = kFileSaveError;
+    if (!written) {
+      log().info("info file not saved: {}", why);
+      result["error"] = kFileSaveError;
+    }
   } catch (const std::exception& e) {
-    result["error"] = e.what();
+    result["error"] = pageErrorText(e);
   }
   return result;
 }
@@ -82,11 +97,10 @@ nlohmann::json setInfoToUserDefaults(const nlohmann::json& params, UserDefaults&
   }
   try {
     requireStorable(*value);
-    defaults.setObject(key, *value);
-    writeDefaults(defaults);
+    storeNow(defaults, key, *value);
     result["success"] = true;
   } catch (const std::exception& e) {
-    result["error"] = e.what();
+    result["error"] = pageErrorText(e);
   }
   return result;
 }
@@ -117,11 +131,10 @@ nlohmann::json removeItemFromUserDefaults(const nlohmann::json& params, UserDefa
     return result;
   }
   try {
-    defaults.removeObject(key);
-    writeDefaults(defaults);
+    storeNow(defaults, key, nullptr);
     result["success"] = true;
   } catch (const std::exception& e) {
-    result["error"] = e.what();
+    result["error"] = pageErrorText(e);
   }
   return result;
 }

@@ -1,6 +1,7 @@
 #include "services/OtherAppInfo.h"
 
 #include "app/Bundle.h"
+#include "app/ErrorText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "app/XdgDirs.h"
@@ -218,7 +219,7 @@ Answer getOtherAppInfo(const std::string& path, const PngWriter& toPng) {
     return bundleAnswer(path, toPng);
   } catch (const std::exception& e) {
     log().info("{} [Line {}] error = {}", "+[Utils getOtherAppInfo:]", __LINE__, e.what());
-    return std::string(e.what());
+    return pageErrorText(e);
   }
 }
 

@@ -4,6 +4,7 @@
 // (fileops::runWhileDrawing); the call answers when they are done.
 #include "services/Window.h"
 
+#include "app/ErrorText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
@@ -13,6 +14,7 @@
 #include <gio/gio.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <set>
 #include <stdexcept>
 
@@ -91,7 +93,7 @@ bool Window::processItem(const nlohmann::json& argument, Verb verb, bool dir, co
       result["error"] = notExists(path);
     } else if (isDir == dir) {
       bool ok = false;
-      std::string why;
+      fileops::Failure why;
       if (verb == Verb::Remove) {
         fileops::runWhileDrawing([&] { ok = dir ? Utils::removeDir(path) : Utils::removeFile(path); });
       } else {
@@ -101,14 +103,18 @@ bool Window::processItem(const nlohmann::json& argument, Verb verb, bool dir, co
           ok = verb == Verb::Copy ? fileops::copyItem(path, dest, &why) : fileops::moveItem(path, dest, &why);
         });
       }
-      // The file system's own reasons stay in the log.
-      if (!ok && !why.empty()) log().info("{}: {}", method, why);
+      if (!ok && !why.text.empty()) {
+        log().info("{}: {}", method, why.text);
+        // The page learns why, except for a destination that exists, which
+        // pages tell by "success" alone.
+        if (why.code != EEXIST) result["error"] = why.text;
+      }
       result["success"] = ok;
     } else {
       result["error"] = "call method error: " + path + " " + (isDir ? "is dirctory" : "is file");
     }
   } catch (const std::exception& e) {
-    result["error"] = e.what();
+    result["error"] = pageErrorText(e);
   }
   logResult(result, method, __LINE__);
   EvalJsWithWebView(page_, callback, result);
@@ -147,7 +153,7 @@ bool Window::createItem(const nlohmann::json& argument, bool dir, const char* me
       result["success"] = Utils::createEmptyFileWithPath(path);
     }
   } catch (const std::exception& e) {
-    result["error"] = e.what();
+    result["error"] = pageErrorText(e);
   }
   logResult(result, method, __LINE__);
   EvalJsWithWebView(page_, callback, result);
@@ -200,7 +206,7 @@ void Window::getFileInfo(const nlohmann::json& argument) {
       result["success"] = true;
     }
   } catch (const std::exception& e) {
-    result["error"] = e.what();
+    result["error"] = pageErrorText(e);
   }
   EvalJsWithWebView(page_, callback, result);
 }
@@ -232,7 +238,7 @@ void Window::revealInFinder(const nlohmann::json& argument) {
       else
         addError(notExists(path));
     } catch (const std::exception& e) {
-      addError(e.what());
+      addError(pageErrorText(e));
     }
   }
   if (!paths.empty()) {

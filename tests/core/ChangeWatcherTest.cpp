@@ -134,3 +134,45 @@ TEST_F(Watchers, RemovingThePathEndsTheEvents) {
   settle();
   EXPECT_TRUE(events.empty());
 }
+
+// Editors save by writing a new file and renaming it onto the old name, or
+// by moving a finished file in from elsewhere. The watcher reports each save
+// as a change, and keeps following the path for the saves after it.
+TEST_F(Watchers, AtomicSavesAreChangesAndTheWatchFollowsThePath) {
+  const std::string file = tmp / "doc.txt";
+  writeFile(file, "one");
+  fs::create_directories(tmp / "elsewhere");
+  ChangeWatcher w("cb", recorder());
+  ASSERT_TRUE(w.addPath(file, ChangeWatcher::kAll));
+  auto renameOnto = [&](const std::string& from, const std::string& text) {
+    writeFile(from, text);
+    ASSERT_EQ(::rename(from.c_str(), file.c_str()), 0);
+  };
+  for (int save = 0; save < 3; ++save) {
+    SCOPED_TRACE(save);
+    events.clear();
+    renameOnto(tmp / ".doc.txt.tmp", std::string(10 + save * 10, 's'));
+    EXPECT_TRUE(waitFor(file, "FileWritten"));
+    EXPECT_TRUE(waitFor(file, "FileSizeIncreased"));
+    settle();
+    EXPECT_FALSE(saw("FileDeleted"));
+    EXPECT_FALSE(saw("FileRenamed"));
+  }
+  events.clear();
+  renameOnto(tmp / "elsewhere/doc.txt", "moved in");
+  EXPECT_TRUE(waitFor(file, "FileWritten"));
+  // After the saves, the file's own changes still arrive.
+  events.clear();
+  { std::ofstream(file, std::ios::app) << " and more"; }
+  EXPECT_TRUE(waitFor(file, "FileWritten"));
+  events.clear();
+  ASSERT_EQ(::link(file.c_str(), (tmp / "hard").c_str()), 0);
+  EXPECT_TRUE(waitFor(file, "LinkCountChanged"));
+  // Deleted, then written afresh: the new file's first write is a change.
+  events.clear();
+  ASSERT_EQ(::unlink(file.c_str()), 0);
+  EXPECT_TRUE(waitFor(file, "FileDeleted"));
+  events.clear();
+  writeFile(file, "afresh");
+  EXPECT_TRUE(waitFor(file, "FileWritten"));
+}

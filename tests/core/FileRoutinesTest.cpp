@@ -1,11 +1,15 @@
 // Shared file routines: kinds, creation, removal (never through links),
-// sizes and name pieces.
+// sizes and name pieces; failures worded for pages.
 #include "TestSupport.h"
 
+#include "app/ErrorText.h"
 #include "app/Utils.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+
+#include <functional>
+#include <system_error>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -233,4 +237,51 @@ TEST_F(FileRoutines, TempPathsAndProperties) {
   EXPECT_EQ(props["NSFileType"], "NSFileTypeRegular");
   EXPECT_EQ(Utils::getFilePropertyJSONString(tmp / "none"), "");
   EXPECT_EQ(u.getFileOrDirIconPath(tmp / "none"), "");
+}
+
+// What pages read when something fails: the cause in words, never the
+// internal names of the C++ library ("basic_filebuf::underflow ...").
+TEST_F(FileRoutines, FailureTextsNameTheCauseNotTheLibrary) {
+  fs::create_directories(tmp / "folder");
+  auto textOf = [](const std::function<void()>& fault) {
+    try {
+      fault();
+    } catch (const std::exception& e) {
+      return pageErrorText(e);
+    }
+    return std::string("no exception");
+  };
+  const std::string missing = tmp / "missing";
+  const struct {
+    std::function<void()> fault;
+    std::string text;
+  } cases[] = {
+      {[&] {
+         std::ifstream in(tmp / "folder");
+         std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+       },
+       "a file could not be read or written"},
+      {[&] { if (fs::file_size(missing) > 0) throw std::logic_error("unexpected"); }, missing + ": no such file or folder"},
+      {[] { throw std::system_error(EROFS, std::generic_category(), "cannot open /x"); },
+       "cannot open /x: the disk is read-only"},
+      {[] { (void)nlohmann::json("text").get<int>(); }, "a value is of the wrong kind (type must be number, but is string)"},
+      {[] { if (nlohmann::json::parse("{").is_null()) throw std::logic_error("unexpected"); }, ""},
+      {[] { (void)std::stoul("zz"); }, "a value could not be handled"},
+      {[] { (void)std::vector<int>().at(3); }, "a value could not be handled"},
+      {[] { throw std::bad_alloc(); }, "there is not enough memory"},
+      {[] { throw std::runtime_error("the value holds null"); }, "the value holds null"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = textOf(c.fault);
+    if (c.text.empty()) {
+      EXPECT_EQ(text.rfind("the text is not valid JSON (", 0), 0u) << text;
+    } else {
+      EXPECT_EQ(text, c.text);
+    }
+    EXPECT_EQ(text.find("basic_"), std::string::npos) << text;
+    EXPECT_EQ(text.find("json.exception"), std::string::npos) << text;
+  }
+  EXPECT_EQ(reasonForErrno(ENOSPC), "there is not enough space on the disk");
+  EXPECT_EQ(reasonForErrno(ENAMETOOLONG), "the name is too long");
+  EXPECT_EQ(failureText("cannot save", "/a/b", EROFS), "cannot save /a/b: the disk is read-only");
 }

@@ -2,14 +2,19 @@
 // probe, the one stream write; text encodings read from files iconv made;
 // every image type checked by independent tools.
 #include "TestSupport.h"
+#include "support/ScratchMount.h"
 
 #include "services/FileWriter.h"
 #include "services/ImageFiles.h"
 #include "services/TextEncodings.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <random>
 #include <regex>
 
@@ -46,16 +51,36 @@ TEST_F(Writer, Base64SkipsLineBreaksBlanksAndPadding) {
   EXPECT_EQ(filewriter::decodeBase64(""), "");
 }
 
+namespace {
+
+using Kind = filewriter::WriteResult::Kind;
+
+filewriter::WriteResult write(const std::string& path, const std::string& bytes, bool append,
+                              std::optional<uint64_t> cutTo = std::nullopt) {
+  return filewriter::write(path, [&] { return bytes; }, append, cutTo);
+}
+
+// Names in a folder, hidden ones included (temporary files must not stay).
+std::vector<std::string> namesIn(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
 TEST_F(Writer, APathHoldingNulNamesNoFileAndNothingIsWritten) {
   // The system would read the path up to U+0000 and write over the file
   // its prefix names.
   const std::string file = tmp / "doc.txt";
   writeFile(file, "keep");
   const std::string nul = file + std::string(1, '\0') + ".bak";
-  EXPECT_FALSE(filewriter::streamWrite(nul, [] { return std::string("lost"); }, false).streamOpened);
-  EXPECT_FALSE(filewriter::streamWrite(nul, [] { return std::string("lost"); }, true).streamOpened);
+  EXPECT_EQ(write(nul, "lost", false).kind, Kind::CannotOpen);
+  EXPECT_EQ(write(nul, "lost", true).kind, Kind::CannotOpen);
   EXPECT_EQ(filewriter::truncateFile(nul, 0), 0u);
   EXPECT_NE(filewriter::probe(nul), "");
+  EXPECT_NE(filewriter::probeReplace(nul), "");
   EXPECT_EQ(readFile(file), "keep");
 }
 
@@ -66,19 +91,17 @@ TEST_F(Writer, ChunksWithOffsetsAndAppendGiveTheConcatenation) {
   for (int chunk = 0; chunk < 20; ++chunk) {
     std::string bytes(1000 + rng() % 5000, '\0');
     for (char& c : bytes) c = static_cast<char>(rng());
-    EXPECT_EQ(filewriter::truncateFile(path, expected.size()), chunk == 0 ? 0u : expected.size());
-    auto out = filewriter::streamWrite(path, [&] { return bytes; }, true);
-    ASSERT_TRUE(out.streamOpened);
+    auto out = write(path, bytes, true, expected.size());
+    ASSERT_EQ(out.kind, Kind::Written);
     EXPECT_EQ(out.bytesWritten, static_cast<int64_t>(bytes.size()));
     expected += bytes;
   }
   EXPECT_EQ(readFile(path), expected);
   // Appending after an offset past the end fills the gap with zeros.
-  filewriter::truncateFile(path, expected.size() + 3);
-  filewriter::streamWrite(path, [] { return std::string("Z"); }, true);
+  write(path, "Z", true, expected.size() + 3);
   EXPECT_EQ(readFile(path), expected + std::string(3, '\0') + "Z");
   // Not appending replaces the whole content whatever the offset.
-  filewriter::streamWrite(path, [] { return std::string("new"); }, false);
+  EXPECT_EQ(write(path, "new", false, 2).kind, Kind::Written);
   EXPECT_EQ(readFile(path), "new");
   // A cut of a file that does not exist leaves it absent.
   EXPECT_EQ(filewriter::truncateFile(tmp / "absent", 10), 0u);
@@ -99,18 +122,169 @@ TEST_F(Writer, TheProbeCreatesWithMode0600AndKeepsContent) {
   EXPECT_EQ(readFile(path), "keep");
   EXPECT_NE(filewriter::probe(tmp / "no/such/folder/x"), "");
   EXPECT_NE(filewriter::probe(""), "");
+  // The replacing write's probe creates nothing.
+  EXPECT_EQ(filewriter::probeReplace(tmp / "not-yet.bin"), "");
+  EXPECT_FALSE(fs::exists(tmp / "not-yet.bin"));
+  EXPECT_NE(filewriter::probeReplace(tmp / "no/such/folder/x"), "");
   ::umask(mask);
 }
 
 TEST_F(Writer, NothingWrittenAndExceptionsAreReportedAsSuch) {
   const std::string path = tmp / "e.bin";
-  auto empty = filewriter::streamWrite(path, [] { return std::string(); }, true);
-  EXPECT_TRUE(empty.streamOpened);
-  EXPECT_EQ(empty.bytesWritten, 0);
-  auto thrown = filewriter::streamWrite(path, []() -> std::string { throw std::invalid_argument("bad data"); }, true);
-  EXPECT_EQ(thrown.bytesWritten, 0);
+  EXPECT_EQ(write(path, "", true).kind, Kind::NothingWritten);
+  EXPECT_TRUE(fs::exists(path));  // made by the probe, as the append asked
+  auto thrown = filewriter::write(path, []() -> std::string { throw std::invalid_argument("bad data"); }, true);
+  EXPECT_EQ(thrown.kind, Kind::NothingWritten);
   EXPECT_EQ(thrown.exception, "bad data");
-  EXPECT_FALSE(filewriter::streamWrite(tmp / "none/x", [] { return std::string("x"); }, true).streamOpened);
+  EXPECT_EQ(write(tmp / "none/x", "x", true).kind, Kind::CannotOpen);
+  // A replacement with nothing to write leaves the old file, and makes none.
+  writeFile(tmp / "old.bin", "old");
+  EXPECT_EQ(write(tmp / "old.bin", "", false).kind, Kind::NothingWritten);
+  EXPECT_EQ(readFile(tmp / "old.bin"), "old");
+  EXPECT_EQ(write(tmp / "fresh.bin", "", false).kind, Kind::NothingWritten);
+  EXPECT_FALSE(fs::exists(tmp / "fresh.bin"));
+}
+
+// What a replacement keeps: permission bits and owner, a link as a link
+// (the file it points to gets the content, beside itself), a device as the
+// device; a new file gets 0600.
+TEST_F(Writer, AReplacementKeepsModeOwnerLinksAndDevices) {
+  const mode_t mask = ::umask(022);
+  const std::string file = tmp / "doc.txt";
+  writeFile(file, "old");
+  ::chmod(file.c_str(), 0640);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(file.c_str(), 1234, 5678), 0);
+  }
+  ASSERT_EQ(write(file, "new text", false).kind, Kind::Written);
+  struct stat st{};
+  ::stat(file.c_str(), &st);
+  EXPECT_EQ(readFile(file), "new text");
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 5678u);
+  }
+
+  writeFile(tmp / "real/target.txt", "old");
+  fs::create_directories(tmp / "links");
+  fs::create_symlink("../real/target.txt", tmp / "links/doc-link");
+  ASSERT_EQ(write(tmp / "links/doc-link", "through the link", false).kind, Kind::Written);
+  EXPECT_TRUE(fs::is_symlink(tmp / "links/doc-link"));
+  EXPECT_EQ(readFile(tmp / "real/target.txt"), "through the link");
+  EXPECT_EQ(namesIn(tmp / "real"), std::vector<std::string>{"target.txt"});
+  EXPECT_EQ(namesIn(tmp / "links"), std::vector<std::string>{"doc-link"});
+  // A link to nothing yet: the file appears where it points.
+  fs::create_symlink("../real/later.txt", tmp / "links/later-link");
+  ASSERT_EQ(write(tmp / "links/later-link", "later", false).kind, Kind::Written);
+  EXPECT_TRUE(fs::is_symlink(tmp / "links/later-link"));
+  EXPECT_EQ(readFile(tmp / "real/later.txt"), "later");
+
+  ASSERT_EQ(write(tmp / "fresh.txt", "x", false).kind, Kind::Written);
+  ::stat((tmp / "fresh.txt").c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // A device is written, not replaced by a plain file.
+  ASSERT_EQ(write("/dev/null", "into nothing", false).kind, Kind::Written);
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  ::umask(mask);
+}
+
+// Another user's file in a folder this user may write: a replacement would
+// take the file over, so the content is written into the file itself.
+TEST_F(Writer, AFileOfAnotherOwnerKeepsItsOwner) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a file of another user";
+  const std::string folder = tmp / "shared";
+  fs::create_directories(folder);
+  ::chmod(tmp.path().c_str(), 0755);
+  ::chmod(folder.c_str(), 0777);
+  const std::string file = folder + "/owned-by-root.txt";
+  writeFile(file, "old content");
+  ::chmod(file.c_str(), 0666);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(2);
+    _exit(write(file, "new", false).kind == Kind::Written ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  struct stat st{};
+  ::stat(file.c_str(), &st);
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(readFile(file), "new");
+  EXPECT_EQ(namesIn(folder), std::vector<std::string>{"owned-by-root.txt"});
+}
+
+// Real faults on a 64 KiB tmpfs: full, nearly full, read-only; and a folder
+// as the target. A failure answers as such and loses nothing: the old
+// content is whole, no temporary file and no empty file of the write stays.
+TEST_F(Writer, FullReadOnlyAndFolderTargetsFailAndLoseNothing) {
+  ScratchMount disk(64 * 1024);
+  if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
+  const std::string old(800, 'o');
+  const std::string big(15000, 'n');
+  struct Case {
+    const char* name;
+    bool append;
+    std::optional<uint64_t> cutTo;
+    bool existing;           // an 800-byte file is there first
+    size_t freeBytes;        // left free by the filler (SIZE_MAX: no filler)
+    bool readOnly;
+    Kind kind;
+    const char* reason;      // a piece of the reason
+    bool someBytesAppended;  // Failed appends: part of the chunk arrived
+  };
+  constexpr size_t kNoFill = SIZE_MAX;
+  const Case cases[] = {
+      {"replace-full", false, std::nullopt, true, 0, false, Kind::Failed, "not enough space", false},
+      {"replace-new-full", false, std::nullopt, false, 0, false, Kind::Failed, "not enough space", false},
+      {"base64-style-full", false, std::nullopt, true, 4096, false, Kind::Failed, "not enough space", false},
+      {"append-short", true, 800, true, 4096, false, Kind::Failed, "not enough space", true},
+      {"append-new-full", true, 0, false, 0, false, Kind::Failed, "not enough space", false},
+      {"replace-read-only", false, std::nullopt, true, kNoFill, true, Kind::CannotOpen, "Read-only", false},
+      {"append-read-only", true, 0, true, kNoFill, true, Kind::CannotOpen, "Read-only", false},
+      {"new-read-only", false, std::nullopt, false, kNoFill, true, Kind::CannotOpen, "Read-only", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = disk / c.name;
+    fs::create_directories(folder);
+    const std::string file = folder + "/doc.txt";
+    if (c.existing) writeFile(file, old);
+    if (c.freeBytes != kNoFill) disk.fill(c.freeBytes);
+    if (c.readOnly) {
+      ASSERT_TRUE(disk.setReadOnly(true));
+    }
+    const auto out = write(file, big, c.append, c.cutTo);
+    EXPECT_EQ(out.kind, c.kind);
+    EXPECT_NE(out.reason.find(c.reason), std::string::npos) << out.reason;
+    if (c.someBytesAppended) {
+      EXPECT_GT(out.bytesWritten, 0);
+      EXPECT_LT(out.bytesWritten, static_cast<int64_t>(big.size()));
+      EXPECT_EQ(readFile(file), old + big.substr(0, static_cast<size_t>(out.bytesWritten)));
+    } else if (c.existing) {
+      EXPECT_EQ(out.bytesWritten, 0);
+      EXPECT_EQ(readFile(file), old);
+    } else {
+      EXPECT_FALSE(fs::exists(file)) << "an empty file stayed behind";
+    }
+    EXPECT_EQ(namesIn(folder), c.existing ? std::vector<std::string>{"doc.txt"} : std::vector<std::string>{});
+    if (c.readOnly) {
+      ASSERT_TRUE(disk.setReadOnly(false));
+    }
+    fs::remove(disk / ".filler");
+  }
+  // A folder where the file should be: no cut, no write, the probe's answer.
+  fs::create_directories(tmp / "a-folder/inside");
+  EXPECT_EQ(write(tmp / "a-folder", "x", false).kind, Kind::CannotOpen);
+  const auto cut = write(tmp / "a-folder", "x", true, 0);
+  EXPECT_EQ(cut.kind, Kind::CannotOpen);
+  EXPECT_NE(cut.reason.find("directory"), std::string::npos) << cut.reason;
+  EXPECT_TRUE(fs::is_directory(tmp / "a-folder/inside"));
 }
 
 // ---- text encodings ------------------------------------------------------------------

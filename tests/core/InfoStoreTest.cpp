@@ -1,6 +1,7 @@
 // The local info store, the user defaults as pages use them, other-app
 // information, and the atomic replacement under kill -9.
 #include "TestSupport.h"
+#include "support/ScratchMount.h"
 
 #include "app/AtomicFile.h"
 #include "app/InfoPlist.h"
@@ -118,6 +119,150 @@ TEST_F(InfoFiles, ADefaultsWriteThatCannotReachTheDiskIsNoSuccess) {
   const json r = infostore::setInfoToUserDefaults({{"key", "k"}, {"value", 1}}, d);
   EXPECT_EQ(r["success"], false);
   EXPECT_TRUE(r["error"].is_string());
+}
+
+// The page's defaults on a full disk and a read-only one: a set or a remove
+// that does not reach the disk answers failure and changes nothing, in
+// memory or on disk.
+TEST_F(InfoFiles, DefaultsInMemoryAlwaysMatchTheDisk) {
+  ScratchMount disk(64 * 1024);
+  if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
+  const std::string store = disk / "corvane/app.json";
+  UserDefaults d(store);
+  ASSERT_EQ(infostore::setInfoToUserDefaults({{"key", "kept"}, {"value", "old"}}, d)["success"], true);
+  const json kept = {{"success", true}, {"result", "old"}};
+  struct Fault {
+    const char* name;
+    bool readOnly;
+  };
+  for (const Fault& fault : {Fault{"full", false}, Fault{"read-only", true}}) {
+    SCOPED_TRACE(fault.name);
+    if (fault.readOnly) {
+      ASSERT_TRUE(disk.setReadOnly(true));
+    } else {
+      disk.fill();
+    }
+    const json set = infostore::setInfoToUserDefaults({{"key", "kept"}, {"value", std::string(50000, 'x')}}, d);
+    EXPECT_EQ(set["success"], false);
+    EXPECT_NE(set["error"].get<std::string>().find(fault.readOnly ? "read-only" : "not enough space"), std::string::npos)
+        << set;
+    EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "kept"}}, d), kept);
+    EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "new"}, {"value", 1}}, d)["success"], false);
+    EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "new"}}, d)["success"], false);
+    EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", "kept"}}, d)["success"], false);
+    EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "kept"}}, d), kept);
+    EXPECT_EQ(UserDefaults(store).objectForKey("kept"), json("old"));
+    if (fault.readOnly) {
+      ASSERT_TRUE(disk.setReadOnly(false));
+    }
+    fs::remove(disk / ".filler");
+    // With room again, nothing refused earlier reaches the disk later.
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_EQ(UserDefaults(store).dictionaryRepresentation(), (json{{"kept", "old"}}));
+  }
+}
+
+namespace {
+
+// Objects and arrays nested `depth` levels deep, an object outermost.
+json nested(size_t depth) {
+  json v = json::object();
+  for (size_t level = 2; level <= depth; ++level)
+    v = level == depth || level % 2 == 0 ? json{{"in", v}, {"n", 2}} : json::array({v, 1});
+  return v;
+}
+
+// A binary property list of `depth` arrays, each holding the next; with
+// `loop`, the first holds itself.
+std::string deepBinaryPlist(uint32_t depth, bool loop = false) {
+  std::string out = "bplist00";
+  std::vector<uint32_t> offsets;
+  auto be32 = [&out](uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
+  };
+  for (uint32_t i = 0; i < depth; ++i) {
+    offsets.push_back(static_cast<uint32_t>(out.size()));
+    if (i + 1 < depth || loop) {
+      out.push_back(static_cast<char>(0xA1));
+      be32(loop ? i : i + 1);
+    } else {
+      out.push_back(static_cast<char>(0xA0));
+    }
+  }
+  const uint32_t table = static_cast<uint32_t>(out.size());
+  for (uint32_t o : offsets) be32(o);
+  out.append(6, '\0');
+  out.push_back(4);  // offset width
+  out.push_back(4);  // reference width
+  out.append(4, '\0');
+  be32(depth);
+  out.append(8, '\0');  // top object 0
+  out.append(4, '\0');
+  be32(table);
+  return out;
+}
+
+}  // namespace
+
+// What the store accepts it can read back: a value nested deeper than the
+// reader takes is refused when saving, with a reason, and the old file stays.
+// Files nested far deeper (made by hand) are refused by the reader instead
+// of ending the process.
+TEST_F(InfoFiles, WhatTheStoreAcceptsItCanReadBack) {
+  const std::string path = tmp / "deep.plist";
+  for (size_t depth : {1, 100, 255, 256, 257, 400}) {
+    SCOPED_TRACE(depth);
+    writeFile(path, "before");
+    const json value = nested(depth);
+    const json saved = infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", value}});
+    const json read = infostore::getAppInfoFromLocal({{"filePath", path}});
+    if (depth <= 256) {
+      EXPECT_EQ(saved, (json{{"success", true}}));
+      EXPECT_EQ(read, (json{{"success", true}, {"result", value}}));
+    } else {
+      EXPECT_EQ(saved["success"], false);
+      EXPECT_NE(saved["error"].get<std::string>().find("nested deeper than 256 levels"), std::string::npos) << saved;
+      EXPECT_EQ(readFile(path), "before");
+    }
+    // The defaults keep every key in one object: one level less.
+    UserDefaults d(tmp / "deep-defaults.json");
+    const json set = infostore::setInfoToUserDefaults({{"key", "deep"}, {"value", value}}, d);
+    EXPECT_EQ(set["success"], depth <= 255) << set;
+    if (depth <= 255) {
+      EXPECT_EQ(UserDefaults(tmp / "deep-defaults.json").objectForKey("deep"), value);
+    }
+  }
+  for (const auto& e : fs::directory_iterator(tmp.path()))
+    EXPECT_EQ(e.path().filename().string().find(".corrupt-"), std::string::npos) << e.path();
+
+  std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>";
+  for (int i = 0; i < 100000; ++i) xml += "<array>";
+  for (int i = 0; i < 100000; ++i) xml += "</array>";
+  writeFile(tmp / "hostile.plist", xml + "</dict></plist>");
+  writeFile(tmp / "hostile.bplist", deepBinaryPlist(100000));
+  for (const char* name : {"hostile.plist", "hostile.bplist"}) {
+    const json read = infostore::getAppInfoFromLocal({{"filePath", tmp / name}});
+    EXPECT_EQ(read["success"], false) << name;
+    EXPECT_NE(read["error"].get<std::string>().find("nested deeper than 256 levels"), std::string::npos) << read;
+  }
+  // Within the bound, the binary form reads; a list that holds itself does not.
+  writeFile(tmp / "ok.bplist", deepBinaryPlist(3));
+  EXPECT_EQ(readPropertyList(tmp / "ok.bplist"), (json::array({json::array({json::array()})})));
+  writeFile(tmp / "loop.bplist", deepBinaryPlist(2, true));
+  std::string why;
+  EXPECT_FALSE(readPropertyList(tmp / "loop.bplist", &why));
+  EXPECT_NE(why.find("not a property list"), std::string::npos) << why;
+}
+
+// A folder, or a file that cannot be read, is reported in words; no text of
+// the C++ library reaches the page.
+TEST_F(InfoFiles, UnreadableInfoFilesAreReportedInWords) {
+  fs::create_directories(tmp / "folder.plist");
+  const json folder = infostore::getAppInfoFromLocal({{"filePath", tmp / "folder.plist"}});
+  EXPECT_EQ(folder, (json{{"success", false}, {"error", "cannot read " + tmp / "folder.plist" + ": it is a folder"}}));
+  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", tmp / "folder.plist"}, {"appInfo", {{"a", 1}}}}),
+            (json{{"success", false}, {"error", "file save error."}}));
+  EXPECT_TRUE(fs::is_directory(tmp / "folder.plist"));
 }
 
 // A child process replaces two files as fast as it can (an info file and the

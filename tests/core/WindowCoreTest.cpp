@@ -2,12 +2,15 @@
 // dialogs, file records, and the link-safe copy and move (including the
 // copy-then-remove path a move takes across file systems).
 #include "TestSupport.h"
+#include "support/ScratchMount.h"
 
 #include "services/FileOperations.h"
 #include "services/FileRecord.h"
 #include "services/FormatBox.h"
 
 #include <sys/stat.h>
+
+#include <cerrno>
 
 namespace corvane {
 namespace {
@@ -110,9 +113,10 @@ TEST_F(FileOps, CopyKeepsLinksAsLinksAndRefusesAnExistingDestination) {
   EXPECT_EQ(fs::read_symlink(t.path() + "/dst/out"), t.path() + "/outside");
   EXPECT_FALSE(fs::exists(t.path() + "/dst/out/keep.txt") && !fs::is_symlink(t.path() + "/dst/out"));
   EXPECT_EQ(fs::status(t.path() + "/dst/a.txt").permissions() & fs::perms::mask, static_cast<fs::perms>(0640));
-  std::string error;
+  fileops::Failure error;
   EXPECT_FALSE(fileops::copyItem(t.path() + "/src", t.path() + "/dst", &error));
-  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(error.code, EEXIST);
+  EXPECT_EQ(error.text, "cannot copy " + t.path() + "/src to " + t.path() + "/dst: it already exists");
   EXPECT_EQ(readFile(t.path() + "/dst/a.txt"), "a");  // the existing copy is untouched
 }
 
@@ -151,9 +155,9 @@ TEST_F(FileOps, APathHoldingNulNamesNoFileForCopyMoveAndFind) {
   // GIO would act on the prefix before U+0000: on the existing source,
   // or on a destination next to it.
   const std::string nul(1, '\0');
-  std::string error;
+  fileops::Failure error;
   EXPECT_FALSE(fileops::copyItem(t.path() + "/src", t.path() + "/dst" + nul + ".bak", &error));
-  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+  EXPECT_EQ(error.code, ENOENT) << error.text;
   EXPECT_FALSE(fs::exists(t.path() + "/dst"));
   EXPECT_FALSE(fileops::copyItem(t.path() + "/src" + nul + "/x", t.path() + "/dst"));
   EXPECT_FALSE(fileops::moveItem(t.path() + "/src", t.path() + "/moved" + nul + "x"));
@@ -161,6 +165,65 @@ TEST_F(FileOps, APathHoldingNulNamesNoFileForCopyMoveAndFind) {
   EXPECT_FALSE(fs::exists(t.path() + "/moved"));
   EXPECT_EQ(readFile(t.path() + "/src/a.txt"), "a");
   EXPECT_TRUE(fileops::findFiles(t.path() + nul + "/src", "a").empty());
+}
+
+// Copies and moves onto a full disk, into a read-only one, into a folder
+// that is not there and under a name too long: a failure that says why, and
+// nothing left at the destination.
+TEST_F(FileOps, FailedCopiesAndMovesSayWhyAndLeaveNothing) {
+  test::ScratchMount disk(64 * 1024);
+  if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
+  test::ScratchMount readOnly(64 * 1024);
+  fs::create_directories(readOnly / "in");
+  writeFile(readOnly / "in/kept.txt", "kept");
+  ASSERT_TRUE(readOnly.setReadOnly(true));
+  writeFile(t.path() + "/big.bin", std::string(100 * 1024, 'b'));
+  const std::string longName(300, 'n');
+  struct Case {
+    const char* name;
+    bool move;
+    std::string src, dest;
+    int code;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"copy-full", false, t.path() + "/big.bin", disk / "big.bin", ENOSPC, "there is not enough space on the disk"},
+      {"copy-tree-full", false, t.path() + "/src", disk / "tree", 0, ""},
+      {"move-full", true, t.path() + "/big.bin", disk / "big.bin", ENOSPC, "there is not enough space on the disk"},
+      {"copy-read-only", false, t.path() + "/src/a.txt", readOnly / "in/a.txt", EROFS, "the disk is read-only"},
+      {"move-out-of-read-only", true, readOnly / "in/kept.txt", t.path() + "/kept.txt", EROFS, "the disk is read-only"},
+      {"copy-missing-folder", false, t.path() + "/src/a.txt", t.path() + "/no/such/a.txt", ENOENT,
+       "the folder " + t.path() + "/no/such does not exist"},
+      {"move-missing-folder", true, t.path() + "/src/a.txt", t.path() + "/no/such/a.txt", ENOENT,
+       "the folder " + t.path() + "/no/such does not exist"},
+      {"copy-long-name", false, t.path() + "/src/a.txt", t.path() + "/" + longName, ENAMETOOLONG, "the name is too long"},
+      {"move-long-name", true, t.path() + "/src/a.txt", t.path() + "/" + longName, ENAMETOOLONG, "the name is too long"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    disk.fill(8192);  // the tree's small files fit, its bigger ones do not
+    writeFile(t.path() + "/src/sub/c.bin", std::string(20 * 1024, 'c'));
+    const std::string before = fs::is_regular_file(c.src) ? readFile(c.src) : "";
+    fileops::Failure why;
+    const bool ok = c.move ? fileops::moveItem(c.src, c.dest, &why) : fileops::copyItem(c.src, c.dest, &why);
+    EXPECT_FALSE(ok);
+    if (c.code) {
+      EXPECT_EQ(why.code, c.code) << why.text;
+      EXPECT_EQ(why.text, std::string("cannot ") + (c.move ? "move " : "copy ") + c.src + " to " + c.dest + ": " + c.reason);
+    } else {
+      EXPECT_FALSE(why.text.empty());
+    }
+    struct stat st{};
+    EXPECT_NE(::lstat(c.dest.c_str(), &st), 0) << "the destination stayed";
+    if (fs::is_regular_file(c.src)) {
+      EXPECT_EQ(readFile(c.src), before) << "the source changed";
+    } else {
+      EXPECT_TRUE(fs::exists(c.src));
+    }
+    fs::remove(disk / ".filler");
+  }
+  // Nothing of the failed moves is left on the full disk.
+  EXPECT_TRUE(fs::is_empty(disk.path()));
 }
 
 TEST_F(FileOps, FindMatchesAnyComponentCaseSensitively) {

@@ -117,6 +117,7 @@ class DropsE2E : public ::testing::Test {
   static void makeFiles() {
     const std::string s = scratch();
     shell->writeFile(s + "/blocker", "a file where a folder should be");
+    shell->writeFile(s + "/a-folder/inside.txt", "stays");
     shell->writeFile(s + "/watched.txt", "w");
     fs::create_directories(s + "/watched-dir");
     shell->writeFile(s + "/drop/a.txt", "aaa");
@@ -210,7 +211,12 @@ class DropsE2E : public ::testing::Test {
     const std::string s = scratch();
     if (!waitStep("writer-alert")) return;
     ack("writer-alert");
-    answerAlert("Can't save file", "Return");
+    // Three alerts in a row: each is answered once it is up, after the one
+    // before it has gone.
+    for (int i = 0; i < 3; ++i) {
+      answerAlert("Can't save file", "Return");
+      waitUntil([] { return !windowShown("Can't save file"); }, 30);
+    }
 
     if (!waitStep("watch-changes")) return;
     const std::string wf = s + "/watched.txt", wd = s + "/watched-dir";
@@ -333,6 +339,8 @@ TEST_F(DropsE2E, TheWriterWritesBytesChunksBase64AndTextExactly) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(X("chunk2")["bytesWritten"], 2);
   EXPECT_EQ(X("truncated"), 4);
+  // A method that fails with a system error throws its cause in words.
+  EXPECT_EQ(X("truncatedFolder"), "cannot open " + s + "/a-folder: it is a folder");
   EXPECT_EQ(readFile(s + "/chunks.bin"), std::string("\x01\x02\x03\x04", 4));
   EXPECT_EQ(readFile(s + "/gap.bin"), std::string("\x01\x00\x00\x09", 4));
   const json nothing = {{"success", false}, {"error", "bytesWritten = 0; may be set to -1 on error [fileStream streamError]"}};
@@ -351,6 +359,11 @@ TEST_F(DropsE2E, TheWriterWritesBytesChunksBase64AndTextExactly) {
   EXPECT_TRUE(seen->value("Can't save file", false));
   EXPECT_EQ(X("alert"), (json{{"success", false}}));
   EXPECT_NE(log->find("Can't save file: Not a directory"), std::string::npos);
+  // A folder as the target: answered after the alert, and left as it was.
+  EXPECT_EQ(X("alertFolder"), (json{{"success", false}}));
+  EXPECT_EQ(X("alertFolderReplace"), (json{{"success", false}}));
+  EXPECT_EQ(corvane::test::countOf(*log, "Can't save file: Is a directory"), 2u) << *log;
+  EXPECT_EQ(readFile(s + "/a-folder/inside.txt"), "stays");
 }
 
 TEST_F(DropsE2E, EveryImageTypeIsWrittenAndDecodable) {

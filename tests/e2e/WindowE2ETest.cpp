@@ -458,6 +458,9 @@ TEST_F(WindowE2E, CopiesAnswerExactlyAndCopyLinksAsLinks) {
   EXPECT_EQ(f("copyDirOfFile"), (json{{"success", false}, {"error", "call method error: " + s + "/a.txt is file"}}));
   EXPECT_EQ(f("copyMissing"), (json{{"success", false}, {"error", s + "/none.txt is not exists."}}));
   EXPECT_EQ(f("copyNoDest"), (json{{"success", false}, {"error", "\"dest\" must name the destination path"}}));
+  EXPECT_EQ(f("copyIntoMissingFolder"),
+            (json{{"success", false},
+                  {"error", "cannot copy " + s + "/a.txt to " + s + "/no/such/a.txt: the folder " + s + "/no/such does not exist"}}));
   EXPECT_TRUE(f("copyNoSrc").is_null());  // no callback at all
   EXPECT_EQ(f("copyViaPlaceholder"), (json{{"success", true}}));
   EXPECT_EQ(readFile(s + "/home-copy.txt"), "at home");

@@ -87,11 +87,17 @@
     X.badData = call(B, "writeBinaryArray", "w11", { filePath: s + "/bad.bin", data: "not an array" }).answer;
     X.badParams = call(B, "writeBinaryArray", "w12", { filePath: 42, data: [1] }).answer;
     X.truncated = B.truncateFile_atPosition_(s + "/chunks.bin", 4);
+    try { B.truncateFile_atPosition_(s + "/a-folder", 0); X.truncatedFolder = "no exception"; }
+    catch (e) { X.truncatedFolder = String(e.message || e); }
     window.cb_inner = function (r) { answers.inner = r; };
     B.writeBinaryToFile_withArrayData_append_withCallback_(null, [1], true, "cb_inner");
     X.innerNullPath = answers.inner;
     await step("writer-alert");
     X.alert = call(B, "writeBinaryArray", "wa", { filePath: s + "/blocker/x.bin", data: [1] }).answer;
+    // A folder where the file should be: the append's cut and the
+    // replacement both end in the same alert and answer.
+    X.alertFolder = call(B, "writeBinaryArray", "waf", { filePath: s + "/a-folder", data: [1], offset: 0 }).answer;
+    X.alertFolderReplace = call(B, "writeTextToFile", "wafr", { filePath: s + "/a-folder", text: "x", dataAppend: false }).answer;
 
     var png = samplePng();
     X.images = {};

@@ -134,6 +134,7 @@
     F.copyDirOfFile = call("copyDir", "cdf", { src: s + "/a.txt", dest: s + "/x" }).answer;
     F.copyMissing = call("copyFile", "cfm", { src: s + "/none.txt", dest: s + "/x" }).answer;
     F.copyNoDest = call("copyFile", "cfn", { src: s + "/a.txt" }).answer;
+    F.copyIntoMissingFolder = call("copyFile", "cfmf", { src: s + "/a.txt", dest: s + "/no/such/a.txt" }).answer;
     F.copyNoSrc = call("copyFile", "cfs", { dest: s + "/x" }).answer;
     F.copyViaPlaceholder = call("copyFile", "cfp", { src: "file://${HOME}/home.txt", dest: s + "/home-copy.txt" }).answer;
     F.copyDir = call("copyDir", "cd", { src: s + "/tree", dest: s + "/tree-copy" }).answer;
