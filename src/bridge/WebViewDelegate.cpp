@@ -199,7 +199,7 @@ void WebViewDelegate::ensureServices() {
   members_.emplace_back("binaryFileWriter", registerObject(*binaryFileWriter));
   if (!iap) iap = std::make_unique<IAP>(page_);
   members_.emplace_back("iap", registerObject(*iap));
-  // Beyond the design's members: the tray icon, with its menu's classes.
+  // The tray icon comes last: it is this shell's own addition to the members.
   if (!tray) tray = std::make_unique<Tray>(page_, this);
   members_.emplace_back("tray", registerObject(*tray));
 #ifdef CORVANE_TEST_SERVICES
