@@ -9,6 +9,8 @@
 #include "plugins/PluginTasks.h"
 #include "plugins/PurchaseHelper.h"
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 #ifndef CORVANE_PURCHASE_HOST_RELATIVE_DIRS
@@ -116,6 +118,11 @@ void IAP::registerHelperBundle(const nlohmann::json& argument) {
   if (!params) return;
   const std::string callback = UtilTool::callbackName(*params);
   const std::string tool = PluginTasks::rewriteToolPath(UtilTool::stringValue(*params, "path"));
+  // The page asked for another helper: whatever happens, requests never go
+  // to the one it had before.
+  if (helper_ && observer_) helper_->removeObserver(observer_);
+  helper_.reset();
+  observer_ = 0;
   if (tool.empty()) {
     answer(callback, {{"success", false}, {"error", "no \"path\" names the purchase helper"}});
     return;
@@ -146,12 +153,9 @@ void IAP::registerHelperBundle(const nlohmann::json& argument) {
     sharedHelpers()[key] = helper;
   }
   if (auto timeout = params->find("timeout"); timeout != params->end() && timeout->is_number() && *timeout > 0)
-    helper->setTimeout(static_cast<unsigned>(std::min(600.0, timeout->get<double>())));
-  if (helper != helper_) {
-    if (helper_ && observer_) helper_->removeObserver(observer_);
-    helper_ = helper;
-    observer_ = helper_->addObserver([notices = notices_](const nlohmann::json& n) { notices->deliver(n); });
-  }
+    helper->setTimeout(static_cast<unsigned>(std::clamp(std::ceil(timeout->get<double>()), 1.0, 600.0)));
+  helper_ = helper;
+  observer_ = helper_->addObserver([notices = notices_](const nlohmann::json& n) { notices->deliver(n); });
   log().info("iap: registering the purchase helper {}", tool);
   helper_->start([page = std::weak_ptr<PageScript>(page_), callback](nlohmann::json result) {
     if (auto view = page.lock()) EvalJsWithWebView(view, callback, result);

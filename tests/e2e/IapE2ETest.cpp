@@ -141,6 +141,10 @@ TEST_F(IapE2E, AHelperThatCrashesMidCallAnswersWithAnErrorAndTheShellRunsOn) {
   EXPECT_EQ(second["afterCrash"]["success"], true) << "the next request starts the helper again";
   EXPECT_EQ(second["afterCrash"]["started"], true) << "and starts its service again first";
   EXPECT_EQ(second["shellStillAnswers"], "BridgeTest");
+  EXPECT_EQ(second["registerMissing"]["success"], false);
+  EXPECT_EQ(second["afterMissing"]["success"], false) << "no request reaches the helper registered before";
+  EXPECT_NE(second["afterMissing"].value("error", "").find("can't find the purchase helper"), std::string::npos)
+      << second["afterMissing"];
   EXPECT_NE(secondLog.find("the purchase helper TestStore ended unexpectedly"), std::string::npos);
   EXPECT_EQ(hostsLeft, "") << "purchase hosts outlived their shell";
 }

@@ -78,6 +78,10 @@
     R.canPayAfterCrash = iap.canMakePayments();
     R.afterCrash = await ask("requestProducts", {});
     R.shellStillAnswers = corvane.app.getAppName();
+
+    // A registration that fails leaves no helper: nothing goes to the last one.
+    R.registerMissing = await ask("registerHelper", { path: "/PlugIns/Missing.bundle" });
+    R.afterMissing = await ask("requestProducts", {});
   }
 
   window.addEventListener("load", function () {
