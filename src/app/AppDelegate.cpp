@@ -2,6 +2,7 @@
 
 #include "bridge/GSignal.h"
 
+#include "app/ConfigKeys.h"
 #include "app/LaunchPlan.h"
 #include "app/Log.h"
 #include "app/NotificationCenter.h"
@@ -14,9 +15,12 @@
 #include "app/WindowStyle.h"
 #include "bridge/MainQueue.h"
 #include "bridge/OptionalSystemBus.h"
+#include "bridge/OriginPolicy.h"
 #include "rate/RateShell.h"
 #include "server/HttpServer.h"
 #include "ui/Alert.h"
+#include "ui/DesktopIdentity.h"
+#include "ui/DevMode.h"
 #include "ui/FileIcons.h"
 #include "ui/MainMenu.h"
 #include "ui/Screenshot.h"
@@ -29,6 +33,7 @@
 #endif
 #include <pthread.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -114,6 +119,8 @@ void AppDelegate::newWindowHooks(WindowController& controller) {
 }
 
 void AppDelegate::applicationWillFinishLaunching() {
+  // Before any window: the class that ties windows to the desktop entry.
+  applyWindowClass(Utils::sharedInstance().bundle());
   installTerminationSignalHandler([] { return Utils::sharedInstance().getAppName(); }, 5,
                                   [this] { giveUpInstance(); });
   // Second starts may ask which bundle runs while the tasks below still run.
@@ -140,6 +147,9 @@ void AppDelegate::private_applicationDidFinishLaunching() {
   if (beginTerminationIfRequested()) return;
   try {
     Utils& utils = Utils::sharedInstance();
+    // Keys the shell would read elsewhere are ignored where they are; say so.
+    if (auto config = utils.getMainconfigDic())
+      for (const auto& line : config::misplacedKeys(*config)) log().warn("{}", line);
     std::optional<nlohmann::json> x = utils.getAppExConfigDic();
     if (x && !x->is_object()) x = nlohmann::json::object();
     const LaunchSettings settings = readLaunchSettings(x, utils);
@@ -151,6 +161,12 @@ void AppDelegate::private_applicationDidFinishLaunching() {
       if (terminationRequested()) return;  // ended while the alert was up
     }
     httpServer = std::move(outcome.server);
+    // The development server's page instead of the configured one; as the
+    // start page, its origin gets the bridge.
+    if (!devUrl_.empty()) {
+      outcome.load = PageLoad::SpecURL;
+      outcome.page = devUrl_;
+    }
 
     buildMainMenu();
     windowController = outcome.load == PageLoad::SpecURL
@@ -163,6 +179,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     newWindowHooks(*windowController);
     gtk_application_add_window(app_, windowController->window());
     windowController->showWindow();
+    applyWindowIconSoon(utils.bundle());
     if (menu->mainWindowMenuItem) gtk_widget_hide(menu->mainWindowMenuItem);
     // Closing the main window keeps it (and its page) for the menu item and
     // re-activation, unless the configuration asks to quit.
@@ -171,6 +188,11 @@ void AppDelegate::private_applicationDidFinishLaunching() {
                        return static_cast<AppDelegate*>(d)->mainWindowWillClose();
                      }),
                      this);
+
+    if (dev_)
+      devMode_ = std::make_unique<DevMode>(windowController->contentView->webView->view(),
+                                           developmentFolders(settings, outcome.serverCase == ServerCase::Serving),
+                                           devUrl_);
 
     GtkWindow* window = windowController->window();
     private_process_window_style(x, window);
@@ -197,6 +219,21 @@ void AppDelegate::private_applicationDidFinishLaunching() {
   // its executable's name (see ThreadName.h).
   setCurrentThreadName("mainThread");
   log().debug("main thread named {}", currentThreadName());
+}
+
+std::vector<std::string> AppDelegate::developmentFolders(const LaunchSettings& settings, bool serving) const {
+  Utils& utils = Utils::sharedInstance();
+  std::vector<std::string> folders{bundlePublicFolder(utils)};
+  if (serving) folders.push_back(serverDocumentRoot(settings, bundlePublicFolder(utils)));
+  if (settings.usesUserFolder()) folders.push_back(settings.userSpecPublic);
+  if (utils.webUIDir) folders.push_back(*utils.webUIDir + "/public");
+  if (windowController && windowController->url)
+    if (auto file = bridge::localFilePath(*windowController->url)) {
+      gchar* dir = g_path_get_dirname(file->c_str());
+      folders.emplace_back(dir);
+      g_free(dir);
+    }
+  return folders;
 }
 
 void AppDelegate::configurationFault(const std::string& what) {
@@ -339,6 +376,13 @@ int AppDelegate::startOrHandOver() {
     if (error) g_error_free(error);
     return 1;
   }
+  if (g_application_get_is_remote(app) && dev_) {
+    // Development mode belongs to this start; handing over would lose it.
+    log().error("{} already runs; quit it to run it in development mode", applicationId());
+    std::fprintf(stderr, "corvane: %s already runs: quit it first to run it in development mode\n",
+                 applicationId().c_str());
+    return 1;
+  }
   if (g_application_get_is_remote(app)) {
     const std::string ours = Utils::sharedInstance().bundle().bundlePath();
     auto theirs = runningBundle(g_application_get_dbus_connection(app), applicationId(), 5000);
@@ -407,6 +451,8 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   }
 
   AppDelegate delegate;
+  delegate.dev_ = cli.dev;
+  delegate.devUrl_ = cli.devUrl;
   if (const char* shot = std::getenv("CORVANE_SCREENSHOT")) delegate.screenshotPath_ = shot;
   if (const char* q = std::getenv("CORVANE_SCREENSHOT_QUIT")) delegate.screenshotQuit_ = std::string(q) == "1";
 

@@ -15,6 +15,8 @@ typedef struct _GtkWindow GtkWindow;
 
 namespace corvane {
 
+class DevMode;
+struct LaunchSettings;
 class MainMenu;
 class WindowController;
 namespace server {
@@ -78,6 +80,12 @@ class AppDelegate {
   std::string screenshotPath_;
   bool screenshotQuit_ = false;
   int exitStatus_ = 0;  // non-zero: the status the process ends with
+  // Development mode, from the command line only (--dev, --dev-url).
+  bool dev_ = false;
+  std::string devUrl_;
+  std::unique_ptr<DevMode> devMode_;
+  // The folders whose saves reload the page in development mode.
+  std::vector<std::string> developmentFolders(const LaunchSettings& settings, bool serving) const;
 };
 
 }  // namespace corvane

@@ -37,6 +37,22 @@ CommandLine CommandLine::parse(int argc, char** argv) {
       cli.bundlePath = argv[++i];
     } else if (arg.rfind("--bundle=", 0) == 0) {
       cli.bundlePath = arg.substr(9);
+    } else if (arg == "--dev") {
+      cli.dev = true;
+    } else if (arg == "--dev-url" || arg.rfind("--dev-url=", 0) == 0) {
+      if (arg == "--dev-url" && i + 1 >= argc) {
+        cli.action = Action::Error;
+        cli.error = "option --dev-url needs a URL";
+        return cli;
+      }
+      cli.devUrl = arg == "--dev-url" ? argv[++i] : arg.substr(10);
+      cli.dev = true;
+      std::string why;
+      if (!isLocalDevelopmentUrl(cli.devUrl, &why)) {
+        cli.action = Action::Error;
+        cli.error = "--dev-url " + cli.devUrl + ": " + why;
+        return cli;
+      }
     } else {
       cli.action = Action::Error;
       cli.error = "unknown option " + arg;
@@ -47,11 +63,17 @@ CommandLine CommandLine::parse(int argc, char** argv) {
 }
 
 std::string CommandLine::usage(const std::string& program) {
-  return "Usage: " + program + " [--bundle PATH] [--] [FILE...]\n"
+  return "Usage: " + program + " [--bundle PATH] [--dev [--dev-url URL]] [--] [FILE...]\n"
          "Run the application in an application bundle (<Name>.app).\n"
          "\n"
          "  -b, --bundle PATH  the bundle to run; without it, the bundle whose\n"
          "                     Contents/MacOS folder holds this executable\n"
+         "  --dev              development mode: developer tools on, the page's\n"
+         "                     console on stdout, reload when its files change\n"
+         "  --dev-url URL      development mode with the page from a development\n"
+         "                     server on this computer; its origin gets the bridge.\n"
+         "                     For development only: any program serving that\n"
+         "                     address reaches the user's files through the page\n"
          "  -h, --help         show this help and exit\n"
          "  -V, --version      show the version and exit\n"
          "\n"
@@ -61,6 +83,27 @@ std::string CommandLine::usage(const std::string& program) {
          "72 when the bundle has no main configuration (or none that can be read),\n"
          "78 when a key of the main configuration has the wrong type (an alert\n"
          "names it first).\n";
+}
+
+bool isLocalDevelopmentUrl(const std::string& url, std::string* why) {
+  auto fail = [why](const char* text) {
+    if (why) *why = text;
+    return false;
+  };
+  GUri* uri = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
+  if (!uri) return fail("not a URL");
+  const std::string scheme = g_uri_get_scheme(uri) ? g_uri_get_scheme(uri) : "";
+  const std::string host = g_uri_get_host(uri) ? g_uri_get_host(uri) : "";
+  const bool userInfo = g_uri_get_userinfo(uri) != nullptr;
+  g_uri_unref(uri);
+  if (scheme != "http" && scheme != "https") return fail("only http and https addresses serve pages in development");
+  if (userInfo) return fail("the address must not hold a user name or password");
+  GInetAddress* address = g_inet_address_new_from_string(host.c_str());
+  const bool loopback = address && g_inet_address_get_is_loopback(address);
+  if (address) g_object_unref(address);
+  if (g_ascii_strcasecmp(host.c_str(), "localhost") != 0 && !loopback)
+    return fail("the development server must run on this computer (localhost, 127.0.0.1 or [::1])");
+  return true;
 }
 
 std::string CommandLine::version() { return std::string("corvane ") + CORVANE_VERSION + "\n"; }

@@ -12,6 +12,14 @@ struct CommandLine {
   std::string bundlePath;          // empty: find it from the executable
   std::vector<std::string> files;  // files to open, after the options
   std::string error;               // for Action::Error
+  // Development mode (--dev): developer tools on, the page's console on
+  // stdout, the page reloaded when its files change. Only ever from the
+  // command line: it widens what a page may reach (see devUrl).
+  bool dev = false;
+  // --dev-url URL (implies --dev): the page comes from the author's own
+  // development server on this computer, and that origin gets the bridge
+  // as the start page's origin does.
+  std::string devUrl;
 
   static CommandLine parse(int argc, char** argv);
   static std::string usage(const std::string& program);
@@ -30,6 +38,12 @@ struct FilesToOpen {
   std::vector<std::string> skipped;
 };
 FilesToOpen filesToOpen(const std::vector<std::string>& arguments, const std::string& cwd);
+
+// Whether `url` may serve as a development page: http or https on this
+// computer (localhost, 127.0.0.0/8, [::1]), without user information. A
+// development server elsewhere would hand the bridge, and with it the
+// user's files, to another machine. `why` says what is wrong.
+bool isLocalDevelopmentUrl(const std::string& url, std::string* why = nullptr);
 
 // Exit status for a command line or bundle that cannot be used.
 constexpr int kUsageExitStatus = 2;

@@ -5,6 +5,8 @@
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
 
+#include <glib.h>
+
 #include <cctype>
 #include <cinttypes>
 #include <cmath>
@@ -74,6 +76,24 @@ LaunchSettings readLaunchSettings(const std::optional<nlohmann::json>& appExInfo
   if (auto page = readText(x, "startPage")) s.startPage = utils.update_env_string(*page);
   s.serverListenAllInterfaces = readBool(x, "serverListenAllInterfaces", false);
   return s;
+}
+
+std::optional<std::string> resolveStartPageUri(const std::string& startPage, const std::string& resourceDir) {
+  if (startPage.empty()) return std::nullopt;
+  gchar* base = g_filename_to_uri((resourceDir + "/").c_str(), nullptr, nullptr);
+  if (!base) return std::nullopt;
+  gchar* resolved = g_uri_resolve_relative(base, startPage.c_str(), G_URI_FLAGS_ENCODED, nullptr);
+  g_free(base);
+  if (!resolved) {
+    // Not even relative: take it as an absolute URL when it is one.
+    if (g_uri_is_valid(startPage.c_str(), G_URI_FLAGS_NONE, nullptr)) return startPage;
+    return std::nullopt;
+  }
+  std::string out = resolved;
+  g_free(resolved);
+  if (g_str_has_prefix(out.c_str(), "file:")) return out;
+  if (g_uri_is_valid(startPage.c_str(), G_URI_FLAGS_NONE, nullptr)) return startPage;
+  return std::nullopt;
 }
 
 std::string bundlePublicFolder(const Utils& utils) {

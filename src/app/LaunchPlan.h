@@ -70,6 +70,11 @@ std::string startPageString(const LaunchSettings& settings,
                             bool (*isFolder)(const std::string&) = nullptr,
                             bool (*isFile)(const std::string&) = nullptr);
 
+// The address the window loads for a start page string: first read as a
+// URL relative to the resource folder, used when that gives a file: URL;
+// otherwise the string as an absolute URL, if it is one.
+std::optional<std::string> resolveStartPageUri(const std::string& startPage, const std::string& resourceDir);
+
 struct LaunchLogLine {
   spdlog::level::level_enum level;
   std::string text;

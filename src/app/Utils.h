@@ -62,6 +62,10 @@ class Utils {
   // configuration answers instead.
   std::optional<nlohmann::json> getMainconfigDic() const;
   MainConfigSearch findMainConfigFile() const;
+  // Sets the log level the bundle's main configuration names ("logLevel"),
+  // before anything else logs: the search and the reading are silent.
+  // CORVANE_LOG_LEVEL wins over it.
+  static void applyConfiguredLogLevel(const Bundle& bundle);
   std::optional<nlohmann::json> getAppExConfigDic() const;
   std::optional<std::string> getAppBundle_SpecResourcePublicDirectory() const;
   bool getEnableNoFindMainConfigForApp() const;

@@ -145,6 +145,33 @@ std::optional<nlohmann::json> Utils::getMainconfigDic() const {
   std::exit(kNoMainConfigExitStatus);
 }
 
+void Utils::applyConfiguredLogLevel(const Bundle& bundle) {
+  const char* environment = std::getenv("CORVANE_LOG_LEVEL");
+  if (environment && *environment) return;
+  // A quiet application asks for quiet before its first line: the search's
+  // own lines ("(...) not exist.") and the process facts are not wanted
+  // here; the launch logs them again when it reads the configuration.
+  auto& logger = log();
+  const auto before = logger.level();
+  logger.set_level(spdlog::level::off);
+  std::optional<nlohmann::json> wanted;
+  {
+    const Utils quiet(bundle);
+    const MainConfigSearch search = quiet.findMainConfigFile();
+    if (search.file)
+      if (auto dic = readConfigFile(*search.file))
+        if (auto it = dic->find("logLevel"); it != dic->end()) wanted = *it;
+  }
+  logger.set_level(before);
+  if (!wanted) return;
+  if (!wanted->is_string()) {
+    logger.warn("\"logLevel\" is {}, not text; the level stays {}", jsonTypeName(*wanted),
+                spdlog::level::to_string_view(before));
+    return;
+  }
+  corvane::applyConfiguredLogLevel(wanted->get<std::string>());
+}
+
 std::optional<nlohmann::json> Utils::getAppExConfigDic() const {
   auto dic = getMainconfigDic();
   if (!dic) return std::nullopt;

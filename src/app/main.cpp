@@ -3,6 +3,7 @@
 #include "app/Bundle.h"
 #include "app/CommandLine.h"
 #include "app/Relaunch.h"
+#include "app/Utils.h"
 
 #include <glib.h>
 
@@ -40,5 +41,6 @@ int main(int argc, char** argv) {
     return corvane::kUsageExitStatus;
   }
   corvane::Bundle::setMain(std::move(*bundle));
+  corvane::Utils::applyConfiguredLogLevel(corvane::Bundle::main());
   return corvane::AppDelegate::run(argc, argv, cli);
 }

@@ -27,7 +27,13 @@ inline constexpr const char* kCallFunction = "CallFunction";
 inline constexpr const char* kReleaseFunctions = "ReleaseFunctions";
 // Host interface (extension -> UI process), fire-and-forget:
 //   Log(s text)                       one log line for the shared logger
+//   Console(s level, s source, s url, u line, s text)
+//                                     a line of the page's console, or an
+//                                     error a script the bridge ran did not
+//                                     catch (source "exception": `text` is
+//                                     the engine's whole report)
 inline constexpr const char* kLog = "Log";
+inline constexpr const char* kConsole = "Console";
 
 // Frames of the synchronous channel. Every frame starts with this header;
 // `size` counts the payload bytes that follow.

@@ -3,6 +3,7 @@
 #include "app/ErrorText.h"
 #include "app/Log.h"
 #include "bridge/BridgeProtocol.h"
+#include "bridge/PageConsole.h"
 #include "bridge/BridgeSchema.h"
 #include "bridge/ServiceObject.h"
 #include "bridge/WebViewDelegate.h"
@@ -28,6 +29,8 @@ constexpr auto kMaxBurst = std::chrono::milliseconds(8);
 const char kHostIntrospection[] =
     "<node><interface name='org.corvane.Bridge.Host'>"
     "<method name='Log'><arg type='s' direction='in'/></method>"
+    "<method name='Console'><arg type='s' direction='in'/><arg type='s' direction='in'/>"
+    "<arg type='s' direction='in'/><arg type='u' direction='in'/><arg type='s' direction='in'/></method>"
     "</interface></node>";
 
 void onHostMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
@@ -36,6 +39,11 @@ void onHostMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
     const gchar* text = nullptr;
     g_variant_get(params, "(&s)", &text);
     log().info("{}", text);
+  } else if (std::strcmp(method, bridge::kConsole) == 0) {
+    const gchar *level = nullptr, *source = nullptr, *url = nullptr, *text = nullptr;
+    guint32 line = 0;
+    g_variant_get(params, "(&s&s&su&s)", &level, &source, &url, &line, &text);
+    reportConsoleLine({level, source, url, line, text});
   }
   g_dbus_method_invocation_return_value(invocation, nullptr);
 }

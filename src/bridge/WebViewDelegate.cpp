@@ -3,6 +3,7 @@
 #include "bridge/GSignal.h"
 
 #include "app/Log.h"
+#include "ui/DesktopOpen.h"
 #include "app/TerminationSignal.h"
 #include "app/Utils.h"
 #include "bridge/BridgeProtocol.h"
@@ -391,11 +392,8 @@ bool WebViewDelegate::decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyD
   // page stays where it is.
   auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-  GError* error = nullptr;
-  if (uri && !g_app_info_launch_default_for_uri(uri, nullptr, &error)) {
-    log().error("could not open {}: {}", uri, error ? error->message : "");
-    if (error) g_error_free(error);
-  }
+  std::string why;
+  if (uri && !openOnDesktop(uri, nullptr, &why)) log().error("could not open {}: {}", uri, why);
   webkit_policy_decision_ignore(decision);
   return true;
 }

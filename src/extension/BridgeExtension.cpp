@@ -129,6 +129,10 @@ class PageBridge {
   JSCValue* getField(const FieldData& f, WrapperData* self);
   JSCValue* toJSON(WrapperData* self);
   void log(std::string text);
+  // A line of the page's console (or an error the page did not catch) for
+  // the UI process: it logs it, and shows it in development mode.
+  void console(const char* level, const char* source, const char* url, unsigned line, const std::string& text);
+  void sendToHost(const char* method, GVariant* params);
 
   // D-Bus page interface
   void evaluateOneWay(const std::string& script);
@@ -164,7 +168,9 @@ class PageBridge {
   b::Frame replyFrame_;  // kept: its memory serves the next reply
   GDBusConnection* dbus_ = nullptr;
   guint registration_ = 0;
-  std::vector<std::string> pendingLogs_;
+  // Messages for the host before the connection is up, in order (floating
+  // references sunk on queueing).
+  std::vector<std::pair<const char*, GVariant*>> pendingHost_;
   bool helloDone_ = false;
   bool broken_ = false;
   b::BridgeSchema schema_;
@@ -183,16 +189,6 @@ class PageBridge {
     PageBridge* page;
   }* pending_ = nullptr;  // the D-Bus set-up still running, if any
 };
-
-std::string lastPathComponent(const char* uri) {
-  if (!uri) return "";
-  std::string s = uri;
-  auto q = s.find_first_of("?#");
-  if (q != std::string::npos) s.resize(q);
-  while (s.size() > 1 && s.back() == '/') s.pop_back();
-  auto slash = s.rfind('/');
-  return slash == std::string::npos ? s : s.substr(slash + 1);
-}
 
 JSCValue* pageGone() {
   JSCContext* ctx = jsc_context_get_current();
@@ -371,6 +367,7 @@ PageBridge::PageBridge(WebKitWebPage* page) : page_(page), id_(webkit_web_page_g
 
 PageBridge::~PageBridge() {
   pagesById().erase(id_);
+  for (auto& pending : pendingHost_) g_variant_unref(pending.second);
   if (pending_) pending_->page = nullptr;
   // Frames may outlive the page object: they must not call back into us.
   if (mainFrame_) g_object_remove_weak_pointer(G_OBJECT(mainFrame_), reinterpret_cast<gpointer*>(&mainFrame_));
@@ -407,18 +404,28 @@ void PageBridge::onDBusReady(GObject*, GAsyncResult* res, gpointer data) {
       conn, b::kPageObjectPath, info->interfaces[0], &kPageVTable, page, nullptr, nullptr);
   g_dbus_node_info_unref(info);
   g_dbus_connection_start_message_processing(conn);
-  for (auto& line : page->pendingLogs_) page->log(std::move(line));
-  page->pendingLogs_.clear();
+  auto queued = std::move(page->pendingHost_);
+  page->pendingHost_.clear();
+  for (auto& [method, params] : queued) {
+    page->sendToHost(method, params);
+    g_variant_unref(params);
+  }
 }
 
-void PageBridge::log(std::string text) {
+void PageBridge::sendToHost(const char* method, GVariant* params) {
   if (!dbus_) {
-    pendingLogs_.push_back(std::move(text));
+    pendingHost_.emplace_back(method, g_variant_ref_sink(params));
     return;
   }
-  g_dbus_connection_call(dbus_, nullptr, b::kHostObjectPath, b::kHostInterface, b::kLog,
-                         g_variant_new("(s)", text.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
-                         nullptr, nullptr, nullptr);
+  g_dbus_connection_call(dbus_, nullptr, b::kHostObjectPath, b::kHostInterface, method, params, nullptr,
+                         G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+}
+
+void PageBridge::log(std::string text) { sendToHost(b::kLog, g_variant_new("(s)", text.c_str())); }
+
+void PageBridge::console(const char* level, const char* source, const char* url, unsigned line,
+                         const std::string& text) {
+  sendToHost(b::kConsole, g_variant_new("(sssus)", level, source, url ? url : "", line, text.c_str()));
 }
 
 bool PageBridge::roundTrip(uint32_t kind, const std::string& payload, b::Reply& reply) {
@@ -817,7 +824,7 @@ void PageBridge::evaluate(JSCContext* ctx, const std::string& script) {
   if (JSCException* e = jsc_context_get_exception(ctx)) {
     // The error stays in the page: report it as the page's own console would.
     char* report = jsc_exception_report(e);
-    log(std::string("JavaScript console: ") + report);
+    console("error", "exception", "", 0, report);
     g_free(report);
     jsc_context_clear_exception(ctx);
   }
@@ -859,16 +866,25 @@ void PageBridge::releaseFunctions(GVariant* handles) {
 }
 
 void PageBridge::consoleMessage(WebKitConsoleMessage* message) {
-  std::string line = "JavaScript console: ";
-  line += lastPathComponent(webkit_console_message_get_source_id(message));
-  // Appended piece by piece: `":" + std::to_string(...)` makes g++ 12 at -O3
-  // warn falsely (-Wrestrict) inside std::string.
-  line += ':';
-  line += std::to_string(webkit_console_message_get_line(message));
-  line += ": ";
+  const char* level = "log";
+  switch (webkit_console_message_get_level(message)) {
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_INFO: level = "info"; break;
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_WARNING: level = "warn"; break;
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_ERROR: level = "error"; break;
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_DEBUG: level = "debug"; break;
+    default: break;
+  }
+  const char* source = "other";
+  switch (webkit_console_message_get_source(message)) {
+    case WEBKIT_CONSOLE_MESSAGE_SOURCE_JAVASCRIPT: source = "javascript"; break;
+    case WEBKIT_CONSOLE_MESSAGE_SOURCE_NETWORK: source = "network"; break;
+    case WEBKIT_CONSOLE_MESSAGE_SOURCE_CONSOLE_API: source = "console"; break;
+    case WEBKIT_CONSOLE_MESSAGE_SOURCE_SECURITY: source = "security"; break;
+    default: break;
+  }
   const char* text = webkit_console_message_get_text(message);
-  line += text ? text : "";
-  log(std::move(line));
+  console(level, source, webkit_console_message_get_source_id(message), webkit_console_message_get_line(message),
+          text ? text : "");
 }
 
 std::unordered_map<WebKitWebPage*, PageBridge*>& pages() {

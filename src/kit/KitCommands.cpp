@@ -1,4 +1,9 @@
 #include "kit/KitCommand.h"
+#include "kit/PackageCommand.h"
+
+#include "kit/CheckBundle.h"
+#include "kit/DevRun.h"
+#include "kit/NewApp.h"
 
 #include <ostream>
 
@@ -12,6 +17,13 @@ int help(const KitInvocation& call);
 const std::vector<KitCommand>& kitCommands() {
   static const std::vector<KitCommand> commands = {
       {"help", "show this help, or a subcommand's", "corvane-kit help [SUBCOMMAND]", help},
+      {"new", "make a new application bundle that runs at once", "corvane-kit new Name [--id reverse.dns.id] [DIR]",
+       runNew},
+      {"dev", "run an application for development: developer tools, console, reload on save",
+       "corvane-kit dev Name.app [--url http://localhost:PORT/] [--shell-log[=LEVEL]]", runDev},
+      {"check", "check a bundle's Info.plist and configuration as the shell reads them", "corvane-kit check Name.app",
+       runCheck},
+      {"package", "make a Debian package or a Flatpak manifest of an application", kPackageUsage, runPackage},
   };
   return commands;
 }

@@ -2,6 +2,7 @@
 
 #include "app/Bundle.h"
 #include "app/Log.h"
+#include "ui/DesktopOpen.h"
 #include "app/Utils.h"
 #include "rate/RateReminder.h"
 #include "ui/Alert.h"
@@ -54,12 +55,9 @@ void startRateReminder(const std::optional<nlohmann::json>& appExInfo, GtkWindow
                                                                                        : rate::Button::RemindLater);
                     });
   };
-  env.openAddress = [](const std::string& address) {
-    GError* error = nullptr;
-    if (!g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error)) {
-      log().warn("rate reminder: cannot open {}: {}", address, error ? error->message : "no handler");
-      g_clear_error(&error);
-    }
+  env.openAddress = [mainWindow](const std::string& address) {
+    std::string why;
+    if (!openOnDesktop(address, mainWindow, &why)) log().warn("rate reminder: cannot open {}: {}", address, why);
   };
   RateReminder::create(std::move(env))->common_native_app_rate_remind(appExInfo);
 }

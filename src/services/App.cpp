@@ -3,6 +3,7 @@
 #include "app/Relaunch.h"
 #include "app/LocalAddress.h"
 #include "app/Log.h"
+#include "ui/DesktopOpen.h"
 #include "app/LoginItem.h"
 #include "app/MailtoUrl.h"
 #include "app/UserDefaults.h"
@@ -49,11 +50,8 @@ GtkWindow* mainWindow() {
 }
 
 void openUri(const std::string& uri) {
-  GError* error = nullptr;
-  if (!g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error)) {
-    log().info("cannot open {}: {}", uri, error ? error->message : "no handler");
-    if (error) g_error_free(error);
-  }
+  std::string why;
+  if (!openOnDesktop(uri, nullptr, &why)) log().info("cannot open {}: {}", uri, why);
 }
 
 std::string lower(std::string s) {

@@ -1,6 +1,7 @@
 #include "services/OtherAppInfo.h"
 
 #include "app/Bundle.h"
+#include "app/BundleIcon.h"
 #include "app/ErrorText.h"
 #include "app/Log.h"
 #include "app/Utils.h"
@@ -42,23 +43,6 @@ std::string text(const nlohmann::json& info, const char* key) {
   return v.is_string() ? v.get<std::string>() : v.dump();
 }
 
-// Bundle icons: "<name>" as a resource of type icns (or png, the Linux
-// bundles' own), then "<bundle>/Contents/Resources/<name>" as given.
-std::optional<std::pair<std::string, std::string>> bundleIcon(const Bundle& bundle) {
-  const auto& info = bundle.infoDictionary();
-  for (const char* key : {"CFBundleIconFile", "CFBundleTypeIconFile"}) {
-    if (!info.contains(key)) continue;
-    const std::string name = text(info, key);
-    for (const char* type : {".icns", ".png"}) {
-      const std::string candidate = bundle.resourcePath() + "/" + name + type;
-      if (Utils::checkPathIsFile(candidate)) return std::make_pair(name, candidate);
-    }
-    const std::string direct = bundle.bundlePath() + "/Contents/Resources/" + name;
-    if (Utils::checkPathIsFile(direct)) return std::make_pair(name, direct);
-  }
-  return std::nullopt;
-}
-
 void addIcon(nlohmann::json& answer, const std::string& name, const std::string& file, const PngWriter& toPng) {
   answer["AppIconValue"] = name;
   answer["AppIconPath"] = file;
@@ -84,7 +68,7 @@ Answer bundleAnswer(const std::string& path, const PngWriter& toPng) {
     answer["AppVersion"] = text(info, "CFBundleVersion");
   if (info.contains("CFBundleVersion")) answer["AppBuildVersion"] = text(info, "CFBundleVersion");
   if (info.contains("LSApplicationCategoryType")) answer["AppCategoryType"] = text(info, "LSApplicationCategoryType");
-  if (auto icon = bundleIcon(*bundle)) addIcon(answer, icon->first, icon->second, toPng);
+  if (auto icon = findBundleIcon(*bundle)) addIcon(answer, icon->name, icon->path, toPng);
   return answer;
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/ErrorText.h"
 #include "app/Log.h"
+#include "ui/DesktopOpen.h"
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
 #include "services/FileOperations.h"
@@ -61,11 +62,8 @@ bool showItemsInFileManager(const std::vector<std::string>& uris) {
 }
 
 void openWithDefaultApplication(const std::string& uri) {
-  GError* error = nullptr;
-  if (!g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error)) {
-    log().info("cannot open {}: {}", uri, error ? error->message : "no handler");
-    if (error) g_error_free(error);
-  }
+  std::string why;
+  if (!openOnDesktop(uri, nullptr, &why)) log().info("cannot open {}: {}", uri, why);
 }
 
 std::string uriOf(const std::string& path) {

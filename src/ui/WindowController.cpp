@@ -2,6 +2,7 @@
 
 #include "bridge/GSignal.h"
 
+#include "app/LaunchPlan.h"
 #include "app/Log.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
@@ -17,21 +18,7 @@ constexpr const char* kFrameKey = "NSWindow Frame CorvaneWindow";
 
 std::optional<std::string> WindowController::resolveStartPage(const std::string& startPage,
                                                               const std::string& resourceDir) {
-  if (startPage.empty()) return std::nullopt;
-  gchar* base = g_filename_to_uri((resourceDir + "/").c_str(), nullptr, nullptr);
-  if (!base) return std::nullopt;
-  gchar* resolved = g_uri_resolve_relative(base, startPage.c_str(), G_URI_FLAGS_ENCODED, nullptr);
-  g_free(base);
-  if (!resolved) {
-    // Not even relative: take it as an absolute URL when it is one.
-    if (g_uri_is_valid(startPage.c_str(), G_URI_FLAGS_NONE, nullptr)) return startPage;
-    return std::nullopt;
-  }
-  std::string out = resolved;
-  g_free(resolved);
-  if (g_str_has_prefix(out.c_str(), "file:")) return out;
-  if (g_uri_is_valid(startPage.c_str(), G_URI_FLAGS_NONE, nullptr)) return startPage;
-  return std::nullopt;
+  return resolveStartPageUri(startPage, resourceDir);
 }
 
 WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related) {

@@ -8,7 +8,9 @@
 #include "bridge/MainQueue.h"
 #include "bridge/PageConnection.h"
 #include "bridge/WebViewDelegate.h"
+#include "services/Notice.h"
 #include "services/TestService.h"
+#include "TypeDeclarations.h"
 
 #include "app/Bundle.h"
 #include "app/Utils.h"
@@ -16,6 +18,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +27,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <sstream>
 #include <thread>
 
 using nlohmann::json;
@@ -529,6 +533,92 @@ TEST_F(Connection, PageFunctionsOfAnEarlierConnectionAreDead) {
   ext->call(later, {1});
   for (int i = 0; i < 50; ++i) g_main_context_iteration(nullptr, FALSE);
   EXPECT_TRUE(ext->received().empty());
+}
+
+// The page's TypeScript declarations (data/types/corvane.d.ts) against the
+// script faces the bridge really sends: a member or method added to a
+// service class, or taken away, fails here until the declarations follow.
+TEST_F(Connection, TheTypeDeclarationsMatchTheBridge) {
+  std::ifstream in(std::string(CORVANE_SOURCE_DIR) + "/data/types/corvane.d.ts");
+  ASSERT_TRUE(in) << "data/types/corvane.d.ts is missing";
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto declared = corvane::test::parseDeclarations(text.str());
+  const std::string file = "data/types/corvane.d.ts";
+
+  // The classes as scripts see them; the test service exists in test runs only.
+  std::map<std::string, b::ClassFace> faces;
+  for (const auto& c : schema.classes)
+    if (c.name != "TestService") faces[c.name] = c;
+  if (!faces.count("Notice")) {
+    // This desktop has no notification service; the class is the same.
+    corvane::Notice notice;
+    b::ClassFace face{"Notice", {}, notice.serviceClass().scriptFields()};
+    for (const auto& m : notice.serviceClass().scriptMethods()) face.methods.push_back(m.scriptName);
+    faces["Notice"] = face;
+  }
+  auto list = [](const auto& names) {
+    std::string out;
+    for (const auto& n : names) out += (out.empty() ? "" : ", ") + std::string(n);
+    return out;
+  };
+
+  for (const auto& [name, face] : faces) {
+    auto it = declared.find(name);
+    if (it == declared.end()) {
+      ADD_FAILURE() << file << " has no `interface " << name << "` for the bridge class " << name
+                    << ": declare it in namespace Corvane with its methods (" << list(face.methods)
+                    << "), each with its parameters and result";
+      continue;
+    }
+    const std::set<std::string> fields(face.fields.begin(), face.fields.end());
+    std::set<std::string> methods;
+    for (const auto& m : face.methods)
+      if (!fields.count(m)) methods.insert(m);  // a visible field reads as a property
+    if (name == schema.classes[schema.rootClass].name) continue;  // the root: below
+    for (const auto& m : methods)
+      if (!it->second.methods.count(m))
+        ADD_FAILURE() << file << ": interface " << name << " lacks `" << m << "`, a method scripts can call: declare `"
+                      << m << "(…): …;` with its parameters and result (see docs/api)";
+    for (const auto& m : it->second.methods)
+      if (!methods.count(m))
+        ADD_FAILURE() << file << ": interface " << name << " declares the method `" << m
+                      << "`, which the bridge does not offer: remove it";
+    for (const auto& f : fields)
+      if (!it->second.properties.count(f))
+        ADD_FAILURE() << file << ": interface " << name << " lacks the property `readonly " << f << ": …;`";
+  }
+
+  // The root: one property per member, of the member's class, and the
+  // root's own fields; handleDropFiles is the page's to set.
+  const std::string root = schema.classes[schema.rootClass].name;
+  ASSERT_TRUE(declared.count(root)) << file << " has no `interface " << root << "` for the bridge object";
+  const auto& rootDecl = declared.at(root);
+  std::set<std::string> expected = {"handleDropFiles"};
+  for (const auto& f : schema.classes[schema.rootClass].fields) expected.insert(f);
+  std::vector<std::pair<std::string, std::string>> members;
+  for (const auto& m : schema.members)
+    if (m.name != "test") members.emplace_back(m.name, schema.classes[m.classIndex].name);
+  if (std::none_of(members.begin(), members.end(), [](const auto& m) { return m.first == "notice"; }))
+    members.emplace_back("notice", "Notice");
+  for (const auto& [member, cls] : members) {
+    expected.insert(member);
+    auto p = rootDecl.properties.find(member);
+    if (p == rootDecl.properties.end())
+      ADD_FAILURE() << file << ": the bridge object has the member `" << member << "` (class " << cls
+                    << "), which interface " << root << " lacks: add `readonly " << member << ": " << cls
+                    << ";` there" << (declared.count(cls) ? "" : " and an `interface " + cls + "` with its methods");
+    else
+      EXPECT_EQ(p->second, cls) << file << ": `" << member << "` is declared with another type than its class";
+  }
+  for (const auto& [member, type] : rootDecl.properties)
+    if (!expected.count(member))
+      ADD_FAILURE() << file << ": interface " << root << " declares `" << member
+                    << "`, which the bridge object does not have: remove it";
+  for (const auto& m : rootDecl.methods) ADD_FAILURE() << file << ": the bridge object has no method `" << m << "`";
+  // The three global names denote the one bridge object.
+  for (const auto& global : schema.globalNames)
+    EXPECT_NE(text.str().find("declare var " + global + ": Corvane.Bridge;"), std::string::npos) << global;
 }
 
 }  // namespace

@@ -32,6 +32,43 @@ TEST(CommandLine, EverythingAfterTheMarkerIsAFile) {
             (std::vector<std::string>{"--help", "--gapplication-service", "--display=:77", "-V", "--"}));
 }
 
+TEST(CommandLine, DevelopmentModeOnlyWithAPageServedOnThisComputer) {
+  auto parse = [](std::vector<std::string> args) {
+    args.insert(args.begin(), "corvane");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    return CommandLine::parse(static_cast<int>(argv.size()), argv.data());
+  };
+  EXPECT_TRUE(parse({"--dev", "-b", "A.app"}).dev);
+  EXPECT_FALSE(parse({"-b", "A.app", "--", "--dev"}).dev);  // a file named so
+  const auto url = parse({"--dev-url", "http://localhost:5173/", "-b", "A.app"});
+  EXPECT_TRUE(url.dev);
+  EXPECT_EQ(url.devUrl, "http://localhost:5173/");
+  EXPECT_EQ(parse({"--dev-url=https://127.0.0.2:8443/app/"}).devUrl, "https://127.0.0.2:8443/app/");
+  struct Case {
+    const char* url;
+    bool local;
+  };
+  for (const Case& c : std::initializer_list<Case>{{"http://localhost:3000/", true},
+                                                    {"http://LOCALHOST:3000", true},
+                                                    {"http://[::1]:3000/", true},
+                                                    {"https://127.0.0.1/", true},
+                                                    {"http://example.com/", false},
+                                                    {"http://localhost.example.com/", false},
+                                                    {"http://user:pw@localhost:3000/", false},
+                                                    {"file:///tmp/index.html", false},
+                                                    {"ws://localhost:3000/", false},
+                                                    {"http://192.168.1.2:3000/", false},
+                                                    {"localhost:3000", false},
+                                                    {"", false}}) {
+    std::string why;
+    EXPECT_EQ(isLocalDevelopmentUrl(c.url, &why), c.local) << c.url;
+    EXPECT_EQ(why.empty(), c.local) << c.url;
+    EXPECT_EQ(parse({"--dev-url", c.url}).action == CommandLine::Action::Error, !c.local) << c.url;
+  }
+  EXPECT_EQ(parse({"--dev-url"}).action, CommandLine::Action::Error);
+}
+
 TEST(FilesToOpen, EveryArgumentBecomesAPathOrALoggedReason) {
   TempDir tmp;
   writeFile(tmp / "a:b.txt", "x");

@@ -380,6 +380,12 @@ TEST_F(InfoFiles, ABundleAnswersItsFactsAndAPngCopyOfItsIcon) {
   EXPECT_EQ(p["AppVersion"], "5");
   EXPECT_EQ(p["AppIconPath"], plain + "/Contents/Resources/Icon.png");
   fs::remove(p["AppIcon2PngPath"].get<std::string>());
+  // A name that leaves the resource folder names no icon, even where a
+  // file is there.
+  makePng(tmp.path() + "/outside.png", 4, 4);
+  const std::string leaving = makeBundle(tmp.path(), "Leaving", {{"CFBundleIconFile", "../../../outside.png"}});
+  json l = std::get<json>(otherapp::getOtherAppInfo(leaving, pngWriter()));
+  EXPECT_FALSE(l.contains("AppIconPath")) << l;
 }
 
 TEST_F(InfoFiles, AFolderWithoutInformationOrNothingAtAllAnswersNothing) {

@@ -1,10 +1,12 @@
 // The main menu's tags, the drag rules of the web view, and the one saved
 // window frame. Needs a display (the test session provides one).
+#include "ui/DevMode.h"
 #include "ui/MainMenu.h"
 #include "ui/MainWebView.h"
 #include "ui/WindowController.h"
 
 #include "app/Bundle.h"
+#include "bridge/PageConsole.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
 
@@ -121,3 +123,27 @@ TEST_F(Ui, OneWindowFrameIsRestoredAndSavedForAllWindows) {
 }
 
 }  // namespace
+
+// How development mode shows a page's console line on the terminal.
+TEST(DevModeConsole, LevelPlaceAndMessageWithoutTheTerminalsControlCharacters) {
+  const std::vector<std::string> folders{"/apps/A.app/Contents/Resources/public"};
+  struct Case {
+    corvane::ConsoleLine line;
+    std::string shown;
+  };
+  const std::vector<Case> cases = {
+      {{"log", "console", "file:///apps/A.app/Contents/Resources/public/js/app.js", 12, "hello"},
+       "log   js/app.js:12      hello"},
+      {{"error", "javascript", "file:///apps/A.app/Contents/Resources/public/app.js", 3, "TypeError: x"},
+       "ERROR app.js:3          Uncaught TypeError: x"},
+      {{"error", "network", "http://localhost:5173/src/main.ts?t=1", 0, "Failed to load resource"},
+       "ERROR src/main.ts       Failed to load resource"},
+      {{"warn", "console", "file:///elsewhere/x.js", 1, "careful"}, "warn  x.js:1            careful"},
+      {{"error", "exception", "", 0, "page.js:1:2: Error: boom"}, "ERROR uncaught  page.js:1:2: Error: boom"},
+      {{"log", "console", "", 0, "from a promise"}, "log   page              from a promise"},
+      // A page cannot drive the developer's terminal.
+      {{"log", "console", "file:///apps/A.app/Contents/Resources/public/a.js", 1, "\x1b]0;owned\x07\x1b[2J\xc2\x9b" "6n\tok\nnext"},
+       "log   a.js:1            \\x1B]0;owned\\x07\\x1B[2J\\u009B6n\tok\nnext"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(corvane::DevMode::consoleText(c.line, folders), c.shown) << c.line.text;
+}

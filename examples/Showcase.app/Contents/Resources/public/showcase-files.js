@@ -9,8 +9,9 @@
   function arg(o) { return JSON.stringify(o); }
   var scratch = corvane.path.tempDir().replace(/\/$/, '') + '/corvane-showcase';
 
-  // ---- drops ----
+  // ---- drops, and files opened from the desktop (the same callback) ----
   window.showcaseDropped = function (r) {
+    console.log('Showcase received: ' + r.filesArray.map(function (f) { return f.filePath; }).join(', '));
     fill('dropResult', r.filesArray.map(function (f) {
       return [f.fileName, (f.isDir ? 'folder ' : 'file ') + f.fileSizeStr, f.filePath];
     }));

@@ -1,0 +1,215 @@
+// The shell as a sandbox runs it: GTK_USE_PORTAL=1, the desktop portal
+// (xdg-desktop-portal with its GTK back end, both from the distribution)
+// on a session bus of the suite's own. The open and save dialogs are the
+// portal's, in the back end's process, answered with real input; the page
+// hands an address to the desktop, which the portal opens (the handler
+// runs in the portal's environment, not the shell's). The same run shows
+// the desktop identity: the window's class is the bundle identifier and
+// its icon the bundle's.
+#include "ProcessHelpers.h"
+#include "ShellHarness.h"
+
+#include "support/PrivateBus.h"
+#include "support/PrivateDesktop.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+using corvane::e2e::sh;
+using corvane::e2e::ShellHarness;
+using corvane::e2e::waitUntil;
+using corvane::test::readFile;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kPortalServices[] = {"org.freedesktop.portal.Desktop.service",
+                                           "org.freedesktop.impl.portal.desktop.gtk.service",
+                                           "org.freedesktop.impl.portal.PermissionStore.service"};
+
+class PortalE2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shell = new ShellHarness();
+    shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_PORTAL_PAGES);
+    // The bundle's icon, as the package would name it.
+    std::string plist = readFile(shell->bundlePath() + "/Contents/Info.plist");
+    plist.replace(plist.find("</dict>"), 7, "<key>CFBundleIconFile</key><string>Icon.svg</string></dict>");
+    shell->writeFile(shell->bundlePath() + "/Contents/Info.plist", plist);
+    shell->writeFile(shell->resourcePath() + "/Icon.svg",
+                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"48\" height=\"48\">"
+                     "<rect width=\"48\" height=\"48\" fill=\"#c33\"/></svg>");
+    const std::string dialogs = shell->root() + "/dialogs";
+    shell->writeFile(dialogs + "/pick.txt", "picked");
+    fs::create_directories(shell->root() + "/ack");
+
+    std::map<std::string, std::string> env = shell->sessionEnv();
+    // The address handler records whose environment it was started in.
+    const std::string record = shell->root() + "/handed-off.txt";
+    shell->writeFile(shell->root() + "/record.sh",
+                     "#!/bin/sh\necho \"$1 ${CORVANE_E2E_MARK:-none}\" > " + record + ".tmp && mv " + record + ".tmp " +
+                         record + "\n");
+    fs::permissions(shell->root() + "/record.sh", fs::perms::owner_all);
+    shell->writeFile(env["XDG_DATA_HOME"] + "/applications/corvane-web-recorder.desktop",
+                     "[Desktop Entry]\nType=Application\nName=Web Recorder\nExec=" + shell->root() +
+                         "/record.sh %u\nMimeType=x-scheme-handler/https;\nNoDisplay=true\n");
+    shell->writeFile(env["XDG_CONFIG_HOME"] + "/mimeapps.list",
+                     "[Default Applications]\nx-scheme-handler/https=corvane-web-recorder.desktop\n");
+
+    setenv("HOME", (shell->root() + "/wm-home").c_str(), 1);
+    desktop = new corvane::test::PrivateDesktop(true);
+    setenv("DISPLAY", desktop->display().c_str(), 1);  // for xdotool and xprop
+
+    // The portal and its back end, started by the bus on demand with the
+    // user's folders, on this suite's display.
+    const std::string services = shell->root() + "/services";
+    fs::create_directories(services);
+    for (const char* file : kPortalServices) {
+      const fs::path installed = fs::path("/usr/share/dbus-1/services") / file;
+      if (!fs::exists(installed)) {
+        missing = new std::string(installed.string());
+        return;
+      }
+      fs::copy_file(installed, fs::path(services) / file);
+    }
+    std::map<std::string, std::string> portalEnv = env;
+    portalEnv.erase("CORVANE_TEST_SERVICES");
+    portalEnv.insert({{"DISPLAY", desktop->display()}, {"GDK_BACKEND", "x11"}, {"GTK_USE_PORTAL", "0"},
+                      {"XDG_CURRENT_DESKTOP", "GNOME"}, {"CORVANE_E2E_MARK", "portal"}, {"NO_AT_BRIDGE", "1"}});
+    bus = new corvane::test::PrivateBus(services, portalEnv);
+
+    env.insert({{"DISPLAY", desktop->display()},
+                {"DBUS_SESSION_BUS_ADDRESS", bus->address()},
+                {"GTK_USE_PORTAL", "1"},
+                {"CORVANE_E2E_MARK", "shell"},
+                {"CORVANE_E2E_DIALOGS", dialogs},
+                {"CORVANE_E2E_ACK", shell->root() + "/ack"}});
+    std::atomic<bool> done{false};
+    std::thread driver([&done] { drive(done); });
+    status = shell->run(env, 240);
+    done = true;
+    driver.join();
+    report = new json(shell->report());
+  }
+
+  static void TearDownTestSuite() {
+    delete report;
+    delete bus;
+    delete desktop;
+    delete shell;
+    delete missing;
+  }
+
+  static bool windowShown(const std::string& title) {
+    return !sh("xdotool search --onlyvisible --name '^" + title + "$'").empty();
+  }
+  // The program that shows the window (its executable's name).
+  static std::string windowProgram(const std::string& title) {
+    const std::string pid = sh("xdotool search --onlyvisible --name '^" + title + "$' getwindowpid");
+    std::error_code ec;
+    return pid.empty() ? "" : fs::read_symlink("/proc/" + pid.substr(0, pid.find('\n')) + "/exe", ec).filename().string();
+  }
+
+  // The person at the screen: answers each portal dialog by typing a path
+  // (into the location of an open dialog, over the name of a save dialog)
+  // and Return. Keys that come while the back end is still setting its
+  // dialog up can be lost: a dialog still there after a while is answered
+  // again.
+  static void drive(const std::atomic<bool>& done) {
+    auto answer = [&](const std::string& title, const std::string& path, const char* field) {
+      if (!waitUntil([&] { return done || windowShown(title); }, 90) || done) return false;
+      (*programs)[title] = windowProgram(title);
+      for (int attempt = 0; attempt < 4 && !done; ++attempt) {
+        sh("xdotool search --onlyvisible --name '^" + title + "$' windowactivate --sync");
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        sh(std::string("xdotool key --delay 150 ") + field + " ctrl+a");
+        sh("xdotool type --delay 40 '" + path + "'");
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        sh("xdotool key Return");
+        if (waitUntil([&] { return done || !windowShown(title); }, 15)) return !done;
+      }
+      return false;
+    };
+    const std::string dialogs = shell->root() + "/dialogs";
+    if (!answer("E2E Portal Open", dialogs + "/pick.txt", "ctrl+l")) return;
+    if (!answer("E2E Portal Save", dialogs + "/written.txt", "alt+n")) return;
+    if (!waitUntil([&] { return done || shell->log().find("E2E-STEP handed-off") != std::string::npos; }, 60) || done)
+      return;
+    // A search fails as a whole when a window goes away during it (the
+    // portal's dialogs do): it is tried again.
+    std::string window;
+    waitUntil([&] {
+      window = sh("xdotool search --name '^BridgeTest$' | head -1");
+      window = window.substr(0, window.find('\n'));
+      return !window.empty();
+    }, 20);
+    (*identity)["class"] = sh("xprop -id " + window + " WM_CLASS");
+    const std::string sizes = "xprop -len 16000000 -id " + window + " _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)'";
+    waitUntil([&] { return !sh(sizes).empty(); }, 20);
+    (*identity)["icon"] = sh(sizes);
+    shell->writeFile(shell->root() + "/ack/handed-off", "");
+  }
+
+  void SetUp() override {
+    if (missing) GTEST_SKIP() << *missing << " is missing: install xdg-desktop-portal and xdg-desktop-portal-gtk";
+    ASSERT_EQ(status, 0) << shell->log();
+    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << shell->log();
+    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"] << "\n" << shell->log();
+  }
+
+  static ShellHarness* shell;
+  static corvane::test::PrivateDesktop* desktop;
+  static corvane::test::PrivateBus* bus;
+  static std::string* missing;
+  static int status;
+  static json* report;
+  static json* programs;
+  static json* identity;
+};
+
+ShellHarness* PortalE2E::shell = nullptr;
+corvane::test::PrivateDesktop* PortalE2E::desktop = nullptr;
+corvane::test::PrivateBus* PortalE2E::bus = nullptr;
+std::string* PortalE2E::missing = nullptr;
+int PortalE2E::status = -1;
+json* PortalE2E::report = nullptr;
+json* PortalE2E::programs = new json(json::object());
+json* PortalE2E::identity = new json(json::object());
+
+TEST_F(PortalE2E, DialogsAreThePortals) {
+  // Shown by the portal's GTK back end, not by the shell.
+  EXPECT_EQ((*programs)["E2E Portal Open"], "xdg-desktop-portal-gtk") << *programs;
+  EXPECT_EQ((*programs)["E2E Portal Save"], "xdg-desktop-portal-gtk") << *programs;
+  const json& open = (*report)["open"];
+  ASSERT_EQ(open["success"], true) << open;
+  ASSERT_EQ(open["filesCount"], 1) << open;
+  EXPECT_EQ(open["filesArray"][0]["filePath"], shell->root() + "/dialogs/pick.txt");
+  EXPECT_EQ(open["filesArray"][0]["fileSize"], 6);
+  EXPECT_EQ(open["parentDir"], shell->root() + "/dialogs");
+  const json& save = (*report)["save"];
+  ASSERT_EQ(save["success"], true) << save;
+  EXPECT_EQ(save["filePath"], shell->root() + "/dialogs/written.txt");
+  EXPECT_EQ(save["extension"], "txt");
+}
+
+TEST_F(PortalE2E, AddressesGoThroughThePortal) {
+  const std::string record = shell->root() + "/handed-off.txt";
+  ASSERT_TRUE(waitUntil([&] { return fs::exists(record); }, 30)) << shell->log();
+  EXPECT_EQ(readFile(record), "https://portal.example/check?from=page portal\n");
+}
+
+TEST_F(PortalE2E, WindowsCarryTheBundlesIdentity) {
+  EXPECT_NE((*identity)["class"].get<std::string>().find("\"" + shell->identifier() + "\""), std::string::npos)
+      << *identity;
+  // An SVG icon, drawn at every size the desktop asks for.
+  for (const char* size : {"Icon (16 x 16)", "Icon (48 x 48)", "Icon (256 x 256)"})
+    EXPECT_NE((*identity)["icon"].get<std::string>().find(size), std::string::npos) << size << " " << *identity;
+}
+
+}  // namespace

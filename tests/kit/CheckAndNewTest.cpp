@@ -1,0 +1,329 @@
+// corvane-kit new and check, without a display: bundles made in temporary
+// folders, the real kit binary for statuses and messages.
+#include "kit/CheckBundle.h"
+#include "kit/NewApp.h"
+
+#include "app/Bundle.h"
+#include "support/TestFiles.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+using namespace corvane;
+using namespace corvane::kit;
+using corvane::test::TempDir;
+using corvane::test::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct KitRun {
+  int status = -1;
+  std::string out;
+};
+
+// The installed-layout kit of the build tree, as a person runs it.
+KitRun runKitBinary(const std::string& args) {
+  KitRun r;
+  FILE* p = popen((std::string(CORVANE_KIT_BINARY) + " " + args + " 2>&1").c_str(), "r");
+  std::array<char, 4096> buf{};
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+  const int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string made(const TempDir& dir, const std::string& name, const std::string& id = "org.example.test") {
+  NewAppOptions o;
+  o.name = name;
+  o.identifier = id;
+  o.folder = dir.path();
+  o.dataDirectory = CORVANE_BUILD_DATA;
+  o.shell = "/opt/corvane/bin/corvane";
+  std::string error;
+  auto path = makeApplication(o, &error);
+  EXPECT_TRUE(path) << error;
+  return path.value_or("");
+}
+
+// "<file>:<line>:<column>: error|warning: <message>" lines of the findings.
+std::vector<std::string> lines(const CheckReport& report) {
+  std::vector<std::string> out;
+  for (const auto& f : report.findings) out.push_back(formatFinding(f));
+  return out;
+}
+
+std::string joined(const CheckReport& report) {
+  std::string out;
+  for (const auto& l : lines(report)) out += l + "\n";
+  return out;
+}
+
+}  // namespace
+
+TEST(NewApp, MakesABundleThatReadsAsTheShellReadsItAndChecksClean) {
+  TempDir dir;
+  const std::string app = made(dir, "Tom & Jerry's <Notes>", "org.example.notes");
+  ASSERT_EQ(app, dir.path() + "/Tom & Jerry's <Notes>.app");
+  auto bundle = Bundle::open(app);
+  ASSERT_TRUE(bundle);
+  EXPECT_EQ(bundle->infoText("CFBundleName"), "Tom & Jerry's <Notes>");
+  EXPECT_EQ(bundle->infoText("CFBundleIdentifier"), "org.example.notes");
+  EXPECT_EQ(bundle->infoText("CFBundleShortVersionString"), "1.0.0");
+  EXPECT_TRUE(fs::exists(app + "/Contents/Resources/" + bundle->infoText("CFBundleIconFile")));
+
+  const std::string launcher = app + "/Contents/MacOS/Tom & Jerry's <Notes>";
+  struct stat st{};
+  ASSERT_EQ(stat(launcher.c_str(), &st), 0);
+  EXPECT_TRUE(st.st_mode & S_IXUSR);
+  EXPECT_NE(readFile(launcher).find("'/opt/corvane/bin/corvane'"), std::string::npos);
+
+  const std::string publicDir = app + "/Contents/Resources/public";
+  const auto project = nlohmann::json::parse(readFile(publicDir + "/project.json"));
+  EXPECT_EQ(project["$schema"], "file://" + std::string(CORVANE_BUILD_DATA) + "/schema/project.schema.json");
+  EXPECT_NE(readFile(publicDir + "/index.html").find("<title>Tom &amp; Jerry&apos;s &lt;Notes&gt;</title>"),
+            std::string::npos);
+  EXPECT_EQ(readFile(publicDir + "/corvane-async.js"), readFile(std::string(CORVANE_BUILD_DATA) + "/js/corvane-async.js"));
+  EXPECT_NE(readFile(app + "/Contents/Resources/jsconfig.json").find(std::string(CORVANE_BUILD_DATA) + "/types/corvane.d.ts"),
+            std::string::npos);
+
+  const CheckReport report = checkBundle(app);
+  EXPECT_TRUE(report.findings.empty()) << joined(report);
+  // Nothing of the work in progress is left beside it.
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST(NewApp, RefusesBadNamesAndIdentifiersAndNeverOverwrites) {
+  TempDir dir;
+  struct Case {
+    std::string args;
+    int status;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"new '' DIR", 2, "the name is empty"},
+      {"new a/b DIR", 2, "holds a \"/\""},
+      {"new Notes.app DIR", 2, "without \".app\" (Notes)"},
+      {"new .hidden DIR", 2, "starts with \".\""},
+      {"new Notes --id notes DIR", 2, "no valid identifier"},
+      {"new Notes --id 1org.example.notes DIR", 2, "no valid identifier"},
+      {"new 日記 DIR", 2, "give one with --id"},
+      {"new", 2, "Usage: corvane-kit new"},
+      {"new Notes DIR more", 2, "Usage: corvane-kit new"},
+      {"new Notes --frob DIR", 2, "unknown option --frob"},
+  };
+  for (const auto& c : cases) {
+    std::string args = c.args;
+    if (const auto at = args.find("DIR"); at != std::string::npos) args.replace(at, 3, dir.path());
+    const KitRun r = runKitBinary(args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+  }
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+
+  // An existing folder, even an empty one, stays as it is.
+  fs::create_directories(dir / "Kept.app");
+  writeFile(dir / "Kept.app/mine.txt", "mine");
+  fs::create_directories(dir / "Empty.app");
+  for (const char* name : {"Kept", "Empty"}) {
+    const KitRun r = runKitBinary(std::string("new ") + name + " " + dir.path());
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("already exists; nothing was changed"), std::string::npos) << r.out;
+  }
+  EXPECT_EQ(readFile(dir / "Kept.app/mine.txt"), "mine");
+  EXPECT_TRUE(fs::is_empty(dir / "Empty.app"));
+
+  // A name made of letters gets an identifier of its own; the kit says how
+  // to run and check the bundle.
+  const KitRun r = runKitBinary("new \"My Notes\" " + dir.path() + "/sub");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find(" dev '" + dir.path() + "/sub/My Notes.app'"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" check '" + dir.path() + "/sub/My Notes.app'"), std::string::npos) << r.out;
+  EXPECT_EQ(Bundle::open(dir.path() + "/sub/My Notes.app")->infoText("CFBundleIdentifier"), "com.example.mynotes");
+  EXPECT_EQ(defaultIdentifier("3D Print"), "com.example.app3dprint");
+}
+
+TEST(Check, PassesTheShowcaseAndFailsNothingOnAMinimalBundle) {
+  const CheckReport showcase = checkBundle(std::string(CORVANE_SOURCE_DIR) + "/examples/Showcase.app");
+  EXPECT_EQ(showcase.errors(), 0u) << joined(showcase);
+
+  TempDir dir;
+  corvane::test::makeMinimalBundle(dir.path(), "Min", "org.example.min");
+  writeFile(dir / "Min.app/Contents/Resources/public/index.html", "<p>hi</p>");
+  const KitRun clean = runKitBinary("check " + dir.path() + "/Min.app");
+  EXPECT_EQ(clean.status, 0) << clean.out;
+  EXPECT_NE(clean.out.find("0 errors"), std::string::npos) << clean.out;
+}
+
+TEST(Check, FindsPlantedFaultsEachOnItsLine) {
+  TempDir dir;
+  const std::string app = dir / "Bad.app";
+  writeFile(app + "/Contents/Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>CFBundleName</key><string>Bad</string>
+<key>CFBundleIdentifer</key><string>org.example.bad</string>
+<key>enableHttpServer</key><true/>
+<key>CFBundleIconFile</key><string>missing.svg</string>
+</dict></plist>
+)");
+  writeFile(app + "/Contents/Resources/public/index.html", "<p>hi</p>");
+  writeFile(app + "/Contents/Resources/public/project.json", R"({
+  "AppExInfo": {
+    "enableDeveloperDebug": true,
+    "enableHTTPServer": true,
+    "size": [800],
+    "hasTitleBar": "no",
+    "serverPort": 8080,
+    "menuTitleList": [{"tag": "x", "method": "zz"}],
+    "bridgeAllowedOrigins": ["*"]
+  },
+  "Tasks": [{"taskType": "exec", "conditionType": "and"}, {"index": 1}],
+  "enableDeveloperDebugg": true,
+  "AppExInfo": {"startPage": "public/none.html"}
+}
+)");
+  // Written twice: the parser keeps the second "AppExInfo", as the shell does.
+  const CheckReport report = checkBundle(app);
+  const std::string all = joined(report);
+  struct Expect {
+    std::string where;  // "<file>:<line>:<column>: error"
+    std::string says;
+  };
+  const std::string plist = app + "/Contents/Info.plist";
+  const std::string json = app + "/Contents/Resources/public/project.json";
+  const std::vector<Expect> expected = {
+      {plist + ":4:1: error", "unknown key \"CFBundleIdentifer\": did you mean \"CFBundleIdentifier\"?"},
+      {plist + ":5:1: error", "\"enableHttpServer\" is read inside \"AppExInfo\" of project.json"},
+      {plist + ":6:1: error", "the icon \"missing.svg\" is not in Contents/Resources"},
+      {plist + ": warning", "no \"CFBundleIdentifier\""},
+      {json + ":13:3: warning", "\"AppExInfo\" is written twice"},
+      {json + ":12:3: error", "did you mean \"enableDeveloperDebug\"?"},
+      {json + ":11:26: error", "\"Tasks[0].taskType\" is \"exec\", which means nothing here"},
+      {json + ":11:51: error", "\"Tasks[0].conditionType\" is \"and\""},
+      {json + ":11:59: error", "\"Tasks[1]\" is an exec_task without \"taskAppPath\""},
+      {json + ":11:59: warning", "\"Tasks[1]\" never runs"},
+      {json + ":13:30: error", "the start page " + app + "/Contents/Resources/public/none.html does not exist"},
+  };
+  for (const auto& e : expected) {
+    bool found = false;
+    for (const auto& line : lines(report))
+      if (line.rfind(e.where, 0) == 0 && line.find(e.says) != std::string::npos) found = true;
+    EXPECT_TRUE(found) << e.where << " " << e.says << "\n" << all;
+  }
+
+  // The first "AppExInfo", alone, shows its own faults at their places.
+  writeFile(app + "/Contents/Resources/public/project.json", R"({
+  "AppExInfo": {
+    "enableDeveloperDebug": true,
+    "enableHTTPServer": true,
+    "size": [800],
+    "hasTitleBar": "no",
+    "serverPort": "8080",
+    "menuTitleList": [{"tag": "x", "method": "zz"}],
+    "bridgeAllowedOrigins": ["*"]
+  }
+})");
+  const CheckReport secondReport = checkBundle(app);
+  const std::string second = joined(secondReport);
+  for (const auto& [where, says] : std::vector<std::pair<std::string, std::string>>{
+           {":3:5: error", "\"enableDeveloperDebug\" is not read inside \"AppExInfo\": it belongs at the top level"},
+           {":4:5: error", "did you mean \"enableHttpServer\"?"},
+           {":5:13: error", "\"AppExInfo.size\" must be [width, height]"},
+           {":6:20: warning", "is text, read as false"},
+           {":7:19: error", "\"AppExInfo.serverPort\" must be a whole number"},
+           {":8:31: error", "\"AppExInfo.menuTitleList[0].tag\" must be a whole number"},
+           {":8:46: error", "\"zz\", which means nothing here"},
+           {":9:30: warning", "\"*\" gives the bridge"},
+       }) {
+    bool found = false;
+    for (const auto& line : lines(secondReport))
+      if (line.rfind(json + where, 0) == 0 && line.find(says) != std::string::npos) found = true;
+    EXPECT_TRUE(found) << where << " " << says << "\n" << second;
+  }
+
+  // Broken JSON: the parser's place, and the exit status it would cause.
+  writeFile(app + "/Contents/Resources/public/project.json", "{\n  \"AppExInfo\": {\n    \"size\": [1, 2],\n  }\n}\n");
+  const std::string broken = joined(checkBundle(app));
+  EXPECT_NE(broken.find(json + ":4:3: error: parse error at line 4, column 3"), std::string::npos) << broken;
+  EXPECT_NE(broken.find("exit status 72"), std::string::npos) << broken;
+
+  const KitRun r = runKitBinary("check " + app);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(runKitBinary("check " + dir.path()).status, 2);
+  EXPECT_EQ(runKitBinary("check").status, 2);
+}
+
+TEST(Check, ServerModeKeysThatContradictEachOther) {
+  TempDir dir;
+  struct Case {
+    std::string appExInfo;
+    std::string says;  // "" : nothing at all
+  };
+  const std::vector<Case> cases = {
+      {R"({"serverPort": 8080})", "\"serverPort\" has no effect: the server is off"},
+      {R"({"enableHttpServer": true, "startPage": "x.html"})", "\"startPage\" is not used"},
+      {R"({"enableHttpServer": true, "onlyBuildInServer": false})", "without \"startPage\" the bundle's public/index.html"},
+      {R"({"enableHttpServer": true, "onlyBuildInServer": false, "startPage": "http://localhost/"})",
+       "holds no conversion for the port"},
+      {R"({"enableHttpServer": true, "serverPort": 70000})", "70000 listens on port 4464"},
+      {R"({"userSpecPublic": "/tmp"})", "\"userSpecPublic\" is not used"},
+      {R"({"enableHttpServer": true, "enableSpecPublic": true, "userSpecPublic": "/nonexistent"})",
+       "document root /nonexistent has no index.html"},
+      {R"({"enableHttpServer": true, "onlyBuildInServer": false, "startPage": "http://localhost:%d/"})", ""},
+      {R"({"enableHttpServer": true})", ""},
+  };
+  for (const auto& c : cases) {
+    corvane::test::makeMinimalBundle(dir.path(), "Srv", "org.example.srv");
+    writeFile(dir / "Srv.app/Contents/Resources/public/index.html", "<p>hi</p>");
+    writeFile(dir / "Srv.app/Contents/Resources/public/project.json", "{\"AppExInfo\": " + c.appExInfo + "}");
+    CheckReport report = checkBundle(dir / "Srv.app");
+    // The minimal bundle's Info.plist has no version: only the configuration counts here.
+    std::erase_if(report.findings, [](const Finding& f) { return f.file.find("Info.plist") != std::string::npos; });
+    if (c.says.empty())
+      EXPECT_TRUE(report.findings.empty()) << c.appExInfo << "\n" << joined(report);
+    else
+      EXPECT_NE(joined(report).find(c.says), std::string::npos) << c.appExInfo << "\n" << joined(report);
+  }
+}
+
+TEST(Check, PackageJsonKeepsNpmsKeysAndMissingPagesAreErrors) {
+  TempDir dir;
+  corvane::test::makeMinimalBundle(dir.path(), "Pkg", "org.example.pkg");
+  fs::remove(dir / "Pkg.app/Contents/Resources/public/project.json");
+  writeFile(dir / "Pkg.app/Contents/Resources/public/package.json",
+            R"({"name": "pkg", "version": "1.0.0", "scripts": {"build": "vite build"}, "AppExInfo": {}})");
+  const CheckReport report = checkBundle(dir / "Pkg.app");
+  ASSERT_EQ(report.errors(), 1u) << joined(report);
+  EXPECT_NE(joined(report).find("public/index.html does not exist"), std::string::npos) << joined(report);
+
+  fs::remove(dir / "Pkg.app/Contents/Resources/public/package.json");
+  EXPECT_NE(joined(checkBundle(dir / "Pkg.app")).find("no main configuration"), std::string::npos);
+}
+
+TEST(Check, NearestKeyForgivesCaseAndAFewSlips) {
+  const std::vector<std::string> known = {"enableHttpServer", "serverPort", "size", "startPage"};
+  EXPECT_EQ(nearestKey("enableHTTPServer", known), "enableHttpServer");
+  EXPECT_EQ(nearestKey("enableHttpSever", known), "enableHttpServer");
+  EXPECT_EQ(nearestKey("serverprot", known), "serverPort");
+  EXPECT_EQ(nearestKey("sise", known), "size");
+  EXPECT_EQ(nearestKey("colour", known), "");
+  EXPECT_EQ(nearestKey("startPageURLAddress", known), "");
+}

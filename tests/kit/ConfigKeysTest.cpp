@@ -1,0 +1,156 @@
+// The one list of configuration keys (app/ConfigKeys) against everything
+// that must agree with it: the keys the code reads, the JSON Schema editors
+// use, and the reference page authors read.
+#include "app/ConfigKeys.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace corvane::config;
+
+namespace {
+
+const std::string kSource = CORVANE_SOURCE_DIR;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+const char* kAdd =
+    ": add its row to src/app/ConfigKeys.cpp, its property to data/schema/project.schema.json (project.json "
+    "keys) and its line to docs/configuration.md";
+
+// Where a scope's keys sit in the schema.
+const nlohmann::json* schemaProperties(const nlohmann::json& schema, Scope scope) {
+  switch (scope) {
+    case Scope::Project: return &schema["properties"];
+    case Scope::AppExInfo: return &schema["properties"]["AppExInfo"]["properties"];
+    case Scope::Task: return &schema["$defs"]["task"]["properties"];
+    case Scope::TaskCondition: return &schema["$defs"]["condition"]["properties"];
+    case Scope::MenuHide: return &schema["properties"]["AppExInfo"]["properties"]["menuHideList"]["items"]["properties"];
+    case Scope::MenuTitle: return &schema["properties"]["AppExInfo"]["properties"]["menuTitleList"]["items"]["properties"];
+    default: return nullptr;  // not in project.json
+  }
+}
+
+// The JSON types a schema property allows, by its "type", "enum" or "$ref".
+std::set<std::string> schemaTypes(const nlohmann::json& p) {
+  std::set<std::string> out;
+  if (p.contains("type")) {
+    if (p["type"].is_string()) out.insert(p["type"].get<std::string>());
+    else for (const auto& t : p["type"]) out.insert(t.get<std::string>());
+  }
+  if (p.contains("enum")) out.insert("string");
+  if (p.contains("$ref")) out.insert(p["$ref"].get<std::string>());
+  return out;
+}
+
+std::set<std::string> expectedTypes(Kind kind) {
+  switch (kind) {
+    case Kind::Boolean: return {"boolean"};
+    case Kind::Unsigned:
+    case Kind::Integer: return {"integer"};
+    case Kind::Text: return {"string"};
+    case Kind::TextList:
+    case Kind::ObjectList: return {"array"};
+    case Kind::Size: return {"#/$defs/size"};
+    case Kind::Object:
+    case Kind::TextMap: return {"object"};
+    case Kind::Any: return {};
+    case Kind::BoolOrUnsigned: return {"integer", "boolean"};
+  }
+  return {};
+}
+
+}  // namespace
+
+TEST(ConfigKeys, TheSchemaHoldsEveryProjectKeyWithItsTypeAndNoOther) {
+  const auto schema = nlohmann::json::parse(readFile(kSource + "/data/schema/project.schema.json"));
+  EXPECT_EQ(schema["$schema"], "https://json-schema.org/draft/2020-12/schema");
+  std::map<Scope, std::set<std::string>> listed;
+  for (const Key& k : keys()) {
+    const nlohmann::json* props = schemaProperties(schema, k.scope);
+    if (!props) continue;
+    const std::string name(k.name);
+    listed[k.scope].insert(name);
+    ASSERT_TRUE(props->is_object());
+    if (!props->contains(name)) {
+      ADD_FAILURE() << "\"" << name << "\" (" << scopeName(k.scope) << ") is not in the schema" << kAdd;
+      continue;
+    }
+    const nlohmann::json& p = (*props)[name];
+    EXPECT_EQ(schemaTypes(p), expectedTypes(k.kind)) << name << " has another type in the schema";
+    EXPECT_TRUE(p.contains("description")) << name;
+    if (!k.choices.empty()) {
+      ASSERT_TRUE(p.contains("enum")) << name;
+      EXPECT_EQ(p["enum"].size(), k.choices.size()) << name;
+    }
+  }
+  for (Scope s : {Scope::Project, Scope::AppExInfo, Scope::Task, Scope::TaskCondition, Scope::MenuHide, Scope::MenuTitle})
+    for (const auto& [name, _] : schemaProperties(schema, s)->items())
+      EXPECT_TRUE(listed[s].count(name)) << "the schema has \"" << name << "\" (" << scopeName(s)
+                                         << "), which src/app/ConfigKeys.cpp does not list";
+}
+
+TEST(ConfigKeys, TheReferenceNamesEveryKey) {
+  const std::string reference = readFile(kSource + "/docs/configuration.md");
+  for (const Key& k : keys())
+    EXPECT_NE(reference.find("`" + std::string(k.name) + "`"), std::string::npos)
+        << "docs/configuration.md does not name `" << k.name << "` (" << scopeName(k.scope) << ")";
+}
+
+TEST(ConfigKeys, EveryKeyTheShellReadsIsListed) {
+  // The files that read the main configuration or Info.plist, and the keys
+  // they look up there.
+  const std::regex readsConfiguration(
+      R"(getAppExConfigDic|getMainconfigDic|infoText\(|infoBool\(|infoURL\(|appExText\(|appExInfo|AppExInfo|readLaunchSettings)");
+  const std::regex lookup(
+      R"re(\b(?:find|contains|value|textOr|text|readBool|readText|readUnsigned|member|flagAt|sizeAt|infoText|infoBool|infoURL|appExText)\(\s*(?:[A-Za-z_][\w.>-]*\s*,\s*)?"([A-Za-z$][\w$]*)")re");
+  const std::regex subscript(R"re(\[\s*"([A-Za-z$][\w$]*)"\s*\])re");
+  const std::regex keyTable(R"re(\{\s*"([A-Za-z]\w*)"\s*,\s*WindowButton::)re");
+  const std::regex keyList(R"re(for \(const char\* \w+ : \{([^}]*)\}\))re");
+  const std::regex literal(R"re("([A-Za-z$][\w$]*)")re");
+  std::set<std::string> known;
+  for (const Key& k : keys()) known.insert(std::string(k.name));
+  size_t scanned = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(kSource + "/src")) {
+    const fs::path& file = entry.path();
+    if (file.extension() != ".cpp" || file.parent_path().filename() == "kit") continue;
+    const std::string text = readFile(file);
+    // The window style plan reads "AppExInfo" handed to it.
+    if (!std::regex_search(text, readsConfiguration) && file.filename() != "WindowStyle.cpp") continue;
+    ++scanned;
+    std::set<std::string> read;
+    for (const auto* re : {&lookup, &subscript, &keyTable})
+      for (std::sregex_iterator it(text.begin(), text.end(), *re), end; it != end; ++it) read.insert((*it)[1]);
+    for (std::sregex_iterator it(text.begin(), text.end(), keyList), end; it != end; ++it) {
+      const std::string list = (*it)[1];
+      for (std::sregex_iterator l(list.begin(), list.end(), literal); l != end; ++l) read.insert((*l)[1]);
+    }
+    for (const auto& key : read)
+      EXPECT_TRUE(known.count(key)) << fs::relative(file, kSource).string() << " reads the key \"" << key
+                                    << "\", which the list of configuration keys lacks" << kAdd;
+  }
+  EXPECT_GE(scanned, 10u);  // the scan still finds the readers
+}
+
+TEST(ConfigKeys, KeysInTheWrongPlaceAreNamedForTheLog) {
+  const auto lines = misplacedKeys(nlohmann::json::parse(
+      R"({"enableHttpServer": true, "logLevel": "quiet", "AppExInfo": {"enableDeveloperDebug": true, "size": [1, 2], "mine": 1}})"));
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "\"enableHttpServer\" at the top level of the main configuration is not read: it belongs inside "
+                       "\"AppExInfo\"",
+                       "\"enableDeveloperDebug\" inside \"AppExInfo\" is not read: it belongs at the top level of the main "
+                       "configuration"}));
+  EXPECT_TRUE(misplacedKeys(nlohmann::json::array()).empty());
+}

@@ -1,0 +1,312 @@
+// corvane-kit with the real shell under the tests' display: a new bundle
+// runs and its page has the bridge; `dev` reloads on save and shows the
+// page's console; `dev --url` gives the bridge to a development server;
+// the promise module resolves and rejects as documented.
+#include "../e2e/ShellHarness.h"
+
+#include "support/TestFiles.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+using namespace std::chrono_literals;
+using corvane::e2e::ShellHarness;
+using corvane::e2e::TinyHttpServer;
+using corvane::test::countOf;
+using corvane::test::TempDir;
+using corvane::test::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A program run with its own home, its stdout and stderr in files.
+class Program {
+ public:
+  Program(const std::vector<std::string>& argv, const std::string& home, const std::string& logs)
+      : out_(logs + ".out"), err_(logs + ".err") {
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(err, 2);
+      setenv("HOME", home.c_str(), 1);
+      setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+      setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
+      setenv("XDG_CACHE_HOME", (home + "/.cache").c_str(), 1);
+      unsetenv("CORVANE_LOG_LEVEL");
+      unsetenv("CORVANE_SCREENSHOT");
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+  }
+  ~Program() { stop(); }
+
+  std::string out() const { return readFile(out_); }
+  std::string err() const { return readFile(err_); }
+  // Until `text` is in stdout (or stderr) `count` times.
+  bool waitFor(const std::string& text, size_t count = 1, bool onStderr = false, std::chrono::seconds limit = 60s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      if (countOf(onStderr ? err() : out(), text) >= count) return true;
+      if (exited()) return countOf(onStderr ? err() : out(), text) >= count;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+  bool exited() {
+    if (done_) return true;
+    int st = 0;
+    if (waitpid(pid_, &st, WNOHANG) == pid_) {
+      done_ = true;
+      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    return done_;
+  }
+  // The exit status; a program still running after two minutes is killed (-1).
+  int status() {
+    const auto end = std::chrono::steady_clock::now() + 120s;
+    while (!exited()) {
+      if (std::chrono::steady_clock::now() > end) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        done_ = true;
+        status_ = -1;
+        break;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return status_;
+  }
+  void stop() {
+    if (pid_ <= 0 || exited()) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    done_ = true;
+  }
+
+ private:
+  std::string out_, err_;
+  pid_t pid_ = -1;
+  bool done_ = false;
+  int status_ = -2;
+};
+
+std::string kitNew(const std::string& name, const std::string& id, const std::string& dir) {
+  const std::string command = std::string(CORVANE_KIT_BINARY) + " new '" + name + "' --id " + id + " '" + dir + "' 2>&1";
+  FILE* p = popen(command.c_str(), "r");
+  std::array<char, 1024> buf{};
+  std::string out;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+  EXPECT_EQ(pclose(p), 0) << out;
+  return dir + "/" + name + ".app";
+}
+
+std::string uniqueId(const TempDir& dir) {
+  std::string suffix = fs::path(dir.path()).filename().string();
+  suffix = suffix.substr(suffix.rfind('-') + 1);
+  for (char& c : suffix)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return "org.example.kit.x" + suffix;
+}
+
+class KitE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
+    fs::create_directories(dir / "home");
+  }
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(KitE2E, ANewBundleRunsAndItsPageHasTheBridge) {
+  const std::string app = kitNew("Hello", uniqueId(dir), dir.path());
+  Program shell({CORVANE_BINARY, "--bundle", app}, dir / "home", dir / "shell");
+  // The page logs its first line with the name and version the bridge gave it.
+  ASSERT_TRUE(shell.waitFor("JavaScript console: app.js:", 1, true)) << shell.err();
+  EXPECT_NE(shell.err().find("Hello 1.0.0 started"), std::string::npos) << shell.err();
+  EXPECT_EQ(shell.err().find("bridge refused"), std::string::npos) << shell.err();
+
+  // Development mode belongs to a start of its own: with the application
+  // running, `dev` says so instead of handing over to it.
+  Program dev({CORVANE_KIT_BINARY, "dev", app}, dir / "home", dir / "second");
+  EXPECT_EQ(dev.status(), 1) << dev.out() << dev.err();
+  EXPECT_NE(dev.err().find("already runs: quit it first"), std::string::npos) << dev.err();
+}
+
+TEST_F(KitE2E, AQuietApplicationLogsWarningsAndErrorsOnly) {
+  const std::string app = kitNew("Quiet", uniqueId(dir), dir.path());
+  writeFile(app + "/Contents/Resources/public/project.json", R"({"logLevel": "quiet"})");
+  auto run = [&](const char* tag, const char* level) {
+    std::vector<std::string> argv{"/usr/bin/env", "CORVANE_SCREENSHOT=" + (dir / tag) + ".png",
+                                  "CORVANE_SCREENSHOT_QUIT=1"};
+    if (level) argv.push_back(std::string("CORVANE_LOG_LEVEL=") + level);
+    argv.insert(argv.end(), {CORVANE_BINARY, "--bundle", app});
+    auto p = std::make_unique<Program>(argv, dir / "home", dir / tag);
+    EXPECT_EQ(p->status(), 0) << p->err();
+    return p;
+  };
+  // From the first line on: not even the process facts.
+  const auto quiet = run("quiet", nullptr);
+  EXPECT_TRUE(fs::exists(dir / "quiet.png"));
+  EXPECT_EQ(quiet->err().find(" info: "), std::string::npos) << quiet->err();
+  EXPECT_EQ(quiet->err().find(" debug: "), std::string::npos) << quiet->err();
+  // The person running it may still ask for everything.
+  const auto loud = run("loud", "debug");
+  EXPECT_NE(loud->err().find("info: NSProcessInfo:"), std::string::npos) << loud->err();
+  EXPECT_NE(loud->err().find("Quiet 1.0.0 started"), std::string::npos) << loud->err();
+}
+
+TEST_F(KitE2E, DevShowsTheConsoleAndReloadsOnceForEachBurstOfSaves) {
+  const std::string app = kitNew("Dev", uniqueId(dir), dir.path());
+  const std::string pub = app + "/Contents/Resources/public";
+  Program dev({CORVANE_KIT_BINARY, "dev", app}, dir / "home", dir / "dev");
+  ASSERT_TRUE(dev.waitFor("Dev 1.0.0 started")) << dev.out() << dev.err();
+  const std::string first = dev.out();
+  EXPECT_NE(first.find("developer tools on"), std::string::npos) << first;
+  EXPECT_NE(first.find("reloading when files change in " + fs::canonical(pub).string()), std::string::npos) << first;
+  EXPECT_NE(first.find("log   app.js:"), std::string::npos) << first;  // level, file:line, message
+  // The shell's own lines stay out of the terminal unless asked for.
+  EXPECT_EQ(dev.out().find("NSProcessInfo"), std::string::npos);
+  EXPECT_EQ(dev.err().find("NSProcessInfo"), std::string::npos) << dev.err();
+
+  // One save of several files: one reload. The new page has an error it
+  // does not catch and a script that is missing.
+  writeFile(pub + "/broken.js", "window.setTimeout(() => { null.x; }, 0);\n");
+  std::string index = readFile(pub + "/index.html");
+  index.replace(index.find("</body>"), 7, "<script src=\"broken.js\"></script><script src=\"gone.js\"></script></body>");
+  writeFile(pub + "/index.html", index);
+  ASSERT_TRUE(dev.waitFor("Dev 1.0.0 started", 2)) << dev.out();
+  ASSERT_TRUE(dev.waitFor("Uncaught TypeError")) << dev.out();
+  ASSERT_TRUE(dev.waitFor("gone.js")) << dev.out();
+  const std::string second = dev.out();
+  EXPECT_EQ(countOf(second, "changed: reloading"), 1u) << second;
+  EXPECT_NE(second.find("ERROR broken.js:1"), std::string::npos) << second;
+  EXPECT_NE(second.find("ERROR gone.js"), std::string::npos) << second;
+
+  // Editors' scratch files alone change nothing.
+  writeFile(pub + "/.index.html.swp", "x");
+  writeFile(pub + "/index.html~", "x");
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(countOf(dev.out(), "changed: reloading"), 1u) << dev.out();
+}
+
+TEST_F(KitE2E, DevUrlGivesTheBridgeToTheDevelopmentServerOnly) {
+  const std::string app = kitNew("Served", uniqueId(dir), dir.path());
+  TinyHttpServer server(std::map<std::string, std::string>{
+      {"/", "<!DOCTYPE html><script>console.log('served page: ' + typeof corvane + ' ' + "
+            "(window.corvane ? corvane.app.getAppName() : ''))</script><script src=\"/src/gone.js\"></script>"},
+      {"/missing", ""}});
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
+  {
+    Program dev({CORVANE_KIT_BINARY, "dev", app, "--url", url}, dir / "home", dir / "url");
+    ASSERT_TRUE(dev.waitFor("served page: object Served")) << dev.out() << dev.err();
+    EXPECT_NE(dev.out().find("has the bridge there (development only)"), std::string::npos) << dev.out();
+    // A file the server does not have: its path and the status.
+    ASSERT_TRUE(dev.waitFor("src/gone.js")) << dev.out();
+    EXPECT_NE(dev.out().find("ERROR src/gone.js"), std::string::npos) << dev.out();
+    EXPECT_NE(dev.out().find("404"), std::string::npos) << dev.out();
+  }
+  {
+    // A page the server answers with 404, and a server that is not running.
+    Program notFound({CORVANE_KIT_BINARY, "dev", app, "--url", url + "nothing/"}, dir / "home", dir / "nf");
+    ASSERT_TRUE(notFound.waitFor("ERROR load failed  " + url + "nothing/: HTTP 404")) << notFound.out();
+  }
+  {
+    const int port = TinyHttpServer("").port();  // closed again at once
+    const std::string down = "http://127.0.0.1:" + std::to_string(port) + "/";
+    Program refused({CORVANE_KIT_BINARY, "dev", app, "--url", down}, dir / "home", dir / "down");
+    ASSERT_TRUE(refused.waitFor("ERROR load failed  " + down)) << refused.out();
+    EXPECT_NE(refused.out().find("is the development server running?"), std::string::npos) << refused.out();
+  }
+
+  // Only a server on this computer, and never silently.
+  for (const std::string bad : {"http://example.com/", "ftp://127.0.0.1/", "http://user@localhost:1/"}) {
+    Program refused({CORVANE_KIT_BINARY, "dev", app, "--url", bad}, dir / "home", dir / "refused");
+    EXPECT_EQ(refused.status(), 2) << bad;
+    EXPECT_NE(refused.err().find("--url " + bad + ": "), std::string::npos) << refused.err();
+  }
+}
+
+// The promise module in a real page of the real shell.
+class PromiseModule : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shell = std::make_unique<ShellHarness>();
+    shell->makeBundle(nlohmann::json::object(), CORVANE_KIT_ASYNC_PAGES);
+    for (const char* f : {"corvane-async.js"})
+      shell->writeFile(shell->resourcePath() + "/public/" + f, readFile(std::string(CORVANE_SOURCE_DIR) + "/data/js/" + f));
+    auto env = shell->sessionEnv();
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    status = shell->run(env, 120);
+    report = std::make_unique<nlohmann::json>(shell->report());
+  }
+  static void TearDownTestSuite() {
+    report.reset();
+    shell.reset();
+  }
+  void SetUp() override {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr);
+    ASSERT_EQ(status, 0) << shell->log();
+    ASSERT_TRUE(report->is_object()) << shell->log();
+    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
+  }
+  static const nlohmann::json& r(const char* key) { return (*report)[key]; }
+  static inline std::unique_ptr<ShellHarness> shell;
+  static inline int status = -1;
+  static inline std::unique_ptr<nlohmann::json> report;
+};
+
+TEST_F(PromiseModule, ResolvesWithTheAnswerAndRejectsWithCorvaneErrorOnFailure) {
+  EXPECT_EQ(r("missing"), nlohmann::json::array()) << "promised methods the bridge lacks";
+  EXPECT_EQ(r("sameName"), true);
+  EXPECT_EQ(r("samePath"), true);
+  EXPECT_EQ(r("copied")["resolved"]["success"], true) << r("copied");
+  EXPECT_EQ(r("copyExists"), true);
+  const auto& failed = r("copyMissing")["rejected"];
+  EXPECT_EQ(failed["isCorvaneError"], true) << r("copyMissing");
+  EXPECT_EQ(failed["method"], "window.copyFile");
+  EXPECT_EQ(failed["result"]["success"], false);
+  EXPECT_NE(failed["message"].get<std::string>().find("is not exists."), std::string::npos) << failed;
+  // Calls that would never answer are refused at once.
+  EXPECT_EQ(r("noSource")["rejected"]["name"], "TypeError") << r("noSource");
+  EXPECT_EQ(r("noSource")["rejected"]["message"], "window.copyFile: \"src\" is required");
+  EXPECT_EQ(r("notAnObject")["rejected"]["name"], "TypeError");
+  EXPECT_EQ(r("unknown")["rejected"]["message"], "corvane.window.frobnicate is not a method of this shell");
+  // The text is read on a worker thread whatever the page asked.
+  EXPECT_EQ(r("text")["resolved"]["content"], "hello ä") << r("text");
+  EXPECT_EQ(r("written")["resolved"]["bytesWritten"], 1) << r("written");
+  EXPECT_EQ(r("found")["resolved"]["files"].size(), 3u) << r("found");
+  EXPECT_EQ(r("stored")["resolved"]["success"], true);
+  EXPECT_EQ(r("read")["resolved"]["result"], (nlohmann::json{{"n", 1}})) << r("read");
+  EXPECT_EQ(r("removed")["resolved"]["success"], true);
+  EXPECT_EQ(r("readAgain")["rejected"]["message"], "map key value no found!") << r("readAgain");
+  EXPECT_EQ(r("parallel"), (nlohmann::json{"resolved", "file is not exists."}));
+  EXPECT_EQ(r("removedDir")["resolved"]["success"], true);
+  EXPECT_EQ(r("leftCallbacks"), nlohmann::json::array());
+}

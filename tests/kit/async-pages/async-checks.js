@@ -1,0 +1,56 @@
+// The promise module (corvane-async.js, copied beside this page by the
+// test) against the real bridge: what resolves, what rejects and how.
+import { corvane as promised, CorvaneError, asyncMethods, call } from "./corvane-async.js";
+
+const report = {};
+
+async function outcome(promise) {
+  try {
+    return { resolved: await promise };
+  } catch (e) {
+    return { rejected: { name: e.name, message: e.message, isCorvaneError: e instanceof CorvaneError,
+                         result: e.result ?? null, method: e.method ?? null } };
+  }
+}
+
+async function run() {
+  const dir = corvane.path.tempDir() + "corvane-async-" + corvane.app.md5Digest(String(Date.now())).slice(0, 8);
+  const write = corvane.binaryFileWriter;
+  report.made = corvane.window.createDir(JSON.stringify({ path: dir }));
+  write.writeTextToFile(JSON.stringify({ filePath: dir + "/a.txt", text: "hello ä" }));
+
+  // Every promised method is a method of the bridge.
+  report.missing = [];
+  for (const [member, names] of Object.entries(asyncMethods))
+    for (const name of names) if (typeof corvane[member][name] !== "function") report.missing.push(member + "." + name);
+
+  // Other members and methods are the bridge's own.
+  report.sameName = promised.app.getAppName() === corvane.app.getAppName();
+  report.samePath = promised.path === corvane.path;
+
+  report.copied = await outcome(promised.window.copyFile({ src: dir + "/a.txt", dest: dir + "/b.txt" }));
+  report.copyExists = corvane.path.pathIsExist(dir + "/b.txt");
+  report.copyMissing = await outcome(promised.window.copyFile({ src: dir + "/none.txt", dest: dir + "/c.txt" }));
+  report.noSource = await outcome(promised.window.copyFile({ dest: dir + "/c.txt" }));
+  report.notAnObject = await outcome(promised.window.copyFile("{}"));
+  report.unknown = await outcome(call("window", "frobnicate", {}));
+  report.text = await outcome(promised.binaryFileWriter.getTextFromFile({ filePath: dir + "/a.txt", async: false }));
+  report.written = await outcome(promised.binaryFileWriter.writeTextToFile({ filePath: dir + "/c.txt", text: "x", dataAppend: false }));
+  report.found = await outcome(promised.window.findFile({ dir, fileName: ".txt" }));
+  report.stored = await outcome(promised.window.setInfoToUserDefaults({ key: "asyncKey", value: { n: 1 } }));
+  report.read = await outcome(promised.window.getInfoFromUserDefaults({ key: "asyncKey" }));
+  report.removed = await outcome(promised.window.removeItemFromUserDefaults({ key: "asyncKey" }));
+  report.readAgain = await outcome(promised.window.getInfoFromUserDefaults({ key: "asyncKey" }));
+  // Several at once settle each with its own answer.
+  const both = await Promise.all([
+    outcome(promised.window.getFileInfo({ filePath: dir + "/a.txt" })),
+    outcome(promised.window.getFileInfo({ filePath: dir + "/none.txt" })),
+  ]);
+  report.parallel = both.map((o) => (o.resolved ? "resolved" : o.rejected.message));
+  report.removedDir = await outcome(promised.window.removeDir({ path: dir }));
+  report.leftCallbacks = Object.keys(globalThis.__corvaneAsync);
+}
+
+run()
+  .catch((e) => { report.pageError = String(e && e.stack || e); })
+  .finally(() => corvane.test.finish(JSON.stringify(report)));
