@@ -107,7 +107,6 @@ json runOnce(const std::string& root, const std::string& app, std::vector<Sample
     (void)!freopen("/dev/null", "w", stdout);
     (void)!freopen(err.c_str(), "w", stderr);
     setenv("HOME", (root + "/home").c_str(), 1);
-    setenv("CORVANE_TEST_SERVICES", "1", 1);
     setenv("CORVANE_TEST_RESULT", (root + "/report.json").c_str(), 1);
     setenv("JSC_useGenerationalGC", "false", 1);  // read by the web process
     execl(CORVANE_BINARY, CORVANE_BINARY, "--bundle", app.c_str(), static_cast<char*>(nullptr));
@@ -155,7 +154,7 @@ int main(int argc, char** argv) {
     std::vector<Sample> memory;
     const json r = runOnce(root, app, memory);
     if (r.is_null()) {
-      std::cerr << "menu_bench: the shell run failed; is it built with CORVANE_TEST_SERVICES?\n"
+      std::cerr << "menu_bench: the shell run failed; is corvane-test-shell built?\n"
                 << slurp(root + "/shell.err").substr(0, 4000);
       return 1;
     }

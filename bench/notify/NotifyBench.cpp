@@ -108,7 +108,6 @@ json runOnce(const std::string& root, const std::string& app) {
 
   std::map<std::string, std::string> env = busEnv;
   env["HOME"] = root + "/home";
-  env["CORVANE_TEST_SERVICES"] = "1";
   env["CORVANE_TEST_RESULT"] = root + "/report.json";
   env["CORVANE_BENCH_DIR"] = work;
   env["CORVANE_LOG_LEVEL"] = "warn";  // the figures are about the calls

@@ -6,6 +6,7 @@ export declare const asyncMethods: {
   readonly app: readonly ["sendMessageToXPCService"];
   readonly window: readonly string[];
   readonly binaryFileWriter: readonly string[];
+  readonly iap: readonly string[];
 };
 
 /** A callback answered `success: false`; `result` is what it received. */
@@ -72,10 +73,28 @@ export interface AsyncBinaryFileWriter
   getTextFromFile(params: Params<Omit<Corvane.GetTextParams, "async">>): Promise<Corvane.TextResult>;
 }
 
-export type AsyncBridge = Omit<Corvane.Bridge, "app" | "window" | "binaryFileWriter"> & {
+export interface AsyncIAP
+  extends Omit<
+    Corvane.IAP,
+    "registerHelper" | "startService" | "requestProducts" | "buy" | "restore" | "getPrice" | "getUseCount"
+    | "useProduct"
+  > {
+  registerHelper(params: Params<Corvane.RegisterHelperParams>): Promise<Corvane.RegisterHelperResult>;
+  startService(params?: Params<Corvane.StoreParams>): Promise<Corvane.StoreResult>;
+  requestProducts(params?: Params<Corvane.RequestProductsParams>): Promise<Corvane.ProductsResult>;
+  /** Resolves once the purchase is under way or done; its outcome is notified. */
+  buy(params: Params<Corvane.BuyParams>): Promise<Corvane.StoreResult>;
+  restore(params?: Params<Corvane.StoreParams>): Promise<Corvane.StoreResult>;
+  getPrice(params: Params<Corvane.ProductParams>): Promise<Corvane.PriceResult>;
+  getUseCount(params: Params<Corvane.ProductParams>): Promise<Corvane.UseCountResult>;
+  useProduct(params: Params<Corvane.UseProductParams>): Promise<Corvane.UseCountResult>;
+}
+
+export type AsyncBridge = Omit<Corvane.Bridge, "app" | "window" | "binaryFileWriter" | "iap"> & {
   readonly app: AsyncApp;
   readonly window: AsyncWindow;
   readonly binaryFileWriter: AsyncBinaryFileWriter;
+  readonly iap: AsyncIAP;
 };
 
 /** The bridge, with promises for the methods of `asyncMethods`. */
@@ -84,7 +103,7 @@ export default corvane;
 
 /** Calls `corvane[member][method]` with `params` and a callback of its own. */
 export declare function call<R = Corvane.Result>(
-  member: "app" | "window" | "binaryFileWriter",
+  member: "app" | "window" | "binaryFileWriter" | "iap",
   method: string,
   params?: Record<string, unknown>,
 ): Promise<R>;

@@ -37,6 +37,9 @@ export const asyncMethods = Object.freeze({
     "writeBinaryArray", "base64ToFile", "writeTextToFile", "base64ToImageFile", "imageFileConvertToOthers",
     "getTextFromFile",
   ]),
+  iap: Object.freeze([
+    "registerHelper", "startService", "requestProducts", "buy", "restore", "getPrice", "getUseCount", "useProduct",
+  ]),
 });
 
 // Keys without which a method answers nothing at all: the promise would

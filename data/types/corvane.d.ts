@@ -76,6 +76,10 @@ declare namespace Corvane {
     /** The page's right-click menu. */
     readonly menuitems_settings: WebMenuItemSettings;
     readonly binaryFileWriter: BinaryFileWriter;
+    /** In-app purchases through a purchase helper bundle. */
+    readonly iap: IAP;
+    /** An icon in the desktop's status area. */
+    readonly tray: Tray;
     /** Always null: no script face. */
     readonly requestedWindow: null;
     /** Always null: no script face. */
@@ -774,6 +778,127 @@ declare namespace Corvane {
     /** `{"tag1": false, ...}`. */
     getWebMenuItemsSettings(): Record<string, boolean>;
     isEnableWithMenutItemsTag_(tag: number): boolean;
+  }
+
+  // ---- iap ----------------------------------------------------------------------------
+
+  interface RegisterCallbackParams {
+    /** The page function that receives every store notification ("" stops them). */
+    callback?: CallbackName;
+  }
+  interface RegisterHelperParams extends CallbackParams {
+    /** The helper bundle from the package's Contents folder: "/PlugIns/Store.bundle". */
+    path: string;
+    /** Seconds the shell waits for each answer (default 30, at most 600). */
+    timeout?: number;
+  }
+  interface RegisterHelperResult extends Result {
+    name?: string;
+    canMakePayments?: boolean;
+  }
+  /** Parameters go to the helper as they are: a helper may read more. */
+  interface StoreParams extends CallbackParams {
+    [key: string]: unknown;
+  }
+  interface ProductParams extends StoreParams {
+    productId: string;
+  }
+  interface RequestProductsParams extends StoreParams {
+    /** Absent: every product the helper has. */
+    productIds?: string[];
+  }
+  interface BuyParams extends ProductParams {
+    quantity?: number;
+  }
+  interface UseProductParams extends ProductParams {
+    count?: number;
+  }
+  /** A product as the helper describes it. */
+  interface Product {
+    productId: string;
+    title: string;
+    description?: string;
+    /** A decimal text: "0.99". */
+    price: string;
+    currency: string;
+    formattedPrice: string;
+    [key: string]: unknown;
+  }
+  interface ProductsResult extends Result {
+    products?: Product[];
+    invalidProductIds?: string[];
+  }
+  interface PriceResult extends Result {
+    productId?: string;
+    price?: string;
+    currency?: string;
+    formattedPrice?: string;
+  }
+  interface UseCountResult extends Result {
+    productId?: string;
+    useCount?: number;
+  }
+  /** Whatever else the helper answers. */
+  interface StoreResult extends Result {
+    [key: string]: unknown;
+  }
+  /** A store notification: "purchasing", "purchased", "failed", "restored", "restoreCompleted", ... */
+  interface StoreNotice {
+    type: string;
+    productId?: string;
+    transactionId?: string;
+    [key: string]: unknown;
+  }
+
+  /** In-app purchases through a purchase helper bundle; every request answers through its callback. */
+  interface IAP {
+    /** @param json JSON text of {@link RegisterCallbackParams}; answers the JSON text of a {@link Result}. */
+    registerCallback(json: string): string;
+    /** @param json JSON text of {@link RegisterHelperParams}; the callback gets a {@link RegisterHelperResult}. */
+    registerHelper(json: string): void;
+    /** What the helper said last; false without one. */
+    canMakePayments(): boolean;
+    /** @param json JSON text of {@link StoreParams}; the callback gets a {@link StoreResult}. */
+    startService(json: string): void;
+    /** @param json JSON text of {@link RequestProductsParams}; the callback gets a {@link ProductsResult}. */
+    requestProducts(json: string): void;
+    /** @param json JSON text of {@link BuyParams}; the callback gets a {@link StoreResult}; the outcome is notified. */
+    buy(json: string): void;
+    /** @param json JSON text of {@link StoreParams}; each restored purchase is notified. */
+    restore(json: string): void;
+    /** @param json JSON text of {@link ProductParams}; the callback gets a {@link PriceResult}. */
+    getPrice(json: string): void;
+    /** @param json JSON text of {@link ProductParams}; the callback gets a {@link UseCountResult}. */
+    getUseCount(json: string): void;
+    /** @param json JSON text of {@link UseProductParams}; the callback gets a {@link UseCountResult}. */
+    useProduct(json: string): void;
+  }
+
+  // ---- tray ---------------------------------------------------------------------------
+
+  /** What the tray's callback receives. */
+  type TrayEvent =
+    | { type: "activate" | "secondaryActivate" | "contextMenu"; x: number; y: number }
+    | { type: "scroll"; delta: number; orientation: "vertical" | "horizontal" }
+    | { type: "menu"; title: string };
+
+  /** An icon in the desktop's status area, with a menu. */
+  interface Tray {
+    /** True while the desktop shows tray icons. */
+    isAvailable(): boolean;
+    isShown(): boolean;
+    show(): void;
+    hide(): void;
+    /** A file of the application or a theme icon name; false when the file is not usable. */
+    setIcon(icon: string): boolean;
+    setAttentionIcon(icon: string): boolean;
+    setTitle(title: string): void;
+    setToolTip(text: string): void;
+    setAttention(attention: boolean): void;
+    /** The tray's menu, built like the menu bar's menus. */
+    menu(): MenuProxy;
+    /** A function, or the name of a page function; anything else stops the events. */
+    setCallback(callback: ((event: TrayEvent) => void) | CallbackName | null): void;
   }
 
   // ---- page events -------------------------------------------------------------------

@@ -14,11 +14,13 @@
 #include "services/Clipboard.h"
 #include "services/Dock.h"
 #include "services/Fonts.h"
+#include "services/IAP.h"
 #include "services/MenuItemProxy.h"
 #include "services/MenuProxy.h"
 #include "services/Notice.h"
 #include "services/Path.h"
 #include "services/Sound.h"
+#include "services/Tray.h"
 #include "services/WebMenuItemSettings.h"
 #include "services/BinaryFileWriter.h"
 #include "services/Window.h"
@@ -186,6 +188,11 @@ void WebViewDelegate::ensureServices() {
   members_.emplace_back("menuitems_settings", registerObject(*menuitems_settings));
   if (!binaryFileWriter) binaryFileWriter = std::make_unique<BinaryFileWriter>(page_, webView_);
   members_.emplace_back("binaryFileWriter", registerObject(*binaryFileWriter));
+  if (!iap) iap = std::make_unique<IAP>(page_);
+  members_.emplace_back("iap", registerObject(*iap));
+  // The tray icon comes last: it is this shell's own addition to the members.
+  if (!tray) tray = std::make_unique<Tray>(page_, this);
+  members_.emplace_back("tray", registerObject(*tray));
   if (g_extraMembers)
     for (auto& [name, object] : g_extraMembers(*this)) {
       if (!object) continue;

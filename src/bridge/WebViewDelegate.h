@@ -33,6 +33,8 @@ class Fonts;
 class MenuProxy;
 class WebMenuItemSettings;
 class BinaryFileWriter;
+class IAP;
+class Tray;
 
 class WebViewDelegate : public ServiceObject {
  public:
@@ -118,6 +120,8 @@ class WebViewDelegate : public ServiceObject {
   std::unique_ptr<Fonts> fonts;
   std::unique_ptr<MenuProxy> menu;
   std::unique_ptr<BinaryFileWriter> binaryFileWriter;
+  std::unique_ptr<IAP> iap;
+  std::unique_ptr<Tray> tray;
   GtkWidget* mainMenu = nullptr;
   WebKitWebView* requestedWindow = nullptr;
 

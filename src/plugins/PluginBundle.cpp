@@ -147,12 +147,21 @@ bool PluginBundle::load(const FolderHandle& folder, std::string* why) {
   return true;
 }
 
-bool PluginBundle::loadLocked(int folder, std::string* why) {
-  auto fail = [why](const std::string& reason) {
+void* PluginBundle::openExecutable(const FolderHandle& folder, std::string* why) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (!folder) {
+    if (why) *why = "the bundle folder is not open";
+    return nullptr;
+  }
+  return openExecutableLocked(folder.get(), why);
+}
+
+void* PluginBundle::openExecutableLocked(int folder, std::string* why) {
+  auto fail = [why](const std::string& reason) -> void* {
     if (why) *why = reason;
-    return false;
+    return nullptr;
   };
-  if (refused_) return fail(refusal_);
+  if (handle_) return handle_;
   // The Info.plist and the library are opened beneath the folder the caller
   // checked, and read and loaded through those descriptors.
   std::string plistError;
@@ -193,9 +202,20 @@ bool PluginBundle::loadLocked(int folder, std::string* why) {
     return fail(e ? e : "the library does not load");
   }
   libraryFd_ = file.release();
+  handle_ = handle;
+  return handle_;
+}
+
+bool PluginBundle::loadLocked(int folder, std::string* why) {
+  auto fail = [why](const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+  };
+  if (refused_) return fail(refusal_);
+  void* handle = openExecutableLocked(folder, why);
+  if (!handle) return false;
   // From here on the library stays open whatever happens: closing a library
   // whose initialisers ran is not safe, and a refusal is final.
-  handle_ = handle;
   auto refuse = [&](const std::string& reason) {
     refused_ = true;
     refusal_ = reason;

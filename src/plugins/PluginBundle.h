@@ -65,6 +65,12 @@ class PluginBundle {
   // lies outside the bundle (a link out of it).
   bool load(const FolderHandle& folder, std::string* why = nullptr);
   bool isLoaded() const;
+  // Opens the executable of the bundle folder open at `folder` (Info.plist's
+  // CFBundleExecutable in Contents/MacOS, a library inside the bundle)
+  // without asking it for a plug-in module, for libraries with an entry
+  // point of another kind (the purchase helpers). The same checks as
+  // load(); the handle is never closed. nullptr with the reason in `why`.
+  void* openExecutable(const FolderHandle& folder, std::string* why = nullptr);
   // The loaded module's class of that name; nullptr when not loaded or absent.
   const corvane_task_class* classNamed(const std::string& name) const;
 
@@ -72,6 +78,7 @@ class PluginBundle {
 
  private:
   bool loadLocked(int folder, std::string* why);
+  void* openExecutableLocked(int folder, std::string* why);
 
   const std::string path_;
   mutable std::mutex mutex_;

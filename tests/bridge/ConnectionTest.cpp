@@ -265,7 +265,8 @@ TEST_F(Connection, HelloDescribesTheRootItsMembersAndTheOriginPolicy) {
   for (const auto& m : schema.members)
     if (m.name != "notice" && m.name != "test") names.push_back(m.name);
   EXPECT_EQ(names, (std::vector<std::string>{"sound", "dock", "growl", "path", "clipboard", "app", "window", "fonts",
-                                             "menu", "menuitems_settings", "binaryFileWriter"}));
+                                             "menu", "menuitems_settings", "binaryFileWriter", "iap",
+                                             "tray"}));
   for (const auto& m : schema.members) {
     if (m.name == "path") {
       EXPECT_EQ(schema.classes[m.classIndex].methods.size(), 47u);

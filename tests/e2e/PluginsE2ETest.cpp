@@ -101,8 +101,8 @@ TEST_F(PluginsE2E, TheWindowKeepsEveryBundleItUsed) {
   EXPECT_EQ(registry.size(), 4u) << "Sample, Empty, Broken, TestTasks: " << registry;
 }
 
-// The demo as the build stages it: its page runs the sample plug-in at load
-// and writes the plug-in's answers to its console.
+// The demo as the build stages it: its page runs the sample plug-in and
+// opens the sample store at load, and writes their answers to its console.
 TEST(ShowcasePlugIn, TheShowcasePageRunsTheSamplePlugIn) {
   ShellHarness home;  // a private home and XDG folders
   const std::string logPath = home.root() + "/showcase.log";
@@ -119,9 +119,12 @@ TEST(ShowcasePlugIn, TheShowcasePageRunsTheSamplePlugIn) {
   auto text = [&] { return corvane::test::readFile(logPath); };
   const bool answered = corvane::e2e::waitUntil(
       [&] { return text().find("Showcase plug-in: done") != std::string::npos; }, 120);
+  const bool stocked = corvane::e2e::waitUntil(
+      [&] { return text().find("Showcase store: 3 products, payments possible") != std::string::npos; }, 60);
   corvane::e2e::stop(pid);
   EXPECT_TRUE(answered) << text();
   EXPECT_NE(text().find("Showcase plug-in: progress 3 of 3"), std::string::npos) << text();
+  EXPECT_TRUE(stocked) << "the sample purchase helper serves the Showcase's store\n" << text();
 }
 
 }  // namespace

@@ -1,13 +1,16 @@
-// Every method of app, path and the test object called with hostile values,
-// at least 100,000 calls in all. Every call must come back (with a value or
-// a script error), the shell must stay up, and the bridge must still answer
-// correctly afterwards. Left out: the methods that end the run or hand the
-// value to another program (a browser, a mail client, a launched app).
+// Every method of app, path, iap, tray and the test object called with
+// hostile values, at least 100,000 calls in all. Every call must come back
+// (with a value or a script error), the shell must stay up, and the bridge
+// must still answer correctly afterwards. Left out: the methods that end
+// the run or hand the value to another program (a browser, a mail client,
+// a launched app).
 (function () {
   var T = corvane.test;
   var skip = {
     app: ["terminate", "relaunch", "open", "launch", "openFile", "sendEmail"],
     path: [],
+    iap: [],
+    tray: [],
     test: ["finish", "closeMainWindow", "callFromThread", "resize"]
   };
   var fuzzCalls = 0;
@@ -36,7 +39,7 @@
 
   var outcome = { calls: 0, returned: 0, errors: {}, methods: 0, perMethod: {}, unexpected: [] };
   var targets = [];
-  ["app", "path", "test"].forEach(function (member) {
+  ["app", "path", "iap", "tray", "test"].forEach(function (member) {
     var obj = corvane[member];
     Object.getOwnPropertyNames(Object.getPrototypeOf(obj)).forEach(function (name) {
       var fn = obj[name];

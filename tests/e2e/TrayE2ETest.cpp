@@ -1,0 +1,306 @@
+// The tray icon end to end: the real shell on a private session bus with no
+// status notifier watcher at first; the page (tray-pages/tray-checks.js)
+// builds its icon and menu and shows it. This driver then starts a watcher
+// and host of its own (support/TrayWatcher) and acts as a panel: it reads
+// the item's properties and menu layout, clicks, scrolls and chooses menu
+// items, restarts the watcher, and sees the item leave when the page hides
+// it. The page reports what its callbacks saw.
+#include "ProcessHelpers.h"
+#include "ShellHarness.h"
+#include "support/PrivateBus.h"
+#include "support/TrayWatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <glib.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+using nlohmann::json;
+using corvane::e2e::ShellHarness;
+using corvane::e2e::waitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A 4x4 opaque red PNG.
+constexpr const char* kRedPng =
+    "iVBORw0KGgoAAAANSUhEUgAAAAQAAAAECAYAAACp8Z5+AAAAEklEQVR4nGP4z8DwHxkzkC4AADxAH+HggXe0AAAAAElFTkSuQmCC";
+
+json fromVariant(GVariant* v) {
+  gchar* text = g_variant_print(v, FALSE);
+  json out = text;
+  g_free(text);
+  return out;
+}
+
+// A dbusmenu layout node as JSON: id, its properties, its children.
+json layoutNode(GVariant* node) {
+  gint32 id = 0;
+  GVariant *props = nullptr, *children = nullptr;
+  g_variant_get(node, "(i@a{sv}@av)", &id, &props, &children);
+  json out = {{"id", id}};
+  GVariantIter it;
+  const gchar* key = nullptr;
+  GVariant* value = nullptr;
+  g_variant_iter_init(&it, props);
+  while (g_variant_iter_next(&it, "{&sv}", &key, &value)) {
+    if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
+      out[key] = g_variant_get_string(value, nullptr);
+    else if (g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN))
+      out[key] = static_cast<bool>(g_variant_get_boolean(value));
+    else
+      out[key] = fromVariant(value);
+    g_variant_unref(value);
+  }
+  json kids = json::array();
+  GVariantIter ci;
+  GVariant* child = nullptr;
+  g_variant_iter_init(&ci, children);
+  while (g_variant_iter_next(&ci, "v", &child)) {
+    kids.push_back(layoutNode(child));
+    g_variant_unref(child);
+  }
+  if (!kids.empty()) out["children"] = kids;
+  g_variant_unref(props);
+  g_variant_unref(children);
+  return out;
+}
+
+class TrayE2E : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    shell = std::make_unique<ShellHarness>();
+    shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_TRAY_PAGES);
+    gsize size = 0;
+    guchar* png = g_base64_decode(kRedPng, &size);
+    shell->writeFile(shell->resourcePath() + "/public/tray.png", std::string(reinterpret_cast<char*>(png), size));
+    g_free(png);
+    const std::string ack = shell->root() + "/ack";
+    const std::string services = shell->root() + "/services";
+    fs::create_directories(ack);
+    fs::create_directories(services);
+    corvane::test::PrivateBus bus(services);  // no watcher on it yet
+    corvane::test::TrayWatcher watcher(bus.address());
+
+    auto env = shell->sessionEnv();
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus.address();
+    env["CORVANE_E2E_ACK"] = ack;
+    const pid_t pid = shell->start(env);
+    auto stepped = [&](const std::string& name) {
+      return waitUntil([&] { return shell->log().find("E2E-STEP " + name + " ") != std::string::npos; }, 60);
+    };
+    auto answer = [&](const std::string& name) { shell->writeFile(ack + "/" + name, ""); };
+
+    try {
+      if (stepped("ready")) {
+        watcher.start();
+        waitUntil([&] { return !watcher.registrations().empty(); }, 20);
+        const auto registered = watcher.registrations();
+        if (!registered.empty()) {
+          service = registered[0].service;
+          readItem(watcher);
+          panel(watcher);
+        }
+        answer("ready");
+      }
+      if (stepped("changed")) {
+        GVariant* status = watcher.property(service, "Status");
+        seen["statusAfter"] = g_variant_get_string(status, nullptr);
+        g_variant_unref(status);
+        seen["layoutAfter"] = layout(watcher);
+        answer("changed");
+      }
+      if (stepped("restart")) {
+        watcher.stop();
+        seen["ownerWhileStopped"] = watcher.nameHasOwner("org.kde.StatusNotifierWatcher");
+        watcher.start();
+        waitUntil([&] { return watcher.registrations().size() >= 2; }, 20);
+        seen["registrations"] = json::array();
+        for (const auto& r : watcher.registrations()) seen["registrations"].push_back(r.service);
+        answer("restart");
+      }
+      if (stepped("by-name")) {
+        watcher.call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 5, 6));
+        answer("by-name");
+      }
+      if (stepped("hidden")) {
+        seen["itemGone"] = waitUntil([&] { return !watcher.nameHasOwner(service); }, 10);
+        answer("hidden");
+      }
+    } catch (const std::exception& e) {
+      seen["driverError"] = e.what();
+    }
+    int wstatus = 0;
+    const bool ended = waitUntil([&] { return waitpid(pid, &wstatus, WNOHANG) == pid; }, 60);
+    if (!ended) {
+      corvane::e2e::stop(pid);
+      wstatus = -1;
+    }
+    status = ended && WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    report = shell->report();
+    log = shell->log();
+  }
+
+  // The item as a panel reads it.
+  static void readItem(corvane::test::TrayWatcher& w) {
+    auto text = [&](const char* name) {
+      GVariant* v = w.property(service, name);
+      json out = g_variant_is_of_type(v, G_VARIANT_TYPE_STRING) || g_variant_is_of_type(v, G_VARIANT_TYPE_OBJECT_PATH)
+                     ? json(g_variant_get_string(v, nullptr))
+                 : g_variant_is_of_type(v, G_VARIANT_TYPE_BOOLEAN) ? json(static_cast<bool>(g_variant_get_boolean(v)))
+                                                                    : fromVariant(v);
+      g_variant_unref(v);
+      return out;
+    };
+    for (const char* name : {"Id", "Category", "Title", "Status", "IconName", "AttentionIconName", "Menu", "ItemIsMenu"})
+      seen["item"][name] = text(name);
+    GVariant* tip = w.property(service, "ToolTip");
+    const gchar* title = nullptr;
+    g_variant_get_child(tip, 2, "&s", &title);
+    seen["item"]["ToolTipTitle"] = title;
+    g_variant_unref(tip);
+    GVariant* pixmaps = w.property(service, "IconPixmap");
+    seen["item"]["IconSizes"] = json::array();
+    for (gsize i = 0; i < g_variant_n_children(pixmaps); ++i) {
+      gint32 width = 0, height = 0;
+      GVariant* bytes = nullptr;
+      g_variant_get_child(pixmaps, i, "(ii@ay)", &width, &height, &bytes);
+      gsize n = 0;
+      const guchar* argb = static_cast<const guchar*>(g_variant_get_fixed_array(bytes, &n, 1));
+      seen["item"]["IconSizes"].push_back(width);
+      if (i == 0) seen["item"]["FirstPixel"] = {argb[0], argb[1], argb[2], argb[3]};
+      seen["item"]["BytesMatch"] = n == static_cast<gsize>(width) * height * 4;
+      g_variant_unref(bytes);
+    }
+    g_variant_unref(pixmaps);
+  }
+
+  static json layout(corvane::test::TrayWatcher& w) {
+    GVariant* reply = nullptr;
+    w.call(service, "/MenuBar", "com.canonical.dbusmenu", "GetLayout", g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)),
+           &reply);
+    guint32 revision = 0;
+    GVariant* root = nullptr;
+    g_variant_get(reply, "(u@(ia{sv}av))", &revision, &root);
+    json out = {{"revision", revision}, {"root", layoutNode(root)}};
+    g_variant_unref(root);
+    g_variant_unref(reply);
+    return out;
+  }
+
+  static int idOf(const json& node, const std::string& label) {
+    if (node.value("label", "") == label) return node["id"];
+    for (const auto& child : node.value("children", json::array()))
+      if (int id = idOf(child, label)) return id;
+    return 0;
+  }
+
+  // A person at the panel: a click, a middle click, two scrolls, menu choices.
+  static void panel(corvane::test::TrayWatcher& w) {
+    seen["layout"] = layout(w);
+    const json& root = seen["layout"]["root"];
+    const auto item = [&](const char* method, GVariant* args) {
+      w.call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", method, args);
+    };
+    item("Activate", g_variant_new("(ii)", 11, 22));
+    item("SecondaryActivate", g_variant_new("(ii)", 33, 44));
+    item("Scroll", g_variant_new("(is)", 3, "vertical"));
+    item("Scroll", g_variant_new("(is)", -2, "Horizontal"));
+    const auto click = [&](const char* label) {
+      w.call(service, "/MenuBar", "com.canonical.dbusmenu", "Event",
+             g_variant_new("(isvu)", idOf(root, label), "clicked", g_variant_new_int32(0), 0u));
+    };
+    click("Disabled");     // no choice: it is disabled
+    click("Preferences");  // no choice: it opens a submenu
+    click("Open");
+    click("Dark__mode");
+  }
+
+  void SetUp() override {
+    ASSERT_FALSE(seen.contains("driverError")) << seen["driverError"] << "\n" << log;
+    ASSERT_EQ(status, 0) << log;
+    ASSERT_TRUE(report.is_object()) << "the page sent no report\n" << log;
+    ASSERT_FALSE(report.contains("pageError")) << report["pageError"];
+  }
+  static void TearDownTestSuite() { shell.reset(); }
+
+  static inline std::unique_ptr<ShellHarness> shell;
+  static inline int status = -1;
+  static inline json report, seen;
+  static inline std::string log, service;
+};
+
+TEST_F(TrayE2E, WithoutAWatcherTheTrayIsUnavailableAndNothingFails) {
+  EXPECT_EQ(report["sameUnderThreeNames"], true);
+  EXPECT_EQ(report["availableAtStart"], false);
+  EXPECT_EQ(report["shownAtStart"], false);
+  EXPECT_EQ(report["shownBeforeWatcher"], true);
+  EXPECT_EQ(report["sameMenu"], true);
+  EXPECT_EQ(report["icons"], (json{{"file", true}, {"theme", true}, {"notTheApplications", false}, {"missingFile", false}}));
+  EXPECT_EQ(report["availableWithWatcher"], true);
+}
+
+TEST_F(TrayE2E, AWatcherThatAppearsLaterGetsTheItemWithItsProperties) {
+  EXPECT_EQ(service.rfind("org.kde.StatusNotifierItem-", 0), 0u) << service;
+  const json& item = seen["item"];
+  EXPECT_EQ(item["Id"], shell->identifier());
+  EXPECT_EQ(item["Category"], "ApplicationStatus");
+  EXPECT_EQ(item["Title"], "Tray Test");
+  EXPECT_EQ(item["ToolTipTitle"], "3 new messages");
+  EXPECT_EQ(item["Status"], "Active");
+  EXPECT_EQ(item["IconName"], "");
+  EXPECT_EQ(item["AttentionIconName"], "mail-unread");
+  EXPECT_EQ(item["Menu"], "/MenuBar");
+  EXPECT_EQ(item["ItemIsMenu"], false) << "a left click activates instead of opening the menu";
+  EXPECT_EQ(item["IconSizes"], (json{16, 22, 24, 32, 48, 64}));
+  EXPECT_EQ(item["FirstPixel"], (json{255, 255, 0, 0})) << "ARGB of the red icon";
+  EXPECT_EQ(item["BytesMatch"], true);
+}
+
+TEST_F(TrayE2E, TheMenuLayoutIsTheMenuThePageBuilt) {
+  const json& root = seen["layout"]["root"];
+  ASSERT_EQ(root["children"].size(), 4u) << root;
+  const json& open = root["children"][0];
+  EXPECT_EQ(open["label"], "Open");
+  EXPECT_EQ(open["enabled"], true);
+  EXPECT_EQ(open["shortcut"], "[['Control', 'o']]");
+  EXPECT_EQ(root["children"][1]["type"], "separator");
+  const json& prefs = root["children"][2];
+  EXPECT_EQ(prefs["label"], "Preferences");
+  EXPECT_EQ(prefs["children-display"], "submenu");
+  ASSERT_EQ(prefs["children"].size(), 1u);
+  EXPECT_EQ(prefs["children"][0]["label"], "Dark__mode") << "an underscore of the title is no mnemonic";
+  EXPECT_EQ(root["children"][3]["label"], "Disabled");
+  EXPECT_EQ(root["children"][3]["enabled"], false);
+
+  const json& after = seen["layoutAfter"];
+  EXPECT_GT(after["revision"], seen["layout"]["revision"]);
+  ASSERT_EQ(after["root"]["children"].size(), 5u) << after;
+  EXPECT_EQ(after["root"]["children"][0]["label"], "Open Window");
+  EXPECT_EQ(after["root"]["children"][4]["label"], "Later");
+  EXPECT_EQ(seen["statusAfter"], "NeedsAttention");
+}
+
+TEST_F(TrayE2E, ClicksScrollsAndMenuChoicesReachThePageCallback) {
+  EXPECT_EQ(report["events"], (json{{{"type", "activate"}, {"x", 11}, {"y", 22}},
+                                    {{"type", "secondaryActivate"}, {"x", 33}, {"y", 44}},
+                                    {{"type", "scroll"}, {"delta", 3}, {"orientation", "vertical"}},
+                                    {{"type", "scroll"}, {"delta", -2}, {"orientation", "horizontal"}},
+                                    {{"type", "menu"}, {"title", "Open"}},
+                                    {{"type", "menu"}, {"title", "Dark_mode"}}}));
+  EXPECT_EQ(report["itemHits"], (json{"Open", "Dark_mode"})) << "the items' own callbacks run too";
+  EXPECT_EQ(report["byName"], (json{{{"type", "activate"}, {"x", 5}, {"y", 6}}})) << "a callback named by text";
+}
+
+TEST_F(TrayE2E, ARestartingWatcherGetsTheItemAgainAndHidingTakesItAway) {
+  EXPECT_EQ(seen["ownerWhileStopped"], false);
+  EXPECT_EQ(seen["registrations"], (json{service, service}));
+  EXPECT_EQ(report["shownAfterHide"], false);
+  EXPECT_EQ(seen["itemGone"], true);
+}
+
+}  // namespace
