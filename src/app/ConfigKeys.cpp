@@ -120,6 +120,26 @@ const std::vector<Key>& keys() {
     {S::InfoPlist, "reviewURL", K::Text, "", {}, "where people review the application"},
     {S::InfoPlist, "FAQURL", K::Text, "", {}, "the FAQ's address"},
     {S::InfoPlist, "BuyURL", K::Text, "", {}, "where to buy the application"},
+    // Read by `corvane-kit package` (docs/packaging.md); the shell reads
+    // the document types' icons for other applications' facts.
+    {S::InfoPlist, "CFBundleDocumentTypes", K::ObjectList, "", {}, "the document types the application opens: MIME types and file name extensions for the desktop"},
+    {S::InfoPlist, "CorvaneSummary", K::Text, "", {}, "packaging: a one-line summary"},
+    {S::InfoPlist, "CorvaneDescription", K::Text, "", {}, "packaging: the long description (paragraphs, lists)"},
+    {S::InfoPlist, "CorvaneGenericName", K::Text, "", {}, "packaging: the desktop entry's GenericName"},
+    {S::InfoPlist, "CorvaneKeywords", K::TextList, "", {}, "packaging: search keywords"},
+    {S::InfoPlist, "CorvaneLicense", K::Text, "", {}, "packaging: the licence, an SPDX expression"},
+    {S::InfoPlist, "CorvaneMetadataLicense", K::Text, "FSFAP", {}, "packaging: the licence of the AppStream metadata"},
+    {S::InfoPlist, "CorvaneMaintainer", K::Text, "", {}, "packaging: \"Name <address>\" of the package's maintainer"},
+    {S::InfoPlist, "CorvaneDeveloperName", K::Text, "", {}, "packaging: the developer's name in AppStream"},
+    {S::InfoPlist, "CorvaneReleaseDate", K::Text, "", {}, "packaging: this release's date, YYYY-MM-DD"},
+    {S::InfoPlist, "CorvaneReleaseNotes", K::Text, "", {}, "packaging: this release's description"},
+    {S::InfoPlist, "CorvaneReleases", K::ObjectList, "", {}, "packaging: earlier releases (version, date, description)"},
+    {S::InfoPlist, "CorvaneFlatpakFinishArgs", K::TextList, "", {}, "packaging: more Flatpak finish-args"},
+    {S::DocumentType, "CFBundleTypeName", K::Text, "", {}, "the document type's name"},
+    {S::DocumentType, "CFBundleTypeExtensions", K::TextList, "", {}, "file name extensions of the type"},
+    {S::DocumentType, "CFBundleTypeMIMETypes", K::TextList, "", {}, "MIME types of the type"},
+    {S::DocumentType, "LSItemContentTypes", K::TextList, "", {}, "content type identifiers; well-known ones become MIME types"},
+    {S::DocumentType, "CFBundleTypeIconFile", K::Text, "", {}, "the type's icon, a file in Contents/Resources (also the application's icon when it has none)"},
   };
   // clang-format on
   return table;
@@ -155,6 +175,7 @@ std::string scopeName(Scope scope) {
     case Scope::MenuTitle: return "a \"menuTitleList\" entry";
     case Scope::BootStrap: return "ian.json";
     case Scope::InfoPlist: return "Info.plist";
+    case Scope::DocumentType: return "a \"CFBundleDocumentTypes\" entry";
   }
   return "";
 }

@@ -28,6 +28,7 @@ enum class Scope {
   MenuTitle,      // an element of "AppExInfo" "menuTitleList"
   BootStrap,      // public/ian.json
   InfoPlist,      // Contents/Info.plist
+  DocumentType,   // an element of Info.plist "CFBundleDocumentTypes"
 };
 
 // The JSON (or property-list) type a reader accepts.

@@ -138,6 +138,8 @@ std::vector<Scope> relatedScopes(Scope scope) {
       return {Scope::MenuHide, Scope::MenuTitle};
     case Scope::BootStrap:
       return {Scope::BootStrap};
+    case Scope::DocumentType:
+      return {Scope::DocumentType};
   }
   return {};
 }

@@ -4,12 +4,13 @@
 #include "app/Utils.h"
 #include "bridge/CallbackDelegate.h"
 #include "bridge/WebViewDelegate.h"
-#include "plugins/PluginBundle.h"
 #include "services/DBusMenuExporter.h"
 #include "services/MenuProxy.h"
 #include "ui/MainMenu.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <filesystem>
 
 namespace corvane {
 namespace {
@@ -19,12 +20,25 @@ constexpr const char* kMenuPath = "/MenuBar";
 // vector icon stays sharp.
 constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64};
 
+// True when `path` resolves (links followed) to something below `root`:
+// icons are read only from the application's own files. An icon is only
+// decoded, never run, so a check by name is enough here.
+bool resolvesInside(const std::string& path, const std::string& root) {
+  std::error_code ec;
+  const std::string real = std::filesystem::canonical(path, ec).string();
+  if (ec) return false;
+  std::string prefix = std::filesystem::canonical(root, ec).string();
+  if (ec || prefix.empty()) return false;
+  if (prefix.back() != '/') prefix += '/';
+  return real.size() > prefix.size() && real.compare(0, prefix.size(), prefix) == 0;
+}
+
 std::optional<std::string> applicationFile(const std::string& text) {
   Utils& u = Utils::sharedInstance();
   const std::string bundle = u.bundle().bundlePath();
   const std::string ui = u.path_get_appUIDirPath();
   auto inside = [&](const std::string& path) {
-    return Utils::checkPathIsFile(path) && (pathStaysInside(path, bundle) || (!ui.empty() && pathStaysInside(path, ui)));
+    return Utils::checkPathIsFile(path) && (resolvesInside(path, bundle) || (!ui.empty() && resolvesInside(path, ui)));
   };
   if (!text.empty() && text[0] == '/') return inside(text) ? std::optional<std::string>(text) : std::nullopt;
   for (const std::string& folder : {ui, u.bundle().resourcePath()}) {
