@@ -26,16 +26,6 @@ namespace fs = std::filesystem;
 namespace corvane::kit {
 namespace {
 
-// Left out of the packaged bundle: the executable folder (the package puts
-// the shell's launcher or the shell itself there) and version-control and
-// desktop litter.
-bool leftOut(const std::string& relative) {
-  if (relative == "Contents/MacOS") return true;
-  const std::string name = fs::path(relative).filename().string();
-  return name == ".git" || name == ".gitignore" || name == ".gitattributes" || name == ".svn" || name == ".hg" ||
-         name == ".DS_Store";
-}
-
 // The agent helper's service name: one helper serves every application.
 constexpr const char* kAgentName = "com.zavrelon.app.mac.xpc.AgentHelper";
 
@@ -143,7 +133,7 @@ int packageDeb(const DebRequest& request, std::ostream& out, std::ostream& err) 
     const std::string root = stage.path() + "/root";
     const std::string installedBundle = "/usr/lib/" + app->package + "/" + app->bundleFolder;
     const std::string contents = root + installedBundle + "/Contents";
-    copyTree(bundle->bundlePath(), root + installedBundle, leftOut);
+    copyTree(bundle->bundlePath(), root + installedBundle, leftOutOfPackage);
 
     std::vector<std::string> services;  // (file name, text)
     if (request.standalone) {

@@ -25,12 +25,6 @@ namespace fs = std::filesystem;
 namespace corvane::kit {
 namespace {
 
-bool leftOut(const std::string& relative) {
-  if (relative == "Contents/MacOS") return true;
-  const std::string name = fs::path(relative).filename().string();
-  return name == ".git" || name == ".svn" || name == ".hg" || name == ".DS_Store";
-}
-
 // What the sandbox opens to the shell: its display (Wayland, or X11 where
 // there is no Wayland), the GPU for WebKit, sound, the network (pages load
 // from the shell's own server and the web), and the notification service.
@@ -116,7 +110,7 @@ int packageFlatpak(const FlatpakRequest& request, std::ostream& out, std::ostrea
     const std::string id = app->identifier;
     const std::string installed = "/app/lib/" + app->package + "/" + app->bundleFolder;
 
-    copyTree(bundle->bundlePath(), (s / app->bundleFolder).string(), leftOut);
+    copyTree(bundle->bundlePath(), (s / app->bundleFolder).string(), leftOutOfPackage);
     writeFile((s / (app->package + ".sh")).string(),
               "#!/bin/sh\nexec /app/bin/corvane --bundle " + shellQuoted(installed) + " -- \"$@\"\n", 0755);
     writeFile((s / (id + ".desktop")).string(), desktopEntryText(*app, app->package, icon.has_value()));
