@@ -7,6 +7,7 @@
 #include "kit/KitFiles.h"
 #include "kit/KitPaths.h"
 #include "kit/Metainfo.h"
+#include "kit/PackageSource.h"
 
 #include <glib.h>
 
@@ -108,25 +109,12 @@ std::string md5sums(const std::string& root) {
 }  // namespace
 
 int packageDeb(const DebRequest& request, std::ostream& out, std::ostream& err) {
-  std::string why;
-  auto bundle = Bundle::open(request.bundle, &why);
-  if (!bundle) {
-    err << "corvane-kit: " << request.bundle << " is not an application bundle: " << why << "\n";
-    return kUsage;
-  }
-  MetadataReport report;
-  auto app = readAppMetadata(*bundle, report);
-  for (const auto& w : report.warnings) err << "corvane-kit: warning: " << w << "\n";
-  for (const auto& e : report.errors) err << "corvane-kit: " << e << "\n";
-  if (!app) return kFailed;
-  std::optional<icons::IconImage> icon;
-  if (app->icon) {
-    icon = icons::IconImage::load(app->icon->path, &why);
-    if (!icon) {
-      err << "corvane-kit: " << app->icon->key << ": " << why << "\n";
-      return kFailed;
-    }
-  }
+  int status = kFailed;
+  auto source = readPackageSource(request.bundle, true, err, &status);
+  if (!source) return status;
+  const Bundle* bundle = &source->bundle;
+  const AppMetadata* app = &source->app;
+  const std::optional<icons::IconImage>& icon = source->icon;
 
   try {
     StagingFolder stage("corvane-kit-deb");
