@@ -1,18 +1,15 @@
 // The application's life in the real shell: start-up tasks around the
-// launch step, the window style from the configuration, SIGTERM, a second
-// start handing over its files or bringing the window back, and quitting
-// when the main window closes.
+// launch step, the window style from the configuration, a second start
+// handing over its files or bringing the window back, quitting when the
+// main window closes, and relaunching. (Signals: EventsE2ETest.)
 #include "LiveApp.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
@@ -87,25 +84,6 @@ TEST_F(Life, FailingTaskBuildsTheWindowOnceAndStylesApply) {
   EXPECT_GT(state["titleBarHeight"].get<int>(), 0);
 }
 
-TEST_F(Life, SigtermEndsWithZeroFiveSecondsLater) {
-  make(json::object());
-  auto app = start("sigterm", "sigterm.log");
-  ASSERT_TRUE(app->waitForLog("life ready sigterm", 60)) << app->log();
-  const auto sent = std::chrono::steady_clock::now();
-  app->signal(SIGTERM);
-  EXPECT_EQ(app->waitForExit(30), 0);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
-  EXPECT_GE(seconds, 4.9);
-  EXPECT_LT(seconds, 15.0);
-  const std::string log = app->log();
-  const auto first = log.find("##[App:BridgeTest]## will about to exit...");
-  const auto last = log.find("##[App:BridgeTest]## completely exit...");
-  ASSERT_NE(first, std::string::npos) << log;
-  ASSERT_NE(last, std::string::npos) << log;
-  EXPECT_LT(first, last);
-  EXPECT_EQ(log.find("App exit"), std::string::npos) << "the normal termination is not taken";
-}
-
 TEST_F(Life, SecondStartHandsItsFilesToTheFirst) {
   make(json::object());
   auto first = start("open", "first.log");
@@ -148,9 +126,6 @@ TEST_F(Life, RelaunchStartsANewInstanceAfterTheOldOneEnds) {
   EXPECT_EQ(app->waitForExit(60), 0) << app->log();
   EXPECT_NE(app->log().find("App exit"), std::string::npos);
   // The new instance writes into the same log and reports when its page runs.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (shell.report().is_null() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(shell.report(), json({{"relaunched", true}})) << app->log();
+  EXPECT_EQ(live.report(60), json({{"relaunched", true}})) << app->log();
   EXPECT_EQ(countOf(app->log(), "<App> process_tasks"), 2u) << "two launches";
 }
