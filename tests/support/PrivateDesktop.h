@@ -23,8 +23,9 @@ class PrivateDesktop {
   // ":N"
   const std::string& display() const { return display_; }
 
-  // Runs a program on this display and answers its standard output with
-  // the last line break removed; `status` gets the exit status.
+  // Runs a program on this display (for at most a minute) and answers its
+  // standard output with the last line break removed; `status` gets the
+  // exit status.
   std::string run(const std::vector<std::string>& argv, int* status = nullptr) const;
   // xdotool with these arguments; true when it succeeded.
   bool xdotool(const std::vector<std::string>& args) const;
