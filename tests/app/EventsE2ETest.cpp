@@ -3,10 +3,11 @@
 // starts, odd file arguments, termination signals at every stage, a second
 // start while the shell ends, relaunch after an update, a lost system bus,
 // windows with a real window manager, and identifiers.
-#include "../e2e/ShellHarness.h"
-#include "Desktop.h"
-#include "LiveShell.h"
+#include "LiveApp.h"
+#include "support/PrivateBus.h"
+#include "support/PrivateDesktop.h"
 #include "support/ListeningSocket.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -25,17 +26,12 @@
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
 using corvane::life::LiveShell;
-using corvane::life::PrivateDisplay;
-using corvane::life::PrivateSystemBus;
+using corvane::test::PrivateSystemBus;
 namespace fs = std::filesystem;
 
 namespace {
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-  return n;
-}
+using corvane::test::countOf;
 
 std::string infoPlist(const std::string& identifierEntry) {
   return R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -47,43 +43,10 @@ std::string infoPlist(const std::string& identifierEntry) {
 )";
 }
 
-// One application bundle in a temporary folder with the events page, and
-// the shells started on it.
-class App {
+// The events page and the shells started on it.
+class App : public corvane::life::LiveApp {
  public:
-  explicit App(const json& project = json::object()) {
-    shell.makeBundle(project, CORVANE_EVENTS_PAGES);
-    fs::copy_file(std::string(CORVANE_LIFE_PAGES) + "/scenario.js", shell.resourcePath() + "/public/scenario.js");
-  }
-  App(const App&) = delete;
-  App& operator=(const App&) = delete;
-
-  std::map<std::string, std::string> env(const std::string& mode) const {
-    auto env = shell.sessionEnv();
-    env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
-    env["EVENTS_MODE"] = mode;
-    for (const auto& [k, v] : extraEnv) env[k] = v;
-    return env;
-  }
-  std::unique_ptr<LiveShell> start(const std::string& mode, const std::string& logName,
-                                   std::vector<std::string> arguments = {}, const std::string& cwd = "",
-                                   const std::string& binary = CORVANE_BINARY) const {
-    return std::make_unique<LiveShell>(binary, bundle.empty() ? shell.bundlePath() : bundle,
-                                       shell.root() + "/" + logName, env(mode), std::move(arguments), cwd);
-  }
-  std::string file(const std::string& name) const {
-    const std::string path = shell.root() + "/home/" + name;
-    std::ofstream(path) << name;
-    return path;
-  }
-  // The page's report, waiting for it up to `seconds`.
-  json report(double seconds) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (shell.report().is_null() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return shell.report();
-  }
-  void clearReport() const { fs::remove(shell.root() + "/report.json"); }
+  using LiveApp::LiveApp;
   // Starts the shell in `mode`, waits for `cue` in its log, then a second
   // start hands the file `name` over; waits for both to end. Answers the
   // file's path; `firstLog` gets the first shell's log.
@@ -98,10 +61,6 @@ class App {
     firstLog = first->log();
     return f;
   }
-
-  ShellHarness shell;
-  std::string bundle;  // another bundle than the harness's, when set
-  std::map<std::string, std::string> extraEnv;
 };
 
 // A port that stays busy for as long as it lives.
@@ -241,6 +200,9 @@ TEST(Termination, EverySignalAtEveryStageEndsInOrderWithZero) {
     EXPECT_EQ(shells[i]->waitForExit(40), 0) << shells[i]->log();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent[i]).count();
     EXPECT_LT(seconds, 30.0) << "not held up by the 60-second task";
+    if (!cases[i].duringTask) {
+      EXPECT_GE(seconds, 4.9) << "the page gets five seconds to end";
+    }
     const std::string log = shells[i]->log();
     const auto first = log.find("##[App:BridgeTest]## will about to exit...");
     const auto last = log.find("##[App:BridgeTest]## completely exit...");
@@ -352,7 +314,7 @@ TEST(SystemBus, LosingItStopsOnlyTheSleepEventsUntilItIsBack) {
   bus.stop();
   ASSERT_TRUE(shell->waitForLog("system bus lost", 30)) << shell->log();
   // Still alive, page and all.
-  const size_t beats = count(shell->log(), "events beat");
+  const size_t beats = countOf(shell->log(), "events beat");
   ASSERT_TRUE(shell->waitForLog("events beat " + std::to_string(beats + 3), 30)) << shell->log();
   EXPECT_TRUE(shell->running());
 
@@ -385,12 +347,9 @@ TEST(Windows, ClosingAPageOpenedLastWindowQuitsWhenConfigured) {
 
 class ManagedWindows : public testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(display.name().empty()) << "Xvfb with openbox did not start";
-    app.extraEnv["DISPLAY"] = display.name();
-  }
+  void SetUp() override { app.extraEnv["DISPLAY"] = display.display(); }
   App app;
-  PrivateDisplay display{true, app.shell.root() + "/home"};
+  corvane::test::PrivateDesktop display{true};
 };
 
 TEST_F(ManagedWindows, ASecondStartBringsAMinimisedWindowBack) {

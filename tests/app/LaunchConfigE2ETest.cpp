@@ -2,9 +2,9 @@
 // configuration that breaks while the application runs, start-up tasks as
 // their tools see them, and the window-size keys measured on the X window
 // (on a display of its own with a window manager, which owns size hints).
-#include "../e2e/ShellHarness.h"
-#include "LiveShell.h"
-#include "WmDisplay.h"
+#include "LiveApp.h"
+#include "support/PrivateDesktop.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -19,66 +19,49 @@
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
 using corvane::life::LiveShell;
-using corvane::life::WmDisplay;
-using corvane::life::XGeometry;
+using WmDisplay = corvane::test::PrivateDesktop;
+using XGeometry = corvane::test::PrivateDesktop::Geometry;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-template <typename Check>
-bool eventually(Check check, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!check()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
-}
+bool eventually(const std::function<bool()>& check, double seconds) { return WmDisplay::waitFor(check, seconds); }
 
 class LaunchConfig : public testing::Test {
  protected:
   std::string project() const { return shell.resourcePath() + "/public/project.json"; }
-  LiveShell launch(const json& config, const std::string& mode, std::map<std::string, std::string> extra = {},
-                   const std::string& workingFolder = "") {
-    shell.makeBundle(config, CORVANE_LIFE_PAGES);
-    auto env = shell.sessionEnv();
-    env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
-    env["LIFE_MODE"] = mode;
-    for (auto& [k, v] : extra) env[k] = v;
-    return LiveShell(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/" + mode + ".log", env, {},
-                     workingFolder);
+  std::unique_ptr<LiveShell> launch(const json& config, const std::string& mode,
+                                    std::map<std::string, std::string> extra = {},
+                                    const std::string& workingFolder = "") {
+    live.make(config);
+    live.extraEnv = std::move(extra);
+    return live.start(mode, mode + ".log", {}, workingFolder);
   }
-  ShellHarness shell;
+  corvane::life::LiveApp live{json::object(), false};
+  ShellHarness& shell = live.shell;
 };
 
 }  // namespace
 
 TEST_F(LaunchConfig, AKeyOfTheWrongTypeIsNamedInAnAlertAndEndsWith78) {
-  WmDisplay wm;
+  WmDisplay wm{true};
   const std::pair<json, std::string> cases[] = {
       {{{"serverPort", "8080"}}, "\"serverPort\" is not a number"},
       {{{"startPage", {"a"}}}, "\"startPage\" is not text"},
   };
   for (const auto& [appExInfo, named] : cases) {
     // Nobody presses the alert's button but the test.
-    LiveShell app = launch({{"AppExInfo", appExInfo}}, "wrong-type", {{"DISPLAY", wm.name()}});
+    auto app = launch({{"AppExInfo", appExInfo}}, "wrong-type", {{"DISPLAY", wm.display()}});
     std::string alert;
     ASSERT_TRUE(eventually([&] {
-      alert = wm.run("xdotool search --onlyvisible --name 'BridgeTest cannot start'");
+      alert = wm.run({"xdotool", "search", "--onlyvisible", "--name", "BridgeTest cannot start"});
       return !alert.empty();
-    }, 60)) << app.log();
+    }, 60)) << app->log();
     alert = alert.substr(0, alert.find('\n'));
-    EXPECT_EQ(app.waitForExit(0.5), -1) << "the alert waits for the user";
-    wm.run("xdotool windowactivate --sync " + alert + " key --clearmodifiers Return");
-    EXPECT_EQ(app.waitForExit(30), 78) << app.log();
-    const std::string log = app.log();
+    EXPECT_EQ(app->waitForExit(0.5), -1) << "the alert waits for the user";
+    wm.xdotool({"windowactivate", "--sync", alert, "key", "--clearmodifiers", "Return"});
+    EXPECT_EQ(app->waitForExit(30), 78) << app->log();
+    const std::string log = app->log();
     EXPECT_NE(log.find("error: configuration error: \"AppExInfo\" in " + project() + ": " + named + "."),
               std::string::npos)
         << log;
@@ -87,21 +70,21 @@ TEST_F(LaunchConfig, AKeyOfTheWrongTypeIsNamedInAnAlertAndEndsWith78) {
 }
 
 TEST_F(LaunchConfig, ARunningApplicationKeepsItsConfigurationWhenTheFileBreaks) {
-  LiveShell app = launch({{"AppExInfo", {{"HomePageURL", "https://first"}}}}, "keep-config");
-  ASSERT_TRUE(app.waitForLog("life url https://first", 60)) << app.log();
+  auto app = launch({{"AppExInfo", {{"HomePageURL", "https://first"}}}}, "keep-config");
+  ASSERT_TRUE(app->waitForLog("life url https://first", 60)) << app->log();
 
   shell.writeFile(project(), R"({"AppExInfo": {"HomePageURL": )");  // a save caught halfway
-  ASSERT_TRUE(app.waitForLog("keeping the last good configuration", 30)) << app.log();
-  const size_t broken = app.log().size();
-  ASSERT_TRUE(eventually([&] { return app.log().find("life url https://first", broken) != std::string::npos; }, 30))
+  ASSERT_TRUE(app->waitForLog("keeping the last good configuration", 30)) << app->log();
+  const size_t broken = app->log().size();
+  ASSERT_TRUE(eventually([&] { return app->log().find("life url https://first", broken) != std::string::npos; }, 30))
       << "the page goes on with the last good configuration";
-  EXPECT_NE(app.log().find("error: main configuration cannot be read (" + project() + ": parse error at line 1"),
+  EXPECT_NE(app->log().find("error: main configuration cannot be read (" + project() + ": parse error at line 1"),
             std::string::npos);
 
   shell.writeFile(project(), R"({"AppExInfo": {"HomePageURL": "https://second"}})");
-  EXPECT_TRUE(app.waitForLog("life url https://second", 30)) << "a mended file is read at once";
-  EXPECT_EQ(app.waitForExit(0.2), -1) << "still running";
-  const std::string log = app.log();
+  EXPECT_TRUE(app->waitForLog("life url https://second", 30)) << "a mended file is read at once";
+  EXPECT_EQ(app->waitForExit(0.2), -1) << "still running";
+  const std::string log = app->log();
   EXPECT_EQ(log.find("mainconfigDic = nil"), std::string::npos);
   EXPECT_EQ(log.find("App exit"), std::string::npos);
 }
@@ -149,13 +132,13 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
   shell.writeFile(home + "/file2.txt", "2");
 
   // HOME written with a trailing slash, as some login setups do.
-  LiveShell app = launch(json::object(), "keep-config", {{"HOME", home + "/"}}, cwd);
-  ASSERT_TRUE(app.waitForLog("life url", 60)) << app.log();
+  auto app = launch(json::object(), "keep-config", {{"HOME", home + "/"}}, cwd);
+  ASSERT_TRUE(app->waitForLog("life url", 60)) << app->log();
   // The kernel keeps 15 bytes of the name.
   const std::string name = std::filesystem::path(CORVANE_BINARY).filename().string().substr(0, 15);
-  EXPECT_EQ(readAll("/proc/" + std::to_string(app.pid()) + "/comm"), name + "\n")
+  EXPECT_EQ(corvane::test::readFile("/proc/" + std::to_string(app->pid()) + "/comm"), name + "\n")
       << "the process keeps its executable's name";
-  const std::string log = app.log();
+  const std::string log = app->log();
   EXPECT_NE(log.find("main thread named mainThread"), std::string::npos);
 
   EXPECT_FALSE(fs::exists(home + "/evil")) << "nothing from the working folder";
@@ -169,15 +152,15 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
 
   // The shell's test variables (it was started with CORVANE_TEST_RESULT)
   // are its own: a tool it starts gets none of them.
-  EXPECT_EQ(readAll(home + "/corvane-env.txt"), "");
+  EXPECT_EQ(corvane::test::readFile(home + "/corvane-env.txt"), "");
 
-  const std::string env = readAll(home + "/env.txt");
+  const std::string env = corvane::test::readFile(home + "/env.txt");
   EXPECT_EQ(std::count(env.begin(), env.end(), '\n'), 28) << env;
   EXPECT_EQ(env.find("//"), std::string::npos) << env;
   EXPECT_NE(env.find("ZAVRELONLAB_MAIN_APP_HOMEDIRECTORY=" + home + "\n"), std::string::npos) << env;
   EXPECT_NE(env.find("ZAVRELONLAB_MAIN_APP_BUNDLE_RESOURCE_PATH=" + shell.resourcePath() + "\n"), std::string::npos);
 
-  std::istringstream sig(readAll(home + "/sig.txt"));
+  std::istringstream sig(corvane::test::readFile(home + "/sig.txt"));
   std::string blkName, ignName;
   unsigned long long blocked = ~0ULL, ignored = ~0ULL;
   sig >> blkName >> std::hex >> blocked >> ignName >> ignored;
@@ -186,7 +169,7 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
   EXPECT_EQ(ignored & ~((1ULL << 31) | (1ULL << 32)), 0u) << std::hex << ignored;
 
   EXPECT_TRUE(eventually([&] { return fs::exists(home + "/bg.txt"); }, 30)) << "the tool nobody waited for ran";
-  const json defaults = json::parse(readAll(home + "/.config/corvane/" + shell.identifier() + ".json"), nullptr, false);
+  const json defaults = json::parse(corvane::test::readFile(home + "/.config/corvane/" + shell.identifier() + ".json"), nullptr, false);
   EXPECT_EQ(defaults.value("bg", 0), 71) << "its build mark (build 7, value 1) is stored";
 }
 
@@ -228,7 +211,7 @@ Sizes settled(const LiveShell& app, const WmDisplay& wm) {
   eventually([&] {
     auto s = lastPageReport(app.log());
     if (!s) return false;
-    s->x = corvane::life::mainWindowOf(wm, app.pid());
+    s->x = wm.mainWindowOf(app.pid());
     const bool agree = s->x.window != 0 && s->border() >= 0 && s->x.height - s->frameHeight() == s->border();
     const bool same = last && last->x.width == s->x.width && last->x.height == s->x.height &&
                       last->innerWidth == s->innerWidth && last->innerHeight == s->innerHeight;
@@ -240,16 +223,16 @@ Sizes settled(const LiveShell& app, const WmDisplay& wm) {
   return last.value_or(Sizes{});
 }
 
-std::string normalHints(const WmDisplay& wm, long window) {
-  return wm.run("xprop -id " + std::to_string(window) + " WM_NORMAL_HINTS");
+std::string normalHints(const WmDisplay& wm, unsigned long window) {
+  return wm.run({"xprop", "-id", std::to_string(window), "WM_NORMAL_HINTS"});
 }
 
 }  // namespace
 
 TEST_F(LaunchConfig, SizeIsTheFrameTitleBarIncluded) {
-  WmDisplay wm;
-  LiveShell app = launch({{"AppExInfo", {{"size", {800, 600}}}}}, "size", {{"DISPLAY", wm.name()}});
-  const Sizes s = settled(app, wm);
+  WmDisplay wm{true};
+  auto app = launch({{"AppExInfo", {{"size", {800, 600}}}}}, "size", {{"DISPLAY", wm.display()}});
+  const Sizes s = settled(*app, wm);
   EXPECT_GT(s.titleBar, 0);
   EXPECT_EQ(s.frameWidth(), 800);
   EXPECT_EQ(s.frameHeight(), 600);
@@ -258,12 +241,12 @@ TEST_F(LaunchConfig, SizeIsTheFrameTitleBarIncluded) {
 }
 
 TEST_F(LaunchConfig, AutoOffsetAddsTheTitleBarOnceToEveryHeight) {
-  WmDisplay wm;
-  LiveShell app = launch({{"AppExInfo",
+  WmDisplay wm{true};
+  auto app = launch({{"AppExInfo",
                            {{"autoOffset", true}, {"size", {800, 600}}, {"minSize", {600, 400}},
                             {"maxSize", {1000, 800}}}}},
-                         "size", {{"DISPLAY", wm.name()}});
-  const Sizes s = settled(app, wm);
+                         "size", {{"DISPLAY", wm.display()}});
+  const Sizes s = settled(*app, wm);
   const int t = s.titleBar, b = s.border();
   EXPECT_EQ(s.frameWidth(), 800);
   EXPECT_EQ(s.contentHeight(), 600) << "the heights describe the content";
@@ -278,19 +261,19 @@ TEST_F(LaunchConfig, AutoOffsetAddsTheTitleBarOnceToEveryHeight) {
 }
 
 TEST_F(LaunchConfig, ASizeAtItsMaximumKeepsIt) {
-  WmDisplay wm;
-  LiveShell app = launch({{"AppExInfo", {{"size", {900, 700}}, {"maxSize", {900, 700}}}}}, "size",
-                         {{"DISPLAY", wm.name()}});
-  const Sizes s = settled(app, wm);
+  WmDisplay wm{true};
+  auto app = launch({{"AppExInfo", {{"size", {900, 700}}, {"maxSize", {900, 700}}}}}, "size",
+                         {{"DISPLAY", wm.display()}});
+  const Sizes s = settled(*app, wm);
   EXPECT_EQ(s.frameWidth(), 900);
   EXPECT_EQ(s.frameHeight(), 700);
 }
 
 TEST_F(LaunchConfig, TheAspectRatioHoldsForTheContentBesideTheLimits) {
-  WmDisplay wm;
-  LiveShell app = launch({{"AppExInfo", {{"contentAspectRatio", {2, 1}}, {"minSize", {500, 300}}, {"size", {800, 600}}}}},
-                         "size", {{"DISPLAY", wm.name()}});
-  Sizes s = settled(app, wm);
+  WmDisplay wm{true};
+  auto app = launch({{"AppExInfo", {{"contentAspectRatio", {2, 1}}, {"minSize", {500, 300}}, {"size", {800, 600}}}}},
+                         "size", {{"DISPLAY", wm.display()}});
+  Sizes s = settled(*app, wm);
   const std::string hints = normalHints(wm, s.x.window);
   EXPECT_NE(hints.find("minimum size"), std::string::npos) << hints;
   EXPECT_NE(hints.find("aspect ratio: 65536/32768"), std::string::npos) << "kept beside the limits\n" << hints;
@@ -299,12 +282,15 @@ TEST_F(LaunchConfig, TheAspectRatioHoldsForTheContentBesideTheLimits) {
   // The user drags the bottom-right corner (the resize border is the
   // client's, the resizing the window manager's).
   const int cx = s.x.x + s.x.width - 2, cy = s.x.y + s.x.height - 2;
-  wm.run("xdotool mousemove " + std::to_string(cx) + " " + std::to_string(cy) + " sleep 0.3 mousedown 1 sleep 0.3"
-         " mousemove " + std::to_string(cx + 80) + " " + std::to_string(cy + 10) + " sleep 0.3"
-         " mousemove " + std::to_string(cx + 160) + " " + std::to_string(cy + 20) + " sleep 0.3 mouseup 1");
+  const auto at = [](int x, int y) { return std::vector<std::string>{"mousemove", std::to_string(x), std::to_string(y)}; };
+  std::vector<std::string> drag = at(cx, cy);
+  for (const auto& step : {std::vector<std::string>{"sleep", "0.3", "mousedown", "1", "sleep", "0.3"}, at(cx + 80, cy + 10),
+                           {"sleep", "0.3"}, at(cx + 160, cy + 20), {"sleep", "0.3", "mouseup", "1"}})
+    drag.insert(drag.end(), step.begin(), step.end());
+  wm.xdotool(drag);
   const Sizes before = s;
-  EXPECT_TRUE(eventually([&] { return corvane::life::geometryOf(wm, before.x.window).width != before.x.width; }, 30));
-  s = settled(app, wm);
+  EXPECT_TRUE(eventually([&] { return wm.geometry(before.x.window).width != before.x.width; }, 30));
+  s = settled(*app, wm);
   EXPECT_GT(s.frameWidth(), before.frameWidth()) << "the drag resized the window";
   EXPECT_NEAR(double(s.frameWidth()) / s.contentHeight(), 2.0, 0.01) << s.frameWidth() << "x" << s.contentHeight();
   EXPECT_GE(s.frameHeight(), 300);

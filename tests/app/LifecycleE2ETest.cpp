@@ -1,18 +1,15 @@
 // The application's life in the real shell: start-up tasks around the
-// launch step, the window style from the configuration, SIGTERM, a second
-// start handing over its files or bringing the window back, and quitting
-// when the main window closes.
-#include "../e2e/ShellHarness.h"
-#include "LiveShell.h"
+// launch step, the window style from the configuration, a second start
+// handing over its files or bringing the window back, quitting when the
+// main window closes, and relaunching. (Signals: EventsE2ETest.)
+#include "LiveApp.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
@@ -21,27 +18,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-  return n;
-}
+using corvane::test::countOf;
 
 class Life : public testing::Test {
  protected:
-  void make(const json& project) { shell.makeBundle(project, CORVANE_LIFE_PAGES); }
-  std::map<std::string, std::string> env(const std::string& mode) const {
-    auto env = shell.sessionEnv();
-    env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
-    env["LIFE_MODE"] = mode;
-    return env;
+  void make(const json& project) { live.make(project); }
+  std::unique_ptr<LiveShell> start(const std::string& mode, const std::string& logName,
+                                   std::vector<std::string> files = {}) const {
+    return live.start(mode, logName, std::move(files));
   }
-  LiveShell start(const std::string& mode, const std::string& logName,
-                  std::vector<std::string> files = {}) const {
-    return LiveShell(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/" + logName, env(mode),
-                     std::move(files));
-  }
-  ShellHarness shell;
+  corvane::life::LiveApp live{json::object(), false};
+  ShellHarness& shell = live.shell;
 };
 
 }  // namespace
@@ -61,9 +48,9 @@ TEST_F(Life, FailingTaskBuildsTheWindowOnceAndStylesApply) {
           {"hideZoomButton", false},
           {"autoOffset", true},
           {"size", {800, 600}}}}});
-  LiveShell app = start("style", "style.log");
-  ASSERT_EQ(app.waitForExit(120), 0) << app.log();
-  const std::string log = app.log();
+  auto app = start("style", "style.log");
+  ASSERT_EQ(app->waitForExit(120), 0) << app->log();
+  const std::string log = app->log();
 
   // The first failure starts the launch step before the second task runs,
   // and the third failure does not start it again.
@@ -75,7 +62,7 @@ TEST_F(Life, FailingTaskBuildsTheWindowOnceAndStylesApply) {
   ASSERT_NE(second, std::string::npos);
   EXPECT_LT(firstFailed, launch);
   EXPECT_LT(launch, second);
-  EXPECT_EQ(count(log, "[0x0003] 不使用HttpServer"), 1u);
+  EXPECT_EQ(countOf(log, "[0x0003] 不使用HttpServer"), 1u);
   EXPECT_NE(log.find("[id:third, descript:(null)] failed."), std::string::npos);
 
   // The tool saw the folders the configuration reading exported.
@@ -97,70 +84,48 @@ TEST_F(Life, FailingTaskBuildsTheWindowOnceAndStylesApply) {
   EXPECT_GT(state["titleBarHeight"].get<int>(), 0);
 }
 
-TEST_F(Life, SigtermEndsWithZeroFiveSecondsLater) {
-  make(json::object());
-  LiveShell app = start("sigterm", "sigterm.log");
-  ASSERT_TRUE(app.waitForLog("life ready sigterm", 60)) << app.log();
-  const auto sent = std::chrono::steady_clock::now();
-  app.signal(SIGTERM);
-  EXPECT_EQ(app.waitForExit(30), 0);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
-  EXPECT_GE(seconds, 4.9);
-  EXPECT_LT(seconds, 15.0);
-  const std::string log = app.log();
-  const auto first = log.find("##[App:BridgeTest]## will about to exit...");
-  const auto last = log.find("##[App:BridgeTest]## completely exit...");
-  ASSERT_NE(first, std::string::npos) << log;
-  ASSERT_NE(last, std::string::npos) << log;
-  EXPECT_LT(first, last);
-  EXPECT_EQ(log.find("App exit"), std::string::npos) << "the normal termination is not taken";
-}
-
 TEST_F(Life, SecondStartHandsItsFilesToTheFirst) {
   make(json::object());
-  LiveShell first = start("open", "first.log");
-  ASSERT_TRUE(first.waitForLog("life ready open", 60)) << first.log();
+  auto first = start("open", "first.log");
+  ASSERT_TRUE(first->waitForLog("life ready open", 60)) << first->log();
   const std::string a = shell.root() + "/home/a.txt", b = shell.root() + "/home/b b.txt";
   std::ofstream(a) << "a";
   std::ofstream(b) << "b";
 
-  LiveShell second = start("open", "second.log", {a, b});
-  EXPECT_EQ(second.waitForExit(30), 0) << second.log();
-  EXPECT_EQ(second.log().find("life ready"), std::string::npos) << "the second start shows no window";
+  auto second = start("open", "second.log", {a, b});
+  EXPECT_EQ(second->waitForExit(30), 0) << second->log();
+  EXPECT_EQ(second->log().find("life ready"), std::string::npos) << "the second start shows no window";
 
-  EXPECT_EQ(first.waitForExit(30), 0) << first.log();
+  EXPECT_EQ(first->waitForExit(30), 0) << first->log();
   EXPECT_EQ(shell.report()["files"], json({a, b}));
-  EXPECT_NE(first.log().find("-application:openFiles:"), std::string::npos);
+  EXPECT_NE(first->log().find("-application:openFiles:"), std::string::npos);
 }
 
 TEST_F(Life, SecondStartWithoutFilesBringsTheClosedWindowBack) {
   make(json::object());
-  LiveShell first = start("reopen", "first.log");
-  ASSERT_TRUE(first.waitForLog("life closed true", 60)) << first.log();
-  LiveShell second = start("reopen", "second.log");
-  EXPECT_EQ(second.waitForExit(30), 0) << second.log();
-  EXPECT_EQ(first.waitForExit(30), 0) << first.log();
+  auto first = start("reopen", "first.log");
+  ASSERT_TRUE(first->waitForLog("life closed true", 60)) << first->log();
+  auto second = start("reopen", "second.log");
+  EXPECT_EQ(second->waitForExit(30), 0) << second->log();
+  EXPECT_EQ(first->waitForExit(30), 0) << first->log();
   EXPECT_EQ(shell.report(), json({{"hiddenAfterClose", true}, {"reopened", true}}));
 }
 
 TEST_F(Life, ClosingTheMainWindowQuitsWhenConfigured) {
   make({{"AppExInfo", {{"enableShouldTerminateAfterLastWindowClosed", true}}}});
-  LiveShell app = start("quit-on-close", "quit.log");
-  EXPECT_EQ(app.waitForExit(60), 0) << app.log();
-  const std::string log = app.log();
+  auto app = start("quit-on-close", "quit.log");
+  EXPECT_EQ(app->waitForExit(60), 0) << app->log();
+  const std::string log = app->log();
   EXPECT_NE(log.find("-applicationShouldTerminateAfterLastWindowClosed:"), std::string::npos) << log;
   EXPECT_NE(log.find("App exit"), std::string::npos) << log;
 }
 
 TEST_F(Life, RelaunchStartsANewInstanceAfterTheOldOneEnds) {
   make(json::object());
-  LiveShell app = start("relaunch", "relaunch.log");
-  EXPECT_EQ(app.waitForExit(60), 0) << app.log();
-  EXPECT_NE(app.log().find("App exit"), std::string::npos);
+  auto app = start("relaunch", "relaunch.log");
+  EXPECT_EQ(app->waitForExit(60), 0) << app->log();
+  EXPECT_NE(app->log().find("App exit"), std::string::npos);
   // The new instance writes into the same log and reports when its page runs.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (shell.report().is_null() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(shell.report(), json({{"relaunched", true}})) << app.log();
-  EXPECT_EQ(count(app.log(), "<App> process_tasks"), 2u) << "two launches";
+  EXPECT_EQ(live.report(60), json({{"relaunched", true}})) << app->log();
+  EXPECT_EQ(countOf(app->log(), "<App> process_tasks"), 2u) << "two launches";
 }

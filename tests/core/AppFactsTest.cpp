@@ -1,7 +1,7 @@
-// Application facts: the name rule, versions, MD5 and languages.
+// Application facts: the name rule, binary property lists, identifiers and
+// a language that cannot be stored.
 #include "TestSupport.h"
 
-#include "app/UserDefaults.h"
 #include "app/Utils.h"
 
 #include <plist/plist.h>
@@ -44,33 +44,6 @@ TEST(InfoPlist, BinaryPropertyListsReadLikeXml) {
   EXPECT_FALSE(Bundle::open(tmp / "Bad.app", &why));
   EXPECT_THAT(why, testing::HasSubstr("Info.plist"));
   EXPECT_FALSE(Bundle::open(tmp / "None.app", &why));
-}
-
-TEST(Md5, LowerCaseHexOfUtf8Bytes) {
-  EXPECT_EQ(Utils::md5Digest(""), "d41d8cd98f00b204e9800998ecf8427e");
-  EXPECT_EQ(Utils::md5Digest("The quick brown fox jumps over the lazy dog"),
-            "9e107d9d372bb6826bd81d3542a419d6");
-}
-
-TEST(Languages, UserLanguageFallsBackToTheSystemAndPersists) {
-  TempDir tmp;
-  EnvGuard env;
-  env.set("XDG_CONFIG_HOME", tmp / "config");
-  env.set("LANGUAGE", "it_IT");
-  auto bundle = makeBundle(tmp.path(), "L", {{"CFBundleIdentifier", "test.languages"}});
-  {
-    Utils u(openBundle(bundle));
-    EXPECT_EQ(u.curAppleLanguage(), "it-IT");
-    EXPECT_EQ(nlohmann::json::parse(u.curAppleSupportLanguagesJSONString()),
-              nlohmann::json({"it-IT"}));
-    EXPECT_EQ(u.curUserLanguage(), "it-IT");
-    EXPECT_TRUE(u.setUserLanguage("ja"));
-    EXPECT_FALSE(u.setUserLanguage("")) << "empty is replaced by the system language at once";
-    EXPECT_EQ(u.curUserLanguage(), "it-IT");
-    EXPECT_TRUE(u.setUserLanguage("ja"));
-  }
-  UserDefaults reread(UserDefaults::pathForIdentifier("test.languages"));
-  EXPECT_EQ(reread.stringForKey("userLanguage"), "ja");
 }
 
 TEST(Identifier, DeclaredOrDerivedFromWhereTheBundleIs) {

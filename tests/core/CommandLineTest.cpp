@@ -131,30 +131,3 @@ TEST(Executable, FindsItsBundleFromContentsMacOS) {
   EXPECT_EQ(r.status, 72) << r.output;
   EXPECT_THAT(r.output, HasSubstr(bundle + "/Contents/Resources/public/project.json) not exist."));
 }
-
-TEST(Executable, AnUnreadableConfigurationIsDiagnosedBeforeExiting72) {
-  TempDir tmp;
-  const std::string bundle = makeBundle(tmp.path(), "Broken", {{"CFBundleName", "Broken"}});
-  const std::string project = bundle + "/Contents/Resources/public/project.json";
-  auto start = [&](const std::string& text) {
-    writeFile(project, text);
-    return run("env HOME=" + quoted(tmp.path()) + " " + quoted(CORVANE_BINARY) + " --bundle " + quoted(bundle));
-  };
-  const std::pair<std::string, std::string> cases[] = {
-      {"{\"AppExInfo\": {\"size\": [800 600]}}", "parse error at line 1, column "},
-      {"\"just text\"", "the top level is text, not an object"},
-      {"{\"a\": \"\xc3\x28\"}", "ill-formed UTF-8 byte"},
-      // Deep enough to overflow the stack wherever a value is walked.
-      {"{\"Tasks\": [{\"id\": " + std::string(100000, '[') + std::string(100000, ']') + "}]}",
-       "nesting deeper than 256 levels"},
-      {"{\"AppExInfo\": {\"x\": " + std::string(1000000, '[') + std::string(1000000, ']') + "}}",
-       "nesting deeper than 256 levels"},
-  };
-  for (const auto& [text, why] : cases) {
-    auto r = start(text);
-    EXPECT_EQ(r.status, 72) << r.output;
-    EXPECT_THAT(r.output, HasSubstr("error: main configuration cannot be read: " + project + ": "));
-    EXPECT_THAT(r.output, HasSubstr(why));
-    EXPECT_THAT(r.output, HasSubstr("info: mainconfigDic = nil"));
-  }
-}

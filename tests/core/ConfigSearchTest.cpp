@@ -136,14 +136,6 @@ TEST_F(ConfigSearch, BundleURLGettersTreatEmptyAndNullTextAsNone) {
   EXPECT_FALSE(u.getAppBundle_ReviewURL());
 }
 
-TEST_F(ConfigSearch, MissingOrUnreadableConfigEndsTheProcessWith3912) {
-  EXPECT_EXIT(utils().getMainconfigDic(), testing::ExitedWithCode(3912 & 255),
-              "not exist\\.(.|\n)*not exist\\.(.|\n)*mainconfigDic = nil");
-  writeFile(pub("project.json"), "[1, 2]");
-  EXPECT_EXIT(utils().getMainconfigDic(), testing::ExitedWithCode(3912 & 255),
-              "mainconfigDic = nil");
-}
-
 TEST_F(ConfigSearch, PathForResourceSplitsSubFolders) {
   writeFile(bundlePath + "/Contents/Resources/sounds/ding.wav", "x");
   auto u = utils();

@@ -113,14 +113,6 @@ TEST_F(InfoFiles, DefaultsStoreEveryTypeAndAnswerExactly) {
   EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "AppleLanguages"}}, d)["success"], true);
 }
 
-TEST_F(InfoFiles, ADefaultsWriteThatCannotReachTheDiskIsNoSuccess) {
-  writeFile(tmp / "blocker", "a file where the store's folder should be");
-  UserDefaults d(tmp / "blocker/defaults.json");
-  const json r = infostore::setInfoToUserDefaults({{"key", "k"}, {"value", 1}}, d);
-  EXPECT_EQ(r["success"], false);
-  EXPECT_TRUE(r["error"].is_string());
-}
-
 // The page's defaults on a full disk and a read-only one: a set or a remove
 // that does not reach the disk answers failure and changes nothing, in
 // memory or on disk.

@@ -17,8 +17,6 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
-
 using namespace corvane;
 using namespace corvane::test;
 using nlohmann::json;
@@ -160,40 +158,6 @@ TEST_F(Tasks, AToolNobodyWaitsForHasSucceededOnceItRuns) {
   EXPECT_TRUE(start(json::array({task})).size() == 1u);
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
   EXPECT_FALSE(fs::exists(flag)) << "571 < 571 is false: not run again on the same build";
-}
-
-TEST_F(Tasks, ValuesOfTheWrongTypeNeverStandForTheDefaults) {
-  auto calls = start(json::array({
-      echoTask("tasktype-number", {{"taskType", 7}}),
-      echoTask("combine-number", {{"conditionType", 5}}),
-      echoTask("combine-array", {{"conditionType", {"&&"}}}),
-      echoTask("type-number", {{"conditionType", "||"},
-                               {"conditions", {{{"type", 9}, {"key", "k9"}, {"op", "<"}, {"value", 1}}}}}),
-      echoTask("key-number", {{"conditionType", "||"}, {"conditions", {{{"key", 4}, {"op", "<"}, {"value", 1}}}}}),
-  }));
-  EXPECT_EQ(ran(), "") << "a taskType of 7 does nothing; the others never run";
-  EXPECT_TRUE(calls.empty()) << "the task of type 7 started and never reports";
-  EXPECT_FALSE(UserDefaults(UserDefaults::pathForIdentifier("test.tasks")).objectForKey("k9"));
-}
-
-TEST_F(Tasks, ToolsInheritAllTwentyEightFolderVariables) {
-  // Nothing exported yet: as in a fresh process.
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    if (entry.rfind("ZAVRELONLAB_", 0) == 0) env.set(entry.substr(0, entry.find('=')), std::nullopt);
-  }
-  const std::string out = tmp / "env.txt";
-  start(json::array({echoTask("x", {{"command", {"-c", "env | grep ^ZAVRELONLAB_MAIN_APP_ > " + out}}})}));
-  std::map<std::string, std::string> vars;
-  std::istringstream lines(readFile(out));
-  for (std::string line; std::getline(lines, line);)
-    vars[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
-  EXPECT_EQ(vars.size(), 28u) << readFile(out);
-  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_BUNDLE_PATH"], bundle);
-  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_BUNDLE_RESOURCE_PATH"], bundle + "/Contents/Resources");
-  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_HOMEDIRECTORY"], tmp / "home");
-  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_CACHESDIRECTORY"], tmp / "home/.cache");
-  EXPECT_EQ(vars["ZAVRELONLAB_MAIN_APP_TEMPORARYDIRECTORY"].back(), '/');
 }
 
 TEST_F(Tasks, ToolsStartWithDefaultSignalsAndAnEmptyMask) {

@@ -210,13 +210,3 @@ TEST(StoreNames, HostileIdentifiersNameOnlyTheirOwnFileInEveryFolder) {
   EXPECT_EQ(identifierFileName("..."), "...") << "only the names of the folder and its parent are special";
   EXPECT_EQ(identifierFileName("com.example.app-2_b"), "com.example.app-2_b");
 }
-
-TEST_F(Defaults, AVeryLongIdentifierStillStoresItsValues) {
-  EnvGuard env;
-  env.set("XDG_CONFIG_HOME", tmp / "config");
-  const std::string id(300, 'x');
-  UserDefaults d(UserDefaults::pathForIdentifier(id));
-  d.setObject("k", 1);
-  ASSERT_TRUE(d.synchronize());
-  EXPECT_EQ(UserDefaults(UserDefaults::pathForIdentifier(id)).integerForKey("k"), 1);
-}

@@ -1,6 +1,7 @@
 // One run of the real shell on a page that exercises the bridge (see
 // pages/checks.js); the tests below check what the page saw.
-#include "ShellHarness.h"
+#include "ShellSuite.h"
+#include "support/TestFiles.h"
 
 #include "app/Bundle.h"
 #include "app/Utils.h"
@@ -19,17 +20,12 @@ namespace {
 
 const char kRemotePage[] = CORVANE_E2E_PAGES "/remote.html";
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-class BridgeE2E : public ::testing::Test {
+class BridgeE2E : public corvane::e2e::ShellSuite<BridgeE2E> {
  protected:
   static void SetUpTestSuite() {
-    shell = new ShellHarness();
-    allowed = new TinyHttpServer(readAll(kRemotePage));
-    refused = new TinyHttpServer(readAll(kRemotePage));
+    shell = std::make_unique<ShellHarness>();
+    allowed = std::make_unique<TinyHttpServer>(corvane::test::readFile(kRemotePage));
+    refused = std::make_unique<TinyHttpServer>(corvane::test::readFile(kRemotePage));
     json project = {{"AppExInfo",
                      {{"startPage", "public/index.html"},
                       {"bridgeAllowedOrigins", {"http://127.0.0.1:" + std::to_string(allowed->port())}}}}};
@@ -38,44 +34,13 @@ class BridgeE2E : public ::testing::Test {
     std::remove((shell->resourcePath() + "/public/remote.html").c_str());
     shell->writeFile(shell->resourcePath() + "/public/empty.txt", "");
 
-    // The shell and this process see the same folders.
-    const std::string home = shell->root() + "/home";
     std::map<std::string, std::string> env = shell->sessionEnv();
     env["CORVANE_E2E_PORTS"] = json{{"allowed", allowed->port()}, {"refused", refused->port()}}.dump();
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    status = shell->run(env, 120);
-    report = new json(shell->report());
-    log = new std::string(shell->log());
+    runShell(env);
   }
-  static void TearDownTestSuite() {
-    delete report;
-    delete log;
-    delete allowed;
-    delete refused;
-    delete shell;
-  }
-  void SetUp() override {
-    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
-    ASSERT_EQ(status, 0) << *log;
-    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
-    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
-  }
-  static const json& r(const char* key) { return (*report)[key]; }
 
-  static ShellHarness* shell;
-  static TinyHttpServer* allowed;
-  static TinyHttpServer* refused;
-  static int status;
-  static json* report;
-  static std::string* log;
+  static inline std::unique_ptr<TinyHttpServer> allowed, refused;
 };
-
-ShellHarness* BridgeE2E::shell = nullptr;
-TinyHttpServer* BridgeE2E::allowed = nullptr;
-TinyHttpServer* BridgeE2E::refused = nullptr;
-int BridgeE2E::status = -1;
-json* BridgeE2E::report = nullptr;
-std::string* BridgeE2E::log = nullptr;
 
 TEST_F(BridgeE2E, ThreeNamesAreOneRootWithOnePathAlsoAfterReloadAndInSubFrames) {
   for (const char* phase : {"first.", "reload."}) {

@@ -5,8 +5,9 @@
 // (desktop-pages/desktop-checks.js) and a driver thread that acts as the
 // person at the screen with xdotool and reads the desktop with xclip, the
 // daemon's own record and the bus.
-#include "ShellHarness.h"
+#include "ShellSuite.h"
 #include "ProcessHelpers.h"
+#include "support/PrivateBus.h"
 #include "support/PrivateDesktop.h"
 
 #include "support/FontList.h"
@@ -52,12 +53,12 @@ std::string wav(double seconds) {
          u32(rate * 2) + u16(2) + u16(16) + "data" + u32(static_cast<uint32_t>(data.size())) + data;
 }
 
-class DesktopE2E : public ::testing::Test {
+class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
  protected:
   static constexpr double kShort = 0.6, kLong = 1.5;
 
   static void SetUpTestSuite() {
-    shell = new ShellHarness();
+    shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_DESKTOP_PAGES);
     shell->writeFile(shell->resourcePath() + "/sounds/short.wav", wav(kShort));
     shell->writeFile(shell->resourcePath() + "/sounds/long.wav", wav(kLong));
@@ -73,60 +74,38 @@ class DesktopE2E : public ::testing::Test {
 
     std::map<std::string, std::string> env = shell->sessionEnv();
     env["DISPLAY"] = desktop->display();
-    env["DBUS_SESSION_BUS_ADDRESS"] = busAddress;
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
     env["CORVANE_E2E_ACK"] = shell->root() + "/ack";
     env["CORVANE_AUDIO_SINK"] = "fakesink sync=true";  // no sound device; real decoding and timing
     env["CORVANE_E2E_PHASE"] = "full";
 
-    std::atomic<bool> done{false};
-    std::thread driver([&done] { drive(done); });
-    status = shell->run(env, 240);
-    done = true;
-    driver.join();
-    report = new json(shell->report());
-    log = new std::string(shell->log());
-    daemonLog = new std::string(readFile(shell->root() + "/dunst.out"));
-    busLog = new std::string(readFile(shell->root() + "/monitor.out"));
+    runShell(env, 240, drive);
+    daemonLog = readFile(shell->root() + "/dunst.out");
+    busLog = readFile(shell->root() + "/monitor.out");
 
     // Again without a notification service on the bus.
     stop(dunst);
     dunst = -1;
     env["CORVANE_E2E_PHASE"] = "no-daemon";
     noDaemonStatus = shell->run(env, 120);
-    noDaemonReport = new json(shell->report());
-    noDaemonLog = new std::string(shell->log());
+    noDaemonReport = shell->report();
+    noDaemonLog = shell->log();
   }
 
   static void TearDownTestSuite() {
     stop(dunst);
     stop(monitor);
-    stop(busPid);
+    delete bus;
     delete desktop;
-    desktop = nullptr;
-    delete report;
-    delete log;
-    delete daemonLog;
-    delete busLog;
-    delete noDaemonReport;
-    delete noDaemonLog;
-    delete shell;
+    ShellSuite::TearDownTestSuite();
   }
 
   static void startBus() {
     // A bus of the suite's own that starts no service by itself: only the
     // daemon started here answers, and stopping it leaves none.
-    const std::string config = shell->root() + "/bus.conf";
-    shell->writeFile(config, R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
-</busconfig>)");
-    std::istringstream out(sh("dbus-daemon --config-file=" + config + " --fork --print-address=1 --print-pid=1"));
-    std::getline(out, busAddress);
-    std::string pid;
-    std::getline(out, pid);
-    busPid = pid.empty() ? -1 : std::stoi(pid);
-    setenv("DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), 1);  // for the daemon, the monitor and xdotool
+    fs::create_directories(shell->root() + "/no-services");
+    bus = new corvane::test::PrivateBus(shell->root() + "/no-services");
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);  // for the daemon, the monitor and xdotool
     int fd = ::open((shell->root() + "/monitor.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     monitor = spawn({"dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry'"}, fd);
     ::close(fd);
@@ -206,7 +185,7 @@ class DesktopE2E : public ::testing::Test {
     ack("dock-signals");
 
     if (!waitStep("growl-click")) return;
-    (*found)["minimizedBeforeClick"] = waitUntil([] { return hidden(mainWindowId()); }, 20);
+    found["minimizedBeforeClick"] = waitUntil([] { return hidden(mainWindowId()); }, 20);
     waitUntil([] { return daemonSaw().find("Growl title") != std::string::npos; }, 30);
     waitUntil([] { return !sh("xdotool search --onlyvisible --class Dunst").empty(); }, 20);
     {
@@ -215,7 +194,7 @@ class DesktopE2E : public ::testing::Test {
       ids >> id;
       sh("xdotool mousemove --window " + id + " 40 15 click 1");
     }
-    (*found)["shownAfterClick"] = waitUntil([] { return !hidden(mainWindowId()); }, 20);
+    found["shownAfterClick"] = waitUntil([] { return !hidden(mainWindowId()); }, 20);
     ack("growl-click");
     if (!waitStep("notice-shown")) return;
     waitUntil([] { return daemonSaw().find("Notice title") != std::string::npos; }, 30);
@@ -225,7 +204,7 @@ class DesktopE2E : public ::testing::Test {
     ack("daemon-stop");
     if (!waitStep("daemon-cont")) return;
     kill(dunst, SIGCONT);
-    (*found)["queuedShown"] = waitUntil([] { return daemonSaw().find("summary: 'Many 61'") != std::string::npos; }, 60);
+    found["queuedShown"] = waitUntil([] { return daemonSaw().find("summary: 'Many 61'") != std::string::npos; }, 60);
     ack("daemon-cont");
 
     auto answer = [&](const std::string& step, const std::string& title, const std::string& keys) {
@@ -240,46 +219,23 @@ class DesktopE2E : public ::testing::Test {
     if (!answer("alert-third", "Alert Third", "Left Left Return")) return;
 
     if (!waitStep("clip-copied")) return;
-    (*found)["xclipRead"] = sh("xclip -o -selection clipboard");
+    found["xclipRead"] = sh("xclip -o -selection clipboard");
     ack("clip-copied");
     if (!waitStep("clip-xclip-owns")) return;
     sh("printf 'from xclip' | xclip -i -selection clipboard >/dev/null");
     ack("clip-xclip-owns");
   }
 
-  void SetUp() override {
-    ASSERT_EQ(status, 0) << *log;
-    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
-    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"] << "\n" << *log;
-  }
-
-  static ShellHarness* shell;
-  static corvane::test::PrivateDesktop* desktop;
-  static std::string busAddress;
-  static pid_t busPid, monitor, dunst;
-  static int status, noDaemonStatus;
-  static json *report, *noDaemonReport, *found;
-  static std::string *log, *daemonLog, *busLog, *noDaemonLog;
+  static inline corvane::test::PrivateDesktop* desktop = nullptr;
+  static inline corvane::test::PrivateBus* bus = nullptr;
+  static inline pid_t monitor = -1, dunst = -1;
+  static inline int noDaemonStatus = -1;
+  static inline json noDaemonReport, found = json::object();
+  static inline std::string daemonLog, busLog, noDaemonLog;
 };
 
-ShellHarness* DesktopE2E::shell = nullptr;
-corvane::test::PrivateDesktop* DesktopE2E::desktop = nullptr;
-std::string DesktopE2E::busAddress;
-pid_t DesktopE2E::busPid = -1;
-pid_t DesktopE2E::monitor = -1;
-pid_t DesktopE2E::dunst = -1;
-int DesktopE2E::status = -1;
-int DesktopE2E::noDaemonStatus = -1;
-json* DesktopE2E::report = nullptr;
-json* DesktopE2E::noDaemonReport = nullptr;
-json* DesktopE2E::found = new json(json::object());
-std::string* DesktopE2E::log = nullptr;
-std::string* DesktopE2E::daemonLog = nullptr;
-std::string* DesktopE2E::busLog = nullptr;
-std::string* DesktopE2E::noDaemonLog = nullptr;
-
 TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
-  const json& m = (*report)["menus"];
+  const json& m = r("menus");
   EXPECT_EQ(m["sameUnderThreeNames"], true);
   EXPECT_EQ(m["identity"], (json{{"submenuTwice", true}, {"getItemSame", true}, {"addSubmenuSame", true},
                                  {"removeMenuAnswersMenu", true}}));
@@ -312,7 +268,7 @@ TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
 }
 
 TEST_F(DesktopE2E, StaleProxiesAreRefusedAsScriptErrors) {
-  const json& m = (*report)["menus"];
+  const json& m = r("menus");
   EXPECT_EQ(m["removedRefusal"], "item required");
   EXPECT_EQ(m["goneMenuRefusal"], "anItem required");
   EXPECT_EQ(m["goneMenuLookup"], nullptr);
@@ -320,11 +276,11 @@ TEST_F(DesktopE2E, StaleProxiesAreRefusedAsScriptErrors) {
 
 TEST_F(DesktopE2E, TypedKeysAndMenuChoicesCallThePageWithTheTitle) {
   // The key, then the keyboard choice; the disabled item's key did nothing.
-  EXPECT_EQ((*report)["menus"]["hitsAtEnd"], (json{"Say Hello", "Click Me"})) << *log;
+  EXPECT_EQ(r("menus")["hitsAtEnd"], (json{"Say Hello", "Click Me"})) << *log;
 }
 
 TEST_F(DesktopE2E, TheBadgeIsKeptAndSentToLaunchersOnTheBus) {
-  const json& d = (*report)["dock"];
+  const json& d = r("dock");
   EXPECT_EQ(d["before"], nullptr);
   EXPECT_EQ(d["afterThree"], "3");
   EXPECT_EQ(d["afterText"], "new mail");
@@ -334,26 +290,26 @@ TEST_F(DesktopE2E, TheBadgeIsKeptAndSentToLaunchersOnTheBus) {
                     "\\.desktop\"[^]*?string \"count\"\\s+variant\\s+int64 (-?\\d+)[^]*?string \"count-visible\"\\s+"
                     "variant\\s+boolean (true|false)");
   std::vector<std::string> seen;
-  for (std::sregex_iterator it(busLog->begin(), busLog->end(), update), end; it != end; ++it)
+  for (std::sregex_iterator it(busLog.begin(), busLog.end(), update), end; it != end; ++it)
     seen.push_back((*it)[1].str() + "/" + (*it)[2].str());
-  EXPECT_EQ(seen, (std::vector<std::string>{"3/true", "0/false", "0/false", "7/true"})) << *busLog;
+  EXPECT_EQ(seen, (std::vector<std::string>{"3/true", "0/false", "0/false", "7/true"})) << busLog;
 }
 
 TEST_F(DesktopE2E, NotificationsReachTheDaemonAndAClickBringsTheAppBack) {
-  const json& n = (*report)["notifications"];
+  const json& n = r("notifications");
   EXPECT_EQ(n["faces"], (json{{"growlNotify", "function"}, {"growlAlert", "undefined"}, {"noticeNotify", "function"},
                               {"noticeAlert", "function"}, {"noticeAvailable", "undefined"}}));
   EXPECT_EQ(n["noticeAnswer"], "");
-  EXPECT_NE(daemonLog->find("appname: 'Callback'\n\tsummary: 'Growl title'\n\tbody: 'Growl body'"), std::string::npos)
-      << *daemonLog;
-  EXPECT_NE(daemonLog->find("appname: 'BridgeTest'\n\tsummary: 'Notice title'"), std::string::npos) << *daemonLog;
-  EXPECT_NE(daemonLog->find("\"default\": \"Open\""), std::string::npos);
-  EXPECT_EQ((*found)["minimizedBeforeClick"], true);
-  EXPECT_EQ((*found)["shownAfterClick"], true) << *log;
+  EXPECT_NE(daemonLog.find("appname: 'Callback'\n\tsummary: 'Growl title'\n\tbody: 'Growl body'"), std::string::npos)
+      << daemonLog;
+  EXPECT_NE(daemonLog.find("appname: 'BridgeTest'\n\tsummary: 'Notice title'"), std::string::npos) << daemonLog;
+  EXPECT_NE(daemonLog.find("\"default\": \"Open\""), std::string::npos);
+  EXPECT_EQ(found["minimizedBeforeClick"], true);
+  EXPECT_EQ(found["shownAfterClick"], true) << *log;
 }
 
 TEST_F(DesktopE2E, AStoppedNotificationDaemonNeverHoldsThePage) {
-  const json& n = (*report)["notifications"];
+  const json& n = r("notifications");
   // A call that waited for the stopped daemon would take its 25 s time-out.
   EXPECT_LT(n["stoppedNoticeMs"].get<double>(), 2000) << n;
   EXPECT_LT(n["stoppedGrowlMs"].get<double>(), 2000) << n;
@@ -372,14 +328,14 @@ TEST_F(DesktopE2E, AStoppedNotificationDaemonNeverHoldsThePage) {
     }
   }
   // Nothing taken while it was stopped is lost: all of it is shown, in order.
-  EXPECT_EQ((*found)["queuedShown"], true) << *daemonLog;
-  EXPECT_LT(daemonLog->find("summary: 'While stopped'"), daemonLog->find("summary: 'Many 0'"));
-  EXPECT_LT(daemonLog->find("summary: 'Many 0'"), daemonLog->find("summary: 'Many 61'"));
-  EXPECT_NE(daemonLog->find("summary: 'Growl while stopped'"), std::string::npos) << *daemonLog;
+  EXPECT_EQ(found["queuedShown"], true) << daemonLog;
+  EXPECT_LT(daemonLog.find("summary: 'While stopped'"), daemonLog.find("summary: 'Many 0'"));
+  EXPECT_LT(daemonLog.find("summary: 'Many 0'"), daemonLog.find("summary: 'Many 61'"));
+  EXPECT_NE(daemonLog.find("summary: 'Growl while stopped'"), std::string::npos) << daemonLog;
 }
 
 TEST_F(DesktopE2E, AlertsAnswerWithTheCodeOfTheButtonPressed) {
-  const json& a = (*report)["alerts"];
+  const json& a = r("alerts");
   const double minusOne = 18446744073709551615.0;  // 2^64-1 as script numbers have it
   EXPECT_EQ(a["one"], 1);
   EXPECT_EQ(a["second"], 0);
@@ -390,7 +346,7 @@ TEST_F(DesktopE2E, AlertsAnswerWithTheCodeOfTheButtonPressed) {
 }
 
 TEST_F(DesktopE2E, SoundsEndAfterTheirLengthAndCallBackOnce) {
-  const json& s = (*report)["sounds"];
+  const json& s = r("sounds");
   // The missing system sound never plays and is never pending.
   EXPECT_EQ(s["pendingAtStart"], (json{nullptr, nullptr, "bell"}));
   EXPECT_EQ(s["pendingAtEnd"], json::array());
@@ -409,7 +365,7 @@ TEST_F(DesktopE2E, SoundsEndAfterTheirLengthAndCallBackOnce) {
 }
 
 TEST_F(DesktopE2E, FontsAreTheMachinesFonts) {
-  const json& f = (*report)["fonts"];
+  const json& f = r("fonts");
   EXPECT_EQ(f["fonts"].get<std::set<std::string>>(), corvane::test::fcList("postscriptname"));
   EXPECT_EQ(f["families"].get<std::set<std::string>>(), corvane::test::fcList("family"));
   bool regular = false;
@@ -421,18 +377,18 @@ TEST_F(DesktopE2E, FontsAreTheMachinesFonts) {
 }
 
 TEST_F(DesktopE2E, ClipboardTextIsSharedWithOtherApplications) {
-  const json& c = (*report)["clipboard"];
+  const json& c = r("clipboard");
   EXPECT_EQ(c["roundTrip"], "from the page \u00e9");
-  EXPECT_EQ((*found)["xclipRead"], "from the page \u00e9");
+  EXPECT_EQ(found["xclipRead"], "from the page \u00e9");
   EXPECT_EQ(c["fromOther"], "from xclip");
   EXPECT_EQ(c["empty"], "");
 }
 
 TEST_F(DesktopE2E, WithoutANotificationServiceThereIsNoNoticeMember) {
-  ASSERT_EQ(noDaemonStatus, 0) << *noDaemonLog;
-  EXPECT_EQ((*noDaemonReport)["noticeType"], "undefined") << *noDaemonLog;
-  EXPECT_EQ((*noDaemonReport)["hasNotice"], false);
-  EXPECT_NE(noDaemonLog->find("Could not load Growl.framework"), std::string::npos);
+  ASSERT_EQ(noDaemonStatus, 0) << noDaemonLog;
+  EXPECT_EQ(noDaemonReport["noticeType"], "undefined") << noDaemonLog;
+  EXPECT_EQ(noDaemonReport["hasNotice"], false);
+  EXPECT_NE(noDaemonLog.find("Could not load Growl.framework"), std::string::npos);
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // (helpers-pages/helpers-checks.js) registers, sends and waits, and this
 // driver kills the echo helper by its pid when the page has armed it. A
 // second run loses its session bus (kill -9 of the daemon) and keeps going.
-#include "ShellHarness.h"
+#include "ProcessHelpers.h"
+#include "ShellSuite.h"
 #include "support/PrivateBus.h"
 #include "support/TestFiles.h"
 
@@ -31,70 +32,30 @@ size_t countLines(const std::string& log, const std::string& ending) {
   return n;
 }
 
-class HelpersE2E : public ::testing::Test {
+class HelpersE2E : public corvane::e2e::ShellSuite<HelpersE2E> {
  protected:
   static void SetUpTestSuite() {
-    shell = new ShellHarness();
+    shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_HELPERS_PAGES);
     const std::string pids = shell->root() + "/pids";
     fs::create_directories(pids);
-    auto* bus = new corvane::test::PrivateBus(CORVANE_SERVICE_DIR, {{"CORVANE_TEST_HELPER_DIR", pids}});
-    auto* http = new corvane::e2e::TinyHttpServer(
-        std::map<std::string, std::string>{{"/rate.json", "{\"rate\":\"yes\"}"}});
+    corvane::test::PrivateBus bus(CORVANE_SERVICE_DIR, {{"CORVANE_TEST_HELPER_DIR", pids}});
+    corvane::e2e::TinyHttpServer http(std::map<std::string, std::string>{{"/rate.json", "{\"rate\":\"yes\"}"}});
 
     auto env = shell->sessionEnv();
-    env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
-    env["CORVANE_E2E_HTTP"] = "http://127.0.0.1:" + std::to_string(http->port());
-    const pid_t pid = shell->start(env);
-
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus.address();
+    env["CORVANE_E2E_HTTP"] = "http://127.0.0.1:" + std::to_string(http.port());
     // The person with the kill command: once the page armed the helper.
     const std::string pidFile = pids + "/org.corvane.test.EchoHelper.pid";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
-    int wstatus = 0;
-    bool ended = false;
-    while (!ended && std::chrono::steady_clock::now() < deadline) {
-      if (!killed && fs::exists(pidFile)) {
-        std::ifstream in(pidFile);
-        in >> killed;
-        if (killed > 0) kill(killed, SIGKILL);
-      }
-      ended = waitpid(pid, &wstatus, WNOHANG) == pid;
-      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (!ended) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &wstatus, 0);
-    }
-    status = ended && WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    report = new json(shell->report());
-    log = new std::string(shell->log());
-    delete http;
-    delete bus;
+    keep(ShellHarness::wait(shell->start(env), 240, [&] {
+      if (killed || !fs::exists(pidFile)) return;
+      std::ifstream(pidFile) >> killed;
+      if (killed > 0) kill(killed, SIGKILL);
+    }));
   }
-  static void TearDownTestSuite() {
-    delete report;
-    delete log;
-    delete shell;
-  }
-  void SetUp() override {
-    ASSERT_EQ(status, 0) << *log;
-    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
-    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
-  }
-  static const json& r(const char* key) { return (*report)[key]; }
 
-  static ShellHarness* shell;
-  static int status;
-  static pid_t killed;
-  static json* report;
-  static std::string* log;
+  static inline pid_t killed = 0;
 };
-
-ShellHarness* HelpersE2E::shell = nullptr;
-int HelpersE2E::status = -1;
-pid_t HelpersE2E::killed = 0;
-json* HelpersE2E::report = nullptr;
-std::string* HelpersE2E::log = nullptr;
 
 TEST_F(HelpersE2E, RegistrationAnswers) {
   EXPECT_EQ(r("hasDefault"), true);
@@ -184,78 +145,38 @@ TEST_F(HelpersE2E, AHelperThatNeverAnswersTimesOutAndHoldsUpNobodyElse) {
 
 // ---- the session bus goes away -------------------------------------------------
 
-// Waits for the shell `pid` to end; its exit status, -1 when it was killed
-// (or had to be, after `seconds`).
-int waitForShell(pid_t pid, int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  int wstatus = 0;
-  while (waitpid(pid, &wstatus, WNOHANG) != pid) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &wstatus, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-}
-
-bool waitForText(const std::function<std::string()>& read, const std::string& text, int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (read().find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
-}
-
-class HelpersBusLost : public ::testing::Test {
+class HelpersBusLost : public corvane::e2e::ShellSuite<HelpersBusLost> {
  protected:
   static void SetUpTestSuite() {
-    shell = new ShellHarness();
+    using corvane::e2e::waitUntil;
+    shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_HELPERS_PAGES);
     const std::string dir = shell->root() + "/work";
     fs::create_directories(dir);
-    auto* bus = new corvane::test::PrivateBus(CORVANE_SERVICE_DIR);
+    corvane::test::PrivateBus bus(CORVANE_SERVICE_DIR);
     auto env = shell->sessionEnv();
-    env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus.address();
     env["HELPERS_DIR"] = dir;
     env["HELPERS_MODE"] = "bus-lost";
     const pid_t pid = shell->start(env);
-    if (waitForText([] { return shell->log(); }, "ARM-BUS", 120)) {
-      kill(bus->daemonPid(), SIGKILL);
-      if (waitForText([] { return shell->log(); }, "BUS-LOST-DONE", 120)) {
+    auto logged = [](const char* text) { return shell->log().find(text) != std::string::npos; };
+    if (waitUntil([&] { return logged("ARM-BUS"); }, 120)) {
+      kill(bus.daemonPid(), SIGKILL);
+      if (waitUntil([&] { return logged("BUS-LOST-DONE"); }, 120)) {
         // A second start of the same application, on the bus that is gone.
         env["HELPERS_MODE"] = "second";
-        secondStatus = waitForShell(shell->start(env, "second.log"), 120);
-        secondReport = new json(shell->report());
-        secondLog = new std::string(corvane::test::readFile(shell->root() + "/second.log"));
+        secondStatus = ShellHarness::wait(shell->start(env, "second.log"), 120);
+        secondReport = shell->report();
+        secondLog = corvane::test::readFile(shell->root() + "/second.log");
       }
       shell->writeFile(dir + "/second-done", "");
     }
-    status = waitForShell(pid, 120);
-    report = new json(shell->report());
-    log = new std::string(shell->log());
-    delete bus;
+    keep(ShellHarness::wait(pid, 120));
   }
-  static void TearDownTestSuite() {
-    delete report;
-    delete log;
-    delete secondReport;
-    delete secondLog;
-    delete shell;
-  }
-  void SetUp() override {
-    ASSERT_EQ(status, 0) << *log;
-    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
-    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
-  }
-  static const json& r(const char* key) { return (*report)[key]; }
 
-  static inline ShellHarness* shell = nullptr;
-  static inline int status = -1, secondStatus = -1;
-  static inline json *report = nullptr, *secondReport = nullptr;
-  static inline std::string *log = nullptr, *secondLog = nullptr;
+  static inline int secondStatus = -1;
+  static inline json secondReport;
+  static inline std::string secondLog;
 };
 
 TEST_F(HelpersBusLost, ThePageKeepsRunningAndItsCallsAnswer) {
@@ -279,10 +200,9 @@ TEST_F(HelpersBusLost, HelpersFailWithAnAnswerAndTheirKeysGo) {
 }
 
 TEST_F(HelpersBusLost, ASecondStartRunsOnItsOwnAndSaysWhy) {
-  EXPECT_EQ(secondStatus, 0) << (secondLog ? *secondLog : "");
-  ASSERT_TRUE(secondReport);
-  EXPECT_EQ((*secondReport)["second"], true);
-  EXPECT_NE(secondLog->find("cannot hand over to a running instance"), std::string::npos) << *secondLog;
+  EXPECT_EQ(secondStatus, 0) << secondLog;
+  EXPECT_EQ(secondReport["second"], true);
+  EXPECT_NE(secondLog.find("cannot hand over to a running instance"), std::string::npos) << secondLog;
 }
 
 }  // namespace

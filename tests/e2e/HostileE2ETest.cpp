@@ -5,6 +5,7 @@
 // of times while its frames call the bridge, and every method called with
 // hostile values.
 #include "ShellHarness.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -22,18 +23,13 @@ namespace {
 
 const std::string kPages = CORVANE_E2E_HOSTILE_PAGES;
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // The end of a long shell log, for failure messages.
 std::string tail(const std::string& log) { return log.substr(log.size() > 20000 ? log.size() - 20000 : 0); }
 
 // The probe as a document of its own, for places that cannot load
 // probe.js from the application (foreign files, other servers).
 std::string inlineProbe() {
-  return "<!DOCTYPE html><body><script>" + readAll(kPages + "/probe.js") + "</script></body>";
+  return "<!DOCTYPE html><body><script>" + corvane::test::readFile(kPages + "/probe.js") + "</script></body>";
 }
 
 // A foreign main frame that frames the application's page given in ?app=

@@ -7,7 +7,7 @@
 // the desktop identity: the window's class is the bundle identifier and
 // its icon the bundle's.
 #include "ProcessHelpers.h"
-#include "ShellHarness.h"
+#include "ShellSuite.h"
 
 #include "support/PrivateBus.h"
 #include "support/PrivateDesktop.h"
@@ -33,10 +33,10 @@ constexpr const char* kPortalServices[] = {"org.freedesktop.portal.Desktop.servi
                                            "org.freedesktop.impl.portal.desktop.gtk.service",
                                            "org.freedesktop.impl.portal.PermissionStore.service"};
 
-class PortalE2E : public ::testing::Test {
+class PortalE2E : public corvane::e2e::ShellSuite<PortalE2E> {
  protected:
   static void SetUpTestSuite() {
-    shell = new ShellHarness();
+    shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_PORTAL_PAGES);
     // The bundle's icon, as the package would name it.
     std::string plist = readFile(shell->bundlePath() + "/Contents/Info.plist");
@@ -63,7 +63,7 @@ class PortalE2E : public ::testing::Test {
                      "[Default Applications]\nx-scheme-handler/https=corvane-web-recorder.desktop\n");
 
     setenv("HOME", (shell->root() + "/wm-home").c_str(), 1);
-    desktop = new corvane::test::PrivateDesktop(true);
+    desktop = std::make_unique<corvane::test::PrivateDesktop>(true);
     setenv("DISPLAY", desktop->display().c_str(), 1);  // for xdotool and xprop
 
     // The portal and its back end, started by the bus on demand with the
@@ -73,7 +73,7 @@ class PortalE2E : public ::testing::Test {
     for (const char* file : kPortalServices) {
       const fs::path installed = fs::path("/usr/share/dbus-1/services") / file;
       if (!fs::exists(installed)) {
-        missing = new std::string(installed.string());
+        missing = installed.string();
         return;
       }
       fs::copy_file(installed, fs::path(services) / file);
@@ -82,7 +82,7 @@ class PortalE2E : public ::testing::Test {
     portalEnv.erase("CORVANE_TEST_SERVICES");
     portalEnv.insert({{"DISPLAY", desktop->display()}, {"GDK_BACKEND", "x11"}, {"GTK_USE_PORTAL", "0"},
                       {"XDG_CURRENT_DESKTOP", "GNOME"}, {"CORVANE_E2E_MARK", "portal"}, {"NO_AT_BRIDGE", "1"}});
-    bus = new corvane::test::PrivateBus(services, portalEnv);
+    bus = std::make_unique<corvane::test::PrivateBus>(services, portalEnv);
 
     env.insert({{"DISPLAY", desktop->display()},
                 {"DBUS_SESSION_BUS_ADDRESS", bus->address()},
@@ -90,20 +90,7 @@ class PortalE2E : public ::testing::Test {
                 {"CORVANE_E2E_MARK", "shell"},
                 {"CORVANE_E2E_DIALOGS", dialogs},
                 {"CORVANE_E2E_ACK", shell->root() + "/ack"}});
-    std::atomic<bool> done{false};
-    std::thread driver([&done] { drive(done); });
-    status = shell->run(env, 240);
-    done = true;
-    driver.join();
-    report = new json(shell->report());
-  }
-
-  static void TearDownTestSuite() {
-    delete report;
-    delete bus;
-    delete desktop;
-    delete shell;
-    delete missing;
+    runShell(env, 240, drive);
   }
 
   static bool windowShown(const std::string& title) {
@@ -124,7 +111,7 @@ class PortalE2E : public ::testing::Test {
   static void drive(const std::atomic<bool>& done) {
     auto answer = [&](const std::string& title, const std::string& path, const char* field) {
       if (!waitUntil([&] { return done || windowShown(title); }, 90) || done) return false;
-      (*programs)[title] = windowProgram(title);
+      programs[title] = windowProgram(title);
       for (int attempt = 0; attempt < 4 && !done; ++attempt) {
         sh("xdotool search --onlyvisible --name '^" + title + "$' windowactivate --sync");
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
@@ -149,50 +136,40 @@ class PortalE2E : public ::testing::Test {
       window = window.substr(0, window.find('\n'));
       return !window.empty();
     }, 20);
-    (*identity)["class"] = sh("xprop -id " + window + " WM_CLASS");
+    identity["class"] = sh("xprop -id " + window + " WM_CLASS");
     const std::string sizes = "xprop -len 16000000 -id " + window + " _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)'";
     waitUntil([&] { return !sh(sizes).empty(); }, 20);
-    (*identity)["icon"] = sh(sizes);
+    identity["icon"] = sh(sizes);
     shell->writeFile(shell->root() + "/ack/handed-off", "");
   }
 
+  static void TearDownTestSuite() {
+    bus.reset();
+    desktop.reset();
+    ShellSuite::TearDownTestSuite();
+  }
   void SetUp() override {
-    if (missing) GTEST_SKIP() << *missing << " is missing: install xdg-desktop-portal and xdg-desktop-portal-gtk";
-    ASSERT_EQ(status, 0) << shell->log();
-    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << shell->log();
-    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"] << "\n" << shell->log();
+    if (!missing.empty()) GTEST_SKIP() << missing << " is missing: install xdg-desktop-portal and xdg-desktop-portal-gtk";
+    ShellSuite::SetUp();
   }
 
-  static ShellHarness* shell;
-  static corvane::test::PrivateDesktop* desktop;
-  static corvane::test::PrivateBus* bus;
-  static std::string* missing;
-  static int status;
-  static json* report;
-  static json* programs;
-  static json* identity;
+  static inline std::unique_ptr<corvane::test::PrivateDesktop> desktop;
+  static inline std::unique_ptr<corvane::test::PrivateBus> bus;
+  static inline std::string missing;
+  static inline json programs = json::object(), identity = json::object();
 };
-
-ShellHarness* PortalE2E::shell = nullptr;
-corvane::test::PrivateDesktop* PortalE2E::desktop = nullptr;
-corvane::test::PrivateBus* PortalE2E::bus = nullptr;
-std::string* PortalE2E::missing = nullptr;
-int PortalE2E::status = -1;
-json* PortalE2E::report = nullptr;
-json* PortalE2E::programs = new json(json::object());
-json* PortalE2E::identity = new json(json::object());
 
 TEST_F(PortalE2E, DialogsAreThePortals) {
   // Shown by the portal's GTK back end, not by the shell.
-  EXPECT_EQ((*programs)["E2E Portal Open"], "xdg-desktop-portal-gtk") << *programs;
-  EXPECT_EQ((*programs)["E2E Portal Save"], "xdg-desktop-portal-gtk") << *programs;
-  const json& open = (*report)["open"];
+  EXPECT_EQ(programs["E2E Portal Open"], "xdg-desktop-portal-gtk") << programs;
+  EXPECT_EQ(programs["E2E Portal Save"], "xdg-desktop-portal-gtk") << programs;
+  const json& open = r("open");
   ASSERT_EQ(open["success"], true) << open;
   ASSERT_EQ(open["filesCount"], 1) << open;
   EXPECT_EQ(open["filesArray"][0]["filePath"], shell->root() + "/dialogs/pick.txt");
   EXPECT_EQ(open["filesArray"][0]["fileSize"], 6);
   EXPECT_EQ(open["parentDir"], shell->root() + "/dialogs");
-  const json& save = (*report)["save"];
+  const json& save = r("save");
   ASSERT_EQ(save["success"], true) << save;
   EXPECT_EQ(save["filePath"], shell->root() + "/dialogs/written.txt");
   EXPECT_EQ(save["extension"], "txt");
@@ -205,11 +182,11 @@ TEST_F(PortalE2E, AddressesGoThroughThePortal) {
 }
 
 TEST_F(PortalE2E, WindowsCarryTheBundlesIdentity) {
-  EXPECT_NE((*identity)["class"].get<std::string>().find("\"" + shell->identifier() + "\""), std::string::npos)
-      << *identity;
+  EXPECT_NE(identity["class"].get<std::string>().find("\"" + shell->identifier() + "\""), std::string::npos)
+      << identity;
   // An SVG icon, drawn at every size the desktop asks for.
   for (const char* size : {"Icon (16 x 16)", "Icon (48 x 48)", "Icon (256 x 256)"})
-    EXPECT_NE((*identity)["icon"].get<std::string>().find(size), std::string::npos) << size << " " << *identity;
+    EXPECT_NE(identity["icon"].get<std::string>().find(size), std::string::npos) << size << " " << identity;
 }
 
 }  // namespace

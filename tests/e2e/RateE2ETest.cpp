@@ -7,7 +7,6 @@
 // default handler for web addresses, which here records them.
 #include "ShellHarness.h"
 #include "../app/LiveShell.h"
-#include "../rate/RateServer.h"
 #include "app/UserDefaults.h"
 #include "support/PrivateDesktop.h"
 #include "support/TestFiles.h"
@@ -25,7 +24,7 @@ using corvane::UserDefaults;
 using corvane::e2e::ShellHarness;
 using corvane::life::LiveShell;
 using corvane::test::PrivateDesktop;
-using corvane::test::RateServer;
+using RateServer = corvane::e2e::TinyHttpServer;
 namespace fs = std::filesystem;
 
 namespace {
@@ -147,7 +146,7 @@ class RateE2E : public testing::Test {
   }
 
   static PrivateDesktop* desktop;
-  RateServer server;
+  RateServer server{"{}"};
   ShellHarness shell;
   std::string version_ = "1.2.3";
   int launches_ = 0;

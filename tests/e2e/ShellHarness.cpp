@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -22,9 +23,18 @@ namespace fs = std::filesystem;
 
 namespace corvane::e2e {
 
+struct TinyHttpServer::State {
+  std::mutex mutex;
+  std::map<std::string, std::string> pages;
+  unsigned status = 200;
+  std::string raw;  // when set, the whole response
+  std::vector<std::string> requests;
+};
+
 TinyHttpServer::TinyHttpServer(std::string body) : TinyHttpServer(std::map<std::string, std::string>{{"", body}}) {}
 
-TinyHttpServer::TinyHttpServer(std::map<std::string, std::string> pages) {
+TinyHttpServer::TinyHttpServer(std::map<std::string, std::string> pages) : state_(std::make_shared<State>()) {
+  state_->pages = std::move(pages);
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -35,7 +45,7 @@ TinyHttpServer::TinyHttpServer(std::map<std::string, std::string> pages) {
   socklen_t len = sizeof addr;
   ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
   port_ = ntohs(addr.sin_port);
-  auto* t = new std::thread([fd = listenFd_, pages = std::move(pages)] {
+  auto* t = new std::thread([fd = listenFd_, state = state_] {
     for (;;) {
       int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) return;  // closed by the destructor
@@ -47,20 +57,49 @@ TinyHttpServer::TinyHttpServer(std::map<std::string, std::string> pages) {
         req.append(buf, static_cast<size_t>(n));
       }
       // "GET /path?query HTTP/1.1": the path alone picks the page.
-      std::string path = req.substr(0, req.find("\r\n"));
-      path = path.substr(path.find(' ') + 1);
-      path = path.substr(0, path.find_first_of(" ?#"));
-      auto page = pages.find(pages.count("") ? std::string() : path);
-      const bool found = page != pages.end();
-      const std::string body = found ? page->second : "not found";
-      std::string resp = std::string(found ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
-                         "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " + std::to_string(body.size()) +
-                         "\r\nConnection: close\r\n\r\n" + body;
-      (void)!::send(c, resp.data(), resp.size(), MSG_NOSIGNAL);
+      std::string target = req.substr(0, req.find("\r\n"));
+      target = target.substr(target.find(' ') + 1);
+      target = target.substr(0, target.find(' '));
+      std::string resp;
+      {
+        std::lock_guard<std::mutex> hold(state->mutex);
+        state->requests.push_back(target);
+        const auto& pages = state->pages;
+        auto page = pages.find(pages.count("") ? std::string() : target.substr(0, target.find_first_of("?#")));
+        const bool found = page != pages.end();
+        const std::string body = found ? page->second : "not found";
+        const unsigned status = found ? state->status : 404;
+        resp = !state->raw.empty() ? state->raw
+                                   : "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Answer") +
+                                         "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+      }
+      for (size_t done = 0; done < resp.size();) {
+        const ssize_t n = ::send(c, resp.data() + done, resp.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
       ::close(c);
     }
   });
   thread_ = t;
+}
+
+void TinyHttpServer::answer(std::string body, unsigned status) {
+  std::lock_guard<std::mutex> hold(state_->mutex);
+  state_->pages = {{"", std::move(body)}};
+  state_->status = status;
+  state_->raw.clear();
+}
+
+void TinyHttpServer::answerRaw(std::string response) {
+  std::lock_guard<std::mutex> hold(state_->mutex);
+  state_->raw = std::move(response);
+}
+
+std::vector<std::string> TinyHttpServer::requests() const {
+  std::lock_guard<std::mutex> hold(state_->mutex);
+  return state_->requests;
 }
 
 TinyHttpServer::~TinyHttpServer() {
@@ -141,10 +180,14 @@ int ShellHarness::start(const std::map<std::string, std::string>& env, const std
 }
 
 int ShellHarness::run(const std::map<std::string, std::string>& env, int timeoutSeconds) {
-  const pid_t pid = start(env);
+  return wait(start(env), timeoutSeconds);
+}
+
+int ShellHarness::wait(int pid, int timeoutSeconds, const std::function<void()>& tick) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   int status = 0;
   for (;;) {
+    if (tick) tick();
     pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (std::chrono::steady_clock::now() > deadline) {

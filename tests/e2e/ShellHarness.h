@@ -3,7 +3,9 @@
 // own home, and collects what the page reported and what the shell logged.
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,15 +13,27 @@ namespace corvane::e2e {
 
 // A small HTTP server on 127.0.0.1 (a port of its own), on a thread of its
 // own: the same document for every request, or documents by path (query
-// ignored, 404 for others).
+// ignored, 404 for others). It keeps each request's "/path?query".
 class TinyHttpServer {
  public:
   explicit TinyHttpServer(std::string body);
   explicit TinyHttpServer(std::map<std::string, std::string> pages);
   ~TinyHttpServer();
+  TinyHttpServer(const TinyHttpServer&) = delete;
+  TinyHttpServer& operator=(const TinyHttpServer&) = delete;
   int port() const { return port_; }
+  std::string address() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+  // From now on, every request gets `body` with `status`.
+  void answer(std::string body, unsigned status = 200);
+  // From now on, every request gets `response` as it stands (status line,
+  // headers and body, nothing added), then the connection closes.
+  void answerRaw(std::string response);
+  std::vector<std::string> requests() const;
 
  private:
+  struct State;
+  std::shared_ptr<State> state_;
   int listenFd_ = -1;
   int port_ = 0;
   void* thread_ = nullptr;
@@ -45,6 +59,10 @@ class ShellHarness {
   // Runs the shell until it quits (or `timeoutSeconds` pass, then kills it).
   // Answers the exit status, -1 when it had to be killed.
   int run(const std::map<std::string, std::string>& env, int timeoutSeconds);
+  // Waits for the shell `pid` to end, calling `tick` (if any) between looks.
+  // Answers its exit status, -1 when it had to be killed after
+  // `timeoutSeconds`.
+  static int wait(int pid, int timeoutSeconds, const std::function<void()>& tick = {});
   // Starts the shell without waiting, its output in root()/<logName>, with
   // further command-line arguments (files to open); answers its pid.
   int start(const std::map<std::string, std::string>& env, const std::string& logName = "shell.log",

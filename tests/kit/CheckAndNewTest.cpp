@@ -19,18 +19,12 @@
 
 using namespace corvane;
 using namespace corvane::kit;
+using corvane::test::readFile;
 using corvane::test::TempDir;
 using corvane::test::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 struct KitRun {
   int status = -1;

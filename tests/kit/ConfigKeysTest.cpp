@@ -3,6 +3,8 @@
 // use, and the reference page authors read.
 #include "app/ConfigKeys.h"
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -19,12 +21,7 @@ namespace {
 
 const std::string kSource = CORVANE_SOURCE_DIR;
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using corvane::test::readFile;
 
 const char* kAdd =
     ": add its row to src/app/ConfigKeys.cpp, its property to data/schema/project.schema.json (project.json "

@@ -25,18 +25,12 @@ using namespace std::chrono_literals;
 using corvane::e2e::ShellHarness;
 using corvane::e2e::TinyHttpServer;
 using corvane::test::countOf;
+using corvane::test::readFile;
 using corvane::test::TempDir;
 using corvane::test::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // A program run with its own home, its stdout and stderr in files.
 class Program {

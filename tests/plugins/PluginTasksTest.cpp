@@ -110,31 +110,6 @@ TEST_F(PluginTasksTest, WithoutUseThreadNothingLoadsAndTheAnswerIsSuccess) {
   EXPECT_EQ(builtIn.result, (json{{"success", true}}));
 }
 
-TEST_F(PluginTasksTest, SampleRunsAndAnswersThroughNotificationsAndDelegate) {
-  auto answer = run({{"taskToolPath", "/plugin/Sample.bundle"},
-                     {"bundleClassName", "SamplePlugin"},
-                     {"arguments", {{"who", "tests"}}}});
-  EXPECT_FALSE(answer.answer) << answer.result;  // a running task answers through its delegate
-  auto calls = page.waitFor(4);
-  ASSERT_EQ(calls.size(), 4u);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(calls[i].callback, "got");
-    EXPECT_EQ(calls[i].value, (json{{"progress", i + 1}, {"of", 3}}));
-  }
-  const json& done = calls[3].value;
-  EXPECT_EQ(done["done"], true);
-  EXPECT_EQ(done["arguments"], (json{{"who", "tests"}}));
-  EXPECT_EQ(done["bundlePath"], fs::canonical(contents + "/PlugIns/Sample.bundle").string());
-  EXPECT_EQ(done["setterCalls"], 6) << "delegate, pass-back and lifecycle come twice";
-
-  run({{"taskToolPath", "/PlugIns/Sample.bundle"}, {"bundleClassName", "SamplePlugin"}, {"callMethod", "hello"},
-       {"arguments", json::array({1, 2})}});
-  calls = page.waitFor(5);
-  ASSERT_EQ(calls.size(), 5u);
-  EXPECT_EQ(calls[4].value, (json{{"method", "hello"}, {"arguments", {1, 2}}}));
-  EXPECT_EQ(calls[4].thread, std::this_thread::get_id()) << "bundle plug-ins run on the calling thread";
-}
-
 TEST_F(PluginTasksTest, OperationsComeInTheirOrderTwiceConfigured) {
   run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}, {"passBack", "rec"},
        {"arguments", "x"}});
@@ -252,54 +227,6 @@ TEST_F(PluginTasksTest, ABundleSwappedForALinkOutWhileItLoadsNeverLoadsTheOutsid
   EXPECT_FALSE(outsideMapped()) << "loaded from outside the package after " << calls << " calls";
   EXPECT_FALSE(corvane::PluginBundle::bundleWithPath(outside)->isLoaded());
   EXPECT_GT(refused, 0) << "the race was run: some calls met the link";
-}
-
-TEST_F(PluginTasksTest, BuiltInTasksRunOnTheBackgroundPool) {
-  auto answer = tasks->execBuildInTask({{"useThread", true},
-                                        {"className", "EchoTask"},
-                                        {"passBack", "echoed"},
-                                        {"callMethod", ""},
-                                        {"arguments", {{"a", 1}}}});
-  EXPECT_FALSE(answer.answer) << answer.result;
-  auto calls = page.waitFor(1);
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].callback, "echoed");
-  EXPECT_EQ(calls[0].value, (json{{"method", ""}, {"arguments", {{"a", 1}}}, {"mainThread", false}}));
-  EXPECT_NE(calls[0].thread, std::this_thread::get_id());
-
-  auto missing = tasks->execBuildInTask({{"useThread", true}, {"className", "NoSuchTask"}, {"callback", "done"}});
-  EXPECT_TRUE(missing.answer);
-  EXPECT_EQ(missing.result, (json{{"success", false}, {"error", "can't find task class NoSuchTask"}}));
-}
-
-TEST_F(PluginTasksTest, ClassesOfLoadedBundlesRunAsBuiltInsWithFreshInstances) {
-  run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}, {"passBack", "rec"}});
-  page.waitFor(1);
-  for (int i = 0; i < 3; ++i)
-    tasks->execBuildInTask({{"useThread", true}, {"className", "Counter"}, {"passBack", "count"}, {"callMethod", "go"}});
-  auto calls = page.waitFor(4);
-  ASSERT_EQ(calls.size(), 4u);
-  std::set<int> instances;
-  for (size_t i = 1; i < 4; ++i) {
-    EXPECT_EQ(calls[i].callback, "count");
-    EXPECT_EQ(calls[i].value["method"], "go");
-    EXPECT_EQ(calls[i].value["onLoadThread"], false);
-    instances.insert(calls[i].value["instance"].get<int>());
-  }
-  EXPECT_EQ(instances.size(), 3u) << "a class without a shared instance gets a new one per call";
-}
-
-TEST_F(PluginTasksTest, ManyMessagesFromManyThreadsAllArrive) {
-  run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Flood"}, {"passBack", "flood"},
-       {"arguments", {{"threads", 6}, {"messages", 200}}}});
-  auto calls = page.waitFor(1201);
-  ASSERT_EQ(calls.size(), 1201u);
-  std::map<int, int> next;  // per sender thread, messages stay in their order
-  for (size_t i = 0; i + 1 < calls.size(); ++i) {
-    const int t = calls[i].value["thread"], n = calls[i].value["n"];
-    EXPECT_EQ(n, next[t]++);
-  }
-  EXPECT_EQ(calls.back().value, (json{{"done", true}, {"posted", 1200}}));
 }
 
 TEST(LibCallbackService, NotificationsReachEveryLiveServiceAndOnlyObjects) {

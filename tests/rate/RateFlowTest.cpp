@@ -4,7 +4,7 @@
 // the answer handler, the timer, the dialog's choice and the address it
 // opens. The dialog itself is the test's function; the real one is
 // exercised end to end in the shell.
-#include "RateServer.h"
+#include "../e2e/ShellHarness.h"
 #include "app/UserDefaults.h"
 #include "rate/RateReminder.h"
 #include "server/ServerTestSupport.h"
@@ -20,7 +20,7 @@
 
 using namespace corvane;
 using nlohmann::json;
-using test::RateServer;
+using RateServer = corvane::e2e::TinyHttpServer;
 
 namespace {
 
@@ -44,7 +44,7 @@ class RateFlow : public testing::Test {
  protected:
   test::TempDir dir;
   UserDefaults defaults{dir / "defaults.json"};
-  RateServer server;
+  RateServer server{"{}"};
   test::LogCapture logs;
   std::vector<rate::DialogPlan> dialogs;
   std::vector<std::string> opened;
@@ -114,32 +114,6 @@ TEST_F(RateFlow, SwitchesThatSendNoRequest) {
   EXPECT_TRUE(start(sandboxed)) << "sandboxed builds ask without the opt-in";
   ASSERT_TRUE(spinUntil([&] { return logged("launch not counted"); }));
   EXPECT_EQ(server.requests().size(), 1u);
-}
-
-TEST_F(RateFlow, DirectRequestCountsAndTheDialogFollowsTheDelay) {
-  server.answer(R"({"enableRate":true,"maxRunTimes":0,"startRunningSecs":0,"ReviewURL":"HTTPS://Shop.Test/App",
-                    "FAQURL":"https://faq.test/q"})");
-  ASSERT_TRUE(start(environment()));
-  ASSERT_TRUE(spinUntil([&] { return runTimes() == 1; }));
-  const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].rfind("/services/get_enable_rate?appName=Rate%20Test&version=3.1&app_name=Rate%20Test"
-                              "&user_id=&token=&expire=&_=",
-                              0),
-            0u)
-      << requests[0];
-  drain();
-  EXPECT_TRUE(dialogs.empty()) << "the first launch does not exceed maxRunTimes 0";
-
-  choice = rate::Button::RateApp;
-  ASSERT_TRUE(start(environment()));
-  ASSERT_TRUE(spinUntil([&] { return !dialogs.empty(); }));
-  EXPECT_EQ(runTimes(), 2);
-  EXPECT_EQ(dialogs[0].windowTitle, "Rate Test (Ver.3.1) Tip Info");
-  EXPECT_EQ(dialogs[0].buttons.size(), 3u);
-  EXPECT_EQ(opened, std::vector<std::string>{"https://Shop.Test/App"});
-  EXPECT_TRUE(logged("button = 1"));
-  EXPECT_TRUE(UserDefaults(dir / "defaults.json").boolForKey("3.1_RateInfo_ClickRate"));
 }
 
 TEST_F(RateFlow, AnAddressFromTheServerThatIsNotWebIsRefused) {

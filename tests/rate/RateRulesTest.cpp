@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 using namespace corvane;
 using namespace corvane::rate;
 using nlohmann::json;
@@ -22,13 +20,6 @@ class RateRules : public testing::Test {
 
   // A fresh reader of the same file: what the next launch sees.
   UserDefaults reread() const { return UserDefaults(dir / "defaults.json"); }
-
-  // Launches of `version` until the first that schedules the dialog.
-  int launchesUntilDialog(const std::string& version, const Answer& a) {
-    for (int launch = 1; launch <= 20; ++launch)
-      if (countLaunch(defaults, version, a).showAfterSeconds) return launch;
-    return -1;
-  }
 };
 
 Answer enabled(json extra = json::object()) {
@@ -93,35 +84,11 @@ TEST(RateAgentReply, TextOrObjectAndOnlySuccessCounts) {
   EXPECT_EQ(agentMessage("http://a/b"), (json{{"ms_type", "HTTP_QUEST"}, {"ms_obj", {{"url", "http://a/b"}}}}));
 }
 
-TEST_F(RateRules, WithTheDefaultsTheFifthLaunchShowsTheDialog) {
-  EXPECT_EQ(launchesUntilDialog("1.0", enabled()), 5);
-  EXPECT_EQ(reread().integerForKey("1.0_RateInfo_runTimes"), 5) << "counted and written on every launch";
-  auto again = countLaunch(defaults, "1.0", enabled());
-  EXPECT_EQ(again.showAfterSeconds, 90u) << "and on every later launch";
-}
-
-TEST_F(RateRules, MaxRunTimesZeroShowsOnTheSecondLaunch) {
-  EXPECT_EQ(launchesUntilDialog("1.0", enabled({{"maxRunTimes", 0}, {"startRunningSecs", 2}})), 2);
-  EXPECT_EQ(countLaunch(defaults, "1.0", enabled({{"maxRunTimes", 0}, {"startRunningSecs", 2}})).showAfterSeconds,
-            2u);
-}
-
 TEST_F(RateRules, LaunchesWithoutEnableRateOrReviewUrlAreNotCounted) {
   EXPECT_FALSE(countLaunch(defaults, "1.0", parseAnswer(R"({"enableRate":false,"ReviewURL":"x"})")).counted);
   EXPECT_FALSE(countLaunch(defaults, "1.0", parseAnswer(R"({"enableRate":true})")).counted);
   EXPECT_FALSE(countLaunch(defaults, "1.0", parseAnswer("<html>busy</html>")).counted);
   EXPECT_FALSE(reread().objectForKey("1.0_RateInfo_runTimes"));
-}
-
-TEST_F(RateRules, VersionsKeepTheirOwnCountersAndChoices) {
-  for (int i = 0; i < 3; ++i) countLaunch(defaults, "1.0", enabled());
-  countLaunch(defaults, "2.0", enabled());
-  applyChoice(defaults, "1.0", enabled(), Button::DontRemind);
-  UserDefaults next = reread();
-  EXPECT_EQ(next.integerForKey("1.0_RateInfo_runTimes"), 3);
-  EXPECT_EQ(next.integerForKey("2.0_RateInfo_runTimes"), 1);
-  EXPECT_FALSE(planDialog(next, "N", "1.0", enabled()));
-  EXPECT_TRUE(planDialog(next, "N", "2.0", enabled()));
 }
 
 TEST_F(RateRules, TheDialogsTextsAndButtons) {
@@ -153,24 +120,6 @@ TEST_F(RateRules, RateAppOnceOffersDontRemindLater) {
   EXPECT_EQ(buttonCode(*plan, Button::RateApp), 1);
   EXPECT_EQ(buttonCode(*plan, Button::RemindLater), 0);
   EXPECT_EQ(buttonCode(*plan, Button::FAQ), -1);
-}
-
-TEST_F(RateRules, EachChoiceAndTheDefaultsItLeaves) {
-  const Answer a = enabled({{"FAQURL", "https://faq.test/x"}});
-  planDialog(defaults, "N", "1", a);
-  EXPECT_FALSE(applyChoice(defaults, "1", a, Button::RemindLater));
-  EXPECT_EQ(applyChoice(defaults, "1", a, Button::FAQ), "https://faq.test/x");
-  UserDefaults after = reread();
-  EXPECT_FALSE(after.boolForKey("1_RateInfo_ClickRate"));
-  EXPECT_FALSE(after.boolForKey("1_RateInfo_ClickDontRemid"));
-
-  applyChoice(defaults, "1", a, Button::RateApp);
-  EXPECT_TRUE(reread().boolForKey("1_RateInfo_ClickRate"));
-  EXPECT_TRUE(planDialog(defaults, "N", "1", a)) << "rating does not end the reminder";
-
-  EXPECT_FALSE(applyChoice(defaults, "1", a, Button::DontRemind));
-  EXPECT_TRUE(reread().boolForKey("1_RateInfo_ClickDontRemid"));
-  EXPECT_FALSE(planDialog(defaults, "N", "1", a));
 }
 
 TEST(RateOpenAddress, WebAddressesOnly) {

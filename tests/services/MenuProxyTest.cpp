@@ -79,19 +79,6 @@ class MenuProxies : public ::testing::Test {
   BridgeCall call_{nullptr};
 };
 
-TEST_F(MenuProxies, AddingToTheBarMakesATopLevelMenuOfTheSameTitle) {
-  MenuItemProxy* tools = add(bar.get(), "Tools");
-  ASSERT_NE(tools, nullptr);
-  EXPECT_EQ(titles(mainMenu->bar()).back(), "Tools");
-  auto* submenu = object<MenuProxy>(tools->submenu());
-  ASSERT_NE(submenu, nullptr);
-  EXPECT_EQ(submenu->menu(), gtk_menu_item_get_submenu(GTK_MENU_ITEM(tools->item())));
-  // Asking again gives the same proxies.
-  EXPECT_EQ(object<MenuProxy>(tools->submenu()), submenu);
-  EXPECT_EQ(object<MenuItemProxy>(bar->itemForKey("Tools")), tools);
-  EXPECT_EQ(object<MenuProxy>(tools->addSubmenu()), submenu);
-}
-
 TEST_F(MenuProxies, IndexZeroAppendsOtherIndexesInsertAndPastTheEndAppends) {
   auto* menu = object<MenuProxy>(add(bar.get(), "Tools")->submenu());
   add(menu, "a");

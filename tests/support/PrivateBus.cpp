@@ -13,6 +13,21 @@
 
 namespace corvane::test {
 
+namespace {
+
+// One line from a pipe a child writes to (its address); empty when the
+// child ended first.
+std::string readLineFrom(int fd) {
+  std::string line;
+  char c;
+  while (read(fd, &c, 1) == 1 && c != '\n') line += c;
+  close(fd);
+  return line;
+}
+
+}  // namespace
+
+
 PrivateBus::PrivateBus(const std::string& serviceDir, const std::map<std::string, std::string>& env) {
   gchar* tmp = g_dir_make_tmp("corvane-bus-XXXXXX", nullptr);
   if (!tmp) throw std::runtime_error("no temporary folder for the bus");
@@ -40,10 +55,7 @@ PrivateBus::PrivateBus(const std::string& serviceDir, const std::map<std::string
     _exit(127);
   }
   close(pipeFds[1]);
-  std::string line;
-  char c;
-  while (read(pipeFds[0], &c, 1) == 1 && c != '\n') line += c;
-  close(pipeFds[0]);
+  const std::string line = readLineFrom(pipeFds[0]);
   if (line.empty()) throw std::runtime_error("dbus-daemon did not start");
   address_ = line;
   GError* error = nullptr;
@@ -79,6 +91,90 @@ pid_t PrivateBus::ownerPid(const std::string& name) const {
   g_variant_get(answer, "(u)", &pid);
   g_variant_unref(answer);
   return static_cast<pid_t>(pid);
+}
+
+PrivateSystemBus::PrivateSystemBus(const std::string& folder)
+    : folder_(folder), address_("unix:path=" + folder + "/system_bus_socket") {
+  std::ofstream(folder_ + "/system.conf") << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>)" << address_ << R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_type="method_return"/>
+    <allow send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="signal"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+  </policy>
+</busconfig>
+)";
+}
+
+PrivateSystemBus::~PrivateSystemBus() { stop(); }
+
+bool PrivateSystemBus::start() {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  unlink((folder_ + "/system_bus_socket").c_str());
+  daemon_ = fork();
+  if (daemon_ == 0) {
+    close(fds[0]);
+    // Its complaints about resource limits it may not raise are not ours.
+    if (int null = open("/dev/null", O_WRONLY); null >= 0) dup2(null, 2);
+    const std::string config = "--config-file=" + folder_ + "/system.conf";
+    const std::string print = "--print-address=" + std::to_string(fds[1]);
+    execlp("dbus-daemon", "dbus-daemon", config.c_str(), "--nofork", print.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  return !readLineFrom(fds[0]).empty();  // printed once it listens
+}
+
+void PrivateSystemBus::stop() {
+  if (login1_) {
+    g_object_unref(login1_);
+    login1_ = nullptr;
+  }
+  if (daemon_ > 0) {
+    kill(daemon_, SIGTERM);
+    waitpid(daemon_, nullptr, 0);
+    daemon_ = -1;
+  }
+}
+
+bool PrivateSystemBus::announceSleep(bool sleeping) {
+  if (!login1_) {
+    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+        address_.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    if (!c) return false;
+    g_dbus_connection_set_exit_on_close(c, FALSE);
+    GVariant* r = g_dbus_connection_call_sync(c, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                              "org.freedesktop.DBus", "RequestName",
+                                              g_variant_new("(su)", "org.freedesktop.login1", 4u), nullptr,
+                                              G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    if (!r) {
+      g_object_unref(c);
+      return false;
+    }
+    g_variant_unref(r);
+    login1_ = c;
+  }
+  auto* c = login1_;
+  const bool ok = g_dbus_connection_emit_signal(c, nullptr, "/org/freedesktop/login1",
+                                                "org.freedesktop.login1.Manager", "PrepareForSleep",
+                                                g_variant_new("(b)", sleeping), nullptr);
+  g_dbus_connection_flush_sync(c, nullptr, nullptr);
+  return ok;
 }
 
 }  // namespace corvane::test

@@ -34,4 +34,27 @@ class PrivateBus {
   GDBusConnection* probe_ = nullptr;
 };
 
+// A system bus of a test's own, at an address in `folder` that stays the
+// same when it is stopped and started again (as the system's comes back).
+class PrivateSystemBus {
+ public:
+  explicit PrivateSystemBus(const std::string& folder);
+  ~PrivateSystemBus();
+  PrivateSystemBus(const PrivateSystemBus&) = delete;
+  PrivateSystemBus& operator=(const PrivateSystemBus&) = delete;
+
+  // "unix:path=<folder>/system_bus_socket": the same on every start.
+  const std::string& address() const { return address_; }
+  bool start();
+  void stop();
+  // Owns "org.freedesktop.login1" on the bus and sends PrepareForSleep(b).
+  bool announceSleep(bool sleeping);
+
+ private:
+  std::string folder_, address_;
+  pid_t daemon_ = -1;
+  GDBusConnection* login1_ = nullptr;  // owns the logind name
+};
+
+
 }  // namespace corvane::test

@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -125,6 +127,7 @@ bool PrivateDesktop::start(bool windowManager, std::string* why) {
 }
 
 PrivateDesktop::~PrivateDesktop() {
+  stop(cover_);
   stop(wm_);
   stop(xvfb_);
 }
@@ -132,7 +135,11 @@ PrivateDesktop::~PrivateDesktop() {
 std::string PrivateDesktop::run(const std::vector<std::string>& argv, int* status) const {
   int fds[2];
   if (pipe(fds) != 0) return "";
-  pid_t pid = startWith(argv, display_, fds[1]);
+  // Bounded: an X tool waiting on a server starved by a loaded machine must
+  // not hold the test past its own time-out without a word.
+  std::vector<std::string> bounded{"timeout", "-k", "2", "60"};
+  bounded.insert(bounded.end(), argv.begin(), argv.end());
+  pid_t pid = startWith(bounded, display_, fds[1]);
   close(fds[1]);
   std::string out;
   char buf[4096];
@@ -166,6 +173,64 @@ pid_t PrivateDesktop::windowPid(unsigned long window) const {
   int status = -1;
   const std::string out = run({"xdotool", "getwindowpid", std::to_string(window)}, &status);
   return status == 0 && !out.empty() ? static_cast<pid_t>(std::atol(out.c_str())) : -1;
+}
+
+PrivateDesktop::Geometry PrivateDesktop::geometry(unsigned long window) const {
+  Geometry g;
+  g.window = window;
+  // WINDOW=.. X=.. Y=.. WIDTH=.. HEIGHT=.. SCREEN=..
+  std::istringstream lines(run({"xdotool", "getwindowgeometry", "--shell", std::to_string(window)}));
+  for (std::string line; std::getline(lines, line);) {
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq);
+    const int value = std::atoi(line.c_str() + eq + 1);
+    if (key == "X") g.x = value;
+    else if (key == "Y") g.y = value;
+    else if (key == "WIDTH") g.width = value;
+    else if (key == "HEIGHT") g.height = value;
+  }
+  return g;
+}
+
+PrivateDesktop::Geometry PrivateDesktop::mainWindowOf(pid_t pid) const {
+  Geometry best;
+  std::istringstream ids(run({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)}));
+  for (unsigned long id; ids >> id;) {
+    const Geometry g = geometry(id);
+    if (g.width * g.height > best.width * best.height) best = g;
+  }
+  return best;
+}
+
+std::vector<unsigned long> PrivateDesktop::stacking() const {
+  // "_NET_CLIENT_LIST_STACKING(WINDOW): window id # 0x200007, 0x400003"
+  std::string out = run({"xprop", "-root", "_NET_CLIENT_LIST_STACKING"});
+  std::vector<unsigned long> order;
+  for (size_t at = out.find("0x"); at != std::string::npos; at = out.find("0x", at + 2))
+    order.push_back(std::strtoul(out.c_str() + at, nullptr, 16));
+  return order;
+}
+
+bool PrivateDesktop::waitAbove(unsigned long window, unsigned long other, double seconds) const {
+  return waitFor([&] {
+    const auto order = stacking();
+    const auto a = std::find(order.begin(), order.end(), window), b = std::find(order.begin(), order.end(), other);
+    return a != order.end() && b != order.end() && a > b;
+  }, seconds);
+}
+
+unsigned long PrivateDesktop::coverScreen() {
+  stop(cover_);
+  cover_ = spawn({"xmessage", "-name", "corvanecover", "-geometry", "1280x800+0+0", "another application"});
+  unsigned long window = 0;
+  waitFor([&] {
+    const std::string id = run({"xdotool", "search", "--onlyvisible", "--classname", "corvanecover"});
+    window = std::strtoul(id.c_str(), nullptr, 10);
+    const auto order = stacking();
+    return window != 0 && !order.empty() && order.back() == window;
+  }, 20);
+  return window;
 }
 
 }  // namespace corvane::test

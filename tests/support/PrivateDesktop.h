@@ -23,8 +23,9 @@ class PrivateDesktop {
   // ":N"
   const std::string& display() const { return display_; }
 
-  // Runs a program on this display and answers its standard output with
-  // the last line break removed; `status` gets the exit status.
+  // Runs a program on this display (for at most a minute) and answers its
+  // standard output with the last line break removed; `status` gets the
+  // exit status.
   std::string run(const std::vector<std::string>& argv, int* status = nullptr) const;
   // xdotool with these arguments; true when it succeeded.
   bool xdotool(const std::vector<std::string>& args) const;
@@ -35,6 +36,22 @@ class PrivateDesktop {
   // process.
   unsigned long activeWindow() const;
   pid_t windowPid(unsigned long window) const;
+  struct Geometry {
+    unsigned long window = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+  // Where a window is and how large, as xdotool sees it.
+  Geometry geometry(unsigned long window) const;
+  // The largest visible top-level window of process `pid` (window 0: none).
+  Geometry mainWindowOf(pid_t pid) const;
+  // The managed windows from bottom to top (_NET_CLIENT_LIST_STACKING).
+  std::vector<unsigned long> stacking() const;
+  // True once `window` is above `other` in the stacking order.
+  bool waitAbove(unsigned long window, unsigned long other, double seconds) const;
+  // Maps a screen-sized window of another application and waits until the
+  // window manager put it on top; answers its id (0: it did not come).
+  unsigned long coverScreen();
+
   // Polls until `test` holds, up to `seconds`.
   static bool waitFor(const std::function<bool()>& test, double seconds);
 
@@ -44,6 +61,7 @@ class PrivateDesktop {
 
   pid_t xvfb_ = -1;
   pid_t wm_ = -1;
+  pid_t cover_ = -1;
   std::string display_;
 };
 
