@@ -3,7 +3,7 @@
 //    from a page loop, against a plain script function in the same page and
 //    against WebKit's own asynchronous script-message round trip with reply
 //    (window.webkit.messageHandlers) in a minimal WebKitGTK window;
-//  - large arguments: the same call with a 1 KiB, 64 KiB and 1 MiB text
+//  - large arguments: the same call with a 1 KiB, 64 KiB, 1 MiB and 8 MiB text
 //    argument (and test.echo, which sends the text back), against the
 //    message handler with the same texts;
 //  - start-up: process start to the page's first script, the shell against
@@ -314,7 +314,7 @@ int main(int argc, char** argv) {
   const std::string self = fs::canonical("/proc/self/exe").string();
   const std::vector<std::pair<std::string, std::string>> env = {
       {"HOME", root + "/home"}, {"CORVANE_TEST_RESULT", root + "/report.json"}};
-  const std::vector<std::string> sizes = {"1k", "64k", "1m"};
+  const std::vector<std::string> sizes = {"1k", "64k", "1m", "8m"};
 
   Series start, uiMem, webMem;
   std::vector<std::vector<std::pair<std::string, double>>> traces, minimalTraces;
@@ -391,7 +391,7 @@ int main(int argc, char** argv) {
 
   std::printf("large text arguments (medians): getFileExt(text), test.echo(text), messageHandlers(text)\n");
   std::map<std::string, double> perCall;  // microseconds per getFileExt call
-  const std::map<std::string, double> bytes = {{"1k", 1024}, {"64k", 65536}, {"1m", 1048576}};
+  const std::map<std::string, double> bytes = {{"1k", 1024}, {"64k", 65536}, {"1m", 1048576}, {"8m", 8388608}};
   for (const auto& k : sizes) {
     const double b = median(large[k].shell), e = median(echo[k]), mh = median(large[k].minimal);
     perCall[k] = 1e6 / b;
@@ -403,10 +403,12 @@ int main(int argc, char** argv) {
   // to 1 MiB as from 1 KiB to 64 KiB.
   const double small = (perCall["64k"] - perCall["1k"]) / (bytes.at("64k") - bytes.at("1k"));
   const double big = (perCall["1m"] - perCall["64k"]) / (bytes.at("1m") - bytes.at("64k"));
-  std::printf("  per-byte cost 64K..1M / 1K..64K = %.2f (1 = linear)\n", big / small);
+  const double huge = (perCall["8m"] - perCall["1m"]) / (bytes.at("8m") - bytes.at("1m"));
+  std::printf("  per-byte cost 64K..1M / 1K..64K = %.2f, 1M..8M / 1K..64K = %.2f (1 = linear)\n", big / small,
+              huge / small);
   const double r64 = median(large["64k"].shell), r1m = median(large["1m"].shell);
-  std::printf("  aim: 64 KiB >= 10000 calls/s: %s; 1 MiB >= 500 calls/s: %s\n", r64 >= 10000 ? "met" : "NOT met",
-              r1m >= 500 ? "met" : "NOT met");
+  std::printf("  aim: 64 KiB >= 10000 calls/s: %s; 1 MiB >= 1000 calls/s: %s\n", r64 >= 10000 ? "met" : "NOT met",
+              r1m >= 1000 ? "met" : "NOT met");
 
   printStartup(start);
   printTrace(traces, median(start.shell));
