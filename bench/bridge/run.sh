@@ -8,9 +8,10 @@
 # is none. The page reports through the test service, so it runs the
 # tests' shell (build/bin/corvane-test-shell, built with the benchmarks).
 #
-# usage: bench/bridge/run.sh [BUILD_DIR] [RUNS]
+# usage: bench/bridge/run.sh [BUILD_DIR] [RUNS] [startup]
+# ("startup": only the start-up figures and the launch trace, RUNS pairs)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build}
 runs=${2:-5}
-exec bash "$here/../../scripts/with-session.sh" "$build/bench/bridge/bridge_bench" "$runs"
+exec bash "$here/../../scripts/with-session.sh" "$build/bench/bridge/bridge_bench" "$runs" ${3:+"$3"}

@@ -4,6 +4,7 @@
 
 #include "app/ConfigKeys.h"
 #include "app/LaunchPlan.h"
+#include "app/LaunchTrace.h"
 #include "app/Log.h"
 #include "app/NotificationCenter.h"
 #include "app/Relaunch.h"
@@ -152,6 +153,7 @@ void AppDelegate::newWindowHooks(WindowController& controller) {
 }
 
 void AppDelegate::applicationWillFinishLaunching() {
+  launchStep("application name owned (startup)");
   // Before any window: the class that ties windows to the desktop entry.
   applyWindowClass(Utils::sharedInstance().bundle());
   installTerminationSignalHandler([] { return Utils::sharedInstance().getAppName(); }, 5,
@@ -163,6 +165,7 @@ void AppDelegate::applicationWillFinishLaunching() {
   enableShouldTerminateAfterLastWindowClosed = false;
   // A failing task brings the window up at once; the rest still run.
   Utils& utils = Utils::sharedInstance();
+  launchStep("start-up tasks");
   StartupTasks tasks(utils, utils.userDefaults());
   tasks.process_tasks([this](const std::optional<TaskError>& error) {
     if (error && !hasAlreadyLanuched) private_applicationDidFinishLaunching();
@@ -186,6 +189,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     std::optional<nlohmann::json> x = utils.getAppExConfigDic();
     if (x && !x->is_object()) x = nlohmann::json::object();
     const LaunchSettings settings = readLaunchSettings(x, utils);
+    launchStep("launch settings read");
     if (settings.enableShouldTerminateAfterLastWindowClosed)
       enableShouldTerminateAfterLastWindowClosed = *settings.enableShouldTerminateAfterLastWindowClosed;
     LaunchServerOutcome outcome = runLaunchServerStep(settings, utils);
@@ -194,6 +198,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
       if (terminationRequested()) return;  // ended while the alert was up
     }
     httpServer = std::move(outcome.server);
+    launchStep("server step done");
     // The development server's page instead of the configured one; as the
     // start page, its origin gets the bridge.
     if (!devUrl_.empty()) {
@@ -202,9 +207,11 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     }
 
     buildMainMenu();
+    launchStep("menu bar built");
     windowController = outcome.load == PageLoad::SpecURL
                            ? WindowController::initWithSpecURL(outcome.page, menu->bar())
                            : WindowController::initWithURL(outcome.page, menu->bar());
+    launchStep("window made, page load started");
     if (windowController->url) WebViewDelegate::setApplicationStartPage(*windowController->url);
     // The configured web UI folder holds the application's pages as the bundle does.
     if (settings.usesUserFolder()) WebViewDelegate::addApplicationFolder(settings.userSpecPublic);
@@ -212,6 +219,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     newWindowHooks(*windowController);
     gtk_application_add_window(app_, windowController->window());
     windowController->showWindow();
+    launchStep("window shown");
     applyWindowIconSoon(utils.bundle());
     // Once the window has shown the bar: hidden items stay hidden from here.
     if (menu->mainWindowMenuItem) gtk_widget_hide(menu->mainWindowMenuItem);
@@ -239,6 +247,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     private_process_window_size(x, window);
     private_process_window_menu(x, window);
     private_process_native_app_rate_remind(x);
+    launchStep("window styled, menus and reminders set");
 
     if (!screenshotPath_.empty()) {
       saveScreenshotAfterLoad(windowController->contentView->webView->view(), screenshotPath_, 1500,
@@ -409,6 +418,7 @@ void AppDelegate::handOverToNewInstance(const std::vector<std::string>& paths) {
 int AppDelegate::startOrHandOver() {
   GApplication* app = G_APPLICATION(app_);
   GError* error = nullptr;
+  launchStep("registering on the session bus");
   // The first instance runs its launch inside this call (startup).
   if (!g_application_register(app, nullptr, &error)) {
     log().error("cannot register the application {}: {}", applicationId(), error ? error->message : "");
@@ -484,6 +494,7 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   MainQueue::initOnMainThread();
   // No configuration, no window: this may end the process with 3912.
   Utils::sharedInstance().getMainconfigDic();
+  launchStep("main configuration read");
   // Window positions exist only on X11: prefer it (XWayland under a Wayland
   // session) unless GDK_BACKEND says otherwise or "AppExInfo" opts into
   // native Wayland with "preferNativeWayland".
@@ -505,6 +516,7 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   // A relaunched instance lets its predecessor finish before it claims
   // the application's name on the session bus.
   waitForPredecessor();
+  launchStep("making the application");
   delegate.app_ = gtk_application_new(applicationId().c_str(), G_APPLICATION_HANDLES_OPEN);
   g_signal_connect(delegate.app_, "startup", signalHandler([](GApplication*, gpointer d) {
                      static_cast<AppDelegate*>(d)->applicationWillFinishLaunching();

@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/Bundle.h"
 #include "app/CommandLine.h"
+#include "app/LaunchTrace.h"
 #include "app/Relaunch.h"
 #include "app/Utils.h"
 
@@ -13,6 +14,7 @@
 namespace corvane {
 
 int shellMain(int argc, char** argv) {
+  launchTraceStart();
   // Read now: an update may replace the executable while the application runs.
   startExecutablePath();
   const CommandLine cli = CommandLine::parse(argc, argv);
@@ -44,6 +46,7 @@ int shellMain(int argc, char** argv) {
   }
   Bundle::setMain(std::move(*bundle));
   Utils::applyConfiguredLogLevel(Bundle::main());
+  launchStep("bundle opened");
   return AppDelegate::run(argc, argv, cli);
 }
 

@@ -2,6 +2,7 @@
 
 #include "bridge/GSignal.h"
 
+#include "app/LaunchTrace.h"
 #include "app/Log.h"
 #include "ui/DesktopOpen.h"
 #include "app/TerminationSignal.h"
@@ -157,6 +158,7 @@ ScriptResult WebViewDelegate::callMethod(uint32_t object, const ServiceClass& cl
 void WebViewDelegate::ensureServices() {
   if (servicesMade_) return;
   servicesMade_ = true;
+  launchStep("making the service objects");
   registerObject(*this);
   // The order of creation is the order of the members; objects that exist
   // stay as they are.
@@ -236,6 +238,7 @@ bridge::OriginPolicy WebViewDelegate::applicationPolicy() {
 }
 
 nlohmann::json WebViewDelegate::helloSchema(const std::string&) {
+  launchStep("bridge hello received");
   ensureServices();
   bridge::BridgeSchema schema;
   for (const auto* cls : classes_) {
@@ -252,6 +255,7 @@ nlohmann::json WebViewDelegate::helloSchema(const std::string&) {
   schema.globalNames = {"corvane", "quorlix", "ZVRLabJs"};
 
   schema.policy = applicationPolicy();
+  launchStep("bridge hello answered (the first script runs next)", true);
   return schema.toJson();
 }
 
@@ -286,6 +290,7 @@ void WebViewDelegate::connect(WebKitUserMessage* message) {
     connection_->close();
     connection_.reset();
   }
+  launchStep("web process connected (extension loaded)");
   auto connection = std::make_shared<PageConnection>(*this, bus, sync);
   if (!connection->ok()) return;
   connection->attachTo(page_);

@@ -202,6 +202,7 @@ std::optional<ResolvedFile> DocumentRoot::resolve(const std::string& decoded,
   } else {
     file.realPath = file.filePath;
   }
+  file.beneath = beneath;
   file.file = std::move(fd);
   file.stamp.inode = static_cast<uint64_t>(st.st_ino);
   file.stamp.size = static_cast<uint64_t>(st.st_size);

@@ -59,6 +59,10 @@ struct ResolvedFile {
   // The request named a folder without the final "/": the page belongs at
   // the folder's URL, or its relative links would resolve one level up.
   bool folderWithoutSlash = false;
+  // Opened by its name below the root without a link that leaves it: the
+  // name the request used leads to this file for as long as nothing on the
+  // way changes.
+  bool beneath = false;
 };
 
 class DocumentRoot {

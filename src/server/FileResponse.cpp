@@ -75,23 +75,52 @@ MHD_Result respondNotFound(MHD_Connection* connection) {
   return respondWithText(connection, MHD_HTTP_NOT_FOUND, "not found");
 }
 
-MHD_Result respondWithFile(MHD_Connection* connection, ResolvedFile&& file) {
-  if (!file.file) return respondNotFound(connection);
+namespace {
+
+void addValidators(MHD_Response* response, const Validators& v) {
+  if (v.present) {
+    MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, v.etag.c_str());
+    MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED, v.lastModified.c_str());
+  }
+  MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
+}
+
+Validators validatorsNow(const FileStamp& stamp) {
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
-  const Validators v = validatorsFor(file.stamp, now);
+  return validatorsFor(stamp, now);
+}
+
+}  // namespace
+
+bool asksForWholeFile(MHD_Connection* connection) {
+  return !requestHeader(connection, MHD_HTTP_HEADER_IF_NONE_MATCH) &&
+         !requestHeader(connection, MHD_HTTP_HEADER_IF_MODIFIED_SINCE) &&
+         !requestHeader(connection, MHD_HTTP_HEADER_RANGE);
+}
+
+MHD_Response* wholeFileAnswer(ResolvedFile& file, bool* reusable) {
+  const Validators v = validatorsNow(file.stamp);
+  const uint64_t size = file.stamp.size;
+  if (reusable) *reusable = v.present && size <= kInlineSize;
+  MHD_Response* response = bodyResponse(file.file, 0, size);
+  if (!response) return nullptr;
+  addValidators(response, v);
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentTypeForPath(file.relative).c_str());
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+  return response;
+}
+
+MHD_Result respondWithFile(MHD_Connection* connection, ResolvedFile&& file) {
+  if (!file.file) return respondNotFound(connection);
+  const Validators v = validatorsNow(file.stamp);
   const uint64_t size = file.stamp.size;
 
   // Validators go on every answer for the file, 304 and 206 included.
   auto withValidators = [&](MHD_Response* response) {
-    if (response && v.present) {
-      MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, v.etag.c_str());
-      MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED, v.lastModified.c_str());
-    }
-    if (response) MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
+    if (response) addValidators(response, v);
     return response;
   };
-
   if (isNotModified(requestHeader(connection, MHD_HTTP_HEADER_IF_NONE_MATCH),
                     requestHeader(connection, MHD_HTTP_HEADER_IF_MODIFIED_SINCE), v)) {
     MHD_Response* response = emptyResponse();

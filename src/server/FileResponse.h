@@ -21,6 +21,16 @@ using HeaderList = std::initializer_list<std::pair<const char*, std::string>>;
 // from the file to the socket by the kernel; HEAD gets the headers only.
 MHD_Result respondWithFile(MHD_Connection* connection, ResolvedFile&& file);
 
+// The whole file as the 200 answer respondWithFile gives a request without
+// conditions or ranges, headers included, not yet queued (the caller owns
+// it); nullptr when a small file no longer holds its bytes. `reusable` says
+// whether the same answer may serve later requests for this version of the
+// file: its body is in memory and its validators are settled.
+MHD_Response* wholeFileAnswer(ResolvedFile& file, bool* reusable);
+
+// True when the request asks for the whole file without conditions.
+bool asksForWholeFile(MHD_Connection* connection);
+
 // Answers `status` with a short text body (copied) and extra headers.
 MHD_Result respondWithText(MHD_Connection* connection, unsigned status, std::string_view text,
                            const char* type = "text/plain", HeaderList headers = {});

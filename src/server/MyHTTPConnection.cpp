@@ -5,6 +5,7 @@
 #include "server/HTTPResponseTest.h"
 #include "server/IndexTemplate.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,10 +16,17 @@ namespace corvane::server {
 
 namespace {
 
-// What the handler keeps between its calls for one request.
+// What the handler keeps between its calls for one request. Only a
+// delayed answer needs one of its own; every other request shares the
+// empty one.
 struct RequestState {
   std::unique_ptr<HTTPResponseTest> delayed;
 };
+
+RequestState* plainRequest() {
+  static RequestState plain;
+  return &plain;
+}
 
 struct HeaderFacts {
   int hosts = 0;
@@ -68,7 +76,9 @@ std::string rawQuery(MHD_Connection* connection) {
 
 }  // namespace
 
-void MyHTTPConnection::requestDone(void* state) { delete static_cast<RequestState*>(state); }
+void MyHTTPConnection::requestDone(void* state) {
+  if (state != plainRequest()) delete static_cast<RequestState*>(state);
+}
 
 MyHTTPConnection::AtHeaders MyHTTPConnection::checkAtHeaders(MHD_Connection* connection,
                                                              const char* method,
@@ -104,7 +114,7 @@ MHD_Result MyHTTPConnection::handle(MHD_Connection* connection, const char* url,
                                     const char* method, const char* version, size_t* uploadSize,
                                     void** state) const {
   if (!*state) {
-    *state = new RequestState;
+    *state = plainRequest();
     MHD_Result queued = MHD_NO;
     switch (checkAtHeaders(connection, method, version, &queued)) {
       case AtHeaders::Refused:
@@ -120,8 +130,14 @@ MHD_Result MyHTTPConnection::handle(MHD_Connection* connection, const char* url,
     return MHD_YES;
   }
   auto* request = static_cast<RequestState*>(*state);
-  if (request->delayed && stopping_.load()) return MHD_NO;  // parked until the stop: drop it
-  return httpResponseForMethod(connection, url, request->delayed);
+  if (request != plainRequest()) {
+    if (stopping_.load()) return MHD_NO;  // parked until the stop: drop it
+    return httpResponseForMethod(connection, url, request->delayed);
+  }
+  std::unique_ptr<HTTPResponseTest> delayed;
+  const MHD_Result result = httpResponseForMethod(connection, url, delayed);
+  if (delayed) *state = new RequestState{std::move(delayed)};
+  return result;
 }
 
 MHD_Result MyHTTPConnection::httpResponseForMethod(
@@ -135,10 +151,17 @@ MHD_Result MyHTTPConnection::httpResponseForMethod(
   // off), so the decoding below is the only one.
   const auto decoded = decodeRequestPath(url ? url : "");
   if (!decoded) return respondNotFound(connection);
-  if (DocumentRoot::relativeFor(*decoded) == "/unittest.html") {
+  const std::string relative = DocumentRoot::relativeFor(*decoded);
+  if (relative == "/unittest.html") {
     delayed = std::make_unique<HTTPResponseTest>(connection, timers_);
     return MHD_YES;
   }
+  // The index goes through its markers on every request; conditional and
+  // partial requests are answered from the file.
+  const bool whole = relative != "/index.html" && asksForWholeFile(connection);
+  if (whole)
+    if (MHD_Response* kept = cache_->find(relative)) return MHD_queue_response(connection, MHD_HTTP_OK, kept);
+  const uint64_t ticket = whole ? cache_->watchWay(relative) : 0;
   bool outOfDescriptors = false;
   auto file = root_.resolve(*decoded, &outOfDescriptors);
   if (!file && outOfDescriptors) {
@@ -157,7 +180,32 @@ MHD_Result MyHTTPConnection::httpResponseForMethod(
                            {{MHD_HTTP_HEADER_LOCATION, location}});
   }
   if (file->relative == "/index.html") return respondWithIndex(connection, *file);
+  if (ticket && file->beneath && file->stamp.size <= FileCache::kMaxFileSize)
+    return respondAndKeep(connection, ticket, std::move(*file));
   return respondWithFile(connection, std::move(*file));
+}
+
+MHD_Result MyHTTPConnection::respondAndKeep(MHD_Connection* connection, uint64_t ticket,
+                                            ResolvedFile&& file) const {
+  // Watched from here on, so the bytes and the metadata read below are
+  // those of this version of the file, or an event says otherwise.
+  struct stat st {};
+  if (!cache_->watchFile(ticket, file.file.get()) || ::fstat(file.file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    return respondWithFile(connection, std::move(file));
+  file.stamp.inode = static_cast<uint64_t>(st.st_ino);
+  file.stamp.size = static_cast<uint64_t>(st.st_size);
+  file.stamp.mtime = st.st_mtim;
+  file.stamp.ctime = st.st_ctim;
+  if (file.stamp.size > FileCache::kMaxFileSize) return respondWithFile(connection, std::move(file));
+  bool reusable = false;
+  MHD_Response* response = wholeFileAnswer(file, &reusable);
+  if (!response) return MHD_NO;  // shrank since it was opened: end the connection
+  const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
+  if (reusable)
+    cache_->store(ticket, file.relative, response, file.stamp.size);
+  else
+    MHD_destroy_response(response);
+  return queued;
 }
 
 MHD_Result MyHTTPConnection::respondWithIndex(MHD_Connection* connection,

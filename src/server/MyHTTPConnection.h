@@ -2,6 +2,7 @@
 // Decides the answer to each request of the local web server. Runs on the
 // server's own thread, never on the main thread.
 #include "server/DocumentRoot.h"
+#include "server/FileCache.h"
 #include "server/HostPolicy.h"
 #include "server/TimerQueue.h"
 
@@ -21,7 +22,11 @@ class MyHTTPConnection {
   // away once the server is going down.
   MyHTTPConnection(const DocumentRoot& root, const HostPolicy& hosts, TimerQueue& timers,
                    const std::atomic<bool>& stopping)
-      : root_(root), hosts_(hosts), timers_(timers), stopping_(stopping) {}
+      : root_(root),
+        hosts_(hosts),
+        timers_(timers),
+        stopping_(stopping),
+        cache_(std::make_unique<FileCache>(root.path())) {}
 
   // The request handler, called by the server library once the headers are
   // in (`state` still empty), then again when the request is complete.
@@ -55,12 +60,16 @@ class MyHTTPConnection {
                            MHD_Result* queued) const;
   MHD_Result httpResponseForMethod(MHD_Connection* connection, const char* url,
                                    std::unique_ptr<HTTPResponseTest>& delayed) const;
+  // The whole small file, kept in the cache for the next plain request
+  // when nothing changed meanwhile.
+  MHD_Result respondAndKeep(MHD_Connection* connection, uint64_t ticket, ResolvedFile&& file) const;
   MHD_Result respondWithIndex(MHD_Connection* connection, const ResolvedFile& file) const;
 
   const DocumentRoot& root_;
   const HostPolicy& hosts_;
   TimerQueue& timers_;
   const std::atomic<bool>& stopping_;
+  std::unique_ptr<FileCache> cache_;
 };
 
 }  // namespace corvane::server

@@ -1,5 +1,6 @@
 #include "ui/MainWebView.h"
 
+#include "app/LaunchTrace.h"
 #include "app/Log.h"
 #include "ui/WebContext.h"
 
@@ -23,8 +24,12 @@ MainWebView::MainWebView(WebKitWebView* related) {
   if (related) {
     view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(related));
   } else {
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", WebContext::shared(), "settings",
-                                         WebContext::settings(), nullptr));
+    WebKitWebContext* context = WebContext::shared();
+    WebKitSettings* settings = WebContext::settings();
+    launchStep("web context and settings made");
+    view_ = WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings", settings, nullptr));
+    launchStep("web view made");
   }
   webkit_web_view_set_settings(view_, WebContext::settings());
   g_object_ref_sink(view_);

@@ -92,6 +92,9 @@ TEST(Utf8Repair, EachMaximalIllFormedPieceBecomesOneReplacement) {
       {"\xF0\x9F\x98x", kFFFD + "x"},                     // cut short before a letter
       {"\xE2\x82", kFFFD},
       {std::string(20, 'a') + "\x80" + std::string(20, 'b'), std::string(20, 'a') + kFFFD + std::string(20, 'b')},
+      // Past long ASCII stretches, which are checked in blocks.
+      {std::string(95, 'a') + "\x80" + std::string(64, 'b'), std::string(95, 'a') + kFFFD + std::string(64, 'b')},
+      {std::string(96, 'a') + "\xC3", std::string(96, 'a') + kFFFD},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(isWellFormedUtf8(c.in));

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <functional>
 #include <random>
 #include <regex>
 #include <thread>
@@ -278,6 +279,82 @@ TEST_F(ServedFolder, FileThatShrinksWhileSentEndsTheConnection) {
   EXPECT_LT(rest.body.size() + sizeof buffer, size_t(64) << 20);
   // The server goes on serving.
   EXPECT_EQ(get(port, "/style.css").body, "body{}");
+}
+
+TEST_F(ServedFolder, SmallFilesKeptInMemoryFollowEveryChangeOnDisk) {
+  // Each file is served until it is kept (validators settled, asked for
+  // twice), then changed one way; the very next request must see the change.
+  struct Case {
+    const char* path;
+    std::function<void()> change;
+    int status;
+    const char* body;
+  };
+  writeFile(root + "/kept/rewritten.txt", "old-1");
+  writeFile(root + "/kept/replaced.txt", "old-2");
+  writeFile(root + "/kept/removed.txt", "old-3");
+  writeFile(root + "/kept/hard.txt", "old-4");
+  fs::create_hard_link(root + "/kept/hard.txt", dir / "outside-hard.txt");
+  writeFile(root + "/swapped/inner.txt", "old-5");
+  writeFile(root + "/kept/a.txt", "old-6");
+  writeFile(root + "/kept/b.txt", "new-6");
+  fs::create_symlink("a.txt", root + "/kept/alias.txt");
+  writeFile(root + "/kept/grown.txt", "old-7");
+  const std::vector<Case> cases = {
+      {"/kept/rewritten.txt", [&] { writeFile(root + "/kept/rewritten.txt", "new-1"); }, 200, "new-1"},
+      {"/kept/replaced.txt",
+       [&] {
+         writeFile(dir / "staged.txt", "new-2");
+         fs::rename(dir / "staged.txt", root + "/kept/replaced.txt");
+       },
+       200, "new-2"},
+      {"/kept/removed.txt", [&] { fs::remove(root + "/kept/removed.txt"); }, 404, "not found"},
+      // Written through a name outside the served folder.
+      {"/kept/hard.txt", [&] { writeFile(dir / "outside-hard.txt", "new-4"); }, 200, "new-4"},
+      {"/swapped/inner.txt",
+       [&] {
+         fs::rename(root + "/swapped", dir / "swapped-away");
+         writeFile(root + "/swapped/inner.txt", "new-5");
+       },
+       200, "new-5"},
+      {"/kept/alias.txt",
+       [&] {
+         fs::create_symlink("b.txt", root + "/kept/alias.next");
+         fs::rename(root + "/kept/alias.next", root + "/kept/alias.txt");
+       },
+       200, "new-6"},
+      {"/kept/grown.txt",
+       [&] {
+         std::ofstream(root + "/kept/grown.txt", std::ios::app) << "+more";
+       },
+       200, "old-7+more"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(settled(c.path).has("etag")) << c.path;
+    EXPECT_EQ(get(port, c.path).body.substr(0, 3), "old") << c.path;
+  }
+  for (const auto& c : cases) {
+    c.change();
+    const Reply r = get(port, c.path);
+    EXPECT_EQ(r.status, c.status) << c.path;
+    EXPECT_EQ(r.body, c.body) << c.path;
+  }
+
+  // A root that is a link, repointed while a file below it is kept.
+  writeFile(dir / "v1/a.txt", "one");
+  writeFile(dir / "v2/a.txt", "two");
+  fs::create_symlink(dir / "v1", dir / "current");
+  HttpServer linked;
+  linked.setDocumentRoot(dir / "current");
+  ASSERT_TRUE(linked.start());
+  Reply one;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!(one = get(linked.port(), "/a.txt")).has("etag") && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(get(linked.port(), "/a.txt").body, "one");
+  fs::create_symlink(dir / "v2", dir / "next");
+  fs::rename(dir / "next", dir / "current");
+  EXPECT_EQ(get(linked.port(), "/a.txt").body, "two");
 }
 
 TEST(HttpServerListening, LoopbackOnlyByDefaultOnBothFamilies) {
