@@ -135,6 +135,7 @@ void AppDelegate::askNextPageToQuit() {
 }
 
 void AppDelegate::newWindowHooks(WindowController& controller) {
+  if (windowTitleFromPage_) controller.followPageTitle();
   WebViewDelegate& d = *controller.contentView->delegate;
   d.createWindowForRequest = [this](WebKitWebView* related) -> WebKitWebView* {
     // The latest page-opened window is kept; earlier ones live on in GTK.
@@ -188,6 +189,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     const LaunchSettings settings = readLaunchSettings(x, utils);
     if (settings.enableShouldTerminateAfterLastWindowClosed)
       enableShouldTerminateAfterLastWindowClosed = *settings.enableShouldTerminateAfterLastWindowClosed;
+    windowTitleFromPage_ = settings.windowTitleFromPage;
     LaunchServerOutcome outcome = runLaunchServerStep(settings, utils);
     if (outcome.alert) {
       runAlert(outcome.alert->title, outcome.alert->message, outcome.alert->button);
