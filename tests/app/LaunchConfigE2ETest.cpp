@@ -122,7 +122,7 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
                    {"conditionType", "||"}, {"conditions", {{{"key", "bg"}, {"op", "<"}, {"value", 1}}}}});
   tasks.push_back({{"index", 1}, {"id", "probe"}, {"taskAppPath", "/bin/sh"},
                    {"command", {"-c", "env | grep ^ZAVRELONLAB_MAIN_APP_ > ${HOME}/env.txt; "
-                                      "env | grep ^CORVANE_ > ${HOME}/corvane-env.txt; "
+                                      "env | grep -E '^CORVANE_(TEST_|WEB_EXTENSIONS_DIR)' > ${HOME}/corvane-env.txt; "
                                       // The tool reads its own state: the shell blocks every
                                       // signal for a moment around each fork, so a child
                                       // reading the shell's state may catch that moment.

@@ -111,14 +111,14 @@ TEST(ConfigKeys, TheReferenceNamesEveryKey) {
 
 TEST(ConfigKeys, EveryKeyTheShellReadsIsListed) {
   // The files that read the main configuration or Info.plist, and the keys
-  // they look up there.
+  // they look up there (lists of keys are looped over as `key`).
   const std::regex readsConfiguration(
       R"(getAppExConfigDic|getMainconfigDic|infoText\(|infoBool\(|infoURL\(|appExText\(|appExInfo|AppExInfo|readLaunchSettings)");
   const std::regex lookup(
       R"re(\b(?:find|contains|value|textOr|text|readBool|readText|readUnsigned|member|flagAt|sizeAt|infoText|infoBool|infoURL|appExText)\(\s*(?:[A-Za-z_][\w.>-]*\s*,\s*)?"([A-Za-z$][\w$]*)")re");
   const std::regex subscript(R"re(\[\s*"([A-Za-z$][\w$]*)"\s*\])re");
   const std::regex keyTable(R"re(\{\s*"([A-Za-z]\w*)"\s*,\s*WindowButton::)re");
-  const std::regex keyList(R"re(for \(const char\* \w+ : \{([^}]*)\}\))re");
+  const std::regex keyList(R"re(for \(const char\* key : \{([^}]*)\}\))re");
   const std::regex literal(R"re("([A-Za-z$][\w$]*)")re");
   std::set<std::string> known;
   for (const Key& k : keys()) known.insert(std::string(k.name));
