@@ -296,5 +296,8 @@ async function start() {
 }
 
 show(null, "");
+// Files handed over before this module ran (early.js).
+for (const r of /** @type {{ filesArrivedEarly?: Corvane.DropResult[] }} */ (window).filesArrivedEarly?.splice(0) ?? [])
+  filesArrived(r).catch((e) => tell(reason(e), { error: true }));
 start().catch((e) => tell(reason(e), { error: true }));
 console.log(`${appName} ${corvane.app.getAppVersion()} started`);

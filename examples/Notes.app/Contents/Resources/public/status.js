@@ -29,7 +29,9 @@ export function tell(text, how = {}) {
  * @param {string} text
  */
 export function describe(path, text) {
-  part("where").textContent = path ?? "Not saved yet";
+  // The line is right-to-left so that a long path loses its start, not
+  // its name; the marks keep the path's own order ("/" first).
+  part("where").textContent = path ? `\u200E${path}\u200E` : "Not saved yet";
   part("where").title = path ?? "";
   const words = text.match(/\S+/g)?.length ?? 0;
   part("count").textContent = `${words} ${words === 1 ? "word" : "words"}`;
