@@ -18,7 +18,7 @@ constexpr const char* kBundleKey = "X-Corvane-Bundle";
 
 using KeyFile = std::unique_ptr<GKeyFile, decltype(&g_key_file_free)>;
 
-// One Exec argument as the Desktop Entry Specification quotes it: in double
+// One Exec argument as the freedesktop.org desktop entry format quotes it: in double
 // quotes, with the characters that stay special inside them escaped, and
 // "%" doubled (a field code otherwise). GKeyFile then escapes the whole
 // value as a string (backslashes doubled, line breaks as \n), so the file

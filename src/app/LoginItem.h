@@ -3,7 +3,7 @@
 // ($XDG_CONFIG_HOME/autostart/<bundle identifier>.desktop) whose Exec line
 // runs the bundle. The entry names the bundle path, so a moved bundle no
 // longer counts as this application's login item. It is written with
-// GKeyFile, every value escaped as the Desktop Entry Specification says.
+// GKeyFile, every value escaped as the freedesktop.org desktop entry format says.
 #include <string>
 
 namespace corvane {
@@ -20,7 +20,7 @@ class LoginItem {
   bool setStartAtLogin(bool wish) const;
 
   // The Exec line for running this bundle, each argument quoted as the
-  // Desktop Entry Specification says (before GKeyFile's string escapes).
+  // freedesktop.org desktop entry format says (before GKeyFile's string escapes).
   std::string execLine() const;
 
  private:

@@ -149,4 +149,11 @@ int runTool(const std::vector<std::string>& argv, std::string* out, std::string*
   return -1;
 }
 
+bool leftOutOfPackage(const std::string& relative) {
+  if (relative == "Contents/MacOS") return true;
+  const std::string name = std::filesystem::path(relative).filename().string();
+  return name == ".git" || name == ".gitignore" || name == ".gitattributes" || name == ".svn" || name == ".hg" ||
+         name == ".DS_Store";
+}
+
 }  // namespace corvane::kit

@@ -32,6 +32,11 @@ std::string readFile(const std::string& path);  // throws like writeFile
 // `from`, "/"-separated) `skip` answers true for are left out.
 void copyTree(const std::string& from, const std::string& to, bool (*skip)(const std::string& relative) = nullptr);
 
+// What a package leaves out of an application bundle (a `copyTree` skip):
+// the executable folder (the package puts the shell's launcher or the
+// shell itself there) and version-control and desktop litter.
+bool leftOutOfPackage(const std::string& relative);
+
 // Gives every folder and executable file 0755 and every other file 0644,
 // as Debian packages want them whatever the umask or the source's modes.
 void normalizeModes(const std::string& root);

@@ -7,6 +7,7 @@
 #include "kit/KitFiles.h"
 #include "kit/KitPaths.h"
 #include "kit/Metainfo.h"
+#include "kit/PackageSource.h"
 
 #include <glib.h>
 
@@ -25,16 +26,6 @@ namespace fs = std::filesystem;
 
 namespace corvane::kit {
 namespace {
-
-// Left out of the packaged bundle: the executable folder (the package puts
-// the shell's launcher or the shell itself there) and version-control and
-// desktop litter.
-bool leftOut(const std::string& relative) {
-  if (relative == "Contents/MacOS") return true;
-  const std::string name = fs::path(relative).filename().string();
-  return name == ".git" || name == ".gitignore" || name == ".gitattributes" || name == ".svn" || name == ".hg" ||
-         name == ".DS_Store";
-}
 
 // The agent helper's service name: one helper serves every application.
 constexpr const char* kAgentName = "com.zavrelon.app.mac.xpc.AgentHelper";
@@ -118,32 +109,19 @@ std::string md5sums(const std::string& root) {
 }  // namespace
 
 int packageDeb(const DebRequest& request, std::ostream& out, std::ostream& err) {
-  std::string why;
-  auto bundle = Bundle::open(request.bundle, &why);
-  if (!bundle) {
-    err << "corvane-kit: " << request.bundle << " is not an application bundle: " << why << "\n";
-    return kUsage;
-  }
-  MetadataReport report;
-  auto app = readAppMetadata(*bundle, report);
-  for (const auto& w : report.warnings) err << "corvane-kit: warning: " << w << "\n";
-  for (const auto& e : report.errors) err << "corvane-kit: " << e << "\n";
-  if (!app) return kFailed;
-  std::optional<icons::IconImage> icon;
-  if (app->icon) {
-    icon = icons::IconImage::load(app->icon->path, &why);
-    if (!icon) {
-      err << "corvane-kit: " << app->icon->key << ": " << why << "\n";
-      return kFailed;
-    }
-  }
+  int status = kFailed;
+  auto source = readPackageSource(request.bundle, true, err, &status);
+  if (!source) return status;
+  const Bundle* bundle = &source->bundle;
+  const AppMetadata* app = &source->app;
+  const std::optional<icons::IconImage>& icon = source->icon;
 
   try {
     StagingFolder stage("corvane-kit-deb");
     const std::string root = stage.path() + "/root";
     const std::string installedBundle = "/usr/lib/" + app->package + "/" + app->bundleFolder;
     const std::string contents = root + installedBundle + "/Contents";
-    copyTree(bundle->bundlePath(), root + installedBundle, leftOut);
+    copyTree(bundle->bundlePath(), root + installedBundle, leftOutOfPackage);
 
     std::vector<std::string> services;  // (file name, text)
     if (request.standalone) {

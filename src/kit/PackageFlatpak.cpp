@@ -8,6 +8,7 @@
 #include "kit/KitFiles.h"
 #include "kit/KitPaths.h"
 #include "kit/Metainfo.h"
+#include "kit/PackageSource.h"
 
 #include <glib.h>
 #include <nlohmann/json.hpp>
@@ -24,12 +25,6 @@ namespace fs = std::filesystem;
 
 namespace corvane::kit {
 namespace {
-
-bool leftOut(const std::string& relative) {
-  if (relative == "Contents/MacOS") return true;
-  const std::string name = fs::path(relative).filename().string();
-  return name == ".git" || name == ".svn" || name == ".hg" || name == ".DS_Store";
-}
 
 // What the sandbox opens to the shell: its display (Wayland, or X11 where
 // there is no Wayland), the GPU for WebKit, sound, the network (pages load
@@ -73,25 +68,12 @@ std::string shellQuoted(const std::string& text) {
 }  // namespace
 
 int packageFlatpak(const FlatpakRequest& request, std::ostream& out, std::ostream& err) {
-  std::string why;
-  auto bundle = Bundle::open(request.bundle, &why);
-  if (!bundle) {
-    err << "corvane-kit: " << request.bundle << " is not an application bundle: " << why << "\n";
-    return kUsage;
-  }
-  MetadataReport report;
-  auto app = readAppMetadata(*bundle, report, false);
-  for (const auto& w : report.warnings) err << "corvane-kit: warning: " << w << "\n";
-  for (const auto& e : report.errors) err << "corvane-kit: " << e << "\n";
-  if (!app) return kFailed;
-  std::optional<icons::IconImage> icon;
-  if (app->icon) {
-    icon = icons::IconImage::load(app->icon->path, &why);
-    if (!icon) {
-      err << "corvane-kit: " << app->icon->key << ": " << why << "\n";
-      return kFailed;
-    }
-  }
+  int status = kFailed;
+  auto source = readPackageSource(request.bundle, false, err, &status);
+  if (!source) return status;
+  const Bundle* bundle = &source->bundle;
+  const AppMetadata* app = &source->app;
+  const std::optional<icons::IconImage>& icon = source->icon;
   std::vector<std::string> finishArgs = kFinishArgs;
   const auto& info = bundle->infoDictionary();
   if (info.contains("CorvaneFlatpakFinishArgs")) {
@@ -116,7 +98,7 @@ int packageFlatpak(const FlatpakRequest& request, std::ostream& out, std::ostrea
     const std::string id = app->identifier;
     const std::string installed = "/app/lib/" + app->package + "/" + app->bundleFolder;
 
-    copyTree(bundle->bundlePath(), (s / app->bundleFolder).string(), leftOut);
+    copyTree(bundle->bundlePath(), (s / app->bundleFolder).string(), leftOutOfPackage);
     writeFile((s / (app->package + ".sh")).string(),
               "#!/bin/sh\nexec /app/bin/corvane --bundle " + shellQuoted(installed) + " -- \"$@\"\n", 0755);
     writeFile((s / (id + ".desktop")).string(), desktopEntryText(*app, app->package, icon.has_value()));
