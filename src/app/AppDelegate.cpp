@@ -136,6 +136,7 @@ void AppDelegate::askNextPageToQuit() {
 }
 
 void AppDelegate::newWindowHooks(WindowController& controller) {
+  if (windowTitleFromPage_) controller.followPageTitle();
   WebViewDelegate& d = *controller.contentView->delegate;
   d.createWindowForRequest = [this](WebKitWebView* related) -> WebKitWebView* {
     // The latest page-opened window is kept; earlier ones live on in GTK.
@@ -192,6 +193,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     launchStep("launch settings read");
     if (settings.enableShouldTerminateAfterLastWindowClosed)
       enableShouldTerminateAfterLastWindowClosed = *settings.enableShouldTerminateAfterLastWindowClosed;
+    windowTitleFromPage_ = settings.windowTitleFromPage;
     LaunchServerOutcome outcome = runLaunchServerStep(settings, utils);
     if (outcome.alert) {
       runAlert(outcome.alert->title, outcome.alert->message, outcome.alert->button);

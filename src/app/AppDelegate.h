@@ -85,6 +85,7 @@ class AppDelegate {
   std::vector<WindowController*> pagesToAsk_;
   std::string screenshotPath_;
   bool screenshotQuit_ = false;
+  bool windowTitleFromPage_ = false;  // "windowTitleFromPage"
   int exitStatus_ = 0;  // non-zero: the status the process ends with
   // Development mode, from the command line only (--dev, --dev-url).
   bool dev_ = false;

@@ -54,6 +54,7 @@ const std::vector<Key>& keys() {
     {S::AppExInfo, "maxSize", K::Size, "", {}, "the window's largest size"},
     {S::AppExInfo, "minSize", K::Size, "", {}, "the window's smallest size"},
     {S::AppExInfo, "size", K::Size, "", {}, "the window's size at start"},
+    {S::AppExInfo, "windowTitleFromPage", K::Boolean, "false", {}, "windows show their page's document.title instead of the application's name"},
 
     // ---- "AppExInfo": menus ----
     {S::AppExInfo, "menuHideList", K::ObjectList, "", {}, "main-menu items to hide or show, by tag"},

@@ -75,6 +75,7 @@ LaunchSettings readLaunchSettings(const std::optional<nlohmann::json>& appExInfo
   s.serverPort = readUnsigned(x, "serverPort");
   if (auto page = readText(x, "startPage")) s.startPage = utils.update_env_string(*page);
   s.serverListenAllInterfaces = readBool(x, "serverListenAllInterfaces", false);
+  s.windowTitleFromPage = readBool(x, "windowTitleFromPage", false);
   return s;
 }
 

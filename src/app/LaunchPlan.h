@@ -41,6 +41,9 @@ struct LaunchSettings {
   uint64_t serverPort = 0;                // P as written
   std::optional<std::string> startPage;   // S0, placeholders expanded
   bool serverListenAllInterfaces = false;
+  // Windows show their page's document.title instead of the application's
+  // name ("windowTitleFromPage").
+  bool windowTitleFromPage = false;
 
   // Only the low 16 bits of P count: 70000 is 4464, 65536 is 0 (any port).
   uint16_t port() const { return static_cast<uint16_t>(serverPort & 0xFFFFu); }

@@ -123,6 +123,19 @@ void WindowController::windowDidLoad() {
 
 void WindowController::showWindow() { gtk_window_present(window_); }
 
+void WindowController::followPageTitle() {
+  auto apply = [](WebKitWebView* view, GParamSpec*, gpointer self) {
+    auto* c = static_cast<WindowController*>(self);
+    const char* page = webkit_web_view_get_title(view);
+    const std::string title = page && *page ? page : Utils::sharedInstance().getAppName();
+    gtk_header_bar_set_title(c->header_, title.c_str());
+    gtk_window_set_title(c->window_, title.c_str());
+  };
+  WebKitWebView* view = contentView->webView->view();
+  g_signal_connect(view, "notify::title", signalHandler(apply), this);
+  apply(view, nullptr, this);
+}
+
 void WindowController::watchClosing() {
   g_signal_connect(window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
                      static_cast<WindowController*>(self)->requestClose();

@@ -40,6 +40,10 @@ class WindowController {
   GtkWindow* window() const { return window_; }
   GtkHeaderBar* headerBar() const { return header_; }
   void showWindow();
+  // From now on the title bar and the window's name on the desktop (task
+  // lists, window switchers) show the page's document.title, and the
+  // application's name while the page has none.
+  void followPageTitle();
 
   // Asks the page whether it may close. `answer` gets true once it agreed
   // (no beforeunload handler objected, or the person chose to leave) and

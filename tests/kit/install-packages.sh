@@ -1,6 +1,6 @@
 #!/bin/bash
-# The packages as a user gets them: the shell's package (cpack) and the
-# Showcase's (the installed corvane-kit) are checked with lintian,
+# The packages as a user gets them: the shell's package (cpack), the
+# Showcase's and the Notes example's (the installed corvane-kit) are checked with lintian,
 # desktop-file-validate and appstreamcli, installed with apt-get, started
 # through the desktop entry on the session's display and a session bus of
 # their own (the system's configuration: installed services are found);
@@ -14,14 +14,14 @@
 # Runs as root only (it installs packages); exits 77 (skipped) otherwise.
 set -euo pipefail
 build=$(cd "$1" && pwd) source=$(cd "$2" && pwd) work=$3
-shell_pkg=corvane showcase_pkg=app.corvane.showcase test_pkg=org.example.packtest
+shell_pkg=corvane showcase_pkg=app.corvane.showcase notes_pkg=app.corvane.notes test_pkg=org.example.packtest
 lintian_allowed=""  # lintian tags docs/packaging.md lists as justified
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "SKIPPED: the package tests install packages and must run as root"
   exit 77
 fi
-for p in $shell_pkg $showcase_pkg; do
+for p in $shell_pkg $showcase_pkg $notes_pkg; do
   if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
     echo "SKIPPED: $p is installed on this machine; the test installs and purges it itself"
     exit 77
@@ -36,7 +36,11 @@ mkdir -p "$work/home" "$work/debs"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  DEBIAN_FRONTEND=noninteractive apt-get purge -y -q $test_pkg $showcase_pkg $shell_pkg >/dev/null 2>&1 || true
+  # Only what is installed: apt-get purges nothing when one name is unknown.
+  local installed
+  installed=$({ dpkg-query -W -f='${Package} ${Status}\n' $test_pkg $notes_pkg $showcase_pkg $shell_pkg 2>/dev/null || true; } |
+    awk '/ ok installed$/ { print $1 }')
+  [ -z "$installed" ] || DEBIAN_FRONTEND=noninteractive apt-get purge -y -q $installed >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 export DEBIAN_FRONTEND=noninteractive
@@ -138,6 +142,32 @@ wait_for 30 grep -q "Showcase received: $work/home/first.showcase" "$work/showca
 kill "$showcase_pid"
 wait_for 20 sh -c "! kill -0 $showcase_pid" || fail "the Showcase did not end on SIGTERM"
 
+# ---- the Notes example: its package, and a Markdown file opened with it ----------
+step "the Notes example's package"
+notes_deb=$(/usr/bin/corvane-kit package deb "$build/examples/Notes.app" -o "$work/debs") ||
+  fail "corvane-kit package deb Notes.app"
+lint "$notes_deb"
+root=$(no_build_paths "$notes_deb")
+desktop-file-validate "$root/usr/share/applications/app.corvane.notes.desktop" || fail "desktop-file-validate Notes"
+appstreamcli validate --no-net "$root/usr/share/metainfo/app.corvane.notes.metainfo.xml" ||
+  fail "appstreamcli validate Notes"
+install_deb "$notes_deb"
+dpkg -L $notes_pkg > "$work/files-$notes_pkg"
+grep -q "^MimeType=.*text/markdown;" /usr/share/applications/app.corvane.notes.desktop ||
+  fail "Notes does not declare text/markdown"
+# The person's choice of Notes for Markdown (other installed editors may claim it too).
+mkdir -p "$HOME/.config"
+printf '[Default Applications]\ntext/markdown=app.corvane.notes.desktop\n' > "$HOME/.config/mimeapps.list"
+printf '# Groceries\n' > "$work/home/groceries.md"
+gio open "$work/home/groceries.md" > "$work/notes.log" 2>&1 || fail "gio open groceries.md"
+# The page names the document it opened in the window's title.
+find_notes() { window=$(xdotool search --onlyvisible --name '^groceries\.md — Notes$' | head -1); [ -n "$window" ]; }
+wait_for 60 find_notes || { cat "$work/notes.log"; fail "Notes did not open groceries.md"; }
+notes_pid=$(xdotool getwindowpid "$window")
+pids+=("$notes_pid")
+kill "$notes_pid"
+wait_for 20 sh -c "! kill -0 $notes_pid" || fail "Notes did not end on SIGTERM"
+
 # ---- an upgrade keeps the user's data ------------------------------------------
 packtest() {  # packtest VERSION [OPTIONS]: PackTest at VERSION, packaged with the installed kit
   rm -rf "$work/PackTest.app"
@@ -165,10 +195,10 @@ step "a standalone package runs without the shell's package"
 standalone=$(packtest 1.2 --standalone)
 lint "$standalone"
 no_build_paths "$standalone" > /dev/null
-for p in $test_pkg $showcase_pkg $shell_pkg; do
+for p in $test_pkg $notes_pkg $showcase_pkg $shell_pkg; do
   [ -f "$work/files-$p" ] || dpkg -L $p > "$work/files-$p"
 done
-apt-get purge -y -q $test_pkg $showcase_pkg $shell_pkg > "$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get purge"; }
+apt-get purge -y -q $test_pkg $notes_pkg $showcase_pkg $shell_pkg > "$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get purge"; }
 install_deb "$standalone"
 dpkg-query -W -f='${Status}' $shell_pkg 2>/dev/null | grep -q "ok installed" && fail "the standalone package pulled in corvane"
 run_packtest "version=1.2 local=2 defaults=2"
@@ -176,7 +206,7 @@ run_packtest "version=1.2 local=2 defaults=2"
 # ---- purge leaves nothing behind --------------------------------------------------
 step "purge leaves nothing behind"
 apt-get purge -y -q $test_pkg > "$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get purge"; }
-for p in $shell_pkg $showcase_pkg $test_pkg; do
+for p in $shell_pkg $showcase_pkg $notes_pkg $test_pkg; do
   while read -r f; do
     # Folders the packages share with others (/usr/share/icons/hicolor/...) stay.
     if [ -e "$f" ] || [ -L "$f" ]; then [ -d "$f" ] && [ ! -L "$f" ] || fail "$p left $f behind"; fi

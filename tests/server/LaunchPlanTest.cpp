@@ -69,7 +69,8 @@ TEST_F(LaunchStep, ReadsLaunchKeysWithTheirDefaultsAndTextRules) {
                                      {"startPage", "${BUNDLE}/p.html"},
                                      {"serverPort", 70000},
                                      {"serverListenAllInterfaces", "true"},
-                                     {"enableShouldTerminateAfterLastWindowClosed", false}});
+                                     {"enableShouldTerminateAfterLastWindowClosed", false},
+                                     {"windowTitleFromPage", true}});
   EXPECT_TRUE(s.enableHttpServer);
   EXPECT_FALSE(s.onlyBuildInServer);
   EXPECT_TRUE(s.enableSpecPublic);
@@ -78,6 +79,8 @@ TEST_F(LaunchStep, ReadsLaunchKeysWithTheirDefaultsAndTextRules) {
   EXPECT_EQ(s.port(), 4464);
   EXPECT_TRUE(s.serverListenAllInterfaces);
   EXPECT_EQ(s.enableShouldTerminateAfterLastWindowClosed, false);
+  EXPECT_TRUE(s.windowTitleFromPage);
+  EXPECT_FALSE(none.windowTitleFromPage);
 
   for (const char* text : {"Y", "y", "T", "t", "1", "9x"}) {
     EXPECT_TRUE(settings({{"enableHttpServer", text}}).enableHttpServer) << text;

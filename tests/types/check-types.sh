@@ -3,6 +3,7 @@
 # checks of the configuration, run by CTest:
 #   check-types.sh install  WORK SRC        the tools as pinned in SRC/package-lock.json, into WORK
 #   check-types.sh template WORK KIT        a new application's scripts pass `tsc --strict`
+#   check-types.sh example  WORK APP        an example bundle's scripts pass `tsc --strict`
 #   check-types.sh docs     WORK SRC DATA   the ```ts examples of the docs pass
 #   check-types.sh wrong    WORK SRC DATA   wrong calls are compile errors
 #   check-types.sh schema   WORK SRC KIT    the Showcase's, a new application's and the reference's
@@ -29,6 +30,10 @@ template)
   "$kit" new Typed "$dir" >/dev/null
   "$tsc" -p "$dir/Typed.app/Contents/Resources/jsconfig.json"
   echo "the template's scripts pass tsc --strict"
+  ;;
+example)
+  "$tsc" -p "$3/Contents/Resources/jsconfig.json"
+  echo "$(basename "$3")'s scripts pass tsc --strict"
   ;;
 docs)
   src=$3 data=$4
@@ -84,7 +89,8 @@ schema)
     inblock { print >> file }
   ' "$src/docs/configuration.md"
   CORVANE_TYPES_WORK=$work node "$src/tests/types/validate-schema.mjs" "$schema" good \
-    "$src/examples/Showcase.app/Contents/Resources/public/project.json" "$dir/Schema.app/Contents/Resources/public/project.json" \
+    "$src/examples/Showcase.app/Contents/Resources/public/project.json" \
+    "$src/examples/Notes.app/Contents/Resources/public/project.json" "$dir/Schema.app/Contents/Resources/public/project.json" \
     "$dir"/reference-*.json
   CORVANE_TYPES_WORK=$work node "$src/tests/types/validate-schema.mjs" "$schema" bad "$src"/tests/types/bad-configurations/*.json
   ;;
