@@ -238,7 +238,7 @@ bool ShellHarness::answerAlert(int pid, const std::string& title, int seconds) {
     return out;
   };
   auto alert = [&] {
-    std::istringstream ids(output("xdotool search --onlyvisible --pid " + std::to_string(pid) + " --name '^" + title +
+    std::istringstream ids(output("xdotool search --all --onlyvisible --pid " + std::to_string(pid) + " --name '^" + title +
                                   "$' 2>/dev/null"));
     std::string id;
     std::getline(ids, id);
@@ -251,9 +251,11 @@ bool ShellHarness::answerAlert(int pid, const std::string& title, int seconds) {
     if (id.empty()) {
       if (pressed) return true;  // answered: it went away
     } else {
-      // Focus without a window manager's help (the shared test display has
-      // none); another test's window may take the focus in between, so
-      // press again until the alert has gone.
+      // The search asks for both conditions (xdotool matches either one by
+      // default, which would take the main window for the alert). Focus
+      // without a window manager's help (the shared test display has none);
+      // another test's window may take the focus in between, so press again
+      // until the alert has gone.
       output("xdotool windowfocus --sync " + id + " sleep 0.2 key --clearmodifiers Return 2>/dev/null");
       pressed = true;
     }
