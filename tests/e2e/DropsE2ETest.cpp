@@ -240,6 +240,15 @@ class DropsE2E : public ::testing::Test {
     ack("watch-changes");
 
     const std::string d = s + "/drop";
+    if (!waitStep("drop-bare")) return;
+    ack("drop-bare");
+    drag({d + "/a.txt"});
+    ack("drop-bare-done");
+
+    if (!waitStep("drop-host")) return;
+    ack("drop-host");
+    drag({d + "/a.txt", d + "/missing.txt"});
+
     if (!waitStep("drop-accept")) return;
     ack("drop-accept");
     drag({d + "/a.txt", d + "/b.PNG", d + "/folder", d + "/missing.txt"});
@@ -457,6 +466,24 @@ TEST_F(DropsE2E, RealDropsArriveAsRecordsOrRaiseThePrompt) {
   EXPECT_TRUE(seen->value("Prompt", false));
   EXPECT_EQ(r("drops", "typesKept"), json::array({"*"}));
   EXPECT_EQ(r("drops", "settings"), (json{true, true, true, "onDrop2"}));
+}
+
+TEST_F(DropsE2E, ThePageHostsHookSeesEveryDropAsItCameAndMissingHooksRaiseNoError) {
+  const std::string d = scratch() + "/drop";
+  EXPECT_EQ(r("drops", "noApp"), "undefined");
+  EXPECT_EQ(r("drops", "hookSameUnderEveryName"), true);
+  // Alone, without `app`: every path, the missing one too.
+  EXPECT_EQ(r("drops", "hostOnly"), (json{{d + "/a.txt", d + "/missing.txt"}})) << *log;
+  // Beside the records: also the drops the settings turn away, and the
+  // files a second start hands over.
+  EXPECT_EQ(r("drops", "handed"), (json{{d + "/a.txt", d + "/missing.txt"},
+                                        {d + "/a.txt", d + "/b.PNG", d + "/folder", d + "/missing.txt"},
+                                        {d + "/folder", d + "/b.PNG"},
+                                        {d + "/a.txt"},
+                                        {d + "/a.txt", d + "/folder"}}));
+  // No hook the page lacks shows up as an error in its console.
+  for (const char* trace : {"JavaScript console: ReferenceError", "JavaScript console: TypeError"})
+    EXPECT_EQ(log->find(trace), std::string::npos) << *log;
 }
 
 TEST_F(DropsE2E, FilesHandedOverByASecondStartArriveAsRecords) {
