@@ -161,12 +161,7 @@ class WindowE2E : public ::testing::Test {
     return shell->log().find("E2E-STEP " + name + " ") != std::string::npos;
   }
   static void ack(const std::string& name) { shell->writeFile(shell->root() + "/ack/" + name, ""); }
-  static std::string mainWindowId() {
-    std::istringstream ids(sh("xdotool search --name '^BridgeTest$'"));
-    std::string id;
-    ids >> id;
-    return id;
-  }
+  static std::string mainWindowId() { return corvane::e2e::managedWindowNamed("BridgeTest"); }
   static bool windowShown(const std::string& title) {
     return !sh("xdotool search --onlyvisible --name '^" + title + "$'").empty();
   }
