@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cinttypes>
 #include <cmath>
@@ -224,7 +223,18 @@ void waitForEndingInstance(UserDefaults& defaults, std::vector<LaunchLogLine>& o
   UserDefaults stored(defaults.filePath());  // the file as the ending instance left it
   const int64_t pid = stored.integerForKey(kEndingServerPidKey);
   if (pid <= 0 || pid > INT32_MAX || pid == ::getpid()) return;
-  auto alive = [pid] { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; };
+  // The same program under that id: a mark left by an instance that was
+  // killed in its wait may name a process id the system gave away since.
+  auto programOf = [](const std::string& proc) {
+    gchar* text = nullptr;
+    std::string out;
+    if (g_file_get_contents((proc + "/comm").c_str(), &text, nullptr, nullptr)) out = text;
+    g_free(text);
+    return out;
+  };
+  const std::string self = programOf("/proc/self");
+  const std::string proc = "/proc/" + std::to_string(pid);
+  auto alive = [&] { return ::kill(static_cast<pid_t>(pid), 0) == 0 && programOf(proc) == self; };
   if (alive()) {
     const std::string text = "waiting for the ending instance (pid " + std::to_string(pid) + ") to release the server port";
     log().info("{}", text);
