@@ -5,6 +5,7 @@
 #include "app/ConfigKeys.h"
 #include "app/LaunchPlan.h"
 #include "app/LaunchTrace.h"
+#include "app/UserDefaults.h"
 #include "app/Log.h"
 #include "app/NotificationCenter.h"
 #include "app/Relaunch.h"
@@ -157,6 +158,10 @@ void AppDelegate::applicationWillFinishLaunching() {
   launchStep("application name owned (startup)");
   // Before any window: the class that ties windows to the desktop entry.
   applyWindowClass(Utils::sharedInstance().bundle());
+  // What GTK, GStreamer and the desktop name the program by (the entries
+  // GTK's file chooser adds to the recent list, the sound mixer's client).
+  if (!g_get_application_name() || g_strcmp0(g_get_application_name(), g_get_prgname()) == 0)
+    g_set_application_name(Utils::sharedInstance().getAppName().c_str());
   installTerminationSignalHandler([] { return Utils::sharedInstance().getAppName(); }, 5,
                                   [this] { giveUpInstance(); });
   // Second starts may ask which bundle runs while the tasks below still run.
@@ -407,6 +412,14 @@ void AppDelegate::giveUpInstance() {
   GDBusConnection* bus = g_application_get_dbus_connection(G_APPLICATION(app_));
   if (bus && releaseInstanceName(bus, applicationId()))
     log().info("gave up the single-instance name {}: a new start runs as a new instance", applicationId());
+  // The server keeps its port to the end: WebKit's processes keep what the
+  // page stored until then. A new start waits for this one instead (it
+  // finds the mark), so the page comes back on its origin with its data.
+  if (httpServer && httpServer->isRunning() && !isAbsentText(Utils::sharedInstance().getAppIdentifier())) {
+    UserDefaults& d = Utils::sharedInstance().userDefaults();
+    d.setObject(kEndingServerPidKey, static_cast<int64_t>(::getpid()));
+    d.synchronize();
+  }
 }
 
 void AppDelegate::handOverToNewInstance(const std::vector<std::string>& paths) {

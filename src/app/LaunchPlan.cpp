@@ -6,8 +6,11 @@
 #include "app/Utils.h"
 
 #include <glib.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <climits>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -212,6 +215,39 @@ bool startOnFreePort(server::HttpServer& server, const std::vector<uint16_t>& ca
   return start(server, error);
 }
 
+// A restart while the instance before it still waits to end: that one
+// holds the port, and WebKit's processes still hold what its page stored
+// (a page loaded now would see older data). Waiting for it keeps the
+// origin and the data; the wait is bounded, and taken only when an ending
+// instance of this application left its mark and still runs.
+void waitForEndingInstance(UserDefaults& defaults, std::vector<LaunchLogLine>& out) {
+  UserDefaults stored(defaults.filePath());  // the file as the ending instance left it
+  const int64_t pid = stored.integerForKey(kEndingServerPidKey);
+  if (pid <= 0 || pid > INT32_MAX || pid == ::getpid()) return;
+  // The same program under that id: a mark left by an instance that was
+  // killed in its wait may name a process id the system gave away since.
+  auto programOf = [](const std::string& proc) {
+    gchar* text = nullptr;
+    std::string out;
+    if (g_file_get_contents((proc + "/comm").c_str(), &text, nullptr, nullptr)) out = text;
+    g_free(text);
+    return out;
+  };
+  const std::string self = programOf("/proc/self");
+  const std::string proc = "/proc/" + std::to_string(pid);
+  auto alive = [&] { return ::kill(static_cast<pid_t>(pid), 0) == 0 && programOf(proc) == self; };
+  if (alive()) {
+    const std::string text = "waiting for the ending instance (pid " + std::to_string(pid) + ") to release the server port";
+    log().info("{}", text);
+    out.push_back({spdlog::level::info, text});
+    const gint64 deadline = g_get_monotonic_time() + kEndingServerWaitMs * G_TIME_SPAN_MILLISECOND;
+    while (alive() && g_get_monotonic_time() < deadline) g_usleep(50 * 1000);
+    if (alive()) log().warn("the ending instance (pid {}) still runs; starting beside it", pid);
+  }
+  defaults.removeObject(kEndingServerPidKey);
+  defaults.synchronize();
+}
+
 }  // namespace
 
 LaunchServerOutcome runLaunchServerStep(const LaunchSettings& settings, Utils& utils,
@@ -233,6 +269,12 @@ LaunchServerOutcome runLaunchServerStep(const LaunchSettings& settings, Utils& u
     server->setDocumentRoot(serverDocumentRoot(settings, bundlePublic));
     server->setListenAllInterfaces(settings.serverListenAllInterfaces);
 
+    // Without an identifier there is no store of its own to keep ports in.
+    std::string identifier = utils.getAppIdentifier();
+    if (isAbsentText(identifier)) identifier.clear();
+    if (!defaults && !identifier.empty()) defaults = &utils.userDefaults();
+    if (defaults) waitForEndingInstance(*defaults, out.log);
+
     std::string error;
     const ServerStarter start =
         starter ? starter : [](server::HttpServer& s, std::string* e) { return s.start(e); };
@@ -242,10 +284,6 @@ LaunchServerOutcome runLaunchServerStep(const LaunchSettings& settings, Utils& u
     } else {
       // The port of the last start keeps the page's origin, and so its
       // local storage, from one start to the next.
-      // Without an identifier there is no store of its own to keep it in.
-      std::string identifier = utils.getAppIdentifier();
-      if (isAbsentText(identifier)) identifier.clear();
-      if (!defaults && !identifier.empty()) defaults = &utils.userDefaults();
       const int64_t stored = defaults ? defaults->integerForKey(kLastServerPortKey) : 0;
       const uint16_t lastPort = stored > 0 && stored <= 65535 ? static_cast<uint16_t>(stored) : 0;
       const std::string seed = identifier.empty() ? utils.bundle().bundlePath() : identifier;

@@ -120,6 +120,13 @@ using ServerStarter = std::function<bool(server::HttpServer& server, std::string
 // The user-defaults key that keeps the port of the last start.
 inline constexpr char kLastServerPortKey[] = "sys_httpServerPort";
 
+// The user-defaults key where an instance that begins its termination wait
+// with its server running leaves its process id: the port, and the page's
+// stored data behind that origin, stay in its hands until it has ended.
+inline constexpr char kEndingServerPidKey[] = "sys_httpServerEndingPid";
+// How long a new start waits for such an instance to end (its wait is 5 s).
+inline constexpr int kEndingServerWaitMs = 10000;
+
 // The first port tried for an application without "serverPort": the same
 // for every start of that bundle identifier, above the range the system
 // hands out for outgoing connections (so a chance client never holds it).

@@ -94,6 +94,13 @@ std::string UtilTool::callbackScript(const std::string& callbackName, const nloh
   return callbackName + "(" + argumentsAsJSON(value) + ");";
 }
 
+std::string UtilTool::hookScript(const std::string& hookName, const nlohmann::json& value) {
+  // No variables of its own, so the name can never mean one of them; an
+  // error the hook itself throws stays the page's to see.
+  return "(function(){try{if(typeof (" + hookName + ")!==\"function\")return;}catch(e){return;}" + hookName + "(" +
+         argumentsAsJSON(value) + ");})();";
+}
+
 std::optional<nlohmann::json> UtilTool::getDicFromJsonFile(const std::string& path) {
   if (!Utils::checkPathisExists(path) || Utils::checkPathIsDir(path)) return std::nullopt;
   std::ifstream in(path, std::ios::binary);

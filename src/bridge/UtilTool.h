@@ -35,6 +35,11 @@ class UtilTool {
   static std::string argumentsAsJSON(const nlohmann::json& value, bool withDebug = false);
   // "name(json);" — the script that calls a page function with a value.
   static std::string callbackScript(const std::string& callbackName, const nlohmann::json& value);
+  // The same for a hook the page may or may not define ("app.onDrop"): the
+  // function is called when the expression names one, and nothing happens
+  // (no error in the page's console) when it does not, or when a part of
+  // the path on the way is missing.
+  static std::string hookScript(const std::string& hookName, const nlohmann::json& value);
 
   static std::optional<nlohmann::json> getDicFromJsonFile(const std::string& path);
   static std::string getFileSizeString(uint64_t bytes, bool si);

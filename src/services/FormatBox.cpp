@@ -80,6 +80,7 @@ FormatBox openFormatBox(std::vector<std::string> extensions, const std::optional
   }
   box.extensions = std::move(extensions);
   box.countMismatch = box.extensions.size() != box.descriptions.size();
+  box.startsWithWholeList = true;
   return box;
 }
 
@@ -105,6 +106,42 @@ FormatBox saveFormatBox(std::vector<std::string> extensions, const std::optional
 std::optional<std::string> entryExtension(const FormatBox& box, size_t index) {
   if (index >= box.extensions.size() || isAnyType(box.extensions[index])) return std::nullopt;
   return box.extensions[index];
+}
+
+namespace {
+
+// The files a list of extensions shows, comparable: lower case, sorted,
+// without repeats; empty for every file.
+std::vector<std::string> shownFiles(const std::vector<std::string>& extensions) {
+  if (hasAnyType(extensions)) return {};
+  std::vector<std::string> out;
+  for (const auto& e : extensions) {
+    std::string lower = e;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    out.push_back(std::move(lower));
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+}  // namespace
+
+std::vector<FormatEntry> chooserEntries(const FormatBox& box) {
+  std::vector<FormatEntry> out;
+  for (size_t i = 0; i < box.descriptions.size(); ++i) {
+    const auto ext = entryExtension(box, i);
+    out.push_back({box.descriptions[i], ext ? std::vector<std::string>{*ext} : std::vector<std::string>{}});
+  }
+  if (box.startsWithWholeList && !box.extensions.empty()) {
+    std::vector<std::string> whole = hasAnyType(box.extensions) ? std::vector<std::string>{} : box.extensions;
+    if (out.empty() || shownFiles(out.front().extensions) != shownFiles(whole)) {
+      std::string joined;
+      for (const auto& e : box.extensions) joined += (joined.empty() ? "." : ",.") + e;
+      out.insert(out.begin(), FormatEntry{"All Types (" + joined + ")", std::move(whole)});
+    }
+  }
+  return out;
 }
 
 }  // namespace corvane

@@ -7,6 +7,8 @@
 #include "services/Window.h"
 
 #include "app/Log.h"
+#include "app/LoginItem.h"
+#include "app/Relaunch.h"
 #include "app/Utils.h"
 #include "bridge/UtilTool.h"
 #include "services/FileOperations.h"
@@ -85,33 +87,27 @@ std::string titleLine(const std::string& title, const std::string& message, cons
 
 // The filters of one dialog and which entry the person picked.
 struct Filters {
-  std::vector<GtkFileFilter*> entries;
-  FormatBox box;
+  std::vector<GtkFileFilter*> filters;
+  std::vector<FormatEntry> entries;
 
-  // Entry i of the format box, or one filter with the whole list.
-  void install(GtkFileChooser* chooser, const std::vector<std::string>& allowed, bool formatBox) {
-    if (formatBox) {
-      for (size_t i = 0; i < box.descriptions.size(); ++i) {
-        const auto ext = entryExtension(box, i);
-        entries.push_back(filterFor(box.descriptions[i], ext ? std::vector<std::string>{*ext} : std::vector<std::string>{}));
-      }
-    } else if (!allowed.empty() && !hasAnyType(allowed)) {
-      entries.push_back(filterFor("Files (" + joinedExtensions(allowed) + ")", allowed));
+  // The format box's entries, or one filter with the whole list.
+  void install(GtkFileChooser* chooser, const std::vector<std::string>& allowed, const FormatBox* box) {
+    if (box)
+      entries = chooserEntries(*box);
+    else if (!allowed.empty() && !hasAnyType(allowed))
+      entries.push_back({"Files (" + joinedExtensions(allowed) + ")", allowed});
+    for (const auto& e : entries) {
+      filters.push_back(filterFor(e.name, e.extensions));
+      gtk_file_chooser_add_filter(chooser, filters.back());
     }
-    for (GtkFileFilter* f : entries) gtk_file_chooser_add_filter(chooser, f);
-    if (!entries.empty()) gtk_file_chooser_set_filter(chooser, entries.front());
+    if (!filters.empty()) gtk_file_chooser_set_filter(chooser, filters.front());
   }
 
   // The extensions the picked entry allows (empty: every file).
-  std::vector<std::string> picked(GtkFileChooser* chooser, const std::vector<std::string>& allowed) const {
-    if (entries.empty()) return {};
+  std::vector<std::string> picked(GtkFileChooser* chooser) const {
     GtkFileFilter* current = gtk_file_chooser_get_filter(chooser);
-    for (size_t i = 0; i < entries.size(); ++i)
-      if (entries[i] == current) {
-        if (box.descriptions.empty()) return hasAnyType(allowed) ? std::vector<std::string>{} : allowed;
-        auto ext = entryExtension(box, i);
-        return ext ? std::vector<std::string>{*ext} : std::vector<std::string>{};
-      }
+    for (size_t i = 0; i < filters.size(); ++i)
+      if (filters[i] == current) return hasAnyType(entries[i].extensions) ? std::vector<std::string>{} : entries[i].extensions;
     return {};
   }
 };
@@ -147,6 +143,16 @@ std::string withAllowedExtension(const std::string& path, const std::vector<std:
 
 GtkRecentManager* recent() { return gtk_recent_manager_get_default(); }
 
+// The application's registration on its entries: its own name (GTK's own
+// registrations carry it too: the launch sets it as the program's
+// application name) and the command that opens a file with this bundle,
+// as its desktop entry <identifier>.desktop and its login item run it.
+std::string recentExec() {
+  Utils& u = Utils::sharedInstance();
+  return LoginItem(u.bundle().identifier(), u.bundle().bundlePath(), u.getAppName(), startExecutablePath()).execLine() +
+         " %u";
+}
+
 // Adds the URL with what the list needs to know, and writes the list at
 // once, so an entry survives a quit right after.
 void addToRecent(const std::string& uri) {
@@ -164,11 +170,71 @@ void addToRecent(const std::string& uri) {
   }
   g_object_unref(file);
   const std::string app = Utils::sharedInstance().getAppName();
-  const std::string exec = std::string(g_get_prgname() ? g_get_prgname() : "corvane") + " %u";
+  const std::string exec = recentExec();
   data.mime_type = const_cast<char*>(mime.c_str());
   data.app_name = const_cast<char*>(app.c_str());
   data.app_exec = const_cast<char*>(exec.c_str());
   if (gtk_recent_manager_add_full(recent(), uri.c_str(), &data)) g_signal_emit_by_name(recent(), "changed");
+}
+
+// GTK's chooser registers what it hands back (a save's name as the person
+// typed it) a moment after it closes, from an asynchronous look at the
+// file, under the program's name and command. When that registration
+// arrives (within a few seconds), the application's own takes its place;
+// a typed name the shell saved under another name (the extension added)
+// names no file and leaves the list instead.
+struct ChooserRegistration {
+  std::string uri, path;
+  bool keep = true;
+  std::string ownExec;  // the command of the application's registration as stored
+  gulong handler = 0;
+  guint timeout = 0;
+};
+
+void endWatch(ChooserRegistration* w) {
+  if (w->handler) g_signal_handler_disconnect(recent(), w->handler);
+  if (w->timeout) g_source_remove(w->timeout);
+  delete w;
+}
+
+// The command stored with the application's registration of `uri` ("" for none).
+std::string storedExec(const std::string& uri) {
+  std::string out;
+  if (GtkRecentInfo* info = gtk_recent_manager_lookup_item(recent(), uri.c_str(), nullptr)) {
+    const char* exec = nullptr;
+    guint count = 0;
+    time_t stamp = 0;
+    const std::string app = Utils::sharedInstance().getAppName();
+    if (gtk_recent_info_get_application_info(info, app.c_str(), &exec, &count, &stamp) && exec) out = exec;
+    gtk_recent_info_unref(info);
+  }
+  return out;
+}
+
+void onChooserRegistration(ChooserRegistration* w) {
+  if (!gtk_recent_manager_has_item(recent(), w->uri.c_str())) return;
+  // Our own registration, not yet GTK's.
+  if (w->keep && storedExec(w->uri) == w->ownExec) return;
+  const std::string uri = w->uri;
+  const std::string path = w->path;
+  const bool keep = w->keep;
+  endWatch(w);
+  if (keep)
+    addToRecent(uri);
+  else if (!Utils::checkPathisExists(path))
+    gtk_recent_manager_remove_item(recent(), uri.c_str(), nullptr);
+}
+
+void settleChooserRegistration(const std::string& path, bool keep) {
+  auto* w = new ChooserRegistration{fileUrlForPath(path), path, keep, "", 0, 0};
+  if (keep) w->ownExec = storedExec(w->uri);
+  w->handler = g_signal_connect_swapped(recent(), "changed", G_CALLBACK(onChooserRegistration), w);
+  w->timeout = g_timeout_add_seconds(10, +[](gpointer p) -> gboolean {
+    auto* w = static_cast<ChooserRegistration*>(p);
+    w->timeout = 0;
+    endWatch(w);
+    return G_SOURCE_REMOVE;
+  }, w);
 }
 
 }  // namespace
@@ -208,12 +274,13 @@ void Window::openFile(const nlohmann::json& argument) {
     if (!folder.empty()) gtk_file_chooser_set_current_folder(chooser, folder.c_str());
 
     Filters filters;
+    std::optional<FormatBox> box;
     if (formatBox) {
-      filters.box = openFormatBox(types, typeDescriptions(params));
-      if (filters.box.countMismatch) runModalAlert("API Use Warning", kWarningText, "Confirm", hostWindow());
-      curSaveOpenTypes_ = filters.box.extensions;
+      box = openFormatBox(types, typeDescriptions(params));
+      if (box->countMismatch) runModalAlert("API Use Warning", kWarningText, "Confirm", hostWindow());
+      curSaveOpenTypes_ = box->extensions;
     }
-    filters.install(chooser, types, formatBox);
+    filters.install(chooser, types, box ? &*box : nullptr);
 
     nlohmann::json result = UtilTool::resultDictionary();
     if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(native)) != GTK_RESPONSE_ACCEPT) {
@@ -225,9 +292,13 @@ void Window::openFile(const nlohmann::json& argument) {
     fileops::runWhileDrawing([&] {
       for (const auto& p : paths) records.push_back(fileRecord(p, {true, calculateDirSize}));
     });
+    std::vector<std::string> added;
     for (const auto& r : records)
-      if (canAddToRecent && (r["isReadable"].get<bool>() || r["isWritable"].get<bool>()))
+      if (canAddToRecent && (r["isReadable"].get<bool>() || r["isWritable"].get<bool>())) {
         autoAddToRecentDocuments(r["fileUrl"].get<std::string>(), false);
+        added.push_back(r["filePath"].get<std::string>());
+      }
+    for (const auto& p : added) settleChooserRegistration(p, true);
 
     result["success"] = true;
     if (!multiple && compatible && !records.empty()) {
@@ -283,11 +354,12 @@ void Window::saveFile(const nlohmann::json& argument) {
     if (!folder.empty()) gtk_file_chooser_set_current_folder(chooser, folder.c_str());
 
     Filters filters;
+    std::optional<FormatBox> box;
     if (formatBox) {
-      filters.box = saveFormatBox(types, typeDescriptions(params));
-      curSaveOpenTypes_ = filters.box.extensions;
+      box = saveFormatBox(types, typeDescriptions(params));
+      curSaveOpenTypes_ = box->extensions;
     }
-    filters.install(chooser, types, formatBox);
+    filters.install(chooser, types, box ? &*box : nullptr);
 
     nlohmann::json result = UtilTool::resultDictionary();
     const bool accepted = gtk_native_dialog_run(GTK_NATIVE_DIALOG(native)) == GTK_RESPONSE_ACCEPT;
@@ -301,7 +373,7 @@ void Window::saveFile(const nlohmann::json& argument) {
     if (accepted && !pageGone()) {
       const auto chosen = chosenPaths(chooser);
       std::string path = chosen.empty() ? "" : chosen.front();
-      const std::vector<std::string> allowed = formatBox ? filters.picked(chooser, concrete) : concrete;
+      const std::vector<std::string> allowed = formatBox ? filters.picked(chooser) : concrete;
       const std::string named = withAllowedExtension(path, allowed, allowOther);
       // The chooser asked about replacing the typed name only.
       bool agreed = !path.empty();
@@ -310,6 +382,7 @@ void Window::saveFile(const nlohmann::json& argument) {
                              "A file with the same name already exists. Replacing it will overwrite its contents.",
                              "Replace", "Cancel", hostWindow());
       if (agreed && !pageGone()) {
+        if (named != path) settleChooserRegistration(path, false);
         path = named;
         // The person agreed to replace it: what stands there goes now
         // (a link goes, not what it names); a folder stays.
@@ -320,6 +393,9 @@ void Window::saveFile(const nlohmann::json& argument) {
         result["fileName"] = Utils::getFileName(path);
         result["fileNameWithoutExtension"] = Utils::getFileNameWithoutExt(path);
         result["extension"] = Utils::getFileExt(path);
+        // The document about to be written is the recent one.
+        addToRecent(fileUrlForPath(path));
+        settleChooserRegistration(path, true);
       }
     }
     EvalJsWithWebView(page_, callback, result);

@@ -1,6 +1,9 @@
 // Drag and drop: the settings pages make, and the files dropped on the web
-// view or handed to the application by the desktop, filtered by those
-// settings and delivered to the page function named by dragDropJSCallback.
+// view or handed to the application by the desktop. A page hears of them
+// through two hooks, each called only when the page defines it:
+// ZVRLabJs.handleDropFiles gets every item as it was delivered, first; the
+// function named by dragDropJSCallback then gets the file records of the
+// items the settings accept, or the "Prompt" alert says that none was.
 #include "services/Window.h"
 
 #include "app/Log.h"
@@ -14,6 +17,9 @@
 
 namespace corvane {
 namespace {
+
+// The page host's own hook, on the bridge object under its third name.
+constexpr const char* kDropFilesHook = "ZVRLabJs.handleDropFiles";
 
 bool booleanSetting(const nlohmann::json& v, const char* key) {
   if (v.is_boolean()) return v.get<bool>();
@@ -108,11 +114,13 @@ void Window::dragDropViewFileList(const std::vector<std::string>& items, MainWeb
   if (items.empty()) return;
   try {
     for (const auto& p : items) log().info(">>> {}{} [Line {}] ", p, kMethod, __LINE__);
+    if (page_) page_->evaluate(UtilTool::hookScript(kDropFilesHook, items));
     nlohmann::json records = dropRecords(items);
     if (!records.empty()) {
       const size_t count = records.size();
-      EvalJsWithWebView(page_, dragDropJSCallback_,
-                        {{"success", true}, {"filesArray", std::move(records)}, {"filesCount", count}});
+      if (page_ && !dragDropJSCallback_.empty())
+        page_->evaluate(UtilTool::hookScript(
+            dragDropJSCallback_, {{"success", true}, {"filesArray", std::move(records)}, {"filesCount", count}}));
       return;
     }
     const char* text = !allowDragDropDirectory_ && !allowDragDropFile_ ? "Does not support drag and drop files or directories"

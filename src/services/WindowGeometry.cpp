@@ -76,6 +76,7 @@ GdkRectangle visibleRect(GtkWindow* w) {
 Frame readFrame(GtkWindow* w) { return w ? frameOfRect(visibleRect(w)) : Frame{}; }
 
 void waitForFrame(GtkWindow* w, const Frame& f);
+Frame withinLimits(GtkWindow* w, Frame f);
 void waitForSteadyFrame(GtkWindow* w);
 void waitUntil(GtkWindow* w, const std::function<bool()>& done, int seconds = 1);
 
@@ -94,8 +95,12 @@ bool windowManagerMaximizes(GtkWindow* w) {
 // positions and sizes count slightly different parts of the window, so
 // the change is applied as a difference to what GTK reports. A window
 // manager that refuses the frame ends the wait after a second.
-void applyFrame(GtkWindow* w, const Frame& f) {
+void applyFrame(GtkWindow* w, Frame f) {
   if (!w) return;
+  // A size outside the window's limits would be cut down by the window
+  // manager around the window's top-left corner, moving its lower edge:
+  // the frame asked for is the limited one, placed where asked.
+  f = withinLimits(w, f);
   bool leftMaximized = false;
   if (gtk_window_is_maximized(w)) {
     // A maximised window takes no new frame: leave that state first. The
@@ -132,6 +137,30 @@ void applyFrame(GtkWindow* w, const Frame& f) {
     const Frame after = readFrame(w);
     if (after == f || after == before) break;
   }
+  // A limit the shell does not know (GTK's own minimum for the content, a
+  // window manager's rule) gave another size: that size goes where asked.
+  const Frame now = readFrame(w);
+  if ((now.width != f.width || now.height != f.height) && (now.x != f.x || now.y != f.y)) {
+    const Frame placed{f.x, f.y, now.width, now.height};
+    const int top = flipY(placed.y, placed.height);
+    const GdkRectangle visible = visibleRect(w);
+    int x = 0, y = 0;
+    gtk_window_get_position(w, &x, &y);
+    gtk_window_move(w, x + placed.x - visible.x, y + top - visible.y);
+    waitForFrame(w, placed);
+  }
+}
+
+Frame withinLimits(GtkWindow* w, Frame f) {
+  if (auto max = frame::maxFrameSize(w)) {
+    f.width = std::min(f.width, max->first);
+    f.height = std::min(f.height, max->second);
+  }
+  if (auto min = frame::minFrameSize(w)) {
+    f.width = std::max(f.width, min->first);
+    f.height = std::max(f.height, min->second);
+  }
+  return f;
 }
 
 void waitForSteadyFrame(GtkWindow* w) {

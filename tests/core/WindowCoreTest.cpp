@@ -56,6 +56,25 @@ TEST(FormatBox, SaveAddsAllFilesUnlessAWildcardIsThere) {
   EXPECT_EQ(noted.extensions, (std::vector<std::string>{"txt"}));  // not added for save
 }
 
+TEST(FormatBox, TheOpenChooserStartsOnEveryTypeTheSaveChooserOnItsFirst) {
+  using E = FormatEntry;
+  EXPECT_EQ(chooserEntries(openFormatBox({"png", "jpg"}, std::nullopt)),
+            (std::vector<E>{{"All Types (.png,.jpg)", {"png", "jpg"}},
+                            {"PNG File (.png)", {"png"}},
+                            {"JPG File (.jpg)", {"jpg"}}}));
+  // A description naming several types still stands for its one extension,
+  // so the whole list comes first.
+  json d = json::parse(R"([{"name": "Images", "extensions": ["png", "jpg"]}])");
+  EXPECT_EQ(chooserEntries(openFormatBox({"png"}, d)).front(), (E{"All Types (.png,.jpg)", {"png", "jpg"}}));
+  // Nothing to add where the first entry already shows the whole list.
+  EXPECT_EQ(chooserEntries(openFormatBox({"png"}, std::nullopt)), (std::vector<E>{{"PNG File (.png)", {"png"}}}));
+  EXPECT_EQ(chooserEntries(openFormatBox({"PNG", "png"}, std::nullopt)).size(), 2u);
+  EXPECT_EQ(chooserEntries(openFormatBox({"*", "png"}, std::nullopt)).size(), 2u);
+  EXPECT_EQ(chooserEntries(openFormatBox({"png", "*"}, std::nullopt)).front(), (E{"All Types (.png,.*)", {}}));
+  EXPECT_EQ(chooserEntries(saveFormatBox({"gif", "png"}, std::nullopt)),
+            (std::vector<E>{{"gif file(.gif)", {"gif"}}, {"png file(.png)", {"png"}}, {"All Files(.*)", {}}}));
+}
+
 TEST(FormatBox, TypeKeysAndTheirWinners) {
   EXPECT_EQ(allowedTypes(json{{"types", "png"}}), (std::vector<std::string>{"png"}));
   EXPECT_EQ(allowedTypes(json{{"types", {"a"}}, {"fileTypes", {"b", "c"}}}), (std::vector<std::string>{"b", "c"}));

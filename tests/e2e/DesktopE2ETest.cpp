@@ -146,12 +146,7 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     ids >> id;
     return id;
   }
-  static std::string mainWindowId() {
-    std::istringstream ids(sh("xdotool search --name '^BridgeTest$'"));
-    std::string id;
-    ids >> id;
-    return id;
-  }
+  static std::string mainWindowId() { return corvane::e2e::managedWindowNamed("BridgeTest"); }
   static bool hidden(const std::string& id) {
     return sh("xprop -id " + id + " _NET_WM_STATE").find("_NET_WM_STATE_HIDDEN") != std::string::npos;
   }
@@ -161,7 +156,7 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     auto waitStep = [&done](const std::string& name) {
       return waitUntil([&] { return done || stepLogged(name); }, 90) && !done;
     };
-    auto focusMain = [] { sh("xdotool search --name '^BridgeTest$' windowactivate --sync"); };
+    auto focusMain = [] { sh("xdotool windowactivate --sync " + mainWindowId()); };
 
     if (!waitStep("menu-key")) return;
     focusMain();

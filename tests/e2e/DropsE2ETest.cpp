@@ -152,7 +152,8 @@ class DropsE2E : public ::testing::Test {
     return !sh("xdotool search --onlyvisible --name " + namePattern(title)).empty();
   }
   static json geometry(const std::string& title) {
-    std::istringstream in(sh("xdotool search --onlyvisible --name " + namePattern(title) + " getwindowgeometry --shell"));
+    const std::string id = corvane::e2e::managedWindowNamed(title);
+    std::istringstream in(id.empty() ? std::string() : sh("xdotool getwindowgeometry --shell " + id));
     json g = json::object();
     std::string line;
     while (std::getline(in, line)) {
@@ -175,6 +176,10 @@ class DropsE2E : public ::testing::Test {
   // Drags the paths from the drag source onto the middle of the page, with
   // the button held down while the pointer travels, as a hand does.
   static void drag(const std::vector<std::string>& paths) {
+    // The last drag's source has gone and its drop has settled, as between
+    // two drags of a hand.
+    waitUntil([] { return !windowShown("DragSource"); }, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
     std::vector<std::string> argv{CORVANE_E2E_DRAG_SOURCE};
     argv.insert(argv.end(), paths.begin(), paths.end());
     const pid_t source = corvane::e2e::spawn(argv);
@@ -240,6 +245,15 @@ class DropsE2E : public ::testing::Test {
     ack("watch-changes");
 
     const std::string d = s + "/drop";
+    if (!waitStep("drop-bare")) return;
+    ack("drop-bare");
+    drag({d + "/a.txt"});
+    ack("drop-bare-done");
+
+    if (!waitStep("drop-host")) return;
+    ack("drop-host");
+    drag({d + "/a.txt", d + "/missing.txt"});
+
     if (!waitStep("drop-accept")) return;
     ack("drop-accept");
     drag({d + "/a.txt", d + "/b.PNG", d + "/folder", d + "/missing.txt"});
@@ -457,6 +471,24 @@ TEST_F(DropsE2E, RealDropsArriveAsRecordsOrRaiseThePrompt) {
   EXPECT_TRUE(seen->value("Prompt", false));
   EXPECT_EQ(r("drops", "typesKept"), json::array({"*"}));
   EXPECT_EQ(r("drops", "settings"), (json{true, true, true, "onDrop2"}));
+}
+
+TEST_F(DropsE2E, ThePageHostsHookSeesEveryDropAsItCameAndMissingHooksRaiseNoError) {
+  const std::string d = scratch() + "/drop";
+  EXPECT_EQ(r("drops", "noApp"), "undefined");
+  EXPECT_EQ(r("drops", "hookSameUnderEveryName"), true);
+  // Alone, without `app`: every path, the missing one too.
+  EXPECT_EQ(r("drops", "hostOnly"), json::array({json::array({d + "/a.txt", d + "/missing.txt"})})) << *log;
+  // Beside the records: also the drops the settings turn away, and the
+  // files a second start hands over.
+  EXPECT_EQ(r("drops", "handed"), json::array({json::array({d + "/a.txt", d + "/missing.txt"}),
+                                               json::array({d + "/a.txt", d + "/b.PNG", d + "/folder", d + "/missing.txt"}),
+                                               json::array({d + "/folder", d + "/b.PNG"}),
+                                               json::array({d + "/a.txt"}),
+                                               json::array({d + "/a.txt", d + "/folder"})}));
+  // No hook the page lacks shows up as an error in its console.
+  for (const char* trace : {"JavaScript console: ReferenceError", "JavaScript console: TypeError"})
+    EXPECT_EQ(log->find(trace), std::string::npos) << *log;
 }
 
 TEST_F(DropsE2E, FilesHandedOverByASecondStartArriveAsRecords) {

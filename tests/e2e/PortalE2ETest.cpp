@@ -132,8 +132,7 @@ class PortalE2E : public corvane::e2e::ShellSuite<PortalE2E> {
     // portal's dialogs do): it is tried again.
     std::string window;
     waitUntil([&] {
-      window = sh("xdotool search --name '^BridgeTest$' | head -1");
-      window = window.substr(0, window.find('\n'));
+      window = corvane::e2e::managedWindowNamed("BridgeTest");
       return !window.empty();
     }, 20);
     identity["class"] = sh("xprop -id " + window + " WM_CLASS");

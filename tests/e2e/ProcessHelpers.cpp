@@ -78,4 +78,11 @@ std::vector<pid_t> webProcessesOf(pid_t shell) {
   return out;
 }
 
+std::string managedWindowNamed(const std::string& name) {
+  std::istringstream ids(sh("xdotool search --name '^" + name + "$'"));
+  for (std::string id; ids >> id;)
+    if (sh("xprop -id " + id + " WM_STATE").find("window state") != std::string::npos) return id;
+  return "";
+}
+
 }  // namespace corvane::e2e

@@ -18,6 +18,10 @@ bool waitUntil(const std::function<bool()>& condition, int seconds);
 pid_t spawn(const std::vector<std::string>& argv, int stdoutFd = -1);
 // SIGTERM (also to a stopped process) and wait.
 void stop(pid_t pid);
+// The X window the window manager manages under this exact name (shown or
+// minimised), or "": GTK also names the program's hidden windows after the
+// application.
+std::string managedWindowNamed(const std::string& name);
 // The web processes a shell started (its children named WebKitWebProcess).
 std::vector<pid_t> webProcessesOf(pid_t shell);
 

@@ -161,12 +161,7 @@ class WindowE2E : public ::testing::Test {
     return shell->log().find("E2E-STEP " + name + " ") != std::string::npos;
   }
   static void ack(const std::string& name) { shell->writeFile(shell->root() + "/ack/" + name, ""); }
-  static std::string mainWindowId() {
-    std::istringstream ids(sh("xdotool search --name '^BridgeTest$'"));
-    std::string id;
-    ids >> id;
-    return id;
-  }
+  static std::string mainWindowId() { return corvane::e2e::managedWindowNamed("BridgeTest"); }
   static bool windowShown(const std::string& title) {
     return !sh("xdotool search --onlyvisible --name '^" + title + "$'").empty();
   }
@@ -297,14 +292,23 @@ class WindowE2E : public ::testing::Test {
     key("alt+n ctrl+a");
     type("picture");
     key("Return");
+    // Every file the list shows, chosen at once.
+    auto chooseAllShown = [&](const std::string& title) {
+      const json dialog = windowGeometry(title);
+      if (!dialog.is_object()) return false;
+      click(dialog["x"].get<int>() + dialog["width"].get<int>() / 2,
+            dialog["y"].get<int>() + dialog["height"].get<int>() / 2);
+      key("ctrl+a Return");
+      return true;
+    };
+    // The format box as it comes up, untouched.
+    if (!awaitDialog("open-format-all", "E2E Open All Formats")) return;
+    if (!waitUntil([&] { int x, y; return done || formatBoxCentre("E2E Open All Formats", x, y); }, 60)) return;
+    if (!chooseAllShown("E2E Open All Formats")) return;
+    // Its third entry: the second type.
     if (!awaitDialog("open-format", "E2E Open Format")) return;
-    if (!pickFormat("E2E Open Format", 1)) return;
-    // Every file the list shows now, chosen at once.
-    const json dialog = windowGeometry("E2E Open Format");
-    if (!dialog.is_object()) return;
-    click(dialog["x"].get<int>() + dialog["width"].get<int>() / 2,
-          dialog["y"].get<int>() + dialog["height"].get<int>() / 2);
-    key("ctrl+a Return");
+    if (!pickFormat("E2E Open Format", 2)) return;
+    chooseAllShown("E2E Open Format");
   }
 
   void SetUp() override {
@@ -393,8 +397,9 @@ TEST_F(WindowE2E, SizeLimitsReadBackAndHold) {
   EXPECT_GT(g["maxBefore"]["width"].get<double>(), 1e38);
   EXPECT_EQ(g["min"], (json{{"width", 300}, {"height", 200}}));
   EXPECT_EQ(g["max"], (json{{"width", 1200}, {"height", 780}}));
-  EXPECT_EQ(g["clamped"]["width"], 300);
-  EXPECT_EQ(g["clamped"]["height"], 200);
+  // A size cut to the limits keeps the lower-left corner where it was.
+  EXPECT_EQ(g["clamped"], (json{{"x", g["beforeClamp"]["x"]}, {"y", g["beforeClamp"]["y"]}, {"width", 300}, {"height", 200}}));
+  EXPECT_EQ(g["clampedMax"], (json{{"x", 100}, {"y", 0}, {"width", 900}, {"height", 700}}));
 }
 
 TEST_F(WindowE2E, MaximizeFillsTheWorkAreaUntilMovedByOnePoint) {
@@ -596,15 +601,19 @@ TEST_F(WindowE2E, SaveDialogsAppendTheFormatAndClearTheWayForAReplace) {
   EXPECT_FALSE(fs::exists(d + "/old.gif"));
 }
 
-TEST_F(WindowE2E, FormatBoxEntriesPickedOnTheScreenDecideTheTypes) {
+TEST_F(WindowE2E, FormatBoxStartsOnEveryTypeAndEntriesPickedOnTheScreenDecide) {
   const std::string d = dialogsDir();
   // Second entry of png, gif, jpg: a name typed without extension gets gif.
   const json& s = r("dialogs", "saveFormat");
   EXPECT_EQ(s["success"], true) << s << "\n" << *log;
   EXPECT_EQ(s["filePath"], d + "/picture.gif") << s;
   EXPECT_EQ(s["extension"], "gif");
-  // Second entry of PNG and JPG: of the folder's a.png, b.jpg and c.jpg,
-  // choosing everything shown takes the two jpg files only.
+  // Before any pick every given type shows: all of the folder's a.png,
+  // b.jpg and c.jpg.
+  const json& all = r("dialogs", "openFormatAll");
+  EXPECT_EQ(all["success"], true) << all << "\n" << *log;
+  ASSERT_EQ(all["filesCount"], 3) << all;
+  // The entry of JPG (after the whole list and PNG): the two jpg files only.
   const json& o = r("dialogs", "openFormat");
   EXPECT_EQ(o["success"], true) << o << "\n" << *log;
   ASSERT_EQ(o["filesCount"], 2) << o;
@@ -619,6 +628,15 @@ TEST_F(WindowE2E, RecentDocumentsGoToTheDesktopList) {
   EXPECT_NE(xbel.find("file://" + d + "/a.png"), std::string::npos) << xbel;
   EXPECT_NE(xbel.find("file://" + d + "/notes.txt"), std::string::npos) << xbel;
   EXPECT_EQ(xbel.find("missing.txt"), std::string::npos) << xbel;
+  // A save typed as "drawing" and saved as drawing.png: one entry, the
+  // real name, never the typed one.
+  EXPECT_NE(xbel.find("href=\"file://" + d + "/drawing.png\""), std::string::npos) << xbel;
+  EXPECT_EQ(xbel.find("href=\"file://" + d + "/drawing\""), std::string::npos) << xbel;
+  // Every entry is the application's own, with the command that opens a
+  // file with this bundle; none is the bare shell's.
+  EXPECT_EQ(xbel.find("name=\"corvane\""), std::string::npos) << xbel;
+  EXPECT_NE(xbel.find("name=\"BridgeTest\""), std::string::npos) << xbel;
+  EXPECT_NE(xbel.find("--bundle"), std::string::npos) << xbel;
   EXPECT_GT(r("dialogs", "maxRecent").get<int>(), 0);
 }
 

@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <set>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 using namespace corvane;
 using namespace corvane::test;
 using nlohmann::json;
@@ -308,4 +311,41 @@ TEST_F(LaunchStep, ListeningOnAllInterfacesIsOptIn) {
   ASSERT_EQ(o.serverCase, ServerCase::Serving);
   EXPECT_TRUE(o.server->listenAllInterfaces());
   EXPECT_EQ(request(*o.port, "GET", "/index.html", {}, "127.0.0.2").body, "bundle A");
+}
+
+TEST_F(LaunchStep, AnEndingInstancesMarkMakesTheStartWaitOnlyWhileThatProgramStillRuns) {
+  UserDefaults defaults(dir / "defaults.json");
+  auto startWithMark = [&](pid_t pid) {
+    UserDefaults mark(dir / "defaults.json");
+    mark.setObject(kEndingServerPidKey, static_cast<int64_t>(pid));
+    mark.synchronize();
+    const auto o = runLaunchServerStep(settings({{"enableHttpServer", true}}), *utils, {}, &defaults);
+    EXPECT_EQ(o.serverCase, ServerCase::Serving);
+    EXPECT_FALSE(UserDefaults(dir / "defaults.json").objectForKey(kEndingServerPidKey)) << "the mark is used once";
+    return std::any_of(o.log.begin(), o.log.end(),
+                       [](const LaunchLogLine& l) { return l.text.find("waiting for the ending instance") == 0; });
+  };
+  // This very program, ending a moment later: waited for.
+  const pid_t ending = ::fork();
+  ASSERT_GE(ending, 0);
+  if (ending == 0) {
+    ::usleep(300 * 1000);
+    ::_exit(0);
+  }
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_TRUE(startWithMark(ending));
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(250));
+  ::waitpid(ending, nullptr, 0);
+  // Gone, or another program under that id now: no wait.
+  EXPECT_FALSE(startWithMark(ending));
+  const pid_t other = ::fork();
+  ASSERT_GE(other, 0);
+  if (other == 0) {
+    ::execlp("sleep", "sleep", "5", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::usleep(100 * 1000);  // it runs as "sleep" by now
+  EXPECT_FALSE(startWithMark(other));
+  ::kill(other, SIGKILL);
+  ::waitpid(other, nullptr, 0);
 }

@@ -139,6 +139,32 @@ TEST_F(ShellServer, TwoStartsKeepThePagesOriginAndItsStorage) {
   EXPECT_EQ(second["visits"], 2);
 }
 
+TEST_F(ShellServer, ARestartWhileTheLastInstanceEndsKeepsThePagesOriginAndItsStorage) {
+  make({{"enableHttpServer", true}});
+  LiveShell ending(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/ending.log", env("storage-live"));
+  ASSERT_TRUE(ending.waitForLog("storage page ready at ", 90)) << ending.log();
+  std::smatch m;
+  const std::string log = ending.log();
+  ASSERT_TRUE(std::regex_search(log, m, std::regex(R"(storage page ready at (\S+))")));
+  const std::string origin = m[1];
+  // The person quits and starts again at once: the new start comes while
+  // the ending instance waits its five seconds.
+  ending.signal(SIGTERM);
+  ASSERT_TRUE(ending.waitForLog("will about to exit", 30)) << ending.log();
+  LiveShell restart(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/restart.log", env("storage"));
+  // It waits for the ending instance, which holds the port and, in WebKit's
+  // processes, what its page stored.
+  EXPECT_TRUE(restart.waitForLog("waiting for the ending instance (pid " + std::to_string(ending.pid()) + ")", 90))
+      << restart.log();
+  EXPECT_EQ(restart.waitForExit(120), 0) << restart.log();
+  const json report = shell.report();
+  ASSERT_TRUE(report.is_object()) << restart.log();
+  EXPECT_EQ(report["origin"], origin) << restart.log();
+  EXPECT_EQ(report["visits"], 2);
+  EXPECT_EQ(restart.log().find("is taken; serving on port"), std::string::npos) << restart.log();
+  EXPECT_EQ(ending.waitForExit(30), 0) << ending.log();
+}
+
 TEST_F(ShellServer, AModuleScriptBehindALinkLoadsWithItsType) {
   make({{"enableHttpServer", true}});
   shell.writeFile(publicDir() + "/blobs/5e1f0c", "export const value = 42;\n");

@@ -162,7 +162,18 @@
   async function drops() {
     var D = R.drops = {};
     window.dropped = [];
-    window.app = window.app || {};
+    window.handed = [];
+    // A page with neither hook (no `app` at all), then one with the page
+    // host's hook alone: each drop must pass without an error.
+    D.noApp = typeof window.app;
+    await step("drop-bare");
+    await step("drop-bare-done");
+    ZVRLabJs.handleDropFiles = function (paths) { handed.push(paths); };
+    D.hookSameUnderEveryName = quorlix.handleDropFiles === ZVRLabJs.handleDropFiles;
+    await step("drop-host");
+    await until(function () { return handed.length > 0; }, 30000);
+    D.hostOnly = handed.slice();
+    window.app = {};
     app.dragDropJSCallback = function (r) { dropped.push(r); };
     await step("drop-accept");
     await until(function () { return dropped.length > 0; }, 30000);
@@ -184,6 +195,8 @@
     await step("open-files");
     await until(function () { return dropped.length > 0; }, 30000);
     D.opened = dropped.shift();
+    await until(function () { return handed.length >= 5; }, 30000);
+    D.handed = handed.slice();
   }
 
   async function captureAndPrint() {

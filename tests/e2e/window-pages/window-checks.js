@@ -61,8 +61,14 @@
     W.setMaxsize(JSON.stringify({ width: 1200, height: 780 }));
     G.min = JSON.parse(W.getMinSize());
     G.max = JSON.parse(W.getMaxSize());
+    G.beforeClamp = frame();
     W.resize(JSON.stringify({ width: 100, height: 100 }));  // below the minimum
     G.clamped = frame();
+    // Above the maximum, at the screen's lower edge.
+    W.setMaxsize(JSON.stringify({ width: 900, height: 700 }));
+    W.move(JSON.stringify({ x: 100, y: 0 }));
+    W.resize(JSON.stringify({ width: 1000, height: 750 }));
+    G.clampedMax = frame();
     W.setMaxsize(JSON.stringify({ width: 5000, height: 5000 }));
     W.resize(JSON.stringify({ width: 640, height: 480 }));
 
@@ -199,6 +205,9 @@
     await step("save-format", {});
     D.saveFormat = call("saveFile", "s3", { title: "E2E Save Format", types: ["png", "gif", "jpg"], fileName: "pic",
       directory: d }).answer;
+    await step("open-format-all", {});
+    D.openFormatAll = call("openFile", "o7", { title: "E2E Open All Formats", types: ["png", "jpg"],
+      enableFileFormatCombox: true, allowMulSelection: true, directory: d + "/mixed" }).answer;
     await step("open-format", {});
     D.openFormat = call("openFile", "o6", { title: "E2E Open Format", types: ["png", "jpg"],
       enableFileFormatCombox: true, allowMulSelection: true, directory: d + "/mixed" }).answer;

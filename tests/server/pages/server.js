@@ -15,6 +15,11 @@
     var visits = Number(localStorage.getItem("visits") || "0") + 1;
     localStorage.setItem("visits", String(visits));
     finish({ visits: visits });
+  } else if (mode === "storage-live") {
+    // Counts like "storage", then stays until the test ends it.
+    var seen = Number(localStorage.getItem("visits") || "0") + 1;
+    localStorage.setItem("visits", String(seen));
+    console.log("storage page ready at " + location.origin);
   } else if (mode === "module") {
     import("./linked.mjs").then(function (m) {
       finish({ value: m.value });
