@@ -37,11 +37,15 @@ var E2E = (function () {
   function finish(report) { T.finish(JSON.stringify(report)); }
 
   // Runs the page's checks (a function, maybe async, answering the report)
-  // once the page has loaded and hands the report over; an exception is
-  // reported as "pageError", with what `partial` had collected so far.
+  // once the page has loaded and hands the report over (none when they
+  // answer nothing: a page that reloads reports from its next load); an
+  // exception is reported as "pageError", with what `partial` had
+  // collected so far.
   function run(checks, partial) {
     function go() {
-      Promise.resolve().then(checks).then(finish, function (e) {
+      Promise.resolve().then(checks).then(function (report) {
+        if (report !== undefined) finish(report);
+      }, function (e) {
         finish({ pageError: String(e && e.stack || e) + " @ " + (e && e.line || ""), partial: partial });
       });
     }
