@@ -8,10 +8,11 @@ var E2E = (function () {
 
   function sleep(ms) { return new Promise(function (done) { setTimeout(done, ms); }); }
 
-  // Resolves true as soon as `condition()` holds, false after `ms`.
+  // Resolves with the first truthy answer of `condition()`, or with its
+  // last answer after `ms`.
   async function until(condition, ms) {
     for (var end = Date.now() + ms; !condition() && Date.now() < end;) await sleep(50);
-    return !!condition();
+    return condition();
   }
 
   // Names a step in the console ("E2E-STEP name data") for the driver, which
