@@ -15,8 +15,7 @@ namespace corvane::life {
 
 class LiveApp {
  public:
-  // The life pages (LIFE_MODE), or with `events` the events page (EVENTS_MODE)
-  // beside the life pages' scenario.
+  // The life pages (LIFE_MODE), or with `events` the events page (EVENTS_MODE).
   explicit LiveApp(const nlohmann::json& project = nlohmann::json::object(), bool events = true)
       : events_(events) {
     make(project);
@@ -27,10 +26,6 @@ class LiveApp {
   // (Re)builds the bundle with this main configuration.
   void make(const nlohmann::json& project) {
     shell.makeBundle(project, events_ ? CORVANE_EVENTS_PAGES : CORVANE_LIFE_PAGES);
-    if (events_)
-      std::filesystem::copy_file(std::string(CORVANE_LIFE_PAGES) + "/scenario.js",
-                                 shell.resourcePath() + "/public/scenario.js",
-                                 std::filesystem::copy_options::overwrite_existing);
   }
   std::map<std::string, std::string> env(const std::string& mode) const {
     auto env = shell.sessionEnv();

@@ -136,15 +136,6 @@ TEST_F(ConfigSearch, BundleURLGettersTreatEmptyAndNullTextAsNone) {
   EXPECT_FALSE(u.getAppBundle_ReviewURL());
 }
 
-TEST_F(ConfigSearch, PathForResourceSplitsSubFolders) {
-  writeFile(bundlePath + "/Contents/Resources/sounds/ding.wav", "x");
-  auto u = utils();
-  auto p = u.pathForResource("sounds/ding.wav");
-  ASSERT_TRUE(p);
-  EXPECT_TRUE(fs::equivalent(*p, bundlePath + "/Contents/Resources/sounds/ding.wav"));
-  EXPECT_FALSE(u.pathForResource("sounds/none.wav"));
-}
-
 TEST_F(ConfigSearch, RelativeBootStrapEntriesNameBundleFilesNeverTheWorkingFolder) {
   writeFile(tmp / "cwd/conf/main.json", R"({"which": "working folder"})");
   writeFile(pub("project.json"), R"({"which": "default"})");

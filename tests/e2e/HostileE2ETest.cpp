@@ -4,7 +4,7 @@
 // a foreign main frame framing the application, a page reloaded thousands
 // of times while its frames call the bridge, and every method called with
 // hostile values.
-#include "ShellHarness.h"
+#include "ShellSuite.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -53,44 +53,8 @@ f.src = app;
 document.body.appendChild(f);
 </script></body>)";
 
-// One shell run per mode on hostile-pages/index.html.
-struct HostileRun {
-  std::unique_ptr<ShellHarness> shell = std::make_unique<ShellHarness>();
-  std::unique_ptr<TinyHttpServer> other =
-      std::make_unique<TinyHttpServer>(std::map<std::string, std::string>{
-          {"/probe.html", inlineProbe()}, {"/framer.html", kFramer}});
-  int status = -1;
-  json report;
-  std::string log;
-
-  explicit HostileRun(bool serverMode) {
-    json ex = {{"startPage", "public/index.html"}};
-    if (serverMode) ex["enableHttpServer"] = true;
-    shell->makeBundle({{"AppExInfo", ex}}, kPages);
-    // Inline, so that it also runs where an opaque origin may load no file.
-    shell->writeFile(shell->resourcePath() + "/public/probe.html", inlineProbe());
-    const std::string outside = shell->root() + "/outside";
-    shell->writeFile(outside + "/foreign.html", inlineProbe());
-    shell->writeFile(outside + "/framer.html", kFramer);
-    auto env = shell->sessionEnv();
-    env["CORVANE_E2E_HOSTILE"] = json{{"outside", outside}, {"otherPort", other->port()}}.dump();
-    status = shell->run(env, 180);
-    report = shell->report();
-    log = shell->log();
-  }
-  bool logged(const std::string& line) const { return log.find(line) != std::string::npos; }
-  std::string outside() const { return shell->root() + "/outside"; }
-};
-
-class Hostile : public ::testing::Test {
- protected:
-  static void check(const HostileRun& run) {
-    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
-    ASSERT_EQ(run.status, 0) << run.log;
-    ASSERT_TRUE(run.report.is_object()) << "the page sent no report\n" << run.log;
-    ASSERT_FALSE(run.report.contains("pageError")) << run.report["pageError"];
-  }
-
+// What a hostile document may and may not reach.
+struct Hostile {
   // A document without the bridge that reaches none: its own is absent,
   // the application's windows throw, windows of its own origin have none
   // either, and no callback or event of the application reached it.
@@ -127,15 +91,36 @@ class Hostile : public ::testing::Test {
   }
 };
 
-// One shell run per mode, shared by the tests of that mode.
+// One shell run per mode on hostile-pages/index.html, shared by the tests
+// of that mode.
 template <bool kServerMode>
-class ModeRun : public Hostile {
+class ModeRun : public corvane::e2e::ShellSuite<ModeRun<kServerMode>>, protected Hostile {
+  using Suite = corvane::e2e::ShellSuite<ModeRun<kServerMode>>;
+
  protected:
-  static void SetUpTestSuite() { run = new HostileRun(kServerMode); }
-  static void TearDownTestSuite() { delete run; }
-  void SetUp() override { check(*run); }
-  static const json& r(const char* key) { return run->report[key]; }
-  static inline HostileRun* run = nullptr;
+  static void SetUpTestSuite() {
+    auto& shell = Suite::shell;
+    shell = std::make_unique<ShellHarness>();
+    other = std::make_unique<TinyHttpServer>(
+        std::map<std::string, std::string>{{"/probe.html", inlineProbe()}, {"/framer.html", kFramer}});
+    json ex = {{"startPage", "public/index.html"}};
+    if (kServerMode) ex["enableHttpServer"] = true;
+    shell->makeBundle({{"AppExInfo", ex}}, kPages);
+    // Inline, so that it also runs where an opaque origin may load no file.
+    shell->writeFile(shell->resourcePath() + "/public/probe.html", inlineProbe());
+    shell->writeFile(outside() + "/foreign.html", inlineProbe());
+    shell->writeFile(outside() + "/framer.html", kFramer);
+    auto env = shell->sessionEnv();
+    env["CORVANE_E2E_HOSTILE"] = json{{"outside", outside()}, {"otherPort", other->port()}}.dump();
+    Suite::runShell(env, 180);
+  }
+  static void TearDownTestSuite() {
+    Suite::TearDownTestSuite();
+    other.reset();
+  }
+  static bool logged(const std::string& line) { return Suite::log->find(line) != std::string::npos; }
+  static std::string outside() { return Suite::shell->root() + "/outside"; }
+  static inline std::unique_ptr<TinyHttpServer> other;  // another origin on the loopback address
 };
 using FileMode = ModeRun<false>;
 using ServerMode = ModeRun<true>;
@@ -174,19 +159,19 @@ TEST_F(FileMode, BridgeObjectsSerialiseAsPlainObjectsAndKeepTheirIdentityInCalls
 
 TEST_F(FileMode, ForeignLocalFilesNeverLoadInAFrameAWindowOrTheMainFrame) {
   const json& probes = r("probes");
-  const std::string foreign = "file://" + run->outside() + "/foreign.html";
+  const std::string foreign = "file://" + outside() + "/foreign.html";
   for (const char* name : {"foreign", "dotdot", "object", "windowForeign"}) {
     EXPECT_FALSE(probes.contains(name)) << name << ": " << probes[name];
-    EXPECT_TRUE(run->logged("navigation refused for " + foreign + "?name=" + name +
+    EXPECT_TRUE(logged("navigation refused for " + foreign + "?name=" + name +
                             ": not a file of the application"))
-        << name << "\n" << run->log;
+        << name << "\n" << *log;
   }
   // The main frame asked to show a foreign page framing the application:
   // refused, the application's page stayed, and it was never framed.
-  EXPECT_TRUE(run->logged("navigation refused for file://" + run->outside() + "/framer.html?app="));
+  EXPECT_TRUE(logged("navigation refused for file://" + outside() + "/framer.html?app="));
   EXPECT_EQ(r("stayed"), "index.html");
   EXPECT_TRUE(hasBridge(probes["afterTop"], "own"));
-  EXPECT_FALSE(run->report.contains("framed"));
+  EXPECT_FALSE(report->contains("framed"));
 }
 
 TEST_F(FileMode, OpaqueDocumentsAndTheirChildrenGetNoBridgeAndReachNone) {
@@ -194,9 +179,9 @@ TEST_F(FileMode, OpaqueDocumentsAndTheirChildrenGetNoBridgeAndReachNone) {
   for (const char* name : {"datanest", "data.srcdoc", "data.blob", "data.blank", "sandboxed", "sandboxedSrcdocnest",
                            "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob"})
     expectShutOut(probes, name, true);
-  EXPECT_TRUE(run->logged("bridge refused for file://" + run->shell->resourcePath() +
+  EXPECT_TRUE(logged("bridge refused for file://" + shell->resourcePath() +
                           "/public/probe.html?name=sandboxed (opaque origin)"))
-      << run->log;
+      << *log;
   // The author let this sandbox keep the application's origin: it is the
   // application's own document and holds the bridge.
   EXPECT_TRUE(hasBridge(probes["sandboxedSame"], "own"));
@@ -226,7 +211,7 @@ TEST_F(ServerMode, OtherOriginsAndTheDocumentsTheyMakeReachNoBridge) {
   const json& probes = r("probes");
   for (const char* name : {"otherPortnest", "otherPort.srcdoc", "otherPort.blob", "otherPort.blank", "windowOther"})
     expectShutOut(probes, name, false);
-  EXPECT_TRUE(run->logged("bridge refused for http://127.0.0.1:" + std::to_string(run->other->port())));
+  EXPECT_TRUE(logged("bridge refused for http://127.0.0.1:" + std::to_string(other->port())));
   // A page from a server cannot load local files at all.
   EXPECT_FALSE(probes.contains("fileFromServer"));
 }
@@ -250,7 +235,7 @@ TEST_F(ServerMode, UnderAForeignMainFrameCallbacksAndEventsStayInTheApplications
   for (const char* phase : {"framed", "restored"}) {
     SCOPED_TRACE(phase);
     const json& f = r(phase);
-    ASSERT_TRUE(f.is_object()) << run->report.dump(1);
+    ASSERT_TRUE(f.is_object()) << report->dump(1);
     EXPECT_EQ(f["bridge"], "object");
     EXPECT_EQ(f["top"], "threw SecurityError");
     EXPECT_EQ(f["callbackBeforeReturn"], true);

@@ -115,6 +115,7 @@ ShellHarness::ShellHarness() {
   if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
   root_ = tmpl;
   fs::create_directories(root_ + "/home");
+  fs::create_directories(root_ + "/ack");
 }
 
 std::string ShellHarness::identifier() const {
@@ -152,6 +153,7 @@ void ShellHarness::makeBundle(const nlohmann::json& projectJson, const std::stri
   fs::permissions(contents + "/MacOS/BridgeTest", fs::perms::owner_all);
   fs::create_directories(contents + "/PlugIns");
   writeFile(resourcePath() + "/public/project.json", projectJson.dump(2));
+  fs::copy_file(CORVANE_E2E_SCRIPT, resourcePath() + "/public/e2e.js", fs::copy_options::overwrite_existing);
   for (const auto& entry : fs::directory_iterator(pagesDir))
     fs::copy_file(entry.path(), resourcePath() + "/public/" + entry.path().filename().string(),
                   fs::copy_options::overwrite_existing);
@@ -204,8 +206,20 @@ std::map<std::string, std::string> ShellHarness::sessionEnv() const {
   return {{"HOME", home},
           {"XDG_CONFIG_HOME", home + "/.config"},
           {"XDG_DATA_HOME", home + "/.local/share"},
-          {"XDG_CACHE_HOME", home + "/.cache"}};
+          {"XDG_CACHE_HOME", home + "/.cache"},
+          {"CORVANE_E2E_ACK", root_ + "/ack"}};
 }
+
+bool ShellHarness::stepped(const std::string& name, int seconds) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (log().find("E2E-STEP " + name + " ") == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+void ShellHarness::ack(const std::string& name) { writeFile(root_ + "/ack/" + name, ""); }
 
 void ShellHarness::installHandOffRecorders(const std::string& handoff) {
   const auto env = sessionEnv();

@@ -52,7 +52,8 @@ class ShellHarness {
   std::string identifier() const;
 
   // Builds the bundle: Info.plist, the given main configuration, and the
-  // files of `pagesDir` copied into Resources/public.
+  // files of `pagesDir` copied into Resources/public beside the pages'
+  // shared script (e2e.js).
   void makeBundle(const nlohmann::json& projectJson, const std::string& pagesDir);
   void writeFile(const std::string& path, const std::string& text);
 
@@ -68,8 +69,8 @@ class ShellHarness {
   int start(const std::map<std::string, std::string>& env, const std::string& logName = "shell.log",
             const std::vector<std::string>& args = {});
 
-  // The shell's own home and XDG folders inside root(); suites add their
-  // own variables. (The shell run is the tests' shell, which always has
+  // The shell's own home and XDG folders inside root(), and the folder of
+  // step answers (CORVANE_E2E_ACK); suites add their own variables. (The shell run is the tests' shell, which always has
   // the test service.)
   std::map<std::string, std::string> sessionEnv() const;
 
@@ -85,6 +86,11 @@ class ShellHarness {
   // was pressed and has gone; false when that did not happen within
   // `seconds`.
   static bool answerAlert(int pid, const std::string& title, int seconds);
+
+  // The step protocol of e2e.js: whether the page has named step `name`
+  // (within `seconds`), and the answer that lets the page go on.
+  bool stepped(const std::string& name, int seconds = 60) const;
+  void ack(const std::string& name);
 
   std::string log() const;
   nlohmann::json report() const;  // what the page handed to finish()

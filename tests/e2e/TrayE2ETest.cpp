@@ -6,18 +6,15 @@
 // items, restarts the watcher, and sees the item leave when the page hides
 // it. The page reports what its callbacks saw.
 #include "ProcessHelpers.h"
-#include "ShellHarness.h"
+#include "ShellSuite.h"
 #include "support/PrivateBus.h"
 #include "support/TrayWatcher.h"
 
 #include <gtest/gtest.h>
 
 #include <glib.h>
-#include <sys/wait.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
@@ -70,7 +67,7 @@ json layoutNode(GVariant* node) {
   return out;
 }
 
-class TrayE2E : public ::testing::Test {
+class TrayE2E : public corvane::e2e::ShellSuite<TrayE2E> {
  protected:
   static void SetUpTestSuite() {
     shell = std::make_unique<ShellHarness>();
@@ -79,70 +76,54 @@ class TrayE2E : public ::testing::Test {
     guchar* png = g_base64_decode(kRedPng, &size);
     shell->writeFile(shell->resourcePath() + "/public/tray.png", std::string(reinterpret_cast<char*>(png), size));
     g_free(png);
-    const std::string ack = shell->root() + "/ack";
     const std::string services = shell->root() + "/services";
-    fs::create_directories(ack);
     fs::create_directories(services);
     corvane::test::PrivateBus bus(services);  // no watcher on it yet
     corvane::test::TrayWatcher watcher(bus.address());
-
     auto env = shell->sessionEnv();
     env["DBUS_SESSION_BUS_ADDRESS"] = bus.address();
-    env["CORVANE_E2E_ACK"] = ack;
-    const pid_t pid = shell->start(env);
-    auto stepped = [&](const std::string& name) {
-      return waitUntil([&] { return shell->log().find("E2E-STEP " + name + " ") != std::string::npos; }, 60);
-    };
-    auto answer = [&](const std::string& name) { shell->writeFile(ack + "/" + name, ""); };
+    runShell(env, 120, [&](const std::atomic<bool>&) { drive(watcher); });
+  }
 
-    try {
-      if (stepped("ready")) {
-        watcher.start();
-        waitUntil([&] { return !watcher.registrations().empty(); }, 20);
-        const auto registered = watcher.registrations();
-        if (!registered.empty()) {
-          service = registered[0].service;
-          readItem(watcher);
-          panel(watcher);
-        }
-        answer("ready");
+  // The panel, step by step with the page.
+  static void drive(corvane::test::TrayWatcher& watcher) try {
+    if (shell->stepped("ready")) {
+      watcher.start();
+      waitUntil([&] { return !watcher.registrations().empty(); }, 20);
+      const auto registered = watcher.registrations();
+      if (!registered.empty()) {
+        service = registered[0].service;
+        readItem(watcher);
+        panel(watcher);
       }
-      if (stepped("changed")) {
-        GVariant* status = watcher.property(service, "Status");
-        seen["statusAfter"] = g_variant_get_string(status, nullptr);
-        g_variant_unref(status);
-        seen["layoutAfter"] = layout(watcher);
-        answer("changed");
-      }
-      if (stepped("restart")) {
-        watcher.stop();
-        seen["ownerWhileStopped"] = watcher.nameHasOwner("org.kde.StatusNotifierWatcher");
-        watcher.start();
-        waitUntil([&] { return watcher.registrations().size() >= 2; }, 20);
-        seen["registrations"] = json::array();
-        for (const auto& r : watcher.registrations()) seen["registrations"].push_back(r.service);
-        answer("restart");
-      }
-      if (stepped("by-name")) {
-        watcher.call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 5, 6));
-        answer("by-name");
-      }
-      if (stepped("hidden")) {
-        seen["itemGone"] = waitUntil([&] { return !watcher.nameHasOwner(service); }, 10);
-        answer("hidden");
-      }
-    } catch (const std::exception& e) {
-      seen["driverError"] = e.what();
+      shell->ack("ready");
     }
-    int wstatus = 0;
-    const bool ended = waitUntil([&] { return waitpid(pid, &wstatus, WNOHANG) == pid; }, 60);
-    if (!ended) {
-      corvane::e2e::stop(pid);
-      wstatus = -1;
+    if (shell->stepped("changed")) {
+      GVariant* status = watcher.property(service, "Status");
+      seen["statusAfter"] = g_variant_get_string(status, nullptr);
+      g_variant_unref(status);
+      seen["layoutAfter"] = layout(watcher);
+      shell->ack("changed");
     }
-    status = ended && WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    report = shell->report();
-    log = shell->log();
+    if (shell->stepped("restart")) {
+      watcher.stop();
+      seen["ownerWhileStopped"] = watcher.nameHasOwner("org.kde.StatusNotifierWatcher");
+      watcher.start();
+      waitUntil([&] { return watcher.registrations().size() >= 2; }, 20);
+      seen["registrations"] = json::array();
+      for (const auto& r : watcher.registrations()) seen["registrations"].push_back(r.service);
+      shell->ack("restart");
+    }
+    if (shell->stepped("by-name")) {
+      watcher.call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 5, 6));
+      shell->ack("by-name");
+    }
+    if (shell->stepped("hidden")) {
+      seen["itemGone"] = waitUntil([&] { return !watcher.nameHasOwner(service); }, 10);
+      shell->ack("hidden");
+    }
+  } catch (const std::exception& e) {
+    seen["driverError"] = e.what();
   }
 
   // The item as a panel reads it.
@@ -221,27 +202,22 @@ class TrayE2E : public ::testing::Test {
   }
 
   void SetUp() override {
-    ASSERT_FALSE(seen.contains("driverError")) << seen["driverError"] << "\n" << log;
-    ASSERT_EQ(status, 0) << log;
-    ASSERT_TRUE(report.is_object()) << "the page sent no report\n" << log;
-    ASSERT_FALSE(report.contains("pageError")) << report["pageError"];
+    ASSERT_FALSE(seen.contains("driverError")) << seen["driverError"] << "\n" << *log;
+    ShellSuite::SetUp();
   }
-  static void TearDownTestSuite() { shell.reset(); }
 
-  static inline std::unique_ptr<ShellHarness> shell;
-  static inline int status = -1;
-  static inline json report, seen;
-  static inline std::string log, service;
+  static inline json seen;
+  static inline std::string service;
 };
 
 TEST_F(TrayE2E, WithoutAWatcherTheTrayIsUnavailableAndNothingFails) {
-  EXPECT_EQ(report["sameUnderThreeNames"], true);
-  EXPECT_EQ(report["availableAtStart"], false);
-  EXPECT_EQ(report["shownAtStart"], false);
-  EXPECT_EQ(report["shownBeforeWatcher"], true);
-  EXPECT_EQ(report["sameMenu"], true);
-  EXPECT_EQ(report["icons"], (json{{"file", true}, {"theme", true}, {"notTheApplications", false}, {"missingFile", false}}));
-  EXPECT_EQ(report["availableWithWatcher"], true);
+  EXPECT_EQ(r("sameUnderThreeNames"), true);
+  EXPECT_EQ(r("availableAtStart"), false);
+  EXPECT_EQ(r("shownAtStart"), false);
+  EXPECT_EQ(r("shownBeforeWatcher"), true);
+  EXPECT_EQ(r("sameMenu"), true);
+  EXPECT_EQ(r("icons"), (json{{"file", true}, {"theme", true}, {"notTheApplications", false}, {"missingFile", false}}));
+  EXPECT_EQ(r("availableWithWatcher"), true);
 }
 
 TEST_F(TrayE2E, AWatcherThatAppearsLaterGetsTheItemWithItsProperties) {
@@ -286,20 +262,20 @@ TEST_F(TrayE2E, TheMenuLayoutIsTheMenuThePageBuilt) {
 }
 
 TEST_F(TrayE2E, ClicksScrollsAndMenuChoicesReachThePageCallback) {
-  EXPECT_EQ(report["events"], (json{{{"type", "activate"}, {"x", 11}, {"y", 22}},
+  EXPECT_EQ(r("events"), (json{{{"type", "activate"}, {"x", 11}, {"y", 22}},
                                     {{"type", "secondaryActivate"}, {"x", 33}, {"y", 44}},
                                     {{"type", "scroll"}, {"delta", 3}, {"orientation", "vertical"}},
                                     {{"type", "scroll"}, {"delta", -2}, {"orientation", "horizontal"}},
                                     {{"type", "menu"}, {"title", "Open"}},
                                     {{"type", "menu"}, {"title", "Dark_mode"}}}));
-  EXPECT_EQ(report["itemHits"], (json{"Open", "Dark_mode"})) << "the items' own callbacks run too";
-  EXPECT_EQ(report["byName"], (json{{{"type", "activate"}, {"x", 5}, {"y", 6}}})) << "a callback named by text";
+  EXPECT_EQ(r("itemHits"), (json{"Open", "Dark_mode"})) << "the items' own callbacks run too";
+  EXPECT_EQ(r("byName"), (json{{{"type", "activate"}, {"x", 5}, {"y", 6}}})) << "a callback named by text";
 }
 
 TEST_F(TrayE2E, ARestartingWatcherGetsTheItemAgainAndHidingTakesItAway) {
   EXPECT_EQ(seen["ownerWhileStopped"], false);
   EXPECT_EQ(seen["registrations"], (json{service, service}));
-  EXPECT_EQ(report["shownAfterHide"], false);
+  EXPECT_EQ(r("shownAfterHide"), false);
   EXPECT_EQ(seen["itemGone"], true);
 }
 

@@ -2,8 +2,10 @@
 // EVENTS_MODE environment variable, and reports through the test service.
 (function () {
   if (location.hash === "#popup") return;  // a window this page opened
-  var T = scenario.T, poll = scenario.poll, finish = scenario.finish;
-  var mode = scenario.mode("EVENTS_MODE");
+  var T = corvane.test, finish = E2E.finish;
+  var mode = T.environment("EVENTS_MODE");
+  // Calls `done` with the first truthy answer of `check`, however long that takes.
+  function poll(check, done) { E2E.until(check, Infinity).then(done); }
   console.log("events ready " + mode);
 
   if (mode === "files") {

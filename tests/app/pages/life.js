@@ -1,8 +1,10 @@
 // Drives one application-life scenario, chosen by the test through the
 // LIFE_MODE environment variable, and reports through the test service.
 (function () {
-  var T = scenario.T, poll = scenario.poll, finish = scenario.finish;
-  var mode = scenario.mode("LIFE_MODE");
+  var T = corvane.test, finish = E2E.finish;
+  var mode = T.environment("LIFE_MODE");
+  // Calls `done` with the first truthy answer of `check`, however long that takes.
+  function poll(check, done) { E2E.until(check, Infinity).then(done); }
   console.log("life ready " + mode);
 
   if (mode === "style") {

@@ -103,14 +103,8 @@
     var R = state.first;
     R.userAgent = navigator.userAgent;
     R.userLanguageAfterReload = corvane.app.curUserLanguage();
-    T.finish(JSON.stringify(R));
+    return R;
   }
 
-  window.addEventListener("load", function () {
-    try {
-      if (state && state.phase === "reloaded") afterReload(); else firstLoad();
-    } catch (e) {
-      T.finish(JSON.stringify({ pageError: String(e) + " @ " + (e.line || "") }));
-    }
-  });
+  E2E.run(function () { return state && state.phase === "reloaded" ? afterReload() : firstLoad(); });
 })();

@@ -6,30 +6,18 @@
   var A = corvane.app, T = corvane.test, R = {};
   var DEF = "XPCKEY_ZavrelonLAB_Default";
   var ECHO = "org.corvane.test.EchoHelper", ECHO2 = "org.corvane.test.EchoHelper2";
-  var seq = 0;
 
   function reg(key, id) { return A.registerNewXPCService(JSON.stringify({ key: key, id: id })); }
   // A message whose answer comes to a page function of its own.
   function send(key, dic, timeout) {
-    return new Promise(function (resolve) {
-      var name = "__helperReply" + (++seq);
-      window[name] = function (r) { delete window[name]; resolve(r); };
+    return E2E.answer(function (name) {
       var args = { callback: name, xpc_key: key };
       if (dic !== undefined) args.messageDic = dic;
       if (timeout !== undefined) args.timeout = timeout;
       A.sendMessageToXPCService(JSON.stringify(args));
     });
   }
-  function until(test, ms) {
-    return new Promise(function (resolve) {
-      var end = Date.now() + ms;
-      (function poll() {
-        if (test()) return resolve(true);
-        if (Date.now() > end) return resolve(false);
-        setTimeout(poll, 100);
-      })();
-    });
-  }
+  var until = E2E.until;
 
   // The second page: its own messages, at the same time as the first
   // page's, to the first page's key and the default one; the answers go
@@ -105,7 +93,7 @@
     A.unRegisterXPCService("hung");
     R.strayAnswers = strayAnswers;
     R.hasDefaultAtEnd = A.hasXPCService(DEF);
-    T.finish(JSON.stringify(R));
+    return R;
   }
   // The session bus goes away under the running application (the test
   // kills its daemon after "ARM-BUS"): the page keeps running and its calls
@@ -127,16 +115,16 @@
     console.log("BUS-LOST-DONE");
     await until(function () { return T.pathExists(dir + "/second-done"); }, 90000);
     R.stillAnswering = corvane.path.getFileExt("b.zip");
-    T.finish(JSON.stringify(R));
+    return R;
   }
   var mode = T.environment("HELPERS_MODE");
   if (mode === "second") {
-    T.finish(JSON.stringify({ second: true }));
+    E2E.finish({ second: true });
     return;
   }
   if (location.hash === "#child") {
     child();
     return;
   }
-  (mode === "bus-lost" ? busLost() : run()).catch(function (e) { T.finish(JSON.stringify({ pageError: String(e) })); });
+  E2E.run(mode === "bus-lost" ? busLost : run);
 })();

@@ -11,7 +11,7 @@
 
   function say(text) { console.log("host: " + text); }
   function keep() { T.setValue(state); }
-  function finish(report) { T.finish(JSON.stringify(report)); }
+  var finish = E2E.finish;
   function keyName(e) {
     return (e.ctrlKey ? "ctrl+" : "") + (e.shiftKey ? "shift+" : "") + e.key.toLowerCase();
   }
@@ -167,30 +167,22 @@
     return out;
   }
 
-  function storage(rounds) {
+  async function storage(rounds) {
     var me = A.getAppIdentifier();
     var report = { me: me, before: { local: localKeys() } };
-    openDb().then(function (db) {
-      return allItems(db).then(function (items) {
-        report.before.items = items;
-        var chain = Promise.resolve();
-        for (var r = 0; r < rounds; ++r) (function (r) {
-          chain = chain.then(function () {
-            localStorage.setItem(me + ":" + r, String(r));
-            return addItems(db, [{ owner: me, round: r }]);
-          });
-        })(r);
-        return chain.then(function () {
-          localStorage.setItem("owner", me);
-          return allItems(db);
-        });
-      });
-    }).then(function (items) {
-      report.after = { local: localKeys(), items: items };
+    try {
+      var db = await openDb();
+      report.before.items = await allItems(db);
+      for (var r = 0; r < rounds; ++r) {
+        localStorage.setItem(me + ":" + r, String(r));
+        await addItems(db, [{ owner: me, round: r }]);
+      }
+      localStorage.setItem("owner", me);
+      report.after = { local: localKeys(), items: await allItems(db) };
       finish(report);
-    }).catch(function (e) {
+    } catch (e) {
       finish({ me: me, pageError: String(e) });
-    });
+    }
   }
 
   // ---- the user agent, per web view and at once
@@ -264,12 +256,10 @@
       document.body.appendChild(link);
       link.click();
       report.childOpened = window.open("child.html", "child", "width=400,height=300") !== null;
-      var started = Date.now();
-      (function wait() {
-        if (T.visibleWindowCount() < 2 && Date.now() - started < 20000) { setTimeout(wait, 100); return; }
+      E2E.until(function () { return T.visibleWindowCount() >= 2; }, 20000).then(function () {
         report.windowsAfterOwn = T.visibleWindowCount();
         setTimeout(function () { finish(report); }, 1000);  // the handler it started records
-      })();
+      });
     }
   }
 

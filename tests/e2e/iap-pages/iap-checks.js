@@ -5,22 +5,14 @@
 // answer comes through its request's callback. Findings go to
 // corvane.test.finish().
 (function () {
-  var T = corvane.test;
   var iap = corvane.iap;
   var R = { notices: [] };
-  var phase = T.environment("CORVANE_E2E_PHASE");
+  var phase = corvane.test.environment("CORVANE_E2E_PHASE");
   var COINS = "com.corvane.showcase.coins", PRO = "com.corvane.showcase.pro";
-  var next = 0;
-
-  // A request whose answer is a promise: a fresh page function per call.
+  // A request whose answer is a promise.
   function ask(method, params) {
-    return new Promise(function (resolve) {
-      var name = "iapAnswer" + (++next);
-      window[name] = function (r) { delete window[name]; resolve(r); };
-      params = params || {};
-      params.callback = name;
-      iap[method](JSON.stringify(params));
-    });
+    params = params || {};
+    return E2E.answer(function (name) { params.callback = name; iap[method](JSON.stringify(params)); });
   }
   // An answer that came before the call returned.
   function askAtOnce(method, params) {
@@ -84,11 +76,8 @@
     R.afterMissing = await ask("requestProducts", {});
   }
 
-  window.addEventListener("load", function () {
-    (phase === "second" ? second() : first()).then(function () {
-      T.finish(JSON.stringify(R));
-    }).catch(function (e) {
-      T.finish(JSON.stringify({ pageError: String(e && e.stack || e) }));
-    });
+  E2E.run(async function () {
+    await (phase === "second" ? second() : first());
+    return R;
   });
 })();

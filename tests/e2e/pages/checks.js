@@ -104,7 +104,7 @@
     location.reload();
   }
 
-  function afterReload() {
+  async function afterReload() {
     var R = state.first;
     identity("reload.", R);
     R.nativeStateKept = state.phase;
@@ -166,31 +166,22 @@
     alert("alert panel");
     R.alertReturned = true;
 
-    var started = Date.now();
-    (function poll() {
-      var done = queued.length === 200 && later && plain === 1 && resized > 0 && pending.sub && pending.opened && pending.allowed &&
+    await E2E.until(function () {
+      return queued.length === 200 && later && plain === 1 && resized > 0 && pending.sub && pending.opened && pending.allowed &&
         pending.refused;
-      if (!done && Date.now() - started < 30000) { setTimeout(poll, 20); return; }
-      R.queued = queued;
-      R.later = later;
-      R.plainEvents = plain;
-      R.orientationchange = resized;
-      R.innerSize = [window.innerWidth, window.innerHeight];
-      R.sub = pending.sub;
-      R.opened = pending.opened;
-      R.allowedFrame = pending.allowed;
-      R.refusedFrame = pending.refused;
-      console.log("e2e page done");
-      T.finish(JSON.stringify(R));
-    })();
+    }, 30000);
+    R.queued = queued;
+    R.later = later;
+    R.plainEvents = plain;
+    R.orientationchange = resized;
+    R.innerSize = [window.innerWidth, window.innerHeight];
+    R.sub = pending.sub;
+    R.opened = pending.opened;
+    R.allowedFrame = pending.allowed;
+    R.refusedFrame = pending.refused;
+    console.log("e2e page done");
+    return R;
   }
 
-  window.addEventListener("load", function () {
-    try {
-      if (state && state.phase === "reloaded") afterReload(); else firstLoad();
-    } catch (e) {
-      // Report what broke instead of leaving the test to time out.
-      T.finish(JSON.stringify({ pageError: String(e) + " @ " + (e.line || "") }));
-    }
-  });
+  E2E.run(function () { return state && state.phase === "reloaded" ? afterReload() : firstLoad(); });
 })();

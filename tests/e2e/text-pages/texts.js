@@ -8,7 +8,7 @@
   var T = corvane.test, P = corvane.path, A = corvane.app;
   var NUL = "\u0000", LONE = "\ud800", LOW = "\udc00", FFFD = "\ufffd";
 
-  function run() {
+  async function run() {
     var R = {};
     var app = P.application();
     var file = app + "/Contents/Info.plist";
@@ -95,19 +95,10 @@
     var later = null;
     T.keepFunction(function (v, tag) { later = [v, tag]; });
     T.callKeptLater("l" + NUL + LONE);
-    var started = Date.now();
-    (function poll() {
-      if (!later && Date.now() - started < 30000) { setTimeout(poll, 20); return; }
-      R.later = later;
-      T.finish(JSON.stringify(R));
-    })();
+    await E2E.until(function () { return later; }, 30000);
+    R.later = later;
+    return R;
   }
 
-  window.addEventListener("load", function () {
-    try {
-      run();
-    } catch (e) {
-      T.finish(JSON.stringify({ pageError: String(e) + " @ " + (e.line || "") }));
-    }
-  });
+  E2E.run(run);
 })();
