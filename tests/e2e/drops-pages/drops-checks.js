@@ -152,6 +152,9 @@
     V.removeFile = W.removeFromChangeWatcher(JSON.stringify({ path: wf }));
     V.removeDir = W.removeFromChangeWatcher(JSON.stringify({ path: wd }));
     V.removeAgain = W.removeFromChangeWatcher(JSON.stringify({ path: wd }));
+    // Events of the write above that the shell sent before the removal may
+    // still be on their way to this page: let them land before counting.
+    await sleep(500);
     var before = watchEvents.length;
     call(B, "writeTextToFile", "wrw2", { filePath: wf, text: " and more", offset: 4 });
     call(B, "writeTextToFile", "wrw3", { filePath: wd + "/late.txt", text: "late" });
