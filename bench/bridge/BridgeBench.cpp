@@ -13,6 +13,8 @@
 //  - memory: resident memory of the UI process and of its web process
 //    while the loaded page sits idle, the shell against that window.
 // Needs a display (DISPLAY) and a shell built with the test services.
+#include "../BenchSupport.h"
+
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
@@ -38,6 +40,10 @@
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+namespace bench = corvane::bench;
+using bench::median;
+using bench::residentKiB;
+using bench::slurp;
 
 namespace {
 
@@ -109,17 +115,6 @@ struct Run {
   double startupMs = 0;
   json report;
 };
-
-std::string slurp(const std::string& path);
-
-// Resident memory in KiB of a process (VmRSS), 0 when it is gone.
-long residentKiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return 0;
-}
 
 // The direct children of `parent` with their command names.
 std::vector<std::pair<pid_t, std::string>> childrenOf(pid_t parent) {
@@ -206,35 +201,16 @@ int spawn(const std::vector<std::string>& argv, const std::string& outFile, cons
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 std::string makeBundle(const std::string& root, bool startupOnly) {
-  const std::string app = root + "/BridgeBench.app";
-  fs::create_directories(app + "/Contents/Resources/public");
-  fs::create_directories(app + "/Contents/MacOS");
-  std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>CFBundleName</key><string>BridgeBench</string>
-<key>CFBundleExecutable</key><string>BridgeBench</string>
-<key>CFBundleIdentifier</key><string>app.corvane.bridgebench</string>
-<key>CFBundleShortVersionString</key><string>1.0</string>
-</dict></plist>
-)";
-  std::ofstream(app + "/Contents/Resources/public/project.json") << R"({"AppExInfo": {}})";
-  std::string page = slurp(CORVANE_BENCH_PAGE);
+  std::string page = bench::slurp(CORVANE_BENCH_PAGE);
   if (startupOnly) {
     const std::string off = "var startupOnly = false;";
     page.replace(page.find(off), off.size(), "var startupOnly = true;");
   }
-  std::ofstream(app + "/Contents/Resources/public/index.html") << page;
+  const std::string app = bench::makeBundle(root, "BridgeBench", "bridgebench", page,
+                                            "<key>CFBundleExecutable</key><string>BridgeBench</string>\n"
+                                            "<key>CFBundleShortVersionString</key><string>1.0</string>\n");
+  fs::create_directories(app + "/Contents/MacOS");
   return app;
 }
 

@@ -12,6 +12,8 @@
 //    collector otherwise lets the web process's heap grow for many rounds
 //    before a full collection gives it back, whatever the page still holds.
 // Needs a display (DISPLAY) and a shell built with the test services.
+#include "../BenchSupport.h"
+
 #include <nlohmann/json.hpp>
 
 #include <dirent.h>
@@ -29,30 +31,15 @@
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+namespace bench = corvane::bench;
+using bench::median;
+using bench::residentKiB;
+using bench::slurp;
 
 namespace {
 
 constexpr int kItems = 10000;
 constexpr int kRounds = 5;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-// Resident memory in KiB of a process (VmRSS), 0 when it is gone.
-long residentKiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return 0;
-}
 
 // The UI process's web process (WebKit names it WebKitWebProcess; the kernel
 // keeps 15 characters of it).
@@ -81,18 +68,7 @@ struct Sample {
 };
 
 std::string makeBundle(const std::string& root) {
-  const std::string app = root + "/MenuBench.app";
-  fs::create_directories(app + "/Contents/Resources/public");
-  std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>CFBundleName</key><string>MenuBench</string>
-<key>CFBundleIdentifier</key><string>app.corvane.menubench</string>
-</dict></plist>
-)";
-  std::ofstream(app + "/Contents/Resources/public/project.json") << R"({"AppExInfo": {}})";
-  fs::copy_file(CORVANE_MENU_BENCH_PAGE, app + "/Contents/Resources/public/index.html",
-                fs::copy_options::overwrite_existing);
-  return app;
+  return bench::makeBundle(root, "MenuBench", "menubench", bench::slurp(CORVANE_MENU_BENCH_PAGE));
 }
 
 // One run: the page's report and the memory after each round.

@@ -4,6 +4,8 @@
 // private session bus, then with that daemon stopped (SIGSTOP). Prints
 // milliseconds per call and the ratio to the baseline. Needs a display and
 // a shell built with the test services.
+#include "../BenchSupport.h"
+
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
@@ -24,13 +26,12 @@
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+namespace bench = corvane::bench;
+using bench::median;
+using bench::residentKiB;
+using bench::slurp;
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 std::string sh(const std::string& command) {
   std::string out;
@@ -43,24 +44,8 @@ std::string sh(const std::string& command) {
   return out;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 std::string makeBundle(const std::string& root) {
-  const std::string app = root + "/NotifyBench.app";
-  fs::create_directories(app + "/Contents/Resources/public");
-  std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>CFBundleName</key><string>NotifyBench</string>
-<key>CFBundleIdentifier</key><string>app.corvane.notifybench</string>
-</dict></plist>
-)";
-  std::ofstream(app + "/Contents/Resources/public/project.json") << R"({"AppExInfo": {}})";
-  fs::copy_file(CORVANE_NOTIFY_BENCH_PAGE, app + "/Contents/Resources/public/index.html",
-                fs::copy_options::overwrite_existing);
-  return app;
+  return bench::makeBundle(root, "NotifyBench", "notifybench", bench::slurp(CORVANE_NOTIFY_BENCH_PAGE));
 }
 
 pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {

@@ -4,6 +4,8 @@
 // nothing (the baseline, measured in the same run). Prints MiB/s of file
 // bytes, the writer's overhead over the carry, and how the time grows from
 // 8 MiB to 64 MiB. Needs a display and a shell built with the test services.
+#include "../BenchSupport.h"
+
 #include <nlohmann/json.hpp>
 
 #include <sys/wait.h>
@@ -21,32 +23,15 @@
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+namespace bench = corvane::bench;
+using bench::median;
+using bench::residentKiB;
+using bench::slurp;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 std::string makeBundle(const std::string& root) {
-  const std::string app = root + "/WriterBench.app";
-  fs::create_directories(app + "/Contents/Resources/public");
-  std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>CFBundleName</key><string>WriterBench</string>
-<key>CFBundleIdentifier</key><string>app.corvane.writerbench</string>
-</dict></plist>
-)";
-  std::ofstream(app + "/Contents/Resources/public/project.json") << R"({"AppExInfo": {}})";
-  fs::copy_file(CORVANE_WRITER_BENCH_PAGE, app + "/Contents/Resources/public/index.html",
-                fs::copy_options::overwrite_existing);
-  return app;
+  return bench::makeBundle(root, "WriterBench", "writerbench", bench::slurp(CORVANE_WRITER_BENCH_PAGE));
 }
 
 json runOnce(const std::string& root, const std::string& app) {
