@@ -79,18 +79,6 @@ std::shared_ptr<PluginBundle> registered(const std::string& key) {
 
 }  // namespace
 
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-FolderHandle::~FolderHandle() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 FolderHandle openFolderBeneath(int root, const std::string& relative, bool* outside) {
   if (outside) *outside = false;
   if (hasDotDotSegment(relative)) {

@@ -11,6 +11,7 @@
 // the library is loaded through its open descriptor. Nothing is looked up
 // again by name between the check and the load, so a folder swapped for a
 // link while a page loads a plug-in cannot send the load elsewhere.
+#include "app/UniqueFd.h"
 #include "corvane/plugin.h"
 
 #include <memory>
@@ -19,25 +20,7 @@
 
 namespace corvane {
 
-// An open descriptor, closed with its owner.
-class FolderHandle {
- public:
-  FolderHandle() = default;
-  explicit FolderHandle(int fd) : fd_(fd) {}
-  FolderHandle(FolderHandle&& other) noexcept : fd_(other.release()) {}
-  FolderHandle& operator=(FolderHandle&& other) noexcept;
-  ~FolderHandle();
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
+using FolderHandle = UniqueFd;
 
 // Opens the folder `relative` (no leading "/") inside the folder open at
 // `root`, resolved once and never outside it: no ".." segment, no link

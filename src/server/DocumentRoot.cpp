@@ -60,18 +60,6 @@ int openBeneath(int dir, const char* relative) {
 
 }  // namespace
 
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-FileHandle::~FileHandle() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 std::optional<std::string> decodeRequestPath(std::string_view raw) {
   if (raw.empty() || raw.front() != '/') return std::nullopt;
   std::string out;

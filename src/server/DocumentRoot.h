@@ -1,6 +1,7 @@
 #pragma once
 // Maps request paths to files below the document root, refusing anything
 // that could reach outside it.
+#include "app/UniqueFd.h"
 #include "server/HttpRanges.h"
 
 #include <cstdint>
@@ -28,27 +29,7 @@ std::string encodeRequestPath(const std::string& decoded);
 // absolute and canonical.
 bool isInsideRoot(const std::string& root, const std::string& path);
 
-// An open file descriptor, closed with its owner.
-class FileHandle {
- public:
-  FileHandle() = default;
-  explicit FileHandle(int fd) : fd_(fd) {}
-  FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
-  FileHandle& operator=(FileHandle&& other) noexcept;
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle();
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
+using FileHandle = UniqueFd;
 
 struct ResolvedFile {
   std::string filePath;  // the mapped path, below the root as configured
