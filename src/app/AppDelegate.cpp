@@ -416,9 +416,8 @@ void AppDelegate::giveUpInstance() {
   // page stored until then. A new start waits for this one instead (it
   // finds the mark), so the page comes back on its origin with its data.
   if (httpServer && httpServer->isRunning() && !isAbsentText(Utils::sharedInstance().getAppIdentifier())) {
-    UserDefaults& d = Utils::sharedInstance().userDefaults();
-    d.setObject(kEndingServerPidKey, static_cast<int64_t>(::getpid()));
-    d.synchronize();
+    Utils::sharedInstance().userDefaults().setObjectAndSynchronize(kEndingServerPidKey,
+                                                                   static_cast<int64_t>(::getpid()));
   }
 }
 
