@@ -164,7 +164,8 @@ TEST_F(PurchaseHelperTest, TheSampleStoreOnAFullDiskKeepsItsLastStoreAndSaysTheP
 
   auto helper = make("/PlugIns/SampleStore.bundle");
   ASSERT_EQ(call(*helper, "startService")["success"], true);
-  ASSERT_EQ(call(*helper, "buy", {{"productId", "com.corvane.showcase.pro"}})["success"], true);
+  const json first = call(*helper, "buy", {{"productId", "com.corvane.showcase.pro"}});
+  ASSERT_EQ(first["success"], true) << first;
   const std::string store = data + "/store.json";
   const std::string before = corvane::test::readFile(store);
   ASSERT_NE(before.find("com.corvane.showcase.pro"), std::string::npos);

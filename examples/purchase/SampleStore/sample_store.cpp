@@ -54,6 +54,14 @@ int answer(corvane_purchase_result* result, const json& value) {
 
 void notify(const json& notice) { host->notify(notice.dump().c_str()); }
 
+// A member of `object`, or null when it has none (indexing a const object
+// by a missing key is undefined).
+const json& member(const json& object, const char* key) {
+  static const json none;
+  auto it = object.find(key);
+  return it == object.end() ? none : *it;
+}
+
 json paramsOf(const char* text) {
   json params = json::parse(text ? text : "{}", nullptr, false);
   return params.is_object() ? params : json::object();
@@ -148,7 +156,8 @@ json describe(const json& p) {
 }
 
 const json* productFor(const json& params, corvane_error* error, int* status) {
-  const std::string id = params.value("productId", "");
+  const json& asked = member(params, "productId");
+  const std::string id = asked.is_string() ? asked.get<std::string>() : "";
   auto it = products.find(id);
   if (it == products.end()) {
     *status = fail(error, id.empty() ? "no \"productId\"" : "unknown product " + id);
@@ -178,8 +187,8 @@ int startService(const char*, corvane_purchase_result* result, corvane_error* er
 int requestProducts(const char* paramsText, corvane_purchase_result* result, corvane_error*) {
   const json params = paramsOf(paramsText);
   json found = json::array(), invalid = json::array();
-  if (params["productIds"].is_array()) {
-    for (const auto& id : params["productIds"]) {
+  if (const json& ids = member(params, "productIds"); ids.is_array()) {
+    for (const auto& id : ids) {
       auto it = id.is_string() ? products.find(id.get<std::string>()) : products.end();
       if (it == products.end())
         invalid.push_back(id);
@@ -199,7 +208,8 @@ int buy(const char* paramsText, corvane_purchase_result* result, corvane_error* 
   const json* product = productFor(params, error, &status);
   if (!product) return status;
   const std::string id = (*product)["productId"];
-  const int quantity = params["quantity"].is_number_integer() ? params["quantity"].get<int>() : 1;
+  const json& asked = member(params, "quantity");
+  const int64_t quantity = asked.is_number_integer() ? asked.get<int64_t>() : 1;
   if (quantity < 1 || quantity > 100) return fail(error, "the quantity must be 1 to 100");
   const bool consumable = product->value("type", "consumable") == "consumable";
 
@@ -273,7 +283,8 @@ int useProduct(const char* paramsText, corvane_purchase_result* result, corvane_
   const json* product = productFor(params, error, &status);
   if (!product) return status;
   const std::string id = (*product)["productId"];
-  const int64_t count = params["count"].is_number_integer() ? params["count"].get<int64_t>() : 1;
+  const json& asked = member(params, "count");
+  const int64_t count = asked.is_number_integer() ? asked.get<int64_t>() : 1;
   if (count < 1) return fail(error, "the count must be at least 1");
   StoreLock lock;
   json store = readStore();
