@@ -19,25 +19,31 @@ bool hasData(int fd) {
   return ::poll(&p, 1, 0) > 0;
 }
 
+class DelayedTestPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeFile(dir / "a.txt", "A");
+    server->setDocumentRoot(dir.path());
+    ASSERT_TRUE(server->start());
+    port = server->port();
+  }
+  int park(const char* method = "GET") const {
+    const int fd = connectTo(port);
+    EXPECT_TRUE(sendAll(fd, std::string(method) + " /unittest.html HTTP/1.1\r\n" + hostLine(port) +
+                                "Connection: close\r\n\r\n"));
+    return fd;
+  }
+  TempDir dir;
+  std::unique_ptr<HttpServer> server = std::make_unique<HttpServer>();
+  uint16_t port = 0;
+};
+
 }  // namespace
 
-TEST(DelayedTestPage, HundredParkedRequestsDoNotBlockOthers) {
-  TempDir dir;
-  writeFile(dir / "a.txt", "A");
-  HttpServer server;
-  server.setDocumentRoot(dir.path());
-  ASSERT_TRUE(server.start());
-  const uint16_t port = server.port();
-
-  constexpr int kParked = 100;
+TEST_F(DelayedTestPage, HundredParkedRequestsDoNotBlockOthers) {
   std::vector<int> parked;
   const auto sentAt = Clock::now();
-  for (int i = 0; i < kParked; ++i) {
-    const int fd = connectTo(port);
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(sendAll(fd, "GET /unittest.html HTTP/1.1\r\n" + hostLine(port) + "Connection: close\r\n\r\n"));
-    parked.push_back(fd);
-  }
+  for (int i = 0; i < 100; ++i) parked.push_back(park());
   // Ordinary requests, a file and a refusal, are answered while all hundred
   // are still waiting.
   for (int i = 0; i < 20; ++i) {
@@ -59,24 +65,12 @@ TEST(DelayedTestPage, HundredParkedRequestsDoNotBlockOthers) {
   }
 }
 
-TEST(DelayedTestPage, ClientsLeavingEarlyOrServerStoppingAreHarmless) {
-  TempDir dir;
-  writeFile(dir / "a.txt", "A");
-  auto server = std::make_unique<HttpServer>();
-  server->setDocumentRoot(dir.path());
-  ASSERT_TRUE(server->start());
-  const uint16_t port = server->port();
-
+TEST_F(DelayedTestPage, ClientsLeavingEarlyOrServerStoppingAreHarmless) {
   // These clients go away before the answer is due.
-  for (int i = 0; i < 5; ++i) {
-    const int fd = connectTo(port);
-    ASSERT_TRUE(sendAll(fd, "GET /unittest.html HTTP/1.1\r\n" + hostLine(port) + "\r\n"));
-    ::close(fd);
-  }
+  for (int i = 0; i < 5; ++i) ::close(park());
   // HEAD is parked the same way; this one is still waiting when the server
   // stops, which must end it rather than hang.
-  const int waiting = connectTo(port);
-  ASSERT_TRUE(sendAll(waiting, "HEAD /unittest.html HTTP/1.1\r\n" + hostLine(port) + "\r\n"));
+  const int waiting = park("HEAD");
   EXPECT_EQ(get(port, "/a.txt").body, "A");
   server->stop();
   const Reply cut = readReply(waiting);

@@ -136,10 +136,7 @@ TEST_F(LaunchStep, WithoutServerThePageIsAFileAndNoServerRuns) {
   EXPECT_EQ(texts(none), std::vector<std::string>{"[0x0003] 不使用HttpServer"});
   EXPECT_EQ(none.log[0].level, spdlog::level::info);
   EXPECT_EQ(utils->http_server_port, 0);
-
   EXPECT_EQ(run({{"startPage", "other/start.html"}}).page, "other/start.html");
-  EXPECT_EQ(run({{"enableSpecPublic", true}, {"userSpecPublic", dir / "user"}}).page,
-            dir / "user" + "/public/index.html");
 }
 
 TEST_F(LaunchStep, ServerOnServesTheBundleFolderAtTheLocalhostUrl) {
@@ -225,29 +222,6 @@ TEST_F(LaunchStep, TakenPortShowsRunErrorAndFallsBackToTheFilePage) {
   EXPECT_EQ(o.log[1].text, o.alert->message);
   EXPECT_EQ(o.log[1].level, spdlog::level::err);
   EXPECT_EQ(o.log[2].text, "[0x0003] 不使用HttpServer");
-}
-
-TEST_F(LaunchStep, OnlyTheLowSixteenBitsOfThePortCount) {
-  // Checked without listening: a fixed port in a test could be anybody's.
-  std::vector<uint16_t> asked;
-  const ServerStarter record = [&](server::HttpServer& s, std::string*) {
-    asked.push_back(s.port());
-    return true;
-  };
-  const auto o = runLaunchServerStep(settings({{"enableHttpServer", true}, {"serverPort", 70000}}),
-                                     *utils, record);
-  ASSERT_EQ(o.serverCase, ServerCase::Serving);
-  EXPECT_EQ(asked, std::vector<uint16_t>{4464});
-  EXPECT_EQ(*o.port, 4464);
-  EXPECT_EQ(o.page, "http://localhost:4464/index.html");
-
-  // 65536 counts as 0: the port is ours to choose, the stable one first.
-  asked.clear();
-  const auto wrapped = runLaunchServerStep(
-      settings({{"enableHttpServer", true}, {"serverPort", 65536}}), *utils, record);
-  ASSERT_EQ(wrapped.serverCase, ServerCase::Serving);
-  ASSERT_EQ(asked.size(), 1u);
-  EXPECT_EQ(asked[0], stableFirstPort(utils->bundle().bundlePath()));
 }
 
 TEST_F(LaunchStep, PortCandidatesStartWithTheLastPortThenTheApplicationsOwn) {

@@ -3,6 +3,7 @@
 // sockets, so that tests can send exactly the bytes they mean (malformed and
 // traversal paths included) and see every byte of the answer.
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,15 +13,13 @@
 
 #include "support/TestFiles.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -32,7 +31,6 @@ struct Reply {
   int status = 0;
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
-  bool complete = false;  // the connection delivered everything announced
 
   std::string header(const std::string& name) const {
     auto it = headers.find(name);
@@ -41,35 +39,34 @@ struct Reply {
   bool has(const std::string& name) const { return headers.count(name) > 0; }
 };
 
-// A connected TCP socket to `address` (numeric IPv4 or IPv6), or -1.
-inline int connectTo(uint16_t port, const char* address = "127.0.0.1") {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-  if (::inet_pton(AF_INET, address, &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(port);
-    length = sizeof *v4;
-  } else if (::inet_pton(AF_INET6, address, &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(port);
-    length = sizeof *v6;
-  } else {
-    return -1;
-  }
-  const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+// A TCP socket to `address` (numeric IPv4 or IPv6) at `port`, bound
+// (`listen`: listening, IPv6 only) or connected; -1 when that failed.
+inline int loopbackSocket(uint16_t port, const char* address, bool listen = false) {
+  addrinfo hints{}, *found = nullptr;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_socktype = SOCK_STREAM;
+  if (::getaddrinfo(address, std::to_string(port).c_str(), &hints, &found) != 0) return -1;
+  int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int one = 1;
+  if (listen && found->ai_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+  const bool ok = listen ? ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 16) == 0
+                         : ::connect(fd, found->ai_addr, found->ai_addrlen) == 0;
+  ::freeaddrinfo(found);
+  if (!ok && fd >= 0) ::close(fd);
+  return ok ? fd : -1;
+}
+
+inline int connectTo(uint16_t port, const char* address = "127.0.0.1") { return loopbackSocket(port, address); }
+
+// A listener on the loopback of `family` (AF_INET or AF_INET6, the latter
+// IPv6 only) at `port`, as another local program would hold it; -1 when
+// the port is taken there or the family is missing.
+inline int holdLoopback(int family, uint16_t port) {
+  return loopbackSocket(port, family == AF_INET6 ? "::1" : "127.0.0.1", true);
 }
 
 inline bool sendAll(int fd, const std::string& data) {
-  size_t sent = 0;
-  while (sent < data.size()) {
+  for (size_t sent = 0; sent < data.size();) {
     const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
@@ -78,15 +75,12 @@ inline bool sendAll(int fd, const std::string& data) {
 }
 
 // Reads one answer from `fd` until the connection closes (requests are sent
-// with "Connection: close"). `headOnly`: the answer has no body. A safety
-// bound of 60 s keeps a broken server from hanging the suite; it is not a
-// speed check.
-inline Reply readReply(int fd, bool headOnly = false) {
+// with "Connection: close"). A safety bound of 60 s keeps a broken server
+// from hanging the suite; it is not a speed check.
+inline Reply readReply(int fd) {
   std::string data;
   char buffer[65536];
-  while (true) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 60000) <= 0) break;
+  for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 60000) > 0;) {
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
     if (n <= 0) break;
     data.append(buffer, static_cast<size_t>(n));
@@ -94,37 +88,27 @@ inline Reply readReply(int fd, bool headOnly = false) {
   Reply reply;
   const size_t end = data.find("\r\n\r\n");
   if (end == std::string::npos) return reply;
-  const std::string head = data.substr(0, end);
   reply.body = data.substr(end + 4);
-  size_t lineEnd = head.find("\r\n");
-  const std::string statusLine = head.substr(0, lineEnd);
-  if (statusLine.size() >= 12) reply.status = std::atoi(statusLine.c_str() + 9);
-  while (lineEnd != std::string::npos) {
-    const size_t start = lineEnd + 2;
-    lineEnd = head.find("\r\n", start);
-    const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos
-                                                                               : lineEnd - start);
+  std::istringstream head(data.substr(0, end));
+  std::string line;
+  if (std::getline(head, line) && line.size() >= 12) reply.status = std::atoi(line.c_str() + 9);
+  while (std::getline(head, line)) {
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
     std::string name = line.substr(0, colon);
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    size_t v = colon + 1;
-    while (v < line.size() && line[v] == ' ') ++v;
-    reply.headers[name] = line.substr(v);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const size_t value = line.find_first_not_of(' ', colon + 1);
+    reply.headers[name] = value == std::string::npos ? "" : line.substr(value, line.size() - value - (line.back() == '\r'));
   }
-  const std::string length = reply.header("content-length");
-  reply.complete = headOnly || length.empty() || std::stoull(length) == reply.body.size();
   return reply;
 }
 
 // Sends `raw` exactly as given and reads the answer.
-inline Reply rawRequest(uint16_t port, const std::string& raw, bool headOnly = false,
-                        const char* address = "127.0.0.1") {
+inline Reply rawRequest(uint16_t port, const std::string& raw, const char* address = "127.0.0.1") {
   const int fd = connectTo(port, address);
   if (fd < 0) return {};
   Reply reply;
-  if (sendAll(fd, raw)) reply = readReply(fd, headOnly);
+  if (sendAll(fd, raw)) reply = readReply(fd);
   ::close(fd);
   return reply;
 }
@@ -139,42 +123,12 @@ inline Reply request(uint16_t port, const std::string& method, const std::string
                      const char* address = "127.0.0.1") {
   std::string raw = method + " " + target + " HTTP/1.1\r\n" + hostLine(port) + "Connection: close\r\n";
   for (const auto& [k, v] : headers) raw += k + ": " + v + "\r\n";
-  raw += "\r\n";
-  return rawRequest(port, raw, method == "HEAD", address);
+  return rawRequest(port, raw + "\r\n", address);
 }
 
 inline Reply get(uint16_t port, const std::string& target,
                  const std::map<std::string, std::string>& headers = {}) {
   return request(port, "GET", target, headers);
-}
-
-// A listener on the loopback of `family` (AF_INET or AF_INET6, the latter
-// IPv6 only) at `port`, as another local program would hold it; -1 when
-// the port is taken there or the family is missing.
-inline int holdLoopback(int family, uint16_t port) {
-  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-  if (family == AF_INET6) {
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-    auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
-    a->sin6_family = AF_INET6;
-    a->sin6_port = htons(port);
-    a->sin6_addr = in6addr_loopback;
-    length = sizeof *a;
-  } else {
-    auto* a = reinterpret_cast<sockaddr_in*>(&storage);
-    a->sin_family = AF_INET;
-    a->sin_port = htons(port);
-    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof *a;
-  }
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || ::listen(fd, 16) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 // A loopback port nobody held a moment ago, on either family (0 when none
@@ -232,6 +186,7 @@ inline long residentKiBOf(pid_t pid = ::getpid()) {
 
 #include <spdlog/sinks/base_sink.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <vector>

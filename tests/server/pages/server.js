@@ -4,28 +4,16 @@
   var T = corvane.test;
   var mode = T.environment("SERVER_MODE");
   function finish(report) {
-    report.href = location.href;
     report.origin = location.origin;
     T.finish(JSON.stringify(report));
   }
-  if (mode === "report") {
-    finish({ filled: document.body.textContent.indexOf("Served at A") >= 0 });
-  } else if (mode === "storage") {
-    // Counts the starts that saw the same stored data.
+  if (mode === "storage" || mode === "storage-live") {
+    // Counts the starts that saw the same stored data; "storage-live" then
+    // stays until the test ends it.
     var visits = Number(localStorage.getItem("visits") || "0") + 1;
     localStorage.setItem("visits", String(visits));
-    finish({ visits: visits });
-  } else if (mode === "storage-live") {
-    // Counts like "storage", then stays until the test ends it.
-    var seen = Number(localStorage.getItem("visits") || "0") + 1;
-    localStorage.setItem("visits", String(seen));
-    console.log("storage page ready at " + location.origin);
-  } else if (mode === "module") {
-    import("./linked.mjs").then(function (m) {
-      finish({ value: m.value });
-    }, function (e) {
-      finish({ error: String(e) });
-    });
+    if (mode === "storage") finish({ visits: visits });
+    else console.log("storage page ready at " + location.origin);
   } else if (mode === "portmode") {
     // Waits for the test's go (a file), then frames whatever now answers
     // on the port the server had.
@@ -43,7 +31,5 @@
         document.body.appendChild(frame);
       }
     }, 100);
-  } else if (mode === "wait") {
-    console.log("server page ready");
   }
 })();
