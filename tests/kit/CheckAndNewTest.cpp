@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -56,17 +57,19 @@ std::string made(const TempDir& dir, const std::string& name, const std::string&
   return path.value_or("");
 }
 
-// "<file>:<line>:<column>: error|warning: <message>" lines of the findings.
-std::vector<std::string> lines(const CheckReport& report) {
-  std::vector<std::string> out;
-  for (const auto& f : report.findings) out.push_back(formatFinding(f));
+// The findings as "<file>:<line>:<column>: error|warning: <message>" lines.
+std::string joined(const CheckReport& report) {
+  std::string out;
+  for (const auto& f : report.findings) out += formatFinding(f) + "\n";
   return out;
 }
 
-std::string joined(const CheckReport& report) {
-  std::string out;
-  for (const auto& l : lines(report)) out += l + "\n";
-  return out;
+// Whether a finding's line starts with `where` and says `says`.
+bool reports(const CheckReport& report, const std::string& where, const std::string& says) {
+  return std::any_of(report.findings.begin(), report.findings.end(), [&](const Finding& f) {
+    const std::string line = formatFinding(f);
+    return line.rfind(where, 0) == 0 && line.find(says) != std::string::npos;
+  });
 }
 
 }  // namespace
@@ -179,52 +182,7 @@ TEST(Check, FindsPlantedFaultsEachOnItsLine) {
 </dict></plist>
 )");
   writeFile(app + "/Contents/Resources/public/index.html", "<p>hi</p>");
-  writeFile(app + "/Contents/Resources/public/project.json", R"({
-  "AppExInfo": {
-    "enableDeveloperDebug": true,
-    "enableHTTPServer": true,
-    "size": [800],
-    "hasTitleBar": "no",
-    "serverPort": 8080,
-    "menuTitleList": [{"tag": "x", "method": "zz"}],
-    "bridgeAllowedOrigins": ["*"]
-  },
-  "Tasks": [{"taskType": "exec", "conditionType": "and"}, {"index": 1}],
-  "enableDeveloperDebugg": true,
-  "AppExInfo": {"startPage": "public/none.html"}
-}
-)");
-  // Written twice: the parser keeps the second "AppExInfo", as the shell does.
-  const CheckReport report = checkBundle(app);
-  const std::string all = joined(report);
-  struct Expect {
-    std::string where;  // "<file>:<line>:<column>: error"
-    std::string says;
-  };
-  const std::string plist = app + "/Contents/Info.plist";
-  const std::string json = app + "/Contents/Resources/public/project.json";
-  const std::vector<Expect> expected = {
-      {plist + ":4:1: error", "unknown key \"CFBundleIdentifer\": did you mean \"CFBundleIdentifier\"?"},
-      {plist + ":5:1: error", "\"enableHttpServer\" is read inside \"AppExInfo\" of project.json"},
-      {plist + ":6:1: error", "the icon \"missing.svg\" is not in Contents/Resources"},
-      {plist + ": warning", "no \"CFBundleIdentifier\""},
-      {json + ":13:3: warning", "\"AppExInfo\" is written twice"},
-      {json + ":12:3: error", "did you mean \"enableDeveloperDebug\"?"},
-      {json + ":11:26: error", "\"Tasks[0].taskType\" is \"exec\", which means nothing here"},
-      {json + ":11:51: error", "\"Tasks[0].conditionType\" is \"and\""},
-      {json + ":11:59: error", "\"Tasks[1]\" is an exec_task without \"taskAppPath\""},
-      {json + ":11:59: warning", "\"Tasks[1]\" never runs"},
-      {json + ":13:30: error", "the start page " + app + "/Contents/Resources/public/none.html does not exist"},
-  };
-  for (const auto& e : expected) {
-    bool found = false;
-    for (const auto& line : lines(report))
-      if (line.rfind(e.where, 0) == 0 && line.find(e.says) != std::string::npos) found = true;
-    EXPECT_TRUE(found) << e.where << " " << e.says << "\n" << all;
-  }
-
-  // The first "AppExInfo", alone, shows its own faults at their places.
-  writeFile(app + "/Contents/Resources/public/project.json", R"({
+  const std::string appExInfo = R"({
   "AppExInfo": {
     "enableDeveloperDebug": true,
     "enableHTTPServer": true,
@@ -233,10 +191,35 @@ TEST(Check, FindsPlantedFaultsEachOnItsLine) {
     "serverPort": "8080",
     "menuTitleList": [{"tag": "x", "method": "zz"}],
     "bridgeAllowedOrigins": ["*"]
-  }
-})");
-  const CheckReport secondReport = checkBundle(app);
-  const std::string second = joined(secondReport);
+  })";
+  writeFile(app + "/Contents/Resources/public/project.json", appExInfo + R"(,
+  "Tasks": [{"taskType": "exec", "conditionType": "and"}, {"index": 1}],
+  "enableDeveloperDebugg": true,
+  "AppExInfo": {"startPage": "public/none.html"}
+}
+)");
+  // Written twice: the parser keeps the second "AppExInfo", as the shell does.
+  const CheckReport report = checkBundle(app);
+  const std::string plist = app + "/Contents/Info.plist";
+  const std::string json = app + "/Contents/Resources/public/project.json";
+  for (const auto& [where, says] : std::vector<std::pair<std::string, std::string>>{
+           {plist + ":4:1: error", "unknown key \"CFBundleIdentifer\": did you mean \"CFBundleIdentifier\"?"},
+           {plist + ":5:1: error", "\"enableHttpServer\" is read inside \"AppExInfo\" of project.json"},
+           {plist + ":6:1: error", "the icon \"missing.svg\" is not in Contents/Resources"},
+           {plist + ": warning", "no \"CFBundleIdentifier\""},
+           {json + ":13:3: warning", "\"AppExInfo\" is written twice"},
+           {json + ":12:3: error", "did you mean \"enableDeveloperDebug\"?"},
+           {json + ":11:26: error", "\"Tasks[0].taskType\" is \"exec\", which means nothing here"},
+           {json + ":11:51: error", "\"Tasks[0].conditionType\" is \"and\""},
+           {json + ":11:59: error", "\"Tasks[1]\" is an exec_task without \"taskAppPath\""},
+           {json + ":11:59: warning", "\"Tasks[1]\" never runs"},
+           {json + ":13:30: error", "the start page " + app + "/Contents/Resources/public/none.html does not exist"},
+       })
+    EXPECT_TRUE(reports(report, where, says)) << where << " " << says << "\n" << joined(report);
+
+  // The first "AppExInfo", alone, shows its own faults at their places.
+  writeFile(app + "/Contents/Resources/public/project.json", appExInfo + "\n}");
+  const CheckReport first = checkBundle(app);
   for (const auto& [where, says] : std::vector<std::pair<std::string, std::string>>{
            {":3:5: error", "\"enableDeveloperDebug\" is not read inside \"AppExInfo\": it belongs at the top level"},
            {":4:5: error", "did you mean \"enableHttpServer\"?"},
@@ -246,12 +229,8 @@ TEST(Check, FindsPlantedFaultsEachOnItsLine) {
            {":8:31: error", "\"AppExInfo.menuTitleList[0].tag\" must be a whole number"},
            {":8:46: error", "\"zz\", which means nothing here"},
            {":9:30: warning", "\"*\" gives the bridge"},
-       }) {
-    bool found = false;
-    for (const auto& line : lines(secondReport))
-      if (line.rfind(json + where, 0) == 0 && line.find(says) != std::string::npos) found = true;
-    EXPECT_TRUE(found) << where << " " << says << "\n" << second;
-  }
+       })
+    EXPECT_TRUE(reports(first, json + where, says)) << where << " " << says << "\n" << joined(first);
 
   // Broken JSON: the parser's place, and the exit status it would cause.
   writeFile(app + "/Contents/Resources/public/project.json", "{\n  \"AppExInfo\": {\n    \"size\": [1, 2],\n  }\n}\n");

@@ -1,7 +1,8 @@
 // corvane-kit with the real shell under the tests' display: a new bundle
-// runs and its page has the bridge; `dev` reloads on save and shows the
-// page's console; `dev --url` gives the bridge to a development server;
-// the promise module resolves and rejects as documented.
+// runs, its page has the bridge and the log is as quiet as asked; `dev`
+// reloads on save, shows the page's console and refuses a running
+// application; `dev --url` gives the bridge to a development server; the
+// promise module resolves and rejects as documented.
 #include "../e2e/ShellHarness.h"
 
 #include "support/TestFiles.h"
@@ -13,12 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -38,94 +36,53 @@ class Program {
   Program(const std::vector<std::string>& argv, const std::string& home, const std::string& logs)
       : out_(logs + ".out"), err_(logs + ".err") {
     pid_ = fork();
-    if (pid_ == 0) {
-      const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
-      setenv("HOME", home.c_str(), 1);
-      setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-      setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
-      setenv("XDG_CACHE_HOME", (home + "/.cache").c_str(), 1);
-      unsetenv("CORVANE_LOG_LEVEL");
-      unsetenv("CORVANE_SCREENSHOT");
-      std::vector<char*> args;
-      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-    }
+    if (pid_ != 0) return;
+    dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    setenv("HOME", home.c_str(), 1);
+    for (const char* xdg : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "CORVANE_LOG_LEVEL",
+                            "CORVANE_SCREENSHOT"})
+      unsetenv(xdg);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
   }
-  ~Program() { stop(); }
+  ~Program() {
+    if (!exited()) kill(pid_, SIGKILL);
+    status();
+  }
 
   std::string out() const { return readFile(out_); }
   std::string err() const { return readFile(err_); }
-  // Until `text` is in stdout (or stderr) `count` times.
-  bool waitFor(const std::string& text, size_t count = 1, bool onStderr = false, std::chrono::seconds limit = 60s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      if (countOf(onStderr ? err() : out(), text) >= count) return true;
-      if (exited()) return countOf(onStderr ? err() : out(), text) >= count;
+  // Until `text` is in stdout (or stderr) `count` times, or the program ends.
+  bool waitFor(const std::string& text, size_t count = 1, bool onStderr = false) {
+    auto seen = [&] { return countOf(onStderr ? err() : out(), text) >= count; };
+    for (const auto end = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < end;) {
+      if (seen() || exited()) return seen();
       std::this_thread::sleep_for(50ms);
     }
     return false;
   }
   bool exited() {
-    if (done_) return true;
-    int st = 0;
-    if (waitpid(pid_, &st, WNOHANG) == pid_) {
-      done_ = true;
-      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    return done_;
+    if (status_ == -2 && waitpid(pid_, &raw_, WNOHANG) == pid_) status_ = WIFEXITED(raw_) ? WEXITSTATUS(raw_) : -1;
+    return status_ != -2;
   }
   // The exit status; a program still running after two minutes is killed (-1).
   int status() {
-    const auto end = std::chrono::steady_clock::now() + 120s;
-    while (!exited()) {
-      if (std::chrono::steady_clock::now() > end) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        done_ = true;
-        status_ = -1;
-        break;
-      }
+    for (const auto end = std::chrono::steady_clock::now() + 120s; !exited();) {
+      if (std::chrono::steady_clock::now() > end) kill(pid_, SIGKILL);
       std::this_thread::sleep_for(20ms);
     }
     return status_;
-  }
-  void stop() {
-    if (pid_ <= 0 || exited()) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    done_ = true;
   }
 
  private:
   std::string out_, err_;
   pid_t pid_ = -1;
-  bool done_ = false;
-  int status_ = -2;
+  int raw_ = 0, status_ = -2;
 };
-
-std::string kitNew(const std::string& name, const std::string& id, const std::string& dir) {
-  const std::string command = std::string(CORVANE_KIT_BINARY) + " new '" + name + "' --id " + id + " '" + dir + "' 2>&1";
-  FILE* p = popen(command.c_str(), "r");
-  std::array<char, 1024> buf{};
-  std::string out;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-  EXPECT_EQ(pclose(p), 0) << out;
-  return dir + "/" + name + ".app";
-}
-
-std::string uniqueId(const TempDir& dir) {
-  std::string suffix = fs::path(dir.path()).filename().string();
-  suffix = suffix.substr(suffix.rfind('-') + 1);
-  for (char& c : suffix)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  return "org.example.kit.x" + suffix;
-}
 
 class KitE2E : public ::testing::Test {
  protected:
@@ -133,28 +90,22 @@ class KitE2E : public ::testing::Test {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
     fs::create_directories(dir / "home");
   }
+  // A new bundle made by `corvane-kit new`, under an identifier of this test's own.
+  std::string kitNew(const std::string& name) {
+    std::string id = "org.example.kit.x" + fs::path(dir.path()).filename().string().substr(13);
+    for (char& c : id)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.') c = '_';
+    Program kit({CORVANE_KIT_BINARY, "new", name, "--id", id, dir.path()}, dir / "home", dir / "new");
+    EXPECT_EQ(kit.status(), 0) << kit.out() << kit.err();
+    return dir / (name + ".app");
+  }
   TempDir dir;
 };
 
 }  // namespace
 
-TEST_F(KitE2E, ANewBundleRunsAndItsPageHasTheBridge) {
-  const std::string app = kitNew("Hello", uniqueId(dir), dir.path());
-  Program shell({CORVANE_BINARY, "--bundle", app}, dir / "home", dir / "shell");
-  // The page logs its first line with the name and version the bridge gave it.
-  ASSERT_TRUE(shell.waitFor("JavaScript console: app.js:", 1, true)) << shell.err();
-  EXPECT_NE(shell.err().find("Hello 1.0.0 started"), std::string::npos) << shell.err();
-  EXPECT_EQ(shell.err().find("bridge refused"), std::string::npos) << shell.err();
-
-  // Development mode belongs to a start of its own: with the application
-  // running, `dev` says so instead of handing over to it.
-  Program dev({CORVANE_KIT_BINARY, "dev", app}, dir / "home", dir / "second");
-  EXPECT_EQ(dev.status(), 1) << dev.out() << dev.err();
-  EXPECT_NE(dev.err().find("already runs: quit it first"), std::string::npos) << dev.err();
-}
-
 TEST_F(KitE2E, AQuietApplicationLogsWarningsAndErrorsOnly) {
-  const std::string app = kitNew("Quiet", uniqueId(dir), dir.path());
+  const std::string app = kitNew("Quiet");
   writeFile(app + "/Contents/Resources/public/project.json", R"({"logLevel": "quiet"})");
   auto run = [&](const char* tag, const char* level) {
     std::vector<std::string> argv{"/usr/bin/env", "CORVANE_SCREENSHOT=" + (dir / tag) + ".png",
@@ -177,7 +128,7 @@ TEST_F(KitE2E, AQuietApplicationLogsWarningsAndErrorsOnly) {
 }
 
 TEST_F(KitE2E, DevShowsTheConsoleAndReloadsOnceForEachBurstOfSaves) {
-  const std::string app = kitNew("Dev", uniqueId(dir), dir.path());
+  const std::string app = kitNew("Dev");
   const std::string pub = app + "/Contents/Resources/public";
   Program dev({CORVANE_KIT_BINARY, "dev", app}, dir / "home", dir / "dev");
   ASSERT_TRUE(dev.waitFor("Dev 1.0.0 started")) << dev.out() << dev.err();
@@ -188,6 +139,11 @@ TEST_F(KitE2E, DevShowsTheConsoleAndReloadsOnceForEachBurstOfSaves) {
   // The shell's own lines stay out of the terminal unless asked for.
   EXPECT_EQ(dev.out().find("NSProcessInfo"), std::string::npos);
   EXPECT_EQ(dev.err().find("NSProcessInfo"), std::string::npos) << dev.err();
+  // Development mode belongs to a start of its own: with the application
+  // running, another `dev` says so instead of handing over to it.
+  Program again({CORVANE_KIT_BINARY, "dev", app}, dir / "home", dir / "again");
+  EXPECT_EQ(again.status(), 1) << again.out() << again.err();
+  EXPECT_NE(again.err().find("already runs: quit it first"), std::string::npos) << again.err();
 
   // One save of several files: one reload. The new page has an error it
   // does not catch and a script that is missing.
@@ -211,7 +167,7 @@ TEST_F(KitE2E, DevShowsTheConsoleAndReloadsOnceForEachBurstOfSaves) {
 }
 
 TEST_F(KitE2E, DevUrlGivesTheBridgeToTheDevelopmentServerOnly) {
-  const std::string app = kitNew("Served", uniqueId(dir), dir.path());
+  const std::string app = kitNew("Served");
   TinyHttpServer server(std::map<std::string, std::string>{
       {"/", "<!DOCTYPE html><script>console.log('served page: ' + typeof corvane + ' ' + "
             "(window.corvane ? corvane.app.getAppName() : ''))</script><script src=\"/src/gone.js\"></script>"},
