@@ -6,11 +6,9 @@
 #include "app/Bundle.h"
 #include "support/TestFiles.h"
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
@@ -74,6 +72,8 @@ bool reports(const CheckReport& report, const std::string& where, const std::str
 
 }  // namespace
 
+// The launcher's executable bit, the schema and type paths as installed:
+// the kit_installed test.
 TEST(NewApp, MakesABundleThatReadsAsTheShellReadsItAndChecksClean) {
   TempDir dir;
   const std::string app = made(dir, "Tom & Jerry's <Notes>", "org.example.notes");
@@ -83,29 +83,18 @@ TEST(NewApp, MakesABundleThatReadsAsTheShellReadsItAndChecksClean) {
   EXPECT_EQ(bundle->infoText("CFBundleName"), "Tom & Jerry's <Notes>");
   EXPECT_EQ(bundle->infoText("CFBundleIdentifier"), "org.example.notes");
   EXPECT_EQ(bundle->infoText("CFBundleShortVersionString"), "1.0.0");
-  EXPECT_TRUE(fs::exists(app + "/Contents/Resources/" + bundle->infoText("CFBundleIconFile")));
-
-  const std::string launcher = app + "/Contents/MacOS/Tom & Jerry's <Notes>";
-  struct stat st{};
-  ASSERT_EQ(stat(launcher.c_str(), &st), 0);
-  EXPECT_TRUE(st.st_mode & S_IXUSR);
-  EXPECT_NE(readFile(launcher).find("'/opt/corvane/bin/corvane'"), std::string::npos);
-
+  EXPECT_NE(readFile(app + "/Contents/MacOS/Tom & Jerry's <Notes>").find("'/opt/corvane/bin/corvane'"),
+            std::string::npos);
   const std::string publicDir = app + "/Contents/Resources/public";
-  const auto project = nlohmann::json::parse(readFile(publicDir + "/project.json"));
-  EXPECT_EQ(project["$schema"], "file://" + std::string(CORVANE_BUILD_DATA) + "/schema/project.schema.json");
   EXPECT_NE(readFile(publicDir + "/index.html").find("<title>Tom &amp; Jerry&apos;s &lt;Notes&gt;</title>"),
             std::string::npos);
   EXPECT_EQ(readFile(publicDir + "/corvane-async.js"), readFile(std::string(CORVANE_BUILD_DATA) + "/js/corvane-async.js"));
-  EXPECT_NE(readFile(app + "/Contents/Resources/jsconfig.json").find(std::string(CORVANE_BUILD_DATA) + "/types/corvane.d.ts"),
-            std::string::npos);
 
+  // The icon it names is there, and so on: the check finds nothing.
   const CheckReport report = checkBundle(app);
   EXPECT_TRUE(report.findings.empty()) << joined(report);
   // Nothing of the work in progress is left beside it.
-  size_t entries = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++entries;
-  EXPECT_EQ(entries, 1u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 TEST(NewApp, RefusesBadNamesAndIdentifiersAndNeverOverwrites) {

@@ -1,5 +1,6 @@
 // The running server over real loopback HTTP: routing, the filled index
-// page, static files with ranges and validators, containment, listening.
+// page, static files with ranges and validators, containment, the files it
+// keeps in memory, and where it listens.
 #include "server/HttpServer.h"
 #include "ServerTestSupport.h"
 
@@ -300,27 +301,18 @@ TEST_F(ServedFolder, SmallFilesKeptInMemoryFollowEveryChangeOnDisk) {
   }
 }
 
-TEST(HttpServerListening, LoopbackOnlyByDefaultOnBothFamilies) {
+TEST(HttpServerListening, LoopbackOnlyByDefault) {
   TempDir dir;
   writeFile(dir / "a.txt", "A");
   HttpServer server;
   server.setDocumentRoot(dir.path());
   ASSERT_TRUE(server.start());
-  EXPECT_TRUE(server.isRunning());
   EXPECT_EQ(get(server.port(), "/a.txt").body, "A");
-  const Reply v6 = request(server.port(), "GET", "/a.txt", {}, "::1");
-  if (v6.status != 0) {  // machines without IPv6 skip this half
-    EXPECT_EQ(v6.body, "A");
-  }
   // Another address of this machine (still loopback, so nothing leaves it)
   // finds nobody listening.
   const int other = connectTo(server.port(), "127.0.0.2");
   EXPECT_LT(other, 0);
   if (other >= 0) ::close(other);
-
-  server.stop();
-  EXPECT_FALSE(server.isRunning());
-  EXPECT_EQ(get(server.port(), "/a.txt").status, 0);  // refused
 }
 
 TEST(HttpServerListening, AllInterfacesAreAnnounced) {
