@@ -170,8 +170,7 @@ TEST_F(KitE2E, DevUrlGivesTheBridgeToTheDevelopmentServerOnly) {
   const std::string app = kitNew("Served");
   TinyHttpServer server(std::map<std::string, std::string>{
       {"/", "<!DOCTYPE html><script>console.log('served page: ' + typeof corvane + ' ' + "
-            "(window.corvane ? corvane.app.getAppName() : ''))</script><script src=\"/src/gone.js\"></script>"},
-      {"/missing", ""}});
+            "(window.corvane ? corvane.app.getAppName() : ''))</script><script src=\"/src/gone.js\"></script>"}});
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
   {
     Program dev({CORVANE_KIT_BINARY, "dev", app, "--url", url}, dir / "home", dir / "url");
@@ -182,17 +181,13 @@ TEST_F(KitE2E, DevUrlGivesTheBridgeToTheDevelopmentServerOnly) {
     EXPECT_NE(dev.out().find("ERROR src/gone.js"), std::string::npos) << dev.out();
     EXPECT_NE(dev.out().find("404"), std::string::npos) << dev.out();
   }
-  {
-    // A page the server answers with 404, and a server that is not running.
-    Program notFound({CORVANE_KIT_BINARY, "dev", app, "--url", url + "nothing/"}, dir / "home", dir / "nf");
-    ASSERT_TRUE(notFound.waitFor("ERROR load failed  " + url + "nothing/: HTTP 404")) << notFound.out();
-  }
-  {
-    const int port = TinyHttpServer("").port();  // closed again at once
-    const std::string down = "http://127.0.0.1:" + std::to_string(port) + "/";
-    Program refused({CORVANE_KIT_BINARY, "dev", app, "--url", down}, dir / "home", dir / "down");
-    ASSERT_TRUE(refused.waitFor("ERROR load failed  " + down)) << refused.out();
-    EXPECT_NE(refused.out().find("is the development server running?"), std::string::npos) << refused.out();
+  // A page the server answers with 404, and a server that is not running.
+  const std::string down = "http://127.0.0.1:" + std::to_string(TinyHttpServer("").port()) + "/";
+  for (const auto& [target, says] : std::vector<std::pair<std::string, std::string>>{
+           {url + "nothing/", ": HTTP 404"}, {down, " (is the development server running?"}}) {
+    Program failed({CORVANE_KIT_BINARY, "dev", app, "--url", target}, dir / "home", dir / "failed");
+    EXPECT_TRUE(failed.waitFor("ERROR load failed  " + target)) << failed.out();
+    EXPECT_TRUE(failed.waitFor(says)) << failed.out();
   }
 
   // Only a server on this computer, and never silently.
@@ -204,35 +199,16 @@ TEST_F(KitE2E, DevUrlGivesTheBridgeToTheDevelopmentServerOnly) {
 }
 
 // The promise module in a real page of the real shell.
-class PromiseModule : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    shell = std::make_unique<ShellHarness>();
-    shell->makeBundle(nlohmann::json::object(), CORVANE_KIT_ASYNC_PAGES);
-    for (const char* f : {"corvane-async.js"})
-      shell->writeFile(shell->resourcePath() + "/public/" + f, readFile(std::string(CORVANE_SOURCE_DIR) + "/data/js/" + f));
-    auto env = shell->sessionEnv();
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    status = shell->run(env, 120);
-    report = std::make_unique<nlohmann::json>(shell->report());
-  }
-  static void TearDownTestSuite() {
-    report.reset();
-    shell.reset();
-  }
-  void SetUp() override {
-    ASSERT_NE(std::getenv("DISPLAY"), nullptr);
-    ASSERT_EQ(status, 0) << shell->log();
-    ASSERT_TRUE(report->is_object()) << shell->log();
-    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"];
-  }
-  static const nlohmann::json& r(const char* key) { return (*report)[key]; }
-  static inline std::unique_ptr<ShellHarness> shell;
-  static inline int status = -1;
-  static inline std::unique_ptr<nlohmann::json> report;
-};
-
-TEST_F(PromiseModule, ResolvesWithTheAnswerAndRejectsWithCorvaneErrorOnFailure) {
+TEST(PromiseModule, ResolvesWithTheAnswerAndRejectsWithCorvaneErrorOnFailure) {
+  ShellHarness shell;
+  shell.makeBundle(nlohmann::json::object(), CORVANE_KIT_ASYNC_PAGES);
+  shell.writeFile(shell.resourcePath() + "/public/corvane-async.js",
+                  readFile(std::string(CORVANE_SOURCE_DIR) + "/data/js/corvane-async.js"));
+  ASSERT_EQ(shell.run(shell.sessionEnv(), 120), 0) << shell.log();
+  nlohmann::json report = shell.report();
+  ASSERT_TRUE(report.is_object()) << shell.log();
+  ASSERT_FALSE(report.contains("pageError")) << report["pageError"];
+  auto r = [&](const char* key) -> const nlohmann::json& { return report[key]; };
   EXPECT_EQ(r("missing"), nlohmann::json::array()) << "promised methods the bridge lacks";
   EXPECT_EQ(r("sameName"), true);
   EXPECT_EQ(r("samePath"), true);

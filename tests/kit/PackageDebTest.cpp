@@ -63,24 +63,22 @@ std::string icns(const std::vector<std::pair<std::string, std::string>>& entries
   return "icns" + be32(static_cast<uint32_t>(body.size() + 8)) + body;
 }
 
-struct KitRun {
+struct ToolRun {
   int status;
   std::string out, err;
+  std::string all() const { return out + err; }
 };
 
-KitRun kitRun(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{CORVANE_KIT_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  KitRun r;
-  r.status = kit::runTool(argv, &r.out, &r.err);
+// A program's status and output; flatpak-builder keeps its state in `cwd`.
+ToolRun run(const std::vector<std::string>& argv, const std::string& cwd = "") {
+  ToolRun r;
+  r.status = kit::runTool(argv, &r.out, &r.err, cwd);
   return r;
 }
 
-std::string tool(const std::vector<std::string>& argv, int* status = nullptr) {
-  std::string out, err;
-  const int s = kit::runTool(argv, &out, &err);
-  if (status) *status = s;
-  return out + err;
+ToolRun kitRun(std::vector<std::string> args) {
+  args.insert(args.begin(), CORVANE_KIT_BINARY);
+  return run(args);
 }
 
 class PackageDeb : public ::testing::Test {
@@ -95,17 +93,16 @@ class PackageDeb : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     last = kitRun(args);
     if (last.status != 0) return "";
-    std::string path = last.out.substr(0, last.out.find('\n'));
-    return path;
+    return last.out.substr(0, last.out.find('\n'));
   }
   std::string extract(const std::string& deb) {
     const std::string root = dir / ("x-" + std::to_string(++extracted));
-    EXPECT_EQ(tool({"dpkg-deb", "-x", deb, root}), "");
+    EXPECT_EQ(run({"dpkg-deb", "-x", deb, root}).all(), "");
     return root;
   }
   EnvGuard env;
   TempDir dir;
-  KitRun last;
+  ToolRun last;
   int extracted = 0;
 };
 
@@ -212,7 +209,7 @@ TEST_F(PackageDeb, WhatThePackageHolds) {
   EXPECT_EQ(fs::path(deb).filename(), "org.example.packtest_2.1+7_all.deb");
   EXPECT_NE(last.err.find("warning"), std::string::npos) << "the \"*\" document type is not mentioned";
 
-  const std::string control = tool({"dpkg-deb", "-f", deb});
+  const std::string control = run({"dpkg-deb", "-f", deb}).out;
   for (const char* line : {"Package: org.example.packtest\n", "Version: 2.1+7\n", "Architecture: all\n",
                            "Maintainer: Pack Tester <packs@example.org>\n", "Section: graphics\n",
                            "Homepage: https://example.org/pack\n", "Description: Checks what the packager writes\n",
@@ -246,9 +243,7 @@ TEST_F(PackageDeb, WhatThePackageHolds) {
 
   // The desktop entry: valid, and its values read back exactly.
   const std::string entry = root + "/usr/share/applications/org.example.PackTest.desktop";
-  int status = 0;
-  EXPECT_EQ(tool({"desktop-file-validate", entry}, &status), "");
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(run({"desktop-file-validate", entry}).all(), "");
   GKeyFile* file = g_key_file_new();
   ASSERT_TRUE(g_key_file_load_from_file(file, entry.c_str(), G_KEY_FILE_NONE, nullptr));
   auto value = [file](const char* key) {
@@ -270,8 +265,8 @@ TEST_F(PackageDeb, WhatThePackageHolds) {
   EXPECT_EQ(mime.find("image/"), std::string::npos) << "a declared MIME type was declared again";
 
   const std::string metainfo = root + "/usr/share/metainfo/org.example.PackTest.metainfo.xml";
-  const std::string verdict = tool({"appstreamcli", "validate", "--no-net", "--no-color", metainfo}, &status);
-  EXPECT_EQ(status, 0) << verdict;
+  const ToolRun verdict = run({"appstreamcli", "validate", "--no-net", "--no-color", metainfo});
+  EXPECT_EQ(verdict.status, 0) << verdict.all();
   EXPECT_NE(readFile(metainfo).find("<p>A test &amp; its &lt;tags&gt;.</p>"), std::string::npos);
   EXPECT_NE(readFile(metainfo).find("<release version=\"2.1\" date=\"2026-01-02\"/>"), std::string::npos);
   EXPECT_TRUE(fs::is_regular_file(root + "/usr/share/doc/org.example.packtest/changelog.gz"));
@@ -283,7 +278,7 @@ TEST_F(PackageDeb, StandaloneCarriesTheShell) {
   info["CFBundleExecutable"] = "packtest";
   const std::string deb = package(makeBundle(dir.path(), info), {"--standalone"});
   ASSERT_FALSE(deb.empty()) << last.err;
-  const std::string control = tool({"dpkg-deb", "-f", deb});
+  const std::string control = run({"dpkg-deb", "-f", deb}).out;
   EXPECT_EQ(control.find("corvane"), std::string::npos) << control;
   EXPECT_NE(control.find("libwebkit2gtk-4.1-0"), std::string::npos) << control;
   const std::string root = extract(deb);
@@ -291,13 +286,13 @@ TEST_F(PackageDeb, StandaloneCarriesTheShell) {
   for (const char* part : {"MacOS/packtest", "lib/corvane/web-extensions/libcorvane-webext.so",
                            "lib/corvane/modules/libcorvane-imaging.so", "libexec/corvane/corvane-agent-helper"}) {
     ASSERT_TRUE(fs::is_regular_file(contents + "/" + part)) << part;
-    EXPECT_NE(tool({"file", contents + "/" + part}).find(", stripped"), std::string::npos) << part;
+    EXPECT_NE(run({"file", contents + "/" + part}).out.find(", stripped"), std::string::npos) << part;
   }
   EXPECT_NE(readFile(root + "/usr/share/dbus-1/services/org.example.PackTest.AgentHelper.service")
                 .find("Exec=/usr/lib/org.example.packtest/PackTest.app/Contents/libexec/corvane/corvane-agent-helper\n"),
             std::string::npos);
   // The copied shell runs and finds its bundle from where it lies.
-  EXPECT_EQ(tool({contents + "/MacOS/packtest", "--version"}), "corvane " CORVANE_VERSION "\n");
+  EXPECT_EQ(run({contents + "/MacOS/packtest", "--version"}).all(), "corvane " CORVANE_VERSION "\n");
 }
 
 TEST_F(PackageDeb, AFullDiskLeavesTheOldPackage) {
@@ -313,7 +308,7 @@ TEST_F(PackageDeb, AFullDiskLeavesTheOldPackage) {
   } unmount{full};
   const std::string bundle = makeBundle(dir.path(), baseInfo());
   // Random bytes do not compress: the package outgrows the disk.
-  tool({"sh", "-c", "head -c 300000 /dev/urandom > '" + bundle + "/Contents/Resources/public/noise.bin'"});
+  run({"sh", "-c", "head -c 300000 /dev/urandom > '" + bundle + "/Contents/Resources/public/noise.bin'"});
   writeFile(full + "/org.example.packtest_2.1+7_all.deb", "the old package");
 
   last = kitRun({"package", "deb", bundle, "-o", full});
@@ -335,7 +330,7 @@ TEST(PackageFlatpak, ManifestNamesWhatItBuilds) {
   const std::string bundle = makeBundle(dir.path(), info);
   writeFile(bundle + "/Contents/Resources/Icon.svg",
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"32\" height=\"32\"><rect width=\"32\" height=\"32\"/></svg>");
-  const KitRun r = kitRun({"package", "flatpak", bundle, "-o", dir / "fp", "--shell-source", CORVANE_SOURCE_DIR});
+  const ToolRun r = kitRun({"package", "flatpak", bundle, "-o", dir / "fp", "--shell-source", CORVANE_SOURCE_DIR});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string manifestPath = dir / "fp/org.example.PackTest.json";
   EXPECT_EQ(r.out, manifestPath + "\n");
@@ -351,22 +346,19 @@ TEST(PackageFlatpak, ManifestNamesWhatItBuilds) {
 
   // flatpak-builder reads the manifest without a warning, and every local
   // source it names is there.
-  int status = 0;
-  std::string out, err;
-  // (flatpak-builder keeps its state in the folder it runs in.)
-  status = kit::runTool({"flatpak-builder", "--show-manifest", manifestPath}, &out, &err, dir.path());
-  EXPECT_EQ(status, 0) << err;
-  EXPECT_EQ(err.find("WARNING"), std::string::npos) << err;
-  status = kit::runTool({"flatpak-builder", "--show-deps", manifestPath}, &out, &err, dir.path());
-  ASSERT_EQ(status, 0) << err;
-  std::istringstream deps(out);
+  const ToolRun shown = run({"flatpak-builder", "--show-manifest", manifestPath}, dir.path());
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(shown.err.find("WARNING"), std::string::npos) << shown.err;
+  const ToolRun deps = run({"flatpak-builder", "--show-deps", manifestPath}, dir.path());
+  ASSERT_EQ(deps.status, 0) << deps.err;
+  std::istringstream lines(deps.out);
   int named = 0;
-  for (std::string dep; std::getline(deps, dep); ++named) {
+  for (std::string dep; std::getline(lines, dep); ++named) {
     const fs::path p = fs::path(dep).is_absolute() ? fs::path(dep) : fs::path(dir / "fp") / dep;
     EXPECT_TRUE(fs::exists(p)) << dep;
   }
   EXPECT_GE(named, 5);
-  EXPECT_EQ(tool({"desktop-file-validate", dir / "fp/org.example.PackTest.desktop"}), "");
+  EXPECT_EQ(run({"desktop-file-validate", dir / "fp/org.example.PackTest.desktop"}).all(), "");
 }
 
 }  // namespace

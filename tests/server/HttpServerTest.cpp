@@ -283,11 +283,8 @@ TEST_F(ServedFolder, SmallFilesKeptInMemoryFollowEveryChangeOnDisk) {
          fs::rename(root + "/kept/alias.next", root + "/kept/alias.txt");
        },
        200, "new-6"},
-      {"/kept/grown.txt",
-       [&] {
-         std::ofstream(root + "/kept/grown.txt", std::ios::app) << "+more";
-       },
-       200, "old-7+more"},
+      {"/kept/grown.txt", [&] { std::ofstream(root + "/kept/grown.txt", std::ios::app) << "+more"; }, 200,
+       "old-7+more"},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(settled(c.path).has("etag")) << c.path;

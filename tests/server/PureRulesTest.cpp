@@ -26,7 +26,8 @@ TEST(RequestPath, DecodesOnceNormalisesAndRefusesEveryTraversalForm) {
   for (const auto& [in, out] : decoded) EXPECT_EQ(decodeRequestPath(in), out) << in;
   for (const char* refused :
        {"", "relative.html", "/..", "/../x", "/a/../../x", "/a/..", "/%2e%2e/x", "/%2E%2e/x", "/.%2e/x", "/a/%2e%2e",
-        "/..%2fx", "/..%2Fx", "/a%5c..%5cx", "/%5C", "/%00", "/index.html%00.png", "/%", "/%4", "/%zz", "/%g0", "//.."}) {
+        "/..%2fx", "/..%2Fx", "/a%5c..%5cx", "/%5C", "/%00", "/index.html%00.png", "/%", "/%4", "/%zz", "/%g0",
+        "//.."}) {
     EXPECT_EQ(decodeRequestPath(refused), std::nullopt) << refused;
   }
   EXPECT_EQ(decodeRequestPath(std::string_view("/a\0b", 4)), std::nullopt);
@@ -117,11 +118,7 @@ TEST(ByteRanges, SingleRangesAreHonouredAndOthersFallBack) {
 
 TEST(ConditionalRequests, ValidatorsDecide304AndIfRange) {
   const std::time_t mtime = 1'700'000'000;  // Tue, 14 Nov 2023 22:13:20 GMT
-  FileStamp stamp;
-  stamp.inode = 42;
-  stamp.size = 1234;
-  stamp.mtime = {mtime - 100, 5};
-  stamp.ctime = {mtime, 7};
+  const FileStamp stamp{42, 1234, {mtime - 100, 5}, {mtime, 7}};  // inode, size, mtime, ctime
   const struct timespec later = {mtime + 3600, 0};
   const Validators v = validatorsFor(stamp, later);
   ASSERT_TRUE(v.present);
@@ -150,11 +147,7 @@ TEST(ConditionalRequests, ValidatorsDecide304AndIfRange) {
 }
 
 TEST(ConditionalRequests, EveryChangeOfTheFileChangesTheEntityTag) {
-  FileStamp stamp;
-  stamp.inode = 42;
-  stamp.size = 1234;
-  stamp.mtime = {1'700'000'000, 100};
-  stamp.ctime = {1'700'000'000, 100};
+  const FileStamp stamp{42, 1234, {1'700'000'000, 100}, {1'700'000'000, 100}};
   const struct timespec later = {1'800'000'000, 0};
   const std::string etag = validatorsFor(stamp, later).etag;
   auto changed = [&](auto edit) {
@@ -172,9 +165,7 @@ TEST(ConditionalRequests, EveryChangeOfTheFileChangesTheEntityTag) {
 }
 
 TEST(ConditionalRequests, AFileChangedWithinTheLastSecondGetsNoValidators) {
-  FileStamp stamp;
-  stamp.mtime = {1'700'000'000, 0};
-  stamp.ctime = {1'700'000'000, 500'000'000};
+  const FileStamp stamp{0, 0, {1'700'000'000, 0}, {1'700'000'000, 500'000'000}};
   // Changed 0.9 s ago: a second change within the same clock tick would
   // keep the same times, so nothing is promised yet.
   const Validators recent = validatorsFor(stamp, {1'700'000'001, 400'000'000});

@@ -97,8 +97,9 @@ inline Reply readReply(int fd) {
     if (colon == std::string::npos) continue;
     std::string name = line.substr(0, colon);
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (line.back() == '\r') line.pop_back();
     const size_t value = line.find_first_not_of(' ', colon + 1);
-    reply.headers[name] = value == std::string::npos ? "" : line.substr(value, line.size() - value - (line.back() == '\r'));
+    reply.headers[name] = value == std::string::npos ? "" : line.substr(value);
   }
   return reply;
 }

@@ -13,7 +13,7 @@ async function outcome(promise) {
   }
 }
 
-async function run() {
+E2E.run(async () => {
   const dir = corvane.path.tempDir() + "corvane-async-" + corvane.app.md5Digest(String(Date.now())).slice(0, 8);
   const write = corvane.binaryFileWriter;
   report.made = corvane.window.createDir(JSON.stringify({ path: dir }));
@@ -49,8 +49,5 @@ async function run() {
   report.parallel = both.map((o) => (o.resolved ? "resolved" : o.rejected.message));
   report.removedDir = await outcome(promised.window.removeDir({ path: dir }));
   report.leftCallbacks = Object.keys(globalThis.__corvaneAsync);
-}
-
-run()
-  .catch((e) => { report.pageError = String(e && e.stack || e); })
-  .finally(() => corvane.test.finish(JSON.stringify(report)));
+  return report;
+}, report);
