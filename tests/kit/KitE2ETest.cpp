@@ -40,9 +40,10 @@ class Program {
     dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     setenv("HOME", home.c_str(), 1);
-    for (const char* xdg : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "CORVANE_LOG_LEVEL",
-                            "CORVANE_SCREENSHOT"})
-      unsetenv(xdg);
+    // Its XDG folders are those under that home.
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "CORVANE_LOG_LEVEL",
+                             "CORVANE_SCREENSHOT"})
+      unsetenv(name);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);

@@ -46,13 +46,15 @@ inline int loopbackSocket(uint16_t port, const char* address, bool listen = fals
   hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
   hints.ai_socktype = SOCK_STREAM;
   if (::getaddrinfo(address, std::to_string(port).c_str(), &hints, &found) != 0) return -1;
-  int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;
   if (listen && found->ai_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
   const bool ok = listen ? ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 16) == 0
                          : ::connect(fd, found->ai_addr, found->ai_addrlen) == 0;
+  const int error = errno;  // freeLoopbackPort reads why a bind failed
   ::freeaddrinfo(found);
   if (!ok && fd >= 0) ::close(fd);
+  errno = error;
   return ok ? fd : -1;
 }
 
