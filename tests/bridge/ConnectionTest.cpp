@@ -259,19 +259,7 @@ TEST_F(Connection, HelloDescribesTheRootItsMembersAndTheOriginPolicy) {
   EXPECT_EQ(schema.classes[schema.rootClass].name, "WebViewDelegate");
   EXPECT_TRUE(schema.classes[schema.rootClass].methods.empty());
   EXPECT_EQ(schema.classes[schema.rootClass].fields, (std::vector<std::string>{"requestedWindow", "mainMenu"}));
-  // The members in the order the root creates them; notice only where a
-  // notification service answers, test only in test runs.
-  std::vector<std::string> names;
-  for (const auto& m : schema.members)
-    if (m.name != "notice" && m.name != "test") names.push_back(m.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"sound", "dock", "growl", "path", "clipboard", "app", "window", "fonts",
-                                             "menu", "menuitems_settings", "binaryFileWriter", "iap",
-                                             "tray"}));
-  for (const auto& m : schema.members) {
-    if (m.name == "path") {
-      EXPECT_EQ(schema.classes[m.classIndex].methods.size(), 47u);
-    }
-  }
+  // The members themselves: TheTypeDeclarationsMatchTheBridge.
   EXPECT_TRUE(schema.policy.allows("file://" + *root + "/Conn.app/Contents/Resources/public/index.html"));
   EXPECT_TRUE(schema.policy.allows("https://docs.example/page"));
   EXPECT_FALSE(schema.policy.allows("https://docs.example.org/page"));
