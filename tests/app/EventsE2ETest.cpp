@@ -238,38 +238,22 @@ TEST(Termination, CtrlCInATerminalEndsTheShellInOrderWithItsPage) {
 
 // ---- relaunch --------------------------------------------------------------------
 
-class Relaunch : public testing::Test {
- protected:
-  void SetUp() override {
-    fs::create_directories(app.shell.root() + "/bin");
-    fs::copy_file(CORVANE_BINARY, installed());
-    app.extraEnv["CORVANE_WEB_EXTENSIONS_DIR"] = CORVANE_WEBEXT_DIR;
-    app.extraEnv["EVENTS_FLAG"] = app.shell.root() + "/updated";
-  }
-  std::string installed() const { return app.shell.root() + "/bin/corvane"; }
+TEST(Relaunch, AfterAnUpdateStartsTheExecutableAsInstalledNow) {
   App app;
-};
-
-TEST_F(Relaunch, AfterAnUpdateStartsTheExecutableAsInstalledNow) {
-  auto old = app.start("relaunch-update", "relaunch.log", {}, "", installed());
+  const std::string installed = app.shell.root() + "/bin/corvane";
+  fs::create_directories(app.shell.root() + "/bin");
+  fs::copy_file(CORVANE_BINARY, installed);
+  app.extraEnv["CORVANE_WEB_EXTENSIONS_DIR"] = CORVANE_WEBEXT_DIR;
+  app.extraEnv["EVENTS_FLAG"] = app.shell.root() + "/updated";
+  auto old = app.start("relaunch-update", "relaunch.log", {}, "", installed);
   ASSERT_TRUE(old->waitForLog("events waiting for the update", 60)) << old->log();
   // The update replaces the running executable.
-  fs::copy_file(CORVANE_BINARY, installed() + ".new");
-  fs::rename(installed() + ".new", installed());
+  fs::copy_file(CORVANE_BINARY, installed + ".new");
+  fs::rename(installed + ".new", installed);
   std::ofstream(app.shell.root() + "/updated") << "1";
   EXPECT_EQ(old->waitForExit(60), 0) << old->log();
   EXPECT_EQ(app.report(60), json({{"relaunched", true}})) << old->log();
   EXPECT_EQ(old->log().find("relaunch failed"), std::string::npos) << old->log();
-}
-
-TEST_F(Relaunch, WithTheExecutableGoneSaysSoAndEnds) {
-  auto old = app.start("relaunch-update", "relaunch.log", {}, "", installed());
-  ASSERT_TRUE(old->waitForLog("events waiting for the update", 60)) << old->log();
-  fs::remove(installed());
-  std::ofstream(app.shell.root() + "/updated") << "1";
-  EXPECT_EQ(old->waitForExit(60), 0) << old->log();
-  EXPECT_NE(old->log().find("relaunch impossible: the executable " + installed() + " is gone"), std::string::npos)
-      << old->log();
 }
 
 // ---- the optional system bus -------------------------------------------------------
