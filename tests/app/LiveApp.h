@@ -1,7 +1,7 @@
 #pragma once
-// One application bundle in a temporary folder, made from the pages of the
-// application-life suites, and the shells started on it: the page learns
-// what to do from <mode variable> and reports to report.json.
+// One application bundle in a temporary folder, made from the events page,
+// and the shells started on it: the page learns what to do from EVENTS_MODE
+// and reports to report.json.
 #include "../e2e/ShellHarness.h"
 #include "LiveShell.h"
 
@@ -15,22 +15,18 @@ namespace corvane::life {
 
 class LiveApp {
  public:
-  // The life pages (LIFE_MODE), or with `events` the events page (EVENTS_MODE).
-  explicit LiveApp(const nlohmann::json& project = nlohmann::json::object(), bool events = true)
-      : events_(events) {
-    make(project);
-  }
+  explicit LiveApp(const nlohmann::json& project = nlohmann::json::object()) { make(project); }
   LiveApp(const LiveApp&) = delete;
   LiveApp& operator=(const LiveApp&) = delete;
 
   // (Re)builds the bundle with this main configuration.
   void make(const nlohmann::json& project) {
-    shell.makeBundle(project, events_ ? CORVANE_EVENTS_PAGES : CORVANE_LIFE_PAGES);
+    shell.makeBundle(project, CORVANE_EVENTS_PAGES);
   }
   std::map<std::string, std::string> env(const std::string& mode) const {
     auto env = shell.sessionEnv();
     env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
-    env[events_ ? "EVENTS_MODE" : "LIFE_MODE"] = mode;
+    env["EVENTS_MODE"] = mode;
     for (const auto& [k, v] : extraEnv) env[k] = v;
     return env;
   }
@@ -58,9 +54,6 @@ class LiveApp {
   e2e::ShellHarness shell;
   std::string bundle;  // another bundle than the harness's, when set
   std::map<std::string, std::string> extraEnv;
-
- private:
-  bool events_;
 };
 
 }  // namespace corvane::life

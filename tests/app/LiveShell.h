@@ -21,8 +21,8 @@ class LiveShell {
 
   // True once `text` appears in the log (false after `seconds`).
   bool waitForLog(const std::string& text, double seconds) const;
-  // The exit status, or -1 when it has not ended within `seconds` (then it
-  // is killed).
+  // The exit status, or -1 when it has not ended within `seconds` (it runs
+  // on; the destructor kills it).
   int waitForExit(double seconds);
   void signal(int sig) const;
   // Signals the shell's whole process group (as a terminal's Ctrl+C does);

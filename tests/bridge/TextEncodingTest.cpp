@@ -20,19 +20,22 @@ std::string utf8(const std::u16string& units) {
 
 const std::string kFFFD = "\xEF\xBF\xBD";
 
-TEST(Utf16ToUtf8, KeepsEveryCharacterIncludingNul) {
-  EXPECT_EQ(utf8(u""), "");
-  EXPECT_EQ(utf8(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
-  EXPECT_EQ(utf8(u"Grüße 中文 😀"), "Grüße 中文 😀");
-  EXPECT_EQ(utf8(u"\u007F\u0080\u07FF\u0800\uFFFF"), "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF");
-}
-
-TEST(Utf16ToUtf8, UnpairedSurrogatesBecomeReplacementCharacters) {
-  EXPECT_EQ(utf8(u"/a/abc\xD800" u"def"), "/a/abc" + kFFFD + "def");
-  EXPECT_EQ(utf8(u"x\xDC00"), "x" + kFFFD);
-  EXPECT_EQ(utf8(u"\xD800"), kFFFD);  // a high one at the very end
-  EXPECT_EQ(utf8(u"\xDC00\xD800"), kFFFD + kFFFD);  // reversed pair
-  EXPECT_EQ(utf8(u"\xD800\xD800\xDC00"), kFFFD + "\xF0\x90\x80\x80");
+TEST(Utf16ToUtf8, KeepsEveryCharacterAndReplacesUnpairedSurrogates) {
+  const struct {
+    std::u16string in;
+    std::string out;
+  } cases[] = {
+      {u"", ""},
+      {std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
+      {u"Grüße 中文 😀", "Grüße 中文 😀"},
+      {u"\u007F\u0080\u07FF\u0800\uFFFF", "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
+      {u"/a/abc\xD800" u"def", "/a/abc" + kFFFD + "def"},
+      {u"x\xDC00", "x" + kFFFD},
+      {u"\xD800", kFFFD},                 // a high one at the very end
+      {u"\xDC00\xD800", kFFFD + kFFFD},  // reversed pair
+      {u"\xD800\xD800\xDC00", kFFFD + "\xF0\x90\x80\x80"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(utf8(c.in), c.out) << c.out;
 }
 
 TEST(Utf16ToUtf8, PairsAcrossTheConversionPiecesStayOneCharacter) {
@@ -71,18 +74,15 @@ TEST(Utf8ToUtf16, RoundTripsAndReplacesIllFormedPieces) {
   EXPECT_EQ(utf16FromUtf8("x\xC3(\xF0\x9F\x98"), u"x\uFFFD(\uFFFD");
 }
 
-TEST(Utf8Repair, WellFormedTextsPassUntouched) {
-  for (std::string s : {std::string(), std::string("a\0b", 3), std::string("Grüße 中文 😀"),
-                        std::string("\xF4\x8F\xBF\xBF"), std::string(1000, 'x') + "é"}) {
-    EXPECT_TRUE(isWellFormedUtf8(s)) << s;
-    EXPECT_EQ(wellFormedUtf8(s), s);
-  }
-}
-
-TEST(Utf8Repair, EachMaximalIllFormedPieceBecomesOneReplacement) {
+TEST(Utf8Repair, WellFormedTextsPassAndEachMaximalIllFormedPieceBecomesOneReplacement) {
   struct Case {
     std::string in, out;
   } cases[] = {
+      {"", ""},
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"Grüße 中文 😀", "Grüße 中文 😀"},
+      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},  // U+10FFFF
+      {std::string(1000, 'x') + "é", std::string(1000, 'x') + "é"},
       {"\xFF", kFFFD},
       {"a\xC3(b", "a" + kFFFD + "(b"},                    // lead without its trail
       {"\xC0\x80", kFFFD + kFFFD},                        // overlong NUL
@@ -97,7 +97,7 @@ TEST(Utf8Repair, EachMaximalIllFormedPieceBecomesOneReplacement) {
       {std::string(96, 'a') + "\xC3", std::string(96, 'a') + kFFFD},
   };
   for (const auto& c : cases) {
-    EXPECT_FALSE(isWellFormedUtf8(c.in));
+    EXPECT_EQ(isWellFormedUtf8(c.in), c.in == c.out) << c.out;
     EXPECT_EQ(wellFormedUtf8(c.in), c.out);
     EXPECT_TRUE(isWellFormedUtf8(wellFormedUtf8(c.in)));
   }

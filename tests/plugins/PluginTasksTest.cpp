@@ -99,17 +99,6 @@ TEST(PluginToolPath, PluginFolderSpellingsAreRewritten) {
   EXPECT_EQ(PluginTasks::rewriteToolPath("plugin/Sample.bundle"), "plugin/Sample.bundle");
 }
 
-TEST_F(PluginTasksTest, WithoutUseThreadNothingLoadsAndTheAnswerIsSuccess) {
-  auto answer = tasks->execTask({{"taskToolPath", "/PlugIns/Sample.bundle"}, {"bundleClassName", "SamplePlugin"}});
-  EXPECT_TRUE(answer.answer);
-  EXPECT_EQ(answer.result, (json{{"success", true}}));
-  EXPECT_TRUE(tasks->pluginBundlePath2BundelTaskDic().empty());
-  EXPECT_EQ(tasks->lastPluginBundlePath(), "");
-  auto builtIn = tasks->execBuildInTask({{"className", "EchoTask"}});
-  EXPECT_TRUE(builtIn.answer);
-  EXPECT_EQ(builtIn.result, (json{{"success", true}}));
-}
-
 TEST_F(PluginTasksTest, OperationsComeInTheirOrderTwiceConfigured) {
   run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}, {"passBack", "rec"},
        {"arguments", "x"}});

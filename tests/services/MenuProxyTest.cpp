@@ -142,19 +142,6 @@ TEST_F(MenuProxies, RemovedItemsAreReleasedAndTheirObjectsRefuseCalls) {
   EXPECT_EQ(root->liveObjectCount(), live - 2 + 1);
 }
 
-TEST_F(MenuProxies, ManyItemsMadeAndRemovedLeaveNoProxiesBehind) {
-  auto* menu = object<MenuProxy>(add(bar.get(), "Tools")->submenu());
-  const size_t live = root->liveObjectCount();
-  for (int round = 0; round < 3; ++round) {
-    std::vector<json> refs;
-    for (int i = 0; i < 200; ++i) refs.push_back(menu->addItemWithTitle("item", "cmd+k", nullptr, 0).value());
-    object<MenuItemProxy>(refs[0])->addSubmenu();
-    for (size_t i = 0; i < refs.size(); i += 2) object<MenuItemProxy>(refs[i])->remove();
-    for (size_t i = 1; i < refs.size(); i += 2) menu->removeItem(0);
-    EXPECT_EQ(root->liveObjectCount(), live) << "round " << round;
-  }
-}
-
 TEST_F(MenuProxies, APageFunctionReplacesWhatEveryBuiltInItemDid) {
   // A menu whose every built-in action says that it ran.
   std::vector<std::string> ran;

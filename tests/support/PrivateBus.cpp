@@ -15,18 +15,34 @@ namespace corvane::test {
 
 namespace {
 
-// One line from a pipe a child writes to (its address); empty when the
-// child ended first.
-std::string readLineFrom(int fd) {
-  std::string line;
+// Starts dbus-daemon on `config` and reads the address it prints once it
+// listens (empty when it ended first).
+pid_t startDaemon(const std::string& config, const std::map<std::string, std::string>& env, bool quiet,
+                  std::string& address) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    if (int null = open("/dev/null", O_RDWR); null >= 0) {
+      dup2(null, 0);
+      if (quiet) dup2(null, 2);  // complaints about limits it may not raise are not ours
+    }
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    const std::string configArg = "--config-file=" + config;
+    const std::string print = "--print-address=" + std::to_string(fds[1]);
+    execlp("dbus-daemon", "dbus-daemon", "--nofork", configArg.c_str(), print.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  address.clear();
   char c;
-  while (read(fd, &c, 1) == 1 && c != '\n') line += c;
-  close(fd);
-  return line;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') address += c;
+  close(fds[0]);
+  return pid;
 }
 
 }  // namespace
-
 
 PrivateBus::PrivateBus(const std::string& serviceDir, const std::map<std::string, std::string>& env) {
   gchar* tmp = g_dir_make_tmp("corvane-bus-XXXXXX", nullptr);
@@ -41,23 +57,8 @@ PrivateBus::PrivateBus(const std::string& serviceDir, const std::map<std::string
                         << "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
                            "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
                            "</busconfig>\n";
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) throw std::runtime_error("pipe");
-  daemon_ = fork();
-  if (daemon_ == 0) {
-    close(pipeFds[0]);
-    int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    const std::string printAddress = "--print-address=" + std::to_string(pipeFds[1]);
-    const std::string configArg = "--config-file=" + config;
-    execlp("dbus-daemon", "dbus-daemon", "--nofork", configArg.c_str(), printAddress.c_str(), nullptr);
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  const std::string line = readLineFrom(pipeFds[0]);
-  if (line.empty()) throw std::runtime_error("dbus-daemon did not start");
-  address_ = line;
+  daemon_ = startDaemon(config, env, false, address_);
+  if (address_.empty()) throw std::runtime_error("dbus-daemon did not start");
   GError* error = nullptr;
   probe_ = g_dbus_connection_new_for_address_sync(
       address_.c_str(),
@@ -120,21 +121,10 @@ PrivateSystemBus::PrivateSystemBus(const std::string& folder)
 PrivateSystemBus::~PrivateSystemBus() { stop(); }
 
 bool PrivateSystemBus::start() {
-  int fds[2];
-  if (pipe(fds) != 0) return false;
   unlink((folder_ + "/system_bus_socket").c_str());
-  daemon_ = fork();
-  if (daemon_ == 0) {
-    close(fds[0]);
-    // Its complaints about resource limits it may not raise are not ours.
-    if (int null = open("/dev/null", O_WRONLY); null >= 0) dup2(null, 2);
-    const std::string config = "--config-file=" + folder_ + "/system.conf";
-    const std::string print = "--print-address=" + std::to_string(fds[1]);
-    execlp("dbus-daemon", "dbus-daemon", config.c_str(), "--nofork", print.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  return !readLineFrom(fds[0]).empty();  // printed once it listens
+  std::string printed;
+  daemon_ = startDaemon(folder_ + "/system.conf", {}, true, printed);
+  return !printed.empty();
 }
 
 void PrivateSystemBus::stop() {

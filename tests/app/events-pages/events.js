@@ -1,5 +1,6 @@
-// Drives one application-event scenario, chosen by the test through the
-// EVENTS_MODE environment variable, and reports through the test service.
+// Drives one application-event or launch-configuration scenario, chosen by
+// the test through the EVENTS_MODE environment variable, and reports
+// through the test service.
 (function () {
   if (location.hash === "#popup") return;  // a window this page opened
   var T = corvane.test, finish = E2E.finish;
@@ -77,6 +78,22 @@
         finish({ files: T.openedFiles(), visible: T.openedWhileVisible(), state: T.windowState() });
       });
     });
+  } else if (mode === "style") {
+    setTimeout(function () { finish({ state: T.windowState() }); }, 500);
+  } else if (mode === "quit-on-close") {
+    setTimeout(function () { T.closeMainWindow(); }, 200);
+  } else if (mode === "size") {
+    // The test measures the X window against what the page sees.
+    var report = function () {
+      console.log("events size " + JSON.stringify({ inner: [window.innerWidth, window.innerHeight],
+                                                    state: T.windowState() }));
+    };
+    report();
+    window.addEventListener("resize", report);
+    setInterval(report, 1000);
+  } else if (mode === "keep-config") {
+    // The test breaks and mends project.json while the page keeps asking.
+    setInterval(function () { console.log("events url " + corvane.app.getHomePageURL()); }, 300);
   }
   // Other modes: the test drives the shell from outside.
 })();
