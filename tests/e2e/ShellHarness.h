@@ -70,14 +70,17 @@ class ShellHarness {
             const std::vector<std::string>& args = {});
 
   // The shell's own home and XDG folders inside root(), and the folder of
-  // step answers (CORVANE_E2E_ACK); suites add their own variables. (The shell run is the tests' shell, which always has
-  // the test service.)
+  // step answers (CORVANE_E2E_ACK); suites add their own variables.
   std::map<std::string, std::string> sessionEnv() const;
 
-  // Desktop entries in the shell's own data home, made the defaults for a
-  // private URL scheme ("corvanetest"), mailto and plain text, plus one
-  // named "Corvane Recorder"; each records the arguments it is started with
-  // in <handoff>/<tag>.txt (tags "open", "mail", "file", "launch").
+  // Desktop entries in the shell's own data home, one per tag, each made the
+  // default handler of its MIME types (x-scheme-handler/<scheme> for URL
+  // schemes); each appends the arguments it is started with to
+  // <dir>/<tag>.txt. A tag without types is the application named
+  // "Corvane Recorder", to be launched by name.
+  void installRecorders(const std::string& dir, const std::map<std::string, std::vector<std::string>>& typesByTag);
+  // The usual set: "open" (the private scheme "corvanetest"), "mail",
+  // "file" (plain text) and "launch".
   void installHandOffRecorders(const std::string& handoff);
 
   // Presses Enter on the alert titled `title` of the process `pid` (on the
