@@ -1,8 +1,5 @@
-// The page-host end-to-end pages. The mode comes from the environment
-// (HOST_MODE); the page says where it is through console lines beginning
-// with "host: ", which the test waits for before it acts as a person would
-// (keys, focus, other applications), and hands its findings to
-// corvane.test.finish().
+// The page-host pages, one per HOST_MODE. Console lines beginning with
+// "host: " tell the test when to act as the person would.
 (function () {
   var T = corvane.test;
   var A = corvane.app;
@@ -167,17 +164,14 @@
     return out;
   }
 
-  async function storage(rounds) {
+  async function storage() {
     var me = A.getAppIdentifier();
     var report = { me: me, before: { local: localKeys() } };
     try {
       var db = await openDb();
       report.before.items = await allItems(db);
-      for (var r = 0; r < rounds; ++r) {
-        localStorage.setItem(me + ":" + r, String(r));
-        await addItems(db, [{ owner: me, round: r }]);
-      }
       localStorage.setItem("owner", me);
+      await addItems(db, [{ owner: me }]);
       report.after = { local: localKeys(), items: await allItems(db) };
       finish(report);
     } catch (e) {
@@ -217,13 +211,6 @@
       report.inNewFrame = seen;
       child.postMessage("agent?", "*");
     }
-    // Placeholder expansions log the sandbox line once each.
-    // (The markers go through the bridge, in order with the expansions.)
-    T.echoParams(JSON.stringify({ marker: "expand begin" }));
-    for (var i = 0; i < 20; ++i) corvane.path.getUpdateEnvString("${HOME}/${APPDATA_HOME}/${DOCUMENTS}");
-    T.echoParams(JSON.stringify({ marker: "expand end" }));
-    report.sizes = [A.getFileSizeString1000("1500000"), A.getFileSizeString1024("1500000"),
-      A.getFileSizeString1000(1500000), A.getFileSizeString1000("not a number")];
     child = window.open("child.html", "child", "width=400,height=300");
   }
 
@@ -327,8 +314,7 @@
       else if (mode === "keys") keys();
       else if (mode === "foreign") foreign();
       else if (mode === "activation") activation();
-      else if (mode === "storage") storage(1);
-      else if (mode === "stress") storage(150);
+      else if (mode === "storage") storage();
       else if (mode === "agent") agent();
       else if (mode === "hooks") hooks();
       else if (mode === "unsaved") unsaved();
