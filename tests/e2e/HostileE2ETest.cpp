@@ -1,9 +1,6 @@
-// The bridge as an attacker meets it, in the real shell: foreign receivers
-// for every method, hostile documents of every kind around the application
-// (hostile-pages/hostile.js and probe.js) in file mode and in server mode,
-// a foreign main frame framing the application, a page reloaded thousands
-// of times while its frames call the bridge, and every method called with
-// hostile values.
+// The bridge as an attacker meets it, in the real shell: foreign receivers,
+// hostile documents around the application in file and server mode, a
+// foreign main frame, a page reloaded thousands of times, hostile values.
 #include "ShellSuite.h"
 #include "support/TestFiles.h"
 
@@ -83,6 +80,28 @@ struct Hostile {
       EXPECT_TRUE(hasBridge(probes[name], "top"));
     }
     EXPECT_TRUE(hasBridge(probes["appnest"], "parent"));
+  }
+
+  // In both modes: opaque documents and their children are shut out; the
+  // application's own documents and windows share its bridge, and its
+  // callbacks and events land in its main frame only.
+  static void expectCommon(const json& report) {
+    const json& probes = report["probes"];
+    for (const char* name : {"datanest", "data.srcdoc", "data.blob", "data.blank", "sandboxed", "sandboxedSrcdocnest",
+                             "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob"})
+      expectShutOut(probes, name, true);
+    // A sandbox the author let keep the application's origin is the
+    // application's own document.
+    EXPECT_TRUE(hasBridge(probes["sandboxedSame"], "own"));
+    expectAppContent(probes);
+    // A window the page opened on its own file: a bridge of its own.
+    EXPECT_TRUE(hasBridge(probes["opened"], "own"));
+    EXPECT_EQ(report["own"]["callbacks"], 3);
+    EXPECT_EQ(report["own"]["events"], 2);
+    for (const auto& [name, probe] : probes.items()) {
+      EXPECT_EQ(probe["callbacks"], 0) << name;
+      EXPECT_EQ(probe["events"], 0) << name;
+    }
   }
 
   // The application's own documents.
@@ -174,37 +193,13 @@ TEST_F(FileMode, ForeignLocalFilesNeverLoadInAFrameAWindowOrTheMainFrame) {
   EXPECT_FALSE(report->contains("framed"));
 }
 
-TEST_F(FileMode, OpaqueDocumentsAndTheirChildrenGetNoBridgeAndReachNone) {
-  const json& probes = r("probes");
-  for (const char* name : {"datanest", "data.srcdoc", "data.blob", "data.blank", "sandboxed", "sandboxedSrcdocnest",
-                           "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob"})
-    expectShutOut(probes, name, true);
+TEST_F(FileMode, OpaqueDocumentsGetNoBridgeTheApplicationsOwnShareIt) {
+  expectCommon(*report);
   EXPECT_TRUE(logged("bridge refused for file://" + shell->resourcePath() +
-                          "/public/probe.html?name=sandboxed (opaque origin)"))
+                     "/public/probe.html?name=sandboxed (opaque origin)"))
       << *log;
-  // The author let this sandbox keep the application's origin: it is the
-  // application's own document and holds the bridge.
-  EXPECT_TRUE(hasBridge(probes["sandboxedSame"], "own"));
-  EXPECT_EQ(probes["sandboxedSame"]["origin"], "file://");
-}
-
-TEST_F(FileMode, TheApplicationsOwnDocumentsAndWindowsShareItsBridgeOnly) {
-  const json& probes = r("probes");
-  // srcdoc, blob: and about:blank documents the application made: no bridge
-  // of their own, and (same origin) they reach the application's.
-  expectAppContent(probes);
-  // A window the page opened on its own file: a bridge of its own.
-  EXPECT_TRUE(hasBridge(probes["opened"], "own"));
-  EXPECT_TRUE(hasBridge(probes["opened"], "opener"));
-}
-
-TEST_F(FileMode, CallbacksAndEventsLandInTheMainFrameOnly) {
-  EXPECT_EQ(r("own")["callbacks"], 3);
-  EXPECT_EQ(r("own")["events"], 2);
-  for (const auto& [name, probe] : r("probes").items()) {
-    EXPECT_EQ(probe["callbacks"], 0) << name;
-    EXPECT_EQ(probe["events"], 0) << name;
-  }
+  EXPECT_EQ(r("probes")["sandboxedSame"]["origin"], "file://");
+  EXPECT_TRUE(hasBridge(r("probes")["opened"], "opener"));
 }
 
 TEST_F(ServerMode, OtherOriginsAndTheDocumentsTheyMakeReachNoBridge) {
@@ -216,17 +211,7 @@ TEST_F(ServerMode, OtherOriginsAndTheDocumentsTheyMakeReachNoBridge) {
   EXPECT_FALSE(probes.contains("fileFromServer"));
 }
 
-TEST_F(ServerMode, OpaqueDocumentsGetNoBridgeTheApplicationsOwnShareIt) {
-  const json& probes = r("probes");
-  for (const char* name : {"datanest", "data.srcdoc", "data.blob", "data.blank", "sandboxed", "sandboxedSrcdocnest",
-                           "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob"})
-    expectShutOut(probes, name, true);
-  EXPECT_TRUE(hasBridge(probes["sandboxedSame"], "own"));
-  expectAppContent(probes);
-  EXPECT_TRUE(hasBridge(probes["opened"], "own"));
-  EXPECT_EQ(r("own")["callbacks"], 3);
-  EXPECT_EQ(r("own")["events"], 2);
-}
+TEST_F(ServerMode, OpaqueDocumentsGetNoBridgeTheApplicationsOwnShareIt) { expectCommon(*report); }
 
 TEST_F(ServerMode, UnderAForeignMainFrameCallbacksAndEventsStayInTheApplicationsFrame) {
   // Once when the foreign top frames the application, once when it came
