@@ -23,6 +23,23 @@ const std::string kPages = CORVANE_E2E_HOSTILE_PAGES;
 // The end of a long shell log, for failure messages.
 std::string tail(const std::string& log) { return log.substr(log.size() > 20000 ? log.size() - 20000 : 0); }
 
+// One run of the shell on `page` with `env` added; answers the page's report
+// (null after a failure, which it records).
+json runPage(const std::string& page, std::map<std::string, std::string> env, int timeoutSeconds) {
+  if (!std::getenv("DISPLAY")) ADD_FAILURE() << "no display: run the tests through scripts/with-session.sh";
+  ShellHarness shell;
+  shell.makeBundle({{"AppExInfo", {{"startPage", "public/" + page}}}}, kPages);
+  env.merge(shell.sessionEnv());
+  const int status = shell.run(env, timeoutSeconds);
+  const json report = shell.report();
+  if (status != 0 || !report.is_object()) {
+    ADD_FAILURE() << "exit " << status << "\n" << tail(shell.log());
+    return nullptr;
+  }
+  EXPECT_EQ(shell.log().find("reload check failed"), std::string::npos);
+  return report;
+}
+
 // The probe as a document of its own, for places that cannot load
 // probe.js from the application (foreign files, other servers).
 std::string inlineProbe() {
@@ -239,32 +256,20 @@ TEST_F(ServerMode, UnderAForeignMainFrameCallbacksAndEventsStayInTheApplications
   EXPECT_EQ(r("home")["ran"], 1);
 }
 
-}  // namespace
-
-namespace {
-
 // The page reloads itself `reloads` times; its two frames call the bridge
 // all the while (hostile-pages/reload.js). The engine collects garbage far
 // more often than usual here, so that a collection lands inside the
 // bridge's set-up of a new document in many of the loads, as it does now
 // and then on a busy machine.
 TEST(Reload, EveryLoadOfABusyPageFindsEveryMethod) {
-  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
   const char* wanted = std::getenv("CORVANE_E2E_RELOADS");
   const int reloads = wanted ? std::atoi(wanted) : 2000;
-  ShellHarness shell;
-  shell.makeBundle({{"AppExInfo", {{"startPage", "public/reload.html"}}}}, kPages);
-  auto env = shell.sessionEnv();
-  env["CORVANE_E2E_RELOADS"] = std::to_string(reloads);
-  env["JSC_slowPathAllocsBetweenGCs"] = "100";
-  const int status = shell.run(env, std::max(600, reloads / 5));
-  const std::string log = shell.log();
-  ASSERT_EQ(status, 0) << tail(log);
-  const json report = shell.report();
-  ASSERT_TRUE(report.is_object()) << tail(log);
+  const json report = runPage("reload.html",
+                              {{"CORVANE_E2E_RELOADS", std::to_string(reloads)}, {"JSC_slowPathAllocsBetweenGCs", "100"}},
+                              std::max(600, reloads / 5));
+  ASSERT_FALSE(report.is_null());
   EXPECT_EQ(report["loads"], reloads);
   EXPECT_EQ(report["problems"], json::array());
-  EXPECT_EQ(log.find("reload check failed"), std::string::npos);
   // The shape every load was held to is the whole one.
   const std::string app = report["shape"]["app"];
   EXPECT_NE(app.find("getAppName"), std::string::npos) << app;
@@ -272,20 +277,10 @@ TEST(Reload, EveryLoadOfABusyPageFindsEveryMethod) {
   EXPECT_NE(report["shape"]["path"].get<std::string>().find("homeDir"), std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 // Every method with hostile values (hostile-pages/fuzz.js).
 TEST(Fuzz, EveryMethodTakesHostileValuesAndTheBridgeStaysSound) {
-  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
-  ShellHarness shell;
-  shell.makeBundle({{"AppExInfo", {{"startPage", "public/fuzz.html"}}}}, kPages);
-  const int status = shell.run(shell.sessionEnv(), 600);
-  const std::string log = shell.log();
-  ASSERT_EQ(status, 0) << tail(log);
-  const json report = shell.report();
-  ASSERT_TRUE(report.is_object()) << tail(log);
+  const json report = runPage("fuzz.html", {}, 600);
+  ASSERT_FALSE(report.is_null());
   EXPECT_GE(report["calls"], 100000);
   EXPECT_GT(report["methods"], 100);
   for (const auto& [method, calls] : report["perMethod"].items()) EXPECT_GE(calls, 500) << method;

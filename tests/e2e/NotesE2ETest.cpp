@@ -1,7 +1,6 @@
-// The Notes example as its users meet it: the shipped shell on the bundle
-// the build stages, on a desktop of the suite's own (Xvfb, openbox, a
-// session bus with the dunst notification daemon), driven with real keys,
-// dialogs and drags; files are checked by their content.
+// The Notes example as its users meet it: the shipped shell on the staged
+// bundle, on a desktop of its own with a notification daemon, driven with
+// real keys, dialogs and drags.
 #include "ProcessHelpers.h"
 #include "ShellHarness.h"
 #include "../app/LiveShell.h"

@@ -185,11 +185,10 @@ int ShellHarness::run(const std::map<std::string, std::string>& env, int timeout
   return wait(start(env), timeoutSeconds);
 }
 
-int ShellHarness::wait(int pid, int timeoutSeconds, const std::function<void()>& tick) {
+int ShellHarness::wait(int pid, int timeoutSeconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   int status = 0;
   for (;;) {
-    if (tick) tick();
     pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (std::chrono::steady_clock::now() > deadline) {

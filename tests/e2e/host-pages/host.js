@@ -9,6 +9,7 @@
   function say(text) { console.log("host: " + text); }
   function keep() { T.setValue(state); }
   var finish = E2E.finish;
+  function untilFile(path) { return E2E.until(function () { return T.pathExists(path); }, 600000); }
   function keyName(e) {
     return (e.ctrlKey ? "ctrl+" : "") + (e.shiftKey ? "shift+" : "") + e.key.toLowerCase();
   }
@@ -134,28 +135,11 @@
   }
 
   // ---- storage: what this application finds, then what it leaves
-  function openDb() {
+  // An IndexedDB request as a promise of its result.
+  function result(r) {
     return new Promise(function (resolve, reject) {
-      var r = indexedDB.open("host", 1);
-      r.onupgradeneeded = function () { r.result.createObjectStore("items", { autoIncrement: true }); };
       r.onsuccess = function () { resolve(r.result); };
       r.onerror = function () { reject(r.error); };
-    });
-  }
-  function allItems(db) {
-    return new Promise(function (resolve, reject) {
-      var r = db.transaction("items").objectStore("items").getAll();
-      r.onsuccess = function () { resolve(r.result); };
-      r.onerror = function () { reject(r.error); };
-    });
-  }
-  function addItems(db, items) {
-    return new Promise(function (resolve, reject) {
-      var t = db.transaction("items", "readwrite");
-      items.forEach(function (i) { t.objectStore("items").add(i); });
-      t.oncomplete = function () { resolve(); };
-      t.onerror = function () { reject(t.error); };
-      t.onabort = function () { reject(t.error); };
     });
   }
   function localKeys() {
@@ -168,11 +152,19 @@
     var me = A.getAppIdentifier();
     var report = { me: me, before: { local: localKeys() } };
     try {
-      var db = await openDb();
-      report.before.items = await allItems(db);
+      var open = indexedDB.open("host", 1);
+      open.onupgradeneeded = function () { open.result.createObjectStore("items", { autoIncrement: true }); };
+      var db = await result(open);
+      var items = function () { return result(db.transaction("items").objectStore("items").getAll()); };
+      report.before.items = await items();
       localStorage.setItem("owner", me);
-      await addItems(db, [{ owner: me }]);
-      report.after = { local: localKeys(), items: await allItems(db) };
+      var t = db.transaction("items", "readwrite");
+      t.objectStore("items").add({ owner: me });
+      await new Promise(function (resolve, reject) {
+        t.oncomplete = resolve;
+        t.onerror = t.onabort = function () { reject(t.error); };
+      });
+      report.after = { local: localKeys(), items: await items() };
       finish(report);
     } catch (e) {
       finish({ me: me, pageError: String(e) });
@@ -285,12 +277,10 @@
     keep();
     say("reloaded");
     // The test says when the old call has ended.
-    var timer = setInterval(function () {
-      if (!T.pathExists(dir + "/ack")) return;
-      clearInterval(timer);
+    untilFile(dir + "/ack").then(function () {
       state.after = corvane.path.getFileExt("b.zip");
       finish(state);
-    }, 100);
+    });
   }
 
   // ---- the web process dies at every load: the page is reloaded with
@@ -299,12 +289,7 @@
     state.loads = (state.loads || 0) + 1;
     keep();
     say("load " + state.loads + " " + corvane.path.getFileExt("c.gz"));
-    var dir = T.environment("CRASH_DIR");
-    var timer = setInterval(function () {
-      if (!T.pathExists(dir + "/done")) return;
-      clearInterval(timer);
-      finish(state);
-    }, 100);
+    untilFile(T.environment("CRASH_DIR") + "/done").then(function () { finish(state); });
   }
 
   window.addEventListener("load", function () {
