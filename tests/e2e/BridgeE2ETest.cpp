@@ -133,11 +133,6 @@ TEST_F(BridgeE2E, ConfirmIsTrueOnlyForYes) {
   EXPECT_EQ(r("alertReturned"), true);
 }
 
-TEST_F(BridgeE2E, ConsoleMessagesAreLogged) {
-  EXPECT_NE(log->find("JavaScript console: checks.js:"), std::string::npos) << *log;
-  EXPECT_NE(log->find(": e2e page done"), std::string::npos);
-}
-
 TEST_F(BridgeE2E, EveryPathMethodAnswersAsTheFolderQueries) {
   auto bundle = corvane::Bundle::open(shell->bundlePath());
   ASSERT_TRUE(bundle);

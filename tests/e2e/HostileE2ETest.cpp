@@ -1,9 +1,6 @@
-// The bridge as an attacker meets it, in the real shell: foreign receivers
-// for every method, hostile documents of every kind around the application
-// (hostile-pages/hostile.js and probe.js) in file mode and in server mode,
-// a foreign main frame framing the application, a page reloaded thousands
-// of times while its frames call the bridge, and every method called with
-// hostile values.
+// The bridge as an attacker meets it, in the real shell: foreign receivers,
+// hostile documents around the application in file and server mode, a
+// foreign main frame, a page reloaded thousands of times, hostile values.
 #include "ShellSuite.h"
 #include "support/TestFiles.h"
 
@@ -25,6 +22,23 @@ const std::string kPages = CORVANE_E2E_HOSTILE_PAGES;
 
 // The end of a long shell log, for failure messages.
 std::string tail(const std::string& log) { return log.substr(log.size() > 20000 ? log.size() - 20000 : 0); }
+
+// One run of the shell on `page` with `env` added; answers the page's report
+// (null after a failure, which it records).
+json runPage(const std::string& page, std::map<std::string, std::string> env, int timeoutSeconds) {
+  if (!std::getenv("DISPLAY")) ADD_FAILURE() << "no display: run the tests through scripts/with-session.sh";
+  ShellHarness shell;
+  shell.makeBundle({{"AppExInfo", {{"startPage", "public/" + page}}}}, kPages);
+  env.merge(shell.sessionEnv());
+  const int status = shell.run(env, timeoutSeconds);
+  const json report = shell.report();
+  if (status != 0 || !report.is_object()) {
+    ADD_FAILURE() << "exit " << status << "\n" << tail(shell.log());
+    return nullptr;
+  }
+  EXPECT_EQ(shell.log().find("reload check failed"), std::string::npos);
+  return report;
+}
 
 // The probe as a document of its own, for places that cannot load
 // probe.js from the application (foreign files, other servers).
@@ -83,6 +97,28 @@ struct Hostile {
       EXPECT_TRUE(hasBridge(probes[name], "top"));
     }
     EXPECT_TRUE(hasBridge(probes["appnest"], "parent"));
+  }
+
+  // In both modes: opaque documents and their children are shut out; the
+  // application's own documents and windows share its bridge, and its
+  // callbacks and events land in its main frame only.
+  static void expectCommon(const json& report) {
+    const json& probes = report["probes"];
+    for (const char* name : {"datanest", "data.srcdoc", "data.blob", "data.blank", "sandboxed", "sandboxedSrcdocnest",
+                             "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob"})
+      expectShutOut(probes, name, true);
+    // A sandbox the author let keep the application's origin is the
+    // application's own document.
+    EXPECT_TRUE(hasBridge(probes["sandboxedSame"], "own"));
+    expectAppContent(probes);
+    // A window the page opened on its own file: a bridge of its own.
+    EXPECT_TRUE(hasBridge(probes["opened"], "own"));
+    EXPECT_EQ(report["own"]["callbacks"], 3);
+    EXPECT_EQ(report["own"]["events"], 2);
+    for (const auto& [name, probe] : probes.items()) {
+      EXPECT_EQ(probe["callbacks"], 0) << name;
+      EXPECT_EQ(probe["events"], 0) << name;
+    }
   }
 
   // The application's own documents.
@@ -174,37 +210,13 @@ TEST_F(FileMode, ForeignLocalFilesNeverLoadInAFrameAWindowOrTheMainFrame) {
   EXPECT_FALSE(report->contains("framed"));
 }
 
-TEST_F(FileMode, OpaqueDocumentsAndTheirChildrenGetNoBridgeAndReachNone) {
-  const json& probes = r("probes");
-  for (const char* name : {"datanest", "data.srcdoc", "data.blob", "data.blank", "sandboxed", "sandboxedSrcdocnest",
-                           "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob"})
-    expectShutOut(probes, name, true);
+TEST_F(FileMode, OpaqueDocumentsGetNoBridgeTheApplicationsOwnShareIt) {
+  expectCommon(*report);
   EXPECT_TRUE(logged("bridge refused for file://" + shell->resourcePath() +
-                          "/public/probe.html?name=sandboxed (opaque origin)"))
+                     "/public/probe.html?name=sandboxed (opaque origin)"))
       << *log;
-  // The author let this sandbox keep the application's origin: it is the
-  // application's own document and holds the bridge.
-  EXPECT_TRUE(hasBridge(probes["sandboxedSame"], "own"));
-  EXPECT_EQ(probes["sandboxedSame"]["origin"], "file://");
-}
-
-TEST_F(FileMode, TheApplicationsOwnDocumentsAndWindowsShareItsBridgeOnly) {
-  const json& probes = r("probes");
-  // srcdoc, blob: and about:blank documents the application made: no bridge
-  // of their own, and (same origin) they reach the application's.
-  expectAppContent(probes);
-  // A window the page opened on its own file: a bridge of its own.
-  EXPECT_TRUE(hasBridge(probes["opened"], "own"));
-  EXPECT_TRUE(hasBridge(probes["opened"], "opener"));
-}
-
-TEST_F(FileMode, CallbacksAndEventsLandInTheMainFrameOnly) {
-  EXPECT_EQ(r("own")["callbacks"], 3);
-  EXPECT_EQ(r("own")["events"], 2);
-  for (const auto& [name, probe] : r("probes").items()) {
-    EXPECT_EQ(probe["callbacks"], 0) << name;
-    EXPECT_EQ(probe["events"], 0) << name;
-  }
+  EXPECT_EQ(r("probes")["sandboxedSame"]["origin"], "file://");
+  EXPECT_TRUE(hasBridge(r("probes")["opened"], "opener"));
 }
 
 TEST_F(ServerMode, OtherOriginsAndTheDocumentsTheyMakeReachNoBridge) {
@@ -216,17 +228,7 @@ TEST_F(ServerMode, OtherOriginsAndTheDocumentsTheyMakeReachNoBridge) {
   EXPECT_FALSE(probes.contains("fileFromServer"));
 }
 
-TEST_F(ServerMode, OpaqueDocumentsGetNoBridgeTheApplicationsOwnShareIt) {
-  const json& probes = r("probes");
-  for (const char* name : {"datanest", "data.srcdoc", "data.blob", "data.blank", "sandboxed", "sandboxedSrcdocnest",
-                           "sandboxedSrcdoc.srcdoc", "sandboxedSrcdoc.blob"})
-    expectShutOut(probes, name, true);
-  EXPECT_TRUE(hasBridge(probes["sandboxedSame"], "own"));
-  expectAppContent(probes);
-  EXPECT_TRUE(hasBridge(probes["opened"], "own"));
-  EXPECT_EQ(r("own")["callbacks"], 3);
-  EXPECT_EQ(r("own")["events"], 2);
-}
+TEST_F(ServerMode, OpaqueDocumentsGetNoBridgeTheApplicationsOwnShareIt) { expectCommon(*report); }
 
 TEST_F(ServerMode, UnderAForeignMainFrameCallbacksAndEventsStayInTheApplicationsFrame) {
   // Once when the foreign top frames the application, once when it came
@@ -254,32 +256,20 @@ TEST_F(ServerMode, UnderAForeignMainFrameCallbacksAndEventsStayInTheApplications
   EXPECT_EQ(r("home")["ran"], 1);
 }
 
-}  // namespace
-
-namespace {
-
 // The page reloads itself `reloads` times; its two frames call the bridge
 // all the while (hostile-pages/reload.js). The engine collects garbage far
 // more often than usual here, so that a collection lands inside the
 // bridge's set-up of a new document in many of the loads, as it does now
 // and then on a busy machine.
 TEST(Reload, EveryLoadOfABusyPageFindsEveryMethod) {
-  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
   const char* wanted = std::getenv("CORVANE_E2E_RELOADS");
   const int reloads = wanted ? std::atoi(wanted) : 2000;
-  ShellHarness shell;
-  shell.makeBundle({{"AppExInfo", {{"startPage", "public/reload.html"}}}}, kPages);
-  auto env = shell.sessionEnv();
-  env["CORVANE_E2E_RELOADS"] = std::to_string(reloads);
-  env["JSC_slowPathAllocsBetweenGCs"] = "100";
-  const int status = shell.run(env, std::max(600, reloads / 5));
-  const std::string log = shell.log();
-  ASSERT_EQ(status, 0) << tail(log);
-  const json report = shell.report();
-  ASSERT_TRUE(report.is_object()) << tail(log);
+  const json report = runPage("reload.html",
+                              {{"CORVANE_E2E_RELOADS", std::to_string(reloads)}, {"JSC_slowPathAllocsBetweenGCs", "100"}},
+                              std::max(600, reloads / 5));
+  ASSERT_FALSE(report.is_null());
   EXPECT_EQ(report["loads"], reloads);
   EXPECT_EQ(report["problems"], json::array());
-  EXPECT_EQ(log.find("reload check failed"), std::string::npos);
   // The shape every load was held to is the whole one.
   const std::string app = report["shape"]["app"];
   EXPECT_NE(app.find("getAppName"), std::string::npos) << app;
@@ -287,20 +277,10 @@ TEST(Reload, EveryLoadOfABusyPageFindsEveryMethod) {
   EXPECT_NE(report["shape"]["path"].get<std::string>().find("homeDir"), std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 // Every method with hostile values (hostile-pages/fuzz.js).
 TEST(Fuzz, EveryMethodTakesHostileValuesAndTheBridgeStaysSound) {
-  ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no display: run the tests through scripts/with-session.sh";
-  ShellHarness shell;
-  shell.makeBundle({{"AppExInfo", {{"startPage", "public/fuzz.html"}}}}, kPages);
-  const int status = shell.run(shell.sessionEnv(), 600);
-  const std::string log = shell.log();
-  ASSERT_EQ(status, 0) << tail(log);
-  const json report = shell.report();
-  ASSERT_TRUE(report.is_object()) << tail(log);
+  const json report = runPage("fuzz.html", {}, 600);
+  ASSERT_FALSE(report.is_null());
   EXPECT_GE(report["calls"], 100000);
   EXPECT_GT(report["methods"], 100);
   for (const auto& [method, calls] : report["perMethod"].items()) EXPECT_GE(calls, 500) << method;

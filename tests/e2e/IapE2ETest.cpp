@@ -1,9 +1,6 @@
-// Purchases end to end: the real shell runs a page (iap-pages/iap-checks.js)
-// that registers the sample purchase helper as the Showcase ships it, starts
-// the store, lists products and prices, buys, spends uses and restores; a
-// second run on the same home finds what was bought and the use counts, and
-// then registers a helper that crashes mid-call. The page reports what its
-// callbacks saw; the test also reads the store the helper wrote.
+// Purchases end to end through the sample purchase helper as the Showcase
+// ships it (iap-pages/iap-checks.js); a second run on the same home finds
+// what was bought, then meets a helper that crashes mid-call.
 #include "ProcessHelpers.h"
 #include "ShellSuite.h"
 

@@ -1,6 +1,4 @@
-// One run of the real shell on a page that runs plug-in bundles (the
-// sample plug-in and the test plug-ins) and built-in tasks; the tests check
-// what the page received and what the shell logged. A second test runs the
+// Plug-in bundles and built-in tasks from a page (plugin-pages), and the
 // Showcase application as the build stages it, with its sample plug-in.
 #include "ProcessHelpers.h"
 #include "ShellHarness.h"
@@ -90,15 +88,6 @@ TEST_F(PluginsE2E, BuiltInTasksRunByNameOffTheMainThread) {
   ASSERT_EQ(r("counter").size(), 2u);
   EXPECT_NE(r("counter")[0]["instance"], r("counter")[1]["instance"]) << "a class of a loaded bundle, fresh instances";
   EXPECT_EQ(r("noBuiltIn"), (json{{{"success", false}, {"error", "can't find task class NoSuchTask"}}}));
-}
-
-TEST_F(PluginsE2E, TheWindowKeepsEveryBundleItUsed) {
-  const std::string contents = shell->bundlePath() + "/Contents";
-  EXPECT_EQ(r("lastPath"), contents + "/PlugIns/TestTasks.bundle");
-  const json& registry = r("registry");
-  EXPECT_TRUE(registry.contains(contents + "/PlugIns/Sample.bundle")) << registry;
-  EXPECT_TRUE(registry.contains(contents + "/PlugIns/TestTasks.bundle")) << registry;
-  EXPECT_EQ(registry.size(), 4u) << "Sample, Empty, Broken, TestTasks: " << registry;
 }
 
 // The demo as the build stages it: its page runs the sample plug-in and

@@ -185,11 +185,10 @@ int ShellHarness::run(const std::map<std::string, std::string>& env, int timeout
   return wait(start(env), timeoutSeconds);
 }
 
-int ShellHarness::wait(int pid, int timeoutSeconds, const std::function<void()>& tick) {
+int ShellHarness::wait(int pid, int timeoutSeconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   int status = 0;
   for (;;) {
-    if (tick) tick();
     pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (std::chrono::steady_clock::now() > deadline) {
@@ -221,24 +220,33 @@ bool ShellHarness::stepped(const std::string& name, int seconds) const {
 
 void ShellHarness::ack(const std::string& name) { writeFile(root_ + "/ack/" + name, ""); }
 
-void ShellHarness::installHandOffRecorders(const std::string& handoff) {
+void ShellHarness::installRecorders(const std::string& dir,
+                                   const std::map<std::string, std::vector<std::string>>& typesByTag) {
   const auto env = sessionEnv();
-  const std::string script = handoff + "/record.sh";
-  writeFile(script, "#!/bin/sh\ntag=\"$1\"; shift\nprintf '%s\\n' \"$@\" > \"" + handoff +
-                        "/$tag.tmp\" && mv \"" + handoff + "/$tag.tmp\" \"" + handoff + "/$tag.txt\"\n");
+  const std::string script = dir + "/record.sh";
+  // A whole new file renamed over the old one: readers never see half a line.
+  writeFile(script, "#!/bin/sh\ntag=\"$1\"; shift\nout=\"" + dir + "/$tag.txt\"\n" +
+                        "{ cat \"$out\" 2>/dev/null; printf '%s\\n' \"$@\"; } > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n");
   fs::permissions(script, fs::perms::owner_all);
-  auto entry = [&](const std::string& tag, const std::string& name, const std::string& mime) {
+  std::string defaults = "[Default Applications]\n";
+  for (const auto& [tag, types] : typesByTag) {
+    std::string mime;
+    for (const auto& type : types) {
+      mime += type + ";";
+      defaults += type + "=corvane-rec-" + tag + ".desktop\n";
+    }
     writeFile(env.at("XDG_DATA_HOME") + "/applications/corvane-rec-" + tag + ".desktop",
-              "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + script + " " + tag +
-                  " %u\nMimeType=" + mime + "\nNoDisplay=true\n");
-  };
-  entry("open", "Corvane Open Recorder", "x-scheme-handler/corvanetest;");
-  entry("mail", "Corvane Mail Recorder", "x-scheme-handler/mailto;");
-  entry("file", "Corvane File Recorder", "text/plain;");
-  entry("launch", "Corvane Recorder", "");
-  writeFile(env.at("XDG_CONFIG_HOME") + "/mimeapps.list",
-            "[Default Applications]\nx-scheme-handler/corvanetest=corvane-rec-open.desktop\n"
-            "x-scheme-handler/mailto=corvane-rec-mail.desktop\ntext/plain=corvane-rec-file.desktop\n");
+              "[Desktop Entry]\nType=Application\nName=Corvane Recorder" + (types.empty() ? "" : " (" + tag + ")") +
+                  "\nExec=" + script + " " + tag + " %u\nMimeType=" + mime + "\nNoDisplay=true\n");
+  }
+  writeFile(env.at("XDG_CONFIG_HOME") + "/mimeapps.list", defaults);
+}
+
+void ShellHarness::installHandOffRecorders(const std::string& handoff) {
+  installRecorders(handoff, {{"open", {"x-scheme-handler/corvanetest"}},
+                             {"mail", {"x-scheme-handler/mailto"}},
+                             {"file", {"text/plain"}},
+                             {"launch", {}}});
 }
 
 bool ShellHarness::answerAlert(int pid, const std::string& title, int seconds) {

@@ -60,31 +60,30 @@ class ShellHarness {
   // Runs the shell until it quits (or `timeoutSeconds` pass, then kills it).
   // Answers the exit status, -1 when it had to be killed.
   int run(const std::map<std::string, std::string>& env, int timeoutSeconds);
-  // Waits for the shell `pid` to end, calling `tick` (if any) between looks.
-  // Answers its exit status, -1 when it had to be killed after
-  // `timeoutSeconds`.
-  static int wait(int pid, int timeoutSeconds, const std::function<void()>& tick = {});
+  // Waits for the shell `pid` to end; answers as run().
+  static int wait(int pid, int timeoutSeconds);
   // Starts the shell without waiting, its output in root()/<logName>, with
   // further command-line arguments (files to open); answers its pid.
   int start(const std::map<std::string, std::string>& env, const std::string& logName = "shell.log",
             const std::vector<std::string>& args = {});
 
   // The shell's own home and XDG folders inside root(), and the folder of
-  // step answers (CORVANE_E2E_ACK); suites add their own variables. (The shell run is the tests' shell, which always has
-  // the test service.)
+  // step answers (CORVANE_E2E_ACK); suites add their own variables.
   std::map<std::string, std::string> sessionEnv() const;
 
-  // Desktop entries in the shell's own data home, made the defaults for a
-  // private URL scheme ("corvanetest"), mailto and plain text, plus one
-  // named "Corvane Recorder"; each records the arguments it is started with
-  // in <handoff>/<tag>.txt (tags "open", "mail", "file", "launch").
+  // Desktop entries in the shell's own data home, one per tag, each made the
+  // default handler of its MIME types (x-scheme-handler/<scheme> for URL
+  // schemes); each appends the arguments it is started with to
+  // <dir>/<tag>.txt. A tag without types is the application named
+  // "Corvane Recorder", to be launched by name.
+  void installRecorders(const std::string& dir, const std::map<std::string, std::vector<std::string>>& typesByTag);
+  // The usual set: "open" (the private scheme "corvanetest"), "mail",
+  // "file" (plain text) and "launch".
   void installHandOffRecorders(const std::string& handoff);
 
-  // Presses Enter on the alert titled `title` of the process `pid` (on the
-  // display of this process's environment) with real input, as the person
-  // at the screen does: the shell's alerts wait for a person. True once it
-  // was pressed and has gone; false when that did not happen within
-  // `seconds`.
+  // Presses Enter on the alert titled `title` of the process `pid` with
+  // real input, as the person at the screen does; true once it has gone
+  // (within `seconds`).
   static bool answerAlert(int pid, const std::string& title, int seconds);
 
   // The step protocol of e2e.js: whether the page has named step `name`

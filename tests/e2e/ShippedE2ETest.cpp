@@ -3,31 +3,21 @@
 // of the tests' shell, and no installed file names the build folder (a
 // place someone else may be able to write to, from which an installed
 // program must never load anything).
+#include "ProcessHelpers.h"
 #include "ShellHarness.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
 using corvane::e2e::ShellHarness;
+using corvane::e2e::sh;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string output(const std::string& command) {
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    std::array<char, 4096> buf;
-    while (size_t n = std::fread(buf.data(), 1, buf.size(), p)) out.append(buf.data(), n);
-    ::pclose(p);
-  }
-  return out;
-}
 
 std::string shq(const std::string& s) { return "'" + s + "'"; }
 
@@ -44,7 +34,8 @@ const char* const kTestOnly[] = {"TestService",      "testshell",      "CORVANE_
 
 void expectNoTestCode(const fs::path& binary) {
   SCOPED_TRACE(binary.string());
-  const std::string text = output("strings -a " + shq(binary.string()) + "; nm -C " + shq(binary.string()) + " 2>/dev/null");
+  const std::string quoted = shq(binary.string());
+  const std::string text = sh("strings -a " + quoted + "; nm -C " + quoted + " 2>/dev/null");
   ASSERT_NE(text.find("shellMain"), std::string::npos) << "no symbols to look through";
   for (const char* name : kTestOnly) EXPECT_EQ(text.find(name), std::string::npos) << name;
 }
@@ -101,7 +92,7 @@ TEST_F(Shipped, NoInstalledBinaryHoldsCodeOfTheTestsShell) {
   expectNoTestCode(*prefix + "/bin/corvane");
   EXPECT_FALSE(fs::exists(*prefix + "/bin/corvane-test-shell"));
   // The control: the tests' shell does hold them.
-  const std::string text = output("nm -C " + shq(CORVANE_TEST_SHELL_BINARY));
+  const std::string text = sh("nm -C " + shq(CORVANE_TEST_SHELL_BINARY));
   EXPECT_NE(text.find("TestService"), std::string::npos);
 }
 
@@ -128,7 +119,7 @@ TEST_F(Shipped, NoInstalledFileNamesTheBuildFolder) {
         data.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
       }
       fs::remove(dump);
-      EXPECT_EQ(output("readelf -d " + shq(entry.path().string()) + " | grep -E 'RPATH|RUNPATH'"), "");
+      EXPECT_EQ(sh("readelf -d " + shq(entry.path().string()) + " | grep -E 'RPATH|RUNPATH'"), "");
     } else {
       std::ifstream in(entry.path(), std::ios::binary);
       data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -1,17 +1,14 @@
-// One run of the real shell on a page that hands texts holding U+0000 and
-// unpaired surrogates to every text-taking method of app and path, and
-// gets such texts back through return values, callbacks by name, page
-// functions and events (see text-pages/texts.js).
+// Texts holding U+0000 and unpaired surrogates, through app and path and
+// back (text-pages/texts.js).
+#include "ProcessHelpers.h"
 #include "ShellSuite.h"
+#include "support/TestFiles.h"
 
 #include "app/Utils.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
@@ -73,10 +70,8 @@ TEST_F(TextsE2E, NamePiecesAndAppTextsUseTheWholeText) {
 TEST_F(TextsE2E, HandOffsNeverGetACutText) {
   // The mail hand-off is the only one that may run: the texts of its JSON
   // argument arrive whole.
-  const std::string mail = handoff("mail");
-  for (int i = 0; i < 200 && !fs::exists(mail); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  std::ifstream in(mail);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  corvane::e2e::waitUntil([&] { return fs::exists(handoff("mail")); }, 10);
+  const std::string text = corvane::test::readFile(handoff("mail"));
   EXPECT_NE(text.find("Subject=s%00t%EF%BF%BD"), std::string::npos) << text;
   // A URL, a file or an application name holding U+0000 names nothing.
   EXPECT_FALSE(fs::exists(handoff("open")));

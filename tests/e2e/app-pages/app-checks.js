@@ -1,7 +1,5 @@
-// Every check of the App object end-to-end test. The page runs twice: the
-// first load asks everything and sets a user agent, the reload reads the
-// user agent back; the native test object carries the findings across.
-// The last step hands them to corvane.test.finish().
+// The App object end to end: the first load asks everything and sets a user
+// agent, the reload reads it back; the native test object keeps the state.
 (function () {
   var T = corvane.test;
   var state = T.getValue();
@@ -14,8 +12,6 @@
   function firstLoad() {
     var A = corvane.app;
     var R = { noThrow: {} };
-    R.sameApp = A === quorlix.app && quorlix.app === ZVRLabJs.app;
-    R.appType = typeof A;
 
     R.names = {
       getAppName: A.getAppName(), getAppVersion: A.getAppVersion(),

@@ -1,7 +1,6 @@
 // Helper services from a page: registration, messages and their replies,
-// many in flight from this page and a second one, suspend and resume, invalidation, and a helper that the
-// test kills (after "ARM") followed by registering its key again. The
-// findings go to corvane.test.finish().
+// many in flight from this page and a second one, and a helper that never
+// answers. The findings go to corvane.test.finish().
 (function () {
   var A = corvane.app, T = corvane.test, R = {};
   var DEF = "XPCKEY_ZavrelonLAB_Default";
@@ -46,7 +45,6 @@
 
     R.first = await send("echo", { con_id: "forged", hello: "wörld" });
     R.noDic = await send("echo");
-    R.callingBack = await send("echo", { ms_type: "CALLBACK" });
     R.agent = await send(DEF, { ms_type: "HTTP_QUEST",
       ms_obj: { url: T.environment("CORVANE_E2E_HTTP") + "/rate.json" } });
 
@@ -58,26 +56,8 @@
     R.childAnswers = childAnswers;
     if (other) other.close();
 
-    R.invRegistered = reg("inv", ECHO2);
-    R.invFirst = await send("inv", {});
-    A.invalidateXPCService("inv");
-    R.invGone = await until(function () { return !A.hasXPCService("inv"); }, 60000);
     R.unreg = [reg("unreg", ECHO2), A.unRegisterXPCService("unreg"), A.unRegisterXPCService("unreg")];
 
-    A.suspendXPCService("echo");
-    var heldDone = false;
-    var held = send("echo", { held: 1 });
-    held.then(function () { heldDone = true; });
-    R.otherWhileHeld = await send(DEF, { ms_type: "PING" });
-    R.heldBeforeResume = heldDone;
-    A.resumeXPCService("echo");
-    R.held = await held;
-
-    // The test kills the helper once it has written its pid.
-    R.armed = await send("echo", { ms_type: "ARM" });
-    R.killedGone = await until(function () { return !A.hasXPCService("echo"); }, 90000);
-    R.reRegister = reg("echo", ECHO);
-    R.afterKill = await send("echo", { again: true });
 
     // A helper that never answers: more calls than one connection sends at
     // a time, each ending with a time-out error, while the other helpers

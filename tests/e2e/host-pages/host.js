@@ -1,8 +1,5 @@
-// The page-host end-to-end pages. The mode comes from the environment
-// (HOST_MODE); the page says where it is through console lines beginning
-// with "host: ", which the test waits for before it acts as a person would
-// (keys, focus, other applications), and hands its findings to
-// corvane.test.finish().
+// The page-host pages, one per HOST_MODE. Console lines beginning with
+// "host: " tell the test when to act as the person would.
 (function () {
   var T = corvane.test;
   var A = corvane.app;
@@ -12,6 +9,7 @@
   function say(text) { console.log("host: " + text); }
   function keep() { T.setValue(state); }
   var finish = E2E.finish;
+  function untilFile(path) { return E2E.until(function () { return T.pathExists(path); }, 600000); }
   function keyName(e) {
     return (e.ctrlKey ? "ctrl+" : "") + (e.shiftKey ? "shift+" : "") + e.key.toLowerCase();
   }
@@ -137,28 +135,11 @@
   }
 
   // ---- storage: what this application finds, then what it leaves
-  function openDb() {
+  // An IndexedDB request as a promise of its result.
+  function result(r) {
     return new Promise(function (resolve, reject) {
-      var r = indexedDB.open("host", 1);
-      r.onupgradeneeded = function () { r.result.createObjectStore("items", { autoIncrement: true }); };
       r.onsuccess = function () { resolve(r.result); };
       r.onerror = function () { reject(r.error); };
-    });
-  }
-  function allItems(db) {
-    return new Promise(function (resolve, reject) {
-      var r = db.transaction("items").objectStore("items").getAll();
-      r.onsuccess = function () { resolve(r.result); };
-      r.onerror = function () { reject(r.error); };
-    });
-  }
-  function addItems(db, items) {
-    return new Promise(function (resolve, reject) {
-      var t = db.transaction("items", "readwrite");
-      items.forEach(function (i) { t.objectStore("items").add(i); });
-      t.oncomplete = function () { resolve(); };
-      t.onerror = function () { reject(t.error); };
-      t.onabort = function () { reject(t.error); };
     });
   }
   function localKeys() {
@@ -167,18 +148,23 @@
     return out;
   }
 
-  async function storage(rounds) {
+  async function storage() {
     var me = A.getAppIdentifier();
     var report = { me: me, before: { local: localKeys() } };
     try {
-      var db = await openDb();
-      report.before.items = await allItems(db);
-      for (var r = 0; r < rounds; ++r) {
-        localStorage.setItem(me + ":" + r, String(r));
-        await addItems(db, [{ owner: me, round: r }]);
-      }
+      var open = indexedDB.open("host", 1);
+      open.onupgradeneeded = function () { open.result.createObjectStore("items", { autoIncrement: true }); };
+      var db = await result(open);
+      var items = function () { return result(db.transaction("items").objectStore("items").getAll()); };
+      report.before.items = await items();
       localStorage.setItem("owner", me);
-      report.after = { local: localKeys(), items: await allItems(db) };
+      var t = db.transaction("items", "readwrite");
+      t.objectStore("items").add({ owner: me });
+      await new Promise(function (resolve, reject) {
+        t.oncomplete = resolve;
+        t.onerror = t.onabort = function () { reject(t.error); };
+      });
+      report.after = { local: localKeys(), items: await items() };
       finish(report);
     } catch (e) {
       finish({ me: me, pageError: String(e) });
@@ -217,13 +203,6 @@
       report.inNewFrame = seen;
       child.postMessage("agent?", "*");
     }
-    // Placeholder expansions log the sandbox line once each.
-    // (The markers go through the bridge, in order with the expansions.)
-    T.echoParams(JSON.stringify({ marker: "expand begin" }));
-    for (var i = 0; i < 20; ++i) corvane.path.getUpdateEnvString("${HOME}/${APPDATA_HOME}/${DOCUMENTS}");
-    T.echoParams(JSON.stringify({ marker: "expand end" }));
-    report.sizes = [A.getFileSizeString1000("1500000"), A.getFileSizeString1024("1500000"),
-      A.getFileSizeString1000(1500000), A.getFileSizeString1000("not a number")];
     child = window.open("child.html", "child", "width=400,height=300");
   }
 
@@ -298,12 +277,10 @@
     keep();
     say("reloaded");
     // The test says when the old call has ended.
-    var timer = setInterval(function () {
-      if (!T.pathExists(dir + "/ack")) return;
-      clearInterval(timer);
+    untilFile(dir + "/ack").then(function () {
       state.after = corvane.path.getFileExt("b.zip");
       finish(state);
-    }, 100);
+    });
   }
 
   // ---- the web process dies at every load: the page is reloaded with
@@ -312,12 +289,7 @@
     state.loads = (state.loads || 0) + 1;
     keep();
     say("load " + state.loads + " " + corvane.path.getFileExt("c.gz"));
-    var dir = T.environment("CRASH_DIR");
-    var timer = setInterval(function () {
-      if (!T.pathExists(dir + "/done")) return;
-      clearInterval(timer);
-      finish(state);
-    }, 100);
+    untilFile(T.environment("CRASH_DIR") + "/done").then(function () { finish(state); });
   }
 
   window.addEventListener("load", function () {
@@ -327,8 +299,7 @@
       else if (mode === "keys") keys();
       else if (mode === "foreign") foreign();
       else if (mode === "activation") activation();
-      else if (mode === "storage") storage(1);
-      else if (mode === "stress") storage(150);
+      else if (mode === "storage") storage();
       else if (mode === "agent") agent();
       else if (mode === "hooks") hooks();
       else if (mode === "unsaved") unsaved();

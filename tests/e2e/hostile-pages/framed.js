@@ -24,10 +24,8 @@
     T.callFromThread('{"callback":"hostileCallback","count":3}');
     T.keepFunction(function () { own.kept++; });
     T.callKeptLater(1);
-    var started = Date.now();
-    (function poll() {
-      var done = own.callbacks === 3 && own.events === 2 && own.kept === 1;
-      if (!done && Date.now() - started < 30000) { setTimeout(poll, 20); return; }
+    var done = function () { return own.callbacks === 3 && own.events === 2 && own.kept === 1; };
+    E2E.until(done, 30000).then(function () {
       window.onmessage = function (e) {
         if (!e.data || e.data.kind !== "framer") return;
         F.framer = e.data;
@@ -39,7 +37,7 @@
         top.postMessage(next === "away" ? "go" : "back", "*");
       };
       top.postMessage("report?", "*");
-    })();
+    });
   }
 
   var state = T.getValue();

@@ -1,8 +1,7 @@
-// Hostile documents around the application, in file mode and server mode:
-// frames and windows of every kind that must not hold the bridge, each
-// probing it directly and through parent, top and opener (probe.js), and
-// the application's own callbacks and events, which must land only in the
-// application's documents. Findings go to corvane.test.finish().
+// Hostile documents around the application, in file mode and server mode,
+// each probing the bridge directly and through parent, top and opener
+// (probe.js), and the application's callbacks and events, which must land
+// only in its own documents.
 (function () {
   var T = corvane.test;
   // Back from the foreign pages (server mode): restored from the page cache
@@ -47,13 +46,7 @@
     document.body.appendChild(f);
     return f;
   }
-  function waitFor(condition, then) {
-    var started = Date.now();
-    (function poll() {
-      if (!condition() && Date.now() - started < 30000) { setTimeout(poll, 20); return; }
-      then();
-    })();
-  }
+  function waitFor(condition, then) { E2E.until(condition, 30000).then(then); }
   function finish() {
     R.probes = probes;
     R.own = own;

@@ -1,9 +1,6 @@
-// Purchases end to end with the sample purchase helper (a local store), in
-// two runs of the shell on one home ("first", then "second": what was
-// bought and the use counts must have lasted), and a helper that crashes
-// mid-call. Store notifications go to one registered callback; every
-// answer comes through its request's callback. Findings go to
-// corvane.test.finish().
+// Purchases in two runs of the shell on one home ("first", then "second"),
+// and a helper that crashes mid-call. Store notifications go to one
+// registered callback; every answer through its request's callback.
 (function () {
   var iap = corvane.iap;
   var R = { notices: [] };

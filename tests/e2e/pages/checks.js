@@ -1,6 +1,5 @@
-// Every check of the bridge end-to-end test. The page runs twice: once as
-// loaded, once after a reload; the native test object keeps the state in
-// between. The last step hands all findings to corvane.test.finish().
+// The bridge end-to-end checks, as loaded and after a reload; the native
+// test object keeps the state in between.
 (function () {
   var T = corvane.test;
   var state = T.getValue();
@@ -179,7 +178,6 @@
     R.opened = pending.opened;
     R.allowedFrame = pending.allowed;
     R.refusedFrame = pending.refused;
-    console.log("e2e page done");
     return R;
   }
 

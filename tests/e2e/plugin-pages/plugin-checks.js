@@ -1,6 +1,5 @@
-// Every check of the plug-in end-to-end test: bundle plug-ins and built-in
-// tasks run from the page, their messages counted as the page receives
-// them. The last step hands the findings to corvane.test.finish().
+// Bundle plug-ins and built-in tasks run from the page, their messages
+// counted as the page receives them.
 (function () {
   var W = corvane.window;
   var R = {};
@@ -70,8 +69,6 @@
 
     exec("execBuildInTask", { className: "NoSuchTask", callback: collector("noBuiltIn") });
     R.noBuiltIn = got.noBuiltIn.slice();
-    R.lastPath = W.lastPluginBundlePath();
-    R.registry = W.pluginBundlePath2BundelTaskDic();
     await E2E.sleep(300);  // anything late would land now
     R.neverRun = got.neverRun;
     return R;

@@ -1,9 +1,6 @@
 // Texts holding U+0000 or an unpaired surrogate, into every text-taking
-// method of app and path and back through return values, callbacks by
-// name, page functions and events. Texts must cross whole; an unpaired
-// surrogate becomes U+FFFD; a path holding U+0000 names no file. The
-// findings go to corvane.test.finish() (never an unpaired surrogate: the
-// report is JSON for the test to read).
+// method of app and path and back every way. Texts must cross whole; an
+// unpaired surrogate becomes U+FFFD; a path holding U+0000 names no file.
 (function () {
   var T = corvane.test, P = corvane.path, A = corvane.app;
   var NUL = "\u0000", LONE = "\ud800", LOW = "\udc00", FFFD = "\ufffd";
