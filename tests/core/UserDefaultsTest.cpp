@@ -33,32 +33,6 @@ class Defaults : public testing::Test {
 
 }  // namespace
 
-TEST_F(Defaults, EveryValueTypeSurvivesARestart) {
-  const nlohmann::json dict = {{"k", {1, "two", false}}, {"nested", {{"x", 1.25}}}};
-  {
-    UserDefaults d(store());
-    d.setObject("text", "héllo");
-    d.setObject("int", 42);
-    d.setObject("real", 2.5);
-    d.setObject("flag", true);
-    d.setObject("list", {1, 2, 3});
-    d.setObject("dict", dict);
-    d.setObject("gone", "x");
-    d.removeObject("gone");
-    ASSERT_TRUE(d.synchronize());
-  }
-  UserDefaults d(store());
-  EXPECT_EQ(d.stringForKey("text"), "héllo");
-  EXPECT_EQ(d.integerForKey("int"), 42);
-  EXPECT_DOUBLE_EQ(d.doubleForKey("real"), 2.5);
-  EXPECT_TRUE(d.objectForKey("flag")->is_boolean());
-  EXPECT_TRUE(d.boolForKey("flag"));
-  EXPECT_EQ(*d.objectForKey("list"), nlohmann::json({1, 2, 3}));
-  EXPECT_EQ(*d.objectForKey("dict"), dict);
-  EXPECT_FALSE(d.objectForKey("gone"));
-  EXPECT_FALSE(d.objectForKey("never"));
-}
-
 TEST_F(Defaults, SynchronizeReplacesTheFileAtomically) {
   UserDefaults d(store());
   d.setObject("v", 1);

@@ -132,12 +132,6 @@ TEST(DevModeConsole, LevelPlaceAndMessageWithoutTheTerminalsControlCharacters) {
     std::string shown;
   };
   const std::vector<Case> cases = {
-      {{"log", "console", "file:///apps/A.app/Contents/Resources/public/js/app.js", 12, "hello"},
-       "log   js/app.js:12      hello"},
-      {{"error", "javascript", "file:///apps/A.app/Contents/Resources/public/app.js", 3, "TypeError: x"},
-       "ERROR app.js:3          Uncaught TypeError: x"},
-      {{"error", "network", "http://localhost:5173/src/main.ts?t=1", 0, "Failed to load resource"},
-       "ERROR src/main.ts       Failed to load resource"},
       {{"warn", "console", "file:///elsewhere/x.js", 1, "careful"}, "warn  x.js:1            careful"},
       {{"error", "exception", "", 0, "page.js:1:2: Error: boom"}, "ERROR uncaught  page.js:1:2: Error: boom"},
       {{"log", "console", "", 0, "from a promise"}, "log   page              from a promise"},
