@@ -1,10 +1,12 @@
 // Platform-free pieces of the application's life: held notifications,
-// mailto URLs, the login item and window-style plans.
+// mailto URLs, the login item, window-style plans and when a page whose web
+// process died is loaded again.
 #include "TestSupport.h"
 
 #include "app/LoginItem.h"
 #include "app/MailtoUrl.h"
 #include "app/NotificationCenter.h"
+#include "app/PageCrashPolicy.h"
 #include "app/WindowStyle.h"
 
 #include <gio/gdesktopappinfo.h>
@@ -187,4 +189,34 @@ TEST(WindowStylePlans, MenuListsAndTitleMethods) {
   EXPECT_EQ(menuTitle("+s", " New", "Old", expand), "Old New");
   EXPECT_EQ(menuTitle("re", "ignored", "Quit ${APP_NAME}", expand), "Quit Demo");
   EXPECT_EQ(menuTitle("xx", "New", "Old", expand), "");
+}
+
+TEST(PageCrashPolicy, ReloadsAtOnceThenAfterPausesThenGivesUpUntilTheyAreApart) {
+  using std::chrono::milliseconds;
+  using std::chrono::seconds;
+  PageCrashPolicy policy;
+  const auto t0 = PageCrashPolicy::Clock::time_point{} + std::chrono::hours(1);
+  struct Case {
+    seconds at;  // since t0
+    bool reload;
+    milliseconds delay;
+    int crashes;
+  };
+  const Case cases[] = {
+      {seconds(0), true, milliseconds(0), 1},      {seconds(1), true, milliseconds(1000), 2},
+      {seconds(3), true, milliseconds(3000), 3},   {seconds(7), false, milliseconds(0), 4},
+      {seconds(20), false, milliseconds(0), 5},    // still stopped: crashes close together
+      {seconds(81), true, milliseconds(0), 1},     // a minute of peace starts afresh
+      {seconds(82), true, milliseconds(1000), 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.at.count());
+    const auto step = policy.crashed(t0 + c.at);
+    EXPECT_EQ(step.reload, c.reload);
+    EXPECT_EQ(step.delay, c.delay);
+    EXPECT_EQ(step.crashes, c.crashes);
+  }
+  // The person reloads: the next crash is the first again.
+  policy.reset();
+  EXPECT_EQ(policy.crashed(t0 + seconds(83)).delay, milliseconds(0));
 }

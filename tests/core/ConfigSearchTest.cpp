@@ -1,6 +1,7 @@
 // Finding and reading the main configuration.
 #include "TestSupport.h"
 
+#include "app/Log.h"
 #include "app/Utils.h"
 
 using namespace corvane;
@@ -147,4 +148,33 @@ TEST_F(ConfigSearch, UnreadableConfigurationsSayWhyAndWhere) {
         "nesting deeper than 256 levels at line 1, column 272");
   fails("{\"AppExInfo\": {\"x\": " + std::string(1000000, '[') + "}}",
         "nesting deeper than 256 levels at line 1, column 275");
+}
+
+TEST_F(ConfigSearch, LogLevelFromTheConfigurationUnlessTheEnvironmentNamesOne) {
+  struct Restore {
+    spdlog::level::level_enum level = log().level();
+    ~Restore() { log().set_level(level); }
+  } restore;
+  for (const auto& [name, level] : std::vector<std::pair<std::string, spdlog::level::level_enum>>{
+           {"quiet", spdlog::level::warn}, {"verbose", spdlog::level::trace}, {"Error", spdlog::level::err},
+           {"warning", spdlog::level::warn}, {"off", spdlog::level::off}, {"debug", spdlog::level::debug}})
+    EXPECT_EQ(logLevelNamed(name), level) << name;
+  EXPECT_EQ(logLevelNamed("loud"), std::nullopt);
+
+  env.set("CORVANE_LOG_LEVEL", std::nullopt);
+  writeFile(pub("project.json"), R"({"logLevel": "quiet"})");
+  log().set_level(spdlog::level::debug);
+  Utils::applyConfiguredLogLevel(openBundle(bundlePath));
+  EXPECT_EQ(log().level(), spdlog::level::warn);
+
+  writeFile(pub("project.json"), R"({"logLevel": "loud"})");  // unknown: stays
+  Utils::applyConfiguredLogLevel(openBundle(bundlePath));
+  EXPECT_EQ(log().level(), spdlog::level::warn);
+
+  // The person running the application decides over the application.
+  env.set("CORVANE_LOG_LEVEL", "trace");
+  writeFile(pub("project.json"), R"({"logLevel": "error"})");
+  log().set_level(spdlog::level::trace);
+  Utils::applyConfiguredLogLevel(openBundle(bundlePath));
+  EXPECT_EQ(log().level(), spdlog::level::trace);
 }

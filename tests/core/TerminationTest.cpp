@@ -1,10 +1,15 @@
-// A relaunch: the new instance waits for the old one, and starts the
-// executable as installed now.
+// The termination signal in a real child process (the live-shell suites
+// check the order and the exit code end to end), and relaunch: the new
+// instance waits for the old one and starts the executable as installed now.
 #include "TestSupport.h"
 
+#include "app/NotificationCenter.h"
 #include "app/Relaunch.h"
+#include "app/TerminationSignal.h"
 
+#include <fcntl.h>
 #include <glib.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +17,53 @@
 
 using namespace corvane;
 using namespace corvane::test;
+
+TEST(TerminationSignal, PostsLogsWaitsAndExitsWithZero) {
+  TempDir tmp;
+  const std::string logPath = tmp / "stderr.txt";
+  pid_t child = fork();
+  if (child == 0) {
+    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    NotificationCenter::defaultCenter().addObserver(kNoticeAppTerminate, [](auto&, auto&) {
+      std::fputs("observed terminate notice\n", stderr);
+      std::fflush(stderr);
+    });
+    installTerminationSignalHandler([] { return std::string("Demo"); }, 1);
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    // The loop must keep serving while the process waits to exit.
+    g_timeout_add(100, [](gpointer) -> gboolean {
+      std::fputs("tick\n", stderr);
+      std::fflush(stderr);
+      return G_SOURCE_CONTINUE;
+    }, nullptr);
+    g_main_loop_run(loop);
+    _exit(3);  // never reached
+  }
+  g_usleep(300 * 1000);
+  const gint64 sent = g_get_monotonic_time();
+  kill(child, SIGTERM);
+  g_usleep(100 * 1000);
+  kill(child, SIGTERM);  // a second signal does not restart the wait
+  int status = 0;
+  waitpid(child, &status, 0);
+  const double elapsed = (g_get_monotonic_time() - sent) / 1e6;
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_GE(elapsed, 0.95);
+
+  const std::string err = readFile(logPath);
+  const auto notice = err.find("observed terminate notice");
+  const auto first = err.find("##[App:Demo]## will about to exit...");
+  const auto last = err.find("##[App:Demo]## completely exit...");
+  ASSERT_NE(notice, std::string::npos);
+  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_LT(notice, first);
+  EXPECT_LT(first, last);
+  EXPECT_EQ(err.find("will about to exit", first + 40), std::string::npos) << "logged once";
+  EXPECT_NE(err.find("tick", first), std::string::npos) << "the main loop ran during the wait";
+}
 
 TEST(Relaunch, NewInstanceWaitsForThePredecessor) {
   TempDir tmp;

@@ -21,18 +21,6 @@ using test::readFile;
 using test::writeFile;
 namespace fs = std::filesystem;
 
-TEST(FormatBox, OpenDescriptionDictionariesAddTheirExtensionsAndWarnOnMismatch) {
-  json d = json::parse(R"([{"name": "Images", "extensions": ["png", "jpg"]}, {"no": "shape"}])");
-  FormatBox box = openFormatBox({"png"}, d);
-  EXPECT_EQ(box.extensions, (std::vector<std::string>{"png", "jpg"}));
-  EXPECT_EQ(box.descriptions, (std::vector<std::string>{"Images (.png,.jpg)"}));
-  EXPECT_TRUE(box.countMismatch);
-  // Plain strings are used as they are.
-  FormatBox plain = openFormatBox({"a", "b"}, json{"Alpha", "Beta"});
-  EXPECT_EQ(plain.descriptions, (std::vector<std::string>{"Alpha", "Beta"}));
-  EXPECT_FALSE(plain.countMismatch);
-}
-
 TEST(FormatBox, SaveAddsAllFilesUnlessAWildcardIsThere) {
   FormatBox box = saveFormatBox({"gif"}, std::nullopt);
   EXPECT_EQ(box.descriptions, (std::vector<std::string>{"gif file(.gif)", "All Files(.*)"}));
