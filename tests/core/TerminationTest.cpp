@@ -109,3 +109,25 @@ TEST(Relaunch, TheInstalledExecutableIsTheOneAtTheStartPathNow) {
   env.set("PATH", tmp / "nowhere");
   EXPECT_EQ(installedExecutable(exe), std::nullopt);
 }
+
+TEST(Relaunch, AHandOverStartsAtOnceWithTheFilesAfterTheMarker) {
+  TempDir tmp;
+  const std::string script = tmp / "fake-shell";
+  writeFile(script, "#!/bin/sh\necho \"$* [$" + std::string(kRelaunchPidVariable) + "]\" > " + (tmp / "out.txt") +
+                        "\n");
+  fs::permissions(script, fs::perms::owner_all);
+  ASSERT_TRUE(relaunchDetached(script, "/apps/Demo.app", {"-x.txt", "/a b"}, false));
+  for (int i = 0; i < 100 && readFile(tmp / "out.txt").empty(); ++i) g_usleep(20 * 1000);
+  EXPECT_EQ(readFile(tmp / "out.txt"), "--bundle /apps/Demo.app -- -x.txt /a b []\n");
+}
+
+TEST(Relaunch, StartsADetachedProcessThatKnowsItsPredecessor) {
+  TempDir tmp;
+  const std::string script = tmp / "fake-shell";
+  writeFile(script, "#!/bin/sh\necho \"$1 $2 $" + std::string(kRelaunchPidVariable) + "\" > " +
+                        (tmp / "out.txt") + "\n");
+  fs::permissions(script, fs::perms::owner_all);
+  ASSERT_TRUE(relaunchDetached(script, "/apps/Demo.app"));
+  for (int i = 0; i < 100 && readFile(tmp / "out.txt").empty(); ++i) g_usleep(20 * 1000);
+  EXPECT_EQ(readFile(tmp / "out.txt"), "--bundle /apps/Demo.app " + std::to_string(getpid()) + "\n");
+}
