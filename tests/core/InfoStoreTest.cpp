@@ -3,14 +3,12 @@
 #include "TestSupport.h"
 #include "support/ScratchMount.h"
 
-#include "app/AtomicFile.h"
 #include "app/InfoPlist.h"
 #include "app/UserDefaults.h"
 #include "services/ImageFiles.h"
 #include "services/InfoStore.h"
 #include "services/OtherAppInfo.h"
 
-#include <sys/stat.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -181,20 +179,6 @@ TEST_F(InfoFiles, UnreadableInfoFilesAreReportedInWords) {
   EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", tmp / "folder.plist"}, {"appInfo", {{"a", 1}}}}),
             (json{{"success", false}, {"error", "file save error."}}));
   EXPECT_TRUE(fs::is_directory(tmp / "folder.plist"));
-}
-
-TEST_F(InfoFiles, AtomicWriteKeepsTheTargetsModeAndLeavesNothingOnFailure) {
-  const std::string path = tmp / "m.txt";
-  writeFile(path, "old");
-  ::chmod(path.c_str(), 0640);
-  ASSERT_TRUE(writeFileAtomically(path, "new"));
-  EXPECT_EQ(readFile(path), "new");
-  struct stat st{};
-  ::stat(path.c_str(), &st);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  std::string why;
-  EXPECT_FALSE(writeFileAtomically(tmp / "missing/x.txt", "x", 0644, &why));
-  EXPECT_FALSE(why.empty());
 }
 
 // ---- other-app information ------------------------------------------------------
