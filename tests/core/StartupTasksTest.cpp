@@ -2,20 +2,12 @@
 #include "TestSupport.h"
 
 #include "app/StartupTasks.h"
-#include "app/TerminationSignal.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
 
-#include <fcntl.h>
-#include <glib.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <sstream>
 #include <thread>
+
 
 using namespace corvane;
 using namespace corvane::test;
@@ -141,67 +133,23 @@ TEST_F(Tasks, FailuresReportWithCodesAndLaterTasksStillRun) {
 
 TEST_F(Tasks, AToolNobodyWaitsForHasSucceededOnceItRuns) {
   const std::string flag = tmp / "home/done";
-  const json task = {{"taskAppPath", "/bin/sh"},
-                     {"command", {"-c", "sleep 0.5; touch " + flag}},
-                     {"conditionType", "||"},
-                     {"conditions", {{{"key", "bg"}, {"op", "<"}, {"value", 1}}}}};
-  auto calls = start(json::array({task}));
+  auto calls = start(json::array(
+      {{{"taskAppPath", "/bin/sh"}, {"command", {"-c", "sleep 0.5; touch " + flag}}, {"conditionType", "&&"}}}));
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_FALSE(calls[0]) << "success, while the tool still runs";
   EXPECT_FALSE(fs::exists(flag));
-  EXPECT_EQ(UserDefaults(UserDefaults::pathForIdentifier("test.tasks")).integerForKey("bg"), 571)
-      << "the mark is stored";
   for (int i = 0; i < 200 && !fs::exists(flag); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(fs::exists(flag)) << "the tool ran to its end";
-
-  fs::remove(flag);
-  EXPECT_TRUE(start(json::array({task})).size() == 1u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
-  EXPECT_FALSE(fs::exists(flag)) << "571 < 571 is false: not run again on the same build";
 }
 
-TEST_F(Tasks, ToolsStartWithDefaultSignalsAndAnEmptyMask) {
-  // What a desktop process typically changes for itself.
-  struct sigaction ignore{}, oldPipe{}, oldHup{};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore, &oldPipe);
-  sigaction(SIGHUP, &ignore, &oldHup);
-  sigset_t block, oldMask;
-  sigemptyset(&block);
-  sigaddset(&block, SIGUSR1);
-  sigaddset(&block, SIGCHLD);
-  pthread_sigmask(SIG_BLOCK, &block, &oldMask);
-
-  const std::string out = tmp / "signals.txt";
-  // The tool reads its own state (exec): the shell itself may block signals
-  // for a moment while it starts a command.
-  start(json::array({echoTask("x", {{"command", {"-c", "exec grep -E '^Sig(Ign|Blk)' /proc/self/status > " + out}}})}));
-
-  pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
-  sigaction(SIGPIPE, &oldPipe, nullptr);
-  sigaction(SIGHUP, &oldHup, nullptr);
-  std::istringstream lines(readFile(out));
-  std::string blkName, ignName;
-  uint64_t blocked = ~0ULL, ignored = ~0ULL;
-  lines >> blkName >> std::hex >> blocked >> ignName >> ignored;
-  EXPECT_EQ(blkName, "SigBlk:");
-  EXPECT_EQ(blocked, 0u) << readFile(out);
-  // Signals 32 and 33 belong to the C library, which sets them up itself in
-  // every program it starts; every other signal has its default action.
-  EXPECT_EQ(ignored & ~((1ULL << 31) | (1ULL << 32)), 0u) << std::hex << ignored;
-}
-
-TEST_F(Tasks, ToolsSeeTheExportedFoldersOrTheirOwnEnvironment) {
-  Utils(openBundle(bundle)).update_env_string("");  // what reading the configuration does
+TEST_F(Tasks, AToolGivenAnEnvironmentGetsThatOneOnly) {
+  Utils(openBundle(bundle)).update_env_string("");  // exports the folders
   start(json::array({
-      echoTask("${APP_NAME}", {{"command", {"-c", "echo $ZAVRELONLAB_MAIN_APP_APPLICATIONNAME "
-                                                  "$ZAVRELONLAB_MAIN_APP_DESKTOPDIRECTORY >> " +
-                                                      (tmp / "log.txt")}}}),
       echoTask("own", {{"command", {"-c", "echo \"[$ONLY][$ZAVRELONLAB_MAIN_APP_APPLICATIONNAME]\" >> log.txt"}},
                        {"environmentDic", {{"ONLY", "me"}}},
                        {"currentDirectoryPath", tmp.path()}}),
   }));
-  EXPECT_EQ(ran(), "T " + (tmp / "home/Desktop") + "\n[me][]\n");
+  EXPECT_EQ(ran(), "[me][]\n");
 }
 
 TEST_F(Tasks, DeleteTasksExpandPlaceholdersAndNeverFollowLinks) {
@@ -222,22 +170,14 @@ TEST_F(Tasks, DeleteTasksExpandPlaceholdersAndNeverFollowLinks) {
 }
 
 TEST_F(Tasks, DeletionsNameTheItemAsTheFileSystemFindsIt) {
-  writeFile(tmp / "home/file.txt", "1");
-  writeFile(tmp / "home/file2.txt", "2");
   writeFile(tmp / "home/d/sub/x", "3");
-  writeFile(tmp / "home/kept.txt", "4");
   auto calls = start(json::array({
-      {{"taskType", "delete_file"}, {"path", "${HOME}/file.txt/"}, {"conditionType", "&&"}},
-      {{"taskType", "delete_file"}, {"path", "${HOME}/nodir/../file2.txt"}, {"conditionType", "&&"}},
       {{"taskType", "delete_dir"}, {"path", "${HOME}//d/./sub/"}, {"conditionType", "&&"}},
       {{"taskType", "delete_file"}, {"path", "${HOME}/missing.txt"}, {"conditionType", "&&"}},
   }));
-  EXPECT_FALSE(fs::exists(tmp / "home/file.txt"));
-  EXPECT_FALSE(fs::exists(tmp / "home/file2.txt"));
   EXPECT_FALSE(fs::exists(tmp / "home/d/sub"));
   EXPECT_TRUE(fs::exists(tmp / "home/d"));
-  EXPECT_TRUE(fs::exists(tmp / "home/kept.txt"));
-  ASSERT_EQ(calls.size(), 4u);
+  ASSERT_EQ(calls.size(), 2u);
   for (const auto& c : calls) EXPECT_FALSE(c) << "every deletion leaves nothing at its path";
 
   // A file reached through a link to its folder goes; the link named last
@@ -262,45 +202,4 @@ TEST_F(Tasks, NothingToRunAndBrokenLists) {
   EXPECT_TRUE(start(json::array({echoTask("a", {{"index", "1"}}), echoTask("b")})).empty());
   EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr("error: "));
   EXPECT_EQ(ran(), "") << "an index written as text ends the whole run";
-}
-
-TEST_F(Tasks, ATerminationSignalStopsTheWaitAndTheRemainingTasks) {
-  const std::string logPath = tmp / "stderr.txt";
-  pid_t child = fork();
-  if (child == 0) {
-    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    installTerminationSignalHandler([] { return std::string("T"); }, 1);
-    json longTask = {{"taskAppPath", "/bin/sh"},
-                     {"command", {"-c", "echo $$ > " + (tmp / "tool.pid") + "; exec sleep 60"}},
-                     {"waitUntilExit", true},
-                     {"conditionType", "&&"}};
-    const gint64 began = g_get_monotonic_time();
-    auto calls = start(json::array({longTask, echoTask("after")}));
-    std::fprintf(stderr, "run returned after %.1f s with %zu completion calls\n",
-                 (g_get_monotonic_time() - began) / 1e6, calls.size());
-    std::fflush(stderr);
-    g_main_loop_run(g_main_loop_new(nullptr, FALSE));  // the termination steps end the process
-    _exit(3);
-  }
-  bool started = false;
-  for (int i = 0; i < 400 && !started; ++i) {
-    started = readFile(logPath).find("taskCommand") != std::string::npos;
-    if (!started) g_usleep(50 * 1000);
-  }
-  ASSERT_TRUE(started) << readFile(logPath);
-  g_usleep(200 * 1000);  // the tool runs and is waited for
-  kill(child, SIGTERM);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  const std::string err = readFile(logPath);
-  EXPECT_THAT(err, testing::HasSubstr("with 0 completion calls")) << "a cut-short run reports nothing";
-  EXPECT_THAT(err, testing::HasSubstr("##[App:T]## will about to exit..."));
-  EXPECT_EQ(ran(), "") << "no task runs after the signal";
-  double seconds = 99;
-  std::sscanf(err.substr(err.find("run returned after ")).c_str(), "run returned after %lf", &seconds);
-  EXPECT_LT(seconds, 30.0) << "the 60-second tool was not waited for";
-  kill(std::atoi(readFile(tmp / "tool.pid").c_str()), SIGKILL);  // left running by design
 }

@@ -1,4 +1,6 @@
-// SIGTERM and relaunch handling in real child processes.
+// The termination signal in a real child process (the live-shell suites
+// check the order and the exit code end to end), and relaunch: the new
+// instance waits for the old one and starts the executable as installed now.
 #include "TestSupport.h"
 
 #include "app/NotificationCenter.h"
@@ -10,6 +12,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -59,96 +63,6 @@ TEST(TerminationSignal, PostsLogsWaitsAndExitsWithZero) {
   EXPECT_LT(first, last);
   EXPECT_EQ(err.find("will about to exit", first + 40), std::string::npos) << "logged once";
   EXPECT_NE(err.find("tick", first), std::string::npos) << "the main loop ran during the wait";
-}
-
-namespace {
-
-// Runs `body` in a child process whose stderr goes to `logPath`; answers the
-// child's process id.
-template <class F>
-pid_t inChild(const std::string& logPath, F body) {
-  pid_t child = fork();
-  if (child == 0) {
-    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    body();
-    _exit(3);
-  }
-  return child;
-}
-
-// Waits until `text` is in the file (or 20 seconds pass).
-bool waitForText(const std::string& path, const std::string& text) {
-  for (int i = 0; i < 400; ++i) {
-    if (readFile(path).find(text) != std::string::npos) return true;
-    g_usleep(50 * 1000);
-  }
-  return false;
-}
-
-int exitStatus(pid_t child) {
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
-class TerminationSignals : public testing::TestWithParam<int> {};
-
-TEST_P(TerminationSignals, InterruptAndHangupTakeTheTerminationPath) {
-  TempDir tmp;
-  const std::string logPath = tmp / "stderr.txt";
-  pid_t child = inChild(logPath, [] {
-    installTerminationSignalHandler([] { return std::string("Demo"); }, 1);
-    std::fputs("ready\n", stderr);
-    std::fflush(stderr);
-    g_main_loop_run(g_main_loop_new(nullptr, FALSE));
-  });
-  ASSERT_TRUE(waitForText(logPath, "ready"));
-  kill(child, GetParam());
-  EXPECT_EQ(exitStatus(child), 0);
-  const std::string err = readFile(logPath);
-  EXPECT_THAT(err, testing::HasSubstr("##[App:Demo]## will about to exit..."));
-  EXPECT_THAT(err, testing::HasSubstr("##[App:Demo]## completely exit..."));
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, TerminationSignals, testing::Values(SIGTERM, SIGINT, SIGHUP));
-
-TEST(TerminationSignal, AWaitForAChildEndsWhenTheSignalArrives) {
-  TempDir tmp;
-  const std::string logPath = tmp / "stderr.txt";
-  pid_t child = inChild(logPath, [] {
-    bool begun = false;
-    installTerminationSignalHandler([] { return std::string("Demo"); }, 1, [&begun] { begun = true; });
-    // A child that ends by itself gives its status.
-    pid_t quick = fork();
-    if (quick == 0) _exit(7);
-    auto status = waitForChildUnlessTerminated(quick);
-    std::fprintf(stderr, "quick %d\n", status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1);
-    pid_t slow = fork();
-    if (slow == 0) {
-      execl("/bin/sleep", "sleep", "60", nullptr);
-      _exit(127);
-    }
-    std::fputs("waiting\n", stderr);
-    std::fflush(stderr);
-    const gint64 start = g_get_monotonic_time();
-    auto interrupted = waitForChildUnlessTerminated(slow);
-    std::fprintf(stderr, "interrupted %d begun %d after %.1f s\n", !interrupted, begun,
-                 (g_get_monotonic_time() - start) / 1e6);
-    std::fflush(stderr);
-    kill(slow, SIGKILL);
-    g_main_loop_run(g_main_loop_new(nullptr, FALSE));  // the termination steps end the process
-  });
-  ASSERT_TRUE(waitForText(logPath, "waiting")) << readFile(logPath);
-  kill(child, SIGTERM);
-  EXPECT_EQ(exitStatus(child), 0);
-  const std::string err = readFile(logPath);
-  EXPECT_THAT(err, testing::HasSubstr("quick 7"));
-  EXPECT_THAT(err, testing::HasSubstr("interrupted 1 begun 1"));
-  EXPECT_LT(err.find("will about to exit"), err.find("interrupted 1")) << "the steps start before the wait returns";
-  EXPECT_THAT(err, testing::HasSubstr("completely exit"));
 }
 
 TEST(Relaunch, NewInstanceWaitsForThePredecessor) {

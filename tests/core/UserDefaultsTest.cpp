@@ -5,9 +5,7 @@
 #include "app/UserDefaults.h"
 #include "app/WebsiteData.h"
 
-#include <fcntl.h>
 #include <glib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,54 +30,6 @@ class Defaults : public testing::Test {
 };
 
 }  // namespace
-
-TEST_F(Defaults, EveryValueTypeSurvivesARestart) {
-  const nlohmann::json dict = {{"k", {1, "two", false}}, {"nested", {{"x", 1.25}}}};
-  {
-    UserDefaults d(store());
-    d.setObject("text", "héllo");
-    d.setObject("int", 42);
-    d.setObject("real", 2.5);
-    d.setObject("flag", true);
-    d.setObject("list", {1, 2, 3});
-    d.setObject("dict", dict);
-    d.setObject("gone", "x");
-    d.removeObject("gone");
-    ASSERT_TRUE(d.synchronize());
-  }
-  UserDefaults d(store());
-  EXPECT_EQ(d.stringForKey("text"), "héllo");
-  EXPECT_EQ(d.integerForKey("int"), 42);
-  EXPECT_DOUBLE_EQ(d.doubleForKey("real"), 2.5);
-  EXPECT_TRUE(d.objectForKey("flag")->is_boolean());
-  EXPECT_TRUE(d.boolForKey("flag"));
-  EXPECT_EQ(*d.objectForKey("list"), nlohmann::json({1, 2, 3}));
-  EXPECT_EQ(*d.objectForKey("dict"), dict);
-  EXPECT_FALSE(d.objectForKey("gone"));
-  EXPECT_FALSE(d.objectForKey("never"));
-}
-
-TEST_F(Defaults, SynchronizeReplacesTheFileAtomically) {
-  UserDefaults d(store());
-  d.setObject("v", 1);
-  ASSERT_TRUE(d.synchronize());
-  const std::string before = readFile(store());
-  struct stat oldStat{};
-  ::stat(store().c_str(), &oldStat);
-  int oldFd = ::open(store().c_str(), O_RDONLY);
-
-  d.setObject("v", 2);
-  ASSERT_TRUE(d.synchronize());
-  struct stat newStat{};
-  ::stat(store().c_str(), &newStat);
-  EXPECT_NE(oldStat.st_ino, newStat.st_ino) << "a new file is renamed over the old one";
-  char buf[256] = {};
-  ssize_t n = ::pread(oldFd, buf, sizeof buf - 1, 0);
-  ::close(oldFd);
-  EXPECT_EQ(std::string(buf, n > 0 ? n : 0), before) << "the old file was never rewritten";
-  EXPECT_EQ(filesInStoreFolder(), (std::vector<std::string>{"test.app.json", "test.app.json.lock"}))
-      << "no temporary file left behind";
-}
 
 TEST_F(Defaults, CorruptFileIsKeptAsideAndTheStoreStartsEmpty) {
   writeFile(store(), "{ \"half\": ");

@@ -1,6 +1,6 @@
 // The platform-free halves of the Window object: the format box of the
-// dialogs, file records, and the link-safe copy and move (including the
-// copy-then-remove path a move takes across file systems).
+// dialogs, file records, and the link-safe copy and move, with the
+// copy-then-remove path a move takes across file systems.
 #include "TestSupport.h"
 #include "support/ScratchMount.h"
 
@@ -20,29 +20,6 @@ using test::TempDir;
 using test::readFile;
 using test::writeFile;
 namespace fs = std::filesystem;
-
-TEST(FormatBox, OpenDescribesEachExtensionAndMapsEntriesOneToOne) {
-  FormatBox box = openFormatBox({"png", "jpg"}, std::nullopt);
-  EXPECT_EQ(box.descriptions, (std::vector<std::string>{"PNG File (.png)", "JPG File (.jpg)"}));
-  EXPECT_FALSE(box.countMismatch);
-  EXPECT_EQ(entryExtension(box, 1), "jpg");
-  // A wildcard entry still shows, and restricts nothing.
-  FormatBox any = openFormatBox({"*"}, std::nullopt);
-  EXPECT_EQ(any.descriptions, (std::vector<std::string>{"* File (.*)"}));
-  EXPECT_EQ(entryExtension(any, 0), std::nullopt);
-}
-
-TEST(FormatBox, OpenDescriptionDictionariesAddTheirExtensionsAndWarnOnMismatch) {
-  json d = json::parse(R"([{"name": "Images", "extensions": ["png", "jpg"]}, {"no": "shape"}])");
-  FormatBox box = openFormatBox({"png"}, d);
-  EXPECT_EQ(box.extensions, (std::vector<std::string>{"png", "jpg"}));
-  EXPECT_EQ(box.descriptions, (std::vector<std::string>{"Images (.png,.jpg)"}));
-  EXPECT_TRUE(box.countMismatch);
-  // Plain strings are used as they are.
-  FormatBox plain = openFormatBox({"a", "b"}, json{"Alpha", "Beta"});
-  EXPECT_EQ(plain.descriptions, (std::vector<std::string>{"Alpha", "Beta"}));
-  EXPECT_FALSE(plain.countMismatch);
-}
 
 TEST(FormatBox, SaveAddsAllFilesUnlessAWildcardIsThere) {
   FormatBox box = saveFormatBox({"gif"}, std::nullopt);
@@ -84,25 +61,10 @@ TEST(FormatBox, TypeKeysAndTheirWinners) {
   EXPECT_FALSE(isAnyType("png"));
 }
 
-TEST(FileRecord, FileAndFolderRecords) {
+TEST(FileRecord, APathHoldingNulNamesNoFileAndFileUrlsArePaths) {
   TempDir t;
-  writeFile(t.path() + "/dir/a.tar.gz", std::string(1500, 'x'));
-  json r = fileRecord(t.path() + "/dir/a.tar.gz");
-  EXPECT_EQ(r["parentDir"], t.path() + "/dir");
-  EXPECT_EQ(r["fileName"], "a.tar.gz");
-  EXPECT_EQ(r["fileNameWithoutExtension"], "a.tar");
-  EXPECT_EQ(r["extension"], "gz");
-  EXPECT_EQ(r["fileSize"], 1500);
-  EXPECT_EQ(r["fileSizeStr"], "1.5KB");
-  EXPECT_EQ(r["isFile"], true);
-  json d = fileRecord(t.path() + "/dir", {false, false});
-  EXPECT_FALSE(d.contains("parentDir"));
-  EXPECT_EQ(d["isDir"], true);
-  EXPECT_EQ(d["fileSize"], 0);
-  EXPECT_EQ(d["fileSizeStr"], "0.1KB");
-  EXPECT_EQ(d["fileUrl"], "file://" + t.path() + "/dir/");
-  EXPECT_EQ(fileRecord(t.path() + "/dir", {true, true})["fileSize"], 1500);
-  // A path holding U+0000 names no file, though its prefix is one.
+  writeFile(t.path() + "/dir/a.tar.gz", "x");
+  // The prefix before U+0000 is a file; the whole path names none.
   json n = fileRecord(t.path() + "/dir/a.tar.gz" + std::string(1, '\0') + ".png");
   for (const char* flag : {"isReadable", "isWritable", "isExecutable", "isDeletable", "isFile"})
     EXPECT_EQ(n[flag], false) << flag;
@@ -147,19 +109,6 @@ TEST_F(FileOps, AFailedCopyLeavesNothingBehind) {
   addUncopyable(t.path() + "/src/sub/pipe");
   EXPECT_FALSE(fileops::copyItem(t.path() + "/src", t.path() + "/dst"));
   EXPECT_FALSE(fs::exists(t.path() + "/dst"));
-}
-
-TEST_F(FileOps, MoveByCopyRemovesTheSourceOnlyAfterAWholeCopy) {
-  ASSERT_TRUE(fileops::moveItem(t.path() + "/src", t.path() + "/moved", nullptr, /*forceCopy=*/true));
-  EXPECT_FALSE(fs::exists(t.path() + "/src"));
-  EXPECT_EQ(readFile(t.path() + "/moved/sub/b.txt"), "bb");
-  EXPECT_TRUE(fs::is_symlink(t.path() + "/moved/a-link"));
-  // The link's target outside the tree was not followed into, nor removed.
-  EXPECT_EQ(readFile(t.path() + "/outside/keep.txt"), "keep");
-  // Onto an existing destination nothing moves.
-  writeFile(t.path() + "/other/x.txt", "x");
-  EXPECT_FALSE(fileops::moveItem(t.path() + "/other", t.path() + "/moved", nullptr, true));
-  EXPECT_EQ(readFile(t.path() + "/other/x.txt"), "x");
 }
 
 TEST_F(FileOps, MoveByCopyThatFailsMidwayKeepsTheSource) {
@@ -243,20 +192,6 @@ TEST_F(FileOps, FailedCopiesAndMovesSayWhyAndLeaveNothing) {
   }
   // Nothing of the failed moves is left on the full disk.
   EXPECT_TRUE(fs::is_empty(disk.path()));
-}
-
-TEST_F(FileOps, FindMatchesAnyComponentCaseSensitively) {
-  writeFile(t.path() + "/find/a/catalog/x.txt", "");
-  writeFile(t.path() + "/find/LOG.txt", "");
-  auto found = fileops::findFiles(t.path() + "/find", "log");
-  std::sort(found.begin(), found.end());
-  EXPECT_EQ(found, (std::vector<std::string>{"a/catalog", "a/catalog/x.txt"}));
-}
-
-TEST_F(FileOps, WorkOffTheMainLoopStillFinishesBeforeReturning) {
-  int value = 0;
-  fileops::runWhileDrawing([&] { value = 42; });
-  EXPECT_EQ(value, 42);
 }
 
 }  // namespace

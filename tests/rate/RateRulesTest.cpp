@@ -30,12 +30,6 @@ Answer enabled(json extra = json::object()) {
 
 }  // namespace
 
-TEST(RateQuery, PathQueryAndTimeWithSixDecimals) {
-  EXPECT_EQ(queryAddress("https://rel.example.test", "Notes", "1.2.3", 1765100000.5),
-            "https://rel.example.test/services/get_enable_rate?appName=Notes&version=1.2.3&app_name=Notes"
-            "&user_id=&token=&expire=&_=1765100000.500000");
-}
-
 TEST(RateQuery, ValuesAreEscapedAsComponentsAndTheServerKeepsItsOwnEscapes) {
   const std::string q = queryAddress("http://127.0.0.1:8080/base path/a%20b", "Tom & Jerry=1 Ü", "2.0 beta#1", 1.0);
   EXPECT_EQ(q.substr(0, q.find("/services/")), "http://127.0.0.1:8080/base%20path/a%20b");
@@ -110,25 +104,8 @@ TEST_F(RateRules, TheDialogsTextsAndButtons) {
   EXPECT_EQ(buttonCode(*plan, Button::DontRemind), 1002);
 }
 
-TEST_F(RateRules, RateAppOnceOffersDontRemindLater) {
-  const Answer a = enabled({{"FAQURL", "https://f.test"}});
-  EXPECT_EQ(planDialog(defaults, "N", "1", a)->buttons.size(), 3u);
-  EXPECT_EQ(applyChoice(defaults, "1", a, Button::RateApp), "https://example.test/review");
-  auto plan = planDialog(defaults, "N", "1", a);
-  EXPECT_EQ(plan->buttons.back(), Button::DontRemind);
-  EXPECT_EQ(buttonCode(*plan, Button::DontRemind), 1003);
-  EXPECT_EQ(buttonCode(*plan, Button::RateApp), 1);
-  EXPECT_EQ(buttonCode(*plan, Button::RemindLater), 0);
-  EXPECT_EQ(buttonCode(*plan, Button::FAQ), -1);
-}
-
 TEST(RateOpenAddress, WebAddressesOnly) {
-  EXPECT_EQ(webAddressToOpen("HTTPS://Reviews.Example.test/App/Rate?ID=X"),
-            "https://Reviews.Example.test/App/Rate?ID=X")
-      << "an upper-case scheme is lower-cased; the rest stays as written";
-  EXPECT_EQ(webAddressToOpen("http://example.test/a"), "http://example.test/a");
-  EXPECT_EQ(webAddressToOpen("  reviews.example.test/app \n"), "https://reviews.example.test/app");
-  EXPECT_EQ(webAddressToOpen("localhost:8080/rate"), "https://localhost:8080/rate");
+  EXPECT_EQ(webAddressToOpen("  localhost:8080/rate \n"), "https://localhost:8080/rate");
   EXPECT_EQ(webAddressToOpen("https://example.test/a b"), "https://example.test/a%20b");
   std::string why;
   for (const char* bad : {"file:///etc/passwd", "FILE:/etc/passwd", "javascript:alert(1)", "mailto:a@b.test",

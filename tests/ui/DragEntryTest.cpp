@@ -13,11 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 
-namespace fs = std::filesystem;
 using namespace corvane;
 
 namespace {
@@ -46,21 +43,12 @@ void serve(const std::function<bool()>& done, int seconds) {
 
 TEST(DragEntry, OneLinePerEntryHoweverManyMotions) {
   test::PrivateDesktop desktop(false);
-  char tmpl[] = "/tmp/corvane-drag-XXXXXX";
-  const std::string root = mkdtemp(tmpl);
-  const std::string app = root + "/Drag.app";
-  fs::create_directories(app + "/Contents/Resources/public");
-  std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict><key>CFBundleName</key><string>DragTest</string>
-<key>CFBundleIdentifier</key><string>app.corvane.dragtest</string></dict></plist>)";
-  std::ofstream(app + "/Contents/Resources/public/project.json") << "{}";
+  test::TempDir tmp;
+  const std::string root = tmp.path();
+  const std::string app = test::makeMinimalBundle(root, "DragTest", "app.corvane.dragtest");
   const std::string dropped = root + "/dropped file.txt";
-  std::ofstream(dropped) << "x";
-  fs::create_directories(root + "/home/.cache");
-  setenv("HOME", (root + "/home").c_str(), 1);
-  setenv("XDG_DATA_HOME", (root + "/home/.local/share").c_str(), 1);
-  setenv("XDG_CACHE_HOME", (root + "/home/.cache").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (root + "/home/.config").c_str(), 1);
+  test::writeFile(dropped, "x");
+  for (const char* v : {"HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"}) setenv(v, root.c_str(), 1);
   setenv("DISPLAY", desktop.display().c_str(), 1);
   Bundle::setMain(*Bundle::open(app));
   ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
@@ -122,6 +110,4 @@ TEST(DragEntry, OneLinePerEntryHoweverManyMotions) {
   ASSERT_TRUE(exited);
   EXPECT_EQ(recorder.dropped, std::vector<std::string>{dropped}) << log;
   EXPECT_EQ(test::countOf(log, "[MainWebView draggingEntered:]"), 2u) << log;
-  std::error_code ec;
-  fs::remove_all(root, ec);
 }

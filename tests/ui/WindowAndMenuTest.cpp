@@ -10,13 +10,11 @@
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
-namespace fs = std::filesystem;
 using namespace corvane;
 
 namespace {
@@ -24,30 +22,20 @@ namespace {
 class Ui : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/corvane-ui-XXXXXX";
-    root = new std::string(mkdtemp(tmpl));
-    const std::string app = *root + "/Ui.app";
-    fs::create_directories(app + "/Contents/Resources/public");
-    std::ofstream(app + "/Contents/Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict><key>CFBundleName</key><string>UiTest</string>
-<key>CFBundleIdentifier</key><string>app.corvane.uitest</string></dict></plist>)";
-    std::ofstream(app + "/Contents/Resources/public/project.json") << "{}";
-    setenv("HOME", (*root + "/home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (*root + "/home/.config").c_str(), 1);
+    root = new test::TempDir;
+    const std::string app = test::makeMinimalBundle(root->path(), "UiTest", "app.corvane.uitest");
+    setenv("HOME", (*root / "home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (*root / "home/.config").c_str(), 1);
     Bundle::setMain(*Bundle::open(app));
     displayOk = gtk_init_check(nullptr, nullptr);
   }
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    fs::remove_all(*root, ec);
-    delete root;
-  }
+  static void TearDownTestSuite() { delete root; }
   void SetUp() override { ASSERT_TRUE(displayOk) << "no display: run through scripts/with-session.sh"; }
 
-  static std::string* root;
+  static test::TempDir* root;
   static bool displayOk;
 };
-std::string* Ui::root = nullptr;
+test::TempDir* Ui::root = nullptr;
 bool Ui::displayOk = false;
 
 GtkWidget* topLevelItemOf(MainMenu& menu, GtkWidget* item) {
@@ -132,12 +120,6 @@ TEST(DevModeConsole, LevelPlaceAndMessageWithoutTheTerminalsControlCharacters) {
     std::string shown;
   };
   const std::vector<Case> cases = {
-      {{"log", "console", "file:///apps/A.app/Contents/Resources/public/js/app.js", 12, "hello"},
-       "log   js/app.js:12      hello"},
-      {{"error", "javascript", "file:///apps/A.app/Contents/Resources/public/app.js", 3, "TypeError: x"},
-       "ERROR app.js:3          Uncaught TypeError: x"},
-      {{"error", "network", "http://localhost:5173/src/main.ts?t=1", 0, "Failed to load resource"},
-       "ERROR src/main.ts       Failed to load resource"},
       {{"warn", "console", "file:///elsewhere/x.js", 1, "careful"}, "warn  x.js:1            careful"},
       {{"error", "exception", "", 0, "page.js:1:2: Error: boom"}, "ERROR uncaught  page.js:1:2: Error: boom"},
       {{"log", "console", "", 0, "from a promise"}, "log   page              from a promise"},
