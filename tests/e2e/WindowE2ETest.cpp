@@ -5,7 +5,7 @@
 // thread that acts as the person at the screen with xdotool over XTEST and
 // reads the real X window with xwininfo and xprop.
 #include "ProcessHelpers.h"
-#include "ShellHarness.h"
+#include "ShellSuite.h"
 
 #include "app/UserDefaults.h"
 #include "support/PrivateDesktop.h"
@@ -53,65 +53,42 @@ json xGeometry(const std::string& id) {
           {"height", field("Height")}};
 }
 
-class WindowE2E : public ::testing::Test {
+class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
  protected:
   static constexpr int kScreenW = 1280, kScreenH = 800;
 
   static void SetUpTestSuite() {
-    shell = new ShellHarness();
+    shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_WINDOW_PAGES);
-    startDisplay();
+    // openbox keeps its state in a home of its own.
+    setenv("HOME", (shell->root() + "/wm-home").c_str(), 1);
+    desktop = std::make_unique<corvane::test::PrivateDesktop>(true);
     makeFiles();
-    env = new std::map<std::string, std::string>(shell->sessionEnv());
-    (*env)["DISPLAY"] = display;
-    (*env)["GTK_USE_PORTAL"] = "0";  // GTK's own dialog in the process, which xdotool can drive
-    (*env)["CORVANE_E2E_ACK"] = shell->root() + "/ack";
-    (*env)["CORVANE_E2E_SCRATCH"] = scratch();
-    (*env)["CORVANE_E2E_SHM"] = *shm;
-    (*env)["CORVANE_E2E_DIALOGS"] = dialogsDir();
-    (*env)["CORVANE_E2E_PHASE"] = "first";
-
-    std::atomic<bool> done{false};
-    std::thread driver([&done] { drive(done); });
+    env = shell->sessionEnv();
+    env["DISPLAY"] = desktop->display();  // also for xdotool, xwininfo and xprop
+    env["GTK_USE_PORTAL"] = "0";  // GTK's own dialog in the process, which xdotool can drive
+    env["CORVANE_E2E_SCRATCH"] = scratch();
+    env["CORVANE_E2E_SHM"] = shm;
+    env["CORVANE_E2E_DIALOGS"] = dialogsDir();
+    env["CORVANE_E2E_PHASE"] = "first";
     firstStart = static_cast<int64_t>(std::time(nullptr));
-    status = shell->run(*env, 240);
+    runShell(env, 240, drive);
     firstEnd = static_cast<int64_t>(std::time(nullptr));
-    done = true;
-    driver.join();
-    report = new json(shell->report());
-    log = new std::string(shell->log());
-    defaultsAfterFirst = new json(storedDefaults());
+    defaultsAfterFirst = storedDefaults();
 
     // A second start: the first launch time stays, the others move on.
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new second on the clock
-    (*env)["CORVANE_E2E_PHASE"] = "second";
+    env["CORVANE_E2E_PHASE"] = "second";
     secondStart = static_cast<int64_t>(std::time(nullptr));
-    secondStatus = shell->run(*env, 120);
-    defaultsAfterSecond = new json(storedDefaults());
+    secondStatus = shell->run(env, 120);
+    defaultsAfterSecond = storedDefaults();
   }
 
   static void TearDownTestSuite() {
-    delete desktop;
-    desktop = nullptr;
+    desktop.reset();
     std::error_code ec;
-    fs::remove_all(*shm, ec);
-    delete report;
-    delete log;
-    delete env;
-    delete shm;
-    delete defaultsAfterFirst;
-    delete defaultsAfterSecond;
-    delete shell;
-  }
-
-  static void startDisplay() {
-    // openbox keeps its state in a home of its own.
-    std::string home = shell->root() + "/wm-home";
-    fs::create_directories(home);
-    setenv("HOME", home.c_str(), 1);
-    desktop = new corvane::test::PrivateDesktop(true);
-    display = desktop->display();
-    setenv("DISPLAY", display.c_str(), 1);  // for xdotool, xwininfo and xprop
+    fs::remove_all(shm, ec);
+    ShellSuite::TearDownTestSuite();
   }
 
   static std::string scratch() { return shell->root() + "/scratch"; }
@@ -143,11 +120,10 @@ class WindowE2E : public ::testing::Test {
     shell->writeFile(d + "/sub/c.png", std::string(2000, 'c'));
     shell->writeFile(d + "/sub/d.txt", std::string(500, 'd'));
     for (const char* name : {"a.png", "b.jpg", "c.jpg"}) shell->writeFile(d + "/mixed/" + name, name);
-    fs::create_directories(shell->root() + "/ack");
     // A tmpfs where the machine has one: the move across file systems.
     char tmpl[] = "/dev/shm/corvane-e2e-XXXXXX";
-    shm = new std::string(mkdtemp(tmpl) ? tmpl : shell->root() + "/shm-fallback");
-    fs::create_directories(*shm);
+    shm = mkdtemp(tmpl) ? tmpl : shell->root() + "/shm-fallback";
+    fs::create_directories(shm);
   }
 
   static json storedDefaults() {
@@ -157,10 +133,7 @@ class WindowE2E : public ::testing::Test {
 
   // ---- the person at the screen ------------------------------------------------
 
-  static bool stepLogged(const std::string& name) {
-    return shell->log().find("E2E-STEP " + name + " ") != std::string::npos;
-  }
-  static void ack(const std::string& name) { shell->writeFile(shell->root() + "/ack/" + name, ""); }
+  static void ack(const std::string& name) { shell->ack(name); }
   static std::string mainWindowId() { return corvane::e2e::managedWindowNamed("BridgeTest"); }
   static bool windowShown(const std::string& title) {
     return !sh("xdotool search --onlyvisible --name '^" + title + "$'").empty();
@@ -203,7 +176,7 @@ class WindowE2E : public ::testing::Test {
 
   static void drive(const std::atomic<bool>& done) {
     auto waitStep = [&done](const std::string& name) {
-      return waitUntil([&] { return done || stepLogged(name); }, 90) && !done;
+      return !done && shell->stepped(name, 90);
     };
     auto waitWindow = [&done](const std::string& title) {
       return waitUntil([&] { return done || windowShown(title); }, 60) && !done;
@@ -215,7 +188,7 @@ class WindowE2E : public ::testing::Test {
                              "geom-restored", "geom-fullscreen", "geom-windowed"}) {
       if (!waitStep(step)) return;
       const std::string id = mainWindowId();
-      (*xRecords)[step] = {{"geometry", xGeometry(id)}, {"state", sh("xprop -id " + id + " _NET_WM_STATE")}};
+      xRecords[step] = {{"geometry", xGeometry(id)}, {"state", sh("xprop -id " + id + " _NET_WM_STATE")}};
       ack(step);
     }
     if (!waitStep("menu-activate")) return;
@@ -311,42 +284,15 @@ class WindowE2E : public ::testing::Test {
     chooseAllShown("E2E Open Format");
   }
 
-  void SetUp() override {
-    ASSERT_EQ(status, 0) << *log;
-    ASSERT_TRUE(report->is_object()) << "the page sent no report\n" << *log;
-    ASSERT_FALSE(report->contains("pageError")) << (*report)["pageError"] << "\n" << *log;
-  }
   static const json& r(const char* section, const char* key) { return (*report)[section][key]; }
 
-  static ShellHarness* shell;
-  static std::map<std::string, std::string>* env;
-  static std::string* shm;
-  static std::string display;
-  static corvane::test::PrivateDesktop* desktop;
-  static int status, secondStatus;
-  static int64_t firstStart, firstEnd, secondStart;
-  static json* report;
-  static json* xRecords;
-  static json* defaultsAfterFirst;
-  static json* defaultsAfterSecond;
-  static std::string* log;
+  static inline std::unique_ptr<corvane::test::PrivateDesktop> desktop;
+  static inline std::map<std::string, std::string> env;
+  static inline std::string shm;
+  static inline int secondStatus = -1;
+  static inline int64_t firstStart = 0, firstEnd = 0, secondStart = 0;
+  static inline json xRecords = json::object(), defaultsAfterFirst, defaultsAfterSecond;
 };
-
-ShellHarness* WindowE2E::shell = nullptr;
-std::map<std::string, std::string>* WindowE2E::env = nullptr;
-std::string* WindowE2E::shm = nullptr;
-std::string WindowE2E::display;
-corvane::test::PrivateDesktop* WindowE2E::desktop = nullptr;
-int WindowE2E::status = -1;
-int WindowE2E::secondStatus = -1;
-int64_t WindowE2E::firstStart = 0;
-int64_t WindowE2E::firstEnd = 0;
-int64_t WindowE2E::secondStart = 0;
-json* WindowE2E::report = nullptr;
-json* WindowE2E::xRecords = new json(json::object());
-json* WindowE2E::defaultsAfterFirst = nullptr;
-json* WindowE2E::defaultsAfterSecond = nullptr;
-std::string* WindowE2E::log = nullptr;
 
 // The page's frame (lower-left origin, visible window) against the X
 // window, which has the same invisible border on every side.
@@ -375,15 +321,15 @@ TEST_F(WindowE2E, MoveAndResizeRoundTripOnTheRealWindow) {
   // resize keeps the lower-left corner.
   EXPECT_EQ(g["resized"], (json{{"x", 100}, {"y", 150}, {"width", 640}, {"height", 480}}));
   for (const char* step : {"geom-initial", "geom-move", "geom-resize"}) {
-    ASSERT_TRUE(xRecords->contains(step)) << step << "\n" << *log;
+    ASSERT_TRUE(xRecords.contains(step)) << step << "\n" << *log;
     const char* key = std::string(step) == "geom-initial" ? "initial"
                       : std::string(step) == "geom-move"  ? "moved"
                                                           : "resized";
-    expectSameWindow(g[key], (*xRecords)[step]["geometry"], step);
+    expectSameWindow(g[key], xRecords[step]["geometry"], step);
   }
   // The top edge moved down by the height lost: the bottom stayed.
-  const json& before = (*xRecords)["geom-move"]["geometry"];
-  const json& after = (*xRecords)["geom-resize"]["geometry"];
+  const json& before = xRecords["geom-move"]["geometry"];
+  const json& after = xRecords["geom-resize"]["geometry"];
   EXPECT_EQ(after["y"].get<int>() + after["height"].get<int>(), before["y"].get<int>() + before["height"].get<int>());
   EXPECT_EQ(after["x"], before["x"]);
   // A missing height reads as 0; the window cannot be smaller than GTK allows.
@@ -408,7 +354,7 @@ TEST_F(WindowE2E, MaximizeFillsTheWorkAreaUntilMovedByOnePoint) {
   EXPECT_EQ(g["maximized"], true);
   // openbox without panels: the work area is the whole screen.
   EXPECT_EQ(g["maximizedFrame"], (json{{"x", 0}, {"y", 0}, {"width", kScreenW}, {"height", kScreenH}}));
-  const json& x = (*xRecords)["geom-max"];
+  const json& x = xRecords["geom-max"];
   EXPECT_EQ(x["geometry"], (json{{"x", 0}, {"y", 0}, {"width", kScreenW}, {"height", kScreenH}}));
   EXPECT_NE(x["state"].get<std::string>().find("_NET_WM_STATE_MAXIMIZED_VERT"), std::string::npos) << x;
   EXPECT_EQ(g["afterOnePoint"], false);
@@ -417,11 +363,11 @@ TEST_F(WindowE2E, MaximizeFillsTheWorkAreaUntilMovedByOnePoint) {
 }
 
 TEST_F(WindowE2E, MinimizeRestoreAndFullScreenReachTheWindowManager) {
-  auto state = [](const char* step) { return (*xRecords)[step]["state"].get<std::string>(); };
+  auto state = [](const char* step) { return xRecords[step]["state"].get<std::string>(); };
   EXPECT_NE(state("geom-minimized").find("_NET_WM_STATE_HIDDEN"), std::string::npos) << state("geom-minimized");
   EXPECT_EQ(state("geom-restored").find("_NET_WM_STATE_HIDDEN"), std::string::npos) << state("geom-restored");
   EXPECT_NE(state("geom-fullscreen").find("_NET_WM_STATE_FULLSCREEN"), std::string::npos);
-  EXPECT_EQ((*xRecords)["geom-fullscreen"]["geometry"],
+  EXPECT_EQ(xRecords["geom-fullscreen"]["geometry"],
             (json{{"x", 0}, {"y", 0}, {"width", kScreenW}, {"height", kScreenH}}));
   EXPECT_EQ(state("geom-windowed").find("_NET_WM_STATE_FULLSCREEN"), std::string::npos);
 }
@@ -484,10 +430,10 @@ TEST_F(WindowE2E, MovesAcrossFileSystemsKeepLinksAndRemoveTheSourceLast) {
   EXPECT_TRUE(fs::exists(s + "/a.txt"));
   EXPECT_EQ(f("moveDirAcross"), (json{{"success", true}}));
   EXPECT_FALSE(fs::exists(s + "/across"));
-  EXPECT_EQ(readFile(*shm + "/across/f1.txt"), "one");
-  EXPECT_EQ(readFile(*shm + "/across/sub/f2.txt"), "two");
-  ASSERT_TRUE(fs::is_symlink(*shm + "/across/f1-link"));
-  EXPECT_EQ(fs::read_symlink(*shm + "/across/f1-link"), "f1.txt");
+  EXPECT_EQ(readFile(shm + "/across/f1.txt"), "one");
+  EXPECT_EQ(readFile(shm + "/across/sub/f2.txt"), "two");
+  ASSERT_TRUE(fs::is_symlink(shm + "/across/f1-link"));
+  EXPECT_EQ(fs::read_symlink(shm + "/across/f1-link"), "f1.txt");
 }
 
 TEST_F(WindowE2E, RemovalIsLinkSafeAndAnswersTwice) {
@@ -642,8 +588,8 @@ TEST_F(WindowE2E, RecentDocumentsGoToTheDesktopList) {
 
 TEST_F(WindowE2E, LaunchTimeRecordsAcrossTwoStarts) {
   ASSERT_EQ(secondStatus, 0);
-  const json& a = *defaultsAfterFirst;
-  const json& b = *defaultsAfterSecond;
+  const json& a = defaultsAfterFirst;
+  const json& b = defaultsAfterSecond;
   ASSERT_TRUE(a.is_object() && b.is_object());
   EXPECT_GE(a["sys_firstLaunchTime"].get<int64_t>(), firstStart);
   EXPECT_EQ(a["sys_lastLaunchTime"], a["sys_firstLaunchTime"]);
