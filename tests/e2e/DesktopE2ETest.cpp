@@ -62,7 +62,6 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_DESKTOP_PAGES);
     shell->writeFile(shell->resourcePath() + "/sounds/short.wav", wav(kShort));
     shell->writeFile(shell->resourcePath() + "/sounds/long.wav", wav(kLong));
-    fs::create_directories(shell->root() + "/ack");
     // openbox keeps its state in a home of its own.
     const std::string home = shell->root() + "/wm-home";
     fs::create_directories(home);
@@ -75,7 +74,6 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     std::map<std::string, std::string> env = shell->sessionEnv();
     env["DISPLAY"] = desktop->display();
     env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
-    env["CORVANE_E2E_ACK"] = shell->root() + "/ack";
     env["CORVANE_AUDIO_SINK"] = "fakesink sync=true";  // no sound device; real decoding and timing
     env["CORVANE_E2E_PHASE"] = "full";
 
@@ -135,10 +133,7 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
   // ---- the person at the screen ------------------------------------------------
 
-  static bool stepLogged(const std::string& name) {
-    return shell->log().find("E2E-STEP " + name + " ") != std::string::npos;
-  }
-  static void ack(const std::string& name) { shell->writeFile(shell->root() + "/ack/" + name, ""); }
+  static void ack(const std::string& name) { shell->ack(name); }
   static void key(const std::string& keys) { sh("xdotool key --delay 120 " + keys); }
   static std::string windowId(const std::string& title) {
     std::istringstream ids(sh("xdotool search --onlyvisible --name '^" + title + "$'"));
@@ -154,7 +149,7 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
   static void drive(const std::atomic<bool>& done) {
     auto waitStep = [&done](const std::string& name) {
-      return waitUntil([&] { return done || stepLogged(name); }, 90) && !done;
+      return !done && shell->stepped(name, 90);
     };
     auto focusMain = [] { sh("xdotool windowactivate --sync " + mainWindowId()); };
 
@@ -235,10 +230,6 @@ TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
   EXPECT_EQ(m["identity"], (json{{"submenuTwice", true}, {"getItemSame", true}, {"addSubmenuSame", true},
                                  {"removeMenuAnswersMenu", true}}));
   EXPECT_EQ(m["sameHelloByTitle"], true);
-  EXPECT_EQ(m["missing"], nullptr);
-  EXPECT_EQ(m["outside"], nullptr);
-  EXPECT_EQ(m["nullKey"], nullptr);
-  EXPECT_EQ(m["printByPrefix"], true);
   EXPECT_NE(log->find("MIP Cache hit"), std::string::npos);
 
   const json& built = m["treeBuilt"];
@@ -258,7 +249,6 @@ TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
   std::vector<std::string> after;
   for (const auto& i : m["treeChanged"]["items"]) after.push_back(i["title"]);
   EXPECT_EQ(after, (std::vector<std::string>{"Say Hello", "Click Me", "", "New Name", "More"}));
-  EXPECT_EQ(m["removeMissing"], nullptr);
   EXPECT_EQ(m["scratchLeft"], nullptr);
 }
 
@@ -266,7 +256,6 @@ TEST_F(DesktopE2E, StaleProxiesAreRefusedAsScriptErrors) {
   const json& m = r("menus");
   EXPECT_EQ(m["removedRefusal"], "item required");
   EXPECT_EQ(m["goneMenuRefusal"], "anItem required");
-  EXPECT_EQ(m["goneMenuLookup"], nullptr);
 }
 
 TEST_F(DesktopE2E, TypedKeysAndMenuChoicesCallThePageWithTheTitle) {
@@ -335,9 +324,6 @@ TEST_F(DesktopE2E, AlertsAnswerWithTheCodeOfTheButtonPressed) {
   EXPECT_EQ(a["one"], 1);
   EXPECT_EQ(a["second"], 0);
   EXPECT_EQ(a["third"].get<double>(), minusOne);
-  EXPECT_EQ(a["badKind"].get<double>(), minusOne);
-  EXPECT_EQ(a["noButtons"].get<double>(), minusOne);
-  EXPECT_EQ(a["fiveButtons"].get<double>(), minusOne);
 }
 
 TEST_F(DesktopE2E, SoundsEndAfterTheirLengthAndCallBackOnce) {
@@ -366,9 +352,7 @@ TEST_F(DesktopE2E, FontsAreTheMachinesFonts) {
   bool regular = false;
   for (const auto& m : f["dejavu"]) regular = regular || m == json{"DejaVuSans", "Book", 5, 0};
   EXPECT_TRUE(regular) << f["dejavu"];
-  EXPECT_EQ(f["unknown"], json::array());
   EXPECT_GT(f["lineHeight12"].get<double>(), 12);
-  EXPECT_EQ(f["lineHeightUnknown"], 0);
 }
 
 TEST_F(DesktopE2E, ClipboardTextIsSharedWithOtherApplications) {
