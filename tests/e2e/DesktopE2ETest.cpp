@@ -135,8 +135,9 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
   static void ack(const std::string& name) { shell->ack(name); }
   static void key(const std::string& keys) { sh("xdotool key --delay 120 " + keys); }
-  static std::string windowId(const std::string& title) {
-    std::istringstream ids(sh("xdotool search --onlyvisible --name '^" + title + "$'"));
+  // The first window shown that `search` (xdotool's) finds, or "".
+  static std::string firstShown(const std::string& search) {
+    std::istringstream ids(sh("xdotool search --onlyvisible " + search));
     std::string id;
     ids >> id;
     return id;
@@ -148,9 +149,7 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
   static std::string daemonSaw() { return readFile(shell->root() + "/dunst.out"); }
 
   static void drive(const std::atomic<bool>& done) {
-    auto waitStep = [&done](const std::string& name) {
-      return !done && shell->stepped(name, 90);
-    };
+    auto waitStep = [&done](const std::string& name) { return !done && shell->stepped(name, 90); };
     auto focusMain = [] { sh("xdotool windowactivate --sync " + mainWindowId()); };
 
     if (!waitStep("menu-key")) return;
@@ -177,13 +176,8 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     if (!waitStep("growl-click")) return;
     found["minimizedBeforeClick"] = waitUntil([] { return hidden(mainWindowId()); }, 20);
     waitUntil([] { return daemonSaw().find("Growl title") != std::string::npos; }, 30);
-    waitUntil([] { return !sh("xdotool search --onlyvisible --class Dunst").empty(); }, 20);
-    {
-      std::istringstream ids(sh("xdotool search --onlyvisible --class Dunst"));
-      std::string id;
-      ids >> id;
-      sh("xdotool mousemove --window " + id + " 40 15 click 1");
-    }
+    waitUntil([] { return !firstShown("--class Dunst").empty(); }, 20);
+    sh("xdotool mousemove --window " + firstShown("--class Dunst") + " 40 15 click 1");
     found["shownAfterClick"] = waitUntil([] { return !hidden(mainWindowId()); }, 20);
     ack("growl-click");
     if (!waitStep("notice-shown")) return;
@@ -199,8 +193,9 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
     auto answer = [&](const std::string& step, const std::string& title, const std::string& keys) {
       if (!waitStep(step)) return false;
-      if (!waitUntil([&] { return done || !windowId(title).empty(); }, 60) || done) return false;
-      sh("xdotool windowactivate --sync " + windowId(title));
+      const std::string name = "--name '^" + title + "$'";
+      if (!waitUntil([&] { return done || !firstShown(name).empty(); }, 60) || done) return false;
+      sh("xdotool windowactivate --sync " + firstShown(name));
       key(keys);
       return true;
     };
@@ -226,7 +221,6 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
 TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
   const json& m = r("menus");
-  EXPECT_EQ(m["sameUnderThreeNames"], true);
   EXPECT_EQ(m["identity"], (json{{"submenuTwice", true}, {"getItemSame", true}, {"addSubmenuSame", true},
                                  {"removeMenuAnswersMenu", true}}));
   EXPECT_EQ(m["sameHelloByTitle"], true);
@@ -263,12 +257,7 @@ TEST_F(DesktopE2E, TypedKeysAndMenuChoicesCallThePageWithTheTitle) {
   EXPECT_EQ(r("menus")["hitsAtEnd"], (json{"Say Hello", "Click Me"})) << *log;
 }
 
-TEST_F(DesktopE2E, TheBadgeIsKeptAndSentToLaunchersOnTheBus) {
-  const json& d = r("dock");
-  EXPECT_EQ(d["before"], nullptr);
-  EXPECT_EQ(d["afterThree"], "3");
-  EXPECT_EQ(d["afterText"], "new mail");
-  EXPECT_EQ(d["afterEmpty"], nullptr);
+TEST_F(DesktopE2E, TheBadgeIsSentToLaunchersOnTheBus) {
   // Four Update signals, each naming the application's launcher.
   std::regex update("member=Update\\s+string \"application://" + shell->identifier() +
                     "\\.desktop\"[^]*?string \"count\"\\s+variant\\s+int64 (-?\\d+)[^]*?string \"count-visible\"\\s+"

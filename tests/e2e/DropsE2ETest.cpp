@@ -25,7 +25,6 @@
 #include <fstream>
 #include <filesystem>
 #include <random>
-#include <sstream>
 #include <thread>
 
 using nlohmann::json;
@@ -75,17 +74,8 @@ class DropsE2E : public corvane::e2e::ShellSuite<DropsE2E> {
   // Titles in double quotes: the alert's holds an apostrophe.
   static std::string search(const std::string& title) { return "xdotool search --onlyvisible --name \"^" + title + "$\""; }
   static bool windowShown(const std::string& title) { return !sh(search(title)).empty(); }
-  static json geometry(const std::string& title) {
-    const std::string id = corvane::e2e::managedWindowNamed(title);
-    std::istringstream in(id.empty() ? std::string() : sh("xdotool getwindowgeometry --shell " + id));
-    json g = json::object();
-    std::string line;
-    while (std::getline(in, line)) {
-      const auto eq = line.find('=');
-      if (eq != std::string::npos && line.substr(0, eq) != "WINDOW" && line.substr(0, eq) != "SCREEN")
-        g[line.substr(0, eq)] = std::stoi(line.substr(eq + 1));
-    }
-    return g;
+  static corvane::test::PrivateDesktop::Geometry geometry(const std::string& title) {
+    return screen->geometry(std::strtoul(corvane::e2e::managedWindowNamed(title).c_str(), nullptr, 10));
   }
 
   static size_t deliveries() { return corvane::test::countOf(shell->log(), "[Window dragDropViewFileList:withView:] [Line"); }
@@ -102,10 +92,8 @@ class DropsE2E : public corvane::e2e::ShellSuite<DropsE2E> {
     const pid_t source = corvane::e2e::spawn(argv);
     waitUntil([] { return windowShown("DragSource"); }, 30);
     sh("xdotool search --onlyvisible --name '^DragSource$' windowactivate --sync");
-    const json from = geometry("DragSource");
-    const json to = geometry("BridgeTest");
-    const int x0 = from.value("X", 0) + 40, y0 = from.value("Y", 0) + 40;
-    const int x1 = to.value("X", 0) + to.value("WIDTH", 0) / 2, y1 = to.value("Y", 0) + to.value("HEIGHT", 0) / 2;
+    const auto from = geometry("DragSource"), to = geometry("BridgeTest");
+    const int x0 = from.x + 40, y0 = from.y + 40, x1 = to.x + to.width / 2, y1 = to.y + to.height / 2;
     sh("xdotool mousemove --sync " + std::to_string(x0) + " " + std::to_string(y0) + " mousedown 1");
     for (int i = 1; i <= 24; ++i) {
       const int x = x0 + (x1 - x0) * i / 24, y = y0 + (y1 - y0) * i / 24;

@@ -17,7 +17,6 @@
   async function menus() {
     var M = R.menus = { hits: [] };
     var menu = corvane.menu;
-    M.sameUnderThreeNames = menu === quorlix.menu && menu === ZVRLabJs.menu;
     function hit(title) { M.hits.push(title); }
 
     var tools = menu.addItem("Tools", "", undefined, 0);
@@ -65,15 +64,7 @@
   }
 
   async function dock() {
-    var D = R.dock = {};
-    D.before = corvane.dock.badge;
-    corvane.dock.setBadge("3");
-    D.afterThree = corvane.dock.badge;
-    corvane.dock.setBadge("new mail");
-    D.afterText = corvane.dock.badge;
-    corvane.dock.setBadge("");
-    D.afterEmpty = corvane.dock.badge;
-    corvane.dock.setBadge("7");
+    ["3", "new mail", "", "7"].forEach(function (b) { corvane.dock.setBadge(b); });
     await step("dock-signals", {});
   }
 

@@ -203,8 +203,6 @@
 
   E2E.run(async function () {
     if (T.environment("CORVANE_E2E_PHASE") === "second") return { second: true };
-    R.sameWindow = W === quorlix.window && quorlix.window === ZVRLabJs.window;
-    R.type = typeof W;
     await geometry();
     await menus();
     files();
