@@ -307,7 +307,6 @@ TEST_F(DropsE2E, RealDropsArriveAsRecordsOrRaiseThePrompt) {
   EXPECT_NE(log->find("Prompt: Does not support drag and drop files or directories"), std::string::npos);
   EXPECT_TRUE(seen.value("Prompt", false));
   EXPECT_EQ(r("drops")["typesKept"], json::array({"*"}));
-  EXPECT_EQ(r("drops")["settings"], (json{true, true, true, "onDrop2"}));
 }
 
 TEST_F(DropsE2E, ThePageHostsHookSeesEveryDropAsItCameAndMissingHooksRaiseNoError) {

@@ -155,7 +155,6 @@ E2E.run(async function () {
   W.setDragDropConfig(JSON.stringify({ enableFile: true, enableDir: true, enableCalculateFolderSize: true }));
   W.setDragDropAllowFileTypes(JSON.stringify({ fileTypes: 3 }));  // not an array: logged, kept
   D.typesKept = W.dragDropAllowFileTypes();
-  D.settings = [W.allowDragDropFile(), W.allowDragDropDirectory(), W.allowDragDropCalculateFolderSize(), W.dragDropJSCallback()];
   await E2E.step("open-files");
   await E2E.until(function () { return dropped.length > 0; }, 30000);
   D.opened = dropped.shift();

@@ -44,8 +44,6 @@
     G.maxBefore = JSON.parse(W.getMaxSize());
     W.setMinsize(JSON.stringify({ width: 300, height: 200 }));
     W.setMaxsize(JSON.stringify({ width: 1200, height: 780 }));
-    G.min = JSON.parse(W.getMinSize());
-    G.max = JSON.parse(W.getMaxSize());
     G.beforeClamp = frame();
     W.resize(JSON.stringify({ width: 100, height: 100 }));  // below the minimum
     G.clamped = frame();
