@@ -72,13 +72,17 @@ class DropsE2E : public corvane::e2e::ShellSuite<DropsE2E> {
   // ---- the person at the screen ---------------------------------------------------
 
   // Titles in double quotes: the alert's holds an apostrophe.
-  static std::string search(const std::string& title) { return "xdotool search --onlyvisible --name \"^" + title + "$\""; }
+  static std::string search(const std::string& title) {
+    return "xdotool search --onlyvisible --name \"^" + title + "$\"";
+  }
   static bool windowShown(const std::string& title) { return !sh(search(title)).empty(); }
   static corvane::test::PrivateDesktop::Geometry geometry(const std::string& title) {
     return screen->geometry(std::strtoul(corvane::e2e::managedWindowNamed(title).c_str(), nullptr, 10));
   }
 
-  static size_t deliveries() { return corvane::test::countOf(shell->log(), "[Window dragDropViewFileList:withView:] [Line"); }
+  static size_t deliveries() {
+    return corvane::test::countOf(shell->log(), "[Window dragDropViewFileList:withView:] [Line");
+  }
 
   // Drags the paths from the drag source onto the middle of the page, with
   // the button held down while the pointer travels, as a hand does.

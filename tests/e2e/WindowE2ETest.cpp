@@ -133,7 +133,9 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
 
   // ---- the person at the screen ------------------------------------------------
 
-  static std::string search(const std::string& title) { return "xdotool search --onlyvisible --name '^" + title + "$'"; }
+  static std::string search(const std::string& title) {
+    return "xdotool search --onlyvisible --name '^" + title + "$'";
+  }
   static bool windowShown(const std::string& title) { return !sh(search(title)).empty(); }
   static void key(const std::string& keys) { sh("xdotool key --delay 80 " + keys); }
   static void click(int x, int y) {

@@ -75,8 +75,8 @@ bool PrivateDesktop::start(bool windowManager, std::string* why) {
     *why = "pipe failed";
     return false;
   }
-  xvfb_ = startProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                    "", -1);
+  xvfb_ = startProcess(
+      {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, "", -1);
   // Xvfb writes to the descriptor it was given; keep it open in the child
   // only (the dup2 calls above leave other descriptors alone).
   close(fds[1]);

@@ -68,7 +68,6 @@
 
     W.move(JSON.stringify({ x: 60, y: 90 }));
     W.resize(JSON.stringify({ width: 800, height: 560 }));
-    G.beforeStates = frame();
     W.minimize();
     await step("geom-minimized", {});
     W.restore();
@@ -87,9 +86,9 @@
     window.hitSecond = function (r) { hits.push(["second", r]); };
     M.created = call("setMenuProperty", "menu1", { menuTag: 250, title: "Hooked Item", action: "hitFirst" }).answer;
     M.afterCreate = T.menuItemState(250);
-    M.second = call("setMenuProperty", "menu2", { menuTag: 250, action: "hitSecond" }).answer;
+    call("setMenuProperty", "menu2", { menuTag: 250, action: "hitSecond" });
     M.afterSecond = T.menuItemState(250);
-    M.keepTitle = call("setMenuProperty", "menu3", { menuTag: 250, title: "##**" }).answer;
+    call("setMenuProperty", "menu3", { menuTag: 250, title: "##**" });
     M.afterKeep = T.menuItemState(250);
     M.index = W.customMenuActionIndex();
     // An item of the application's own menus keeps its action.
