@@ -62,7 +62,6 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_DESKTOP_PAGES);
     shell->writeFile(shell->resourcePath() + "/sounds/short.wav", wav(kShort));
     shell->writeFile(shell->resourcePath() + "/sounds/long.wav", wav(kLong));
-    fs::create_directories(shell->root() + "/ack");
     // openbox keeps its state in a home of its own.
     const std::string home = shell->root() + "/wm-home";
     fs::create_directories(home);
@@ -75,7 +74,6 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     std::map<std::string, std::string> env = shell->sessionEnv();
     env["DISPLAY"] = desktop->display();
     env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
-    env["CORVANE_E2E_ACK"] = shell->root() + "/ack";
     env["CORVANE_AUDIO_SINK"] = "fakesink sync=true";  // no sound device; real decoding and timing
     env["CORVANE_E2E_PHASE"] = "full";
 
@@ -135,13 +133,11 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
   // ---- the person at the screen ------------------------------------------------
 
-  static bool stepLogged(const std::string& name) {
-    return shell->log().find("E2E-STEP " + name + " ") != std::string::npos;
-  }
-  static void ack(const std::string& name) { shell->writeFile(shell->root() + "/ack/" + name, ""); }
+  static void ack(const std::string& name) { shell->ack(name); }
   static void key(const std::string& keys) { sh("xdotool key --delay 120 " + keys); }
-  static std::string windowId(const std::string& title) {
-    std::istringstream ids(sh("xdotool search --onlyvisible --name '^" + title + "$'"));
+  // The first window shown that `search` (xdotool's) finds, or "".
+  static std::string firstShown(const std::string& search) {
+    std::istringstream ids(sh("xdotool search --onlyvisible " + search));
     std::string id;
     ids >> id;
     return id;
@@ -153,9 +149,7 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
   static std::string daemonSaw() { return readFile(shell->root() + "/dunst.out"); }
 
   static void drive(const std::atomic<bool>& done) {
-    auto waitStep = [&done](const std::string& name) {
-      return waitUntil([&] { return done || stepLogged(name); }, 90) && !done;
-    };
+    auto waitStep = [&done](const std::string& name) { return !done && shell->stepped(name, 90); };
     auto focusMain = [] { sh("xdotool windowactivate --sync " + mainWindowId()); };
 
     if (!waitStep("menu-key")) return;
@@ -182,13 +176,8 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     if (!waitStep("growl-click")) return;
     found["minimizedBeforeClick"] = waitUntil([] { return hidden(mainWindowId()); }, 20);
     waitUntil([] { return daemonSaw().find("Growl title") != std::string::npos; }, 30);
-    waitUntil([] { return !sh("xdotool search --onlyvisible --class Dunst").empty(); }, 20);
-    {
-      std::istringstream ids(sh("xdotool search --onlyvisible --class Dunst"));
-      std::string id;
-      ids >> id;
-      sh("xdotool mousemove --window " + id + " 40 15 click 1");
-    }
+    waitUntil([] { return !firstShown("--class Dunst").empty(); }, 20);
+    sh("xdotool mousemove --window " + firstShown("--class Dunst") + " 40 15 click 1");
     found["shownAfterClick"] = waitUntil([] { return !hidden(mainWindowId()); }, 20);
     ack("growl-click");
     if (!waitStep("notice-shown")) return;
@@ -204,8 +193,9 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
     auto answer = [&](const std::string& step, const std::string& title, const std::string& keys) {
       if (!waitStep(step)) return false;
-      if (!waitUntil([&] { return done || !windowId(title).empty(); }, 60) || done) return false;
-      sh("xdotool windowactivate --sync " + windowId(title));
+      const std::string name = "--name '^" + title + "$'";
+      if (!waitUntil([&] { return done || !firstShown(name).empty(); }, 60) || done) return false;
+      sh("xdotool windowactivate --sync " + firstShown(name));
       key(keys);
       return true;
     };
@@ -231,14 +221,9 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
 TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
   const json& m = r("menus");
-  EXPECT_EQ(m["sameUnderThreeNames"], true);
   EXPECT_EQ(m["identity"], (json{{"submenuTwice", true}, {"getItemSame", true}, {"addSubmenuSame", true},
                                  {"removeMenuAnswersMenu", true}}));
   EXPECT_EQ(m["sameHelloByTitle"], true);
-  EXPECT_EQ(m["missing"], nullptr);
-  EXPECT_EQ(m["outside"], nullptr);
-  EXPECT_EQ(m["nullKey"], nullptr);
-  EXPECT_EQ(m["printByPrefix"], true);
   EXPECT_NE(log->find("MIP Cache hit"), std::string::npos);
 
   const json& built = m["treeBuilt"];
@@ -258,7 +243,6 @@ TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
   std::vector<std::string> after;
   for (const auto& i : m["treeChanged"]["items"]) after.push_back(i["title"]);
   EXPECT_EQ(after, (std::vector<std::string>{"Say Hello", "Click Me", "", "New Name", "More"}));
-  EXPECT_EQ(m["removeMissing"], nullptr);
   EXPECT_EQ(m["scratchLeft"], nullptr);
 }
 
@@ -266,7 +250,6 @@ TEST_F(DesktopE2E, StaleProxiesAreRefusedAsScriptErrors) {
   const json& m = r("menus");
   EXPECT_EQ(m["removedRefusal"], "item required");
   EXPECT_EQ(m["goneMenuRefusal"], "anItem required");
-  EXPECT_EQ(m["goneMenuLookup"], nullptr);
 }
 
 TEST_F(DesktopE2E, TypedKeysAndMenuChoicesCallThePageWithTheTitle) {
@@ -274,12 +257,7 @@ TEST_F(DesktopE2E, TypedKeysAndMenuChoicesCallThePageWithTheTitle) {
   EXPECT_EQ(r("menus")["hitsAtEnd"], (json{"Say Hello", "Click Me"})) << *log;
 }
 
-TEST_F(DesktopE2E, TheBadgeIsKeptAndSentToLaunchersOnTheBus) {
-  const json& d = r("dock");
-  EXPECT_EQ(d["before"], nullptr);
-  EXPECT_EQ(d["afterThree"], "3");
-  EXPECT_EQ(d["afterText"], "new mail");
-  EXPECT_EQ(d["afterEmpty"], nullptr);
+TEST_F(DesktopE2E, TheBadgeIsSentToLaunchersOnTheBus) {
   // Four Update signals, each naming the application's launcher.
   std::regex update("member=Update\\s+string \"application://" + shell->identifier() +
                     "\\.desktop\"[^]*?string \"count\"\\s+variant\\s+int64 (-?\\d+)[^]*?string \"count-visible\"\\s+"
@@ -335,9 +313,6 @@ TEST_F(DesktopE2E, AlertsAnswerWithTheCodeOfTheButtonPressed) {
   EXPECT_EQ(a["one"], 1);
   EXPECT_EQ(a["second"], 0);
   EXPECT_EQ(a["third"].get<double>(), minusOne);
-  EXPECT_EQ(a["badKind"].get<double>(), minusOne);
-  EXPECT_EQ(a["noButtons"].get<double>(), minusOne);
-  EXPECT_EQ(a["fiveButtons"].get<double>(), minusOne);
 }
 
 TEST_F(DesktopE2E, SoundsEndAfterTheirLengthAndCallBackOnce) {
@@ -366,9 +341,7 @@ TEST_F(DesktopE2E, FontsAreTheMachinesFonts) {
   bool regular = false;
   for (const auto& m : f["dejavu"]) regular = regular || m == json{"DejaVuSans", "Book", 5, 0};
   EXPECT_TRUE(regular) << f["dejavu"];
-  EXPECT_EQ(f["unknown"], json::array());
   EXPECT_GT(f["lineHeight12"].get<double>(), 12);
-  EXPECT_EQ(f["lineHeightUnknown"], 0);
 }
 
 TEST_F(DesktopE2E, ClipboardTextIsSharedWithOtherApplications) {

@@ -47,7 +47,6 @@ class PortalE2E : public corvane::e2e::ShellSuite<PortalE2E> {
                      "<rect width=\"48\" height=\"48\" fill=\"#c33\"/></svg>");
     const std::string dialogs = shell->root() + "/dialogs";
     shell->writeFile(dialogs + "/pick.txt", "picked");
-    fs::create_directories(shell->root() + "/ack");
 
     std::map<std::string, std::string> env = shell->sessionEnv();
     // The address handler records whose environment it was started in.
@@ -88,8 +87,7 @@ class PortalE2E : public corvane::e2e::ShellSuite<PortalE2E> {
                 {"DBUS_SESSION_BUS_ADDRESS", bus->address()},
                 {"GTK_USE_PORTAL", "1"},
                 {"CORVANE_E2E_MARK", "shell"},
-                {"CORVANE_E2E_DIALOGS", dialogs},
-                {"CORVANE_E2E_ACK", shell->root() + "/ack"}});
+                {"CORVANE_E2E_DIALOGS", dialogs}});
     runShell(env, 240, drive);
   }
 
@@ -126,8 +124,7 @@ class PortalE2E : public corvane::e2e::ShellSuite<PortalE2E> {
     const std::string dialogs = shell->root() + "/dialogs";
     if (!answer("E2E Portal Open", dialogs + "/pick.txt", "ctrl+l")) return;
     if (!answer("E2E Portal Save", dialogs + "/written.txt", "alt+n")) return;
-    if (!waitUntil([&] { return done || shell->log().find("E2E-STEP handed-off") != std::string::npos; }, 60) || done)
-      return;
+    if (done || !shell->stepped("handed-off")) return;
     // A search fails as a whole when a window goes away during it (the
     // portal's dialogs do): it is tried again.
     std::string window;
@@ -139,7 +136,7 @@ class PortalE2E : public corvane::e2e::ShellSuite<PortalE2E> {
     const std::string sizes = "xprop -len 16000000 -id " + window + " _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)'";
     waitUntil([&] { return !sh(sizes).empty(); }, 20);
     identity["icon"] = sh(sizes);
-    shell->writeFile(shell->root() + "/ack/handed-off", "");
+    shell->ack("handed-off");
   }
 
   static void TearDownTestSuite() {

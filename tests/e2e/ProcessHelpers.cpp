@@ -1,17 +1,9 @@
 #include "ProcessHelpers.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace corvane::e2e {
 
@@ -24,38 +16,6 @@ std::string sh(const std::string& command) {
     pclose(p);
   }
   return out;
-}
-
-bool waitUntil(const std::function<bool()>& condition, int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return condition();
-}
-
-pid_t spawn(const std::vector<std::string>& argv, int stdoutFd) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = ::open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(stdoutFd >= 0 ? stdoutFd : null, 1);
-    dup2(null, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  kill(pid, SIGCONT);  // a test may have stopped it; a stopped process never ends
-  waitpid(pid, nullptr, 0);
 }
 
 std::vector<pid_t> webProcessesOf(pid_t shell) {

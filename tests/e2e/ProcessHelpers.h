@@ -1,6 +1,8 @@
 #pragma once
 // The small process and shell helpers of the end-to-end drivers that act as
 // the person at the screen (the desktop itself is support/PrivateDesktop).
+#include "support/PrivateDesktop.h"
+
 #include <sys/types.h>
 
 #include <functional>
@@ -11,13 +13,16 @@ namespace corvane::e2e {
 
 // Output of a shell command (stderr dropped).
 std::string sh(const std::string& command);
-// Polls `condition` every 100 ms for up to `seconds`.
-bool waitUntil(const std::function<bool()>& condition, int seconds);
-// Starts a program with stdin and stderr on /dev/null, stdout to `stdoutFd`
-// (or /dev/null).
-pid_t spawn(const std::vector<std::string>& argv, int stdoutFd = -1);
-// SIGTERM (also to a stopped process) and wait.
-void stop(pid_t pid);
+// Polls `condition` for up to `seconds`.
+inline bool waitUntil(const std::function<bool()>& condition, int seconds) {
+  return test::PrivateDesktop::waitFor(condition, seconds);
+}
+// A program on the display of this process's environment (see
+// support/PrivateDesktop), and its end.
+inline pid_t spawn(const std::vector<std::string>& argv, int stdoutFd = -1) {
+  return test::startProcess(argv, "", stdoutFd);
+}
+inline void stop(pid_t pid) { test::stopProcess(pid); }
 // The X window the window manager manages under this exact name (shown or
 // minimised), or "": GTK also names the program's hidden windows after the
 // application.

@@ -18,24 +18,18 @@ extern char** environ;
 
 namespace corvane::test {
 
-namespace {
-
-void stop(pid_t& pid) {
+void stopProcess(pid_t& pid) {
   if (pid <= 0) return;
   kill(pid, SIGTERM);
-  for (int i = 0; i < 100; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) {
-      pid = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  kill(pid, SIGCONT);  // a test may have stopped it; a stopped process never ends
+  if (!PrivateDesktop::waitFor([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 2)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
   }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
   pid = -1;
 }
 
-pid_t startWith(const std::vector<std::string>& argv, const std::string& display, int outFd) {
+pid_t startProcess(const std::vector<std::string>& argv, const std::string& display, int outFd) {
   pid_t pid = fork();
   if (pid == 0) {
     if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
@@ -51,8 +45,6 @@ pid_t startWith(const std::vector<std::string>& argv, const std::string& display
   }
   return pid;
 }
-
-}  // namespace
 
 bool PrivateDesktop::waitFor(const std::function<bool()>& test, double seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -71,8 +63,8 @@ PrivateDesktop::PrivateDesktop(bool windowManager) {
   std::string why;
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (start(windowManager, &why)) return;
-    stop(wm_);
-    stop(xvfb_);
+    stopProcess(wm_);
+    stopProcess(xvfb_);
   }
   throw std::runtime_error(why);
 }
@@ -83,8 +75,8 @@ bool PrivateDesktop::start(bool windowManager, std::string* why) {
     *why = "pipe failed";
     return false;
   }
-  xvfb_ = startWith({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                    "", -1);
+  xvfb_ = startProcess(
+      {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, "", -1);
   // Xvfb writes to the descriptor it was given; keep it open in the child
   // only (the dup2 calls above leave other descriptors alone).
   close(fds[1]);
@@ -107,7 +99,7 @@ bool PrivateDesktop::start(bool windowManager, std::string* why) {
   display_ = ":" + number.substr(0, number.find('\n'));
   if (!windowManager) return true;
 
-  wm_ = startWith({"openbox", "--sm-disable"}, display_, -1);
+  wm_ = startProcess({"openbox", "--sm-disable"}, display_, -1);
   // The window manager is ready once it announces itself on the root
   // window; one that has ended will not.
   bool ended = false;
@@ -127,9 +119,9 @@ bool PrivateDesktop::start(bool windowManager, std::string* why) {
 }
 
 PrivateDesktop::~PrivateDesktop() {
-  stop(cover_);
-  stop(wm_);
-  stop(xvfb_);
+  stopProcess(cover_);
+  stopProcess(wm_);
+  stopProcess(xvfb_);
 }
 
 std::string PrivateDesktop::run(const std::vector<std::string>& argv, int* status) const {
@@ -139,7 +131,7 @@ std::string PrivateDesktop::run(const std::vector<std::string>& argv, int* statu
   // not hold the test past its own time-out without a word.
   std::vector<std::string> bounded{"timeout", "-k", "2", "60"};
   bounded.insert(bounded.end(), argv.begin(), argv.end());
-  pid_t pid = startWith(bounded, display_, fds[1]);
+  pid_t pid = startProcess(bounded, display_, fds[1]);
   close(fds[1]);
   std::string out;
   char buf[4096];
@@ -161,7 +153,7 @@ bool PrivateDesktop::xdotool(const std::vector<std::string>& args) const {
   return status == 0;
 }
 
-pid_t PrivateDesktop::spawn(const std::vector<std::string>& argv) const { return startWith(argv, display_, -1); }
+pid_t PrivateDesktop::spawn(const std::vector<std::string>& argv) const { return startProcess(argv, display_, -1); }
 
 unsigned long PrivateDesktop::activeWindow() const {
   int status = -1;
@@ -221,7 +213,7 @@ bool PrivateDesktop::waitAbove(unsigned long window, unsigned long other, double
 }
 
 unsigned long PrivateDesktop::coverScreen() {
-  stop(cover_);
+  stopProcess(cover_);
   cover_ = spawn({"xmessage", "-name", "corvanecover", "-geometry", "1280x800+0+0", "another application"});
   unsigned long window = 0;
   waitFor([&] {

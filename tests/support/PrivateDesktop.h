@@ -11,6 +11,13 @@
 
 namespace corvane::test {
 
+// Starts a program with stdin and stderr on /dev/null and stdout to `outFd`
+// (or /dev/null), on `display` if one is given.
+pid_t startProcess(const std::vector<std::string>& argv, const std::string& display = "", int outFd = -1);
+// SIGTERM (also to a stopped process), SIGKILL after two seconds; sets
+// `pid` to -1.
+void stopProcess(pid_t& pid);
+
 class PrivateDesktop {
  public:
   // Throws std::runtime_error when the display (or the window manager)

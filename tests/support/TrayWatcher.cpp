@@ -87,7 +87,7 @@ std::vector<TrayWatcher::Registration> TrayWatcher::registrations() const {
   return registrations_;
 }
 
-void TrayWatcher::onMethodCall(GDBusConnection* c, const gchar* sender, const gchar*, const gchar*, const gchar* method,
+void TrayWatcher::onMethodCall(GDBusConnection* c, const gchar*, const gchar*, const gchar*, const gchar* method,
                                GVariant* args, GDBusMethodInvocation* invocation, gpointer data) {
   auto* self = static_cast<TrayWatcher*>(data);
   if (g_strcmp0(method, "RegisterStatusNotifierItem") == 0) {
@@ -95,7 +95,7 @@ void TrayWatcher::onMethodCall(GDBusConnection* c, const gchar* sender, const gc
     g_variant_get(args, "(&s)", &service);
     {
       std::lock_guard<std::mutex> hold(self->mutex_);
-      self->registrations_.push_back({service, sender ? sender : ""});
+      self->registrations_.push_back({service});
     }
     g_dbus_connection_emit_signal(c, nullptr, "/StatusNotifierWatcher", kWatcher, "StatusNotifierItemRegistered",
                                   g_variant_new("(s)", service), nullptr);

@@ -23,10 +23,9 @@ class TrayWatcher {
   void stop();
 
   // Every RegisterStatusNotifierItem call so far, in order: the service as
-  // the item gave it, and its sender.
+  // the item gave it.
   struct Registration {
     std::string service;
-    std::string sender;
   };
   std::vector<Registration> registrations() const;
 

@@ -1,33 +1,19 @@
-// The Window object end to end. The page walks through geometry, menus,
-// file operations and dialogs; where a person acts (menu choice, dialogs)
-// or the test looks at the real X window, the page names the step in the
-// console ("E2E-STEP name data") and the test's driver answers by creating
-// <ack folder>/<name>. Findings go to corvane.test.finish() at the end.
+// The Window object: geometry, menus, file operations and dialogs. Where a
+// person acts (a menu choice, the dialogs) or the test reads the real X
+// window, the page names a step for the driver.
 (function () {
-  var T = corvane.test;
-  var W = corvane.window;
-  var P = corvane.path;
-  var R = { log: [] };
+  var T = corvane.test, W = corvane.window, P = corvane.path;
+  var R = {};
   var answers = {};
+  var step = E2E.step;
 
-  // Callback names used below record what they were given.
-  window.answer = function (name) { return function (r) { answers[name] = r; }; };
-  function cb(name) {
-    window["cb_" + name] = function (r) { answers[name] = r; };
-    return "cb_" + name;
-  }
+  // A callback-taking method: what the callback got during the call, and
+  // what the call answered itself.
   function call(method, name, params) {
-    params.callback = cb(name);
+    window["cb_" + name] = function (r) { answers[name] = r; };
+    params.callback = "cb_" + name;
     var direct = W[method](JSON.stringify(params));
     return { answer: answers[name], direct: direct };
-  }
-
-  var ackDir = T.environment("CORVANE_E2E_ACK");
-  function sleep(ms) { return new Promise(function (r) { setTimeout(r, ms); }); }
-  async function step(name, data) {
-    console.log("E2E-STEP " + name + " " + JSON.stringify(data || {}));
-    for (var i = 0; i < 1200 && !P.pathIsExist(ackDir + "/" + name); ++i) await sleep(50);
-    return P.pathIsExist(ackDir + "/" + name);
   }
   function frame() {
     var o = JSON.parse(W.getOrigin()), s = JSON.parse(W.getSize());
@@ -36,9 +22,8 @@
   // The frame once `settled` holds for it, or the last one read after ten
   // seconds: a busy window manager may still be placing the window.
   async function frameWhen(settled) {
-    var f = frame();
-    for (var i = 0; i < 200 && !settled(f); ++i) { await sleep(50); f = frame(); }
-    return f;
+    await E2E.until(function () { return settled(frame()); }, 10000);
+    return frame();
   }
 
   async function geometry() {
@@ -59,8 +44,6 @@
     G.maxBefore = JSON.parse(W.getMaxSize());
     W.setMinsize(JSON.stringify({ width: 300, height: 200 }));
     W.setMaxsize(JSON.stringify({ width: 1200, height: 780 }));
-    G.min = JSON.parse(W.getMinSize());
-    G.max = JSON.parse(W.getMaxSize());
     G.beforeClamp = frame();
     W.resize(JSON.stringify({ width: 100, height: 100 }));  // below the minimum
     G.clamped = frame();
@@ -85,7 +68,6 @@
 
     W.move(JSON.stringify({ x: 60, y: 90 }));
     W.resize(JSON.stringify({ width: 800, height: 560 }));
-    G.beforeStates = frame();
     W.minimize();
     await step("geom-minimized", {});
     W.restore();
@@ -104,9 +86,9 @@
     window.hitSecond = function (r) { hits.push(["second", r]); };
     M.created = call("setMenuProperty", "menu1", { menuTag: 250, title: "Hooked Item", action: "hitFirst" }).answer;
     M.afterCreate = T.menuItemState(250);
-    M.second = call("setMenuProperty", "menu2", { menuTag: 250, action: "hitSecond" }).answer;
+    call("setMenuProperty", "menu2", { menuTag: 250, action: "hitSecond" });
     M.afterSecond = T.menuItemState(250);
-    M.keepTitle = call("setMenuProperty", "menu3", { menuTag: 250, title: "##**" }).answer;
+    call("setMenuProperty", "menu3", { menuTag: 250, title: "##**" });
     M.afterKeep = T.menuItemState(250);
     M.index = W.customMenuActionIndex();
     // An item of the application's own menus keeps its action.
@@ -126,7 +108,7 @@
     M.top = T.menuItemState(9999);
 
     await step("menu-activate", {});
-    for (var i = 0; i < 600 && hits.length < 2; ++i) await sleep(50);
+    await E2E.until(function () { return hits.length >= 2; }, 30000);
     M.hits = hits.slice();
   }
 
@@ -216,21 +198,12 @@
     D.maxRecent = W.maxRecentDocumentCount();
   }
 
-  window.addEventListener("load", async function () {
-    try {
-      if (T.environment("CORVANE_E2E_PHASE") === "second") {
-        T.finish(JSON.stringify({ second: true }));
-        return;
-      }
-      R.sameWindow = W === quorlix.window && quorlix.window === ZVRLabJs.window;
-      R.type = typeof W;
-      await geometry();
-      await menus();
-      files();
-      await dialogs();
-      T.finish(JSON.stringify(R));
-    } catch (e) {
-      T.finish(JSON.stringify({ pageError: String(e) + " @ " + (e.line || "") + " " + (e.stack || ""), partial: R }));
-    }
-  });
+  E2E.run(async function () {
+    if (T.environment("CORVANE_E2E_PHASE") === "second") return { second: true };
+    await geometry();
+    await menus();
+    files();
+    await dialogs();
+    return R;
+  }, R);
 })();
