@@ -1,8 +1,11 @@
-// Change watchers on real files: saves made the way editors make them.
+// Change watchers on real files: what inotify reports reaches the handler as
+// the event kinds pages know, filtered by the watch flags.
 #include "TestSupport.h"
 
 #include "services/ChangeWatcher.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -47,6 +50,90 @@ class Watchers : public testing::Test {
 };
 
 }  // namespace
+
+TEST_F(Watchers, AFileReportsWritesGrowthAttributesLinksRenameAndDelete) {
+  const std::string file = tmp / "watched.txt";
+  writeFile(file, "a");
+  ChangeWatcher w("cb", recorder());
+  ASSERT_TRUE(w.addPath(file, ChangeWatcher::kAll));
+  EXPECT_EQ(w.jsCallback(), "cb");
+
+  { std::ofstream(file, std::ios::app) << "more"; }
+  EXPECT_TRUE(waitFor(file, "FileWritten"));
+  EXPECT_TRUE(waitFor(file, "FileSizeIncreased"));
+
+  events.clear();
+  ::chmod(file.c_str(), 0600);
+  EXPECT_TRUE(waitFor(file, "FileAttributesChanged"));
+  EXPECT_FALSE(saw("LinkCountChanged"));
+
+  events.clear();
+  ASSERT_EQ(::link(file.c_str(), (tmp / "hard").c_str()), 0);
+  EXPECT_TRUE(waitFor(file, "LinkCountChanged"));
+  EXPECT_FALSE(saw("FileAttributesChanged"));
+
+  events.clear();
+  { std::ofstream(file, std::ios::trunc) << "x"; }  // a write that shrinks
+  EXPECT_TRUE(waitFor(file, "FileWritten"));
+  settle();
+  EXPECT_FALSE(saw("FileSizeIncreased"));
+
+  events.clear();
+  ASSERT_EQ(::rename(file.c_str(), (tmp / "renamed.txt").c_str()), 0);
+  EXPECT_TRUE(waitFor(file, "FileRenamed"));
+
+  writeFile(file, "again");
+  settle();
+  events.clear();
+  ASSERT_EQ(::unlink(file.c_str()), 0);
+  EXPECT_TRUE(waitFor(file, "FileDeleted"));
+}
+
+TEST_F(Watchers, FlagsChooseTheEventKinds) {
+  const std::string file = tmp / "only-delete.txt";
+  writeFile(file, "a");
+  ChangeWatcher w("cb", recorder());
+  ASSERT_TRUE(w.addPath(file, ChangeWatcher::kDelete));
+  { std::ofstream(file, std::ios::app) << "more"; }
+  ::chmod(file.c_str(), 0600);
+  settle();
+  EXPECT_TRUE(events.empty());
+  ::unlink(file.c_str());
+  EXPECT_TRUE(waitFor(file, "FileDeleted"));
+  EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(Watchers, AFolderReportsEntriesAsWritesAndSubfoldersAsLinks) {
+  const std::string dir = tmp / "dir";
+  fs::create_directories(dir);
+  ChangeWatcher w("cb", recorder());
+  ASSERT_TRUE(w.addPath(dir, ChangeWatcher::kAll));
+  writeFile(dir + "/new.txt", "x");
+  EXPECT_TRUE(waitFor(dir, "FileWritten"));
+  EXPECT_FALSE(saw("LinkCountChanged"));
+  events.clear();
+  fs::create_directory(dir + "/sub");
+  EXPECT_TRUE(waitFor(dir, "LinkCountChanged"));
+  events.clear();
+  ::chmod(dir.c_str(), 0700);
+  EXPECT_TRUE(waitFor(dir, "FileAttributesChanged"));
+  events.clear();
+  fs::rename(dir, tmp / "dir-moved");
+  EXPECT_TRUE(waitFor(dir, "FileRenamed"));
+}
+
+TEST_F(Watchers, RemovingThePathEndsTheEvents) {
+  const std::string file = tmp / "r.txt";
+  writeFile(file, "a");
+  ChangeWatcher w("cb", recorder());
+  ASSERT_TRUE(w.addPath(file, ChangeWatcher::kAll));
+  EXPECT_EQ(w.numberOfWatchedPaths(), 1u);
+  w.removePath(file);
+  EXPECT_EQ(w.numberOfWatchedPaths(), 0u);
+  { std::ofstream(file, std::ios::app) << "more"; }
+  settle();
+  EXPECT_TRUE(events.empty());
+}
 
 // Editors save by writing a new file and renaming it onto the old name, or
 // by moving a finished file in from elsewhere. The watcher reports each save

@@ -1,5 +1,7 @@
 // The file writer's core: bytes from arrays, cutting, the 0600 probe, the
-// one stream write and what a replacement keeps; faults on real disks.
+// one stream write and what a replacement keeps; faults on real disks; text
+// encodings read from files iconv made; every image type checked by
+// independent tools.
 #include "TestSupport.h"
 #include "support/ScratchMount.h"
 
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <regex>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -263,14 +266,113 @@ TEST_F(Writer, EncodingNamesAreTrimmedAndCaseBlind) {
   EXPECT_EQ(textenc::encodingForName("klingon"), 4u);
 }
 
-// Bytes an encoding cannot hold give no text rather than a guess.
-TEST_F(Writer, UndecodableTextsAnswerNothing) {
+// Each encoding of the table that iconv can write: a text written by iconv
+// reads back as the same UTF-8 text.
+TEST_F(Writer, EveryTableEncodingReadsFilesMadeByIconv) {
+  struct Case {
+    const char* name;
+    const char* iconv;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"ascii", "ASCII", "plain text 123"},
+      {"japaneseeuc", "EUC-JP", "日本語のテキスト"},
+      {"utf8", "UTF-8", "Grüße, мир, 世界"},
+      {"isolatin1", "ISO-8859-1", "Grüße à côté"},
+      {"shiftjis", "SHIFT_JIS", "シフトジス テキスト"},
+      {"isolatin2", "ISO-8859-2", "Zażółć gęślą jaźń"},
+      {"unicode", "UTF-16", "Unicode ☃ text"},
+      {"utf16", "UTF-16", "with mark"},
+      {"windowscp1251", "CP1251", "Привет, мир"},
+      {"windowscp1252", "CP1252", "€ quotes “ok”"},
+      {"windowscp1253", "CP1253", "Καλημέρα"},
+      {"windowscp1254", "CP1254", "Günaydın ş"},
+      {"windowscp1250", "CP1250", "Dobrý den ř"},
+      {"iso2022jp", "ISO-2022-JP", "日本語"},
+      {"macosroman", "MACINTOSH", "Café ƒ π"},
+      {"utf16bigendian", "UTF-16BE", "big end ✓"},
+      {"utf16littleendian", "UTF-16LE", "little end ✓"},
+  };
+  for (const auto& c : cases) {
+    const std::string src = tmp / "src.txt", dst = tmp / (std::string(c.name) + ".txt");
+    writeFile(src, c.text);
+    ASSERT_EQ(std::system(("iconv -f UTF-8 -t " + std::string(c.iconv) + " '" + src + "' > '" + dst + "'").c_str()), 0)
+        << c.name;
+    std::string why;
+    auto text = textenc::decode(readFile(dst), textenc::encodingForName(c.name), &why);
+    ASSERT_TRUE(text) << c.name << ": " << why;
+    EXPECT_EQ(*text, c.text) << c.name;
+  }
+}
+
+TEST_F(Writer, EncodingsIconvLacksAreDecodedHere) {
+  // NeXTSTEP: 0x81 À, 0xE1 Æ, 0xFB ß; Symbol: Greek letters and signs.
+  EXPECT_EQ(textenc::decode("A\x81\xe1\xfb", 2), "AÀÆß");
+  EXPECT_EQ(textenc::decode("abg \xa5 \xb3 \x22", 6), "αβγ ∞ ≥ ∀");
+  EXPECT_EQ(textenc::decode("caf\\u00e9 \\351t\\u00e9 \\\\ \\ud83d\\ude00", 7), "café été \\ 😀");
   EXPECT_FALSE(textenc::decode("caf\xe9", 7));
   EXPECT_FALSE(textenc::decode("caf\xe9", 1));
   EXPECT_FALSE(textenc::decode("bad \xff utf8", 4));
   std::string why;
   EXPECT_FALSE(textenc::decode("x", 999, &why));
   EXPECT_NE(why.find("999"), std::string::npos);
+}
+
+// ---- images -------------------------------------------------------------------------------
+
+namespace {
+
+// A 40x30 RGB image with a gradient, as PPM bytes.
+std::string samplePpm() {
+  std::string ppm = "P6\n40 30\n255\n";
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) {
+      ppm.push_back(static_cast<char>(x * 6));
+      ppm.push_back(static_cast<char>(y * 8));
+      ppm.push_back(static_cast<char>(128));
+    }
+  return ppm;
+}
+
+}  // namespace
+
+TEST_F(Writer, EveryImageTypeIsDecodableByAnIndependentToolAndOfTheRightSize) {
+  using imagefiles::ImageType;
+  const std::string png = tmp / "src.png";
+  ASSERT_TRUE(imagefiles::writeImage(samplePpm(), ImageType::Png, png));
+  struct Case {
+    const char* type;
+    const char* gmFormat;  // what GraphicsMagick calls the written file
+  };
+  for (const Case& c : {Case{"png", "PNG"}, Case{"gif", "GIF"}, Case{"tiff", "TIFF"}, Case{"tif", "TIFF"},
+                        Case{"jpg", "JPEG"}, Case{"bmp", "BMP"}, Case{"webp", "PNG"}, Case{"", "PNG"}}) {
+    const std::string out = tmp / (std::string("out-") + c.type);
+    std::string why;
+    ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor(c.type), out, &why)) << c.type << why;
+    EXPECT_EQ(commandOutput("gm identify -format '%m %wx%h' '" + out + "'"), std::string(c.gmFormat) + " 40x30\n") << c.type;
+  }
+  // Baseline JPEG: a SOF0 marker, no progressive SOF2.
+  const std::string jpg = readFile(tmp / "out-jpg");
+  EXPECT_NE(jpg.find("\xff\xc0"), std::string::npos);
+  EXPECT_EQ(jpg.find("\xff\xc2"), std::string::npos);
+  // "jpeg" is JPEG 2000: the JP2 signature box, and the reference decoder's view.
+  const std::string jp2Path = tmp / "out.jp2";
+  ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor("jpeg"), jp2Path));
+  EXPECT_EQ(readFile(jp2Path).substr(0, 12), std::string("\x00\x00\x00\x0cjP  \r\n\x87\n", 12));
+  const std::string dump = commandOutput("opj_dump -i '" + jp2Path + "'");
+  EXPECT_NE(dump.find("x1=40, y1=30"), std::string::npos) << dump;
+  // PDF and EPS: one page of the image's own size.
+  const std::string pdf = tmp / "out.pdf";
+  ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor("pdf"), pdf));
+  const std::string info = commandOutput("pdfinfo '" + pdf + "'");
+  EXPECT_TRUE(std::regex_search(info, std::regex("Pages: +1\\n"))) << info;
+  EXPECT_TRUE(std::regex_search(info, std::regex("Page size: +40 x 30 pts"))) << info;
+  EXPECT_NE(commandOutput("pdfimages -list '" + pdf + "'").find("40    30"), std::string::npos);
+  const std::string eps = readFile(tmp / "out.eps");
+  ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor("eps"), tmp / "out.eps"));
+  const std::string epsText = readFile(tmp / "out.eps");
+  EXPECT_EQ(epsText.substr(0, 23), "%!PS-Adobe-3.0 EPSF-3.0");
+  EXPECT_NE(epsText.find("%%BoundingBox: 0 0 40 30"), std::string::npos);
 }
 
 TEST_F(Writer, UndecodableDataWritesNothingAndAReplaceIsAtomic) {

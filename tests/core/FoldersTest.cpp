@@ -150,3 +150,22 @@ TEST_F(Folders, VariablesEndingInSlashesNeverDoubleThem) {
   EXPECT_EQ(u.path_get_cacheDir(), tmp / "cache");
   EXPECT_EQ(getenvText("ZAVRELONLAB_MAIN_APP_HOMEDIRECTORY"), tmp / "home");
 }
+
+TEST_F(Folders, OneSandboxLinePerQuery) {
+  auto count = [](const std::string& text) { return countOf(text, "[SandboxEnabled] = "); };
+  for (const char* sandbox : {"", "test.demo"}) {
+    if (*sandbox) env.set("FLATPAK_ID", sandbox);
+    auto u = utils();
+    testing::internal::CaptureStderr();
+    u.update_env_string("${HOME} ${DOCUMENTS} ${LIBRARY} ${APPDATA_HOME}");
+    EXPECT_EQ(count(testing::internal::GetCapturedStderr()), 1u) << sandbox;
+    testing::internal::CaptureStderr();
+    u.getAppDataHomeDir();
+    EXPECT_EQ(count(testing::internal::GetCapturedStderr()), 1u) << sandbox;
+    // Each query of its own still says it.
+    testing::internal::CaptureStderr();
+    u.getSandboxEnable();
+    u.path_get_homeDir();
+    EXPECT_EQ(count(testing::internal::GetCapturedStderr()), 2u) << sandbox;
+  }
+}

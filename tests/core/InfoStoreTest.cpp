@@ -24,6 +24,34 @@ class InfoFiles : public testing::Test {
 
 }  // namespace
 
+TEST_F(InfoFiles, MessagesAreExact) {
+  const std::string path = tmp / "a.plist";
+  EXPECT_EQ(infostore::getAppInfoFromLocal({{"filePath", tmp / "none.plist"}}),
+            (json{{"success", false}, {"error", "file is not exists."}}));
+  EXPECT_EQ(infostore::getAppInfoFromLocal(json::object()), (json{{"success", false}, {"error", "file is not exists."}}));
+  for (const json& bad : {json("text"), json(3), json(true)})
+    EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", bad}}),
+              (json{{"success", false}, {"error", "data format type is error."}}));
+  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}}),
+            (json{{"success", false}, {"error", "data format type is error."}}));
+  // A folder that does not exist: the write fails as a write.
+  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", tmp / "no/such/dir/a.plist"}, {"appInfo", {{"a", 1}}}}),
+            (json{{"success", false}, {"error", "file save error."}}));
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(InfoFiles, AnArraySavesButDoesNotReadBackAsADictionary) {
+  const std::string path = tmp / "list.plist";
+  EXPECT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", {1, 2}}}), (json{{"success", true}}));
+  const json read = infostore::getAppInfoFromLocal({{"filePath", path}});
+  EXPECT_EQ(read["success"], false);
+  EXPECT_NE(read["error"].get<std::string>().find("dictionary"), std::string::npos) << read;
+  // Unreadable content reports why too.
+  writeFile(tmp / "junk.plist", "not a plist");
+  EXPECT_EQ(infostore::getAppInfoFromLocal({{"filePath", tmp / "junk.plist"}})["success"], false);
+  EXPECT_TRUE(infostore::getAppInfoFromLocal({{"filePath", tmp / "junk.plist"}})["error"].is_string());
+}
+
 TEST_F(InfoFiles, NullInsideTheDataIsRefusedAndLeavesTheOldFile) {
   const std::string path = tmp / "keep.plist";
   ASSERT_EQ(infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", {{"v", 1}}}})["success"], true);
@@ -35,6 +63,31 @@ TEST_F(InfoFiles, NullInsideTheDataIsRefusedAndLeavesTheOldFile) {
   UserDefaults d(tmp / "defaults.json");
   EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "n"}, {"value", {{"x", nullptr}}}}, d)["success"], false);
   EXPECT_FALSE(d.objectForKey("n"));
+}
+
+TEST_F(InfoFiles, DefaultsStoreEveryTypeAndAnswerExactly) {
+  UserDefaults d(tmp / "defaults.json");
+  for (const json& value : {json(false), json(""), json(0), json(-3.5), json("x"), json({1, 2}), json({{"a", {{"b", true}}}})}) {
+    EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "k"}, {"value", value}}, d), (json{{"success", true}}));
+    EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "k"}}, d), (json{{"success", true}, {"result", value}}));
+    EXPECT_EQ(UserDefaults(tmp / "defaults.json").objectForKey("k"), value) << "written to disk at once";
+  }
+  EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "k"}}, d),
+            (json{{"success", false}, {"error", "key and value can't empty!"}}));
+  EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", ""}, {"value", 1}}, d),
+            (json{{"success", false}, {"error", "key and value can't empty!"}}));
+  EXPECT_EQ(infostore::getInfoFromUserDefaults(json::object(), d),
+            (json{{"success", false}, {"error", "key can't empty!"}}));
+  EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "never"}}, d),
+            (json{{"success", false}, {"error", "map key value no found!"}}));
+  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", "never"}}, d),
+            (json{{"success", false}, {"error", "map key value no found!"}}));
+  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", ""}}, d),
+            (json{{"success", false}, {"error", "key can't empty!"}}));
+  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", "k"}}, d), (json{{"success", true}}));
+  EXPECT_FALSE(UserDefaults(tmp / "defaults.json").objectForKey("k"));
+  // The system's keys are readable too.
+  EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "AppleLanguages"}}, d)["success"], true);
 }
 
 // The page's defaults on a full disk and a read-only one: a set or a remove

@@ -203,3 +203,47 @@ TEST_F(Tasks, NothingToRunAndBrokenLists) {
   EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr("error: "));
   EXPECT_EQ(ran(), "") << "an index written as text ends the whole run";
 }
+
+TEST_F(Tasks, ToolsStartWithDefaultSignalsAndAnEmptyMask) {
+  // What a desktop process typically changes for itself.
+  struct sigaction ignore{}, oldPipe{}, oldHup{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &oldPipe);
+  sigaction(SIGHUP, &ignore, &oldHup);
+  sigset_t block, oldMask;
+  sigemptyset(&block);
+  sigaddset(&block, SIGUSR1);
+  sigaddset(&block, SIGCHLD);
+  pthread_sigmask(SIG_BLOCK, &block, &oldMask);
+
+  const std::string out = tmp / "signals.txt";
+  // The tool reads its own state (exec): the shell itself may block signals
+  // for a moment while it starts a command.
+  start(json::array({echoTask("x", {{"command", {"-c", "exec grep -E '^Sig(Ign|Blk)' /proc/self/status > " + out}}})}));
+
+  pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+  sigaction(SIGPIPE, &oldPipe, nullptr);
+  sigaction(SIGHUP, &oldHup, nullptr);
+  std::istringstream lines(readFile(out));
+  std::string blkName, ignName;
+  uint64_t blocked = ~0ULL, ignored = ~0ULL;
+  lines >> blkName >> std::hex >> blocked >> ignName >> ignored;
+  EXPECT_EQ(blkName, "SigBlk:");
+  EXPECT_EQ(blocked, 0u) << readFile(out);
+  // Signals 32 and 33 belong to the C library, which sets them up itself in
+  // every program it starts; every other signal has its default action.
+  EXPECT_EQ(ignored & ~((1ULL << 31) | (1ULL << 32)), 0u) << std::hex << ignored;
+}
+
+TEST_F(Tasks, ToolsSeeTheExportedFoldersOrTheirOwnEnvironment) {
+  Utils(openBundle(bundle)).update_env_string("");  // what reading the configuration does
+  start(json::array({
+      echoTask("${APP_NAME}", {{"command", {"-c", "echo $ZAVRELONLAB_MAIN_APP_APPLICATIONNAME "
+                                                  "$ZAVRELONLAB_MAIN_APP_DESKTOPDIRECTORY >> " +
+                                                      (tmp / "log.txt")}}}),
+      echoTask("own", {{"command", {"-c", "echo \"[$ONLY][$ZAVRELONLAB_MAIN_APP_APPLICATIONNAME]\" >> log.txt"}},
+                       {"environmentDic", {{"ONLY", "me"}}},
+                       {"currentDirectoryPath", tmp.path()}}),
+  }));
+  EXPECT_EQ(ran(), "T " + (tmp / "home/Desktop") + "\n[me][]\n");
+}

@@ -4,6 +4,7 @@
 #include "ShellSuite.h"
 #include "support/TestFiles.h"
 
+#include "app/UserDefaults.h"
 #include "app/Utils.h"
 
 #include <gtest/gtest.h>
@@ -94,6 +95,11 @@ TEST_F(AppE2E, LanguagesFollowTheEnvironmentAndTheStoredChoice) {
   EXPECT_EQ(r("setJa"), true);
   EXPECT_EQ(r("afterJa"), "ja");
   EXPECT_EQ(r("userLanguageAfterReload"), "ja");
+  // The choice is on disk for later runs.
+  const std::string store = corvane::UserDefaults::pathForIdentifier(shell->identifier());
+  json stored = json::parse(readFile(store), nullptr, false);
+  ASSERT_TRUE(stored.is_object()) << store;
+  EXPECT_EQ(stored["userLanguage"], "ja");
   json all = json::parse(r("userDefaults").get<std::string>(), nullptr, false);
   ASSERT_TRUE(all.is_object()) << r("userDefaults");
   EXPECT_EQ(all["AppleLanguages"], (json{"fr-FR", "de"}));
