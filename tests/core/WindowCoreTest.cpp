@@ -61,9 +61,24 @@ TEST(FormatBox, TypeKeysAndTheirWinners) {
   EXPECT_FALSE(isAnyType("png"));
 }
 
-TEST(FileRecord, APathHoldingNulNamesNoFileAndFileUrlsArePaths) {
+TEST(FileRecord, FileAndFolderRecordsAndPathsHoldingNul) {
   TempDir t;
-  writeFile(t.path() + "/dir/a.tar.gz", "x");
+  writeFile(t.path() + "/dir/a.tar.gz", std::string(1500, 'x'));
+  json r = fileRecord(t.path() + "/dir/a.tar.gz");
+  EXPECT_EQ(r["parentDir"], t.path() + "/dir");
+  EXPECT_EQ(r["fileName"], "a.tar.gz");
+  EXPECT_EQ(r["fileNameWithoutExtension"], "a.tar");
+  EXPECT_EQ(r["extension"], "gz");
+  EXPECT_EQ(r["fileSize"], 1500);
+  EXPECT_EQ(r["fileSizeStr"], "1.5KB");
+  EXPECT_EQ(r["isFile"], true);
+  json d = fileRecord(t.path() + "/dir", {false, false});
+  EXPECT_FALSE(d.contains("parentDir"));
+  EXPECT_EQ(d["isDir"], true);
+  EXPECT_EQ(d["fileSize"], 0);
+  EXPECT_EQ(d["fileSizeStr"], "0.1KB");
+  EXPECT_EQ(d["fileUrl"], "file://" + t.path() + "/dir/");
+  EXPECT_EQ(fileRecord(t.path() + "/dir", {true, true})["fileSize"], 1500);
   // The prefix before U+0000 is a file; the whole path names none.
   json n = fileRecord(t.path() + "/dir/a.tar.gz" + std::string(1, '\0') + ".png");
   for (const char* flag : {"isReadable", "isWritable", "isExecutable", "isDeletable", "isFile"})
@@ -192,34 +207,6 @@ TEST_F(FileOps, FailedCopiesAndMovesSayWhyAndLeaveNothing) {
   }
   // Nothing of the failed moves is left on the full disk.
   EXPECT_TRUE(fs::is_empty(disk.path()));
-}
-
-TEST(FileRecord, FileAndFolderRecords) {
-  TempDir t;
-  writeFile(t.path() + "/dir/a.tar.gz", std::string(1500, 'x'));
-  json r = fileRecord(t.path() + "/dir/a.tar.gz");
-  EXPECT_EQ(r["parentDir"], t.path() + "/dir");
-  EXPECT_EQ(r["fileName"], "a.tar.gz");
-  EXPECT_EQ(r["fileNameWithoutExtension"], "a.tar");
-  EXPECT_EQ(r["extension"], "gz");
-  EXPECT_EQ(r["fileSize"], 1500);
-  EXPECT_EQ(r["fileSizeStr"], "1.5KB");
-  EXPECT_EQ(r["isFile"], true);
-  json d = fileRecord(t.path() + "/dir", {false, false});
-  EXPECT_FALSE(d.contains("parentDir"));
-  EXPECT_EQ(d["isDir"], true);
-  EXPECT_EQ(d["fileSize"], 0);
-  EXPECT_EQ(d["fileSizeStr"], "0.1KB");
-  EXPECT_EQ(d["fileUrl"], "file://" + t.path() + "/dir/");
-  EXPECT_EQ(fileRecord(t.path() + "/dir", {true, true})["fileSize"], 1500);
-  // A path holding U+0000 names no file, though its prefix is one.
-  json n = fileRecord(t.path() + "/dir/a.tar.gz" + std::string(1, '\0') + ".png");
-  for (const char* flag : {"isReadable", "isWritable", "isExecutable", "isDeletable", "isFile"})
-    EXPECT_EQ(n[flag], false) << flag;
-  EXPECT_EQ(n["fileSize"], 0);
-  EXPECT_EQ(pathFromPathOrFileUrl("file:///a%20b/c"), "/a b/c");
-  EXPECT_EQ(pathFromPathOrFileUrl("/plain/path"), "/plain/path");
-  EXPECT_EQ(pathFromPathOrFileUrl("https://example.com/x"), "");
 }
 
 }  // namespace
