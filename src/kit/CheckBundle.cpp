@@ -9,6 +9,7 @@
 #include "app/WindowStyle.h"
 
 #include <gio/gio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -253,6 +254,14 @@ void checkInfoPlist(Checker& c, const Bundle& bundle, const std::string& file) {
       c.error(file, plistKeyPlace(text, "CFBundleIconFile"),
               "the icon " + quoted(icon) + " is not in Contents/Resources");
   }
+  // A launcher the desktop cannot run: starting the bundle by it fails with
+  // "permission denied" (files copied without their mode lose the bit).
+  std::string executable = bundle.infoText("CFBundleExecutable");
+  if (isAbsentText(executable)) executable = fs::path(bundle.bundlePath()).stem().string();
+  const std::string launcher = bundle.executableFolder() + "/" + executable;
+  if (executable.find('/') == std::string::npos && isFile(launcher) && ::access(launcher.c_str(), X_OK) != 0)
+    c.error(file, {},
+            "Contents/MacOS/" + executable + " is not executable: the bundle cannot be started by it (chmod +x)");
 }
 
 // ---- the main configuration --------------------------------------------------

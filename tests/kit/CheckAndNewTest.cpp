@@ -171,6 +171,7 @@ TEST(Check, FindsPlantedFaultsEachOnItsLine) {
 </dict></plist>
 )");
   writeFile(app + "/Contents/Resources/public/index.html", "<p>hi</p>");
+  writeFile(app + "/Contents/MacOS/Bad", "#!/bin/sh\n");  // copied without its mode
   const std::string appExInfo = R"({
   "AppExInfo": {
     "enableDeveloperDebug": true,
@@ -196,6 +197,7 @@ TEST(Check, FindsPlantedFaultsEachOnItsLine) {
            {plist + ":5:1: error", "\"enableHttpServer\" is read inside \"AppExInfo\" of project.json"},
            {plist + ":6:1: error", "the icon \"missing.svg\" is not in Contents/Resources"},
            {plist + ": warning", "no \"CFBundleIdentifier\""},
+           {plist + ": error", "Contents/MacOS/Bad is not executable"},
            {json + ":13:3: warning", "\"AppExInfo\" is written twice"},
            {json + ":12:3: error", "did you mean \"enableDeveloperDebug\"?"},
            {json + ":11:26: error", "\"Tasks[0].taskType\" is \"exec\", which means nothing here"},
