@@ -285,8 +285,7 @@ void readHelpers(const Bundle& bundle, AppMetadata& app, MetadataReport& report)
       report.errors.push_back(where + ": its CFBundleIdentifier \"" + name + "\" is not a D-Bus name");
       continue;
     }
-    std::string exe = text(*helper, "CFBundleExecutable");
-    if (exe.empty()) exe = path.stem().string();
+    const std::string exe = executableName(*helper);
     const fs::path program = fs::path(helper->executableFolder()) / exe;
     if (exe.find('/') != std::string::npos || !fs::is_regular_file(program, ec) ||
         ::access(program.c_str(), X_OK) != 0) {
@@ -325,6 +324,12 @@ std::string mimeTypeForContentType(const std::string& uti) {
   return "";
 }
 
+std::string executableName(const Bundle& bundle) {
+  const std::string named = text(bundle, "CFBundleExecutable");
+  if (!named.empty()) return named;
+  return fs::path(bundle.bundlePath()).stem().string();  // the path is normal, without a trailing slash
+}
+
 std::optional<AppMetadata> readAppMetadata(const Bundle& bundle, MetadataReport& report, bool needMaintainer) {
   AppMetadata app;
   app.bundleFolder = fs::path(bundle.bundlePath()).lexically_normal().filename().string();
@@ -357,8 +362,7 @@ std::optional<AppMetadata> readAppMetadata(const Bundle& bundle, MetadataReport&
       report.errors.push_back(why);
   }
 
-  app.executable = text(bundle, "CFBundleExecutable");
-  if (app.executable.empty()) app.executable = stem;
+  app.executable = executableName(bundle);
   if (app.executable.find('/') != std::string::npos || app.executable == "." || app.executable == "..")
     report.errors.push_back("CFBundleExecutable \"" + app.executable + "\" must be a plain file name");
 

@@ -60,6 +60,10 @@ struct MetadataReport {
 // `needMaintainer`: the Debian package's Maintainer field is required.
 std::optional<AppMetadata> readAppMetadata(const Bundle& bundle, MetadataReport& report, bool needMaintainer = true);
 
+// The program's name in the bundle's Contents/MacOS: "CFBundleExecutable",
+// else the bundle folder's name without ".app".
+std::string executableName(const Bundle& bundle);
+
 // The desktop categories and Debian section for an LSApplicationCategoryType
 // value ("public.app-category.developer-tools"); nullopt for an unknown one.
 struct CategoryMapping {

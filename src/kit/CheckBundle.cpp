@@ -7,6 +7,7 @@
 #include "app/Log.h"
 #include "app/Utils.h"
 #include "app/WindowStyle.h"
+#include "kit/AppMetadata.h"
 
 #include <gio/gio.h>
 #include <unistd.h>
@@ -256,8 +257,7 @@ void checkInfoPlist(Checker& c, const Bundle& bundle, const std::string& file) {
   }
   // A launcher the desktop cannot run: starting the bundle by it fails with
   // "permission denied" (files copied without their mode lose the bit).
-  std::string executable = bundle.infoText("CFBundleExecutable");
-  if (isAbsentText(executable)) executable = fs::path(bundle.bundlePath()).stem().string();
+  const std::string executable = executableName(bundle);
   const std::string launcher = bundle.executableFolder() + "/" + executable;
   if (executable.find('/') == std::string::npos && isFile(launcher) && ::access(launcher.c_str(), X_OK) != 0)
     c.error(file, {},
