@@ -35,12 +35,14 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://corvane.app")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: the SVG loader of
-# GdkPixbuf (bundle icons) and GStreamer's plug-ins (sounds). Standalone
+# GdkPixbuf (bundle icons), the HTTP server library (server mode),
+# GStreamer's plug-ins (sounds) and Avahi's client (announcing a server on
+# the local network; without it the server runs unannounced). Standalone
 # application packages (corvane-kit) name the same. The kit itself strips
 # and scans binaries with binutils and dpkg-shlibdeps; the desktop portal
 # serves the dialogs inside a sandbox.
-set(CORVANE_RUNTIME_DEPENDS "librsvg2-common")
-set(CORVANE_RUNTIME_RECOMMENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
+set(CORVANE_RUNTIME_DEPENDS "librsvg2-common, libmicrohttpd12")
+set(CORVANE_RUNTIME_RECOMMENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, libavahi-client3")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CORVANE_RUNTIME_DEPENDS}")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
   "${CORVANE_RUNTIME_RECOMMENDS}, dpkg-dev, binutils, xdg-desktop-portal-gtk | xdg-desktop-portal-backend")

@@ -18,7 +18,7 @@
 #include <stdexcept>
 
 #ifndef CORVANE_RUNTIME_DEPENDS
-#define CORVANE_RUNTIME_DEPENDS "librsvg2-common"
+#define CORVANE_RUNTIME_DEPENDS "librsvg2-common, libmicrohttpd12"
 #define CORVANE_RUNTIME_RECOMMENDS ""
 #endif
 

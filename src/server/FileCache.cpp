@@ -1,5 +1,7 @@
 #include "server/FileCache.h"
 
+#include "server/MicroHttpd.h"
+
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,7 +37,7 @@ FileCache::~FileCache() {
 }
 
 void FileCache::clear() {
-  for (auto& [path, response] : answers_) MHD_destroy_response(response);
+  for (auto& [path, response] : answers_) mhd().destroy_response(response);
   answers_.clear();
   watchedFolders_.clear();
   bytes_ = 0;
@@ -126,12 +128,12 @@ void FileCache::store(uint64_t ticket, const std::string& relative, MHD_Response
   drainEvents();
   if (!response) return;
   if (!ticket || ticket != generation_ || size > kMaxFileSize) {
-    MHD_destroy_response(response);
+    mhd().destroy_response(response);
     return;
   }
   auto [it, added] = answers_.emplace(relative, response);
   if (!added) {
-    MHD_destroy_response(it->second);
+    mhd().destroy_response(it->second);
     it->second = response;
   }
   bytes_ += size;

@@ -2,6 +2,7 @@
 
 #include "server/ContentTypes.h"
 #include "server/HttpRanges.h"
+#include "server/MicroHttpd.h"
 
 #include <unistd.h>
 
@@ -14,21 +15,21 @@ namespace corvane::server {
 namespace {
 
 const char* requestHeader(MHD_Connection* connection, const char* name) {
-  return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+  return mhd().lookup_connection_value(connection, MHD_HEADER_KIND, name);
 }
 
 MHD_Result queue(MHD_Connection* connection, unsigned status, MHD_Response* response,
                  HeaderList headers = {}) {
   if (!response) return MHD_NO;
-  MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
-  for (const auto& [name, value] : headers) MHD_add_response_header(response, name, value.c_str());
-  const MHD_Result queued = MHD_queue_response(connection, status, response);
-  MHD_destroy_response(response);
+  mhd().add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+  for (const auto& [name, value] : headers) mhd().add_response_header(response, name, value.c_str());
+  const MHD_Result queued = mhd().queue_response(connection, status, response);
+  mhd().destroy_response(response);
   return queued;
 }
 
 MHD_Response* emptyResponse() {
-  return MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  return mhd().create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
 }
 
 // Files up to this size are read at once and sent with the headers in one
@@ -42,7 +43,7 @@ MHD_Response* bodyResponse(FileHandle& file, uint64_t offset, uint64_t length) {
   if (length == 0) return emptyResponse();
   if (length > kInlineSize) {
     MHD_Response* response =
-        MHD_create_response_from_fd_at_offset64(length, file.get(), static_cast<int64_t>(offset));
+        mhd().create_response_from_fd_at_offset64(length, file.get(), static_cast<int64_t>(offset));
     if (response) file.release();
     return response;
   }
@@ -58,16 +59,16 @@ MHD_Response* bodyResponse(FileHandle& file, uint64_t offset, uint64_t length) {
     std::free(buffer);
     return nullptr;
   }
-  return MHD_create_response_from_buffer_with_free_callback(length, buffer, &std::free);
+  return mhd().create_response_from_buffer_with_free_callback(length, buffer, &std::free);
 }
 
 }  // namespace
 
 MHD_Result respondWithText(MHD_Connection* connection, unsigned status, std::string_view text,
                            const char* type, HeaderList headers) {
-  MHD_Response* response = MHD_create_response_from_buffer(
+  MHD_Response* response = mhd().create_response_from_buffer(
       text.size(), const_cast<char*>(text.data()), MHD_RESPMEM_MUST_COPY);
-  if (response) MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+  if (response) mhd().add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
   return queue(connection, status, response, headers);
 }
 
@@ -79,10 +80,10 @@ namespace {
 
 void addValidators(MHD_Response* response, const Validators& v) {
   if (v.present) {
-    MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, v.etag.c_str());
-    MHD_add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED, v.lastModified.c_str());
+    mhd().add_response_header(response, MHD_HTTP_HEADER_ETAG, v.etag.c_str());
+    mhd().add_response_header(response, MHD_HTTP_HEADER_LAST_MODIFIED, v.lastModified.c_str());
   }
-  MHD_add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
+  mhd().add_response_header(response, MHD_HTTP_HEADER_ACCEPT_RANGES, "bytes");
 }
 
 Validators validatorsNow(const FileStamp& stamp) {
@@ -106,8 +107,8 @@ MHD_Response* wholeFileAnswer(ResolvedFile& file, bool* reusable) {
   MHD_Response* response = bodyResponse(file.file, 0, size);
   if (!response) return nullptr;
   addValidators(response, v);
-  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentTypeForPath(file.relative).c_str());
-  MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+  mhd().add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, contentTypeForPath(file.relative).c_str());
+  mhd().add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
   return response;
 }
 
@@ -126,7 +127,7 @@ MHD_Result respondWithFile(MHD_Connection* connection, ResolvedFile&& file) {
     MHD_Response* response = emptyResponse();
     // A 304 has no body of its own: no "Content-Length: 0" that would
     // misstate the file's length.
-    if (response) MHD_set_response_options(response, MHD_RF_INSANITY_HEADER_CONTENT_LENGTH, MHD_RO_END);
+    if (response) mhd().set_response_options(response, MHD_RF_INSANITY_HEADER_CONTENT_LENGTH, MHD_RO_END);
     return queue(connection, MHD_HTTP_NOT_MODIFIED, withValidators(response));
   }
 
@@ -157,10 +158,10 @@ MHD_Result respondWithFile(MHD_Connection* connection, ResolvedFile&& file) {
   // connection at once.
   MHD_Response* response = bodyResponse(file.file, offset, length);
   if (!withValidators(response)) return MHD_NO;
-  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
+  mhd().add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE,
                           contentTypeForPath(file.relative).c_str());
   if (!contentRange.empty()) {
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, contentRange.c_str());
+    mhd().add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, contentRange.c_str());
   }
   return queue(connection, status, response);
 }

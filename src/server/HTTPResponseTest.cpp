@@ -1,11 +1,13 @@
 #include "server/HTTPResponseTest.h"
 
+#include "server/MicroHttpd.h"
+
 namespace corvane::server {
 
 HTTPResponseTest::HTTPResponseTest(MHD_Connection* connection, TimerQueue& timers)
     : fields_(std::make_shared<Fields>()) {
   fields_->connection = connection;
-  MHD_suspend_connection(connection);
+  mhd().suspend_connection(connection);
   timers.after(std::chrono::seconds(kDelaySeconds),
                [fields = fields_] { onDelayPassed(*fields); });
 }
@@ -19,7 +21,7 @@ void HTTPResponseTest::onDelayPassed(Fields& fields) {
   std::lock_guard lock(fields.responseQueue);
   fields.readyToSendResponseHeaders = true;
   // The server calls the request handler again, which then answers.
-  if (fields.connection) MHD_resume_connection(fields.connection);
+  if (fields.connection) mhd().resume_connection(fields.connection);
 }
 
 void HTTPResponseTest::connectionDidClose() {
@@ -28,10 +30,10 @@ void HTTPResponseTest::connectionDidClose() {
 }
 
 MHD_Result HTTPResponseTest::respond(MHD_Connection* connection) const {
-  MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/html");
-  const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
-  MHD_destroy_response(response);
+  MHD_Response* response = mhd().create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  mhd().add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/html");
+  const MHD_Result queued = mhd().queue_response(connection, MHD_HTTP_OK, response);
+  mhd().destroy_response(response);
   return queued;
 }
 

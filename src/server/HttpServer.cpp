@@ -3,11 +3,11 @@
 #include "app/Log.h"
 #include "server/HostPolicy.h"
 #include "server/Listener.h"
+#include "server/MicroHttpd.h"
 #include "server/MyHTTPConnection.h"
 #include "server/ServiceAnnouncer.h"
 #include "server/TimerQueue.h"
 
-#include <microhttpd.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -125,7 +125,7 @@ bool HttpServer::Impl::startDaemon() {
   };
   // Connections come from our own listening thread (MHD_add_connection),
   // which can wait out descriptor exhaustion instead of spinning on it.
-  daemon = MHD_start_daemon(
+  daemon = mhd().start_daemon(
       MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_NO_LISTEN_SOCKET |
           MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG,
       0, nullptr, nullptr, handler, &*connection,
@@ -155,7 +155,7 @@ bool HttpServer::Impl::acceptAll(int fd) {
       }
       ++open;
       // On failure the library has closed the socket already.
-      if (MHD_add_connection(daemon, client, reinterpret_cast<sockaddr*>(&address), length) != MHD_YES) {
+      if (mhd().add_connection(daemon, client, reinterpret_cast<sockaddr*>(&address), length) != MHD_YES) {
         --open;
       }
       continue;
@@ -240,6 +240,9 @@ bool HttpServer::start(std::string* error) {
     d.wake = FileHandle();
     return false;
   };
+  // Opened here, not at process start: file-mode starts never need it.
+  std::string libraryError;
+  if (!loadMicroHttpd(&libraryError)) return fail(libraryError);
   std::string listenError;
   auto listeners = openListeners(d.all, d.configuredPort, &listenError);
   if (!listeners) return fail(listenError);
@@ -274,7 +277,7 @@ void HttpServer::stop() {
   // Parked requests are released first: the library refuses to stop while
   // any connection is still suspended. Their handler then drops them.
   d.timers.runAll();
-  MHD_stop_daemon(d.daemon);
+  mhd().stop_daemon(d.daemon);
   d.daemon = nullptr;
   d.connection.reset();
   d.hosts.reset();

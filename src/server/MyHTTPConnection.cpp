@@ -4,6 +4,7 @@
 #include "server/FileResponse.h"
 #include "server/HTTPResponseTest.h"
 #include "server/IndexTemplate.h"
+#include "server/MicroHttpd.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,7 +62,7 @@ bool announcesBody(const HeaderFacts& facts) {
 // (they are kept undecoded, in order).
 std::string rawQuery(MHD_Connection* connection) {
   std::string query;
-  MHD_get_connection_values(
+  mhd().get_connection_values(
       connection, MHD_GET_ARGUMENT_KIND,
       [](void* data, MHD_ValueKind, const char* key, const char* value) {
         auto* q = static_cast<std::string*>(data);
@@ -85,7 +86,7 @@ MyHTTPConnection::AtHeaders MyHTTPConnection::checkAtHeaders(MHD_Connection* con
                                                              const char* version,
                                                              MHD_Result* queued) const {
   HeaderFacts facts;
-  MHD_get_connection_values(connection, MHD_HEADER_KIND, collect, &facts);
+  mhd().get_connection_values(connection, MHD_HEADER_KIND, collect, &facts);
   if (facts.hosts > 1 || facts.lengthsDiffer) {
     *queued = respondWithText(connection, MHD_HTTP_BAD_REQUEST, "bad request");
     return AtHeaders::Refused;
@@ -160,7 +161,7 @@ MHD_Result MyHTTPConnection::httpResponseForMethod(
   // partial requests are answered from the file.
   const bool whole = relative != "/index.html" && asksForWholeFile(connection);
   if (whole)
-    if (MHD_Response* kept = cache_->find(relative)) return MHD_queue_response(connection, MHD_HTTP_OK, kept);
+    if (MHD_Response* kept = cache_->find(relative)) return mhd().queue_response(connection, MHD_HTTP_OK, kept);
   const uint64_t ticket = whole ? cache_->watchWay(relative) : 0;
   bool outOfDescriptors = false;
   auto file = root_.resolve(*decoded, &outOfDescriptors);
@@ -200,11 +201,11 @@ MHD_Result MyHTTPConnection::respondAndKeep(MHD_Connection* connection, uint64_t
   bool reusable = false;
   MHD_Response* response = wholeFileAnswer(file, &reusable);
   if (!response) return MHD_NO;  // shrank since it was opened: end the connection
-  const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
+  const MHD_Result queued = mhd().queue_response(connection, MHD_HTTP_OK, response);
   if (reusable)
     cache_->store(ticket, file.relative, response, file.stamp.size);
   else
-    MHD_destroy_response(response);
+    mhd().destroy_response(response);
   return queued;
 }
 
