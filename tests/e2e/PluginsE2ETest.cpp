@@ -54,25 +54,21 @@ TEST_F(PluginsE2E, SamplePlugInReportsProgressThenItsSummary) {
   EXPECT_TRUE(logged("Notice by SamplePlugin  #####  -[LibCallbackService taskService:didPassBackInfo:withCallback:] [Line "));
 }
 
-TEST_F(PluginsE2E, PlugInsThatCannotRunAnswerWithAReasonAndALogLine) {
-  auto error = [](const char* key) {
-    const json& answers = r(key);
-    EXPECT_EQ(answers.size(), 1u) << key << answers;
-    EXPECT_EQ(answers[0]["success"], false) << key;
-    return answers[0].value("error", "");
-  };
-  EXPECT_EQ(error("missing"), "can't find plugin /PlugIns/Missing.bundle");
-  EXPECT_TRUE(logged("can't find [/PlugIns/Missing.bundle] plugin-[Window execTask:] [Line "));
-  EXPECT_EQ(error("noClass"), "can't find class Nope in plugin /PlugIns/Empty.bundle");
-  EXPECT_TRUE(logged("can't find class [Nope] in [/PlugIns/Empty.bundle] plugin"));
-  EXPECT_NE(error("broken").find("undefined symbol: corvane_test_symbol_nobody_defines"), std::string::npos);
-  EXPECT_TRUE(logged("can't load [/PlugIns/Broken.bundle] plugin: "));
-  EXPECT_NE(error("escape").find("outside the application package"), std::string::npos);
-  EXPECT_TRUE(logged("refused [/../../Outside.bundle] plugin: it lies outside the application package"));
+// Their reasons are PluginTasksTest's; here each answer came before the call
+// returned, and the log says why.
+TEST_F(PluginsE2E, PlugInsThatCannotRunAnswerAtOnceAndLogWhy) {
+  for (const char* key : {"missing", "noClass", "broken", "escape"}) {
+    ASSERT_EQ(r(key).size(), 1u) << key << r(key);
+    EXPECT_EQ(r(key)[0]["success"], false) << key;
+  }
+  for (const char* line : {"can't find [/PlugIns/Missing.bundle] plugin-[Window execTask:] [Line ",
+                           "can't find class [Nope] in [/PlugIns/Empty.bundle] plugin",
+                           "can't load [/PlugIns/Broken.bundle] plugin: ",
+                           "refused [/../../Outside.bundle] plugin: it lies outside the application package"})
+    EXPECT_TRUE(logged(line)) << line;
   EXPECT_EQ(r("noThread"), (json{{{"success", true}}}));
   EXPECT_EQ(r("neverRun"), json::array());
   EXPECT_EQ(r("notText"), "no throw");
-  EXPECT_TRUE(logged("-[Window execTask:] [Line "));
 }
 
 TEST_F(PluginsE2E, MessagesFromManyThreadsAllReachThePageInOrder) {
