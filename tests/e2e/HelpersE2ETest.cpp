@@ -11,7 +11,6 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <sstream>
 #include <tuple>
 
 using nlohmann::json;
@@ -19,14 +18,6 @@ using corvane::e2e::ShellHarness;
 namespace fs = std::filesystem;
 
 namespace {
-
-size_t countLines(const std::string& log, const std::string& ending) {
-  size_t n = 0;
-  std::istringstream in(log);
-  for (std::string line; std::getline(in, line);)
-    if (line.size() >= ending.size() && line.compare(line.size() - ending.size(), ending.size(), ending) == 0) ++n;
-  return n;
-}
 
 class HelpersE2E : public corvane::e2e::ShellSuite<HelpersE2E> {
  protected:
@@ -139,13 +130,13 @@ TEST_F(HelpersBusLost, ThePageKeepsRunningAndItsCallsAnswer) {
 
 TEST_F(HelpersBusLost, HelpersFailWithAnAnswerAndTheirKeysGo) {
   EXPECT_EQ(r("echoGone"), true);
-  EXPECT_EQ(countLines(*log, "ZVR_NOTICE_XPC_ON_INTERRUPTION echo"), 1u) << *log;
+  EXPECT_EQ(corvane::test::countOf(*log, "ZVR_NOTICE_XPC_ON_INTERRUPTION echo\n"), 1u) << *log;
   EXPECT_EQ(r("defaultAnswer")["success"], false);
   EXPECT_TRUE(r("defaultAnswer")["error"].is_string());
   EXPECT_EQ(r("defaultGone"), true);
   EXPECT_EQ(r("registerAfter"), true) << "registration never waits for the bus";
   EXPECT_EQ(r("lateGone"), true);
-  EXPECT_EQ(countLines(*log, "ZVR_NOTICE_XPC_ON_INVALIDATION late"), 1u) << *log;
+  EXPECT_EQ(corvane::test::countOf(*log, "ZVR_NOTICE_XPC_ON_INVALIDATION late\n"), 1u) << *log;
 }
 
 TEST_F(HelpersBusLost, ASecondStartRunsOnItsOwnAndSaysWhy) {

@@ -1,19 +1,11 @@
 // Plug-in bundles and built-in tasks from a page (plugin-pages), and the
 // Showcase application as the build stages it, with its sample plug-in.
-#include "ProcessHelpers.h"
-#include "ShellHarness.h"
 #include "ShellSuite.h"
-
-#include "support/TestFiles.h"
+#include "../app/LiveShell.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 
 using nlohmann::json;
 using corvane::e2e::ShellHarness;
@@ -90,26 +82,11 @@ TEST_F(PluginsE2E, BuiltInTasksRunByNameOffTheMainThread) {
 // opens the sample store at load, and writes their answers to its console.
 TEST(ShowcasePlugIn, TheShowcasePageRunsTheSamplePlugIn) {
   ShellHarness home;  // a private home and XDG folders
-  const std::string logPath = home.root() + "/showcase.log";
-  pid_t pid = fork();
-  if (pid == 0) {
-    for (const auto& [k, v] : home.sessionEnv()) setenv(k.c_str(), v.c_str(), 1);
-    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    execl(CORVANE_BINARY, CORVANE_BINARY, "--bundle", CORVANE_SHOWCASE_APP, static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  ASSERT_GT(pid, 0);
-  auto text = [&] { return corvane::test::readFile(logPath); };
-  const bool answered = corvane::e2e::waitUntil(
-      [&] { return text().find("Showcase plug-in: done") != std::string::npos; }, 120);
-  const bool stocked = corvane::e2e::waitUntil(
-      [&] { return text().find("Showcase store: 3 products, payments possible") != std::string::npos; }, 60);
-  corvane::e2e::stop(pid);
-  EXPECT_TRUE(answered) << text();
-  EXPECT_NE(text().find("Showcase plug-in: progress 3 of 3"), std::string::npos) << text();
-  EXPECT_TRUE(stocked) << "the sample purchase helper serves the Showcase's store\n" << text();
+  corvane::life::LiveShell app(CORVANE_BINARY, CORVANE_SHOWCASE_APP, home.root() + "/showcase.log", home.sessionEnv());
+  EXPECT_TRUE(app.waitForLog("Showcase plug-in: done", 120)) << app.log();
+  EXPECT_NE(app.log().find("Showcase plug-in: progress 3 of 3"), std::string::npos) << app.log();
+  EXPECT_TRUE(app.waitForLog("Showcase store: 3 products, payments possible", 60))
+      << "the sample purchase helper serves the Showcase's store\n" << app.log();
 }
 
 }  // namespace
