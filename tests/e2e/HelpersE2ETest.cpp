@@ -25,11 +25,8 @@ class HelpersE2E : public corvane::e2e::ShellSuite<HelpersE2E> {
     shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_HELPERS_PAGES);
     corvane::test::PrivateBus bus(CORVANE_SERVICE_DIR);
-    corvane::e2e::TinyHttpServer http(std::map<std::string, std::string>{{"/rate.json", "{\"rate\":\"yes\"}"}});
-
     auto env = shell->sessionEnv();
     env["DBUS_SESSION_BUS_ADDRESS"] = bus.address();
-    env["CORVANE_E2E_HTTP"] = "http://127.0.0.1:" + std::to_string(http.port());
     runShell(env, 240);
   }
 };
@@ -43,21 +40,9 @@ TEST_F(HelpersE2E, RegistrationAnswers) {
   EXPECT_EQ(r("hasDefaultAtEnd"), true);
 }
 
-TEST_F(HelpersE2E, RepliesReachThePageWithTheKey) {
-  EXPECT_EQ(r("first")["success"], true);
-  EXPECT_EQ(r("first")["message"]["echo"], json({{"con_id", "echo"}, {"hello", "wörld"}}));
-  EXPECT_EQ(r("noDic")["message"]["echo"], json({{"con_id", "echo"}}));
-  // The agent's answer is the JSON text of its dictionary.
-  ASSERT_EQ(r("agent")["success"], true) << r("agent");
-  json agent = json::parse(r("agent")["message"].get<std::string>());
-  EXPECT_EQ(agent["success"], true);
-  EXPECT_EQ(agent["info"], "{\"rate\":\"yes\"}");
-  // Unknown keys and a missing key answer nothing at all.
-  EXPECT_EQ(r("strayAnswers"), 0);
-}
-
 // Odd messages go to the echo helper, even ones to the agent; this page
-// and a second one at the same time.
+// and a second one at the same time. (What a reply holds, and that unknown
+// keys send nothing, is HelperConnectionTest's.)
 TEST_F(HelpersE2E, ManyMessagesInFlightFromTwoPagesEachGetTheirOwnReply) {
   ASSERT_EQ(r("childReported"), true) << *log;
   for (const auto& [key, count, field] : {std::tuple{"many", 40u, "i"}, std::tuple{"childAnswers", 30u, "child"}}) {
