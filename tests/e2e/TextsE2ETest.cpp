@@ -66,6 +66,7 @@ TEST_F(TextsE2E, NamePiecesAndAppTextsUseTheWholeText) {
   EXPECT_EQ(n["parent"], "/a" + kNul + "b");
   EXPECT_EQ(n["env"], shell->root() + "/home" + kNul + kFFFD);
   EXPECT_EQ(r("tempEnd"), "_n" + kNul + kFFFD);
+  EXPECT_EQ(r("tempInTemp"), true);
   EXPECT_EQ(r("md5"), (json{corvane::Utils::md5Digest("a" + kNul + "b"), corvane::Utils::md5Digest(kFFFD),
                             corvane::Utils::md5Digest("\xF0\x9F\x98\x80")}));
   EXPECT_EQ(r("languageSet"), true);
