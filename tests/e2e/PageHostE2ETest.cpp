@@ -255,22 +255,18 @@ TEST_F(PageHost, TwoApplicationsOfOneNameKeepTheirOwnWebsiteData) {
   ShellHarness a, b;
   makeBundle(a);
   makeBundle(b);
-  ASSERT_NE(a.identifier(), b.identifier());
   const std::string ida = a.identifier(), idb = b.identifier();
-  auto run = [&](const ShellHarness& h) { return runStorage(h, a); };
-
-  const json a1 = run(a);
-  ASSERT_FALSE(a1.contains("pageError")) << a1["pageError"];
-  EXPECT_TRUE(a1["before"]["local"].empty());
-  EXPECT_TRUE(a1["before"]["items"].empty());
-  const json b1 = run(b);
-  ASSERT_FALSE(b1.contains("pageError")) << b1["pageError"];
-  EXPECT_TRUE(b1["before"]["local"].empty()) << b1["before"].dump();
-  EXPECT_TRUE(b1["before"]["items"].empty()) << b1["before"].dump();
-  const json a2 = run(a);
-  ASSERT_FALSE(a2.contains("pageError")) << a2["pageError"];
-  EXPECT_EQ(a2["before"]["local"], a1["after"]["local"]);
-  EXPECT_EQ(a2["before"]["items"], a1["after"]["items"]);
+  ASSERT_NE(ida, idb);
+  // One run of `h` as the user of a's home.
+  auto run = [&](const ShellHarness& h) {
+    const json r = runStorage(h, a);
+    EXPECT_FALSE(r.contains("pageError")) << r["pageError"];
+    return r;
+  };
+  const json a1 = run(a), b1 = run(b), a2 = run(a);
+  EXPECT_EQ(a1["before"], (json{{"local", json::object()}, {"items", json::array()}}));
+  EXPECT_EQ(b1["before"], a1["before"]) << "b found a's data";
+  EXPECT_EQ(a2["before"], a1["after"]);
 
   // Where it lives: per identifier, never under the shared name.
   const std::string data = a.root() + "/home/.local/share";
@@ -283,10 +279,7 @@ TEST_F(PageHost, TwoApplicationsOfOneNameKeepTheirOwnWebsiteData) {
   const std::string legacy = data + "/BridgeTest/WebsiteData";
   fs::create_directories(data + "/BridgeTest");
   fs::rename(data + "/corvane/" + ida + "/WebsiteData", legacy);
-  const json a4 = run(a);
-  ASSERT_FALSE(a4.contains("pageError")) << a4["pageError"];
-  EXPECT_EQ(a4["before"]["local"], a2["after"]["local"]);
-  EXPECT_EQ(a4["before"]["items"], a2["after"]["items"]);
+  EXPECT_EQ(run(a)["before"], a2["after"]);
   EXPECT_TRUE(fs::is_directory(legacy));
   EXPECT_TRUE(fs::is_directory(data + "/corvane/" + ida + "/WebsiteData"));
 }
@@ -309,8 +302,6 @@ TEST_F(PageHost, CustomUserAgentBelongsToTheCallingViewAndShowsAtOnce) {
   EXPECT_EQ(r["inNewFrame"], "Main/1");
   EXPECT_EQ(r["childBefore"], standard);
   EXPECT_EQ(r["childAfter"], standard) << "another window's agent changed";
-
-  EXPECT_EQ(r["dropHandlerKept"], true) << "a page cannot set ZVRLabJs.handleDropFiles";
 }
 
 namespace {
@@ -465,34 +456,22 @@ TEST_F(PageHost, ACallWaitingWhenTheWebProcessDiesEndsQuietlyAndThePageComesBack
   }
 }
 
-TEST_F(PageHost, AWebProcessThatKeepsDyingIsReloadedWithPausesThenWaitsForThePerson) {
+// The pauses between reloads are PageCrashPolicy's (tested in core); here
+// the shell follows it, gives up, and the person starts it afresh.
+TEST_F(PageHost, AWebProcessThatKeepsDyingIsReloadedThenWaitsForThePerson) {
   ShellHarness shell;
   makeBundle(shell);
   const std::string dir = shell.root() + "/work";
   fs::create_directories(dir);
   auto app = start(shell, "crash-loop", nullptr, {{"CRASH_DIR", dir}});
-  using Clock = std::chrono::steady_clock;
-  // Kills the page at loads first..last; answers the time from each kill
-  // to the next load, in seconds.
+  // Kills the page at loads first..last.
   auto killRun = [&](int first, int last) {
-    std::vector<double> gaps;
     for (int n = first; n <= last; ++n) {
-      if (!app->waitForLog("host: load " + std::to_string(n) + " gz", 120)) {
-        ADD_FAILURE() << "no load " << n << "\n" << app->log();
-        return gaps;
-      }
-      const auto killed = Clock::now();
+      ASSERT_TRUE(app->waitForLog("host: load " + std::to_string(n) + " gz", 120)) << app->log();
       EXPECT_GT(killWebProcesses(app->pid()), 0u);
-      if (n < last && app->waitForLog("host: load " + std::to_string(n + 1) + " gz", 120))
-        gaps.push_back(std::chrono::duration<double>(Clock::now() - killed).count());
     }
-    return gaps;
   };
-  const std::vector<double> gaps = killRun(1, 4);
-  ASSERT_EQ(gaps.size(), 3u);
-  // At once, then after growing pauses: a crash loop does not spin.
-  EXPECT_GE(gaps[1], 1.0);
-  EXPECT_GE(gaps[2], 3.0);
+  killRun(1, 4);
   ASSERT_TRUE(app->waitForLog("stays stopped until it is reloaded", 60)) << app->log();
   std::this_thread::sleep_for(std::chrono::seconds(5));
   EXPECT_EQ(app->log().find("host: load 5"), std::string::npos) << "reloaded after giving up";
@@ -502,8 +481,7 @@ TEST_F(PageHost, AWebProcessThatKeepsDyingIsReloadedWithPausesThenWaitsForThePer
   // count starts afresh.
   ASSERT_NE(activateMainWindow(app->pid()), 0u) << app->log();
   ASSERT_TRUE(desktop->xdotool({"key", "ctrl+r"}));
-  const std::vector<double> again = killRun(5, 8);
-  EXPECT_EQ(again.size(), 3u);
+  killRun(5, 8);
   ASSERT_TRUE(PrivateDesktop::waitFor(
       [&] { return countOf(app->log(), "stays stopped until it is reloaded") == 2; }, 60)) << app->log();
   // Then with the message's own button, which has the focus.
@@ -608,38 +586,14 @@ TEST_F(PageHost, UnsavedWorkIsKeptUntilThePersonChoosesToLeave) {
   EXPECT_EQ(countOf(app->log(), "host: unsaved ready"), 1u) << "the page was loaded again";
 }
 
-TEST_F(PageHost, WithoutHooksClosingHidesAndQuittingQuitsAsBefore) {
+TEST_F(PageHost, AHungPageDoesNotKeepItsWindowFromClosing) {
   ShellHarness shell;
-  makeBundle(shell, {{"enableDeveloperDebug", true}});
+  makeBundle(shell, {{"enableDeveloperDebug", true},
+                     {"AppExInfo", {{"enableShouldTerminateAfterLastWindowClosed", true}}}});
   auto app = start(shell, "plain");
   ASSERT_TRUE(app->waitForLog("host: plain ready", 120)) << app->log();
   // With developer extras on, the inspector's item is offered.
   EXPECT_NE(app->log().find("host: plain ready developer tools true"), std::string::npos);
-  unsigned long main = activateMainWindow(app->pid());
-  ASSERT_NE(main, 0u) << app->log();
-  ASSERT_TRUE(desktop->xdotool({"type", "--delay", "60", "typed"}));
-
-  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+w"}));
-  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return windowsOf(app->pid()).empty(); }, 30)) << app->log();
-  EXPECT_TRUE(app->running());
-  main = startAgain(shell, app->pid());
-  ASSERT_NE(main, 0u) << app->log();
-  clickCloseButton(main);
-  ASSERT_TRUE(PrivateDesktop::waitFor([&] { return windowsOf(app->pid()).empty(); }, 30)) << app->log();
-  EXPECT_TRUE(app->running());
-  main = startAgain(shell, app->pid());
-  ASSERT_NE(main, 0u) << app->log();
-  ASSERT_TRUE(desktop->xdotool({"key", "ctrl+q"}));
-  EXPECT_EQ(app->waitForExit(60), 0) << app->log();
-  EXPECT_EQ(app->log().find("Leave this page?"), std::string::npos);
-  EXPECT_EQ(countOf(app->log(), "host: plain ready"), 1u);
-}
-
-TEST_F(PageHost, AHungPageDoesNotKeepItsWindowFromClosing) {
-  ShellHarness shell;
-  makeBundle(shell, {{"AppExInfo", {{"enableShouldTerminateAfterLastWindowClosed", true}}}});
-  auto app = start(shell, "plain");
-  ASSERT_TRUE(app->waitForLog("host: plain ready", 120)) << app->log();
   const unsigned long main = activateMainWindow(app->pid());
   ASSERT_NE(main, 0u) << app->log();
   // The page's process stops answering (SIGSTOP): keys reach the page

@@ -42,10 +42,16 @@ TEST_F(TextsE2E, APathHoldingNulOrASurrogateNamesNoFileForEveryCheck) {
     EXPECT_EQ(answers, expected);
   }
   EXPECT_EQ(r("paths").size(), 8u);
-  // The prefixes themselves exist (so a cut text would have answered true).
-  EXPECT_EQ(r("prefixes")["pathIsExist"], (json{true, true}));
-  EXPECT_EQ(r("prefixes")["checkPathIsFile"], (json{true, false}));
-  EXPECT_EQ(r("prefixes")["checkPathIsDir"], (json{false, true}));
+  // The prefixes (a file, a folder) answer as they are, so a cut text would
+  // show; each check also answers for its own query.
+  EXPECT_EQ(r("prefixes"), (json{{"pathIsExist", {true, true}},
+                                 {"fileIsZeroSize", {false, false}},
+                                 {"checkPathIsWritable", {false, true}},
+                                 {"checkPathIsReadable", {true, true}},
+                                 {"checkPathIsExecutable", {false, true}},
+                                 {"checkPathIsDeletable", {true, true}},
+                                 {"checkPathIsFile", {true, false}},
+                                 {"checkPathIsDir", {false, true}}}));
   EXPECT_EQ(r("property"), (json{true, ""}));
   EXPECT_EQ(r("icon"), "");
   EXPECT_EQ(r("sizes"), (json{true, 0, 0}));
@@ -60,6 +66,7 @@ TEST_F(TextsE2E, NamePiecesAndAppTextsUseTheWholeText) {
   EXPECT_EQ(n["parent"], "/a" + kNul + "b");
   EXPECT_EQ(n["env"], shell->root() + "/home" + kNul + kFFFD);
   EXPECT_EQ(r("tempEnd"), "_n" + kNul + kFFFD);
+  EXPECT_EQ(r("tempInTemp"), true);
   EXPECT_EQ(r("md5"), (json{corvane::Utils::md5Digest("a" + kNul + "b"), corvane::Utils::md5Digest(kFFFD),
                             corvane::Utils::md5Digest("\xF0\x9F\x98\x80")}));
   EXPECT_EQ(r("languageSet"), true);

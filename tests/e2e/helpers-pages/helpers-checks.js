@@ -1,6 +1,5 @@
-// Helper services from a page: registration, messages and their replies,
-// many in flight from this page and a second one, and a helper that never
-// answers. The findings go to corvane.test.finish().
+// Helper services from a page: registration, many messages in flight from
+// this page and a second one, and a helper that never answers. The findings go to corvane.test.finish().
 (function () {
   var A = corvane.app, T = corvane.test, R = {};
   var DEF = "XPCKEY_ZavrelonLAB_Default";
@@ -38,16 +37,6 @@
     R.register = [reg("echo", ECHO), reg("echo", ECHO2)];
     R.hasEcho = A.hasXPCService("echo");
 
-    var strayAnswers = 0;
-    window.__stray = function () { strayAnswers++; };
-    A.sendMessageToXPCService(JSON.stringify({ callback: "__stray", xpc_key: "nobody", messageDic: {} }));
-    A.sendMessageToXPCService(JSON.stringify({ callback: "__stray", messageDic: {} }));
-
-    R.first = await send("echo", { con_id: "forged", hello: "wörld" });
-    R.noDic = await send("echo");
-    R.agent = await send(DEF, { ms_type: "HTTP_QUEST",
-      ms_obj: { url: T.environment("CORVANE_E2E_HTTP") + "/rate.json" } });
-
     var other = window.open("index.html#child", "_blank", "width=300,height=200");
     var many = [];
     for (var i = 0; i < 40; i++) many.push(i % 2 ? send("echo", { i: i }) : send(DEF, { ms_type: "PING", i: i }));
@@ -57,7 +46,6 @@
     if (other) other.close();
 
     R.unreg = [reg("unreg", ECHO2), A.unRegisterXPCService("unreg"), A.unRegisterXPCService("unreg")];
-
 
     // A helper that never answers: more calls than one connection sends at
     // a time, each ending with a time-out error, while the other helpers
@@ -71,7 +59,6 @@
     R.othersWaitedMs = Date.now() - t0;
     R.hung = await Promise.all(hung);
     A.unRegisterXPCService("hung");
-    R.strayAnswers = strayAnswers;
     R.hasDefaultAtEnd = A.hasXPCService(DEF);
     return R;
   }

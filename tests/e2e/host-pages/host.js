@@ -100,7 +100,7 @@
     say("unsaved ready " + state.loads);
   }
 
-  // ---- plain: no hooks, no beforeunload: closing and quitting as always
+  // ---- plain: no hooks, no beforeunload
   function plain() {
     var tools = T.menuItemState(303);
     document.getElementById("field").focus();
@@ -174,9 +174,6 @@
   // ---- the user agent, per web view and at once
   function agent() {
     var report = { standard: navigator.userAgent };
-    // Pages receive dropped files through a function they put on the bridge.
-    ZVRLabJs.handleDropFiles = function () {};
-    report.dropHandlerKept = typeof corvane.handleDropFiles === "function";
     var child = null;
     window.addEventListener("message", function (e) {
       if (!e.data || !e.data.childAgent) return;

@@ -26,7 +26,6 @@
     R.canPayWithoutHelper = iap.canMakePayments();
     R.withoutHelper = askAtOnce("requestProducts", {});
     R.registerCallback = JSON.parse(iap.registerCallback(JSON.stringify({ callback: "onStore" })));
-    R.outside = await ask("registerHelper", { path: "/../../Outside.bundle" });
     R.register = await ask("registerHelper", { path: "/PlugIns/SampleStore.bundle" });
     R.canPay = iap.canMakePayments();
     R.buyBeforeStart = await ask("buy", { productId: COINS });

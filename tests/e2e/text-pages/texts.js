@@ -36,6 +36,7 @@
     };
     var temp = P.getNewTempFilePath("n" + NUL + LONE);
     R.tempEnd = temp.slice(temp.lastIndexOf("_"));
+    R.tempInTemp = temp.indexOf(P.tempDir()) === 0;
 
     // App texts.
     R.md5 = [A.md5Digest("a" + NUL + "b"), A.md5Digest(LONE), A.md5Digest("\ud83d\ude00")];
