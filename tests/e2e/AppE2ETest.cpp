@@ -5,6 +5,7 @@
 #include "support/TestFiles.h"
 
 #include "app/UserDefaults.h"
+#include "app/Utils.h"
 
 #include <gtest/gtest.h>
 
@@ -32,12 +33,13 @@ class AppE2E : public corvane::e2e::ShellSuite<AppE2E> {
                       {"BuyURL", "https://example.com/buy"}}}};
     shell->makeBundle(project, CORVANE_E2E_APP_PAGES);
 
+    shell->writeFile(shell->root() + "/sizes/sub/b.bin", std::string(5000, 'b'));
     const std::string handoff = shell->root() + "/handoff";
     shell->writeFile(handoff + "/note.txt", "a note\n");
     shell->installHandOffRecorders(handoff);
 
     std::map<std::string, std::string> env = shell->sessionEnv();
-    env.insert({{"LANGUAGE", "fr_FR:de"}, {"CORVANE_E2E_HANDOFF", handoff}});
+    env.insert({{"LANGUAGE", "fr_FR:de"}, {"CORVANE_E2E_SIZES", shell->root() + "/sizes"}, {"CORVANE_E2E_HANDOFF", handoff}});
     before = static_cast<uint64_t>(std::time(nullptr));
     runShell(env);
     after = static_cast<uint64_t>(std::time(nullptr));
@@ -70,9 +72,11 @@ TEST_F(AppE2E, TheBundleFacts) {
   EXPECT_EQ(r("sandbox"), false);
 }
 
-TEST_F(AppE2E, DigestsLanguagesAndLoginItem) {
+TEST_F(AppE2E, DigestsSizesLanguagesAndLoginItem) {
   EXPECT_EQ(r("md5"), (json{"d41d8cd98f00b204e9800998ecf8427e", "49c5f675b49037b6044b803ac9d1a6d7"}))
       << "lower-case hex of the UTF-8 bytes";
+  // The sizes' rules are their unit tests'; here, that each reaches them.
+  EXPECT_EQ(r("sizes"), (json{5000, corvane::Utils::diskSizeAtPath(shell->root() + "/sizes"), "1.5MB", "0.1KB"}));
   // "" is refused and leaves the first system language; the choice is kept
   // on disk and across a reload.
   EXPECT_EQ(r("appleLanguage"), "fr-FR");

@@ -61,7 +61,6 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
     env["DISPLAY"] = desktop->display();  // also for xdotool, xwininfo and xprop
     env["GTK_USE_PORTAL"] = "0";  // GTK's own dialog in the process, which xdotool can drive
     env["CORVANE_E2E_SCRATCH"] = scratch();
-    env["CORVANE_E2E_SHM"] = shm;
     env["CORVANE_E2E_DIALOGS"] = dialogsDir();
     env["CORVANE_E2E_PHASE"] = "first";
     firstStart = static_cast<int64_t>(std::time(nullptr));
@@ -79,8 +78,6 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
 
   static void TearDownTestSuite() {
     desktop.reset();
-    std::error_code ec;
-    fs::remove_all(shm, ec);
     ShellSuite::TearDownTestSuite();
   }
 
@@ -91,6 +88,7 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
     const std::string s = scratch();
     shell->writeFile(s + "/a.txt", "hello");
     shell->writeFile(s + "/to-move.txt", "move me");
+    shell->writeFile(s + "/dir-to-move/f.txt", "f");
     shell->writeFile(s + "/tree/x.txt", "x");
     shell->writeFile(s + "/tree/.hidden", "h");
     shell->writeFile(s + "/tree/sub/y.txt", "yy");
@@ -98,9 +96,6 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
     fs::create_directory_symlink(shell->root() + "/outside", s + "/tree/out-link");
     fs::create_symlink("x.txt", s + "/tree/x-link");
     fs::create_directory_symlink(shell->root() + "/outside", s + "/link-to-outside");
-    shell->writeFile(s + "/across/f1.txt", "one");
-    shell->writeFile(s + "/across/sub/f2.txt", "two");
-    fs::create_symlink("f1.txt", s + "/across/f1-link");
     shell->writeFile(s + "/find/a/catalog/x.txt", "");
     shell->writeFile(s + "/find/b/plain.txt", "");
     shell->writeFile(s + "/find/blog.md", "");
@@ -112,10 +107,6 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
     shell->writeFile(d + "/old.gif", "old");
     shell->writeFile(d + "/sub/c.png", std::string(2000, 'c'));
     shell->writeFile(d + "/sub/d.txt", std::string(500, 'd'));
-    // A tmpfs where the machine has one: the move across file systems.
-    char tmpl[] = "/dev/shm/corvane-e2e-XXXXXX";
-    shm = mkdtemp(tmpl) ? tmpl : shell->root() + "/shm-fallback";
-    fs::create_directories(shm);
   }
 
   static json storedDefaults() {
@@ -252,7 +243,6 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
 
   static inline std::unique_ptr<corvane::test::PrivateDesktop> desktop;
   static inline std::map<std::string, std::string> env;
-  static inline std::string shm;
   static inline int secondStatus = -1;
   static inline int64_t firstStart = 0, firstEnd = 0, secondStart = 0;
   static inline json xRecords = json::object(), defaultsAfterFirst, defaultsAfterSecond;
@@ -365,13 +355,11 @@ TEST_F(WindowE2E, FileOperationsAnswerExactly) {
       {"copyDirOfFile", failedWith("call method error: " + s + "/a.txt is file")},
       {"copyMissing", failedWith(s + "/none.txt is not exists.")},
       {"copyNoDest", failedWith("\"dest\" must name the destination path")},
-      {"copyIntoMissingFolder", failedWith("cannot copy " + s + "/a.txt to " + s + "/no/such/a.txt: the folder " + s +
-                                           "/no/such does not exist")},
       {"copyViaPlaceholder", ok},
       {"copyDir", ok},
       {"moveFile", ok},
       {"moveOntoExisting", failed},
-      {"moveDirAcross", ok},
+      {"moveDir", ok},
       {"removeFile", ok},
       {"removeFileDirect", true},
       {"removeFileOfFolder", failedWith("call method error: " + s + "/tree-copy is dirctory")},
@@ -411,17 +399,15 @@ TEST_F(WindowE2E, FileOperationsAnswerExactly) {
   EXPECT_NE(log->find("file manager did not answer"), std::string::npos);
 }
 
-// What the operations left: nothing refused was touched, a move across file
-// systems kept its links, and removals never followed a link out.
+// What the operations left: nothing refused was touched, and removals never
+// followed a link out. Moves across file systems are the unit tests'.
 TEST_F(WindowE2E, FileOperationsLeaveTheFilesAsAnswered) {
   const std::string s = scratch();
   EXPECT_EQ(readFile(s + "/a.txt"), "hello");
   EXPECT_EQ(readFile(s + "/home-copy.txt"), "at home");
   EXPECT_FALSE(fs::exists(s + "/to-move.txt"));
   EXPECT_EQ(readFile(s + "/moved.txt"), "move me");
-  EXPECT_FALSE(fs::exists(s + "/across"));
-  EXPECT_EQ(readFile(shm + "/across/sub/f2.txt"), "two");
-  EXPECT_EQ(fs::read_symlink(shm + "/across/f1-link"), "f1.txt");
+  EXPECT_EQ(readFile(s + "/dir-moved/f.txt"), "f");
   EXPECT_FALSE(fs::exists(s + "/tree-copy"));
   EXPECT_FALSE(fs::exists(fs::symlink_status(s + "/link-to-outside")));
   EXPECT_EQ(readFile(shell->root() + "/outside/keep.txt"), "keep");

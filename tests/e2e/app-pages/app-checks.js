@@ -22,6 +22,9 @@
     R.runOnOS = A.getAppRunOnOS();
     R.argv = A.getAppArgv();
     R.md5 = [A.md5Digest(""), A.md5Digest("Grüße")];
+    var sizes = T.environment("CORVANE_E2E_SIZES");
+    R.sizes = [A.fileSizeAtPath(sizes), A.diskSizeAtPath(sizes), A.getFileSizeString1000(" 1500000 "),
+      A.getFileSizeString1024(0)];
 
     // Languages: "" is replaced by the first system language at once and
     // answers false; the chosen code is set last so the store keeps it.

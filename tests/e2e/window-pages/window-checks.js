@@ -108,19 +108,17 @@
   function files() {
     var F = R.files = {};
     var s = T.environment("CORVANE_E2E_SCRATCH");
-    var shm = T.environment("CORVANE_E2E_SHM");
     F.copyFile = call("copyFile", "cf", { src: s + "/a.txt", dest: s + "/a-copy.txt" }).answer;
     F.copyFileOntoExisting = call("copyFile", "cfe", { src: s + "/a.txt", dest: s + "/a-copy.txt" }).answer;
     F.copyFileOfFolder = call("copyFile", "cff", { src: s + "/tree", dest: s + "/x" }).answer;
     F.copyDirOfFile = call("copyDir", "cdf", { src: s + "/a.txt", dest: s + "/x" }).answer;
     F.copyMissing = call("copyFile", "cfm", { src: s + "/none.txt", dest: s + "/x" }).answer;
     F.copyNoDest = call("copyFile", "cfn", { src: s + "/a.txt" }).answer;
-    F.copyIntoMissingFolder = call("copyFile", "cfmf", { src: s + "/a.txt", dest: s + "/no/such/a.txt" }).answer;
     F.copyNoSrc = call("copyFile", "cfs", { dest: s + "/x" }).answer;
     F.copyViaPlaceholder = call("copyFile", "cfp", { src: "file://${HOME}/home.txt", dest: s + "/home-copy.txt" }).answer;
     F.copyDir = call("copyDir", "cd", { src: s + "/tree", dest: s + "/tree-copy" }).answer;
     F.moveFile = call("moveFile", "mf", { src: s + "/to-move.txt", dest: s + "/moved.txt" }).answer;
-    F.moveDirAcross = call("moveDir", "mda", { src: s + "/across", dest: shm + "/across" }).answer;
+    F.moveDir = call("moveDir", "md", { src: s + "/dir-to-move", dest: s + "/dir-moved" }).answer;
     F.moveOntoExisting = call("moveFile", "mfe", { src: s + "/a.txt", dest: s + "/a-copy.txt" }).answer;
     var rf = call("removeFile", "rf", { path: s + "/a-copy.txt" });
     F.removeFile = rf.answer; F.removeFileDirect = rf.direct;
