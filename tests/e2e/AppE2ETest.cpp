@@ -39,7 +39,8 @@ class AppE2E : public corvane::e2e::ShellSuite<AppE2E> {
     shell->installHandOffRecorders(handoff);
 
     std::map<std::string, std::string> env = shell->sessionEnv();
-    env.insert({{"LANGUAGE", "fr_FR:de"}, {"CORVANE_E2E_SIZES", shell->root() + "/sizes"}, {"CORVANE_E2E_HANDOFF", handoff}});
+    env.insert(
+        {{"LANGUAGE", "fr_FR:de"}, {"CORVANE_E2E_SIZES", shell->root() + "/sizes"}, {"CORVANE_E2E_HANDOFF", handoff}});
     before = static_cast<uint64_t>(std::time(nullptr));
     runShell(env);
     after = static_cast<uint64_t>(std::time(nullptr));
@@ -85,7 +86,8 @@ TEST_F(AppE2E, DigestsSizesLanguagesAndLoginItem) {
   EXPECT_EQ(r("setJa"), true);
   EXPECT_EQ(r("afterJa"), "ja");
   EXPECT_EQ(r("userLanguageAfterReload"), "ja");
-  const json stored = json::parse(readFile(corvane::UserDefaults::pathForIdentifier(shell->identifier())), nullptr, false);
+  const std::string store = corvane::UserDefaults::pathForIdentifier(shell->identifier());
+  const json stored = json::parse(readFile(store), nullptr, false);
   EXPECT_EQ(stored.value("userLanguage", ""), "ja") << stored;
   // Before, on (with its entry), off (without).
   EXPECT_EQ(r("login"), (json{false, true, true, false, false}));

@@ -272,7 +272,8 @@ TEST_F(WindowE2E, MoveAndResizeRoundTripOnTheRealWindow) {
   EXPECT_EQ(g["moved"]["height"], g["initial"]["height"]);
   // resize keeps the lower-left corner.
   EXPECT_EQ(g["resized"], (json{{"x", 100}, {"y", 150}, {"width", 640}, {"height", 480}}));
-  for (const auto& [step, key] : {std::pair{"geom-initial", "initial"}, {"geom-move", "moved"}, {"geom-resize", "resized"}}) {
+  for (const auto& [step, key] :
+       {std::pair{"geom-initial", "initial"}, {"geom-move", "moved"}, {"geom-resize", "resized"}}) {
     ASSERT_TRUE(xRecords.contains(step)) << step << "\n" << *log;
     expectSameWindow(g[key], xRecords[step]["geometry"], step);
   }
