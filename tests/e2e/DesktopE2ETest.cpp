@@ -219,42 +219,22 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
   static inline std::string daemonLog, busLog, noDaemonLog;
 };
 
+// Positions, keys, removals and stale proxies' refusals are the menu proxies' unit
+// tests; here, the page's script objects and the real menu bar.
 TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
   const json& m = r("menus");
   EXPECT_EQ(m["identity"], (json{{"submenuTwice", true}, {"getItemSame", true}, {"addSubmenuSame", true},
                                  {"removeMenuAnswersMenu", true}}));
   EXPECT_EQ(m["sameHelloByTitle"], true);
   EXPECT_NE(log->find("MIP Cache hit"), std::string::npos);
-
-  const json& built = m["treeBuilt"];
-  ASSERT_TRUE(built.is_object()) << m;
+  const json& tree = m["tree"];
   std::vector<std::string> titles;
-  for (const auto& i : built["items"]) titles.push_back(i["title"]);
-  EXPECT_EQ(titles, (std::vector<std::string>{"Say Hello", "First", "Click Me", "", "Gone Soon", "New Name", "More"}));
-  const json& items = built["items"];
-  EXPECT_EQ(items[0]["key"], "<Primary><Shift>h");
-  EXPECT_EQ(items[3]["separator"], true);
-  EXPECT_EQ(items[4]["key"], "<Primary><Alt>g");
-  EXPECT_EQ(items[5]["key"], "<Alt>n");
-  EXPECT_EQ(items[5]["enabled"], false);
-  EXPECT_EQ(items[6]["items"][0], (json{{"title", "Deep"}, {"key", "<Shift>s"}, {"enabled", true},
-                                        {"visible", true}, {"separator", false}}));
-
-  std::vector<std::string> after;
-  for (const auto& i : m["treeChanged"]["items"]) after.push_back(i["title"]);
-  EXPECT_EQ(after, (std::vector<std::string>{"Say Hello", "Click Me", "", "New Name", "More"}));
-  EXPECT_EQ(m["scratchLeft"], nullptr);
-}
-
-TEST_F(DesktopE2E, StaleProxiesAreRefusedAsScriptErrors) {
-  const json& m = r("menus");
-  EXPECT_EQ(m["removedRefusal"], "item required");
-  EXPECT_EQ(m["goneMenuRefusal"], "anItem required");
-}
-
-TEST_F(DesktopE2E, TypedKeysAndMenuChoicesCallThePageWithTheTitle) {
+  for (const auto& i : tree["items"]) titles.push_back(i["title"]);
+  EXPECT_EQ(titles, (std::vector<std::string>{"Say Hello", "Click Me", "", "New Name", "More"})) << m;
+  EXPECT_EQ(tree["items"][3]["enabled"], false);
+  EXPECT_EQ(tree["items"][4]["items"][0]["key"], "<Shift>s");
   // The key, then the keyboard choice; the disabled item's key did nothing.
-  EXPECT_EQ(r("menus")["hitsAtEnd"], (json{"Say Hello", "Click Me"})) << *log;
+  EXPECT_EQ(m["hitsAtEnd"], (json{"Say Hello", "Click Me"})) << *log;
 }
 
 TEST_F(DesktopE2E, TheBadgeIsSentToLaunchersOnTheBus) {
@@ -334,13 +314,13 @@ TEST_F(DesktopE2E, SoundsEndAfterTheirLengthAndCallBackOnce) {
   EXPECT_LT(byTag["short"]["ms"].get<double>(), byTag["long"]["ms"].get<double>());
 }
 
+// What members and line heights hold is the fonts' unit tests'; here, that
+// the page reaches them.
 TEST_F(DesktopE2E, FontsAreTheMachinesFonts) {
   const json& f = r("fonts");
   EXPECT_EQ(f["fonts"].get<std::set<std::string>>(), corvane::test::fcList("postscriptname"));
   EXPECT_EQ(f["families"].get<std::set<std::string>>(), corvane::test::fcList("family"));
-  bool regular = false;
-  for (const auto& m : f["dejavu"]) regular = regular || m == json{"DejaVuSans", "Book", 5, 0};
-  EXPECT_TRUE(regular) << f["dejavu"];
+  EXPECT_FALSE(f["dejavu"].empty());
   EXPECT_GT(f["lineHeight12"].get<double>(), 12);
 }
 

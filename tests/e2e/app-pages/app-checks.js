@@ -22,37 +22,26 @@
     R.runOnOS = A.getAppRunOnOS();
     R.argv = A.getAppArgv();
     R.md5 = [A.md5Digest(""), A.md5Digest("Grüße")];
-    R.sizeStrings = [A.getFileSizeString1024(0), A.getFileSizeString1000(1500000),
-      A.getFileSizeString1000("1500000"), A.getFileSizeString1024(" 1500000 ")];
     var sizes = T.environment("CORVANE_E2E_SIZES");
-    R.fileSize = A.fileSizeAtPath(sizes);
-    R.diskSize = A.diskSizeAtPath(sizes);
-    R.missingSize = A.fileSizeAtPath(sizes + "/no/such/thing");
+    R.sizes = [A.fileSizeAtPath(sizes), A.diskSizeAtPath(sizes), A.getFileSizeString1000(" 1500000 "),
+      A.getFileSizeString1024(0)];
 
     // Languages: "" is replaced by the first system language at once and
     // answers false; the chosen code is set last so the store keeps it.
     R.appleLanguage = A.curAppleLanguage();
-    R.supportLanguages = A.curAppleSupportLanguagesJSONString();
-    R.firstUserLanguage = A.curUserLanguage();
     R.setEmpty = A.setUserLanguage("");
     R.afterEmpty = A.curUserLanguage();
     R.setJa = A.setUserLanguage("ja");
     R.afterJa = A.curUserLanguage();
 
-    // Login item: twice on, off, then on again for the test to inspect.
+    // Login item: on, then off, and its entry named for the identifier.
     var entry = T.environment("XDG_CONFIG_HOME") + "/autostart/" + A.getAppIdentifier() + ".desktop";
-    R.login = { before: A.isStartAtLogin() };
+    R.login = [A.isStartAtLogin()];
     A.setStartAtLogin(true);
-    A.setStartAtLogin(true);
-    R.login.on = A.isStartAtLogin();
-    R.login.entryOn = corvane.path.pathIsExist(entry);
+    R.login.push(A.isStartAtLogin(), corvane.path.pathIsExist(entry));
     A.setStartAtLogin(false);
-    R.login.off = A.isStartAtLogin();
-    R.login.entryOff = corvane.path.pathIsExist(entry);
-    A.setStartAtLogin(true);
-    R.login.last = A.isStartAtLogin();
+    R.login.push(A.isStartAtLogin(), corvane.path.pathIsExist(entry));
 
-    R.userDefaults = A.getUserDefaultInfoString();
     R.now = A.getNowTimeStamp();
     R.httpPort = A.getHttpServerPort();
     R.iap = A.getIAPEnable();
