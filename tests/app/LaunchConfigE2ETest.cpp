@@ -9,11 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 using nlohmann::json;
 using corvane::e2e::ShellHarness;

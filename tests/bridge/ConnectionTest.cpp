@@ -19,7 +19,6 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -29,7 +28,6 @@
 #include <mutex>
 #include <random>
 #include <set>
-#include <sstream>
 #include <thread>
 
 using nlohmann::json;

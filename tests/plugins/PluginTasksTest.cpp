@@ -2,7 +2,7 @@
 // test plug-ins of fixtures/) copied into a package made in a temporary
 // folder, loaded by the real loader; page answers are recorded instead of
 // evaluated.
-#include "plugins/BuiltInTaskRegistry.h"
+#include "plugins/LibCallbackService.h"
 #include "plugins/PluginTasks.h"
 
 #include "app/NotificationCenter.h"
