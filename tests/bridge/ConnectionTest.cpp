@@ -77,10 +77,9 @@ class FakeExtension {
     }
     return w.data();
   }
-  b::Reply call(uint32_t object, uint32_t cls, uint32_t method, const json& args) {
-    return roundTrip(b::kCall, callPayload(object, cls, method, args));
+  b::Reply call(const Target& t, const json& args) {
+    return roundTrip(b::kCall, callPayload(t.object, t.cls, t.method, args));
   }
-  b::Reply call(const Target& t, const json& args) { return call(t.object, t.cls, t.method, args); }
   // Sends a call without waiting for its answer (a page whose process dies
   // while the call waits never reads one).
   bool sendCall(const Target& t, const json& args) {

@@ -139,9 +139,7 @@ nlohmann::json TestService::windowState() {
   GtkWindow* w = firstAppWindow();
   if (!w) return nullptr;
   nlohmann::json state = {{"visible", static_cast<bool>(gtk_widget_get_visible(GTK_WIDGET(w)))},
-                          {"decorated", static_cast<bool>(gtk_window_get_decorated(w))},
                           {"resizable", static_cast<bool>(gtk_window_get_resizable(w))},
-                          {"deletable", static_cast<bool>(gtk_window_get_deletable(w))},
                           {"iconified", iconified(w)},
                           {"active", static_cast<bool>(gtk_window_is_active(w))}};
 #ifdef GDK_WINDOWING_X11
