@@ -16,7 +16,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 using nlohmann::json;
 using corvane::HelperConnection;
@@ -101,13 +100,6 @@ class Helpers : public ::testing::Test {
     json answer = roundTrip(utils.getDefaultXPCKey(), message);
     EXPECT_TRUE(answer.contains("reply") && answer["reply"].is_string()) << answer;
     return answer.contains("reply") ? json::parse(answer["reply"].get<std::string>(), nullptr, false) : json();
-  }
-  static bool waitFor(const std::function<bool()>& test) {
-    for (int i = 0; i < 600; ++i) {
-      if (test()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return test();
   }
   Utils utils;
   Inbox inbox, notices;
