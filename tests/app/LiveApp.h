@@ -20,9 +20,7 @@ class LiveApp {
   LiveApp& operator=(const LiveApp&) = delete;
 
   // (Re)builds the bundle with this main configuration.
-  void make(const nlohmann::json& project) {
-    shell.makeBundle(project, CORVANE_EVENTS_PAGES);
-  }
+  void make(const nlohmann::json& project) { shell.makeBundle(project, CORVANE_EVENTS_PAGES); }
   std::map<std::string, std::string> env(const std::string& mode) const {
     auto env = shell.sessionEnv();
     env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
@@ -33,7 +31,7 @@ class LiveApp {
   std::unique_ptr<LiveShell> start(const std::string& mode, const std::string& logName,
                                    std::vector<std::string> arguments = {}, const std::string& cwd = "",
                                    const std::string& binary = CORVANE_BINARY) const {
-    return std::make_unique<LiveShell>(binary, bundle.empty() ? shell.bundlePath() : bundle,
+    return std::make_unique<LiveShell>(binary, shell.bundlePath(),
                                        shell.root() + "/" + logName, env(mode), std::move(arguments), cwd);
   }
   // A file of that name (and content) in the shell's home.
@@ -52,7 +50,6 @@ class LiveApp {
   void clearReport() const { std::filesystem::remove(shell.root() + "/report.json"); }
 
   e2e::ShellHarness shell;
-  std::string bundle;  // another bundle than the harness's, when set
   std::map<std::string, std::string> extraEnv;
 };
 

@@ -1,8 +1,7 @@
-// Which frames get the bridge, what the class faces show, and the
+// Which frames and windows get the bridge, the schema it sends, and the
 // context-menu filter.
 #include "bridge/BridgeSchema.h"
 #include "bridge/OriginPolicy.h"
-#include "bridge/ServiceObject.h"
 #include "bridge/WindowRequests.h"
 #include "bridge/WebViewDelegate.h"
 #include "ui/WindowController.h"
@@ -118,43 +117,6 @@ TEST(OriginPolicy, StarAllowsEverythingAndThePolicyTravelsAsJson) {
   EXPECT_TRUE(OriginPolicy::fromJson(back.toJson()).allows("https://example.org/"));
   EXPECT_EQ(OriginPolicy::describe("http://Example.org/x"), "http://example.org:80");
   EXPECT_EQ(OriginPolicy::describe("data:text/html,x"), "data:");
-}
-
-struct Sample : ServiceObject {
-  std::string plain() const { return "p"; }
-  bool takesText(const std::string& s) { return s == "yes"; }
-  double twoArgs(double a, double b) { return a + b; }
-  void nothing() {}
-  const ServiceClass& serviceClass() const override {
-    static const ServiceClass cls = ServiceClass::Builder<Sample>("Sample")
-                                        .method("plain", &Sample::plain)
-                                        .method("takesText:", &Sample::takesText)
-                                        .method("twoArgs:and:", &Sample::twoArgs)
-                                        .method("nothing", &Sample::nothing)
-                                        .field("badge")
-                                        .scriptNames({{"takesText:", "check"}})
-                                        .excludeSelectors([](const std::string& s) { return s == "nothing"; })
-                                        .excludeKeys([](const std::string&) { return false; })
-                                        .build();
-    return cls;
-  }
-};
-
-TEST(ServiceClass, ScriptNamesComeFromTheTableOrTheDefaultRule) {
-  Sample s;
-  const auto& methods = s.serviceClass().scriptMethods();
-  ASSERT_EQ(methods.size(), 3u);
-  EXPECT_EQ(methods[0].scriptName, "plain");
-  EXPECT_EQ(methods[1].scriptName, "check");
-  EXPECT_EQ(methods[2].scriptName, "twoArgs_and_");
-  EXPECT_EQ(s.serviceClass().scriptFields(), std::vector<std::string>{"badge"});
-  EXPECT_EQ(ServiceClass::defaultScriptName("fileSizeAtPath:"), "fileSizeAtPath_");
-
-  BridgeCall call;
-  EXPECT_EQ(*methods[0].invoke(s, call, {}), "p");
-  EXPECT_EQ(*methods[1].invoke(s, call, {"yes"}), true);
-  EXPECT_EQ(*methods[1].invoke(s, call, {}), false);  // a missing argument reads empty
-  EXPECT_EQ(*methods[2].invoke(s, call, {2, 3.5}), 5.5);
 }
 
 TEST(BridgeSchema, SurvivesTheTripToTheExtension) {

@@ -1,13 +1,10 @@
 // A helper service for the tests, a real program started by the bus like
 // any helper. It answers every message with {"echo": the message, "pid",
 // "sender"}, except by "ms_type":
-//   "ARM"       answers, then writes its pid to $CORVANE_TEST_HELPER_DIR/<name>.pid,
-//               for a test that will kill it;
 //   "SILENT"    never answers;
 //   "NULL"      answers no object at all;
 //   "CALLBACK"  calls ProcessMessage back on the sender's application
-//               object and answers {"callbackError": the D-Bus error name};
-//   "DIE"       exits at once without answering.
+//               object and answers {"callbackError": the D-Bus error name}.
 #include "plugins/HelperProtocol.h"
 #include "plugins/HelperService.h"
 
@@ -15,9 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -29,29 +24,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string name = argv[2];
-  return corvane::runHelperService(name, [name](const std::string& text, const std::string& sender,
+  return corvane::runHelperService(name, [](const std::string& text, const std::string& sender,
                                                 corvane::HelperRespond respond) {
     json message = json::parse(text, nullptr, false);
     const std::string type = message.is_object() ? message.value("ms_type", "") : "";
     json reply = {{"echo", message}, {"pid", static_cast<int>(getpid())}, {"sender", sender}};
     if (type == "SILENT") return;
     if (type == "NULL") return respond(nullptr);
-    if (type == "DIE") _exit(3);
-    if (type == "ARM") {
-      // The answer is on the bus before the pid is out: the killer may
-      // strike at once.
-      respond(reply);
-      GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-      g_dbus_connection_flush_sync(bus, nullptr, nullptr);
-      g_object_unref(bus);
-      const char* dir = std::getenv("CORVANE_TEST_HELPER_DIR");
-      if (dir) {
-        const std::string file = std::string(dir) + "/" + name + ".pid";
-        std::ofstream(file + ".tmp") << getpid() << "\n";
-        std::rename((file + ".tmp").c_str(), file.c_str());
-      }
-      return;
-    }
     if (type == "CALLBACK") {
       GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
       struct Pending {

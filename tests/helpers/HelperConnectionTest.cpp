@@ -11,16 +11,11 @@
 #include "support/PrivateBus.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
-#include <thread>
 
 using nlohmann::json;
 using corvane::HelperConnection;
@@ -77,16 +72,16 @@ class Inbox {
   std::map<std::string, std::vector<json>> got_;
 };
 
-// The loss notices of the default centre, by name and key.
-class Notices {
- public:
-  Notices() {
+class Helpers : public ::testing::Test {
+ protected:
+  // The loss notices of the default centre land in `notices`, tagged by name and key.
+  Helpers() : utils(corvane::Bundle("/nonexistent/Helpers.app", json::object())) {
     for (const char* name : {corvane::kNoticeXPCOnInterruption, corvane::kNoticeXPCOnInvalidation})
-      tokens_.push_back(corvane::NotificationCenter::defaultCenter().addObserver(
-          name, [this](const std::string& n, const json& key) { inbox.add(n + " " + key.get<std::string>(), key); }));
+      tokens.push_back(corvane::NotificationCenter::defaultCenter().addObserver(
+          name, [this](const std::string& n, const json& key) { notices.add(n + " " + key.get<std::string>(), key); }));
   }
-  ~Notices() {
-    for (auto t : tokens_) corvane::NotificationCenter::defaultCenter().removeObserver(t);
+  ~Helpers() override {
+    for (auto t : tokens) corvane::NotificationCenter::defaultCenter().removeObserver(t);
   }
   static std::string interruption(const std::string& key) {
     return std::string(corvane::kNoticeXPCOnInterruption) + " " + key;
@@ -94,15 +89,6 @@ class Notices {
   static std::string invalidation(const std::string& key) {
     return std::string(corvane::kNoticeXPCOnInvalidation) + " " + key;
   }
-  Inbox inbox;
-
- private:
-  std::vector<corvane::NotificationCenter::Token> tokens_;
-};
-
-class Helpers : public ::testing::Test {
- protected:
-  Helpers() : utils(corvane::Bundle("/nonexistent/Helpers.app", json::object())) {}
   // Sends and waits for the one answer.
   json roundTrip(const std::string& key, const json& message) {
     const std::string tag = "rt" + std::to_string(++serial);
@@ -115,16 +101,9 @@ class Helpers : public ::testing::Test {
     EXPECT_TRUE(answer.contains("reply") && answer["reply"].is_string()) << answer;
     return answer.contains("reply") ? json::parse(answer["reply"].get<std::string>(), nullptr, false) : json();
   }
-  static bool waitFor(const std::function<bool()>& test) {
-    for (int i = 0; i < 600; ++i) {
-      if (test()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return test();
-  }
   Utils utils;
-  Inbox inbox;
-  Notices notices;
+  Inbox inbox, notices;
+  std::vector<corvane::NotificationCenter::Token> tokens;
   int serial = 0;
 };
 
@@ -212,8 +191,8 @@ TEST_F(Helpers, KilledHelperInterruptsEveryKeyOnceAndKeysCanComeBack) {
   ASSERT_TRUE(roundTrip("k1", json::object()).contains("reply"));
   ASSERT_EQ(bus->ownerPid(kEcho), pid);
   ASSERT_EQ(kill(pid, SIGKILL), 0);
-  notices.inbox.wait(Notices::interruption("k1"));
-  notices.inbox.wait(Notices::interruption("k2"));
+  notices.wait(interruption("k1"));
+  notices.wait(interruption("k2"));
   EXPECT_TRUE(inbox.wait("held")[0].contains("error"));
   EXPECT_FALSE(utils.containsXPCConnection("k1"));
   EXPECT_FALSE(utils.containsXPCConnection("k2"));
@@ -225,10 +204,10 @@ TEST_F(Helpers, KilledHelperInterruptsEveryKeyOnceAndKeysCanComeBack) {
   utils.unRegisterXPCConnectionWithKey("k1");
   ASSERT_TRUE(utils.registerXPCConnectionWithKey("marker", kEcho));
   utils.invalidateXPCConnectionWithXPCKey("marker");
-  notices.inbox.wait(Notices::invalidation("marker"));
-  EXPECT_EQ(notices.inbox.count(Notices::interruption("k1")), 1u);
-  EXPECT_EQ(notices.inbox.count(Notices::interruption("k2")), 1u);
-  EXPECT_EQ(notices.inbox.count(Notices::invalidation("k1")), 0u);
+  notices.wait(invalidation("marker"));
+  EXPECT_EQ(notices.count(interruption("k1")), 1u);
+  EXPECT_EQ(notices.count(interruption("k2")), 1u);
+  EXPECT_EQ(notices.count(invalidation("k1")), 0u);
 }
 
 TEST_F(Helpers, ServiceTheBusCannotStartInvalidates) {
@@ -237,7 +216,7 @@ TEST_F(Helpers, ServiceTheBusCannotStartInvalidates) {
     ASSERT_TRUE(utils.registerXPCConnectionWithKey(key, name));
     json answer = roundTrip(key, json::object());
     EXPECT_TRUE(answer.contains("error")) << answer;
-    notices.inbox.wait(Notices::invalidation(key));
+    notices.wait(invalidation(key));
     EXPECT_FALSE(utils.containsXPCConnection(key));
   }
 }

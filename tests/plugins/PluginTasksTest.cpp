@@ -2,7 +2,7 @@
 // test plug-ins of fixtures/) copied into a package made in a temporary
 // folder, loaded by the real loader; page answers are recorded instead of
 // evaluated.
-#include "plugins/BuiltInTaskRegistry.h"
+#include "plugins/LibCallbackService.h"
 #include "plugins/PluginTasks.h"
 
 #include "app/NotificationCenter.h"
@@ -20,7 +20,6 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
-#include <thread>
 
 using nlohmann::json;
 using corvane::PluginTasks;
@@ -35,14 +34,13 @@ class PageCalls {
     return [this](const std::string& callback, const json& value) {
       if (callback.empty()) return;  // as the page's evaluation does
       std::lock_guard<std::mutex> hold(mutex_);
-      calls_.push_back({callback, value, std::this_thread::get_id()});
+      calls_.push_back({callback, value});
       changed_.notify_all();
     };
   }
   struct Call {
     std::string callback;
     json value;
-    std::thread::id thread;
   };
   // Waits (generously) until `n` calls came.
   std::vector<Call> waitFor(size_t n) {

@@ -54,18 +54,18 @@ class PurchaseHelperTest : public ::testing::Test {
   }
   // Every answer and event in the order they came.
   json call(PurchaseHelper& helper, const std::string& op, json params = json::object()) {
+    return awaited([&](auto done) { helper.request(op, std::move(params), done); }, op);
+  }
+  json start(PurchaseHelper& helper) {
+    return awaited([&](auto done) { helper.start(done); }, "start");
+  }
+  json awaited(const std::function<void(std::function<void(json)>)>& ask, const std::string& what) {
     std::optional<json> got;
-    helper.request(op, std::move(params), [&](json r) {
+    ask([&](json r) {
       seen.push_back({{"answer", r}});
       got = std::move(r);
     });
-    EXPECT_TRUE(spinUntil([&] { return got.has_value(); })) << op << " got no answer";
-    return got.value_or(json());
-  }
-  json start(PurchaseHelper& helper) {
-    std::optional<json> got;
-    helper.start([&](json r) { got = std::move(r); });
-    EXPECT_TRUE(spinUntil([&] { return got.has_value(); }));
+    EXPECT_TRUE(spinUntil([&] { return got.has_value(); })) << what << " got no answer";
     return got.value_or(json());
   }
 

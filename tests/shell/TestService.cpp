@@ -97,6 +97,12 @@ static GtkWindow* firstAppWindow() {
   return last ? GTK_WINDOW(last->data) : nullptr;
 }
 
+static GtkWidget* mainMenuBar() {
+  GtkWindow* w = firstAppWindow();
+  GtkWidget* child = w ? gtk_bin_get_child(GTK_BIN(w)) : nullptr;
+  return child ? menuBarIn(child) : nullptr;
+}
+
 static bool iconified(GtkWindow* w) {
   GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(w));
   return g && (gdk_window_get_state(g) & GDK_WINDOW_STATE_ICONIFIED);
@@ -133,9 +139,7 @@ nlohmann::json TestService::windowState() {
   GtkWindow* w = firstAppWindow();
   if (!w) return nullptr;
   nlohmann::json state = {{"visible", static_cast<bool>(gtk_widget_get_visible(GTK_WIDGET(w)))},
-                          {"decorated", static_cast<bool>(gtk_window_get_decorated(w))},
                           {"resizable", static_cast<bool>(gtk_window_get_resizable(w))},
-                          {"deletable", static_cast<bool>(gtk_window_get_deletable(w))},
                           {"iconified", iconified(w)},
                           {"active", static_cast<bool>(gtk_window_is_active(w))}};
 #ifdef GDK_WINDOWING_X11
@@ -154,9 +158,8 @@ nlohmann::json TestService::windowState() {
     const int allocated = gtk_widget_get_allocated_height(bar);
     state["titleBarHeight"] = allocated > 1 ? allocated : natural;
   }
-  if (GtkWidget* child = gtk_bin_get_child(GTK_BIN(w)))
-    if (GtkWidget* bar = menuBarIn(child); bar && gtk_widget_get_visible(bar))
-      state["menuBarHeight"] = gtk_widget_get_allocated_height(bar);
+  if (GtkWidget* bar = mainMenuBar(); bar && gtk_widget_get_visible(bar))
+    state["menuBarHeight"] = gtk_widget_get_allocated_height(bar);
   return state;
 }
 
@@ -177,19 +180,6 @@ static GtkWidget* findTagged(GtkWidget* shell, int tag, GtkWidget** menu, int* i
   }
   g_list_free(children);
   return found;
-}
-
-static GtkWidget* mainMenuBar() {
-  GtkWindow* w = firstAppWindow();
-  GtkWidget* child = w ? gtk_bin_get_child(GTK_BIN(w)) : nullptr;
-  GtkWidget* bar = nullptr;
-  if (child && GTK_IS_CONTAINER(child)) {
-    GList* parts = gtk_container_get_children(GTK_CONTAINER(child));
-    for (GList* l = parts; l; l = l->next)
-      if (GTK_IS_MENU_BAR(l->data)) bar = GTK_WIDGET(l->data);
-    g_list_free(parts);
-  }
-  return bar;
 }
 
 static nlohmann::json shellTree(GtkWidget* shell) {
@@ -334,51 +324,35 @@ void TestService::resize(double width, double height) {
 }
 
 const ServiceClass& TestService::serviceClass() const {
+  // Registered under the names scripts call them by.
   static const ServiceClass cls = ServiceClass::Builder<TestService>("TestService")
-                                      .method("echoParams:", &TestService::echoParams)
-                                      .method("callNow:", &TestService::callNow)
-                                      .method("callFromThread:", &TestService::callFromThread)
-                                      .method("echo:", &TestService::echo)
-                                      .method("keepFunction:", &TestService::keepFunction)
-                                      .method("callKept:", &TestService::callKept)
-                                      .method("callKeptLater:", &TestService::callKeptLater)
+                                      .method("echoParams", &TestService::echoParams)
+                                      .method("callNow", &TestService::callNow)
+                                      .method("callFromThread", &TestService::callFromThread)
+                                      .method("echo", &TestService::echo)
+                                      .method("keepFunction", &TestService::keepFunction)
+                                      .method("callKept", &TestService::callKept)
+                                      .method("callKeptLater", &TestService::callKeptLater)
                                       .method("dropKept", &TestService::dropKept)
-                                      .method("fireEvent:", &TestService::fireEvent)
-                                      .method("fireEventWithData:withData:", &TestService::fireEventWithData)
-                                      .method("setValue:", &TestService::setValue)
+                                      .method("fireEvent", &TestService::fireEvent)
+                                      .method("fireEventWithData", &TestService::fireEventWithData)
+                                      .method("setValue", &TestService::setValue)
                                       .method("getValue", &TestService::getValue)
-                                      .method("answerNextPanel:", &TestService::answerNextPanel)
-                                      .method("environment:", &TestService::environment)
-                                      .method("finish:", &TestService::finish)
-                                      .method("resize:height:", &TestService::resize)
+                                      .method("answerNextPanel", &TestService::answerNextPanel)
+                                      .method("environment", &TestService::environment)
+                                      .method("finish", &TestService::finish)
+                                      .method("resize", &TestService::resize)
                                       .method("openedFiles", &TestService::openedFiles)
                                       .method("windowState", &TestService::windowState)
                                       .method("closeMainWindow", &TestService::closeMainWindow)
-                                      .method("menuItemState:", &TestService::menuItemState)
+                                      .method("menuItemState", &TestService::menuItemState)
                                       .method("openedWhileVisible", &TestService::openedWhileVisible)
                                       .method("minimizeMainWindow", &TestService::minimizeMainWindow)
                                       .method("closeOtherWindows", &TestService::closeOtherWindows)
                                       .method("visibleWindowCount", &TestService::visibleWindowCount)
-                                      .method("pathExists:", &TestService::pathExists)
+                                      .method("pathExists", &TestService::pathExists)
                                       .method("menuBarTree", &TestService::menuBarTree)
-                                      .method("waitInCall:", &TestService::waitInCall)
-                                      .scriptNames({{"echoParams:", "echoParams"},
-                                                    {"callNow:", "callNow"},
-                                                    {"callFromThread:", "callFromThread"},
-                                                    {"echo:", "echo"},
-                                                    {"keepFunction:", "keepFunction"},
-                                                    {"callKept:", "callKept"},
-                                                    {"callKeptLater:", "callKeptLater"},
-                                                    {"fireEvent:", "fireEvent"},
-                                                    {"fireEventWithData:withData:", "fireEventWithData"},
-                                                    {"setValue:", "setValue"},
-                                                    {"answerNextPanel:", "answerNextPanel"},
-                                                    {"environment:", "environment"},
-                                                    {"finish:", "finish"},
-                                                    {"resize:height:", "resize"},
-                                                    {"menuItemState:", "menuItemState"},
-                                                    {"pathExists:", "pathExists"},
-                                                    {"waitInCall:", "waitInCall"}})
+                                      .method("waitInCall", &TestService::waitInCall)
                                       .build();
   return cls;
 }

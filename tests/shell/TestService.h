@@ -18,6 +18,8 @@ class TestService : public ServiceObject {
   explicit TestService(std::shared_ptr<PageScript> webView);
   const ServiceClass& serviceClass() const override;
 
+  // Callback paths: by name at once and from another thread, page function
+  // objects kept and called later, events.
   std::string echoParams(const nlohmann::json& argument);
   std::string callNow(const nlohmann::json& argument);
   void callFromThread(const nlohmann::json& argument);
@@ -30,31 +32,26 @@ class TestService : public ServiceObject {
   void fireEventWithData(const std::string& name, const nlohmann::json& data);
   void setValue(const nlohmann::json& value);
   nlohmann::json getValue();
+  // The label of the button the next panel gets pressed ("close" closes it).
   void answerNextPanel(const std::string& button);
   // JSON text: "callback", "ms". Waits that long inside the call with the
   // main loop running (as a long copy does), then calls back.
   void waitInCall(const nlohmann::json& argument);
-  // Application life: the paths of every open-files notice so far, the main
-  // window's state as GTK has it, and closing the main window as a user does.
+  // The application's life as GTK has it: open-files notices (and whether
+  // the main window was on screen for each), window state, menu bar.
   nlohmann::json openedFiles();
+  nlohmann::json openedWhileVisible();
   nlohmann::json windowState();
   void closeMainWindow();
-  // The main menu bar's item with the tag: its label, visibility, menu and
-  // position there, and whether it is a separator (null when none).
-  nlohmann::json menuItemState(double tag);
-  // Whether the main window was on screen (shown, not minimised) when each
-  // open-files notice arrived, in notice order.
-  nlohmann::json openedWhileVisible();
   void minimizeMainWindow();
-  // Closes every application window but the main one, as their close buttons do.
   void closeOtherWindows();
   int visibleWindowCount();
-  bool pathExists(const std::string& path);
-  // The whole main menu bar as the person sees it: each item's title, shown
-  // key, whether it is enabled, visible or a separator, and its submenu.
+  // The menu bar's item with the tag: label, visibility, menu and position.
+  nlohmann::json menuItemState(double tag);
+  // Every item: title, shown key, enabled, visible, separator, submenu.
   nlohmann::json menuBarTree();
-  // The shell's environment as it started (its test variables included,
-  // which the shell itself no longer holds).
+  bool pathExists(const std::string& path);
+  // The shell's environment as it started, its test variables included.
   std::string environment(const std::string& name);
   // Writes the page's report to $CORVANE_TEST_RESULT and ends the shell.
   bool finish(const std::string& report);

@@ -42,9 +42,6 @@
     } else {
       finish({ relaunched: true });
     }
-  } else if (mode === "language") {
-    var set = corvane.app.setUserLanguage("xx-language");
-    finish({ set: set, now: corvane.app.curUserLanguage() });
   } else if (mode === "popup-quit") {
     // The main window closes while a page-opened window is up (it only
     // hides), then the page-opened window closes: no window is left.
