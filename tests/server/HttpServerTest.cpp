@@ -105,7 +105,7 @@ TEST_F(ServedFolder, IndexPageIsFilledOnlyUnderItsOwnPath) {
   EXPECT_FALSE(top.has("last-modified"));
 }
 
-TEST_F(ServedFolder, StaticFilesCarryTypeLengthAndValidators) {
+TEST_F(ServedFolder, StaticFilesCarryTypeLengthAndValidatorsAndAnswer304) {
   const Reply fresh = get(port, "/style.css");
   EXPECT_FALSE(fresh.has("etag"));  // written just now: nothing to promise yet
   EXPECT_EQ(fresh.header("cache-control"), "no-cache");
@@ -115,6 +115,11 @@ TEST_F(ServedFolder, StaticFilesCarryTypeLengthAndValidators) {
   EXPECT_EQ(css.header("accept-ranges"), "bytes");
   EXPECT_FALSE(css.header("last-modified").empty());
   EXPECT_EQ(get(port, "/clip.mp4").header("content-type"), "video/mp4");
+  const Reply notModified = get(port, "/style.css", {{"If-Modified-Since", css.header("last-modified")}});
+  EXPECT_EQ(notModified.status, 304);
+  EXPECT_TRUE(notModified.body.empty());
+  EXPECT_EQ(notModified.header("etag"), css.header("etag"));
+  EXPECT_EQ(get(port, "/style.css", {{"If-None-Match", "\"old\""}}).body, "body{}");
 
   const Reply large = get(port, "/big.bin");
   ASSERT_EQ(large.status, 200);
@@ -127,27 +132,6 @@ TEST_F(ServedFolder, StaticFilesCarryTypeLengthAndValidators) {
   EXPECT_TRUE(head.body.empty());
 }
 
-TEST_F(ServedFolder, ConditionalRequestsAnswer304) {
-  const Reply first = settled("/style.css");
-  const std::string lastModified = first.header("last-modified");
-  const std::string etag = first.header("etag");
-
-  const Reply byDate = get(port, "/style.css", {{"If-Modified-Since", lastModified}});
-  EXPECT_EQ(byDate.status, 304);
-  EXPECT_TRUE(byDate.body.empty());
-  EXPECT_EQ(byDate.header("etag"), etag);
-  EXPECT_EQ(get(port, "/style.css", {{"If-None-Match", etag}}).status, 304);
-  EXPECT_EQ(get(port, "/style.css", {{"If-None-Match", "\"old\""}}).body, "body{}");
-
-  // A changed file is a new version.
-  writeFile(root + "/style.css", "body{color:red}");
-  const struct timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 10, 0}};
-  ::utimensat(AT_FDCWD, (root + "/style.css").c_str(), later, 0);
-  const Reply changed = get(port, "/style.css", {{"If-None-Match", etag}});
-  EXPECT_EQ(changed.status, 200);
-  EXPECT_EQ(changed.body, "body{color:red}");
-}
-
 TEST_F(ServedFolder, ByteRangesLetMediaSeek) {
   const std::string total = std::to_string(big.size());
   const Reply mid = get(port, "/big.bin", {{"Range", "bytes=5000000-5000099"}});
@@ -156,19 +140,9 @@ TEST_F(ServedFolder, ByteRangesLetMediaSeek) {
   EXPECT_EQ(mid.header("content-length"), "100");
   EXPECT_EQ(mid.body, big.substr(5000000, 100));
 
-  const Reply open = get(port, "/big.bin", {{"Range", "bytes=1048576-"}});
-  EXPECT_EQ(open.status, 206);
-  EXPECT_TRUE(open.body == big.substr(1048576));
-
   const Reply beyond = get(port, "/big.bin", {{"Range", "bytes=99999999-"}});
   EXPECT_EQ(beyond.status, 416);
   EXPECT_EQ(beyond.header("content-range"), "bytes */" + total);
-
-  const std::string etag = settled("/style.css").header("etag");
-  EXPECT_EQ(get(port, "/style.css", {{"Range", "bytes=1-2"}, {"If-Range", etag}}).body, "od");
-  const Reply stale = get(port, "/style.css", {{"Range", "bytes=1-2"}, {"If-Range", "\"stale\""}});
-  EXPECT_EQ(stale.status, 200);
-  EXPECT_EQ(stale.body, "body{}");
 
   const Reply headRange = request(port, "HEAD", "/big.bin", {{"Range", "bytes=0-9"}});
   EXPECT_EQ(headRange.status, 206);
@@ -182,15 +156,11 @@ TEST_F(ServedFolder, MissingAndRefusedPathsAnswerNotFound) {
   EXPECT_EQ(missing.body, "not found");
   EXPECT_EQ(get(port, "/sub/nothing/").status, 404);
 
-  const char* traversals[] = {
-      "/../secret.txt",         "/%2e%2e/secret.txt",        "/%2E%2E/secret.txt",
-      "/.%2e/secret.txt",       "/sub/../../secret.txt",     "/sub/%2e%2e/%2e%2e/secret.txt",
-      "/..%2fsecret.txt",       "/..%2Fsecret.txt",          "/sub%2f..%2f..%2fsecret.txt",
-      "/..%5csecret.txt",       "/..%5Csecret.txt",          "/%00/../secret.txt",
-      "/secret.txt%00.html",    "/index.html%00",            "/link-out.txt",
-      "/evil-dir/secret.txt",   "/../www-evil/secret.txt",   "/%2e%2e/www-evil/secret.txt",
-      "/%252e%252e/secret.txt", "//../secret.txt",           "/sub/..%2F..%2Fsecret.txt",
-  };
+  // Decoding is checked without a server; these reach files through the
+  // served folder's links, its sibling and the parser.
+  const char* traversals[] = {"/../secret.txt",       "/sub/%2e%2e/%2e%2e/secret.txt", "/secret.txt%00.html",
+                              "/link-out.txt",        "/evil-dir/secret.txt",          "/../www-evil/secret.txt",
+                              "//../secret.txt"};
   for (const char* path : traversals) {
     const Reply r = get(port, path);
     EXPECT_EQ(r.status, 404) << path;
