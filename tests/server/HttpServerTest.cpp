@@ -1,6 +1,6 @@
 // The running server over real loopback HTTP: routing, the filled index
 // page, static files with ranges and validators, containment, the files it
-// keeps in memory, and where it listens.
+// keeps in memory.
 #include "server/HttpServer.h"
 #include "ServerTestSupport.h"
 
@@ -150,7 +150,7 @@ TEST_F(ServedFolder, ByteRangesLetMediaSeek) {
   EXPECT_TRUE(headRange.body.empty());
 }
 
-TEST_F(ServedFolder, MissingAndRefusedPathsAnswerNotFound) {
+TEST_F(ServedFolder, MissingRefusedAndSpecialPathsAnswerNotFound) {
   const Reply missing = get(port, "/nothing-here.html");
   EXPECT_EQ(missing.status, 404);
   EXPECT_EQ(missing.body, "not found");
@@ -174,9 +174,6 @@ TEST_F(ServedFolder, MissingAndRefusedPathsAnswerNotFound) {
     EXPECT_NE(r.status, 200) << line;
     EXPECT_EQ(r.body.find("TOP-SECRET"), std::string::npos) << line;
   }
-}
-
-TEST_F(ServedFolder, SpecialFilesAreNotServed) {
   ASSERT_EQ(::mkfifo((root + "/pipe.html").c_str(), 0600), 0);
   // A FIFO would block a plain open() forever; the request must still end.
   EXPECT_EQ(get(port, "/pipe.html").status, 404);
@@ -266,42 +263,4 @@ TEST_F(ServedFolder, SmallFilesKeptInMemoryFollowEveryChangeOnDisk) {
     EXPECT_EQ(r.status, c.status) << c.path;
     EXPECT_EQ(r.body, c.body) << c.path;
   }
-}
-
-TEST(HttpServerListening, LoopbackOnlyByDefault) {
-  TempDir dir;
-  writeFile(dir / "a.txt", "A");
-  HttpServer server;
-  server.setDocumentRoot(dir.path());
-  ASSERT_TRUE(server.start());
-  EXPECT_EQ(get(server.port(), "/a.txt").body, "A");
-  // Another address of this machine (still loopback, so nothing leaves it)
-  // finds nobody listening.
-  const int other = connectTo(server.port(), "127.0.0.2");
-  EXPECT_LT(other, 0);
-  if (other >= 0) ::close(other);
-}
-
-TEST(HttpServerListening, AllInterfacesAreAnnounced) {
-  TempDir dir;
-  LogCapture logs;
-  {
-    HttpServer server;
-    server.setDocumentRoot(dir.path());
-    server.setListenAllInterfaces(true);
-    ASSERT_TRUE(server.start());
-    server.stop();
-  }
-  // With no daemon: one line saying so; with one: the announcement result.
-  EXPECT_TRUE(logs.contains("_http._tcp") || logs.contains("announcement"));
-}
-
-TEST(HttpServerListening, MissingRootServesNothingUntilItAppears) {
-  TempDir dir;
-  HttpServer server;
-  server.setDocumentRoot(dir / "later");
-  ASSERT_TRUE(server.start());
-  EXPECT_EQ(get(server.port(), "/a.txt").status, 404);
-  writeFile(dir / "later/a.txt", "late");
-  EXPECT_EQ(get(server.port(), "/a.txt").body, "late");
 }

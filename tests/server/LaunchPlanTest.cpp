@@ -157,6 +157,9 @@ TEST_F(LaunchStep, ServerOnServesTheBundleFolderAtTheLocalhostUrl) {
   for (size_t i = 1; i < o.log.size(); ++i) EXPECT_EQ(o.log[i].level, spdlog::level::info);
   EXPECT_EQ(get(*o.port, "/index.html").body, "bundle A");
   EXPECT_FALSE(o.server->listenAllInterfaces());
+  // Another address of this machine (still loopback, so nothing leaves it)
+  // finds nobody listening.
+  EXPECT_EQ(request(*o.port, "GET", "/index.html", {}, "127.0.0.2").status, 0);
 }
 
 TEST_F(LaunchStep, UserFolderBecomesTheRootWhileTheLogNamesTheBundleFolder) {
@@ -173,6 +176,8 @@ TEST_F(LaunchStep, UserFolderBecomesTheRootWhileTheLogNamesTheBundleFolder) {
   ASSERT_EQ(nowhere.serverCase, ServerCase::Serving);
   EXPECT_EQ(nowhere.server->documentRoot(), dir / "not-there");
   EXPECT_EQ(get(*nowhere.port, "/index.html").status, 404);
+  writeFile(dir / "not-there/index.html", "late");
+  EXPECT_EQ(get(*nowhere.port, "/index.html").body, "late");
 
   // Switched off, the user folder plays no part.
   const auto off = run({{"enableHttpServer", true}, {"enableSpecPublic", false},
@@ -279,11 +284,16 @@ TEST_F(LaunchStep, TheLastPortIsKeptSoThePageKeepsItsOriginAndAChangeIsLogged) {
   EXPECT_TRUE(said);
 }
 
-TEST_F(LaunchStep, ListeningOnAllInterfacesIsOptIn) {
-  const auto o = run({{"enableHttpServer", true}, {"serverListenAllInterfaces", true}});
-  ASSERT_EQ(o.serverCase, ServerCase::Serving);
-  EXPECT_TRUE(o.server->listenAllInterfaces());
-  EXPECT_EQ(request(*o.port, "GET", "/index.html", {}, "127.0.0.2").body, "bundle A");
+TEST_F(LaunchStep, ListeningOnAllInterfacesIsOptInAndAnnounced) {
+  LogCapture logs;
+  {
+    const auto o = run({{"enableHttpServer", true}, {"serverListenAllInterfaces", true}});
+    ASSERT_EQ(o.serverCase, ServerCase::Serving);
+    EXPECT_TRUE(o.server->listenAllInterfaces());
+    EXPECT_EQ(request(*o.port, "GET", "/index.html", {}, "127.0.0.2").body, "bundle A");
+  }
+  // With no daemon: one line saying so; with one: the announcement result.
+  EXPECT_TRUE(logs.contains("_http._tcp") || logs.contains("announcement"));
 }
 
 TEST_F(LaunchStep, AnEndingInstancesMarkMakesTheStartWaitOnlyWhileThatProgramStillRuns) {
