@@ -57,9 +57,9 @@ class Program {
 
   std::string out() const { return readFile(out_); }
   std::string err() const { return readFile(err_); }
-  // Until `text` is in stdout (or stderr) `count` times, or the program ends.
-  bool waitFor(const std::string& text, size_t count = 1, bool onStderr = false) {
-    auto seen = [&] { return countOf(onStderr ? err() : out(), text) >= count; };
+  // Until `text` is in stdout `count` times, or the program ends.
+  bool waitFor(const std::string& text, size_t count = 1) {
+    auto seen = [&] { return countOf(out(), text) >= count; };
     for (const auto end = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < end;) {
       if (seen() || exited()) return seen();
       std::this_thread::sleep_for(50ms);
