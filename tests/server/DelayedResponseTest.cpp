@@ -49,8 +49,10 @@ TEST(DelayedTestPage, ParkedRequestsBlockNothingAndEndWithTheServer) {
     EXPECT_TRUE(r.body.empty());
     EXPECT_GE(waited, std::chrono::seconds(HTTPResponseTest::kDelaySeconds));
   }
-  // HEAD is parked the same way; stopping the server ends it rather than hang.
+  // HEAD is parked the same way (answered request after it: it is parked by
+  // now); stopping the server ends it rather than hang.
   const int waiting = park("HEAD");
+  EXPECT_EQ(get(port, "/a.txt").body, "A");
   server.stop();
   EXPECT_EQ(readReply(waiting).status, 0);
   ::close(waiting);
