@@ -136,7 +136,6 @@ TEST_F(LaunchStep, WithoutServerThePageIsAFileAndNoServerRuns) {
   EXPECT_EQ(texts(none), std::vector<std::string>{"[0x0003] 不使用HttpServer"});
   EXPECT_EQ(none.log[0].level, spdlog::level::info);
   EXPECT_EQ(utils->http_server_port, 0);
-  EXPECT_EQ(run({{"startPage", "other/start.html"}}).page, "other/start.html");
 }
 
 TEST_F(LaunchStep, ServerOnServesTheBundleFolderAtTheLocalhostUrl) {
@@ -200,10 +199,6 @@ TEST_F(LaunchStep, PortModeStartsReadsThePortAndStops) {
   EXPECT_EQ(texts(o), (std::vector<std::string>{
                           "Setting document root: " + publicDir, "启动HTTPSERVER成功!",
                           "[0x0002] 使用外部的HttpServer, 引用启动网页地址不变"}));
-
-  const auto plain = run({{"enableHttpServer", true}, {"onlyBuildInServer", false}});
-  EXPECT_EQ(plain.serverCase, ServerCase::PortMode);
-  EXPECT_EQ(plain.page, "public/index.html");
 }
 
 TEST_F(LaunchStep, TakenPortShowsRunErrorAndFallsBackToTheFilePage) {

