@@ -282,12 +282,11 @@ TEST(Check, PackageJsonKeepsNpmsKeysAndMissingPagesAreErrors) {
   EXPECT_NE(joined(checkBundle(dir / "Pkg.app")).find("no main configuration"), std::string::npos);
 }
 
-TEST(Check, NearestKeyForgivesCaseAndAFewSlips) {
+// Single slips and case in long keys are in the planted faults above.
+TEST(Check, NearestKeyForgivesSlipsByTheKeysLength) {
   const std::vector<std::string> known = {"enableHttpServer", "serverPort", "size", "startPage"};
-  EXPECT_EQ(nearestKey("enableHTTPServer", known), "enableHttpServer");
-  EXPECT_EQ(nearestKey("enableHttpSever", known), "enableHttpServer");
-  EXPECT_EQ(nearestKey("serverprot", known), "serverPort");
   EXPECT_EQ(nearestKey("sise", known), "size");
+  EXPECT_EQ(nearestKey("serverprot", known), "serverPort");
   EXPECT_EQ(nearestKey("colour", known), "");
   EXPECT_EQ(nearestKey("startPageURLAddress", known), "");
 }

@@ -57,9 +57,9 @@ class Program {
 
   std::string out() const { return readFile(out_); }
   std::string err() const { return readFile(err_); }
-  // Until `text` is in stdout (or stderr) `count` times, or the program ends.
-  bool waitFor(const std::string& text, size_t count = 1, bool onStderr = false) {
-    auto seen = [&] { return countOf(onStderr ? err() : out(), text) >= count; };
+  // Until `text` is in stdout `count` times, or the program ends.
+  bool waitFor(const std::string& text, size_t count = 1) {
+    auto seen = [&] { return countOf(out(), text) >= count; };
     for (const auto end = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < end;) {
       if (seen() || exited()) return seen();
       std::this_thread::sleep_for(50ms);
@@ -227,13 +227,6 @@ TEST(PromiseModule, ResolvesWithTheAnswerAndRejectsWithCorvaneErrorOnFailure) {
   EXPECT_EQ(r("unknown")["rejected"]["message"], "corvane.window.frobnicate is not a method of this shell");
   // The text is read on a worker thread whatever the page asked.
   EXPECT_EQ(r("text")["resolved"]["content"], "hello ä") << r("text");
-  EXPECT_EQ(r("written")["resolved"]["bytesWritten"], 1) << r("written");
-  EXPECT_EQ(r("found")["resolved"]["files"].size(), 3u) << r("found");
-  EXPECT_EQ(r("stored")["resolved"]["success"], true);
-  EXPECT_EQ(r("read")["resolved"]["result"], (nlohmann::json{{"n", 1}})) << r("read");
-  EXPECT_EQ(r("removed")["resolved"]["success"], true);
-  EXPECT_EQ(r("readAgain")["rejected"]["message"], "map key value no found!") << r("readAgain");
   EXPECT_EQ(r("parallel"), (nlohmann::json{"resolved", "file is not exists."}));
-  EXPECT_EQ(r("removedDir")["resolved"]["success"], true);
   EXPECT_EQ(r("leftCallbacks"), nlohmann::json::array());
 }

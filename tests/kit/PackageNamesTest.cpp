@@ -32,6 +32,8 @@ TEST(PackageNames, VersionFromBundleVersions) {
     const char* build;
     const char* version;  // nullptr: refused
   };
+  // In dpkg's order "~" puts a pre-release before its release, "+" a later
+  // build after it.
   const Case cases[] = {
       {"1.0.0", "1", "1.0.0+1"},
       {"1.0.0", "1.0.0", "1.0.0"},
@@ -57,28 +59,13 @@ TEST(PackageNames, VersionFromBundleVersions) {
   }
 }
 
-TEST(PackageNames, VersionsSortAsReleases) {
-  // dpkg's own comparison: a pre-release sorts before its release, a later
-  // build after it.
-  auto v = [](const char* s, const char* b) { return *debianVersion(s, b, nullptr); };
-  const std::string ordered[] = {v("1.0-beta", ""), v("1.0", ""), v("1.0", "2"), v("1.0", "10"), v("1.0.1", "1")};
-  for (size_t i = 1; i < std::size(ordered); ++i) {
-    const std::string cmd = "dpkg --compare-versions '" + ordered[i - 1] + "' lt '" + ordered[i] + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  }
-}
-
 TEST(PackageNames, CategoriesAndContentTypes) {
-  auto dev = mapApplicationCategory("public.app-category.developer-tools");
-  ASSERT_TRUE(dev);
-  EXPECT_EQ(dev->categories, std::vector<std::string>({"Development"}));
-  EXPECT_EQ(dev->section, "devel");
+  // One category and a known content type: what the package holds, in PackageDeb.
   auto puzzle = mapApplicationCategory("public.app-category.puzzle-games");
   ASSERT_TRUE(puzzle);
   EXPECT_EQ(puzzle->categories, std::vector<std::string>({"Game", "LogicGame"}));
   EXPECT_FALSE(mapApplicationCategory("public.app-category.nothing"));
   EXPECT_FALSE(mapApplicationCategory("developer-tools"));
-  EXPECT_EQ(mimeTypeForContentType("public.png"), "image/png");
   EXPECT_EQ(mimeTypeForContentType("com.example.own"), "");
 }
 

@@ -136,7 +136,6 @@ TEST_F(LaunchStep, WithoutServerThePageIsAFileAndNoServerRuns) {
   EXPECT_EQ(texts(none), std::vector<std::string>{"[0x0003] 不使用HttpServer"});
   EXPECT_EQ(none.log[0].level, spdlog::level::info);
   EXPECT_EQ(utils->http_server_port, 0);
-  EXPECT_EQ(run({{"startPage", "other/start.html"}}).page, "other/start.html");
 }
 
 TEST_F(LaunchStep, ServerOnServesTheBundleFolderAtTheLocalhostUrl) {
@@ -157,6 +156,9 @@ TEST_F(LaunchStep, ServerOnServesTheBundleFolderAtTheLocalhostUrl) {
   for (size_t i = 1; i < o.log.size(); ++i) EXPECT_EQ(o.log[i].level, spdlog::level::info);
   EXPECT_EQ(get(*o.port, "/index.html").body, "bundle A");
   EXPECT_FALSE(o.server->listenAllInterfaces());
+  // Another address of this machine (still loopback, so nothing leaves it)
+  // finds nobody listening.
+  EXPECT_EQ(request(*o.port, "GET", "/index.html", {}, "127.0.0.2").status, 0);
 }
 
 TEST_F(LaunchStep, UserFolderBecomesTheRootWhileTheLogNamesTheBundleFolder) {
@@ -173,6 +175,8 @@ TEST_F(LaunchStep, UserFolderBecomesTheRootWhileTheLogNamesTheBundleFolder) {
   ASSERT_EQ(nowhere.serverCase, ServerCase::Serving);
   EXPECT_EQ(nowhere.server->documentRoot(), dir / "not-there");
   EXPECT_EQ(get(*nowhere.port, "/index.html").status, 404);
+  writeFile(dir / "not-there/index.html", "late");
+  EXPECT_EQ(get(*nowhere.port, "/index.html").body, "late");
 
   // Switched off, the user folder plays no part.
   const auto off = run({{"enableHttpServer", true}, {"enableSpecPublic", false},
@@ -195,10 +199,6 @@ TEST_F(LaunchStep, PortModeStartsReadsThePortAndStops) {
   EXPECT_EQ(texts(o), (std::vector<std::string>{
                           "Setting document root: " + publicDir, "启动HTTPSERVER成功!",
                           "[0x0002] 使用外部的HttpServer, 引用启动网页地址不变"}));
-
-  const auto plain = run({{"enableHttpServer", true}, {"onlyBuildInServer", false}});
-  EXPECT_EQ(plain.serverCase, ServerCase::PortMode);
-  EXPECT_EQ(plain.page, "public/index.html");
 }
 
 TEST_F(LaunchStep, TakenPortShowsRunErrorAndFallsBackToTheFilePage) {
@@ -279,11 +279,16 @@ TEST_F(LaunchStep, TheLastPortIsKeptSoThePageKeepsItsOriginAndAChangeIsLogged) {
   EXPECT_TRUE(said);
 }
 
-TEST_F(LaunchStep, ListeningOnAllInterfacesIsOptIn) {
-  const auto o = run({{"enableHttpServer", true}, {"serverListenAllInterfaces", true}});
-  ASSERT_EQ(o.serverCase, ServerCase::Serving);
-  EXPECT_TRUE(o.server->listenAllInterfaces());
-  EXPECT_EQ(request(*o.port, "GET", "/index.html", {}, "127.0.0.2").body, "bundle A");
+TEST_F(LaunchStep, ListeningOnAllInterfacesIsOptInAndAnnounced) {
+  LogCapture logs;
+  {
+    const auto o = run({{"enableHttpServer", true}, {"serverListenAllInterfaces", true}});
+    ASSERT_EQ(o.serverCase, ServerCase::Serving);
+    EXPECT_TRUE(o.server->listenAllInterfaces());
+    EXPECT_EQ(request(*o.port, "GET", "/index.html", {}, "127.0.0.2").body, "bundle A");
+  }
+  // With no daemon: one line saying so; with one: the announcement result.
+  EXPECT_TRUE(logs.contains("_http._tcp") || logs.contains("announcement"));
 }
 
 TEST_F(LaunchStep, AnEndingInstancesMarkMakesTheStartWaitOnlyWhileThatProgramStillRuns) {

@@ -1,7 +1,7 @@
 #pragma once
 // A listening TCP socket on a free port (all addresses), for as long as it
-// lives. Unless its owner accepts on fd(), it keeps a port busy, and a
-// client that connects gets no answer at all.
+// lives. It keeps a port busy, and a client that connects gets no answer
+// at all.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,7 +25,6 @@ class ListeningSocket {
   ListeningSocket(const ListeningSocket&) = delete;
   ListeningSocket& operator=(const ListeningSocket&) = delete;
   int port() const { return port_; }
-  int fd() const { return fd_; }
 
  private:
   int fd_ = -1;

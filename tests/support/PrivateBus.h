@@ -21,7 +21,6 @@ class PrivateBus {
   PrivateBus& operator=(const PrivateBus&) = delete;
 
   const std::string& address() const { return address_; }
-  const std::string& dir() const { return dir_; }
   // The process that owns `name` now, 0 when nobody does.
   pid_t ownerPid(const std::string& name) const;
   // The dbus-daemon itself, for tests that take the bus away.
@@ -55,6 +54,5 @@ class PrivateSystemBus {
   pid_t daemon_ = -1;
   GDBusConnection* login1_ = nullptr;  // owns the logind name
 };
-
 
 }  // namespace corvane::test
