@@ -1,4 +1,4 @@
-// The file writer's core: bytes from arrays, cutting, the 0600 probe, the
+// The file writer's core: cutting, the 0600 probe, the
 // one stream write and what a replacement keeps; faults on real disks; text
 // encodings read from files iconv made; every image type checked by
 // independent tools.
@@ -28,20 +28,6 @@ class Writer : public testing::Test {
  protected:
   TempDir tmp;
 };
-
-
-}  // namespace
-
-TEST_F(Writer, ByteArraysTakeEachValueModulo256) {
-  EXPECT_EQ(filewriter::bytesFromArray({0, 255, 256, -1}), std::string("\x00\xff\x00\xff", 4));
-  EXPECT_EQ(filewriter::bytesFromArray({"65", " 66", "x", true, 67.9, -257}), std::string("AB\0\x01" "C\xff", 6));
-  EXPECT_EQ(filewriter::bytesFromArray(json::array()), "");
-  EXPECT_THROW(filewriter::bytesFromArray("abc"), std::invalid_argument);
-  EXPECT_THROW(filewriter::bytesFromArray({1, nullptr}), std::invalid_argument);
-  EXPECT_THROW(filewriter::bytesFromArray({1, {{"a", 1}}}), std::invalid_argument);
-}
-
-namespace {
 
 using Kind = filewriter::WriteResult::Kind;
 
@@ -257,15 +243,6 @@ TEST_F(Writer, FullReadOnlyAndFolderTargetsFailAndLoseNothing) {
 
 // ---- text encodings ------------------------------------------------------------------
 
-TEST_F(Writer, EncodingNamesAreTrimmedAndCaseBlind) {
-  EXPECT_EQ(textenc::encodingForName(" \n UTF16LittleEndian \t"), textenc::kUTF16LittleEndian);
-  EXPECT_EQ(textenc::encodingForName("UTF16BigEndian"), textenc::kUTF16BigEndian);
-  EXPECT_EQ(textenc::encodingForName("utf16"), 10u);
-  EXPECT_EQ(textenc::encodingForName("MacOSRoman"), 30u);
-  EXPECT_EQ(textenc::encodingForName(""), 4u);
-  EXPECT_EQ(textenc::encodingForName("klingon"), 4u);
-}
-
 // Each encoding of the table that iconv can write: a text written by iconv
 // reads back as the same UTF-8 text.
 TEST_F(Writer, EveryTableEncodingReadsFilesMadeByIconv) {
@@ -368,7 +345,6 @@ TEST_F(Writer, EveryImageTypeIsDecodableByAnIndependentToolAndOfTheRightSize) {
   EXPECT_TRUE(std::regex_search(info, std::regex("Pages: +1\\n"))) << info;
   EXPECT_TRUE(std::regex_search(info, std::regex("Page size: +40 x 30 pts"))) << info;
   EXPECT_NE(commandOutput("pdfimages -list '" + pdf + "'").find("40    30"), std::string::npos);
-  const std::string eps = readFile(tmp / "out.eps");
   ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor("eps"), tmp / "out.eps"));
   const std::string epsText = readFile(tmp / "out.eps");
   EXPECT_EQ(epsText.substr(0, 23), "%!PS-Adobe-3.0 EPSF-3.0");

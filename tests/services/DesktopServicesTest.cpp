@@ -1,18 +1,12 @@
-// The desktop-facing services on the test session's display: the badge's
-// count, the alert's panel, font families and line heights, and the sound
-// theme lookup (what a page sees of them is checked end to end).
+// The alert's panel on the test session's display: its kinds and buttons
+// (what a page sees of it, and of the badge, fonts and sounds, is checked
+// end to end).
 #include "app/Bundle.h"
 #include "app/Utils.h"
-#include "services/Dock.h"
-#include "services/Fonts.h"
 #include "services/Notice.h"
-#include "services/Sound.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <map>
 
 using namespace corvane;
 using nlohmann::json;
@@ -33,16 +27,6 @@ class Desktop : public ::testing::Test {
 };
 corvane::test::TempDir* Desktop::root = nullptr;
 bool Desktop::displayOk = false;
-
-TEST(DockBadge, NumbersAreCountsAndEverythingElseHidesTheCount) {
-  EXPECT_EQ(Dock::countOf("3"), 3);
-  EXPECT_EQ(Dock::countOf(" 42 "), 42);
-  EXPECT_EQ(Dock::countOf("-2"), -2);
-  EXPECT_EQ(Dock::countOf(""), std::nullopt);
-  EXPECT_EQ(Dock::countOf("new"), std::nullopt);
-  EXPECT_EQ(Dock::countOf("1.5"), std::nullopt);
-  EXPECT_EQ(Dock::countOf("99999999999999999999"), std::nullopt);
-}
 
 TEST_F(Desktop, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
   auto buttons = [](GtkWidget* dialog) {
@@ -82,48 +66,6 @@ TEST_F(Desktop, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
   EXPECT_EQ(Notice::makeAlert(json::object(), nullptr), nullptr);
   Notice notice;
   EXPECT_EQ(notice.alert(R"({"alertType": "Other", "buttons": ["x"]})"), UINT64_MAX);
-}
-
-TEST_F(Desktop, FamilyMembersCarryWeightsAndTraits) {
-  Fonts fonts;
-  const json members = fonts.availableMembersOfFontFamily("DejaVu Sans");
-  ASSERT_FALSE(members.empty()) << "fonts-dejavu-core is installed by scripts/deps.sh";
-  std::map<std::string, json> byName;
-  for (const auto& m : members) byName[m[0]] = m;
-  ASSERT_TRUE(byName.count("DejaVuSans")) << members;
-  EXPECT_EQ(byName["DejaVuSans"], (json{"DejaVuSans", "Book", 5, 0}));
-  ASSERT_TRUE(byName.count("DejaVuSans-BoldOblique")) << members;
-  EXPECT_EQ(byName["DejaVuSans-BoldOblique"][2], 9);
-  EXPECT_EQ(byName["DejaVuSans-BoldOblique"][3], Fonts::kBold | Fonts::kItalic);
-  // Lightest first.
-  EXPECT_LE(members.front()[2].get<int>(), members.back()[2].get<int>());
-  const json mono = fonts.availableMembersOfFontFamily("DejaVu Sans Mono");
-  ASSERT_FALSE(mono.empty());
-  EXPECT_TRUE(mono[0][3].get<int>() & Fonts::kFixedPitch);
-  EXPECT_EQ(fonts.availableMembersOfFontFamily("No Such Family"), json::array());
-}
-
-TEST_F(Desktop, LineHeightsGrowWithTheSizeAndUnknownFontsHaveNone) {
-  Fonts fonts;
-  const double h12 = fonts.defaultLineHeightForFont("DejaVuSans", 12);
-  const double h24 = fonts.defaultLineHeightForFont("DejaVu Sans", 24);
-  // DejaVu Sans: ascent + descent is about 1.164 em.
-  EXPECT_NEAR(h12, 12 * 1.164, 1.0);
-  EXPECT_NEAR(h24, 2 * h12, 1.0);
-  EXPECT_EQ(fonts.defaultLineHeightForFont("NoSuchFont", 12), 0);
-  EXPECT_EQ(fonts.defaultLineHeightForFont("DejaVuSans", 0), 0);
-}
-
-TEST_F(Desktop, SystemSoundsComeFromTheSoundTheme) {
-  auto bell = Sound::pathForSystemSound("bell");
-  ASSERT_TRUE(bell) << "sound-theme-freedesktop is installed by scripts/deps.sh";
-  EXPECT_NE(bell->find("/sounds/freedesktop/stereo/bell.oga"), std::string::npos);
-  EXPECT_FALSE(Sound::pathForSystemSound("no-such-sound"));
-  EXPECT_FALSE(Sound::pathForSystemSound("../freedesktop/stereo/bell"));
-  EXPECT_FALSE(Sound::pathForSystemSound(""));
-  Sound sound(nullptr);
-  sound.playSystemWithCB("no-such-sound", nullptr);
-  EXPECT_EQ(sound.pending(), json::array());
 }
 
 }  // namespace
