@@ -1,4 +1,4 @@
-// Application facts: the name rule, binary property lists and
+// Application facts: the name rule, binary property lists, identifiers and
 // a language that cannot be stored.
 #include "TestSupport.h"
 
@@ -44,6 +44,18 @@ TEST(InfoPlist, BinaryPropertyListsReadLikeXml) {
   EXPECT_FALSE(Bundle::open(tmp / "Bad.app", &why));
   EXPECT_THAT(why, testing::HasSubstr("Info.plist"));
   EXPECT_FALSE(Bundle::open(tmp / "None.app", &why));
+}
+
+TEST(Identifier, DeclaredOrDerivedFromWhereTheBundleIs) {
+  TempDir tmp;
+  EXPECT_EQ(openBundle(makeBundle(tmp.path(), "D", {{"CFBundleIdentifier", "test.declared"}})).identifier(),
+            "test.declared");
+  const std::string a = makeBundle(tmp / "one", "Same Name", {});
+  const std::string b = makeBundle(tmp / "two", "Same Name", {});
+  const std::string idA = openBundle(a).identifier();
+  EXPECT_THAT(idA, testing::MatchesRegex("corvane\\.unidentified\\.Same_Name-[0-9a-f]{12}"));
+  EXPECT_EQ(openBundle(a).identifier(), idA) << "stable while the bundle stays";
+  EXPECT_NE(openBundle(b).identifier(), idA) << "two bundles without identifier never share one";
 }
 
 TEST(Languages, AUserLanguageThatCannotBeStoredIsReportedAsNotSet) {

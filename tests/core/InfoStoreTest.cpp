@@ -79,17 +79,6 @@ TEST_F(InfoFiles, RefusalsAnswerInTheirOwnWordsAndLeaveTheFile) {
   EXPECT_FALSE(d.objectForKey("n"));
 }
 
-TEST_F(InfoFiles, DefaultsStoreEveryTypeOnDiskAtOnce) {
-  UserDefaults d(tmp / "defaults.json");
-  for (const json& value : {json(false), json(""), json(0), json(-3.5), json({1, 2}), json({{"a", {{"b", true}}}})}) {
-    EXPECT_EQ(infostore::setInfoToUserDefaults({{"key", "k"}, {"value", value}}, d), (json{{"success", true}}));
-    EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "k"}}, d), (json{{"success", true}, {"result", value}}));
-    EXPECT_EQ(UserDefaults(tmp / "defaults.json").objectForKey("k"), value);
-  }
-  EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", "k"}}, d), (json{{"success", true}}));
-  EXPECT_FALSE(UserDefaults(tmp / "defaults.json").objectForKey("k"));
-}
-
 // The page's defaults on a full disk and a read-only one: a set or a remove
 // that does not reach the disk answers failure and changes nothing, in
 // memory or on disk.

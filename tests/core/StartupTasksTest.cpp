@@ -131,6 +131,17 @@ TEST_F(Tasks, FailuresReportWithCodesAndLaterTasksStillRun) {
   EXPECT_THAT(err, testing::HasSubstr("发现错误: working folder"));
 }
 
+TEST_F(Tasks, AToolNobodyWaitsForHasSucceededOnceItRuns) {
+  const std::string flag = tmp / "home/done";
+  auto calls = start(json::array(
+      {{{"taskAppPath", "/bin/sh"}, {"command", {"-c", "sleep 0.5; touch " + flag}}, {"conditionType", "&&"}}}));
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_FALSE(calls[0]) << "success, while the tool still runs";
+  EXPECT_FALSE(fs::exists(flag));
+  for (int i = 0; i < 200 && !fs::exists(flag); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(fs::exists(flag)) << "the tool ran to its end";
+}
+
 TEST_F(Tasks, DeleteTasksExpandPlaceholdersAndNeverFollowLinks) {
   writeFile(tmp / "home/old.txt", "x");
   writeFile(tmp / "keep/precious.txt", "y");

@@ -8,6 +8,17 @@
 using namespace corvane;
 using namespace corvane::test;
 
+TEST(FileSizeText, FirstDivisionAlwaysHappens) {
+  EXPECT_EQ(UtilTool::getFileSizeString(0, false), "0.1KB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1, true), "0.1KB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1500000, false), "1.4MB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1500000, true), "1.5MB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1048576, false), "1024.0KB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1048577, false), "1.0MB");
+  EXPECT_EQ(UtilTool::getFileSizeString(1000000000000ULL, true), "1000.0GB");
+  EXPECT_EQ(UtilTool::getFileSizeString(UINT64_MAX, false), "16.0EB");
+}
+
 TEST(FileSizeText, ByteCountsGivenAsTextAreNumbers) {
   using nlohmann::json;
   EXPECT_EQ(UtilTool::byteCount(json("1500000")), 1500000u);

@@ -1,9 +1,12 @@
-// The alert's panel on the test session's display: its kinds and buttons
-// (what a page sees of it, and of the badge, fonts and sounds, is checked
-// end to end).
+// The badge's count, and the alert's panel on the test session's display:
+// its kinds and buttons (what a page sees of them, and of fonts and sounds,
+// is checked end to end), the fonts' traits and the sound names.
 #include "app/Bundle.h"
 #include "app/Utils.h"
+#include "services/Dock.h"
+#include "services/Fonts.h"
 #include "services/Notice.h"
+#include "services/Sound.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +30,14 @@ class Desktop : public ::testing::Test {
 };
 corvane::test::TempDir* Desktop::root = nullptr;
 bool Desktop::displayOk = false;
+
+// Text that is not a whole number hides the count.
+TEST(DockBadge, NumbersAreCountsAndEverythingElseHidesTheCount) {
+  for (const auto& [text, count] : std::vector<std::pair<std::string, std::optional<int64_t>>>{
+           {"3", 3}, {" 42 ", 42}, {"-2", -2}, {"", std::nullopt}, {"new", std::nullopt}, {"1.5", std::nullopt},
+           {"99999999999999999999", std::nullopt}})
+    EXPECT_EQ(Dock::countOf(text), count) << text;
+}
 
 TEST_F(Desktop, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
   auto buttons = [](GtkWidget* dialog) {
@@ -66,6 +77,32 @@ TEST_F(Desktop, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
   EXPECT_EQ(Notice::makeAlert(json::object(), nullptr), nullptr);
   Notice notice;
   EXPECT_EQ(notice.alert(R"({"alertType": "Other", "buttons": ["x"]})"), UINT64_MAX);
+}
+
+// Beyond the regular face pages see: weights, traits, order, and nothing
+// for unknown names.
+TEST_F(Desktop, FontMembersCarryWeightsAndTraitsAndUnknownFontsHaveNone) {
+  Fonts fonts;
+  const json members = fonts.availableMembersOfFontFamily("DejaVu Sans");
+  json boldOblique;
+  for (const auto& m : members)
+    if (m[0] == "DejaVuSans-BoldOblique") boldOblique = m;
+  ASSERT_TRUE(boldOblique.is_array()) << members;
+  EXPECT_EQ(boldOblique[2], 9);
+  EXPECT_EQ(boldOblique[3], Fonts::kBold | Fonts::kItalic);
+  EXPECT_LE(members.front()[2].get<int>(), members.back()[2].get<int>()) << "lightest first";
+  EXPECT_TRUE(fonts.availableMembersOfFontFamily("DejaVu Sans Mono")[0][3].get<int>() & Fonts::kFixedPitch);
+  EXPECT_EQ(fonts.availableMembersOfFontFamily("No Such Family"), json::array());
+  // DejaVu Sans: ascent + descent is about 1.164 em.
+  EXPECT_NEAR(fonts.defaultLineHeightForFont("DejaVu Sans", 24), 24 * 1.164, 1.0);
+  EXPECT_EQ(fonts.defaultLineHeightForFont("NoSuchFont", 12), 0);
+  EXPECT_EQ(fonts.defaultLineHeightForFont("DejaVuSans", 0), 0);
+}
+
+TEST(SystemSounds, OnlyNamesOfTheSoundTheme) {
+  EXPECT_TRUE(Sound::pathForSystemSound("bell")) << "sound-theme-freedesktop is installed by scripts/deps.sh";
+  for (const char* name : {"no-such-sound", "../freedesktop/stereo/bell", ""})
+    EXPECT_FALSE(Sound::pathForSystemSound(name)) << name;
 }
 
 }  // namespace

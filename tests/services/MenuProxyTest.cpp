@@ -22,6 +22,8 @@ class MenuProxies : public ::testing::Test {
     mainMenu = std::make_unique<MainMenu>("MenuTest", MainMenu::Actions{});
     window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_container_add(GTK_CONTAINER(window), mainMenu->bar());
+    gtk_window_add_accel_group(
+        GTK_WINDOW(window), static_cast<GtkAccelGroup*>(g_object_get_data(G_OBJECT(mainMenu->bar()), "corvane-accel")));
     gtk_widget_show_all(window);
     root = std::make_unique<WebViewDelegate>(mainMenu->bar());
     bar = MenuProxy::proxyWithContext(root->page(), mainMenu->bar(), root.get());
@@ -184,6 +186,53 @@ TEST_F(MenuProxies, AWidgetMarkedWithAnotherKindOfProxyIsABadProxy) {
   }
   g_object_set_data(G_OBJECT(tools->item()), registry.key(), nullptr);
   EXPECT_THROW(registry.proxyForItem(nullptr), ScriptTypeError);
+}
+
+// A new key replaces the old one and no key clears it (typed keys and
+// disabled items as a page sees them are checked end to end).
+TEST_F(MenuProxies, ANewKeyReplacesTheOldOne) {
+  MenuItemProxy* save = add(object<MenuProxy>(add(bar.get(), "Tools")->submenu()), "Save", "cmd+shift+s");
+  auto answers = [&](guint key, unsigned mods) {
+    return gtk_accel_groups_activate(G_OBJECT(window), key, GdkModifierType(mods));
+  };
+  EXPECT_TRUE(answers(GDK_KEY_s, GDK_CONTROL_MASK | GDK_SHIFT_MASK));
+  save->setKey("ctrl-alt-x");
+  EXPECT_FALSE(answers(GDK_KEY_s, GDK_CONTROL_MASK | GDK_SHIFT_MASK));
+  EXPECT_TRUE(answers(GDK_KEY_x, GDK_CONTROL_MASK | GDK_MOD1_MASK));
+  save->setKey("");
+  EXPECT_FALSE(answers(GDK_KEY_x, GDK_CONTROL_MASK | GDK_MOD1_MASK));
+  guint key = 1;
+  GdkModifierType mods;
+  gtk_accel_label_get_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(save->item()))), &key, &mods);
+  EXPECT_EQ(key, 0u);
+}
+
+// Key texts of page-built items: the key is the last character, the
+// modifiers are lower-case words anywhere in the text.
+TEST(Accelerators, KeyTextsBecomeKeysAndModifiers) {
+  const GdkModifierType none{}, ctrl = GDK_CONTROL_MASK, shift = GDK_SHIFT_MASK, alt = GDK_MOD1_MASK;
+  const struct {
+    const char* text;
+    guint key;
+    GdkModifierType mods;
+  } cases[] = {
+      {"cmd+q", GDK_KEY_q, ctrl},
+      {"shift+cmd+s", GDK_KEY_s, GdkModifierType(ctrl | shift)},
+      {"ctrl-alt-x", GDK_KEY_x, GdkModifierType(ctrl | alt)},
+      {"opt+alt+x", GDK_KEY_x, alt},
+      {"caps+k", GDK_KEY_k, none},                  // no modifier of the keyboard's
+      {"cmd+S", GDK_KEY_s, GdkModifierType(ctrl | shift)},  // an upper-case key is the key with Shift
+      {"CMD+Q", GDK_KEY_q, shift},                  // the words are lower case
+      {"s", GDK_KEY_s, none},                       // a bare letter: not even command
+      {"cmd", GDK_KEY_d, ctrl},
+      {"cmd+\xc3\xa9", GDK_KEY_eacute, ctrl},        // a whole character, two bytes
+      {"", 0, none},
+  };
+  for (const auto& c : cases) {
+    const auto a = acceleratorFor(c.text);
+    EXPECT_EQ(a.key, c.key) << c.text;
+    EXPECT_EQ(a.mods, c.mods) << c.text;
+  }
 }
 
 TEST(ContextMenuSettings, NamesMapToTagKeysAndOnlyNamesCount) {
