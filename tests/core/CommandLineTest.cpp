@@ -67,6 +67,7 @@ TEST(Executable, StatusAndWordsOfEachStart) {
   writeFile(tmp / "Bad.app/Contents/Info.plist", "<plist");
   const std::string self = makeBundle(tmp.path(), "Self", {{"CFBundleName", "Self"}});
   fs::copy_file(CORVANE_BINARY, self + "/Contents/MacOS/Self");
+  auto quoted = [](const std::string& s) { return "'" + s + "'"; };
   const std::string shell = quoted(CORVANE_BINARY);
   const struct {
     std::string command;
@@ -86,8 +87,9 @@ TEST(Executable, StatusAndWordsOfEachStart) {
        {self + "/Contents/Resources/public/project.json) not exist."}},
   };
   for (const auto& c : cases) {
-    const auto r = run(c.command);
-    EXPECT_EQ(r.status, c.status) << c.command << "\n" << r.output;
-    for (const auto& piece : c.says) EXPECT_THAT(r.output, HasSubstr(piece)) << c.command;
+    // Both streams, then the status after the last "#".
+    const std::string out = commandOutput("(" + c.command + ") 2>&1; echo \"#$?\"");
+    EXPECT_EQ(out.substr(out.rfind('#') + 1), std::to_string(c.status) + "\n") << c.command << "\n" << out;
+    for (const auto& piece : c.says) EXPECT_THAT(out, HasSubstr(piece)) << c.command;
   }
 }

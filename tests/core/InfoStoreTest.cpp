@@ -233,9 +233,9 @@ otherapp::PngWriter pngWriter() {
 
 }  // namespace
 
-// The icon of another bundle: found with or without its extension, and
-// answered with a PNG copy; a name that leaves the resource folder names no
-// icon, even where a file is there.
+// The icon of another bundle (its other facts are checked end to end):
+// found without its extension and answered with a PNG copy; a name that
+// leaves the resource folder names no icon, even where a file is there.
 TEST_F(InfoFiles, ABundlesIconIsAPngCopyOfAResourceOfItsOwn) {
   const std::string bundle = makeBundle(tmp.path(), "Other", {{"CFBundleExecutable", "other"}, {"CFBundleIconFile", "Icon"},
                                                               {"LSApplicationCategoryType", "public.app-category.tools"}});

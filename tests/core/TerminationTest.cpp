@@ -66,7 +66,6 @@ TEST(TerminationSignal, PostsLogsWaitsAndExitsWithZero) {
 }
 
 TEST(Relaunch, NewInstanceWaitsForThePredecessor) {
-  TempDir tmp;
   EnvGuard env;
   // The "predecessor" is a short-lived child; the successor waits for it.
   pid_t predecessor = fork();
