@@ -61,37 +61,35 @@ TEST(FilesToOpen, EveryArgumentBecomesAPathOrALoggedReason) {
   EXPECT_THAT(f.skipped[2], HasSubstr("smb://server/share/f.txt"));
 }
 
-TEST(Executable, HelpAndVersion) {
-  auto help = run(quoted(CORVANE_BINARY) + " --help");
-  EXPECT_EQ(help.status, 0);
-  EXPECT_THAT(help.output, HasSubstr("--bundle PATH"));
-  auto version = run(quoted(CORVANE_BINARY) + " --version");
-  EXPECT_EQ(version.status, 0);
-  EXPECT_THAT(version.output, HasSubstr(std::string("corvane ") + CORVANE_VERSION));
-  EXPECT_EQ(run(quoted(CORVANE_BINARY) + " --frobnicate").status, 2);
-  EXPECT_THAT(help.output, HasSubstr("72 when the bundle has no main configuration"));
-  EXPECT_THAT(help.output, HasSubstr("78 when a key of the main configuration has the wrong type"));
-}
-
-TEST(Executable, MissingBundleOrInfoPlistExitsWithTwo) {
+// The real executable: what it prints and the status it ends with.
+TEST(Executable, StatusAndWordsOfEachStart) {
   TempDir tmp;
-  auto none = run(quoted(CORVANE_BINARY) + " --bundle " + quoted(tmp / "None.app"));
-  EXPECT_EQ(none.status, 2);
-  EXPECT_THAT(none.output, HasSubstr("None.app"));
-
   writeFile(tmp / "Bad.app/Contents/Info.plist", "<plist");
-  auto bad = run(quoted(CORVANE_BINARY) + " --bundle " + quoted(tmp / "Bad.app"));
-  EXPECT_EQ(bad.status, 2);
-  EXPECT_THAT(bad.output, HasSubstr("Info.plist"));
-
-  EXPECT_EQ(run(quoted(CORVANE_BINARY)).status, 2) << "outside a bundle with no --bundle";
-}
-
-TEST(Executable, FindsItsBundleFromContentsMacOS) {
-  TempDir tmp;
-  const std::string bundle = makeBundle(tmp.path(), "Self", {{"CFBundleName", "Self"}});
-  fs::copy_file(CORVANE_BINARY, bundle + "/Contents/MacOS/Self");
-  auto r = run("env HOME=" + quoted(tmp.path()) + " " + quoted(bundle + "/Contents/MacOS/Self"));
-  EXPECT_EQ(r.status, 72) << r.output;
-  EXPECT_THAT(r.output, HasSubstr(bundle + "/Contents/Resources/public/project.json) not exist."));
+  const std::string self = makeBundle(tmp.path(), "Self", {{"CFBundleName", "Self"}});
+  fs::copy_file(CORVANE_BINARY, self + "/Contents/MacOS/Self");
+  auto quoted = [](const std::string& s) { return "'" + s + "'"; };
+  const std::string shell = quoted(CORVANE_BINARY);
+  const struct {
+    std::string command;
+    int status;
+    std::vector<std::string> says;
+  } cases[] = {
+      {shell + " --help", 0,
+       {"--bundle PATH", "72 when the bundle has no main configuration",
+        "78 when a key of the main configuration has the wrong type"}},
+      {shell + " --version", 0, {std::string("corvane ") + CORVANE_VERSION}},
+      {shell + " --frobnicate", 2, {}},
+      {shell + " --bundle " + quoted(tmp / "None.app"), 2, {"None.app"}},
+      {shell + " --bundle " + quoted(tmp / "Bad.app"), 2, {"Info.plist"}},
+      {shell, 2, {}},  // outside a bundle with no --bundle
+      // Started from Contents/MacOS, it finds its bundle.
+      {"env HOME=" + quoted(tmp.path()) + " " + quoted(self + "/Contents/MacOS/Self"), 72,
+       {self + "/Contents/Resources/public/project.json) not exist."}},
+  };
+  for (const auto& c : cases) {
+    // Both streams, then the status after the last "#".
+    const std::string out = commandOutput("(" + c.command + ") 2>&1; echo \"#$?\"");
+    EXPECT_EQ(out.substr(out.rfind('#') + 1), std::to_string(c.status) + "\n") << c.command << "\n" << out;
+    for (const auto& piece : c.says) EXPECT_THAT(out, HasSubstr(piece)) << c.command;
+  }
 }

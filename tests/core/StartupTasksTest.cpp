@@ -142,16 +142,6 @@ TEST_F(Tasks, AToolNobodyWaitsForHasSucceededOnceItRuns) {
   EXPECT_TRUE(fs::exists(flag)) << "the tool ran to its end";
 }
 
-TEST_F(Tasks, AToolGivenAnEnvironmentGetsThatOneOnly) {
-  Utils(openBundle(bundle)).update_env_string("");  // exports the folders
-  start(json::array({
-      echoTask("own", {{"command", {"-c", "echo \"[$ONLY][$ZAVRELONLAB_MAIN_APP_APPLICATIONNAME]\" >> log.txt"}},
-                       {"environmentDic", {{"ONLY", "me"}}},
-                       {"currentDirectoryPath", tmp.path()}}),
-  }));
-  EXPECT_EQ(ran(), "[me][]\n");
-}
-
 TEST_F(Tasks, DeleteTasksExpandPlaceholdersAndNeverFollowLinks) {
   writeFile(tmp / "home/old.txt", "x");
   writeFile(tmp / "keep/precious.txt", "y");

@@ -1,24 +1,15 @@
 #pragma once
-// Shared helpers of the core tests: temporary folders, test bundles and
-// environment overrides that undo themselves.
+// Test bundles for the core tests, beside the shared file helpers.
 #include "app/Bundle.h"
 #include "support/TestFiles.h"
-
-#include <sys/wait.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <optional>
 #include <string>
-#include <thread>
 
 namespace corvane::test {
 
@@ -44,24 +35,5 @@ inline Bundle openBundle(const std::string& path) {
   EXPECT_TRUE(b.has_value()) << path;
   return b ? *b : Bundle(path, nlohmann::json::object());
 }
-
-// A shell command run to its end: its exit status and its output.
-struct Run {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-
-inline Run run(const std::string& command) {
-  Run r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  std::array<char, 4096> buf{};
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 }  // namespace corvane::test

@@ -110,11 +110,8 @@ TEST(StoreNames, AnyIdentifierGivesOneSafeFileName) {
   EXPECT_EQ(nameA.rfind(std::string(64, 'a') + "-", 0), 0u) << "readable start";
 
   // The cut never splits a character.
-  const std::string umlauts = "x" + [] {
-    std::string s;
-    for (int i = 0; i < 100; ++i) s += "\xC3\xBC";
-    return s;
-  }();
+  std::string umlauts = "x";
+  for (int i = 0; i < 100; ++i) umlauts += "\xC3\xBC";
   const std::string cut = identifierFileName(umlauts);
   EXPECT_TRUE(g_utf8_validate(cut.c_str(), static_cast<gssize>(cut.size()), nullptr)) << cut;
 }

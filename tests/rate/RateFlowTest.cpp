@@ -183,31 +183,35 @@ TEST_F(RateFlow, TheAgentFetchesWhenItIsConnected) {
   EXPECT_EQ(runTimes(), 1);
 }
 
-TEST_F(RateFlow, WithoutADefaultConnectionTheRequestGoesDirect) {
+// Without a default connection, or when the bus cannot start the helper
+// (a failure that comes later, from the connection's own thread), the
+// shell asks the server itself.
+TEST_F(RateFlow, WithoutAReachableAgentTheRequestGoesDirect) {
   server.answer(R"({"enableRate":true,"ReviewURL":"https://shop.test/app"})");
-  int asked = 0;
-  RateEnvironment env = environment();
-  env.agent = [&asked](const json&, std::function<void(const json&)>, std::function<void(const std::string&)>) {
-    ++asked;
-    return false;
+  const struct {
+    const char* name;
+    AgentSender agent;
+    const char* logs;  // nullptr: no agent answer is logged
+  } cases[] = {
+      {"no connection", [](const json&, auto, auto) { return false; }, nullptr},
+      {"unreachable",
+       [](const json&, auto, std::function<void(const std::string&)> unreachable) {
+         std::thread([unreachable] { unreachable("no such service"); }).detach();
+         return true;
+       },
+       "the agent helper cannot be reached (no such service); asking the server directly"},
   };
-  ASSERT_TRUE(start(env));
-  ASSERT_TRUE(spinUntil([&] { return runTimes() == 1; }));
-  EXPECT_EQ(asked, 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RateEnvironment env = environment();
+    env.agent = c.agent;
+    const size_t before = server.requests().size();
+    ASSERT_TRUE(start(env));
+    ASSERT_TRUE(spinUntil([&] { return server.requests().size() == before + 1; }));
+    ASSERT_TRUE(spinUntil([&] { return runTimes() == static_cast<int64_t>(before + 1); }));
+    if (c.logs) {
+      EXPECT_TRUE(logged(c.logs));
+    }
+  }
   EXPECT_FALSE(logged("agentHelper info"));
-}
-
-TEST_F(RateFlow, AnAgentThatCannotBeReachedLeavesTheRequestToTheShell) {
-  server.answer(R"({"enableRate":true,"ReviewURL":"https://shop.test/app"})");
-  RateEnvironment env = environment();
-  // The connection exists, but the bus cannot start the helper: the
-  // failure comes later, from the connection's own thread.
-  env.agent = [](const json&, std::function<void(const json&)>, std::function<void(const std::string&)> unreachable) {
-    std::thread([unreachable] { unreachable("no such service"); }).detach();
-    return true;
-  };
-  ASSERT_TRUE(start(env));
-  ASSERT_TRUE(spinUntil([&] { return runTimes() == 1; }));
-  EXPECT_EQ(server.requests().size(), 1u);
-  EXPECT_TRUE(logged("the agent helper cannot be reached (no such service); asking the server directly"));
 }

@@ -1,6 +1,6 @@
-// The desktop-facing services on the test session's display: the badge's
-// count, the alert's panel, font families and line heights, and the sound
-// theme lookup (what a page sees of them is checked end to end).
+// The badge's count, and the alert's panel on the test session's display:
+// its kinds and buttons (what a page sees of them, and of fonts and sounds,
+// is checked end to end), the fonts' traits and the sound names.
 #include "app/Bundle.h"
 #include "app/Utils.h"
 #include "services/Dock.h"
@@ -10,9 +10,6 @@
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <map>
 
 using namespace corvane;
 using nlohmann::json;
@@ -34,14 +31,12 @@ class Desktop : public ::testing::Test {
 corvane::test::TempDir* Desktop::root = nullptr;
 bool Desktop::displayOk = false;
 
+// Text that is not a whole number hides the count.
 TEST(DockBadge, NumbersAreCountsAndEverythingElseHidesTheCount) {
-  EXPECT_EQ(Dock::countOf("3"), 3);
-  EXPECT_EQ(Dock::countOf(" 42 "), 42);
-  EXPECT_EQ(Dock::countOf("-2"), -2);
-  EXPECT_EQ(Dock::countOf(""), std::nullopt);
-  EXPECT_EQ(Dock::countOf("new"), std::nullopt);
-  EXPECT_EQ(Dock::countOf("1.5"), std::nullopt);
-  EXPECT_EQ(Dock::countOf("99999999999999999999"), std::nullopt);
+  for (const auto& [text, count] : std::vector<std::pair<std::string, std::optional<int64_t>>>{
+           {"3", 3}, {" 42 ", 42}, {"-2", -2}, {"", std::nullopt}, {"new", std::nullopt}, {"1.5", std::nullopt},
+           {"99999999999999999999", std::nullopt}})
+    EXPECT_EQ(Dock::countOf(text), count) << text;
 }
 
 TEST_F(Desktop, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
@@ -76,54 +71,37 @@ TEST_F(Desktop, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
   d = Notice::makeAlert({{"alertType", "Information"}, {"buttons", {"x", "y"}}}, nullptr);
   EXPECT_EQ(type(d), GTK_MESSAGE_INFO);
   gtk_widget_destroy(d);
-  EXPECT_EQ(Notice::makeAlert({{"alertType", "alert"}, {"buttons", {"x"}}}, nullptr), nullptr);
-  EXPECT_EQ(Notice::makeAlert({{"buttons", json::array()}}, nullptr), nullptr);
-  EXPECT_EQ(Notice::makeAlert({{"buttons", {"1", "2", "3", "4", "5"}}}, nullptr), nullptr);
-  EXPECT_EQ(Notice::makeAlert(json::object(), nullptr), nullptr);
+  for (const json& refused : {json{{"alertType", "alert"}, {"buttons", {"x"}}}, json{{"buttons", json::array()}},
+                              json{{"buttons", {"1", "2", "3", "4", "5"}}}, json::object()})
+    EXPECT_EQ(Notice::makeAlert(refused, nullptr), nullptr) << refused;
   Notice notice;
   EXPECT_EQ(notice.alert(R"({"alertType": "Other", "buttons": ["x"]})"), UINT64_MAX);
 }
 
-TEST_F(Desktop, FamilyMembersCarryWeightsAndTraits) {
+// Beyond the regular face pages see: weights, traits, order, and nothing
+// for unknown names.
+TEST_F(Desktop, FontMembersCarryWeightsAndTraitsAndUnknownFontsHaveNone) {
   Fonts fonts;
   const json members = fonts.availableMembersOfFontFamily("DejaVu Sans");
-  ASSERT_FALSE(members.empty()) << "fonts-dejavu-core is installed by scripts/deps.sh";
-  std::map<std::string, json> byName;
-  for (const auto& m : members) byName[m[0]] = m;
-  ASSERT_TRUE(byName.count("DejaVuSans")) << members;
-  EXPECT_EQ(byName["DejaVuSans"], (json{"DejaVuSans", "Book", 5, 0}));
-  ASSERT_TRUE(byName.count("DejaVuSans-BoldOblique")) << members;
-  EXPECT_EQ(byName["DejaVuSans-BoldOblique"][2], 9);
-  EXPECT_EQ(byName["DejaVuSans-BoldOblique"][3], Fonts::kBold | Fonts::kItalic);
-  // Lightest first.
-  EXPECT_LE(members.front()[2].get<int>(), members.back()[2].get<int>());
-  const json mono = fonts.availableMembersOfFontFamily("DejaVu Sans Mono");
-  ASSERT_FALSE(mono.empty());
-  EXPECT_TRUE(mono[0][3].get<int>() & Fonts::kFixedPitch);
+  json boldOblique;
+  for (const auto& m : members)
+    if (m[0] == "DejaVuSans-BoldOblique") boldOblique = m;
+  ASSERT_TRUE(boldOblique.is_array()) << members;
+  EXPECT_EQ(boldOblique[2], 9);
+  EXPECT_EQ(boldOblique[3], Fonts::kBold | Fonts::kItalic);
+  EXPECT_LE(members.front()[2].get<int>(), members.back()[2].get<int>()) << "lightest first";
+  EXPECT_TRUE(fonts.availableMembersOfFontFamily("DejaVu Sans Mono")[0][3].get<int>() & Fonts::kFixedPitch);
   EXPECT_EQ(fonts.availableMembersOfFontFamily("No Such Family"), json::array());
-}
-
-TEST_F(Desktop, LineHeightsGrowWithTheSizeAndUnknownFontsHaveNone) {
-  Fonts fonts;
-  const double h12 = fonts.defaultLineHeightForFont("DejaVuSans", 12);
-  const double h24 = fonts.defaultLineHeightForFont("DejaVu Sans", 24);
   // DejaVu Sans: ascent + descent is about 1.164 em.
-  EXPECT_NEAR(h12, 12 * 1.164, 1.0);
-  EXPECT_NEAR(h24, 2 * h12, 1.0);
+  EXPECT_NEAR(fonts.defaultLineHeightForFont("DejaVu Sans", 24), 24 * 1.164, 1.0);
   EXPECT_EQ(fonts.defaultLineHeightForFont("NoSuchFont", 12), 0);
   EXPECT_EQ(fonts.defaultLineHeightForFont("DejaVuSans", 0), 0);
 }
 
-TEST_F(Desktop, SystemSoundsComeFromTheSoundTheme) {
-  auto bell = Sound::pathForSystemSound("bell");
-  ASSERT_TRUE(bell) << "sound-theme-freedesktop is installed by scripts/deps.sh";
-  EXPECT_NE(bell->find("/sounds/freedesktop/stereo/bell.oga"), std::string::npos);
-  EXPECT_FALSE(Sound::pathForSystemSound("no-such-sound"));
-  EXPECT_FALSE(Sound::pathForSystemSound("../freedesktop/stereo/bell"));
-  EXPECT_FALSE(Sound::pathForSystemSound(""));
-  Sound sound(nullptr);
-  sound.playSystemWithCB("no-such-sound", nullptr);
-  EXPECT_EQ(sound.pending(), json::array());
+TEST(SystemSounds, OnlyNamesOfTheSoundTheme) {
+  EXPECT_TRUE(Sound::pathForSystemSound("bell")) << "sound-theme-freedesktop is installed by scripts/deps.sh";
+  for (const char* name : {"no-such-sound", "../freedesktop/stereo/bell", ""})
+    EXPECT_FALSE(Sound::pathForSystemSound(name)) << name;
 }
 
 }  // namespace

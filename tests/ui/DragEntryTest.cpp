@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 using namespace corvane;
 
@@ -79,7 +81,7 @@ TEST(DragEntry, OneLinePerEntryHoweverManyMotions) {
   testing::internal::CaptureStderr();
   // Press on the source, move into the view with many motions, out to an
   // empty spot, in again, and drop.
-  std::vector<std::string> moves{"xdotool", "mousemove", "100", "100", "sleep", "0.3", "mousedown", "1"};
+  std::vector<std::string> moves{"mousemove", "100", "100", "sleep", "0.3", "mousedown", "1"};
   auto step = [&](int x, int y) {
     for (const std::string& a : {std::string("sleep"), std::string("0.08"), std::string("mousemove"), std::to_string(x),
                                  std::to_string(y)})
@@ -91,20 +93,14 @@ TEST(DragEntry, OneLinePerEntryHoweverManyMotions) {
   step(250, 650);
   for (int i = 0; i < 8; ++i) step(500 + 10 * i, 200 + 10 * i);
   moves.insert(moves.end(), {"sleep", "0.3", "mouseup", "1"});
-  GPid pid = 0;
-  std::vector<char*> argv;
-  for (auto& a : moves) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  gchar** env = g_get_environ();
-  GError* error = nullptr;
-  ASSERT_TRUE(g_spawn_async(nullptr, argv.data(), env, static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr,
-                            nullptr, &pid, &error))
-      << (error ? error->message : "");
-  g_strfreev(env);
-  bool exited = false;
-  g_child_watch_add(pid, +[](GPid p, gint, gpointer flag) { *static_cast<bool*>(flag) = true; g_spawn_close_pid(p); },
-                    &exited);
+  // The pointer moves on a thread of its own while this one serves the drag.
+  std::atomic<bool> exited{false};
+  std::thread person([&] {
+    desktop.xdotool(moves);
+    exited = true;
+  });
   serve([&] { return exited && !recorder.dropped.empty(); }, 60);
+  person.join();
   const std::string log = testing::internal::GetCapturedStderr();
 
   ASSERT_TRUE(exited);

@@ -1,7 +1,6 @@
-// The main menu's tags, the drag rules of the web view, and the one saved
-// window frame. Needs a display (the test session provides one).
+// The drag rules of the web view and the one saved window frame. Needs a
+// display (the test session provides one).
 #include "ui/DevMode.h"
-#include "ui/MainMenu.h"
 #include "ui/MainWebView.h"
 #include "ui/WindowController.h"
 
@@ -37,41 +36,6 @@ class Ui : public ::testing::Test {
 };
 test::TempDir* Ui::root = nullptr;
 bool Ui::displayOk = false;
-
-GtkWidget* topLevelItemOf(MainMenu& menu, GtkWidget* item) {
-  GtkWidget* shell = gtk_widget_get_parent(item);
-  if (shell == menu.bar()) return item;
-  return shell ? gtk_menu_get_attach_widget(GTK_MENU(shell)) : nullptr;
-}
-
-TEST_F(Ui, EveryMenuItemSitsUnderTheTopItemOfItsTagRange) {
-  int quits = 0;
-  MainMenu::Actions actions;
-  actions.quit = [&] { ++quits; };
-  MainMenu menu("UiTest", actions);
-  g_object_ref_sink(menu.bar());
-  for (int top : {900, 100, 200, 300, 800}) {
-    GtkWidget* item = menu.itemByTag(top);
-    ASSERT_NE(item, nullptr) << top;
-    EXPECT_EQ(gtk_widget_get_parent(item), menu.bar()) << top;
-  }
-  for (int tag : {901, 906, 101, 102, 104, 201, 202, 203, 204, 205, 206, 301, 302, 303, 801, 802}) {
-    GtkWidget* item = menu.itemByTag(tag);
-    ASSERT_NE(item, nullptr) << tag;
-    EXPECT_EQ(MainMenu::tagOf(topLevelItemOf(menu, item)), tag / 100 * 100) << tag;
-  }
-  EXPECT_EQ(menu.itemByTag(250), nullptr);
-  EXPECT_EQ(menu.menuItemApp, menu.itemByTag(900));
-  EXPECT_EQ(menu.menuItemFile, menu.itemByTag(100));
-  EXPECT_EQ(menu.fileMenu, gtk_menu_item_get_submenu(GTK_MENU_ITEM(menu.itemByTag(100))));
-  EXPECT_EQ(menu.mainWindowMenuItem, menu.itemByTag(102));
-  // The main-window item and the application menu carry the application name.
-  EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(menu.mainWindowMenuItem)), "UiTest");
-  EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(menu.menuItemApp)), "UiTest");
-  gtk_menu_item_activate(GTK_MENU_ITEM(menu.itemByTag(906)));
-  EXPECT_EQ(quits, 1);
-  g_object_unref(menu.bar());
-}
 
 TEST_F(Ui, DragsOfferLinkOnlyForALinkOnlySource) {
   EXPECT_EQ(MainWebView::offeredAction(GDK_ACTION_LINK), GDK_ACTION_LINK);
