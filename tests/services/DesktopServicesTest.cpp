@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace corvane;
 using nlohmann::json;
 
@@ -89,6 +91,7 @@ TEST_F(Desktop, FontMembersCarryWeightsAndTraitsAndUnknownFontsHaveNone) {
   ASSERT_TRUE(boldOblique.is_array()) << members;
   EXPECT_EQ(boldOblique[2], 9);
   EXPECT_EQ(boldOblique[3], Fonts::kBold | Fonts::kItalic);
+  EXPECT_NE(std::find(members.begin(), members.end(), json{"DejaVuSans", "Book", 5, 0}), members.end()) << members;
   EXPECT_LE(members.front()[2].get<int>(), members.back()[2].get<int>()) << "lightest first";
   EXPECT_TRUE(fonts.availableMembersOfFontFamily("DejaVu Sans Mono")[0][3].get<int>() & Fonts::kFixedPitch);
   EXPECT_EQ(fonts.availableMembersOfFontFamily("No Such Family"), json::array());
