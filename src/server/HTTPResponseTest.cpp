@@ -7,9 +7,13 @@ namespace corvane::server {
 HTTPResponseTest::HTTPResponseTest(MHD_Connection* connection, TimerQueue& timers)
     : fields_(std::make_shared<Fields>()) {
   fields_->connection = connection;
-  mhd().suspend_connection(connection);
-  timers.after(std::chrono::seconds(kDelaySeconds),
-               [fields = fields_] { onDelayPassed(*fields); });
+  // Parked and timed under the queue's lock: a server stopping meanwhile
+  // either releases this connection or never sees it parked. The library
+  // cannot stop with a parked connection and would end the process.
+  const bool parked = timers.afterUnlessStopped(
+      std::chrono::seconds(kDelaySeconds), [fields = fields_] { onDelayPassed(*fields); },
+      [connection] { mhd().suspend_connection(connection); });
+  if (!parked) fields_->readyToSendResponseHeaders = true;  // stopping: not held back
 }
 
 bool HTTPResponseTest::delayResponseHeaders() const {

@@ -251,6 +251,7 @@ bool HttpServer::start(std::string* error) {
   d.wake = FileHandle(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!d.wake) return fail(std::string("cannot start: ") + std::strerror(errno));
   d.stopping = false;
+  d.timers.reopen();
   if (!d.startDaemon()) return fail("cannot start the HTTP server library");
   d.listening = std::thread([&d] { d.listen(); });
   if (d.all) d.announcer.emplace(d.type, d.port);

@@ -10,6 +10,18 @@ void TimerQueue::after(std::chrono::milliseconds delay, std::function<void()> ac
   if (wake_) wake_();
 }
 
+bool TimerQueue::afterUnlessStopped(std::chrono::milliseconds delay, std::function<void()> action,
+                                    const std::function<void()>& first) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopped_) return false;
+    first();
+    timers_.emplace(Clock::now() + delay, std::move(action));
+  }
+  if (wake_) wake_();
+  return true;
+}
+
 int TimerQueue::pollTimeout() const {
   std::lock_guard lock(mutex_);
   if (timers_.empty()) return -1;
@@ -33,7 +45,16 @@ void TimerQueue::runDue() {
 }
 
 void TimerQueue::runAll() {
+  {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+  }
   for (auto& action : take(std::nullopt)) action();
+}
+
+void TimerQueue::reopen() {
+  std::lock_guard lock(mutex_);
+  stopped_ = false;
 }
 
 }  // namespace corvane::server

@@ -23,10 +23,19 @@ class TimerQueue {
   // when there is none: the timeout argument of poll().
   int pollTimeout() const;
 
+  // As after(), but only while the queue takes actions, and with `first`
+  // called under the same lock: whatever `first` starts (a parked
+  // connection) is then always ended by `action`, even when runAll()
+  // runs at that moment. False, and `first` not called, once runAll() ran.
+  bool afterUnlessStopped(std::chrono::milliseconds delay, std::function<void()> action,
+                          const std::function<void()>& first);
+
   // Runs every action whose deadline has passed, outside the lock.
   void runDue();
-  // Runs every action at once, due or not (the server is stopping).
+  // Runs every action at once, due or not, and takes no more until
+  // reopen() (the server is stopping).
   void runAll();
+  void reopen();
 
  private:
   std::vector<std::function<void()>> take(std::optional<Clock::time_point> until);
@@ -34,6 +43,7 @@ class TimerQueue {
   std::function<void()> wake_;
   mutable std::mutex mutex_;
   std::multimap<Clock::time_point, std::function<void()>> timers_;
+  bool stopped_ = false;
 };
 
 }  // namespace corvane::server

@@ -4,7 +4,9 @@
 #include "server/HttpServer.h"
 #include "ServerTestSupport.h"
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 using namespace corvane::test;
@@ -56,4 +58,32 @@ TEST(DelayedTestPage, ParkedRequestsBlockNothingAndEndWithTheServer) {
   server.stop();
   EXPECT_EQ(readReply(waiting).status, 0);
   ::close(waiting);
+}
+
+// Requests for the delayed page keep arriving while the server stops: none
+// may be parked after the stop released the parked ones, since the library
+// cannot stop with a parked connection and ends the process instead.
+TEST(DelayedTestPage, RequestsArrivingWhileTheServerStopsNeverOutliveIt) {
+  TempDir dir;
+  for (int round = 0; round < 30; ++round) {
+    HttpServer server;
+    server.setDocumentRoot(dir.path());
+    ASSERT_TRUE(server.start());
+    const uint16_t port = server.port();
+    std::atomic<bool> done{false};
+    std::thread clients([&] {
+      std::vector<int> open;
+      while (!done && open.size() < 400) {
+        const int fd = connectTo(port);
+        if (fd < 0) break;
+        sendAll(fd, "GET /unittest.html HTTP/1.1\r\n" + hostLine(port) + "\r\n");
+        open.push_back(fd);
+      }
+      for (int fd : open) ::close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    server.stop();
+    done = true;
+    clients.join();
+  }
 }
