@@ -14,7 +14,6 @@ SystemLibrary::SystemLibrary(const char* soname, std::string* why) : soname_(son
 
 void* SystemLibrary::symbol(const char* name, std::string* why) const {
   if (!handle_) return nullptr;
-  dlerror();
   void* found = dlsym(handle_, name);
   if (!found && why) *why += (why->empty() ? "" : "; ") + soname_ + " has no " + name;
   return found;

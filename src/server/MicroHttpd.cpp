@@ -3,6 +3,7 @@
 #include "app/SystemLibrary.h"
 
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 #ifndef CORVANE_MICROHTTPD_SONAME
@@ -12,7 +13,7 @@
 namespace corvane {
 
 const MicroHttpd* loadMicroHttpd(std::string* why) {
-  static const auto loaded = []() -> std::pair<bool, std::pair<MicroHttpd, std::string>> {
+  static const auto loaded = []() -> std::pair<std::optional<MicroHttpd>, std::string> {
     std::string reason;
     MicroHttpd f{};
     const SystemLibrary lib(CORVANE_MICROHTTPD_SONAME, &reason);
@@ -32,13 +33,10 @@ const MicroHttpd* loadMicroHttpd(std::string* why) {
                     lib.resolve("MHD_add_response_header", f.add_response_header, &reason) &&
                     lib.resolve("MHD_queue_response", f.queue_response, &reason) &&
                     lib.resolve("MHD_destroy_response", f.destroy_response, &reason);
-    return {ok, {f, "the web server library cannot be used: " + reason}};
+    return {ok ? std::optional<MicroHttpd>(f) : std::nullopt, "the web server library cannot be used: " + reason};
   }();
-  if (!loaded.first) {
-    if (why) *why = loaded.second.second;
-    return nullptr;
-  }
-  return &loaded.second.first;
+  if (!loaded.first && why) *why = loaded.second;
+  return loaded.first ? &*loaded.first : nullptr;
 }
 
 const MicroHttpd& mhd() {

@@ -2,14 +2,6 @@
 
 namespace corvane::server {
 
-void TimerQueue::after(std::chrono::milliseconds delay, std::function<void()> action) {
-  {
-    std::lock_guard lock(mutex_);
-    timers_.emplace(Clock::now() + delay, std::move(action));
-  }
-  if (wake_) wake_();
-}
-
 bool TimerQueue::afterUnlessStopped(std::chrono::milliseconds delay, std::function<void()> action,
                                     const std::function<void()>& first) {
   {

@@ -17,16 +17,14 @@ class TimerQueue {
   // `wake` is called (outside the lock) after every addition.
   explicit TimerQueue(std::function<void()> wake) : wake_(std::move(wake)) {}
 
-  void after(std::chrono::milliseconds delay, std::function<void()> action);
-
   // Milliseconds until the earliest deadline (0 when one is due), or -1
   // when there is none: the timeout argument of poll().
   int pollTimeout() const;
 
-  // As after(), but only while the queue takes actions, and with `first`
-  // called under the same lock: whatever `first` starts (a parked
-  // connection) is then always ended by `action`, even when runAll()
-  // runs at that moment. False, and `first` not called, once runAll() ran.
+  // Runs `action` after `delay`, with `first` called under the queue's
+  // lock: whatever `first` starts (a parked connection) is then always
+  // ended by `action`, even when runAll() runs at that moment. False, and
+  // `first` not called, once runAll() ran.
   bool afterUnlessStopped(std::chrono::milliseconds delay, std::function<void()> action,
                           const std::function<void()>& first);
 
