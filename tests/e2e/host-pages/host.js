@@ -8,23 +8,25 @@
 
   function say(text) { console.log("host: " + text); }
   function keep() { T.setValue(state); }
+  // Counts this load in the state the test object keeps across loads.
+  function loaded() { state.loads = (state.loads || 0) + 1; keep(); }
   var finish = E2E.finish;
   function untilFile(path) { return E2E.until(function () { return T.pathExists(path); }, 600000); }
+  function onKey(target, handle) {
+    target.addEventListener("keydown", function (e) {
+      if (e.key !== "Control" && e.key !== "Shift") handle(e);
+    });
+  }
   function keyName(e) {
     return (e.ctrlKey ? "ctrl+" : "") + (e.shiftKey ? "shift+" : "") + e.key.toLowerCase();
   }
 
   // ---- keys: the page first, the menu only for keys the page leaves alone
   function keys() {
-    state.loads = (state.loads || 0) + 1;
-    if (!state.phase) state.phase = "prevent";
-    keep();
+    if (!state.phase) Object.assign(state, { phase: "prevent", prevented: [], let: [] });
+    loaded();
     if (state.phase === "prevent") {
-      state.prevented = [];
-      state.let = [];
-      keep();
-      document.addEventListener("keydown", function (e) {
-        if (e.key === "Control" || e.key === "Shift") return;
+      onKey(document, function (e) {
         if (state.phase !== "prevent") { state.let.push(keyName(e)); keep(); return; }
         e.preventDefault();
         if (e.key === "F2") {
@@ -44,15 +46,10 @@
       state.textKeys = [];
       keep();
       var field = document.getElementById("field");
-      field.addEventListener("keydown", function (e) {
-        if (e.key === "Control" || e.key === "Shift") return;
+      onKey(field, function (e) {
         state.textKeys.push(keyName(e));
         keep();
-        if (e.key === "Enter") {
-          state.value = field.value;
-          keep();
-          finish(state);
-        }
+        if (e.key === "Enter") finish(Object.assign(state, { value: field.value }));
       });
       field.focus();
       say("text ready");
@@ -61,9 +58,8 @@
 
   // ---- hooks: a page function on a built-in item is that item's action
   function hooks() {
-    state.loads = (state.loads || 0) + 1;
     state.hits = state.hits || [];
-    keep();
+    loaded();
     if (state.loads > 1) { say("loaded again"); return; }
     function hit(name) {
       return function (title) { state.hits.push(name + ":" + title); keep(); say("hit " + name); };
@@ -77,18 +73,15 @@
     state.developerTools = T.menuItemState(303);
     keep();
     document.addEventListener("keydown", function (e) {
-      if (e.key !== "F2") return;
-      state.visibility = document.visibilityState;
-      finish(state);
+      if (e.key === "F2") finish(Object.assign(state, { visibility: document.visibilityState }));
     });
     say("hooks ready");
   }
 
   // ---- unsaved: the page's beforeunload keeps its work on close and quit
   function unsaved() {
-    state.loads = (state.loads || 0) + 1;
     state.asked = state.asked || 0;
-    keep();
+    loaded();
     var field = document.getElementById("field");
     window.addEventListener("beforeunload", function (e) {
       state.asked++;
@@ -135,8 +128,7 @@
   }
 
   // ---- storage: what this application finds, then what it leaves
-  // An IndexedDB request as a promise of its result.
-  function result(r) {
+  function result(r) {  // an IndexedDB request as a promise
     return new Promise(function (resolve, reject) {
       r.onsuccess = function () { resolve(r.result); };
       r.onerror = function () { reject(r.error); };
@@ -244,29 +236,20 @@
   // bridge, and the old call's answer reaches nobody.
   function crashWait() {
     var kind = T.environment("CRASH_WAIT"), dir = T.environment("CRASH_DIR");
-    state.loads = (state.loads || 0) + 1;
     state.lateAnswers = state.lateAnswers || [];
-    keep();
+    loaded();
     // The old page names this function as its callback; the new page has
     // one of the same name that would catch a misdelivered answer.
     window.hostLate = function (r) { state.lateAnswers.push(r); keep(); };
     if (state.loads === 1) {
       say("waiting " + kind);
-      var args = { callback: "hostLate" };
-      if (kind === "dialog") {
-        args.title = "Crash Save";
-        args.directory = dir;
-        args.fileName = "keep.txt";
-        corvane.window.saveFile(JSON.stringify(args));
-      } else if (kind === "alert") {
-        args.filePath = dir + "/keep.txt/inside.txt";
-        args.text = "never written";
-        corvane.binaryFileWriter.writeTextToFile(JSON.stringify(args));
-      } else {
-        args.src = dir + "/tree";
-        args.dest = dir + "/tree-copy";
-        corvane.window.copyDir(JSON.stringify(args));
-      }
+      var call = {
+        dialog: [corvane.window, "saveFile", { title: "Crash Save", directory: dir, fileName: "keep.txt" }],
+        alert: [corvane.binaryFileWriter, "writeTextToFile",
+          { filePath: dir + "/keep.txt/inside.txt", text: "never written" }],
+        copy: [corvane.window, "copyDir", { src: dir + "/tree", dest: dir + "/tree-copy" }]
+      }[kind];
+      call[0][call[1]](JSON.stringify(Object.assign({ callback: "hostLate" }, call[2])));
       say("old call returned");  // never: the page is gone by then
       return;
     }
@@ -283,25 +266,17 @@
   // ---- the web process dies at every load: the page is reloaded with
   // growing pauses, then a message waits for the person.
   function crashLoop() {
-    state.loads = (state.loads || 0) + 1;
-    keep();
+    loaded();
     say("load " + state.loads + " " + corvane.path.getFileExt("c.gz"));
     untilFile(T.environment("CRASH_DIR") + "/done").then(function () { finish(state); });
   }
 
+  var modes = { "crash-wait": crashWait, "crash-loop": crashLoop, keys: keys, foreign: foreign,
+    activation: activation, storage: storage, agent: agent, hooks: hooks, unsaved: unsaved, plain: plain };
   window.addEventListener("load", function () {
     try {
-      if (mode === "crash-wait") crashWait();
-      else if (mode === "crash-loop") crashLoop();
-      else if (mode === "keys") keys();
-      else if (mode === "foreign") foreign();
-      else if (mode === "activation") activation();
-      else if (mode === "storage") storage();
-      else if (mode === "agent") agent();
-      else if (mode === "hooks") hooks();
-      else if (mode === "unsaved") unsaved();
-      else if (mode === "plain") plain();
-      else finish({ pageError: "unknown mode " + mode });
+      if (!modes[mode]) throw new Error("unknown mode " + mode);
+      modes[mode]();
     } catch (e) {
       finish({ pageError: String(e) + " @ " + (e.line || "") });
     }

@@ -4,17 +4,19 @@
   var T = corvane.test;
   var state = T.getValue();
 
-  function identity(prefix, R) {
-    R[prefix + "sameRoot"] = window.corvane === window.quorlix && window.quorlix === window.ZVRLabJs;
-    R[prefix + "samePath"] = corvane.path === quorlix.path && quorlix.path === ZVRLabJs.path;
-    R[prefix + "pathStable"] = corvane.path === corvane.path;
-    R[prefix + "rootType"] = typeof corvane;
+  function identity() {
+    return {
+      sameRoot: window.corvane === window.quorlix && window.quorlix === window.ZVRLabJs,
+      samePath: corvane.path === quorlix.path && quorlix.path === ZVRLabJs.path,
+      pathStable: corvane.path === corvane.path,
+      rootType: typeof corvane
+    };
   }
 
   function firstLoad() {
     var R = {};
     R.envAtFirstScript = window.envAtFirstScript;
-    identity("first.", R);
+    R.identity = { first: identity() };
 
     // A callback evaluated by the method has run when the call returns.
     var ran = null;
@@ -72,7 +74,7 @@
 
   async function afterReload() {
     var R = state.first;
-    identity("reload.", R);
+    R.identity.reload = identity();
     R.nativeStateKept = state.phase;
 
     var pending = { sub: null, opened: null, allowed: null };
