@@ -1,22 +1,10 @@
 #include "ProcessHelpers.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 namespace corvane::e2e {
-
-std::string sh(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
 
 std::vector<pid_t> webProcessesOf(pid_t shell) {
   std::vector<pid_t> out;

@@ -1,6 +1,7 @@
 #pragma once
 // The small process and shell helpers of the end-to-end drivers that act as
 // the person at the screen (the desktop itself is support/PrivateDesktop).
+#include "ShellHarness.h"
 #include "support/PrivateDesktop.h"
 
 #include <sys/types.h>
@@ -11,8 +12,6 @@
 
 namespace corvane::e2e {
 
-// Output of a shell command (stderr dropped).
-std::string sh(const std::string& command);
 // Polls `condition` for up to `seconds`.
 inline bool waitUntil(const std::function<bool()>& condition, int seconds) {
   return test::PrivateDesktop::waitFor(condition, seconds);

@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -249,22 +248,21 @@ void ShellHarness::installHandOffRecorders(const std::string& handoff) {
                              {"launch", {}}});
 }
 
+std::string sh(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buf[4096];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
 bool ShellHarness::answerAlert(int pid, const std::string& title, int seconds) {
-  auto output = [](const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-      char buf[256];
-      while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-      ::pclose(p);
-    }
-    return out;
-  };
   auto alert = [&] {
-    std::istringstream ids(output("xdotool search --all --onlyvisible --pid " + std::to_string(pid) + " --name '^" + title +
-                                  "$' 2>/dev/null"));
-    std::string id;
-    std::getline(ids, id);
-    return id;
+    const std::string ids =
+        sh("xdotool search --all --onlyvisible --pid " + std::to_string(pid) + " --name '^" + title + "$'");
+    return ids.substr(0, ids.find('\n'));
   };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   bool pressed = false;
@@ -278,7 +276,7 @@ bool ShellHarness::answerAlert(int pid, const std::string& title, int seconds) {
       // without a window manager's help (the shared test display has none);
       // another test's window may take the focus in between, so press again
       // until the alert has gone.
-      output("xdotool windowfocus --sync " + id + " sleep 0.2 key --clearmodifiers Return 2>/dev/null");
+      sh("xdotool windowfocus --sync " + id + " sleep 0.2 key --clearmodifiers Return");
       pressed = true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(pressed ? 700 : 200));
@@ -288,9 +286,7 @@ bool ShellHarness::answerAlert(int pid, const std::string& title, int seconds) {
 
 std::string ShellHarness::log() const {
   std::ifstream in(root_ + "/shell.log");
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 nlohmann::json ShellHarness::report() const {

@@ -11,6 +11,9 @@
 
 namespace corvane::e2e {
 
+// Output of a shell command (stderr dropped).
+std::string sh(const std::string& command);
+
 // A small HTTP server on 127.0.0.1 (a port of its own), on a thread of its
 // own: the same document for every request, or documents by path (query
 // ignored, 404 for others). It keeps each request's "/path?query".

@@ -5,12 +5,12 @@
 // program must never load anything).
 #include "ProcessHelpers.h"
 #include "ShellHarness.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 
 using corvane::e2e::ShellHarness;
@@ -20,12 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string shq(const std::string& s) { return "'" + s + "'"; }
-
-bool isElf(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  char magic[4] = {};
-  return in.read(magic, 4) && magic[0] == 0x7f && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F';
-}
 
 // Names only the tests' shell holds (its service, its hooks, its variables).
 const char* const kTestOnly[] = {"TestService",      "testshell",      "CORVANE_TEST_", "answerNextPanel",
@@ -103,28 +97,22 @@ TEST_F(Shipped, NoInstalledFileNamesTheBuildFolder) {
   for (const auto& entry : fs::recursive_directory_iterator(*prefix)) {
     if (!entry.is_regular_file() || entry.is_symlink()) continue;
     SCOPED_TRACE(entry.path().string());
+    const std::string file = shq(entry.path().string()), dump = shq(*prefix + ".section");
     std::string data;
-    if (isElf(entry.path())) {
+    if (sh("head -c 4 " + file) == "\x7f" "ELF") {
       ++elves;
       // The data a program uses at run time: constants, initialised data,
       // the dynamic section's strings (run paths). Debug information may
       // name the sources; nothing reads it to find files.
-      const std::string dump = *prefix + "/.section";
-      for (const char* section : {".rodata", ".data", ".data.rel.ro", ".dynstr"}) {
-        fs::remove(dump);
-        std::system(("objcopy -O binary --only-section=" + std::string(section) + " " + shq(entry.path().string()) + " " +
-                     shq(dump) + " 2>/dev/null")
-                        .c_str());
-        std::ifstream in(dump, std::ios::binary);
-        data.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      }
-      fs::remove(dump);
-      EXPECT_EQ(sh("readelf -d " + shq(entry.path().string()) + " | grep -E 'RPATH|RUNPATH'"), "");
+      for (const std::string section : {".rodata", ".data", ".data.rel.ro", ".dynstr"})
+        data += sh("rm -f " + dump + " && objcopy -O binary --only-section=" + section + " " + file + " " + dump +
+                   " && cat " + dump);
+      EXPECT_EQ(sh("readelf -d " + file + " | grep -E 'RPATH|RUNPATH'"), "");
     } else {
-      std::ifstream in(entry.path(), std::ios::binary);
-      data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      data = corvane::test::readFile(entry.path().string());
     }
     EXPECT_EQ(data.find(build), std::string::npos) << "names " << build;
   }
+  fs::remove(*prefix + ".section");
   EXPECT_GE(elves, 4) << "the shell, the kit, the agent helper, the extension and the codec";
 }

@@ -54,5 +54,21 @@ var E2E = (function () {
     else window.addEventListener("load", go);
   }
 
-  return { sleep: sleep, until: until, step: step, answer: answer, finish: finish, run: run };
+  // Checks made where the expected value is known: expect() keeps each
+  // failed one under its name with what the page saw, and a page hands
+  // `mismatches` over in its report for the test to find it empty.
+  var mismatches = {};
+  function same(a, b) {
+    if (a === b) return true;
+    if (!a || !b || typeof a !== "object" || typeof b !== "object" || Array.isArray(a) !== Array.isArray(b)) return false;
+    var keys = Object.keys(a);
+    return keys.length === Object.keys(b).length && keys.every(function (k) { return same(a[k], b[k]); });
+  }
+  function expect(name, got, want) {
+    if (!same(got, want)) mismatches[name] = { got: got === undefined ? "undefined" : got, want: want };
+    return got;
+  }
+
+  return { sleep: sleep, until: until, step: step, answer: answer, finish: finish, run: run, expect: expect,
+    mismatches: mismatches };
 })();
