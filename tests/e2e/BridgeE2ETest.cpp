@@ -22,8 +22,8 @@ class BridgeE2E : public corvane::e2e::ShellSuite<BridgeE2E> {
   static void SetUpTestSuite() {
     shell = std::make_unique<ShellHarness>();
     allowed = std::make_unique<TinyHttpServer>(corvane::test::readFile(CORVANE_E2E_PAGES "/remote.html"));
-    shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}, {"bridgeAllowedOrigins", {allowed->address()}}}}},
-                      CORVANE_E2E_PAGES);
+    json ex = {{"startPage", "public/index.html"}, {"bridgeAllowedOrigins", {allowed->address()}}};
+    shell->makeBundle({{"AppExInfo", ex}}, CORVANE_E2E_PAGES);
     // remote.html comes from the listed server only
     std::remove((shell->resourcePath() + "/public/remote.html").c_str());
     auto env = shell->sessionEnv();

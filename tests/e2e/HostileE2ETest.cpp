@@ -162,7 +162,8 @@ TEST_F(FileMode, EveryMethodRefusesEveryForeignReceiverWithATypeError) {
                        {{"pathAsApp", notApp},
                         {"appAsPath", "TypeError: Can only call Path.application on instances of Path"},
                         {"otherWindow", notApp},
-                        {"rootField", "TypeError: Can only call WebViewDelegate.mainMenu on instances of WebViewDelegate"}}}}));
+                        {"rootField",
+                         "TypeError: Can only call WebViewDelegate.mainMenu on instances of WebViewDelegate"}}}}));
 }
 
 TEST_F(FileMode, BridgeObjectsSerialiseAsPlainObjectsAndKeepTheirIdentityInCalls) {
@@ -267,7 +268,8 @@ TEST(Fuzz, EveryMethodTakesHostileValuesAndTheBridgeStaysSound) {
   EXPECT_EQ(report["unexpected"], json::array());
   EXPECT_GT(report["returned"], 50000);
   EXPECT_GT(report["fuzzCallbacks"], 0);
-  EXPECT_EQ(report["after"], (json{{"ext", "gz"}, {"name", "BridgeTest"}, {"echo", {{"k", {1, "v"}}}}, {"identity", true}}));
+  EXPECT_EQ(report["after"],
+            (json{{"ext", "gz"}, {"name", "BridgeTest"}, {"echo", {{"k", {1, "v"}}}}, {"identity", true}}));
 }
 
 }  // namespace

@@ -219,10 +219,11 @@ TEST_F(PageHost, AppActivatedComesWithApplicationSwitchesOnly) {
   ASSERT_TRUE(otherSeen && backSeen) << app->log();
   ASSERT_TRUE(activeIs(main));
   ASSERT_TRUE(desktop->xdotool({"key", "F6"}));
-  const std::string xmessage = "file://" + fs::canonical("/usr/bin/xmessage").string();
+  const std::string xmessage = "file://" + fs::canonical("/usr/bin/xmessage").string(),
+                    own = "file://" + shell.bundlePath();
   EXPECT_EQ(finished(*app, shell)["events"],
             (json{{{"phase", "others"}, {"localizedName", "Xmessage"}, {"bundleURL", xmessage}},
-                  {{"phase", "others"}, {"localizedName", "BridgeTest"}, {"bundleURL", "file://" + shell.bundlePath()}}}));
+                  {{"phase", "others"}, {"localizedName", "BridgeTest"}, {"bundleURL", own}}}));
 }
 
 TEST_F(PageHost, TwoApplicationsOfOneNameKeepTheirOwnWebsiteData) {
@@ -379,7 +380,7 @@ TEST_F(PageHost, ACallWaitingWhenTheWebProcessDiesEndsQuietlyAndThePageComesBack
     } else {
       // The person answers the panel that is still open; for the dialog GTK
       // then asks whether to replace keep.txt, and the person agrees.
-      ASSERT_TRUE(desktop->xdotool({"search", "--onlyvisible", "--name", "^" + title + "$", "windowactivate", "--sync"}));
+      ASSERT_TRUE(desktop->xdotool({"windowactivate", "--sync", std::to_string(titled(title))}));
       ASSERT_TRUE(desktop->xdotool({"key", "Return"}));
       if (kind == "dialog") {
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
@@ -392,7 +393,8 @@ TEST_F(PageHost, ACallWaitingWhenTheWebProcessDiesEndsQuietlyAndThePageComesBack
     ASSERT_NE(app->log().find(dropped), std::string::npos) << app->log();
     shell.writeFile(dir + "/ack", "");
     // lateAnswers: the old page's answers that reached the new page.
-    EXPECT_EQ(finished(*app, shell), (json{{"loads", 2}, {"lateAnswers", json::array()}, {"ext", "gz"}, {"after", "zip"}}));
+    EXPECT_EQ(finished(*app, shell),
+              (json{{"loads", 2}, {"lateAnswers", json::array()}, {"ext", "gz"}, {"after", "zip"}}));
     EXPECT_EQ(readFile(dir + "/keep.txt"), "the user's work\n");
     EXPECT_EQ(app->log().find("host: old call returned"), std::string::npos);
   }
@@ -443,7 +445,10 @@ TEST_F(PageHost, APageFunctionOnABuiltInItemIsItsActionAndNothingElse) {
   // application menu (F10 opens it; Up reaches its last item), run the
   // page's functions only.
   const std::vector<std::pair<std::vector<std::string>, std::string>> presses{
-      {{"ctrl+q"}, "quit"}, {{"ctrl+w"}, "close"}, {{"ctrl+r"}, "reload"}, {{"--delay", "300", "F10", "Up", "Return"}, "quit"}};
+      {{"ctrl+q"}, "quit"},
+      {{"ctrl+w"}, "close"},
+      {{"ctrl+r"}, "reload"},
+      {{"--delay", "300", "F10", "Up", "Return"}, "quit"}};
   std::map<std::string, size_t> expected;
   for (const auto& [keys, hook] : presses) {
     std::vector<std::string> args{"key"};
@@ -525,8 +530,9 @@ TEST_F(PageHost, UnsavedWorkIsKeptUntilThePersonChoosesToLeave) {
 
 TEST_F(PageHost, AHungPageDoesNotKeepItsWindowFromClosing) {
   ShellHarness shell;
-  auto app = start(shell, "plain", {},
-                   {{"enableDeveloperDebug", true}, {"AppExInfo", {{"enableShouldTerminateAfterLastWindowClosed", true}}}});
+  const json config = {{"enableDeveloperDebug", true},
+                       {"AppExInfo", {{"enableShouldTerminateAfterLastWindowClosed", true}}}};
+  auto app = start(shell, "plain", {}, config);
   ASSERT_TRUE(app->waitForLog("host: plain ready", 120)) << app->log();
   // With developer extras on, the inspector's item is offered.
   EXPECT_NE(app->log().find("host: plain ready developer tools true"), std::string::npos);

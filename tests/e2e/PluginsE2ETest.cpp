@@ -36,7 +36,8 @@ class PluginsE2E : public corvane::e2e::ShellSuite<PluginsE2E> {
 // that cannot run did not.
 TEST_F(PluginsE2E, PlugInsAndBuiltInTasksAnswerAsThePageExpected) {
   EXPECT_EQ(r("mismatches"), json::object());
-  EXPECT_EQ(r("summary")["bundlePath"], fs::canonical(shell->bundlePath() + "/Contents/PlugIns/Sample.bundle").string());
+  EXPECT_EQ(r("summary")["bundlePath"],
+            fs::canonical(shell->bundlePath() + "/Contents/PlugIns/Sample.bundle").string());
   for (const char* line :
        {"[MainThread]##Notice by SamplePlugin  #####  -[LibCallbackService receivePluginNotification:] [Line ",
         "Notice by SamplePlugin  #####  -[LibCallbackService taskService:didPassBackInfo:withCallback:] [Line ",

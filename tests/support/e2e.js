@@ -60,7 +60,8 @@ var E2E = (function () {
   var mismatches = {};
   function same(a, b) {
     if (a === b) return true;
-    if (!a || !b || typeof a !== "object" || typeof b !== "object" || Array.isArray(a) !== Array.isArray(b)) return false;
+    if (!a || !b || typeof a !== "object" || typeof b !== "object") return false;
+    if (Array.isArray(a) !== Array.isArray(b)) return false;
     var keys = Object.keys(a);
     return keys.length === Object.keys(b).length && keys.every(function (k) { return same(a[k], b[k]); });
   }

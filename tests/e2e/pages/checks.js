@@ -85,7 +85,8 @@
       else if (d.kind === "sub") pending.sub = d;
       else if (d.kind === "remote") pending.allowed = d;
     });
-    ["sub.html", "http://127.0.0.1:" + T.environment("CORVANE_E2E_ALLOWED_PORT") + "/remote.html"].forEach(function (src) {
+    var remote = "http://127.0.0.1:" + T.environment("CORVANE_E2E_ALLOWED_PORT") + "/remote.html";
+    ["sub.html", remote].forEach(function (src) {
       var f = document.createElement("iframe");
       f.src = src;
       document.body.appendChild(f);
