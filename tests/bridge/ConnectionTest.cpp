@@ -275,7 +275,8 @@ std::string* Connection::root = nullptr;
 TEST_F(Connection, HelloDescribesTheRootItsMembersAndTheOriginPolicy) {
   const auto& rootClass = schema.classes[schema.rootClass];
   EXPECT_EQ(json({schema.globalNames, rootClass.name, rootClass.methods, rootClass.fields}),
-            json({{"corvane", "quorlix", "ZVRLabJs"}, "WebViewDelegate", json::array(), {"requestedWindow", "mainMenu"}}));
+            json({{"corvane", "quorlix", "ZVRLabJs"}, "WebViewDelegate", json::array(),
+                  {"requestedWindow", "mainMenu"}}));
   // The members themselves: TheTypeDeclarationsMatchTheBridge.
   // A configured web UI folder holds application files too; a missing one is ignored.
   fs::create_directories(*root + "/ExternalUI");
