@@ -64,27 +64,6 @@ TEST(FrameChannel, ClosedPeerAndTornFramesReportClosed) {
   EXPECT_FALSE(p.right->send(kReply, "nobody listens"));
 }
 
-TEST(Reply, TextValuesStayWholeAndBecomeWellFormed) {
-  Reply r;
-  r.hasValue = true;
-  r.valueIsText = true;
-  r.valueJson = std::string("a\0b\"", 4);  // a text, not JSON
-  Reply back;
-  ASSERT_TRUE(decodeReply(encodeReply(r), back));
-  EXPECT_TRUE(back.valueIsText);
-  EXPECT_EQ(back.valueJson, std::string("a\0b\"", 4));
-  // A native text that is not UTF-8 (a file name, say) reaches the page
-  // with U+FFFD in place of the stray bytes.
-  r.valueJson = "name\xFF.txt";
-  ASSERT_TRUE(decodeReply(encodeReply(r), back));
-  EXPECT_EQ(back.valueJson, "name\xEF\xBF\xBD.txt");
-  r.valueIsText = false;
-  r.valueJson = "[1]";
-  ASSERT_TRUE(decodeReply(encodeReply(r), back));
-  EXPECT_FALSE(back.valueIsText);
-  EXPECT_EQ(back.valueJson, "[1]");
-}
-
 TEST(Arguments, TextsAndJsonValuesRoundTrip) {
   PayloadWriter w;
   const std::string nul("a\0b", 3);

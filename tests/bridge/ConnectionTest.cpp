@@ -298,7 +298,7 @@ TEST_F(Connection, HelloDescribesTheRootItsMembersAndTheOriginPolicy) {
 }
 
 TEST_F(Connection, CallsAnswerWithTheMethodsValue) {
-  const std::string nul("a\0b", 3);
+  const std::string nul("a\0b\"", 4);
   std::string big(3 * 1024 * 1024, 'q');
   big[1234567] = '\0';
   const struct {
@@ -309,7 +309,7 @@ TEST_F(Connection, CallsAnswerWithTheMethodsValue) {
       {"path", "homeDir", json::array(), {{"text", *root + "/home"}}},
       {"path", "getFileExt", json::array(), {{"text", ""}}},  // a missing argument reads empty
       {"test", "setValue", {1}, json::object()},               // void: undefined in the page
-      // Texts cross whole both ways, inside JSON values too, megabytes of them.
+      // Texts cross whole both ways (as texts, not JSON), inside JSON values too, megabytes of them.
       {"test", "echo", {nul}, {{"text", nul}}},
       {"test", "echo", {{{"k" + nul, nul}}}, {{"json", {{"k" + nul, nul}}}}},
       {"test", "echo", {big}, {{"text", big}}},
