@@ -43,9 +43,6 @@ std::string infoPlist(const std::string& identifierEntry) {
 // The events page and the shells started on it.
 using App = corvane::life::LiveApp;
 
-// A port that stays busy for as long as it lives.
-using BusyPort = corvane::test::ListeningSocket;
-
 std::multiset<std::string> asSet(const json& files) {
   std::multiset<std::string> out;
   for (const auto& f : files) out.insert(f.get<std::string>());
@@ -93,7 +90,7 @@ TEST(OpenFiles, TwentySimultaneousColdStartsDeliverEveryFileOnce) {
 }
 
 TEST(OpenFiles, FilesHandedOverDuringTheLaunchAlertArrive) {
-  BusyPort busy;  // the server cannot listen: the "Run Error" alert comes up
+  corvane::test::ListeningSocket busy;  // the server cannot listen: the "Run Error" alert comes up
   App app(json{{"AppExInfo", {{"enableHttpServer", true}, {"serverPort", busy.port()}}}});
   app.extraEnv["EVENTS_EXPECT"] = "1";
   auto first = app.start("files", "first.log");
@@ -132,8 +129,8 @@ TEST(OpenFiles, EverythingAfterTheMarkerAndEveryOddNameIsAFile) {
   EXPECT_EQ(shell->waitForExit(60), 0) << shell->log();
   EXPECT_EQ(app.shell.report(), json({{"files", files}, {"visible", {true}}})) << shell->log();
   const std::string log = shell->log();
-  EXPECT_NE(log.find("not opening an empty file argument"), std::string::npos) << log;
-  EXPECT_NE(log.find("not opening http://example.com/remote.txt"), std::string::npos) << log;
+  for (const char* said : {"not opening an empty file argument", "not opening http://example.com/remote.txt"})
+    EXPECT_NE(log.find(said), std::string::npos) << log;
   EXPECT_EQ(log.find("Usage:"), std::string::npos) << "no help printed";
 }
 
@@ -270,8 +267,7 @@ TEST(SystemBus, LosingItStopsOnlyTheSleepEventsUntilItIsBack) {
   EXPECT_EQ(shell->waitForExit(60), 0) << shell->log();
   const json events = app.shell.report()["events"];
   ASSERT_TRUE(events.is_array()) << shell->log();
-  EXPECT_EQ(events.front(), "sleep") << "the page was not reloaded";
-  EXPECT_EQ(events.back(), "wake");
+  EXPECT_EQ(json({events.front(), events.back()}), json({"sleep", "wake"})) << "the page was not reloaded";
   EXPECT_EQ(shell->log().find("web process crashed"), std::string::npos) << shell->log();
 }
 
@@ -306,8 +302,7 @@ TEST_F(ManagedWindows, ASecondStartBringsAMinimisedWindowBack) {
   EXPECT_EQ(second->waitForExit(60), 0) << second->log();
   EXPECT_EQ(first->waitForExit(60), 0) << first->log();
   const json state = app.shell.report()["state"];
-  EXPECT_EQ(state["iconified"], false);
-  EXPECT_EQ(state["active"], true);
+  EXPECT_EQ(json({state["iconified"], state["active"]}), json({false, true})) << "[iconified, active]";
 }
 
 TEST_F(ManagedWindows, ASecondStartRaisesTheWindowAboveOtherApplications) {
@@ -329,9 +324,9 @@ TEST_F(ManagedWindows, FilesOpenedWhileTheWindowIsClosedShowIt) {
   auto second = app.start("hidden-files", "second.log", {f});
   EXPECT_EQ(second->waitForExit(60), 0) << second->log();
   EXPECT_EQ(first->waitForExit(60), 0) << first->log();
+  // The files, and the page on screen when they arrived.
   const json report = app.shell.report();
-  EXPECT_EQ(report["files"], json({f})) << first->log();
-  EXPECT_EQ(report["visible"], json({true})) << "the page was on screen when the files arrived";
+  EXPECT_EQ(json({report["files"], report["visible"]}), json({{f}, {true}})) << first->log();
 }
 
 // ---- identifiers ------------------------------------------------------------------

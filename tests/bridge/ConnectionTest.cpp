@@ -66,11 +66,11 @@ class FakeExtension {
   }
 
   // Strings go as texts, everything else as JSON, as the extension sends them.
-  static std::string callPayload(uint32_t object, uint32_t cls, uint32_t method, const json& args) {
+  static std::string callPayload(const Target& t, const json& args) {
     b::PayloadWriter w;
-    w.u32(object);
-    w.u32(cls);
-    w.u32(method);
+    w.u32(t.object);
+    w.u32(t.cls);
+    w.u32(t.method);
     for (const auto& a : args) {
       if (a.is_string())
         b::writeArgument(w, b::kTextArgument, a.get_ref<const std::string&>());
@@ -79,14 +79,10 @@ class FakeExtension {
     }
     return w.data();
   }
-  b::Reply call(const Target& t, const json& args) {
-    return roundTrip(b::kCall, callPayload(t.object, t.cls, t.method, args));
-  }
+  b::Reply call(const Target& t, const json& args) { return roundTrip(b::kCall, callPayload(t, args)); }
   // Sends a call without waiting for its answer (a page whose process dies
   // while the call waits never reads one).
-  bool sendCall(const Target& t, const json& args) {
-    return channel.send(b::kCall, callPayload(t.object, t.cls, t.method, args));
-  }
+  bool sendCall(const Target& t, const json& args) { return channel.send(b::kCall, callPayload(t, args)); }
   b::Reply field(uint32_t object, uint32_t cls, const std::string& name) {
     b::PayloadWriter w;
     w.u32(object);
@@ -104,10 +100,8 @@ class FakeExtension {
       for (const auto& [kind, payload] : requests) {
         b::Frame f;
         b::Reply r;
-        EXPECT_TRUE(channel.send(kind, payload));
-        EXPECT_EQ(channel.receive(f), b::FrameChannel::Status::Ok);
-        EXPECT_EQ(f.kind, b::kReply);
-        EXPECT_TRUE(b::decodeReply(f.payload, r));
+        EXPECT_TRUE(channel.send(kind, payload) && channel.receive(f) == b::FrameChannel::Status::Ok &&
+                    f.kind == b::kReply && b::decodeReply(f.payload, r));
         replies.push_back(std::move(r));
       }
       return replies;
@@ -321,14 +315,9 @@ TEST_F(Connection, CallsAnswerWithTheMethodsValue) {
       {"path", "pathIsExist", {*root + std::string("\0/nothing", 9)}, {{"json", false}}},
   };
   for (const auto& c : cases) EXPECT_EQ(reply(c.member, c.method, c.args), c.reply) << c.method;
-  auto echo = find("test", "echo");
-  b::PayloadWriter w;
-  w.u32(echo.object);
-  w.u32(echo.cls);
-  w.u32(echo.method);
-  w.u8('?');  // no such argument kind
-  w.text("x");
-  EXPECT_EQ(asJson(ext->roundTrip(b::kCall, w.data())), (json{{"error", "corvane bridge: bad call"}}));
+  std::string forged = FakeExtension::callPayload(find("test", "echo"), {"x"});
+  forged[12] = '?';  // no such argument kind
+  EXPECT_EQ(asJson(ext->roundTrip(b::kCall, forged)), (json{{"error", "corvane bridge: bad call"}}));
 }
 
 TEST_F(Connection, ScriptsKeepTheirWholeTextOnBothPaths) {
