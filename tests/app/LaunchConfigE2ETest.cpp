@@ -89,27 +89,25 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
   // the shell is started from under the same relative name.
   const std::string home = shell.root() + "/home";
   const std::string cwd = shell.root() + "/cwd";
-  auto toolWrites = [](const std::string& id, const std::string& file) {
-    return json{{"id", id}, {"taskAppPath", "/bin/sh"}, {"command", {"-c", "touch ${HOME}/" + file}},
-                {"waitUntilExit", true}, {"conditionType", "&&"}};
+  // A task whose tool leaves a file named for it in HOME, unless `extra` says otherwise.
+  auto task = [](const std::string& id, const json& extra) {
+    json t = {{"index", 4}, {"id", id}, {"taskAppPath", "/bin/sh"}, {"command", {"-c", "touch ${HOME}/" + id}},
+              {"waitUntilExit", true}, {"conditionType", "&&"}};
+    t.update(extra);
+    return t;
   };
-  shell.writeFile(cwd + "/conf/main.json", json({{"Tasks", {toolWrites("evil", "evil")}}}).dump());
-  json tasks = json::array();
-  tasks.push_back({{"index", 1}, {"id", "probe"}, {"taskAppPath", "/bin/sh"},
-                   {"command", {"-c", "env | grep ^ZAVRELONLAB_MAIN_APP_ > ${HOME}/env.txt; "
-                                      "env | grep -E '^CORVANE_(TEST_|WEB_EXTENSIONS_DIR)' > ${HOME}/corvane-env.txt"}},
-                   {"waitUntilExit", true}, {"conditionType", "&&"}});
-  json typed = toolWrites("typed", "typed");
-  typed["taskType"] = 7;
-  json combined = toolWrites("combined", "combined");
-  combined["conditionType"] = 5;
-  json condition = toolWrites("condition", "condition");
-  condition["conditionType"] = "||";
-  condition["conditions"] = {{{"type", 9}, {"key", "k9"}, {"op", "<"}, {"value", 1}}};
-  for (auto t : {typed, combined, condition}) {
-    t["index"] = 4;
-    tasks.push_back(t);
-  }
+  shell.writeFile(cwd + "/conf/main.json", json({{"Tasks", {task("evil", json::object())}}}).dump());
+  const json tasks = {
+      task("probe", {{"index", 1},
+                     {"command",
+                      {"-c", "env | grep ^ZAVRELONLAB_MAIN_APP_ > ${HOME}/env.txt; "
+                             "env | grep -E '^CORVANE_(TEST_|WEB_EXTENSIONS_DIR)' > ${HOME}/corvane-env.txt"}}}),
+      // Never run: a task type, a condition type or a condition that does not exist.
+      task("typed", {{"taskType", 7}}),
+      task("combined", {{"conditionType", 5}}),
+      task("condition",
+           {{"conditionType", "||"}, {"conditions", {{{"type", 9}, {"key", "k9"}, {"op", "<"}, {"value", 1}}}}}),
+  };
   shell.writeFile(shell.resourcePath() + "/conf/main.json", json({{"Tasks", tasks}}).dump());
   shell.writeFile(shell.resourcePath() + "/public/ian.json", R"({"BootStrapList": ["conf/main.json"]})");
 
@@ -123,9 +121,9 @@ TEST_F(LaunchConfig, StartUpTasksAsTheirToolsSeeThem) {
   const std::string log = app->log();
   EXPECT_NE(log.find("main thread named mainThread"), std::string::npos);
 
-  EXPECT_FALSE(fs::exists(home + "/evil")) << "nothing from the working folder";
   EXPECT_EQ(log.find("发现错误"), std::string::npos) << log;
-  for (const char* never : {"typed", "combined", "condition"}) EXPECT_FALSE(fs::exists(home + "/" + never)) << never;
+  for (const char* never : {"evil", "typed", "combined", "condition"})  // evil: from the working folder
+    EXPECT_FALSE(fs::exists(home + "/" + never)) << never;
 
   // The shell's test variables (it was started with CORVANE_TEST_RESULT)
   // are its own: a tool it starts gets none of them.
@@ -167,16 +165,15 @@ TEST_F(LaunchConfig, AFailingTaskStartsTheLaunchOnceAndTheWindowStyleApplies) {
   EXPECT_EQ(corvane::test::countOf(log, "[0x0003] 不使用HttpServer"), 1u);
   EXPECT_NE(log.find("[id:third, descript:(null)] failed."), std::string::npos);
 
+  // No resize border, no close or minimize button, and the content's size.
   const json state = shell.report()["state"];
   ASSERT_TRUE(state.is_object()) << log;
-  EXPECT_FALSE(state["resizable"]);
   const std::string layout = state["decorationLayout"];
-  EXPECT_EQ(layout.find("close"), std::string::npos) << layout;
-  EXPECT_EQ(layout.find("minimize"), std::string::npos) << layout;
-  EXPECT_NE(layout.find("maximize"), std::string::npos) << layout;
-  EXPECT_EQ(state["width"], 800);
-  EXPECT_EQ(state["height"], 600) << "autoOffset: the heights given are the content's";
-  EXPECT_GT(state["titleBarHeight"].get<int>(), 0);
+  EXPECT_EQ(json({state["resizable"], layout.find("close") == std::string::npos,
+                  layout.find("minimize") == std::string::npos, layout.find("maximize") != std::string::npos,
+                  state["width"], state["height"], state["titleBarHeight"] > 0}),
+            json({false, true, true, true, 800, 600, true}))
+      << layout;
 }
 
 // ---- the window-size keys ------------------------------------------------------
@@ -243,12 +240,10 @@ TEST_F(LaunchConfig, SizeIsTheFrameTitleBarIncluded) {
     WmDisplay wm{true};
     auto app = launch({{"AppExInfo", appExInfo}}, "size", {{"DISPLAY", wm.display()}});
     const Sizes s = settled(*app, wm);
-    const int width = appExInfo["size"][0], height = appExInfo["size"][1];
     EXPECT_GT(s.titleBar, 0);
-    EXPECT_EQ(s.frameWidth(), width);
-    EXPECT_EQ(s.frameHeight(), height);
-    EXPECT_EQ(s.x.width, width + s.border());
-    EXPECT_EQ(s.x.height, height + s.border());
+    // The frame, and the X window: the frame plus the border on each axis.
+    EXPECT_EQ(json({{s.frameWidth(), s.frameHeight()}, {s.x.width - s.border(), s.x.height - s.border()}}),
+              json({appExInfo["size"], appExInfo["size"]}));
   }
 }
 
@@ -260,9 +255,8 @@ TEST_F(LaunchConfig, AutoOffsetAddsTheTitleBarOnceToEveryHeight) {
                          "size", {{"DISPLAY", wm.display()}});
   const Sizes s = settled(*app, wm);
   const int t = s.titleBar, b = s.border();
-  EXPECT_EQ(s.frameWidth(), 800);
-  EXPECT_EQ(s.contentHeight(), 600) << "the heights describe the content";
-  EXPECT_EQ(s.frameHeight(), 600 + t);
+  // The heights describe the content.
+  EXPECT_EQ(json({s.frameWidth(), s.contentHeight(), s.frameHeight()}), json({800, 600, 600 + t}));
   const std::string hints = normalHints(wm, s.x.window);
   EXPECT_NE(hints.find("minimum size: " + std::to_string(600 + b) + " by " + std::to_string(400 + t + b)),
             std::string::npos)

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -47,13 +48,16 @@ std::string LiveShell::log() const {
   return s.str();
 }
 
-bool LiveShell::waitForLog(const std::string& text, double seconds) const {
+// Asks `done` every 50 ms until it holds or the seconds pass.
+static bool poll(const std::function<bool()>& done, double seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (log().find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  for (; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(50)))
+    if (done()) return true;
   return false;
+}
+
+bool LiveShell::waitForLog(const std::string& text, double seconds) const {
+  return poll([&] { return log().find(text) != std::string::npos; }, seconds);
 }
 
 bool LiveShell::reap(int options) {
@@ -72,14 +76,7 @@ std::string LiveShell::state() {
   return "exited with " + std::to_string(exitStatus_);
 }
 
-int LiveShell::waitForExit(double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (reap(WNOHANG)) return exitStatus_;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return -1;
-}
+int LiveShell::waitForExit(double seconds) { return poll([&] { return reap(WNOHANG); }, seconds) ? exitStatus_ : -1; }
 
 bool LiveShell::running() { return !reap(WNOHANG); }
 

@@ -64,27 +64,6 @@ TEST(FrameChannel, ClosedPeerAndTornFramesReportClosed) {
   EXPECT_FALSE(p.right->send(kReply, "nobody listens"));
 }
 
-TEST(Reply, TextValuesStayWholeAndBecomeWellFormed) {
-  Reply r;
-  r.hasValue = true;
-  r.valueIsText = true;
-  r.valueJson = std::string("a\0b\"", 4);  // a text, not JSON
-  Reply back;
-  ASSERT_TRUE(decodeReply(encodeReply(r), back));
-  EXPECT_TRUE(back.valueIsText);
-  EXPECT_EQ(back.valueJson, std::string("a\0b\"", 4));
-  // A native text that is not UTF-8 (a file name, say) reaches the page
-  // with U+FFFD in place of the stray bytes.
-  r.valueJson = "name\xFF.txt";
-  ASSERT_TRUE(decodeReply(encodeReply(r), back));
-  EXPECT_EQ(back.valueJson, "name\xEF\xBF\xBD.txt");
-  r.valueIsText = false;
-  r.valueJson = "[1]";
-  ASSERT_TRUE(decodeReply(encodeReply(r), back));
-  EXPECT_FALSE(back.valueIsText);
-  EXPECT_EQ(back.valueJson, "[1]");
-}
-
 TEST(Arguments, TextsAndJsonValuesRoundTrip) {
   PayloadWriter w;
   const std::string nul("a\0b", 3);
@@ -100,12 +79,9 @@ TEST(Arguments, TextsAndJsonValuesRoundTrip) {
   w.end(start);
   std::vector<nlohmann::json> args;
   ASSERT_TRUE(decodeArguments(w.data(), args));
-  ASSERT_EQ(args.size(), 5u);
-  EXPECT_EQ(args[0], nul);
-  EXPECT_EQ(args[1], (nlohmann::json{{"k", {1, std::string(1, '\0')}}}));
-  EXPECT_EQ(args[2], "");
-  EXPECT_TRUE(args[3].is_null());  // JSON that does not parse reads as null
-  EXPECT_EQ(args[4], "written in place");
+  // JSON that does not parse reads as null.
+  EXPECT_EQ(nlohmann::json(args), nlohmann::json::array({nul, {{"k", {1, std::string(1, '\0')}}}, "", nullptr,
+                                                          "written in place"}));
   EXPECT_TRUE(decodeArguments("", args));
   EXPECT_TRUE(args.empty());
 }

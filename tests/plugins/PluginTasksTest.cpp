@@ -27,36 +27,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What the page would have been called with, from any thread.
+json call(const std::string& callback, const json& value) { return json::array({callback, value}); }
+
+// What the page would have been called with, from any thread: call()s.
 class PageCalls {
  public:
   corvane::LibCallbackService::Evaluate evaluator() {
     return [this](const std::string& callback, const json& value) {
       if (callback.empty()) return;  // as the page's evaluation does
       std::lock_guard<std::mutex> hold(mutex_);
-      calls_.push_back({callback, value});
+      calls_.push_back(call(callback, value));
       changed_.notify_all();
     };
   }
-  struct Call {
-    std::string callback;
-    json value;
-  };
   // Waits (generously) until `n` calls came.
-  std::vector<Call> waitFor(size_t n) {
+  json waitFor(size_t n = 0) {
     std::unique_lock<std::mutex> hold(mutex_);
     changed_.wait_for(hold, std::chrono::seconds(30), [&] { return calls_.size() >= n; });
-    return calls_;
-  }
-  std::vector<Call> now() {
-    std::lock_guard<std::mutex> hold(mutex_);
     return calls_;
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<Call> calls_;
+  json calls_ = json::array();
 };
 
 void copyBundle(const std::string& from, const std::string& to) {
@@ -89,33 +83,29 @@ class PluginTasksTest : public ::testing::Test {
 };
 
 TEST(PluginToolPath, PluginFolderSpellingsAreRewritten) {
-  EXPECT_EQ(PluginTasks::rewriteToolPath("/plugin/Sample.bundle"), "/PlugIns/Sample.bundle");
-  EXPECT_EQ(PluginTasks::rewriteToolPath("/Plugin/Sample.bundle"), "/PlugIns/Sample.bundle");
-  EXPECT_EQ(PluginTasks::rewriteToolPath("/PlugIns/Sample.bundle"), "/PlugIns/Sample.bundle");
-  EXPECT_EQ(PluginTasks::rewriteToolPath("/Plugins/Sample.bundle"), "/Plugins/Sample.bundle");
-  EXPECT_EQ(PluginTasks::rewriteToolPath("/plugin/a/plugin/b.bundle"), "/PlugIns/a/PlugIns/b.bundle");
-  EXPECT_EQ(PluginTasks::rewriteToolPath("plugin/Sample.bundle"), "plugin/Sample.bundle");
+  std::vector<std::string> rewritten;
+  for (const char* path : {"/plugin/Sample.bundle", "/Plugin/Sample.bundle", "/PlugIns/Sample.bundle",
+                           "/Plugins/Sample.bundle", "/plugin/a/plugin/b.bundle", "plugin/Sample.bundle"})
+    rewritten.push_back(PluginTasks::rewriteToolPath(path));
+  EXPECT_EQ(rewritten, (std::vector<std::string>{"/PlugIns/Sample.bundle", "/PlugIns/Sample.bundle",
+                                                 "/PlugIns/Sample.bundle", "/Plugins/Sample.bundle",
+                                                 "/PlugIns/a/PlugIns/b.bundle", "plugin/Sample.bundle"}));
 }
 
 TEST_F(PluginTasksTest, OperationsComeInTheirOrderTwiceConfigured) {
   run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}, {"passBack", "rec"},
        {"arguments", "x"}});
-  auto calls = page.waitFor(1);
-  ASSERT_EQ(calls.size(), 1u);
   const std::string path = fs::canonical(contents + "/PlugIns/TestTasks.bundle").string();
   const json configured = {"setMyDelegate:", "setMyPassback:rec", "setMyLifecycle:ZavrelonLAB"};
   json expected = configured;
   expected.push_back("setMySelfBundlePath:" + path);
   for (const auto& c : configured) expected.push_back(c);
   expected.push_back("runWithArgv:\"x\"");
-  EXPECT_EQ(calls[0].value["calls"], expected);
-  EXPECT_EQ(calls[0].callback, "rec");
+  EXPECT_EQ(page.waitFor(1), json::array({call("rec", {{"calls", expected}})}));
 
   run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}, {"passBack", "rec"},
        {"callMethod", "m"}});
-  calls = page.waitFor(2);
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[1].value["calls"].back(), "callMethod:m:null") << "absent arguments are null";
+  EXPECT_EQ(page.waitFor(2).at(1)[1]["calls"].back(), "callMethod:m:null") << "absent arguments are null";
 }
 
 TEST_F(PluginTasksTest, RegistryKeepsEveryBundleOnceAndTheLastNewPath) {
@@ -127,9 +117,9 @@ TEST_F(PluginTasksTest, RegistryKeepsEveryBundleOnceAndTheLastNewPath) {
   EXPECT_EQ(tasks->lastBundleTask(), first) << "one path, one bundle";
   run({{"taskToolPath", "/PlugIns/Sample.bundle"}, {"bundleClassName", "SamplePlugin"}, {"callMethod", "hello"}});
   run({{"taskToolPath", "/PlugIns/TestTasks.bundle"}, {"bundleClassName", "Recorder"}});
-  EXPECT_EQ(tasks->pluginBundlePath2BundelTaskDic().size(), 2u);
-  EXPECT_EQ(tasks->pluginBundlePath2BundelTaskDic().count(a), 1u);
-  EXPECT_EQ(tasks->pluginBundlePath2BundelTaskDic().count(b), 1u);
+  std::vector<std::string> registered;
+  for (const auto& entry : tasks->pluginBundlePath2BundelTaskDic()) registered.push_back(entry.first);
+  EXPECT_EQ(registered, (std::vector<std::string>{b, a}));
   EXPECT_EQ(tasks->lastPluginBundlePath(), b);
   EXPECT_EQ(tasks->lastBundleTask(), first);
 }
@@ -154,11 +144,11 @@ TEST_F(PluginTasksTest, TasksThatCannotRunAnswerWithAReason) {
   };
   for (const auto& c : cases) {
     auto answer = run(c.params);
-    EXPECT_TRUE(answer.answer) << c.params;
-    EXPECT_EQ(answer.result["success"], false) << c.params;
-    EXPECT_NE(answer.result.value("error", "").find(c.error), std::string::npos) << answer.result;
+    EXPECT_TRUE(answer.answer && answer.result["success"] == false &&
+                answer.result.value("error", "").find(c.error) != std::string::npos)
+        << c.params << ": " << answer.result;
   }
-  EXPECT_TRUE(page.now().empty()) << "no plug-in code answered";
+  EXPECT_TRUE(page.waitFor().empty()) << "no plug-in code answered";
 }
 
 TEST_F(PluginTasksTest, BundlesOutsideThePackageAreRefusedUnloaded) {
@@ -181,7 +171,7 @@ TEST_F(PluginTasksTest, BundlesOutsideThePackageAreRefusedUnloaded) {
   EXPECT_NE(answer.result.value("error", "").find("the library lies outside the bundle"), std::string::npos)
       << answer.result;
   EXPECT_FALSE(corvane::PluginBundle::bundleWithPath(outside)->isLoaded());
-  EXPECT_TRUE(page.now().empty());
+  EXPECT_TRUE(page.waitFor().empty());
 }
 
 TEST_F(PluginTasksTest, ABundleSwappedForALinkOutWhileItLoadsNeverLoadsTheOutsideLibrary) {
@@ -225,22 +215,17 @@ TEST(LibCallbackService, NotificationsReachEveryLiveServiceAndOnlyObjects) {
   center.post(corvane::kPluginSendMessageAndInfoNotification, "text");
   center.post(corvane::kPluginSendMessageAndInfoNotification, {{"data", 1}});  // no pass-back: nothing to call
   center.post(corvane::kPluginSendMessageAndInfoNotification, {{"passback", "f"}, {"data", {{"x", 1}}}});
-  ASSERT_EQ(one.now().size(), 1u);
-  ASSERT_EQ(two.now().size(), 1u);
-  EXPECT_EQ(one.now()[0].value, (json{{"x", 1}}));
+  const json heard = json::array({call("f", {{"x", 1}})});
+  EXPECT_EQ(one.waitFor(), heard);
+  EXPECT_EQ(two.waitFor(), heard);
 
   corvane_delegate* handle = first->handle();
   first.reset();
   center.post(corvane::kPluginSendMessageAndInfoNotification, {{"passback", "f"}});
   corvane::pluginHostApi()->pass_back_info(handle, "Late", "{}", "f");  // a kept handle of a closed page
-  EXPECT_EQ(one.now().size(), 1u);
-  EXPECT_EQ(two.now().size(), 2u);
-  EXPECT_EQ(two.now()[1].value, nullptr);
-
   corvane::pluginHostApi()->pass_back_info(second.handle(), "Me", "not json", "g");
-  ASSERT_EQ(two.now().size(), 3u);
-  EXPECT_EQ(two.now()[2].callback, "g");
-  EXPECT_EQ(two.now()[2].value, nullptr);
+  EXPECT_EQ(one.waitFor(), heard);
+  EXPECT_EQ(two.waitFor(), json::array({heard[0], call("f", nullptr), call("g", nullptr)}));
   EXPECT_EQ(corvane::pluginHostApi()->post_notification(corvane::kPluginSendMessageAndInfoNotification, "{"), -1);
 }
 

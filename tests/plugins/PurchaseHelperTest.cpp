@@ -15,6 +15,7 @@
 #include <sys/mount.h>
 
 #include <chrono>
+#include <set>
 
 using nlohmann::json;
 using corvane::PurchaseHelper;
@@ -99,8 +100,7 @@ TEST_F(PurchaseHelperTest, AStoppedHostIsEndedAfterTheTimeOutAndEveryWaitingRequ
   helper->request("buy", json::object(), [&](json r) { answers.push_back(r); });
   ASSERT_TRUE(spinUntil([&] { return answers.size() == 2; }, 20));
   const std::string why = "the purchase helper TestStore did not answer \"requestProducts\" within 1 s";
-  EXPECT_EQ(answers[0], (json{{"success", false}, {"error", why}}));
-  EXPECT_EQ(answers[1], (json{{"success", false}, {"error", why}}));
+  EXPECT_EQ(answers, std::vector<json>(2, {{"success", false}, {"error", why}}));
   EXPECT_EQ(helper->hostPid(), 0);
   EXPECT_TRUE(spinUntil([&] { return kill(pid, 0) != 0; }, 10)) << "the stopped host was ended";
   EXPECT_EQ(call(*helper, "requestProducts")["success"], true);
@@ -125,7 +125,8 @@ TEST_F(PurchaseHelperTest, HelpersThePackageDoesNotHoldAreRefusedForGood) {
   // A bundle in the package whose library is a link out of it.
   fs::create_directories(contents + "/PlugIns/LinkedLib.bundle/Contents/MacOS");
   fs::copy(outside + "/Contents/Info.plist", contents + "/PlugIns/LinkedLib.bundle/Contents/Info.plist");
-  fs::create_symlink(outside + "/Contents/MacOS/TestStore", contents + "/PlugIns/LinkedLib.bundle/Contents/MacOS/TestStore");
+  fs::create_symlink(outside + "/Contents/MacOS/TestStore",
+                     contents + "/PlugIns/LinkedLib.bundle/Contents/MacOS/TestStore");
   fs::copy(std::string(CORVANE_PLUGIN_FIXTURES) + "/Empty.bundle", contents + "/PlugIns/Empty.bundle",
            fs::copy_options::recursive);
 
@@ -141,11 +142,11 @@ TEST_F(PurchaseHelperTest, HelpersThePackageDoesNotHoldAreRefusedForGood) {
   };
   for (const auto& c : cases) {
     auto helper = make(c.bundle);
+    // Refused at the start, for every later request too, and no host runs.
     const json started = start(*helper);
-    EXPECT_EQ(started["success"], false) << c.bundle;
-    EXPECT_NE(started.value("error", "").find(c.error), std::string::npos) << c.bundle << ": " << started;
-    EXPECT_EQ(call(*helper, "requestProducts"), started) << c.bundle;
-    EXPECT_EQ(helper->hostPid(), 0) << c.bundle;
+    EXPECT_TRUE(started["success"] == false && started.value("error", "").find(c.error) != std::string::npos &&
+                call(*helper, "requestProducts") == started && helper->hostPid() == 0)
+        << c.bundle << ": " << started;
   }
 }
 
@@ -182,10 +183,9 @@ TEST_F(PurchaseHelperTest, TheSampleStoreOnAFullDiskKeepsItsLastStoreAndSaysTheP
   ASSERT_EQ(seen.size(), 3u) << seen;
   EXPECT_EQ(seen[1]["event"]["type"], "failed") << seen;
   EXPECT_EQ(corvane::test::readFile(store), before);
-  for (const auto& e : fs::directory_iterator(data))
-    EXPECT_TRUE(e.path().filename() == "store.json" || e.path().filename() == "store.json.lock" ||
-                e.path().filename() == "filler")
-        << "left behind: " << e.path();
+  std::set<std::string> files;
+  for (const auto& e : fs::directory_iterator(data)) files.insert(e.path().filename());
+  EXPECT_EQ(files, (std::set<std::string>{"filler", "store.json", "store.json.lock"})) << "nothing left behind";
   EXPECT_EQ(call(*helper, "getUseCount", {{"productId", "com.corvane.showcase.coins"}})["useCount"], 0);
 }
 

@@ -2,6 +2,7 @@
 
 #include "TestShell.h"
 
+#include "app/AtomicFile.h"
 #include "app/Log.h"
 #include "app/NotificationCenter.h"
 #include "app/Utils.h"
@@ -17,10 +18,6 @@
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
 #endif
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -300,17 +297,7 @@ std::string TestService::environment(const std::string& name) { return testshell
 
 bool TestService::finish(const std::string& report) {
   const std::string target = testshell::variable("CORVANE_TEST_RESULT");
-  const char* path = target.empty() ? nullptr : target.c_str();
-  bool ok = false;
-  if (path) {
-    const std::string tmp = std::string(path) + ".tmp";
-    if (FILE* f = std::fopen(tmp.c_str(), "wb")) {
-      ok = std::fwrite(report.data(), 1, report.size(), f) == report.size();
-      ok = std::fflush(f) == 0 && fsync(fileno(f)) == 0 && ok;
-      ok = std::fclose(f) == 0 && ok;
-      ok = ok && std::rename(tmp.c_str(), path) == 0;
-    }
-  }
+  const bool ok = !target.empty() && writeFileAtomically(target, report);
   // Leave the log lines of the page a moment to arrive, then quit.
   g_timeout_add(300, +[](gpointer) -> gboolean {
     if (GApplication* app = g_application_get_default()) g_application_quit(app);
