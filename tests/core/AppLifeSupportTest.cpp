@@ -12,6 +12,7 @@
 #include <gio/gdesktopappinfo.h>
 #include <glib.h>
 
+#include <array>
 #include <chrono>
 #include <thread>
 
@@ -59,26 +60,22 @@ TEST(Notifications, HeldNoticesReachTheFirstObserversInOrderOnce) {
   EXPECT_EQ(seen, (std::vector<std::string>{"1[\"/e\"]", "2[\"/e\"]", "3[\"/e\"]"}));
 }
 
-TEST(Notifications, AnObserverThatLeavesBeforeDeliveryLeavesTheNoticesKept) {
+// An observer, or a whole centre, gone before the delivery: nothing is
+// delivered to it, and an observer's notices stay kept for the next one.
+TEST(Notifications, ObserversAndCentresGoneBeforeDeliveryGetNothing) {
   NotificationCenter center;
   center.postOrHold("open", json::array({"/a"}));
-  auto token = center.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "removed observer called"; });
-  center.removeObserver(token);
+  center.removeObserver(center.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "removed observer"; }));
+  {
+    NotificationCenter gone;
+    gone.postOrHold("open", json::array({"/a"}));
+    gone.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "delivered by a destroyed centre"; });
+  }
   drainMainContext();
-  EXPECT_EQ(center.heldCount("open"), 1u);
   std::vector<json> seen;
   center.addObserver("open", [&](auto&, const json& o) { seen.push_back(o); });
   drainMainContext();
   EXPECT_EQ(seen, std::vector<json>{json::array({"/a"})});
-}
-
-TEST(Notifications, ACenterGoneBeforeItsDeliveryLeavesNothingBehind) {
-  {
-    NotificationCenter center;
-    center.postOrHold("open", json::array({"/a"}));
-    center.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "delivered by a destroyed centre"; });
-  }
-  drainMainContext();
 }
 
 TEST(Mailto, AnAddressCannotAddHeaders) {
@@ -146,9 +143,8 @@ TEST(WindowStylePlans, StyleKeysInTableOrderThenButtons) {
                                 {"hideZoomButton", false},
                                 {"hideFullScreenButton", "YES"},
                                 {"contentAspectRatio", {16, 9}}});
-  EXPECT_EQ(p.resizable, false);
-  EXPECT_EQ(p.closable, false) << "hasToolbarButtonControls comes last in the table";
-  EXPECT_FALSE(p.titled.has_value());
+  // hasToolbarButtonControls comes last in the table: not closable.
+  EXPECT_EQ(std::make_tuple(p.resizable, p.closable, p.titled), std::make_tuple(false, false, std::optional<bool>()));
   using B = WindowButton;
   EXPECT_EQ(p.buttons, (std::vector<std::pair<B, bool>>{
                            {B::Close, true}, {B::Zoom, false}, {B::FullScreen, true}}));
@@ -160,10 +156,9 @@ TEST(WindowStylePlans, StyleKeysInTableOrderThenButtons) {
 
 TEST(WindowStylePlans, SizesAcceptArraysAndBraceTexts) {
   auto s = windowSizePlan(json{{"autoOffset", true}, {"size", "{960, 640}"}, {"minSize", {400, 300}}});
-  EXPECT_TRUE(s.autoOffset);
-  EXPECT_EQ(s.size, (SizePair{960, 640}));
-  EXPECT_EQ(s.minSize, (SizePair{400, 300}));
-  EXPECT_FALSE(s.maxSize);
+  EXPECT_EQ(std::make_tuple(s.autoOffset, s.size, s.minSize, s.maxSize),
+            std::make_tuple(true, std::optional(SizePair{960, 640}), std::optional(SizePair{400, 300}),
+                            std::optional<SizePair>()));
   EXPECT_THROW(windowSizePlan(json{{"size", {800}}}), std::exception);
 }
 
@@ -177,18 +172,14 @@ TEST(WindowStylePlans, MenuListsAndTitleMethods) {
   auto m = menuPlan(json{{"menuHideList", {{{"tag", 301}}, 5, {{"tag", 302}, {"hide", false}}}},
                          {"menuTitleList", {{{"tag", 101}, {"title", "About ${APP_NAME}"}}, {{"method", "p+"}}}}},
                     expand);
-  ASSERT_EQ(m.hide.size(), 2u);
-  EXPECT_TRUE(m.hide[0].hide) << "hide defaults to true";
-  EXPECT_FALSE(m.hide[1].hide);
-  ASSERT_EQ(m.titles.size(), 2u);
-  EXPECT_EQ(m.titles[0].title, "About Demo");
-  EXPECT_EQ(m.titles[1].tag, -9999);
-
-  EXPECT_EQ(menuTitle("rp", "New", "Old", expand), "New");
-  EXPECT_EQ(menuTitle("p+", "New ", "Old", expand), "New Old");
-  EXPECT_EQ(menuTitle("+s", " New", "Old", expand), "Old New");
-  EXPECT_EQ(menuTitle("re", "ignored", "Quit ${APP_NAME}", expand), "Quit Demo");
-  EXPECT_EQ(menuTitle("xx", "New", "Old", expand), "");
+  json plan = json::array();  // hide defaults to true
+  for (const auto& h : m.hide) plan.push_back({h.tag, h.hide});
+  for (const auto& t : m.titles) plan.push_back({t.tag, t.title, t.method});
+  EXPECT_EQ(plan, json::parse(R"([[301, true], [302, false], [101, "About Demo", "rp"], [-9999, "", "p+"]])"));
+  for (const auto& [method, title, old, made] : std::vector<std::array<std::string, 4>>{
+           {"rp", "New", "Old", "New"}, {"p+", "New ", "Old", "New Old"}, {"+s", " New", "Old", "Old New"},
+           {"re", "ignored", "Quit ${APP_NAME}", "Quit Demo"}, {"xx", "New", "Old", ""}})
+    EXPECT_EQ(menuTitle(method, title, old, expand), made) << method;
 }
 
 TEST(PageCrashPolicy, ReloadsAtOnceThenAfterPausesThenGivesUpUntilTheyAreApart) {
@@ -210,11 +201,9 @@ TEST(PageCrashPolicy, ReloadsAtOnceThenAfterPausesThenGivesUpUntilTheyAreApart) 
       {seconds(82), true, milliseconds(1000), 2},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.at.count());
     const auto step = policy.crashed(t0 + c.at);
-    EXPECT_EQ(step.reload, c.reload);
-    EXPECT_EQ(step.delay, c.delay);
-    EXPECT_EQ(step.crashes, c.crashes);
+    EXPECT_EQ(std::make_tuple(step.reload, step.delay, step.crashes), std::make_tuple(c.reload, c.delay, c.crashes))
+        << "at " << c.at.count() << " s";
   }
   // The person reloads: the next crash is the first again.
   policy.reset();

@@ -64,26 +64,26 @@ TEST(FormatBox, TypeKeysAndTheirWinners) {
 TEST(FileRecord, FileAndFolderRecordsAndPathsHoldingNul) {
   TempDir t;
   writeFile(t.path() + "/dir/a.tar.gz", std::string(1500, 'x'));
-  json r = fileRecord(t.path() + "/dir/a.tar.gz");
-  EXPECT_EQ(r["parentDir"], t.path() + "/dir");
-  EXPECT_EQ(r["fileName"], "a.tar.gz");
-  EXPECT_EQ(r["fileNameWithoutExtension"], "a.tar");
-  EXPECT_EQ(r["extension"], "gz");
-  EXPECT_EQ(r["fileSize"], 1500);
-  EXPECT_EQ(r["fileSizeStr"], "1.5KB");
-  EXPECT_EQ(r["isFile"], true);
-  json d = fileRecord(t.path() + "/dir", {false, false});
-  EXPECT_FALSE(d.contains("parentDir"));
-  EXPECT_EQ(d["isDir"], true);
-  EXPECT_EQ(d["fileSize"], 0);
-  EXPECT_EQ(d["fileSizeStr"], "0.1KB");
-  EXPECT_EQ(d["fileUrl"], "file://" + t.path() + "/dir/");
+  // The members of a record that `keys` names (null for a missing one).
+  auto pick = [](const json& record, const std::vector<const char*>& keys) {
+    json out;
+    for (const char* key : keys) out[key] = record.value(key, json());
+    return out;
+  };
+  EXPECT_EQ(pick(fileRecord(t.path() + "/dir/a.tar.gz"), {"parentDir", "fileName", "fileNameWithoutExtension",
+                                                          "extension", "fileSize", "fileSizeStr", "isFile"}),
+            (json{{"parentDir", t.path() + "/dir"}, {"fileName", "a.tar.gz"}, {"fileNameWithoutExtension", "a.tar"},
+                  {"extension", "gz"}, {"fileSize", 1500}, {"fileSizeStr", "1.5KB"}, {"isFile", true}}));
+  EXPECT_EQ(pick(fileRecord(t.path() + "/dir", {false, false}),
+                 {"parentDir", "isDir", "fileSize", "fileSizeStr", "fileUrl"}),
+            (json{{"parentDir", nullptr}, {"isDir", true}, {"fileSize", 0}, {"fileSizeStr", "0.1KB"},
+                  {"fileUrl", "file://" + t.path() + "/dir/"}}));
   EXPECT_EQ(fileRecord(t.path() + "/dir", {true, true})["fileSize"], 1500);
   // The prefix before U+0000 is a file; the whole path names none.
-  json n = fileRecord(t.path() + "/dir/a.tar.gz" + std::string(1, '\0') + ".png");
-  for (const char* flag : {"isReadable", "isWritable", "isExecutable", "isDeletable", "isFile"})
-    EXPECT_EQ(n[flag], false) << flag;
-  EXPECT_EQ(n["fileSize"], 0);
+  EXPECT_EQ(pick(fileRecord(t.path() + "/dir/a.tar.gz" + std::string(1, '\0') + ".png"),
+                 {"isReadable", "isWritable", "isExecutable", "isDeletable", "isFile", "fileSize"}),
+            (json{{"isReadable", false}, {"isWritable", false}, {"isExecutable", false}, {"isDeletable", false},
+                  {"isFile", false}, {"fileSize", 0}}));
   EXPECT_EQ(pathFromPathOrFileUrl("file:///a%20b/c"), "/a b/c");
   EXPECT_EQ(pathFromPathOrFileUrl("/plain/path"), "/plain/path");
   EXPECT_EQ(pathFromPathOrFileUrl("https://example.com/x"), "");
@@ -111,8 +111,8 @@ TEST_F(FileOps, CopyKeepsLinksAsLinksAndRefusesAnExistingDestination) {
   EXPECT_EQ(fs::status(t.path() + "/dst/a.txt").permissions() & fs::perms::mask, static_cast<fs::perms>(0640));
   fileops::Failure error;
   EXPECT_FALSE(fileops::copyItem(t.path() + "/src", t.path() + "/dst", &error));
-  EXPECT_EQ(error.code, EEXIST);
-  EXPECT_EQ(error.text, "cannot copy " + t.path() + "/src to " + t.path() + "/dst: it already exists");
+  EXPECT_EQ(std::make_pair(error.code, error.text),
+            std::make_pair(EEXIST, "cannot copy " + t.path() + "/src to " + t.path() + "/dst: it already exists"));
   EXPECT_EQ(readFile(t.path() + "/dst/a.txt"), "a");  // the existing copy is untouched
 }
 
@@ -185,8 +185,9 @@ TEST_F(FileOps, FailedCopiesAndMovesSayWhyAndLeaveNothing) {
     const bool ok = c.move ? fileops::moveItem(c.src, c.dest, &why) : fileops::copyItem(c.src, c.dest, &why);
     EXPECT_FALSE(ok);
     if (c.code) {
-      EXPECT_EQ(why.code, c.code) << why.text;
-      EXPECT_EQ(why.text, std::string("cannot ") + (c.move ? "move " : "copy ") + c.src + " to " + c.dest + ": " + c.reason);
+      const std::string verb = c.move ? "cannot move " : "cannot copy ";
+      EXPECT_EQ(std::make_pair(why.code, why.text),
+                std::make_pair(c.code, verb + c.src + " to " + c.dest + ": " + c.reason));
     } else {
       EXPECT_FALSE(why.text.empty());
     }
