@@ -9,9 +9,9 @@
 #include "rate/RateReminder.h"
 #include "rate/RateRules.h"
 #include "server/ServerTestSupport.h"
+#include "support/ListeningSocket.h"
 #include "support/TestFiles.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <glib.h>
 
@@ -48,7 +48,6 @@ class RateFlow : public testing::Test {
   UserDefaults defaults{dir / "defaults.json"};
   RateServer server{"{}"};
   test::LogCapture logs;
-  std::vector<rate::DialogPlan> dialogs;
   std::vector<std::string> opened;
   rate::Button choice = rate::Button::RemindLater;
 
@@ -60,10 +59,7 @@ class RateFlow : public testing::Test {
     env.version = "3.1";
     env.serverAddress = server.address();
     env.defaults = &defaults;
-    env.showDialog = [this](const rate::DialogPlan& plan, std::function<void(rate::Button)> chosen) {
-      dialogs.push_back(plan);
-      chosen(choice);
-    };
+    env.showDialog = [this](const DialogPlan&, std::function<void(Button)> chosen) { chosen(choice); };
     env.openAddress = [this](const std::string& a) { opened.push_back(a); };
     return env;
   }
@@ -139,28 +135,22 @@ TEST_F(RateFlow, ServerFailuresAreLoggedAndNotCounted) {
   ASSERT_TRUE(start(environment()));
   ASSERT_TRUE(spinUntil([&] { return logged("--STHTTPRequest error HTTP 503"); }));
 
-  // A server that takes the connection and never answers.
-  const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(silent, 4), 0);
-  ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len);
-  RateEnvironment env = environment();
-  env.serverAddress = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-  env.requestTimeoutSeconds = 1;
-  ASSERT_TRUE(start(env));
-  ASSERT_TRUE(spinUntil([&] { return logged("--STHTTPRequest error no answer within 1 s"); }));
-  ::close(silent);
+  {
+    test::ListeningSocket silent;  // takes the connection and never answers
+    RateEnvironment env = environment();
+    env.serverAddress = "http://127.0.0.1:" + std::to_string(silent.port());
+    env.requestTimeoutSeconds = 1;
+    ASSERT_TRUE(start(env));
+    ASSERT_TRUE(spinUntil([&] { return logged("--STHTTPRequest error no answer within 1 s"); }));
+  }
 
   server.answer(std::string(300 * 1024, ' ') + "{}");
   ASSERT_TRUE(start(environment()));
   ASSERT_TRUE(spinUntil([&] { return logged("--STHTTPRequest error the answer is longer than"); }));
 
-  env.serverAddress = "ftp://127.0.0.1";
-  ASSERT_TRUE(start(env));
+  RateEnvironment ftp = environment();
+  ftp.serverAddress = "ftp://127.0.0.1";
+  ASSERT_TRUE(start(ftp));
   ASSERT_TRUE(spinUntil([&] { return logged("not an http or https address"); }));
   EXPECT_FALSE(UserDefaults(dir / "defaults.json").objectForKey("3.1_RateInfo_runTimes"));
 }

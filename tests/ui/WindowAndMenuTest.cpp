@@ -110,37 +110,33 @@ TEST(DockBadge, NumbersAreCountsAndEverythingElseHidesTheCount) {
 }
 
 TEST_F(Ui, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
-  auto buttons = [](GtkWidget* dialog) {
-    std::vector<std::string> labels;
+  // The type, the buttons left to right (the first at the right) and the
+  // message, shown literally.
+  auto panel = [](GtkWidget* dialog) {
+    json seen = {{"buttons", json::array()}};
     for (int id : {3, 2, 1})
       if (GtkWidget* b = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), id))
-        labels.push_back(gtk_button_get_label(GTK_BUTTON(b)));
-    return labels;
+        seen["buttons"].push_back(gtk_button_get_label(GTK_BUTTON(b)));
+    GtkMessageType type;
+    gchar* secondary = nullptr;
+    g_object_get(dialog, "message-type", &type, "secondary-text", &secondary, nullptr);
+    seen["type"] = type;
+    seen["message"] = secondary ? secondary : "";
+    g_free(secondary);
+    gtk_widget_destroy(dialog);
+    return seen;
   };
-  auto type = [](GtkWidget* dialog) {
-    GtkMessageType t;
-    g_object_get(dialog, "message-type", &t, nullptr);
-    return t;
-  };
-  GtkWidget* d = Notice::makeAlert({{"buttons", {"OK"}}, {"message", "50%d %@ %s <b>x</b>"}}, nullptr);
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(type(d), GTK_MESSAGE_WARNING);
-  EXPECT_EQ(buttons(d), std::vector<std::string>{"OK"});
-  gchar* secondary = nullptr;
-  g_object_get(d, "secondary-text", &secondary, nullptr);
-  EXPECT_STREQ(secondary, "50%d %@ %s <b>x</b>");  // shown literally
-  g_free(secondary);
-  gtk_widget_destroy(d);
-
-  d = Notice::makeAlert({{"alertType", "Critical"}, {"buttons", {"_A", "B", "C", "D"}}}, nullptr);
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(type(d), GTK_MESSAGE_ERROR);
-  EXPECT_EQ(buttons(d), (std::vector<std::string>{"C", "B", "_A"}));  // left to right; the first at the right
-  gtk_widget_destroy(d);
-
-  d = Notice::makeAlert({{"alertType", "Information"}, {"buttons", {"x", "y"}}}, nullptr);
-  EXPECT_EQ(type(d), GTK_MESSAGE_INFO);
-  gtk_widget_destroy(d);
+  for (const auto& [params, expected] : std::vector<std::pair<json, json>>{
+           {{{"buttons", {"OK"}}, {"message", "50%d %@ %s <b>x</b>"}},
+            {{"type", GTK_MESSAGE_WARNING}, {"buttons", {"OK"}}, {"message", "50%d %@ %s <b>x</b>"}}},
+           {{{"alertType", "Critical"}, {"buttons", {"_A", "B", "C", "D"}}},
+            {{"type", GTK_MESSAGE_ERROR}, {"buttons", {"C", "B", "_A"}}, {"message", ""}}},
+           {{{"alertType", "Information"}, {"buttons", {"x", "y"}}},
+            {{"type", GTK_MESSAGE_INFO}, {"buttons", {"y", "x"}}, {"message", ""}}}}) {
+    GtkWidget* d = Notice::makeAlert(params, nullptr);
+    ASSERT_NE(d, nullptr) << params;
+    EXPECT_EQ(panel(d), expected) << params;
+  }
   for (const json& refused : {json{{"alertType", "alert"}, {"buttons", {"x"}}}, json{{"buttons", json::array()}},
                               json{{"buttons", {"1", "2", "3", "4", "5"}}}, json::object()})
     EXPECT_EQ(Notice::makeAlert(refused, nullptr), nullptr) << refused;
@@ -153,13 +149,9 @@ TEST_F(Ui, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
 TEST_F(Ui, FontMembersCarryWeightsAndTraitsAndUnknownFontsHaveNone) {
   Fonts fonts;
   const json members = fonts.availableMembersOfFontFamily("DejaVu Sans");
-  json boldOblique;
-  for (const auto& m : members)
-    if (m[0] == "DejaVuSans-BoldOblique") boldOblique = m;
-  ASSERT_TRUE(boldOblique.is_array()) << members;
-  EXPECT_EQ(boldOblique[2], 9);
-  EXPECT_EQ(boldOblique[3], Fonts::kBold | Fonts::kItalic);
-  EXPECT_NE(std::find(members.begin(), members.end(), json{"DejaVuSans", "Book", 5, 0}), members.end()) << members;
+  for (const json& member : {json{"DejaVuSans-BoldOblique", "Bold Oblique", 9, Fonts::kBold | Fonts::kItalic},
+                             json{"DejaVuSans", "Book", 5, 0}})
+    EXPECT_NE(std::find(members.begin(), members.end(), member), members.end()) << member << " in " << members;
   EXPECT_LE(members.front()[2].get<int>(), members.back()[2].get<int>()) << "lightest first";
   EXPECT_TRUE(fonts.availableMembersOfFontFamily("DejaVu Sans Mono")[0][3].get<int>() & Fonts::kFixedPitch);
   EXPECT_EQ(fonts.availableMembersOfFontFamily("No Such Family"), json::array());
