@@ -43,9 +43,8 @@ TEST(InfoPlist, BinaryPropertyListsReadLikeXml) {
   plist_free(dict);
 
   Utils u(openBundle(tmp / "B.app"));
-  EXPECT_EQ(u.getAppName(), "Bin");
-  EXPECT_EQ(u.getAppBuildVersion(), "58");
-  EXPECT_TRUE(u.getEnableUseDebugHost());
+  EXPECT_EQ(std::make_tuple(u.getAppName(), u.getAppBuildVersion(), u.getEnableUseDebugHost()),
+            std::make_tuple("Bin", "58", true));
 
   writeFile(tmp / "Bad.app/Contents/Info.plist", "garbage");
   std::string why;

@@ -115,14 +115,10 @@ TEST(LoginItemEntry, AHostileBundlePathStaysOneArgumentOfOneKey) {
     EXPECT_TRUE(item.isStartAtLogin()) << "an entry it wrote is its own";
     EXPECT_TRUE(item.setStartAtLogin(true));
 
-    GKeyFile* file = g_key_file_new();
-    ASSERT_TRUE(g_key_file_load_from_file(file, item.entryPath().c_str(), G_KEY_FILE_NONE, nullptr));
-    gsize count = 0;
-    gchar** keys = g_key_file_get_keys(file, "Desktop Entry", &count, nullptr);
-    std::vector<std::string> names(keys, keys + count);
-    g_strfreev(keys);
-    g_key_file_free(file);
-    EXPECT_EQ(names, (std::vector<std::string>{"Type", "Name", "Exec", "X-Corvane-Bundle",
+    std::istringstream entry(readFile(item.entryPath()));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(entry, line);) lines.push_back(line.substr(0, line.find('=')));
+    EXPECT_EQ(lines, (std::vector<std::string>{"[Desktop Entry]", "Type", "Name", "Exec", "X-Corvane-Bundle",
                                                "X-GNOME-Autostart-enabled"}));
 
     GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(item.entryPath().c_str());
