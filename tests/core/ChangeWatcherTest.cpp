@@ -58,28 +58,23 @@ class Watchers : public testing::Test {
 
 }  // namespace
 
-TEST_F(Watchers, AFileReportsAttributesLinksShrinkingWritesAndRename) {
-  const std::string file = tmp / "watched.txt";
+TEST_F(Watchers, FilesAndFoldersReportEachKindOfChange) {
+  const std::string file = tmp / "watched.txt", dir = tmp / "dir";
   writeFile(file, "abc");
+  fs::create_directories(dir);
   ChangeWatcher w("cb", recorder());
-  ASSERT_TRUE(w.addPath(file, ChangeWatcher::kAll));
+  ASSERT_TRUE(w.addPath(file, ChangeWatcher::kAll) && w.addPath(dir, ChangeWatcher::kAll));
   step("chmod", [&] { ::chmod(file.c_str(), 0600); }, file, {"FileAttributesChanged"}, {"LinkCountChanged"});
   step("link", [&] { ::link(file.c_str(), (tmp / "hard").c_str()); }, file, {"LinkCountChanged"},
        {"FileAttributesChanged"});
   step("shrinking write", [&] { std::ofstream(file, std::ios::trunc) << "x"; }, file, {"FileWritten"},
        {"FileSizeIncreased"});
   step("rename", [&] { ::rename(file.c_str(), (tmp / "renamed.txt").c_str()); }, file, {"FileRenamed"});
-}
-
-TEST_F(Watchers, AFolderReportsEntriesAsWritesAndSubfoldersAsLinks) {
-  const std::string dir = tmp / "dir";
-  fs::create_directories(dir);
-  ChangeWatcher w("cb", recorder());
-  ASSERT_TRUE(w.addPath(dir, ChangeWatcher::kAll));
-  step("new file", [&] { writeFile(dir + "/new.txt", "x"); }, dir, {"FileWritten"}, {"LinkCountChanged"});
+  // A folder's entries are writes, its subfolders links.
+  step("new entry", [&] { writeFile(dir + "/new.txt", "x"); }, dir, {"FileWritten"}, {"LinkCountChanged"});
   step("subfolder", [&] { fs::create_directory(dir + "/sub"); }, dir, {"LinkCountChanged"});
-  step("chmod", [&] { ::chmod(dir.c_str(), 0700); }, dir, {"FileAttributesChanged"});
-  step("rename", [&] { fs::rename(dir, tmp / "dir-moved"); }, dir, {"FileRenamed"});
+  step("folder chmod", [&] { ::chmod(dir.c_str(), 0700); }, dir, {"FileAttributesChanged"});
+  step("folder rename", [&] { fs::rename(dir, tmp / "dir-moved"); }, dir, {"FileRenamed"});
 }
 
 // Editors save by writing a new file and renaming it onto the old name, or

@@ -156,36 +156,31 @@ TEST_F(FileOps, FailedCopiesAndMovesSayWhyAndLeaveNothing) {
   ASSERT_TRUE(readOnly.setReadOnly(true));
   writeFile(t.path() + "/big.bin", std::string(100 * 1024, 'b'));
   const std::string longName(300, 'n');
+  // Each row is a copy, and a move too where `alsoMove`.
   struct Case {
     const char* name;
-    bool move;
+    bool alsoMove;
     std::string src, dest;
     int code;
     std::string reason;
   };
+  const std::string noFolder = "the folder " + t.path() + "/no/such does not exist";
   const Case cases[] = {
-      {"copy-full", false, t.path() + "/big.bin", disk / "big.bin", ENOSPC, "there is not enough space on the disk"},
-      {"copy-tree-full", false, t.path() + "/src", disk / "tree", 0, ""},
-      {"move-full", true, t.path() + "/big.bin", disk / "big.bin", ENOSPC, "there is not enough space on the disk"},
-      {"copy-read-only", false, t.path() + "/src/a.txt", readOnly / "in/a.txt", EROFS, "the disk is read-only"},
-      {"move-out-of-read-only", true, readOnly / "in/kept.txt", t.path() + "/kept.txt", EROFS, "the disk is read-only"},
-      {"copy-missing-folder", false, t.path() + "/src/a.txt", t.path() + "/no/such/a.txt", ENOENT,
-       "the folder " + t.path() + "/no/such does not exist"},
-      {"move-missing-folder", true, t.path() + "/src/a.txt", t.path() + "/no/such/a.txt", ENOENT,
-       "the folder " + t.path() + "/no/such does not exist"},
-      {"copy-long-name", false, t.path() + "/src/a.txt", t.path() + "/" + longName, ENAMETOOLONG, "the name is too long"},
-      {"move-long-name", true, t.path() + "/src/a.txt", t.path() + "/" + longName, ENAMETOOLONG, "the name is too long"},
+      {"full", true, t.path() + "/big.bin", disk / "big.bin", ENOSPC, "there is not enough space on the disk"},
+      {"tree-full", false, t.path() + "/src", disk / "tree", 0, ""},
+      {"into-read-only", false, t.path() + "/src/a.txt", readOnly / "in/a.txt", EROFS, "the disk is read-only"},
+      {"missing-folder", true, t.path() + "/src/a.txt", t.path() + "/no/such/a.txt", ENOENT, noFolder},
+      {"long-name", true, t.path() + "/src/a.txt", t.path() + "/" + longName, ENAMETOOLONG, "the name is too long"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  auto check = [&](const Case& c, bool move) {
+    SCOPED_TRACE(std::string(move ? "move " : "copy ") + c.name);
     disk.fill(8192);  // the tree's small files fit, its bigger ones do not
     writeFile(t.path() + "/src/sub/c.bin", std::string(20 * 1024, 'c'));
     const std::string before = fs::is_regular_file(c.src) ? readFile(c.src) : "";
     fileops::Failure why;
-    const bool ok = c.move ? fileops::moveItem(c.src, c.dest, &why) : fileops::copyItem(c.src, c.dest, &why);
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(move ? fileops::moveItem(c.src, c.dest, &why) : fileops::copyItem(c.src, c.dest, &why));
     if (c.code) {
-      const std::string verb = c.move ? "cannot move " : "cannot copy ";
+      const std::string verb = move ? "cannot move " : "cannot copy ";
       EXPECT_EQ(std::make_pair(why.code, why.text),
                 std::make_pair(c.code, verb + c.src + " to " + c.dest + ": " + c.reason));
     } else {
@@ -199,7 +194,13 @@ TEST_F(FileOps, FailedCopiesAndMovesSayWhyAndLeaveNothing) {
       EXPECT_TRUE(fs::exists(c.src));
     }
     fs::remove(disk / ".filler");
+  };
+  for (const Case& c : cases) {
+    check(c, false);
+    if (c.alsoMove) check(c, true);
   }
+  check({"out-of-read-only", false, readOnly / "in/kept.txt", t.path() + "/kept.txt", EROFS, "the disk is read-only"},
+        true);
   // Nothing of the failed moves is left on the full disk.
   EXPECT_TRUE(fs::is_empty(disk.path()));
 }
