@@ -62,9 +62,7 @@ class MenuProxies : public ::testing::Test {
   }
   std::vector<std::string> titles(GtkWidget* shell) {
     std::vector<std::string> out;
-    GList* children = gtk_container_get_children(GTK_CONTAINER(shell));
-    for (GList* l = children; l; l = l->next) out.push_back(MenuProxy::titleOf(GTK_WIDGET(l->data)));
-    g_list_free(children);
+    for (GtkWidget* item : MainMenu::itemsOf(shell)) out.push_back(MenuProxy::titleOf(item));
     return out;
   }
   MenuItemProxy* add(MenuProxy* menu, const std::string& title, const std::string& key = "", int64_t index = 0) {
