@@ -1,6 +1,5 @@
-// Application facts (the name rule, binary property lists, identifiers, a
-// language that cannot be stored), the bridge's argument helpers, bounded
-// JSON, the website-data folder and the command line, run as a real process.
+// Application facts, the bridge's argument helpers, bounded JSON, the
+// website-data folder and the command line.
 #include "TestSupport.h"
 
 #include "app/CommandLine.h"

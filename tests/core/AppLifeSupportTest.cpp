@@ -1,7 +1,5 @@
-// Pieces of the application's life: held notifications, mailto URLs, the
-// login item, window-style plans, when a page whose web process died is
-// loaded again, the termination signal in a real child process (the order
-// and exit code are checked end to end too) and relaunch.
+// Pieces of the application's life, the termination signal and relaunch in
+// real child processes.
 #include "TestSupport.h"
 
 #include "app/LoginItem.h"

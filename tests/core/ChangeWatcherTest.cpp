@@ -1,7 +1,5 @@
-// Watchers on real files: what inotify reports reaches a page's change
-// watcher as the event kinds pages know; the development mode's folder watch
-// makes one report per burst of saves, ignores editors' scratch files and
-// watches new folders.
+// A page's change watchers and the development mode's folder watch on real
+// files.
 #include "TestSupport.h"
 
 #include "app/FolderWatch.h"

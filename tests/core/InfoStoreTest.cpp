@@ -154,10 +154,8 @@ std::string deepBinaryPlist(uint32_t depth, bool loop = false) {
 
 }  // namespace
 
-// What the store accepts it can read back: a value nested deeper than the
-// reader takes is refused when saving, with a reason, and the old file stays.
-// Files nested far deeper (made by hand) are refused by the reader instead
-// of ending the process.
+// What the store accepts it can read back; files nested far deeper (made by
+// hand) are refused by the reader instead of ending the process.
 TEST_F(InfoFiles, WhatTheStoreAcceptsItCanReadBack) {
   const std::string path = tmp / "deep.plist";
   for (size_t depth : {1, 100, 255, 256, 257, 400}) {

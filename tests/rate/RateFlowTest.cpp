@@ -1,9 +1,6 @@
-// The rate-app reminder without a display: its rules (the query address,
-// the server's answer, launch counting, the dialog's buttons, the addresses
-// it opens), and its whole flow on a GLib main loop against a real HTTP
-// server on the loopback address, directly or through an agent that fetches
-// on a thread of its own. The dialog is the test's function here; the real
-// one is exercised end to end in the shell.
+// The rate-app reminder's rules, and its flow on a GLib main loop against a
+// real HTTP server on the loopback address, directly or through an agent.
+// The dialog is the test's function; the real one is tested end to end.
 #include "../e2e/ShellHarness.h"
 #include "app/UserDefaults.h"
 #include "rate/RateReminder.h"

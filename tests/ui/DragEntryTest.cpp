@@ -1,7 +1,5 @@
-// A real drag from another window onto the page's web view, made with the
-// pointer through XTEST on a display of the test's own: the drag's many
-// motions are one entry each time the pointer comes in, and the dropped
-// file reaches the drop delegate.
+// A real drag (XTEST, on a display of the test's own) onto the web view:
+// many motions are one entry per time the pointer comes in.
 #include "ui/MainWebView.h"
 
 #include "app/Bundle.h"

@@ -1,8 +1,5 @@
-// On the test session's display: the drag rules of the web view, the one
-// saved window frame, how development mode shows a page's console line, the
-// badge's count, the alert's panel (its kinds and buttons; what a page sees
-// of them, and of fonts and sounds, is checked end to end), the fonts'
-// traits and the sound names.
+// The web view, the window frame, the development console and desktop
+// services on the test session's display, beyond what pages see of them.
 #include "ui/DevMode.h"
 #include "ui/MainWebView.h"
 #include "ui/WindowController.h"
