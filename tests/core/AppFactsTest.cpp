@@ -171,8 +171,7 @@ TEST(CommandLine, DevelopmentModeOnlyWithAPageServedOnThisComputer) {
   EXPECT_TRUE(parse({"--dev", "-b", "A.app"}).dev);
   EXPECT_FALSE(parse({"-b", "A.app", "--", "--dev"}).dev);  // a file named so
   const auto url = parse({"--dev-url", "http://localhost:5173/", "-b", "A.app"});
-  EXPECT_TRUE(url.dev);
-  EXPECT_EQ(url.devUrl, "http://localhost:5173/");
+  EXPECT_EQ(std::make_pair(url.dev, url.devUrl), std::make_pair(true, std::string("http://localhost:5173/")));
   EXPECT_EQ(parse({"--dev-url=https://127.0.0.2:8443/app/"}).devUrl, "https://127.0.0.2:8443/app/");
   struct Case {
     const char* url;

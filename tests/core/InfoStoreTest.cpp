@@ -66,8 +66,7 @@ TEST_F(InfoFiles, RefusalsAnswerInTheirOwnWordsAndLeaveTheFile) {
     SCOPED_TRACE(c.fault);
     if (c.expected.is_string()) {
       EXPECT_EQ(c.answer["success"], false);
-      ASSERT_TRUE(c.answer["error"].is_string()) << c.answer;
-      EXPECT_NE(c.answer["error"].get<std::string>().find(c.expected.get<std::string>()), std::string::npos) << c.answer;
+      EXPECT_NE(c.answer.value("error", "").find(c.expected.get<std::string>()), std::string::npos) << c.answer;
     } else {
       EXPECT_EQ(c.answer, c.expected);
     }
@@ -254,13 +253,12 @@ TEST_F(InfoFiles, DesktopEntriesMapToTheSameKeys) {
   makePng(tmp / "sys/icons/hicolor/16x16/apps/org.example.Editor.png", 16, 16);
   makePng(tmp / "sys/icons/hicolor/48x48/apps/org.example.Editor.png", 48, 48);
   writeFile(tmp / "sys/icons/hicolor/scalable/apps/org.example.Editor.svg", "<svg/>");
-  auto path = otherapp::desktopEntryForId("vendor-editor");
-  ASSERT_TRUE(path);
-  EXPECT_EQ(*path, tmp / "sys/applications/vendor/editor.desktop");
+  const std::string path = tmp / "sys/applications/vendor/editor.desktop";
+  EXPECT_EQ(otherapp::desktopEntryForId("vendor-editor"), path);
   EXPECT_EQ(otherapp::desktopEntryForId("vendor-editor.desktop"), path);
   env.set("LANGUAGE", "");
   env.set("LC_ALL", "C");
-  json info = std::get<json>(otherapp::getOtherAppInfo(*path, pngWriter()));
+  json info = std::get<json>(otherapp::getOtherAppInfo(path, pngWriter()));
   const std::string png = info["AppIcon2PngPath"];
   info.erase("AppIcon2PngPath");
   EXPECT_EQ(info, (json{{"AppId", "vendor-editor"},
