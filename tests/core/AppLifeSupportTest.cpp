@@ -1,17 +1,23 @@
-// Platform-free pieces of the application's life: held notifications,
-// mailto URLs, the login item, window-style plans and when a page whose web
-// process died is loaded again.
+// Pieces of the application's life, the termination signal and relaunch in
+// real child processes.
 #include "TestSupport.h"
 
 #include "app/LoginItem.h"
 #include "app/MailtoUrl.h"
 #include "app/NotificationCenter.h"
 #include "app/PageCrashPolicy.h"
+#include "app/Relaunch.h"
+#include "app/TerminationSignal.h"
 #include "app/WindowStyle.h"
 
+#include <fcntl.h>
 #include <gio/gdesktopappinfo.h>
 #include <glib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <thread>
 
@@ -59,26 +65,22 @@ TEST(Notifications, HeldNoticesReachTheFirstObserversInOrderOnce) {
   EXPECT_EQ(seen, (std::vector<std::string>{"1[\"/e\"]", "2[\"/e\"]", "3[\"/e\"]"}));
 }
 
-TEST(Notifications, AnObserverThatLeavesBeforeDeliveryLeavesTheNoticesKept) {
+// An observer, or a whole centre, gone before the delivery: nothing is
+// delivered to it, and an observer's notices stay kept for the next one.
+TEST(Notifications, ObserversAndCentresGoneBeforeDeliveryGetNothing) {
   NotificationCenter center;
   center.postOrHold("open", json::array({"/a"}));
-  auto token = center.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "removed observer called"; });
-  center.removeObserver(token);
+  center.removeObserver(center.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "removed observer"; }));
+  {
+    NotificationCenter gone;
+    gone.postOrHold("open", json::array({"/a"}));
+    gone.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "delivered by a destroyed centre"; });
+  }
   drainMainContext();
-  EXPECT_EQ(center.heldCount("open"), 1u);
   std::vector<json> seen;
   center.addObserver("open", [&](auto&, const json& o) { seen.push_back(o); });
   drainMainContext();
   EXPECT_EQ(seen, std::vector<json>{json::array({"/a"})});
-}
-
-TEST(Notifications, ACenterGoneBeforeItsDeliveryLeavesNothingBehind) {
-  {
-    NotificationCenter center;
-    center.postOrHold("open", json::array({"/a"}));
-    center.addObserver("open", [](auto&, const json&) { ADD_FAILURE() << "delivered by a destroyed centre"; });
-  }
-  drainMainContext();
 }
 
 TEST(Mailto, AnAddressCannotAddHeaders) {
@@ -111,14 +113,10 @@ TEST(LoginItemEntry, AHostileBundlePathStaysOneArgumentOfOneKey) {
     EXPECT_TRUE(item.isStartAtLogin()) << "an entry it wrote is its own";
     EXPECT_TRUE(item.setStartAtLogin(true));
 
-    GKeyFile* file = g_key_file_new();
-    ASSERT_TRUE(g_key_file_load_from_file(file, item.entryPath().c_str(), G_KEY_FILE_NONE, nullptr));
-    gsize count = 0;
-    gchar** keys = g_key_file_get_keys(file, "Desktop Entry", &count, nullptr);
-    std::vector<std::string> names(keys, keys + count);
-    g_strfreev(keys);
-    g_key_file_free(file);
-    EXPECT_EQ(names, (std::vector<std::string>{"Type", "Name", "Exec", "X-Corvane-Bundle",
+    std::istringstream entry(readFile(item.entryPath()));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(entry, line);) lines.push_back(line.substr(0, line.find('=')));
+    EXPECT_EQ(lines, (std::vector<std::string>{"[Desktop Entry]", "Type", "Name", "Exec", "X-Corvane-Bundle",
                                                "X-GNOME-Autostart-enabled"}));
 
     GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(item.entryPath().c_str());
@@ -146,9 +144,8 @@ TEST(WindowStylePlans, StyleKeysInTableOrderThenButtons) {
                                 {"hideZoomButton", false},
                                 {"hideFullScreenButton", "YES"},
                                 {"contentAspectRatio", {16, 9}}});
-  EXPECT_EQ(p.resizable, false);
-  EXPECT_EQ(p.closable, false) << "hasToolbarButtonControls comes last in the table";
-  EXPECT_FALSE(p.titled.has_value());
+  // hasToolbarButtonControls comes last in the table: not closable.
+  EXPECT_EQ(std::make_tuple(p.resizable, p.closable, p.titled), std::make_tuple(false, false, std::optional<bool>()));
   using B = WindowButton;
   EXPECT_EQ(p.buttons, (std::vector<std::pair<B, bool>>{
                            {B::Close, true}, {B::Zoom, false}, {B::FullScreen, true}}));
@@ -160,10 +157,9 @@ TEST(WindowStylePlans, StyleKeysInTableOrderThenButtons) {
 
 TEST(WindowStylePlans, SizesAcceptArraysAndBraceTexts) {
   auto s = windowSizePlan(json{{"autoOffset", true}, {"size", "{960, 640}"}, {"minSize", {400, 300}}});
-  EXPECT_TRUE(s.autoOffset);
-  EXPECT_EQ(s.size, (SizePair{960, 640}));
-  EXPECT_EQ(s.minSize, (SizePair{400, 300}));
-  EXPECT_FALSE(s.maxSize);
+  EXPECT_EQ(std::make_tuple(s.autoOffset, s.size, s.minSize, s.maxSize),
+            std::make_tuple(true, std::optional(SizePair{960, 640}), std::optional(SizePair{400, 300}),
+                            std::optional<SizePair>()));
   EXPECT_THROW(windowSizePlan(json{{"size", {800}}}), std::exception);
 }
 
@@ -177,18 +173,14 @@ TEST(WindowStylePlans, MenuListsAndTitleMethods) {
   auto m = menuPlan(json{{"menuHideList", {{{"tag", 301}}, 5, {{"tag", 302}, {"hide", false}}}},
                          {"menuTitleList", {{{"tag", 101}, {"title", "About ${APP_NAME}"}}, {{"method", "p+"}}}}},
                     expand);
-  ASSERT_EQ(m.hide.size(), 2u);
-  EXPECT_TRUE(m.hide[0].hide) << "hide defaults to true";
-  EXPECT_FALSE(m.hide[1].hide);
-  ASSERT_EQ(m.titles.size(), 2u);
-  EXPECT_EQ(m.titles[0].title, "About Demo");
-  EXPECT_EQ(m.titles[1].tag, -9999);
-
-  EXPECT_EQ(menuTitle("rp", "New", "Old", expand), "New");
-  EXPECT_EQ(menuTitle("p+", "New ", "Old", expand), "New Old");
-  EXPECT_EQ(menuTitle("+s", " New", "Old", expand), "Old New");
-  EXPECT_EQ(menuTitle("re", "ignored", "Quit ${APP_NAME}", expand), "Quit Demo");
-  EXPECT_EQ(menuTitle("xx", "New", "Old", expand), "");
+  json plan = json::array();  // hide defaults to true
+  for (const auto& h : m.hide) plan.push_back({h.tag, h.hide});
+  for (const auto& t : m.titles) plan.push_back({t.tag, t.title, t.method});
+  EXPECT_EQ(plan, json::parse(R"([[301, true], [302, false], [101, "About Demo", "rp"], [-9999, "", "p+"]])"));
+  for (const auto& [method, title, old, made] : std::vector<std::array<std::string, 4>>{
+           {"rp", "New", "Old", "New"}, {"p+", "New ", "Old", "New Old"}, {"+s", " New", "Old", "Old New"},
+           {"re", "ignored", "Quit ${APP_NAME}", "Quit Demo"}, {"xx", "New", "Old", ""}})
+    EXPECT_EQ(menuTitle(method, title, old, expand), made) << method;
 }
 
 TEST(PageCrashPolicy, ReloadsAtOnceThenAfterPausesThenGivesUpUntilTheyAreApart) {
@@ -210,13 +202,115 @@ TEST(PageCrashPolicy, ReloadsAtOnceThenAfterPausesThenGivesUpUntilTheyAreApart) 
       {seconds(82), true, milliseconds(1000), 2},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.at.count());
     const auto step = policy.crashed(t0 + c.at);
-    EXPECT_EQ(step.reload, c.reload);
-    EXPECT_EQ(step.delay, c.delay);
-    EXPECT_EQ(step.crashes, c.crashes);
+    EXPECT_EQ(std::make_tuple(step.reload, step.delay, step.crashes), std::make_tuple(c.reload, c.delay, c.crashes))
+        << "at " << c.at.count() << " s";
   }
   // The person reloads: the next crash is the first again.
   policy.reset();
   EXPECT_EQ(policy.crashed(t0 + seconds(83)).delay, milliseconds(0));
+}
+
+TEST(TerminationSignal, PostsLogsWaitsAndExitsWithZero) {
+  TempDir tmp;
+  const std::string logPath = tmp / "stderr.txt";
+  pid_t child = fork();
+  if (child == 0) {
+    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    NotificationCenter::defaultCenter().addObserver(kNoticeAppTerminate, [](auto&, auto&) {
+      std::fputs("observed terminate notice\n", stderr);
+      std::fflush(stderr);
+    });
+    installTerminationSignalHandler([] { return std::string("Demo"); }, 1);
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    // The loop must keep serving while the process waits to exit.
+    g_timeout_add(100, [](gpointer) -> gboolean {
+      std::fputs("tick\n", stderr);
+      std::fflush(stderr);
+      return G_SOURCE_CONTINUE;
+    }, nullptr);
+    g_main_loop_run(loop);
+    _exit(3);  // never reached
+  }
+  g_usleep(300 * 1000);
+  const gint64 sent = g_get_monotonic_time();
+  kill(child, SIGTERM);
+  g_usleep(100 * 1000);
+  kill(child, SIGTERM);  // a second signal does not restart the wait
+  int status = 0;
+  waitpid(child, &status, 0);
+  const double elapsed = (g_get_monotonic_time() - sent) / 1e6;
+  EXPECT_EQ(status, 0) << "a status other than exit(0)";
+  EXPECT_GE(elapsed, 0.95);
+
+  // The notice, then the first line (once), then the last.
+  const std::string err = readFile(logPath);
+  const auto notice = err.find("observed terminate notice");
+  const auto first = err.find("##[App:Demo]## will about to exit...");
+  const auto last = err.find("##[App:Demo]## completely exit...");
+  EXPECT_TRUE(notice < first && first < last && last != std::string::npos) << err;
+  EXPECT_EQ(countOf(err, "will about to exit"), 1u) << err;
+  EXPECT_NE(err.find("tick", first), std::string::npos) << "the main loop ran during the wait";
+}
+
+TEST(Relaunch, NewInstanceWaitsForThePredecessor) {
+  EnvGuard env;
+  // The "predecessor" is a short-lived child; the successor waits for it.
+  pid_t predecessor = fork();
+  if (predecessor == 0) {
+    g_usleep(400 * 1000);
+    _exit(0);
+  }
+  env.set(kRelaunchPidVariable, std::to_string(predecessor));
+  std::thread reaper([&] { waitpid(predecessor, nullptr, 0); });
+  const gint64 start = g_get_monotonic_time();
+  waitForPredecessor(5);
+  const double waited = (g_get_monotonic_time() - start) / 1e6;
+  reaper.join();
+  EXPECT_GE(waited, 0.3);
+  EXPECT_EQ(std::getenv(kRelaunchPidVariable), nullptr) << "not passed on to children";
+
+  const gint64 again = g_get_monotonic_time();
+  waitForPredecessor(5);
+  EXPECT_LT((g_get_monotonic_time() - again) / 1e6, 1.0) << "a first start does not wait";
+}
+
+TEST(Relaunch, TheInstalledExecutableIsTheOneAtTheStartPathNow) {
+  TempDir tmp;
+  EnvGuard env;
+  const std::string exe = tmp / "bin/demo-shell";
+  writeFile(exe, "#!/bin/sh\n");
+  fs::permissions(exe, fs::perms::owner_all);
+  // An update replaces the file: the path is still the one to start.
+  writeFile(tmp / "bin/demo-shell.new", "#!/bin/sh\necho new\n");
+  fs::permissions(tmp / "bin/demo-shell.new", fs::perms::owner_all);
+  fs::rename(tmp / "bin/demo-shell.new", exe);
+  EXPECT_EQ(installedExecutable(exe), exe);
+
+  // Removed: the program of that name on PATH, else nothing.
+  fs::remove(exe);
+  writeFile(tmp / "elsewhere/demo-shell", "#!/bin/sh\n");
+  fs::permissions(tmp / "elsewhere/demo-shell", fs::perms::owner_all);
+  env.set("PATH", tmp / "elsewhere");
+  EXPECT_EQ(installedExecutable(exe), tmp / "elsewhere/demo-shell");
+  env.set("PATH", tmp / "nowhere");
+  EXPECT_EQ(installedExecutable(exe), std::nullopt);
+}
+
+// A relaunch knows its predecessor; a hand-over starts at once and passes
+// the files after the marker.
+TEST(Relaunch, StartsADetachedProcessThatKnowsItsPredecessorUnlessHandingOver) {
+  TempDir tmp;
+  const std::string script = tmp / "fake-shell";
+  writeFile(script, "#!/bin/sh\necho \"$* [$" + std::string(kRelaunchPidVariable) + "]\" >> " + (tmp / "out.txt") + "\n");
+  fs::permissions(script, fs::perms::owner_all);
+  auto ranAs = [&](const std::string& line) {
+    for (int i = 0; i < 100 && readFile(tmp / "out.txt").find(line) == std::string::npos; ++i) g_usleep(20 * 1000);
+    return readFile(tmp / "out.txt").find(line) != std::string::npos;
+  };
+  ASSERT_TRUE(relaunchDetached(script, "/apps/Demo.app"));
+  EXPECT_TRUE(ranAs("--bundle /apps/Demo.app [" + std::to_string(getpid()) + "]\n")) << readFile(tmp / "out.txt");
+  ASSERT_TRUE(relaunchDetached(script, "/apps/Demo.app", {"-x.txt", "/a b"}, false));
+  EXPECT_TRUE(ranAs("--bundle /apps/Demo.app -- -x.txt /a b []\n")) << readFile(tmp / "out.txt");
 }

@@ -13,6 +13,7 @@
 
 using namespace corvane;
 using namespace corvane::test;
+using nlohmann::json;
 
 namespace {
 
@@ -79,9 +80,9 @@ TEST_F(FileRoutines, CreationDateIsNotMovedByAChmod) {
   // Both file times far in the past, as an unpacked archive has them.
   const struct timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, (tmp / "c.txt").c_str(), old, 0), 0);
-  const auto before = nlohmann::json::parse(Utils::getFilePropertyJSONString(tmp / "c.txt"));
+  const auto before = json::parse(Utils::getFilePropertyJSONString(tmp / "c.txt"));
   ::chmod((tmp / "c.txt").c_str(), 0600);
-  const auto after = nlohmann::json::parse(Utils::getFilePropertyJSONString(tmp / "c.txt"));
+  const auto after = json::parse(Utils::getFilePropertyJSONString(tmp / "c.txt"));
   EXPECT_EQ(after["NSFileCreationDate"], before["NSFileCreationDate"]);
   EXPECT_EQ(after["NSFileModificationDate"], "2001-09-09 01:46:40 +0000");
   // Never later than the modification date where no birth time is kept.
@@ -114,11 +115,10 @@ TEST_F(FileRoutines, NamePieces) {
        "/a"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.path));
-    EXPECT_EQ(Utils::getFileName(c.path), c.name);
-    EXPECT_EQ(Utils::getFileNameWithoutExt(c.path), c.withoutExt);
-    EXPECT_EQ(Utils::getFileExt(c.path), c.ext);
-    EXPECT_EQ(Utils::getPathParentPath(c.path), c.parent);
+    EXPECT_EQ(std::make_tuple(Utils::getFileName(c.path), Utils::getFileNameWithoutExt(c.path),
+                              Utils::getFileExt(c.path), Utils::getPathParentPath(c.path)),
+              std::make_tuple(c.name, c.withoutExt, c.ext, c.parent))
+        << testing::PrintToString(c.path);
   }
   const std::string big = std::string(1 << 20, 'n') + ".json";
   EXPECT_EQ(Utils::getFileExt(big), "json");
@@ -145,12 +145,11 @@ TEST_F(FileRoutines, APathHoldingNulCreatesAndRemovesNothing) {
 }
 
 TEST_F(FileRoutines, TempPathsAreNewEachTimeAndPropertiesNameTheKind) {
-  Utils u(Bundle(tmp.path(), nlohmann::json::object()));
+  Utils u(Bundle(tmp.path(), json::object()));
   EXPECT_NE(u.getATempFilePath("x.txt"), u.getATempFilePath("x.txt"));
   writeFile(tmp / "p.txt", "12345");
-  auto props = nlohmann::json::parse(Utils::getFilePropertyJSONString(tmp / "p.txt"));
-  EXPECT_EQ(props["NSFileSize"], 5);
-  EXPECT_EQ(props["NSFileType"], "NSFileTypeRegular");
+  const auto props = json::parse(Utils::getFilePropertyJSONString(tmp / "p.txt"));
+  EXPECT_EQ(json({props["NSFileSize"], props["NSFileType"]}), json({5, "NSFileTypeRegular"}));
   EXPECT_EQ(Utils::getFilePropertyJSONString(tmp / "none"), "");
   EXPECT_EQ(u.getFileOrDirIconPath(tmp / "none"), "");
 }
@@ -180,8 +179,8 @@ TEST_F(FileRoutines, FailureTextsNameTheCauseNotTheLibrary) {
       {[&] { if (fs::file_size(missing) > 0) throw std::logic_error("unexpected"); }, missing + ": no such file or folder"},
       {[] { throw std::system_error(EROFS, std::generic_category(), "cannot open /x"); },
        "cannot open /x: the disk is read-only"},
-      {[] { (void)nlohmann::json("text").get<int>(); }, "a value is of the wrong kind (type must be number, but is string)"},
-      {[] { if (nlohmann::json::parse("{").is_null()) throw std::logic_error("unexpected"); }, ""},
+      {[] { (void)json("text").get<int>(); }, "a value is of the wrong kind (type must be number, but is string)"},
+      {[] { if (json::parse("{").is_null()) throw std::logic_error("unexpected"); }, ""},
       {[] { (void)std::stoul("zz"); }, "a value could not be handled"},
       {[] { (void)std::vector<int>().at(3); }, "a value could not be handled"},
       {[] { throw std::bad_alloc(); }, "there is not enough memory"},

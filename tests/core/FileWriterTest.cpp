@@ -1,6 +1,5 @@
-// The file writer's core: bytes from arrays, cutting, the 0600 probe, the
-// one stream write and what a replacement keeps; faults on real disks; text
-// encodings read from files iconv made; every image type checked by
+// The file writer: bytes from arrays, probes, what a replacement keeps,
+// faults on real disks; text encodings; every image type checked by
 // independent tools.
 #include "TestSupport.h"
 #include "support/ScratchMount.h"
@@ -15,7 +14,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <tuple>
 
 using namespace corvane;
@@ -55,97 +53,70 @@ TEST_F(Writer, ByteArraysTakeEachValueModulo256) {
   EXPECT_THROW(filewriter::bytesFromArray({1, {{"a", 1}}}), std::invalid_argument);
 }
 
-TEST_F(Writer, APathHoldingNulNamesNoFileAndNothingIsWritten) {
-  // The system would read the path up to U+0000 and write over the file
-  // its prefix names.
-  const std::string file = tmp / "doc.txt";
+// Probes, empty writes and paths holding U+0000 (the system would cut such
+// a path at the NUL and write over the file its prefix names): nothing is
+// created and nothing changes.
+TEST_F(Writer, ProbesEmptyWritesAndNulPathsCreateAndChangeNothing) {
+  const std::string file = tmp / "doc.txt", nul = file + std::string(1, '\0') + ".bak";
   writeFile(file, "keep");
-  const std::string nul = file + std::string(1, '\0') + ".bak";
   EXPECT_EQ(write(nul, "lost", false).kind, Kind::CannotOpen);
   EXPECT_EQ(write(nul, "lost", true).kind, Kind::CannotOpen);
   EXPECT_EQ(filewriter::truncateFile(nul, 0), 0u);
-  EXPECT_NE(filewriter::probe(nul), "");
-  EXPECT_NE(filewriter::probeReplace(nul), "");
-  EXPECT_EQ(readFile(file), "keep");
-}
-
-// A new file's mode 0600 is checked end to end.
-TEST_F(Writer, TheProbeKeepsContentAndTheReplacingOneCreatesNothing) {
-  const std::string path = tmp / "new.bin";
-  writeFile(path, "keep");
-  EXPECT_EQ(filewriter::probe(path), "");
-  EXPECT_EQ(readFile(path), "keep");
-  EXPECT_NE(filewriter::probe(tmp / "no/such/folder/x"), "");
-  EXPECT_NE(filewriter::probe(""), "");
+  for (const std::string& bad : {nul, tmp / "no/such/folder/x", std::string()}) {
+    EXPECT_NE(filewriter::probe(bad), "") << bad;
+    EXPECT_NE(filewriter::probeReplace(bad), "") << bad;
+  }
+  EXPECT_EQ(filewriter::probe(file), "");
   EXPECT_EQ(filewriter::probeReplace(tmp / "not-yet.bin"), "");
-  EXPECT_FALSE(fs::exists(tmp / "not-yet.bin"));
-  EXPECT_NE(filewriter::probeReplace(tmp / "no/such/folder/x"), "");
-}
-
-// An append of nothing and data that throws are checked end to end.
-TEST_F(Writer, AReplacementOrACutOfNothingMakesNoFile) {
   EXPECT_EQ(write(tmp / "none/x", "x", true).kind, Kind::CannotOpen);
-  // A replacement with nothing to write leaves the old file, and makes none.
-  writeFile(tmp / "old.bin", "old");
-  EXPECT_EQ(write(tmp / "old.bin", "", false).kind, Kind::NothingWritten);
-  EXPECT_EQ(readFile(tmp / "old.bin"), "old");
+  EXPECT_EQ(write(file, "", false).kind, Kind::NothingWritten);
   EXPECT_EQ(write(tmp / "fresh.bin", "", false).kind, Kind::NothingWritten);
-  EXPECT_FALSE(fs::exists(tmp / "fresh.bin"));
-  // A cut makes no file, nor one below a file.
   EXPECT_EQ(filewriter::truncateFile(tmp / "absent", 10), 0u);
-  EXPECT_FALSE(fs::exists(tmp / "absent"));
-  EXPECT_EQ(filewriter::truncateFile(tmp / "old.bin/below", 10), 0u);
+  EXPECT_EQ(filewriter::truncateFile(file + "/below", 10), 0u);
+  EXPECT_EQ(readFile(file), "keep");
+  EXPECT_EQ(namesIn(tmp.path()), std::vector<std::string>{"doc.txt"});
 }
 
-// What a replacement keeps: permission bits and owner, a link as a link
-// (the file it points to gets the content, beside itself), a device as the
-// device; a new file gets 0600.
+// A replacement keeps permission bits and owner, a link as a link (the file
+// it points to gets the content, beside itself), a device as the device; a
+// new file gets 0600.
 TEST_F(Writer, AReplacementKeepsModeOwnerLinksAndDevices) {
   const mode_t mask = ::umask(022);
+  auto stated = [](const std::string& path) {
+    struct stat st{};
+    ::stat(path.c_str(), &st);
+    return st;
+  };
   const std::string file = tmp / "doc.txt";
   writeFile(file, "old");
   ::chmod(file.c_str(), 0640);
   const bool root = ::geteuid() == 0;
-  if (root) {
-    ASSERT_EQ(::chown(file.c_str(), 1234, 5678), 0);
-  }
+  ASSERT_TRUE(!root || ::chown(file.c_str(), 1234, 5678) == 0);
   ASSERT_EQ(write(file, "new text", false).kind, Kind::Written);
-  struct stat st{};
-  ::stat(file.c_str(), &st);
-  EXPECT_EQ(readFile(file), "new text");
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  if (root) {
-    EXPECT_EQ(st.st_uid, 1234u);
-    EXPECT_EQ(st.st_gid, 5678u);
-  }
+  const struct stat st = stated(file);
+  EXPECT_EQ(std::make_tuple(readFile(file), st.st_mode & 07777, st.st_uid, st.st_gid),
+            std::make_tuple(std::string("new text"), 0640u, root ? 1234u : ::getuid(), root ? 5678u : ::getgid()));
 
   writeFile(tmp / "real/target.txt", "old");
   fs::create_directories(tmp / "links");
   fs::create_symlink("../real/target.txt", tmp / "links/doc-link");
+  fs::create_symlink("../real/later.txt", tmp / "links/later-link");  // a link to nothing yet
   ASSERT_EQ(write(tmp / "links/doc-link", "through the link", false).kind, Kind::Written);
-  EXPECT_TRUE(fs::is_symlink(tmp / "links/doc-link"));
-  EXPECT_EQ(readFile(tmp / "real/target.txt"), "through the link");
-  EXPECT_EQ(namesIn(tmp / "real"), std::vector<std::string>{"target.txt"});
-  EXPECT_EQ(namesIn(tmp / "links"), std::vector<std::string>{"doc-link"});
-  // A link to nothing yet: the file appears where it points.
-  fs::create_symlink("../real/later.txt", tmp / "links/later-link");
   ASSERT_EQ(write(tmp / "links/later-link", "later", false).kind, Kind::Written);
-  EXPECT_TRUE(fs::is_symlink(tmp / "links/later-link"));
-  EXPECT_EQ(readFile(tmp / "real/later.txt"), "later");
+  for (const char* link : {"doc-link", "later-link"}) EXPECT_TRUE(fs::is_symlink(tmp / "links/" + link)) << link;
+  EXPECT_EQ(readFile(tmp / "real/target.txt") + "|" + readFile(tmp / "real/later.txt"), "through the link|later");
+  EXPECT_EQ(namesIn(tmp / "real"), (std::vector<std::string>{"later.txt", "target.txt"}));
+  EXPECT_EQ(namesIn(tmp / "links"), (std::vector<std::string>{"doc-link", "later-link"}));
 
   ASSERT_EQ(write(tmp / "fresh.txt", "x", false).kind, Kind::Written);
-  ::stat((tmp / "fresh.txt").c_str(), &st);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-  // A device is written, not replaced by a plain file.
+  EXPECT_EQ(stated(tmp / "fresh.txt").st_mode & 0777, 0600u);
   ASSERT_EQ(write("/dev/null", "into nothing", false).kind, Kind::Written);
-  ASSERT_EQ(::stat("/dev/null", &st), 0);
-  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_TRUE(S_ISCHR(stated("/dev/null").st_mode));
   ::umask(mask);
 }
 
 // Another user's file in a folder this user may write: a replacement would
-// take the file over, so the content is written into the file itself.
+// take it over, so the content goes into the file itself.
 TEST_F(Writer, AFileOfAnotherOwnerKeepsItsOwner) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a file of another user";
   const std::string folder = tmp / "shared";
@@ -162,18 +133,15 @@ TEST_F(Writer, AFileOfAnotherOwnerKeepsItsOwner) {
   }
   int status = 0;
   waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(status, 0) << "the child's write failed";
   struct stat st{};
   ::stat(file.c_str(), &st);
-  EXPECT_EQ(st.st_uid, 0u);
-  EXPECT_EQ(readFile(file), "new");
+  EXPECT_EQ(std::make_pair(st.st_uid, readFile(file)), std::make_pair(0u, std::string("new")));
   EXPECT_EQ(namesIn(folder), std::vector<std::string>{"owned-by-root.txt"});
 }
 
-// Real faults on a 64 KiB tmpfs: full, nearly full, read-only; and a folder
-// as the target. A failure answers as such and loses nothing: the old
-// content is whole, no temporary file and no empty file of the write stays.
+// Real faults on a 64 KiB tmpfs (full, nearly full, read-only) and a folder
+// as the target: the old content is whole, no temporary or empty file stays.
 TEST_F(Writer, FullReadOnlyAndFolderTargetsFailAndLoseNothing) {
   ScratchMount disk(64 * 1024);
   if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
@@ -183,12 +151,12 @@ TEST_F(Writer, FullReadOnlyAndFolderTargetsFailAndLoseNothing) {
     const char* name;
     bool append;
     std::optional<uint64_t> cutTo;
-    bool existing;           // an 800-byte file is there first
-    size_t freeBytes;        // left free by the filler (SIZE_MAX: no filler)
+    bool existing;     // an 800-byte file is there first
+    size_t freeBytes;  // left free by the filler (kNoFill: no filler)
     bool readOnly;
     Kind kind;
-    const char* reason;      // a piece of the reason
-    bool someBytesAppended;  // Failed appends: part of the chunk arrived
+    const char* reason;
+    bool someBytesAppended;
   };
   constexpr size_t kNoFill = SIZE_MAX;
   const Case cases[] = {
@@ -208,9 +176,7 @@ TEST_F(Writer, FullReadOnlyAndFolderTargetsFailAndLoseNothing) {
     const std::string file = folder + "/doc.txt";
     if (c.existing) writeFile(file, old);
     if (c.freeBytes != kNoFill) disk.fill(c.freeBytes);
-    if (c.readOnly) {
-      ASSERT_TRUE(disk.setReadOnly(true));
-    }
+    ASSERT_TRUE(!c.readOnly || disk.setReadOnly(true));
     const auto out = write(file, big, c.append, c.cutTo);
     EXPECT_EQ(out.kind, c.kind);
     EXPECT_NE(out.reason.find(c.reason), std::string::npos) << out.reason;
@@ -225,9 +191,7 @@ TEST_F(Writer, FullReadOnlyAndFolderTargetsFailAndLoseNothing) {
       EXPECT_FALSE(fs::exists(file)) << "an empty file stayed behind";
     }
     EXPECT_EQ(namesIn(folder), c.existing ? std::vector<std::string>{"doc.txt"} : std::vector<std::string>{});
-    if (c.readOnly) {
-      ASSERT_TRUE(disk.setReadOnly(false));
-    }
+    ASSERT_TRUE(!c.readOnly || disk.setReadOnly(false));
     fs::remove(disk / ".filler");
   }
   // A folder where the file should be: no cut, no write, the probe's answer.
@@ -239,10 +203,8 @@ TEST_F(Writer, FullReadOnlyAndFolderTargetsFailAndLoseNothing) {
   EXPECT_TRUE(fs::is_directory(tmp / "a-folder/inside"));
 }
 
-// ---- text encodings ------------------------------------------------------------------
-
-// Each encoding of the table that iconv can write: a text written by iconv
-// reads back as the same UTF-8 text.
+// A text iconv wrote in each encoding of the table reads back as the same
+// UTF-8 text.
 TEST_F(Writer, EveryTableEncodingReadsFilesMadeByIconv) {
   struct Case {
     const char* name;
@@ -274,9 +236,7 @@ TEST_F(Writer, EveryTableEncodingReadsFilesMadeByIconv) {
     ASSERT_EQ(std::system(("iconv -f UTF-8 -t " + std::string(c.iconv) + " '" + src + "' > '" + dst + "'").c_str()), 0)
         << c.name;
     std::string why;
-    auto text = textenc::decode(readFile(dst), textenc::encodingForName(c.name), &why);
-    ASSERT_TRUE(text) << c.name << ": " << why;
-    EXPECT_EQ(*text, c.text) << c.name;
+    EXPECT_EQ(textenc::decode(readFile(dst), textenc::encodingForName(c.name), &why), c.text) << c.name << ": " << why;
   }
 }
 
@@ -294,38 +254,20 @@ TEST_F(Writer, EncodingsIconvLacksAreDecodedHere) {
   EXPECT_NE(why.find("999"), std::string::npos);
 }
 
-// ---- images -------------------------------------------------------------------------------
-
-namespace {
-
-// A 40x30 RGB image with a gradient, as PPM bytes.
-std::string samplePpm() {
-  std::string ppm = "P6\n40 30\n255\n";
-  for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 40; ++x) {
-      ppm.push_back(static_cast<char>(x * 6));
-      ppm.push_back(static_cast<char>(y * 8));
-      ppm.push_back(static_cast<char>(128));
-    }
-  return ppm;
-}
-
-}  // namespace
-
 TEST_F(Writer, EveryImageTypeIsDecodableByAnIndependentToolAndOfTheRightSize) {
-  using imagefiles::ImageType;
+  std::string ppm = "P6\n40 30\n255\n";  // a 40x30 gradient
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) ppm += {static_cast<char>(x * 6), static_cast<char>(y * 8), '\x80'};
   const std::string png = tmp / "src.png";
-  ASSERT_TRUE(imagefiles::writeImage(samplePpm(), ImageType::Png, png));
-  struct Case {
-    const char* type;
-    const char* gmFormat;  // what GraphicsMagick calls the written file
-  };
-  for (const Case& c : {Case{"png", "PNG"}, Case{"gif", "GIF"}, Case{"tiff", "TIFF"}, Case{"tif", "TIFF"},
-                        Case{"jpg", "JPEG"}, Case{"bmp", "BMP"}, Case{"webp", "PNG"}, Case{"", "PNG"}}) {
-    const std::string out = tmp / (std::string("out-") + c.type);
+  ASSERT_TRUE(imagefiles::writeImage(ppm, imagefiles::ImageType::Png, png));
+  // What GraphicsMagick calls each written file.
+  for (const auto& [type, format] : std::vector<std::pair<std::string, std::string>>{
+           {"png", "PNG"}, {"gif", "GIF"}, {"tiff", "TIFF"}, {"tif", "TIFF"}, {"jpg", "JPEG"}, {"bmp", "BMP"},
+           {"webp", "PNG"}, {"", "PNG"}}) {
+    const std::string out = tmp / ("out-" + type);
     std::string why;
-    ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor(c.type), out, &why)) << c.type << why;
-    EXPECT_EQ(commandOutput("gm identify -format '%m %wx%h' '" + out + "'"), std::string(c.gmFormat) + " 40x30\n") << c.type;
+    ASSERT_TRUE(imagefiles::convertImageFile(png, imagefiles::imageTypeFor(type), out, &why)) << type << why;
+    EXPECT_EQ(commandOutput("gm identify -format '%m %wx%h' '" + out + "'"), format + " 40x30\n") << type;
   }
   // Baseline JPEG: a SOF0 marker, no progressive SOF2.
   const std::string jpg = readFile(tmp / "out-jpg");
@@ -349,17 +291,15 @@ TEST_F(Writer, EveryImageTypeIsDecodableByAnIndependentToolAndOfTheRightSize) {
 TEST_F(Writer, UndecodableDataWritesNothingAndAReplaceIsAtomic) {
   const std::string target = tmp / "t.png";
   writeFile(target, "old");
-  std::string why;
-  EXPECT_FALSE(imagefiles::writeImage("not an image at all", imagefiles::ImageType::Png, target, &why));
-  EXPECT_FALSE(why.empty());
+  // Script-like formats the image library knows are not decoded either.
+  for (const std::string data :
+       {"not an image at all", "", "push graphic-context\nviewbox 0 0 10 10\npop graphic-context\n"}) {
+    std::string why;
+    EXPECT_FALSE(imagefiles::writeImage(data, imagefiles::ImageType::Png, target, &why)) << data;
+    EXPECT_FALSE(why.empty()) << data;
+  }
   EXPECT_EQ(readFile(target), "old");
-  EXPECT_FALSE(imagefiles::writeImage("", imagefiles::ImageType::Png, target));
-  // Script-like formats ImageMagick knows are not decoded.
-  EXPECT_FALSE(imagefiles::writeImage("push graphic-context\nviewbox 0 0 10 10\npop graphic-context\n",
-                                      imagefiles::ImageType::Png, target));
-  EXPECT_EQ(readFile(target), "old");
-  for (const auto& e : fs::directory_iterator(tmp.path()))
-    EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+  EXPECT_EQ(namesIn(tmp.path()), std::vector<std::string>{"t.png"});
 }
 
 // The fast reader of writeBinaryArray arguments agrees with the general one

@@ -9,7 +9,6 @@
 #include "services/InfoStore.h"
 #include "services/OtherAppInfo.h"
 
-
 using namespace corvane;
 using namespace corvane::test;
 using nlohmann::json;
@@ -20,7 +19,6 @@ class InfoFiles : public testing::Test {
  protected:
   TempDir tmp;
 };
-
 
 }  // namespace
 
@@ -68,8 +66,7 @@ TEST_F(InfoFiles, RefusalsAnswerInTheirOwnWordsAndLeaveTheFile) {
     SCOPED_TRACE(c.fault);
     if (c.expected.is_string()) {
       EXPECT_EQ(c.answer["success"], false);
-      ASSERT_TRUE(c.answer["error"].is_string()) << c.answer;
-      EXPECT_NE(c.answer["error"].get<std::string>().find(c.expected.get<std::string>()), std::string::npos) << c.answer;
+      EXPECT_NE(c.answer.value("error", "").find(c.expected.get<std::string>()), std::string::npos) << c.answer;
     } else {
       EXPECT_EQ(c.answer, c.expected);
     }
@@ -95,11 +92,7 @@ TEST_F(InfoFiles, DefaultsInMemoryAlwaysMatchTheDisk) {
   };
   for (const Fault& fault : {Fault{"full", false}, Fault{"read-only", true}}) {
     SCOPED_TRACE(fault.name);
-    if (fault.readOnly) {
-      ASSERT_TRUE(disk.setReadOnly(true));
-    } else {
-      disk.fill();
-    }
+    ASSERT_TRUE(fault.readOnly ? disk.setReadOnly(true) : (disk.fill(), true));
     const json set = infostore::setInfoToUserDefaults({{"key", "kept"}, {"value", std::string(50000, 'x')}}, d);
     EXPECT_EQ(set["success"], false);
     EXPECT_NE(set["error"].get<std::string>().find(fault.readOnly ? "read-only" : "not enough space"), std::string::npos)
@@ -110,9 +103,7 @@ TEST_F(InfoFiles, DefaultsInMemoryAlwaysMatchTheDisk) {
     EXPECT_EQ(infostore::removeItemFromUserDefaults({{"key", "kept"}}, d)["success"], false);
     EXPECT_EQ(infostore::getInfoFromUserDefaults({{"key", "kept"}}, d), kept);
     EXPECT_EQ(UserDefaults(store).objectForKey("kept"), json("old"));
-    if (fault.readOnly) {
-      ASSERT_TRUE(disk.setReadOnly(false));
-    }
+    ASSERT_TRUE(!fault.readOnly || disk.setReadOnly(false));
     fs::remove(disk / ".filler");
     // With room again, nothing refused earlier reaches the disk later.
     ASSERT_TRUE(d.synchronize());
@@ -162,10 +153,8 @@ std::string deepBinaryPlist(uint32_t depth, bool loop = false) {
 
 }  // namespace
 
-// What the store accepts it can read back: a value nested deeper than the
-// reader takes is refused when saving, with a reason, and the old file stays.
-// Files nested far deeper (made by hand) are refused by the reader instead
-// of ending the process.
+// What the store accepts it can read back; files nested far deeper (made by
+// hand) are refused by the reader instead of ending the process.
 TEST_F(InfoFiles, WhatTheStoreAcceptsItCanReadBack) {
   const std::string path = tmp / "deep.plist";
   for (size_t depth : {1, 100, 255, 256, 257, 400}) {
@@ -175,11 +164,9 @@ TEST_F(InfoFiles, WhatTheStoreAcceptsItCanReadBack) {
     const json saved = infostore::saveAppInfoToLocal({{"filePath", path}, {"appInfo", value}});
     const json read = infostore::getAppInfoFromLocal({{"filePath", path}});
     if (depth <= 256) {
-      EXPECT_EQ(saved, (json{{"success", true}}));
-      EXPECT_EQ(read, (json{{"success", true}, {"result", value}}));
+      EXPECT_EQ(json::array({saved, read}), json::array({{{"success", true}}, {{"success", true}, {"result", value}}}));
     } else {
-      EXPECT_EQ(saved["success"], false);
-      EXPECT_NE(saved["error"].get<std::string>().find("nested deeper than 256 levels"), std::string::npos) << saved;
+      EXPECT_NE(saved.value("error", "").find("nested deeper than 256 levels"), std::string::npos) << saved;
       EXPECT_EQ(readFile(path), "before");
     }
     // The defaults keep every key in one object: one level less.
@@ -200,8 +187,7 @@ TEST_F(InfoFiles, WhatTheStoreAcceptsItCanReadBack) {
   writeFile(tmp / "hostile.bplist", deepBinaryPlist(100000));
   for (const char* name : {"hostile.plist", "hostile.bplist"}) {
     const json read = infostore::getAppInfoFromLocal({{"filePath", tmp / name}});
-    EXPECT_EQ(read["success"], false) << name;
-    EXPECT_NE(read["error"].get<std::string>().find("nested deeper than 256 levels"), std::string::npos) << read;
+    EXPECT_NE(read.value("error", "").find("nested deeper than 256 levels"), std::string::npos) << read;
   }
   // Within the bound, the binary form reads; a list that holds itself does not.
   writeFile(tmp / "ok.bplist", deepBinaryPlist(3));
@@ -216,9 +202,9 @@ TEST_F(InfoFiles, WhatTheStoreAcceptsItCanReadBack) {
 
 namespace {
 
+// A real one-colour image, made by the library from a PPM.
 std::string makePng(const std::string& path, int w, int h) {
   fs::create_directories(fs::path(path).parent_path());
-  // A small real image made by the library from a PPM.
   std::string ppm = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
   for (int i = 0; i < w * h; ++i) ppm += std::string("\xff\x80\x00", 3);
   EXPECT_TRUE(imagefiles::writeImage(ppm, imagefiles::ImageType::Png, path));
@@ -241,14 +227,15 @@ TEST_F(InfoFiles, ABundlesIconIsAPngCopyOfAResourceOfItsOwn) {
                                                               {"LSApplicationCategoryType", "public.app-category.tools"}});
   makePng(bundle + "/Contents/Resources/Icon.png", 16, 8);
   json info = std::get<json>(otherapp::getOtherAppInfo(bundle, pngWriter()));
-  EXPECT_EQ(info["AppName"], "other");
-  EXPECT_EQ(info["AppCategoryType"], "public.app-category.tools");
-  EXPECT_EQ(info["AppIconValue"], "Icon");
-  EXPECT_EQ(info["AppIconPath"], bundle + "/Contents/Resources/Icon.png");
   const std::string png = info["AppIcon2PngPath"];
   EXPECT_NE(png.find("tmp_rs_image_"), std::string::npos);
   EXPECT_EQ(commandOutput("gm identify -format '%m %wx%h' '" + png + "'"), "PNG 16x8\n");
   fs::remove(png);
+  info.erase("AppIcon2PngPath");
+  EXPECT_EQ(info, (json{{"AppName", "other"},
+                        {"AppCategoryType", "public.app-category.tools"},
+                        {"AppIconValue", "Icon"},
+                        {"AppIconPath", bundle + "/Contents/Resources/Icon.png"}}));
   makePng(tmp.path() + "/outside.png", 4, 4);
   const std::string leaving = makeBundle(tmp.path(), "Leaving", {{"CFBundleIconFile", "../../../outside.png"}});
   json l = std::get<json>(otherapp::getOtherAppInfo(leaving, pngWriter()));
@@ -266,13 +253,12 @@ TEST_F(InfoFiles, DesktopEntriesMapToTheSameKeys) {
   makePng(tmp / "sys/icons/hicolor/16x16/apps/org.example.Editor.png", 16, 16);
   makePng(tmp / "sys/icons/hicolor/48x48/apps/org.example.Editor.png", 48, 48);
   writeFile(tmp / "sys/icons/hicolor/scalable/apps/org.example.Editor.svg", "<svg/>");
-  auto path = otherapp::desktopEntryForId("vendor-editor");
-  ASSERT_TRUE(path);
-  EXPECT_EQ(*path, tmp / "sys/applications/vendor/editor.desktop");
+  const std::string path = tmp / "sys/applications/vendor/editor.desktop";
+  EXPECT_EQ(otherapp::desktopEntryForId("vendor-editor"), path);
   EXPECT_EQ(otherapp::desktopEntryForId("vendor-editor.desktop"), path);
   env.set("LANGUAGE", "");
   env.set("LC_ALL", "C");
-  json info = std::get<json>(otherapp::getOtherAppInfo(*path, pngWriter()));
+  json info = std::get<json>(otherapp::getOtherAppInfo(path, pngWriter()));
   const std::string png = info["AppIcon2PngPath"];
   info.erase("AppIcon2PngPath");
   EXPECT_EQ(info, (json{{"AppId", "vendor-editor"},

@@ -64,26 +64,26 @@ TEST(FormatBox, TypeKeysAndTheirWinners) {
 TEST(FileRecord, FileAndFolderRecordsAndPathsHoldingNul) {
   TempDir t;
   writeFile(t.path() + "/dir/a.tar.gz", std::string(1500, 'x'));
-  json r = fileRecord(t.path() + "/dir/a.tar.gz");
-  EXPECT_EQ(r["parentDir"], t.path() + "/dir");
-  EXPECT_EQ(r["fileName"], "a.tar.gz");
-  EXPECT_EQ(r["fileNameWithoutExtension"], "a.tar");
-  EXPECT_EQ(r["extension"], "gz");
-  EXPECT_EQ(r["fileSize"], 1500);
-  EXPECT_EQ(r["fileSizeStr"], "1.5KB");
-  EXPECT_EQ(r["isFile"], true);
-  json d = fileRecord(t.path() + "/dir", {false, false});
-  EXPECT_FALSE(d.contains("parentDir"));
-  EXPECT_EQ(d["isDir"], true);
-  EXPECT_EQ(d["fileSize"], 0);
-  EXPECT_EQ(d["fileSizeStr"], "0.1KB");
-  EXPECT_EQ(d["fileUrl"], "file://" + t.path() + "/dir/");
+  // The members of a record that `keys` names (null for a missing one).
+  auto pick = [](const json& record, const std::vector<const char*>& keys) {
+    json out;
+    for (const char* key : keys) out[key] = record.value(key, json());
+    return out;
+  };
+  EXPECT_EQ(pick(fileRecord(t.path() + "/dir/a.tar.gz"), {"parentDir", "fileName", "fileNameWithoutExtension",
+                                                          "extension", "fileSize", "fileSizeStr", "isFile"}),
+            (json{{"parentDir", t.path() + "/dir"}, {"fileName", "a.tar.gz"}, {"fileNameWithoutExtension", "a.tar"},
+                  {"extension", "gz"}, {"fileSize", 1500}, {"fileSizeStr", "1.5KB"}, {"isFile", true}}));
+  EXPECT_EQ(pick(fileRecord(t.path() + "/dir", {false, false}),
+                 {"parentDir", "isDir", "fileSize", "fileSizeStr", "fileUrl"}),
+            (json{{"parentDir", nullptr}, {"isDir", true}, {"fileSize", 0}, {"fileSizeStr", "0.1KB"},
+                  {"fileUrl", "file://" + t.path() + "/dir/"}}));
   EXPECT_EQ(fileRecord(t.path() + "/dir", {true, true})["fileSize"], 1500);
   // The prefix before U+0000 is a file; the whole path names none.
-  json n = fileRecord(t.path() + "/dir/a.tar.gz" + std::string(1, '\0') + ".png");
-  for (const char* flag : {"isReadable", "isWritable", "isExecutable", "isDeletable", "isFile"})
-    EXPECT_EQ(n[flag], false) << flag;
-  EXPECT_EQ(n["fileSize"], 0);
+  EXPECT_EQ(pick(fileRecord(t.path() + "/dir/a.tar.gz" + std::string(1, '\0') + ".png"),
+                 {"isReadable", "isWritable", "isExecutable", "isDeletable", "isFile", "fileSize"}),
+            (json{{"isReadable", false}, {"isWritable", false}, {"isExecutable", false}, {"isDeletable", false},
+                  {"isFile", false}, {"fileSize", 0}}));
   EXPECT_EQ(pathFromPathOrFileUrl("file:///a%20b/c"), "/a b/c");
   EXPECT_EQ(pathFromPathOrFileUrl("/plain/path"), "/plain/path");
   EXPECT_EQ(pathFromPathOrFileUrl("https://example.com/x"), "");
@@ -111,8 +111,8 @@ TEST_F(FileOps, CopyKeepsLinksAsLinksAndRefusesAnExistingDestination) {
   EXPECT_EQ(fs::status(t.path() + "/dst/a.txt").permissions() & fs::perms::mask, static_cast<fs::perms>(0640));
   fileops::Failure error;
   EXPECT_FALSE(fileops::copyItem(t.path() + "/src", t.path() + "/dst", &error));
-  EXPECT_EQ(error.code, EEXIST);
-  EXPECT_EQ(error.text, "cannot copy " + t.path() + "/src to " + t.path() + "/dst: it already exists");
+  EXPECT_EQ(std::make_pair(error.code, error.text),
+            std::make_pair(EEXIST, "cannot copy " + t.path() + "/src to " + t.path() + "/dst: it already exists"));
   EXPECT_EQ(readFile(t.path() + "/dst/a.txt"), "a");  // the existing copy is untouched
 }
 
@@ -156,37 +156,33 @@ TEST_F(FileOps, FailedCopiesAndMovesSayWhyAndLeaveNothing) {
   ASSERT_TRUE(readOnly.setReadOnly(true));
   writeFile(t.path() + "/big.bin", std::string(100 * 1024, 'b'));
   const std::string longName(300, 'n');
+  // Each row is a copy, and a move too where `alsoMove`.
   struct Case {
     const char* name;
-    bool move;
+    bool alsoMove;
     std::string src, dest;
     int code;
     std::string reason;
   };
+  const std::string noFolder = "the folder " + t.path() + "/no/such does not exist";
   const Case cases[] = {
-      {"copy-full", false, t.path() + "/big.bin", disk / "big.bin", ENOSPC, "there is not enough space on the disk"},
-      {"copy-tree-full", false, t.path() + "/src", disk / "tree", 0, ""},
-      {"move-full", true, t.path() + "/big.bin", disk / "big.bin", ENOSPC, "there is not enough space on the disk"},
-      {"copy-read-only", false, t.path() + "/src/a.txt", readOnly / "in/a.txt", EROFS, "the disk is read-only"},
-      {"move-out-of-read-only", true, readOnly / "in/kept.txt", t.path() + "/kept.txt", EROFS, "the disk is read-only"},
-      {"copy-missing-folder", false, t.path() + "/src/a.txt", t.path() + "/no/such/a.txt", ENOENT,
-       "the folder " + t.path() + "/no/such does not exist"},
-      {"move-missing-folder", true, t.path() + "/src/a.txt", t.path() + "/no/such/a.txt", ENOENT,
-       "the folder " + t.path() + "/no/such does not exist"},
-      {"copy-long-name", false, t.path() + "/src/a.txt", t.path() + "/" + longName, ENAMETOOLONG, "the name is too long"},
-      {"move-long-name", true, t.path() + "/src/a.txt", t.path() + "/" + longName, ENAMETOOLONG, "the name is too long"},
+      {"full", true, t.path() + "/big.bin", disk / "big.bin", ENOSPC, "there is not enough space on the disk"},
+      {"tree-full", false, t.path() + "/src", disk / "tree", 0, ""},
+      {"into-read-only", false, t.path() + "/src/a.txt", readOnly / "in/a.txt", EROFS, "the disk is read-only"},
+      {"missing-folder", true, t.path() + "/src/a.txt", t.path() + "/no/such/a.txt", ENOENT, noFolder},
+      {"long-name", true, t.path() + "/src/a.txt", t.path() + "/" + longName, ENAMETOOLONG, "the name is too long"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  auto check = [&](const Case& c, bool move) {
+    SCOPED_TRACE(std::string(move ? "move " : "copy ") + c.name);
     disk.fill(8192);  // the tree's small files fit, its bigger ones do not
     writeFile(t.path() + "/src/sub/c.bin", std::string(20 * 1024, 'c'));
     const std::string before = fs::is_regular_file(c.src) ? readFile(c.src) : "";
     fileops::Failure why;
-    const bool ok = c.move ? fileops::moveItem(c.src, c.dest, &why) : fileops::copyItem(c.src, c.dest, &why);
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(move ? fileops::moveItem(c.src, c.dest, &why) : fileops::copyItem(c.src, c.dest, &why));
     if (c.code) {
-      EXPECT_EQ(why.code, c.code) << why.text;
-      EXPECT_EQ(why.text, std::string("cannot ") + (c.move ? "move " : "copy ") + c.src + " to " + c.dest + ": " + c.reason);
+      const std::string verb = move ? "cannot move " : "cannot copy ";
+      EXPECT_EQ(std::make_pair(why.code, why.text),
+                std::make_pair(c.code, verb + c.src + " to " + c.dest + ": " + c.reason));
     } else {
       EXPECT_FALSE(why.text.empty());
     }
@@ -198,7 +194,13 @@ TEST_F(FileOps, FailedCopiesAndMovesSayWhyAndLeaveNothing) {
       EXPECT_TRUE(fs::exists(c.src));
     }
     fs::remove(disk / ".filler");
+  };
+  for (const Case& c : cases) {
+    check(c, false);
+    if (c.alsoMove) check(c, true);
   }
+  check({"out-of-read-only", false, readOnly / "in/kept.txt", t.path() + "/kept.txt", EROFS, "the disk is read-only"},
+        true);
   // Nothing of the failed moves is left on the full disk.
   EXPECT_TRUE(fs::is_empty(disk.path()));
 }

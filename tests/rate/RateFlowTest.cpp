@@ -1,16 +1,14 @@
-// The reminder's whole flow on a GLib main loop, without a display: the
-// switches, the request to a real HTTP server on the loopback address
-// (directly or through an agent that fetches it on a thread of its own),
-// the answer handler, the timer, the dialog's choice and the address it
-// opens. The dialog itself is the test's function; the real one is
-// exercised end to end in the shell.
+// The rate-app reminder's rules, and its flow on a GLib main loop against a
+// real HTTP server on the loopback address, directly or through an agent.
+// The dialog is the test's function; the real one is tested end to end.
 #include "../e2e/ShellHarness.h"
 #include "app/UserDefaults.h"
 #include "rate/RateReminder.h"
+#include "rate/RateRules.h"
 #include "server/ServerTestSupport.h"
+#include "support/ListeningSocket.h"
 #include "support/TestFiles.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <glib.h>
 
@@ -19,6 +17,7 @@
 #include <thread>
 
 using namespace corvane;
+using namespace corvane::rate;
 using nlohmann::json;
 using RateServer = corvane::e2e::TinyHttpServer;
 
@@ -46,7 +45,6 @@ class RateFlow : public testing::Test {
   UserDefaults defaults{dir / "defaults.json"};
   RateServer server{"{}"};
   test::LogCapture logs;
-  std::vector<rate::DialogPlan> dialogs;
   std::vector<std::string> opened;
   rate::Button choice = rate::Button::RemindLater;
 
@@ -58,10 +56,7 @@ class RateFlow : public testing::Test {
     env.version = "3.1";
     env.serverAddress = server.address();
     env.defaults = &defaults;
-    env.showDialog = [this](const rate::DialogPlan& plan, std::function<void(rate::Button)> chosen) {
-      dialogs.push_back(plan);
-      chosen(choice);
-    };
+    env.showDialog = [this](const DialogPlan&, std::function<void(Button)> chosen) { chosen(choice); };
     env.openAddress = [this](const std::string& a) { opened.push_back(a); };
     return env;
   }
@@ -137,28 +132,22 @@ TEST_F(RateFlow, ServerFailuresAreLoggedAndNotCounted) {
   ASSERT_TRUE(start(environment()));
   ASSERT_TRUE(spinUntil([&] { return logged("--STHTTPRequest error HTTP 503"); }));
 
-  // A server that takes the connection and never answers.
-  const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(silent, 4), 0);
-  ::getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len);
-  RateEnvironment env = environment();
-  env.serverAddress = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-  env.requestTimeoutSeconds = 1;
-  ASSERT_TRUE(start(env));
-  ASSERT_TRUE(spinUntil([&] { return logged("--STHTTPRequest error no answer within 1 s"); }));
-  ::close(silent);
+  {
+    test::ListeningSocket silent;  // takes the connection and never answers
+    RateEnvironment env = environment();
+    env.serverAddress = "http://127.0.0.1:" + std::to_string(silent.port());
+    env.requestTimeoutSeconds = 1;
+    ASSERT_TRUE(start(env));
+    ASSERT_TRUE(spinUntil([&] { return logged("--STHTTPRequest error no answer within 1 s"); }));
+  }
 
   server.answer(std::string(300 * 1024, ' ') + "{}");
   ASSERT_TRUE(start(environment()));
   ASSERT_TRUE(spinUntil([&] { return logged("--STHTTPRequest error the answer is longer than"); }));
 
-  env.serverAddress = "ftp://127.0.0.1";
-  ASSERT_TRUE(start(env));
+  RateEnvironment ftp = environment();
+  ftp.serverAddress = "ftp://127.0.0.1";
+  ASSERT_TRUE(start(ftp));
   ASSERT_TRUE(spinUntil([&] { return logged("not an http or https address"); }));
   EXPECT_FALSE(UserDefaults(dir / "defaults.json").objectForKey("3.1_RateInfo_runTimes"));
 }
@@ -214,4 +203,96 @@ TEST_F(RateFlow, WithoutAReachableAgentTheRequestGoesDirect) {
     }
   }
   EXPECT_FALSE(logged("agentHelper info"));
+}
+
+namespace {
+
+class RateRules : public testing::Test {
+ protected:
+  test::TempDir dir;
+  UserDefaults defaults{dir / "defaults.json"};
+
+  // A fresh reader of the same file: what the next launch sees.
+  UserDefaults reread() const { return UserDefaults(dir / "defaults.json"); }
+};
+
+Answer enabled(json extra = json::object()) {
+  json j = {{"enableRate", true}, {"ReviewURL", "https://example.test/review"}};
+  j.update(extra);
+  return parseAnswer(j.dump());
+}
+
+}  // namespace
+
+TEST(RateQuery, ValuesAreEscapedAsComponentsAndTheServerKeepsItsOwnEscapes) {
+  const std::string q = queryAddress("http://127.0.0.1:8080/base path/a%20b", "Tom & Jerry=1 Ü", "2.0 beta#1", 1.0);
+  EXPECT_EQ(q.substr(0, q.find("/services/")), "http://127.0.0.1:8080/base%20path/a%20b");
+  EXPECT_NE(q.find("appName=Tom%20%26%20Jerry%3D1%20%C3%9C&version=2.0%20beta%231&app_name=Tom%20%26"),
+            std::string::npos)
+      << q;
+  EXPECT_NE(q.find("&_=1.000000"), std::string::npos);
+}
+
+TEST(RateAnswerParsing, DefaultsAndTypes) {
+  auto fields = [](const Answer& a) {
+    return json{{"enableRate", a.enableRate},   {"startRunningSecs", a.startRunningSecs},
+                {"maxRunTimes", a.maxRunTimes}, {"enableUserClose", a.enableUserClose},
+                {"faqURL", a.faqURL.value_or("-")}, {"reviewURL", a.reviewURL.value_or("-")},
+                {"rateMessage", a.rateMessage}};
+  };
+  const json defaults = {{"enableRate", false}, {"startRunningSecs", 90}, {"maxRunTimes", 3},
+                         {"enableUserClose", false}, {"faqURL", "-"}, {"reviewURL", "-"}, {"rateMessage", ""}};
+  for (const char* text : {"", "not json", "[1,2]", "\"text\"", "null", "{}"})
+    EXPECT_EQ(fields(parseAnswer(text)), defaults) << text;
+  // An empty FAQ address hides the button.
+  EXPECT_EQ(fields(parseAnswer(R"({"enableRate":1,"startRunningSecs":"7","maxRunTimes":-4,"enableUserClose":"YES",
+                                   "FAQURL":"","ReviewURL":"r","rateMessage":"Rate us"})")),
+            (json{{"enableRate", true}, {"startRunningSecs", 7}, {"maxRunTimes", 0}, {"enableUserClose", true},
+                  {"faqURL", "-"}, {"reviewURL", "r"}, {"rateMessage", "Rate us"}}));
+  EXPECT_EQ(parseAnswer(R"({"maxRunTimes":2.9,"startRunningSecs":1e30})").maxRunTimes, 2u);
+  EXPECT_EQ(parseAnswer(R"({"startRunningSecs":1e30})").startRunningSecs, UINT64_MAX);
+}
+
+TEST(RateAgentReply, TextOrObjectAndOnlySuccessCounts) {
+  std::string info;
+  EXPECT_EQ(agentAnswerText(json(R"({"success":true,"info":"{\"enableRate\":true}"})"), &info),
+            R"({"enableRate":true})");
+  EXPECT_EQ(info, R"({"enableRate":true})");
+  EXPECT_EQ(agentAnswerText(json{{"success", true}, {"info", "x"}}, &info), "x");
+  EXPECT_FALSE(agentAnswerText(json{{"success", false}, {"info", "offline"}}, &info));
+  EXPECT_EQ(info, "offline") << "the log line shows the info of a failed fetch too";
+  EXPECT_FALSE(agentAnswerText(json{{"success", true}}, &info));
+  EXPECT_FALSE(agentAnswerText(json("not json"), &info));
+  EXPECT_EQ(agentMessage("http://a/b"), (json{{"ms_type", "HTTP_QUEST"}, {"ms_obj", {{"url", "http://a/b"}}}}));
+}
+
+TEST_F(RateRules, LaunchesWithoutEnableRateOrReviewUrlAreNotCounted) {
+  EXPECT_FALSE(countLaunch(defaults, "1.0", parseAnswer(R"({"enableRate":false,"ReviewURL":"x"})")).counted);
+  EXPECT_FALSE(countLaunch(defaults, "1.0", parseAnswer(R"({"enableRate":true})")).counted);
+  EXPECT_FALSE(countLaunch(defaults, "1.0", parseAnswer("<html>busy</html>")).counted);
+  EXPECT_FALSE(reread().objectForKey("1.0_RateInfo_runTimes"));
+}
+
+// The title, the buttons of a rated version and the choices kept are
+// checked end to end.
+TEST_F(RateRules, AnEmptyMessageIsTheDefaultAndClosingIsOfferedWhenAllowed) {
+  auto plan = planDialog(defaults, "Notes", "1.2", enabled({{"rateMessage", ""}, {"enableUserClose", true}}));
+  ASSERT_TRUE(plan);
+  EXPECT_EQ(plan->message, "Your evaluation, our motivation.");
+  EXPECT_EQ(plan->buttons, (std::vector<Button>{Button::RateApp, Button::RemindLater, Button::DontRemind}));
+  EXPECT_EQ(buttonCode(*plan, Button::DontRemind), 1002);
+  EXPECT_EQ(planDialog(defaults, "Notes", "1.2", enabled({{"rateMessage", "Like it?"}}))->message, "Like it?");
+}
+
+TEST(RateOpenAddress, WebAddressesOnly) {
+  EXPECT_EQ(webAddressToOpen("  localhost:8080/rate \n"), "https://localhost:8080/rate");
+  EXPECT_EQ(webAddressToOpen("https://example.test/a b"), "https://example.test/a%20b");
+  std::string why;
+  for (const char* bad : {"file:///etc/passwd", "FILE:/etc/passwd", "javascript:alert(1)", "mailto:a@b.test",
+                          "corvanetest://x", "ftp://example.test/f", "https:///nohost", "", "   "}) {
+    EXPECT_FALSE(webAddressToOpen(bad, &why)) << bad;
+    EXPECT_FALSE(why.empty()) << bad;
+  }
+  webAddressToOpen("file:///etc/passwd", &why);
+  EXPECT_NE(why.find("\"file:\""), std::string::npos) << why;
 }

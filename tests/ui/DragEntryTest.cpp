@@ -1,7 +1,5 @@
-// A real drag from another window onto the page's web view, made with the
-// pointer through XTEST on a display of the test's own: the drag's many
-// motions are one entry each time the pointer comes in, and the dropped
-// file reaches the drop delegate.
+// A real drag (XTEST, on a display of the test's own) onto the web view:
+// many motions are one entry per time the pointer comes in.
 #include "ui/MainWebView.h"
 
 #include "app/Bundle.h"
@@ -83,9 +81,7 @@ TEST(DragEntry, OneLinePerEntryHoweverManyMotions) {
   // empty spot, in again, and drop.
   std::vector<std::string> moves{"mousemove", "100", "100", "sleep", "0.3", "mousedown", "1"};
   auto step = [&](int x, int y) {
-    for (const std::string& a : {std::string("sleep"), std::string("0.08"), std::string("mousemove"), std::to_string(x),
-                                 std::to_string(y)})
-      moves.push_back(a);
+    moves.insert(moves.end(), {"sleep", "0.08", "mousemove", std::to_string(x), std::to_string(y)});
   };
   for (int x = 110; x <= 190; x += 20) step(x, 100);
   for (int i = 0; i < 8; ++i) step(450 + 20 * i, 100 + 10 * i);

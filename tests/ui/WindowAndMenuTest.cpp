@@ -1,20 +1,26 @@
-// The drag rules of the web view and the one saved window frame. Needs a
-// display (the test session provides one).
+// The web view, the window frame, the development console and desktop
+// services on the test session's display, beyond what pages see of them.
 #include "ui/DevMode.h"
 #include "ui/MainWebView.h"
 #include "ui/WindowController.h"
 
 #include "app/Bundle.h"
-#include "bridge/PageConsole.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
-
+#include "bridge/PageConsole.h"
+#include "services/Dock.h"
+#include "services/Fonts.h"
+#include "services/Notice.h"
+#include "services/Sound.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+
 using namespace corvane;
+using nlohmann::json;
 
 namespace {
 
@@ -74,8 +80,6 @@ TEST_F(Ui, OneWindowFrameIsRestoredAndSavedForAllWindows) {
   EXPECT_EQ(h, 500);
 }
 
-}  // namespace
-
 // How development mode shows a page's console line on the terminal.
 TEST(DevModeConsole, LevelPlaceAndMessageWithoutTheTerminalsControlCharacters) {
   const std::vector<std::string> folders{"/apps/A.app/Contents/Resources/public"};
@@ -93,3 +97,71 @@ TEST(DevModeConsole, LevelPlaceAndMessageWithoutTheTerminalsControlCharacters) {
   };
   for (const auto& c : cases) EXPECT_EQ(corvane::DevMode::consoleText(c.line, folders), c.shown) << c.line.text;
 }
+
+// Text that is not a whole number hides the count.
+TEST(DockBadge, NumbersAreCountsAndEverythingElseHidesTheCount) {
+  for (const auto& [text, count] : std::vector<std::pair<std::string, std::optional<int64_t>>>{
+           {"3", 3}, {" 42 ", 42}, {"-2", -2}, {"", std::nullopt}, {"new", std::nullopt}, {"1.5", std::nullopt},
+           {"99999999999999999999", std::nullopt}})
+    EXPECT_EQ(Dock::countOf(text), count) << text;
+}
+
+TEST_F(Ui, AlertPanelsHaveTheKindsAndAtMostThreeButtons) {
+  // The type, the buttons left to right (the first at the right) and the
+  // message, shown literally.
+  auto panel = [](GtkWidget* dialog) {
+    json seen = {{"buttons", json::array()}};
+    for (int id : {3, 2, 1})
+      if (GtkWidget* b = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), id))
+        seen["buttons"].push_back(gtk_button_get_label(GTK_BUTTON(b)));
+    GtkMessageType type;
+    gchar* secondary = nullptr;
+    g_object_get(dialog, "message-type", &type, "secondary-text", &secondary, nullptr);
+    seen["type"] = type;
+    seen["message"] = secondary ? secondary : "";
+    g_free(secondary);
+    gtk_widget_destroy(dialog);
+    return seen;
+  };
+  for (const auto& [params, expected] : std::vector<std::pair<json, json>>{
+           {{{"buttons", {"OK"}}, {"message", "50%d %@ %s <b>x</b>"}},
+            {{"type", GTK_MESSAGE_WARNING}, {"buttons", {"OK"}}, {"message", "50%d %@ %s <b>x</b>"}}},
+           {{{"alertType", "Critical"}, {"buttons", {"_A", "B", "C", "D"}}},
+            {{"type", GTK_MESSAGE_ERROR}, {"buttons", {"C", "B", "_A"}}, {"message", ""}}},
+           {{{"alertType", "Information"}, {"buttons", {"x", "y"}}},
+            {{"type", GTK_MESSAGE_INFO}, {"buttons", {"y", "x"}}, {"message", ""}}}}) {
+    GtkWidget* d = Notice::makeAlert(params, nullptr);
+    ASSERT_NE(d, nullptr) << params;
+    EXPECT_EQ(panel(d), expected) << params;
+  }
+  for (const json& refused : {json{{"alertType", "alert"}, {"buttons", {"x"}}}, json{{"buttons", json::array()}},
+                              json{{"buttons", {"1", "2", "3", "4", "5"}}}, json::object()})
+    EXPECT_EQ(Notice::makeAlert(refused, nullptr), nullptr) << refused;
+  Notice notice;
+  EXPECT_EQ(notice.alert(R"({"alertType": "Other", "buttons": ["x"]})"), UINT64_MAX);
+}
+
+// Beyond the regular face pages see: weights, traits, order, and nothing
+// for unknown names.
+TEST_F(Ui, FontMembersCarryWeightsAndTraitsAndUnknownFontsHaveNone) {
+  Fonts fonts;
+  const json members = fonts.availableMembersOfFontFamily("DejaVu Sans");
+  for (const json& member : {json{"DejaVuSans-BoldOblique", "Bold Oblique", 9, Fonts::kBold | Fonts::kItalic},
+                             json{"DejaVuSans", "Book", 5, 0}})
+    EXPECT_NE(std::find(members.begin(), members.end(), member), members.end()) << member << " in " << members;
+  EXPECT_LE(members.front()[2].get<int>(), members.back()[2].get<int>()) << "lightest first";
+  EXPECT_TRUE(fonts.availableMembersOfFontFamily("DejaVu Sans Mono")[0][3].get<int>() & Fonts::kFixedPitch);
+  EXPECT_EQ(fonts.availableMembersOfFontFamily("No Such Family"), json::array());
+  // DejaVu Sans: ascent + descent is about 1.164 em.
+  EXPECT_NEAR(fonts.defaultLineHeightForFont("DejaVu Sans", 24), 24 * 1.164, 1.0);
+  EXPECT_EQ(fonts.defaultLineHeightForFont("NoSuchFont", 12), 0);
+  EXPECT_EQ(fonts.defaultLineHeightForFont("DejaVuSans", 0), 0);
+}
+
+TEST(SystemSounds, OnlyNamesOfTheSoundTheme) {
+  EXPECT_TRUE(Sound::pathForSystemSound("bell")) << "sound-theme-freedesktop is installed by scripts/deps.sh";
+  for (const char* name : {"no-such-sound", "../freedesktop/stereo/bell", ""})
+    EXPECT_FALSE(Sound::pathForSystemSound(name)) << name;
+}
+
+}  // namespace
