@@ -11,10 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 
 using namespace corvane;
 using namespace corvane::kit;
@@ -34,25 +30,11 @@ struct KitRun {
 KitRun runKitBinary(const std::string& args) {
   KitRun r;
   FILE* p = popen((std::string(CORVANE_KIT_BINARY) + " " + args + " 2>&1").c_str(), "r");
-  std::array<char, 4096> buf{};
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) r.out.append(buffer, n);
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
-}
-
-std::string made(const TempDir& dir, const std::string& name, const std::string& id = "org.example.test") {
-  NewAppOptions o;
-  o.name = name;
-  o.identifier = id;
-  o.folder = dir.path();
-  o.dataDirectory = CORVANE_BUILD_DATA;
-  o.shell = "/opt/corvane/bin/corvane";
-  std::string error;
-  auto path = makeApplication(o, &error);
-  EXPECT_TRUE(path) << error;
-  return path.value_or("");
 }
 
 // The findings as "<file>:<line>:<column>: error|warning: <message>" lines.
@@ -76,7 +58,11 @@ bool reports(const CheckReport& report, const std::string& where, const std::str
 // the kit_installed test.
 TEST(NewApp, MakesABundleThatReadsAsTheShellReadsItAndChecksClean) {
   TempDir dir;
-  const std::string app = made(dir, "Tom & Jerry's <Notes>", "org.example.notes");
+  std::string error;
+  const auto made = makeApplication({"Tom & Jerry's <Notes>", "org.example.notes", dir.path(), CORVANE_BUILD_DATA,
+                                     "/opt/corvane/bin/corvane"},
+                                    &error);
+  const std::string app = made.value_or(error);
   ASSERT_EQ(app, dir.path() + "/Tom & Jerry's <Notes>.app");
   auto bundle = Bundle::open(app);
   ASSERT_TRUE(bundle);
