@@ -35,8 +35,7 @@ class Program {
  public:
   Program(const std::vector<std::string>& argv, const std::string& home, const std::string& logs)
       : out_(logs + ".out"), err_(logs + ".err") {
-    pid_ = fork();
-    if (pid_ != 0) return;
+    if ((pid_ = fork()) != 0) return;
     dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     setenv("HOME", home.c_str(), 1);
@@ -57,14 +56,14 @@ class Program {
 
   std::string out() const { return readFile(out_); }
   std::string err() const { return readFile(err_); }
-  // Until `text` is in stdout `count` times, or the program ends.
+  // Until `text` is in stdout `count` times, the program ends or a minute passes.
   bool waitFor(const std::string& text, size_t count = 1) {
     auto seen = [&] { return countOf(out(), text) >= count; };
-    for (const auto end = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < end;) {
-      if (seen() || exited()) return seen();
+    for (const auto end = std::chrono::steady_clock::now() + 60s; !seen() && !exited();) {
+      if (std::chrono::steady_clock::now() > end) return false;
       std::this_thread::sleep_for(50ms);
     }
-    return false;
+    return seen();
   }
   bool exited() {
     if (status_ == -2 && waitpid(pid_, &raw_, WNOHANG) == pid_) status_ = WIFEXITED(raw_) ? WEXITSTATUS(raw_) : -1;
@@ -72,10 +71,8 @@ class Program {
   }
   // The exit status; a program still running after two minutes is killed (-1).
   int status() {
-    for (const auto end = std::chrono::steady_clock::now() + 120s; !exited();) {
+    for (const auto end = std::chrono::steady_clock::now() + 120s; !exited(); std::this_thread::sleep_for(20ms))
       if (std::chrono::steady_clock::now() > end) kill(pid_, SIGKILL);
-      std::this_thread::sleep_for(20ms);
-    }
     return status_;
   }
 
