@@ -179,8 +179,9 @@ TEST_F(Served, StaticFilesCarryTypeLengthValidatorsAndRanges) {
            {"GET", "bytes=5000000-5000099", 206, "100", "bytes 5000000-5000099/" + total, large.substr(5000000, 100)},
            {"GET", "bytes=99999999-", 416, "", "bytes */" + total, ""},
            {"HEAD", "bytes=0-9", 206, "10", "bytes 0-9/" + total, ""}}) {
-    const Reply r = request(port, c.method, "/big.bin", *c.range ? std::map<std::string, std::string>{{"Range", c.range}}
-                                                                 : std::map<std::string, std::string>{});
+    std::map<std::string, std::string> headers;
+    if (*c.range) headers["Range"] = c.range;
+    const Reply r = request(port, c.method, "/big.bin", headers);
     EXPECT_EQ(r.status, c.status) << c.method << " " << c.range;
     EXPECT_TRUE(c.length.empty() || r.header("content-length") == c.length) << c.method << " " << c.range;
     EXPECT_EQ(r.header("content-range"), c.contentRange) << c.method << " " << c.range;
@@ -531,7 +532,8 @@ TEST_F(Served, ForeignHostNamesAndMalformedHeadersGetNothing) {
   const std::pair<std::string, int> refused[] = {
       {"GET /a.txt HTTP/1.1\r\nHost: " + ours + "\r\nHost: attacker.example\r\nConnection: close\r\n\r\n", 400},
       {"GET /a.txt HTTP/1.1\r\nConnection: close\r\n\r\n", 400},
-      {"GET /a.txt HTTP/1.1\r\n" + hostLine(port) + "Content-Length: 1\r\nContent-Length: 2\r\nConnection: close\r\n\r\nab",
+      {"GET /a.txt HTTP/1.1\r\n" + hostLine(port) + "Content-Length: 1\r\nContent-Length: 2\r\n" +
+           "Connection: close\r\n\r\nab",
        400},
       {"GET /a.txt HTTP/1.1\r\n" + hostLine(port) + "X-Big: " + std::string(100 * 1024, 'x') + "\r\n\r\n", 431},
   };
