@@ -37,6 +37,8 @@ struct Reply {
     return it == headers.end() ? std::string() : it->second;
   }
   bool has(const std::string& name) const { return headers.count(name) > 0; }
+  // "<status> <body>", to compare both at once.
+  std::string shown() const { return std::to_string(status) + " " + body; }
 };
 
 // A TCP socket to `address` (numeric IPv4 or IPv6) at `port`, bound
