@@ -48,22 +48,12 @@ std::set<std::string> schemaTypes(const nlohmann::json& p) {
   return out;
 }
 
-std::set<std::string> expectedTypes(Kind kind) {
-  switch (kind) {
-    case Kind::Boolean: return {"boolean"};
-    case Kind::Unsigned:
-    case Kind::Integer: return {"integer"};
-    case Kind::Text: return {"string"};
-    case Kind::TextList:
-    case Kind::ObjectList: return {"array"};
-    case Kind::Size: return {"#/$defs/size"};
-    case Kind::Object:
-    case Kind::TextMap: return {"object"};
-    case Kind::Any: return {};
-    case Kind::BoolOrUnsigned: return {"integer", "boolean"};
-  }
-  return {};
-}
+// The schema types of each kind of key (.at() fails the test for a kind missing here).
+const std::map<Kind, std::set<std::string>> kSchemaTypes = {
+    {Kind::Boolean, {"boolean"}},      {Kind::Unsigned, {"integer"}},      {Kind::Integer, {"integer"}},
+    {Kind::Text, {"string"}},          {Kind::TextList, {"array"}},        {Kind::ObjectList, {"array"}},
+    {Kind::Size, {"#/$defs/size"}},    {Kind::Object, {"object"}},         {Kind::TextMap, {"object"}},
+    {Kind::Any, {}},                   {Kind::BoolOrUnsigned, {"integer", "boolean"}}};
 
 }  // namespace
 
@@ -81,7 +71,7 @@ TEST(ConfigKeys, TheSchemaHoldsEveryProjectKeyWithItsTypeAndNoOther) {
       continue;
     }
     const nlohmann::json& p = props[name];
-    EXPECT_EQ(schemaTypes(p), expectedTypes(k.kind)) << name << " has another type in the schema";
+    EXPECT_EQ(schemaTypes(p), kSchemaTypes.at(k.kind)) << name << " has another type in the schema";
     EXPECT_TRUE(p.contains("description")) << name;
     EXPECT_EQ(p.value("enum", nlohmann::json::array()).size(), k.choices.size()) << name;
   }
