@@ -53,7 +53,8 @@ E2E.run(async () => {
     outcome(promised.window.getFileInfo({ filePath: dir + "/a.txt" })),
     outcome(promised.window.getFileInfo({ filePath: dir + "/none.txt" })),
   ]);
-  expect("parallel", both.map((o) => (o.resolved ? "resolved" : o.rejected.message)), ["resolved", "file is not exists."]);
+  const settled = both.map((o) => (o.resolved ? "resolved" : o.rejected.message));
+  expect("parallel", settled, ["resolved", "file is not exists."]);
   await promised.window.removeDir({ path: dir });
   expect("callbacks left", Object.keys(globalThis.__corvaneAsync), []);
   return report;
