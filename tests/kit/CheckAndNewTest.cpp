@@ -11,10 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 
 using namespace corvane;
 using namespace corvane::kit;
@@ -34,25 +30,11 @@ struct KitRun {
 KitRun runKitBinary(const std::string& args) {
   KitRun r;
   FILE* p = popen((std::string(CORVANE_KIT_BINARY) + " " + args + " 2>&1").c_str(), "r");
-  std::array<char, 4096> buf{};
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-  const int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) r.out.append(buffer, n);
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
-}
-
-std::string made(const TempDir& dir, const std::string& name, const std::string& id = "org.example.test") {
-  NewAppOptions o;
-  o.name = name;
-  o.identifier = id;
-  o.folder = dir.path();
-  o.dataDirectory = CORVANE_BUILD_DATA;
-  o.shell = "/opt/corvane/bin/corvane";
-  std::string error;
-  auto path = makeApplication(o, &error);
-  EXPECT_TRUE(path) << error;
-  return path.value_or("");
 }
 
 // The findings as "<file>:<line>:<column>: error|warning: <message>" lines.
@@ -76,7 +58,11 @@ bool reports(const CheckReport& report, const std::string& where, const std::str
 // the kit_installed test.
 TEST(NewApp, MakesABundleThatReadsAsTheShellReadsItAndChecksClean) {
   TempDir dir;
-  const std::string app = made(dir, "Tom & Jerry's <Notes>", "org.example.notes");
+  std::string error;
+  const auto made = makeApplication({"Tom & Jerry's <Notes>", "org.example.notes", dir.path(), CORVANE_BUILD_DATA,
+                                     "/opt/corvane/bin/corvane"},
+                                    &error);
+  const std::string app = made.value_or(error);
   ASSERT_EQ(app, dir.path() + "/Tom & Jerry's <Notes>.app");
   auto bundle = Bundle::open(app);
   ASSERT_TRUE(bundle);
@@ -99,29 +85,23 @@ TEST(NewApp, MakesABundleThatReadsAsTheShellReadsItAndChecksClean) {
 
 TEST(NewApp, RefusesBadNamesAndIdentifiersAndNeverOverwrites) {
   TempDir dir;
-  struct Case {
-    std::string args;
-    int status;
-    std::string says;
-  };
-  const std::vector<Case> cases = {
-      {"new '' DIR", 2, "the name is empty"},
-      {"new a/b DIR", 2, "holds a \"/\""},
-      {"new Notes.app DIR", 2, "without \".app\" (Notes)"},
-      {"new .hidden DIR", 2, "starts with \".\""},
-      {"new Notes --id notes DIR", 2, "no valid identifier"},
-      {"new Notes --id 1org.example.notes DIR", 2, "no valid identifier"},
-      {"new 日記 DIR", 2, "give one with --id"},
-      {"new", 2, "Usage: corvane-kit new"},
-      {"new Notes DIR more", 2, "Usage: corvane-kit new"},
-      {"new Notes --frob DIR", 2, "unknown option --frob"},
-  };
-  for (const auto& c : cases) {
-    std::string args = c.args;
+  // Each is a usage error (status 2) that says what is wrong.
+  for (const auto& [call, says] : std::vector<std::pair<std::string, std::string>>{
+           {"new '' DIR", "the name is empty"},
+           {"new a/b DIR", "holds a \"/\""},
+           {"new Notes.app DIR", "without \".app\" (Notes)"},
+           {"new .hidden DIR", "starts with \".\""},
+           {"new Notes --id notes DIR", "no valid identifier"},
+           {"new Notes --id 1org.example.notes DIR", "no valid identifier"},
+           {"new 日記 DIR", "give one with --id"},
+           {"new", "Usage: corvane-kit new"},
+           {"new Notes DIR more", "Usage: corvane-kit new"},
+           {"new Notes --frob DIR", "unknown option --frob"}}) {
+    std::string args = call;
     if (const auto at = args.find("DIR"); at != std::string::npos) args.replace(at, 3, dir.path());
     const KitRun r = runKitBinary(args);
-    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.out;
-    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+    EXPECT_EQ(r.status, 2) << call << "\n" << r.out;
+    EXPECT_NE(r.out.find(says), std::string::npos) << call << "\n" << r.out;
   }
   EXPECT_TRUE(fs::is_empty(dir.path()));
 
@@ -237,11 +217,8 @@ TEST(Check, FindsPlantedFaultsEachOnItsLine) {
 
 TEST(Check, ServerModeKeysThatContradictEachOther) {
   TempDir dir;
-  struct Case {
-    std::string appExInfo;
-    std::string says;  // "" : nothing at all
-  };
-  const std::vector<Case> cases = {
+  // What the check says of each "AppExInfo" ("": nothing at all).
+  for (const auto& [appExInfo, says] : std::vector<std::pair<std::string, std::string>>{
       {R"({"serverPort": 8080})", "\"serverPort\" has no effect: the server is off"},
       {R"({"enableHttpServer": true, "startPage": "x.html"})", "\"startPage\" is not used"},
       {R"({"enableHttpServer": true, "onlyBuildInServer": false})", "without \"startPage\" the bundle's public/index.html"},
@@ -252,19 +229,17 @@ TEST(Check, ServerModeKeysThatContradictEachOther) {
       {R"({"enableHttpServer": true, "enableSpecPublic": true, "userSpecPublic": "/nonexistent"})",
        "document root /nonexistent has no index.html"},
       {R"({"enableHttpServer": true, "onlyBuildInServer": false, "startPage": "http://localhost:%d/"})", ""},
-      {R"({"enableHttpServer": true})", ""},
-  };
-  for (const auto& c : cases) {
+      {R"({"enableHttpServer": true})", ""}}) {
     corvane::test::makeMinimalBundle(dir.path(), "Srv", "org.example.srv");
     writeFile(dir / "Srv.app/Contents/Resources/public/index.html", "<p>hi</p>");
-    writeFile(dir / "Srv.app/Contents/Resources/public/project.json", "{\"AppExInfo\": " + c.appExInfo + "}");
+    writeFile(dir / "Srv.app/Contents/Resources/public/project.json", "{\"AppExInfo\": " + appExInfo + "}");
     CheckReport report = checkBundle(dir / "Srv.app");
     // The minimal bundle's Info.plist has no version: only the configuration counts here.
     std::erase_if(report.findings, [](const Finding& f) { return f.file.find("Info.plist") != std::string::npos; });
-    if (c.says.empty())
-      EXPECT_TRUE(report.findings.empty()) << c.appExInfo << "\n" << joined(report);
+    if (says.empty())
+      EXPECT_TRUE(report.findings.empty()) << appExInfo << "\n" << joined(report);
     else
-      EXPECT_NE(joined(report).find(c.says), std::string::npos) << c.appExInfo << "\n" << joined(report);
+      EXPECT_NE(joined(report).find(says), std::string::npos) << appExInfo << "\n" << joined(report);
   }
 }
 

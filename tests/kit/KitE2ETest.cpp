@@ -35,8 +35,7 @@ class Program {
  public:
   Program(const std::vector<std::string>& argv, const std::string& home, const std::string& logs)
       : out_(logs + ".out"), err_(logs + ".err") {
-    pid_ = fork();
-    if (pid_ != 0) return;
+    if ((pid_ = fork()) != 0) return;
     dup2(::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     dup2(::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     setenv("HOME", home.c_str(), 1);
@@ -57,14 +56,14 @@ class Program {
 
   std::string out() const { return readFile(out_); }
   std::string err() const { return readFile(err_); }
-  // Until `text` is in stdout `count` times, or the program ends.
+  // Until `text` is in stdout `count` times, the program ends or a minute passes.
   bool waitFor(const std::string& text, size_t count = 1) {
     auto seen = [&] { return countOf(out(), text) >= count; };
-    for (const auto end = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < end;) {
-      if (seen() || exited()) return seen();
+    for (const auto end = std::chrono::steady_clock::now() + 60s; !seen() && !exited();) {
+      if (std::chrono::steady_clock::now() > end) return false;
       std::this_thread::sleep_for(50ms);
     }
-    return false;
+    return seen();
   }
   bool exited() {
     if (status_ == -2 && waitpid(pid_, &raw_, WNOHANG) == pid_) status_ = WIFEXITED(raw_) ? WEXITSTATUS(raw_) : -1;
@@ -72,10 +71,8 @@ class Program {
   }
   // The exit status; a program still running after two minutes is killed (-1).
   int status() {
-    for (const auto end = std::chrono::steady_clock::now() + 120s; !exited();) {
+    for (const auto end = std::chrono::steady_clock::now() + 120s; !exited(); std::this_thread::sleep_for(20ms))
       if (std::chrono::steady_clock::now() > end) kill(pid_, SIGKILL);
-      std::this_thread::sleep_for(20ms);
-    }
     return status_;
   }
 
@@ -206,27 +203,8 @@ TEST(PromiseModule, ResolvesWithTheAnswerAndRejectsWithCorvaneErrorOnFailure) {
   shell.writeFile(shell.resourcePath() + "/public/corvane-async.js",
                   readFile(std::string(CORVANE_SOURCE_DIR) + "/data/js/corvane-async.js"));
   ASSERT_EQ(shell.run(shell.sessionEnv(), 120), 0) << shell.log();
-  nlohmann::json report = shell.report();
+  const nlohmann::json report = shell.report();
   ASSERT_TRUE(report.is_object()) << shell.log();
   ASSERT_FALSE(report.contains("pageError")) << report["pageError"];
-  auto r = [&](const char* key) -> const nlohmann::json& { return report[key]; };
-  EXPECT_EQ(r("missing"), nlohmann::json::array()) << "promised methods the bridge lacks";
-  EXPECT_EQ(r("sameName"), true);
-  EXPECT_EQ(r("samePath"), true);
-  EXPECT_EQ(r("copied")["resolved"]["success"], true) << r("copied");
-  EXPECT_EQ(r("copyExists"), true);
-  const auto& failed = r("copyMissing")["rejected"];
-  EXPECT_EQ(failed["isCorvaneError"], true) << r("copyMissing");
-  EXPECT_EQ(failed["method"], "window.copyFile");
-  EXPECT_EQ(failed["result"]["success"], false);
-  EXPECT_NE(failed["message"].get<std::string>().find("is not exists."), std::string::npos) << failed;
-  // Calls that would never answer are refused at once.
-  EXPECT_EQ(r("noSource")["rejected"]["name"], "TypeError") << r("noSource");
-  EXPECT_EQ(r("noSource")["rejected"]["message"], "window.copyFile: \"src\" is required");
-  EXPECT_EQ(r("notAnObject")["rejected"]["name"], "TypeError");
-  EXPECT_EQ(r("unknown")["rejected"]["message"], "corvane.window.frobnicate is not a method of this shell");
-  // The text is read on a worker thread whatever the page asked.
-  EXPECT_EQ(r("text")["resolved"]["content"], "hello ä") << r("text");
-  EXPECT_EQ(r("parallel"), (nlohmann::json{"resolved", "file is not exists."}));
-  EXPECT_EQ(r("leftCallbacks"), nlohmann::json::array());
+  EXPECT_EQ(report["mismatches"], nlohmann::json::array());
 }

@@ -3,6 +3,7 @@
 // dpkg-deb and checked with the desktop's own validators.
 #include "app/InfoPlist.h"
 #include "kit/KitFiles.h"
+#include "support/ScratchMount.h"
 #include "support/TestFiles.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -14,6 +15,7 @@
 
 using corvane::test::EnvGuard;
 using corvane::test::readFile;
+using corvane::test::ScratchMount;
 using corvane::test::TempDir;
 using corvane::test::writeFile;
 using nlohmann::json;
@@ -96,72 +98,53 @@ class PackageDeb : public ::testing::Test {
     return last.out.substr(0, last.out.find('\n'));
   }
   std::string extract(const std::string& deb) {
-    const std::string root = dir / ("x-" + std::to_string(++extracted));
+    const std::string root = dir / "extracted";
     EXPECT_EQ(run({"dpkg-deb", "-x", deb, root}).all(), "");
     return root;
   }
   EnvGuard env;
   TempDir dir;
   ToolRun last;
-  int extracted = 0;
 };
 
 TEST_F(PackageDeb, BadInputIsNamed) {
   struct Case {
     const char* what;
-    std::function<std::string()> bundle;
+    json changes;  // to Info.plist; null removes the key
+    std::pair<std::string, std::string> file;  // written into the bundle first
     int status;
     const char* message;
   };
-  auto without = [this](const char* key) {
-    json info = baseInfo();
-    info.erase(key);
-    return makeBundle(dir / key, info);
-  };
-  auto with = [this](const char* key, json value, const std::string& where) {
-    json info = baseInfo();
-    info[key] = std::move(value);
-    return makeBundle(dir / where, info);
-  };
+  const std::string png8 = pngOfSize(8, 8), cutIcns = icns({{"ic08", pngOfSize(256, 256)}}).substr(0, 300);
   const Case cases[] = {
-      {"no folder", [this] { return dir / "Nothing.app"; }, 2, "is not an application bundle"},
-      {"no Info.plist", [this] { fs::create_directories(dir / "Empty.app/Contents"); return dir / "Empty.app"; }, 2,
-       "is not an application bundle"},
-      {"no identifier", [&] { return without("CFBundleIdentifier"); }, 1, "CFBundleIdentifier is missing"},
-      {"identifier of one part", [&] { return with("CFBundleIdentifier", "PackTest", "one-part"); }, 1,
-       "is not an application id"},
-      {"no version", [&] { return without("CFBundleShortVersionString"); }, 1, "CFBundleShortVersionString is missing"},
-      {"a version of words", [&] { return with("CFBundleShortVersionString", "version one", "words"); }, 1,
+      {"no identifier", {{"CFBundleIdentifier", nullptr}}, {}, 1, "CFBundleIdentifier is missing"},
+      {"identifier of one part", {{"CFBundleIdentifier", "PackTest"}}, {}, 1, "is not an application id"},
+      {"no version", {{"CFBundleShortVersionString", nullptr}}, {}, 1, "CFBundleShortVersionString is missing"},
+      {"a version of words", {{"CFBundleShortVersionString", "version one"}}, {}, 1,
        "CFBundleShortVersionString \"version one\" must start with a digit"},
-      {"no maintainer", [&] { return without("CorvaneMaintainer"); }, 1, "CorvaneMaintainer is missing"},
-      {"a maintainer without address", [&] { return with("CorvaneMaintainer", "Somebody", "nomail"); }, 1,
-       "is not \"Name <address>\""},
-      {"a missing icon", [&] { return with("CFBundleIconFile", "Missing", "noicon"); }, 1,
-       "CFBundleIconFile \"Missing\" names no file"},
-      {"an icon that is no picture", [&] {
-         const std::string b = with("CFBundleIconFile", "Bad.png", "badicon");
-         writeFile(b + "/Contents/Resources/Bad.png", "GIF89a not a png");
-         return b;
-       }, 1, "not a PNG, SVG or ICNS image"},
-      {"a cut ICNS", [&] {
-         const std::string b = with("CFBundleIconFile", "Cut", "cuticns");
-         writeFile(b + "/Contents/Resources/Cut.icns", icns({{"ic08", pngOfSize(256, 256)}}).substr(0, 300));
-         return b;
-       }, 1, "cut short"},
-      {"a tiny icon", [&] {
-         const std::string b = with("CFBundleIconFile", "Tiny", "tiny");
-         writeFile(b + "/Contents/Resources/Tiny.png", pngOfSize(8, 8));
-         return b;
-       }, 1, "16 at least are needed"},
-      {"a bad release date", [&] { return with("CorvaneReleaseDate", "May 2026", "date"); }, 1, "is not a date"},
-      {"a link out of the bundle", [&] {
-         const std::string b = with("CFBundleName", "Linked", "linked");
-         fs::create_symlink("../../../../outside.js", b + "/Contents/Resources/public/lib.js");
-         return b;
-       }, 1, "Contents/Resources/public/lib.js is a link to ../../../../outside.js, outside the bundle"},
+      {"no maintainer", {{"CorvaneMaintainer", nullptr}}, {}, 1, "CorvaneMaintainer is missing"},
+      {"a maintainer without address", {{"CorvaneMaintainer", "Somebody"}}, {}, 1, "is not \"Name <address>\""},
+      {"a missing icon", {{"CFBundleIconFile", "Missing"}}, {}, 1, "CFBundleIconFile \"Missing\" names no file"},
+      {"an icon that is no picture", {{"CFBundleIconFile", "Bad.png"}}, {"Resources/Bad.png", "GIF89a not a png"}, 1,
+       "not a PNG, SVG or ICNS image"},
+      {"a cut ICNS", {{"CFBundleIconFile", "Cut"}}, {"Resources/Cut.icns", cutIcns}, 1, "cut short"},
+      {"a tiny icon", {{"CFBundleIconFile", "Tiny"}}, {"Resources/Tiny.png", png8}, 1, "16 at least are needed"},
+      {"a bad release date", {{"CorvaneReleaseDate", "May 2026"}}, {}, 1, "is not a date"},
+      {"a link out of the bundle", {}, {"link", ""}, 1,
+       "Contents/Resources/public/lib.js is a link to ../../../../outside.js, outside the bundle"},
+      {"no Info.plist", {}, {"no plist", ""}, 2, "is not an application bundle"},
+      {"no folder", {}, {"no folder", ""}, 2, "is not an application bundle"},
   };
+  int n = 0;
   for (const auto& c : cases) {
-    const std::string bundle = c.bundle();
+    json info = baseInfo();
+    if (!c.changes.is_null()) info.merge_patch(c.changes);
+    const std::string bundle = makeBundle(dir / std::to_string(++n), info);
+    const auto& [file, content] = c.file;
+    if (file == "link") fs::create_symlink("../../../../outside.js", bundle + "/Contents/Resources/public/lib.js");
+    else if (file == "no plist") fs::remove(bundle + "/Contents/Info.plist");
+    else if (file == "no folder") fs::remove_all(bundle);
+    else if (!file.empty()) writeFile(bundle + "/Contents/" + file, content);
     EXPECT_EQ(package(bundle), "") << c.what;
     EXPECT_EQ(last.status, c.status) << c.what << "\n" << last.err;
     EXPECT_NE(last.err.find(c.message), std::string::npos) << c.what << "\n" << last.err;
@@ -231,34 +214,35 @@ TEST_F(PackageDeb, WhatThePackageHolds) {
             "[D-BUS Service]\nName=org.example.PackTest.Sync\n"
             "Exec=/usr/lib/org.example.packtest/PackTest.app/Contents/XPCServices/Sync.xpc/Contents/MacOS/sync\n");
   // Icons up to the ICNS's largest image, none enlarged.
-  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-    const std::string png = root + "/usr/share/icons/hicolor/" + std::to_string(size) + "x" + std::to_string(size) +
-                            "/apps/org.example.PackTest.png";
+  std::vector<std::string> icons;
+  for (const auto& e : fs::directory_iterator(root + "/usr/share/icons/hicolor")) {
     int w = 0, h = 0;
-    ASSERT_TRUE(gdk_pixbuf_get_file_info(png.c_str(), &w, &h)) << png;
-    EXPECT_EQ(w, size);
-    EXPECT_EQ(h, size);
+    gdk_pixbuf_get_file_info((e.path() / "apps/org.example.PackTest.png").c_str(), &w, &h);
+    icons.push_back(e.path().filename().string() + "=" + std::to_string(w) + "x" + std::to_string(h));
   }
-  EXPECT_FALSE(fs::exists(root + "/usr/share/icons/hicolor/512x512"));
+  std::sort(icons.begin(), icons.end());
+  EXPECT_EQ(icons, (std::vector<std::string>{"128x128=128x128", "16x16=16x16", "22x22=22x22", "24x24=24x24",
+                                             "256x256=256x256", "32x32=32x32", "48x48=48x48", "64x64=64x64"}));
 
   // The desktop entry: valid, and its values read back exactly.
   const std::string entry = root + "/usr/share/applications/org.example.PackTest.desktop";
   EXPECT_EQ(run({"desktop-file-validate", entry}).all(), "");
   GKeyFile* file = g_key_file_new();
   ASSERT_TRUE(g_key_file_load_from_file(file, entry.c_str(), G_KEY_FILE_NONE, nullptr));
-  auto value = [file](const char* key) {
+  std::map<std::string, std::string> values;
+  for (const char* key : {"Name", "Exec", "Icon", "StartupWMClass", "Categories", "MimeType"}) {
     gchar* v = g_key_file_get_string(file, "Desktop Entry", key, nullptr);
-    std::string out = v ? v : "";
+    values[key] = v ? v : "";
     g_free(v);
-    return out;
-  };
-  EXPECT_EQ(value("Name"), "Pack; Test\\Two");
-  EXPECT_EQ(value("Exec"), "org.example.packtest %F");
-  EXPECT_EQ(value("Icon"), "org.example.PackTest");
-  EXPECT_EQ(value("StartupWMClass"), "org.example.PackTest");
-  EXPECT_EQ(value("Categories"), "Graphics;");
-  EXPECT_EQ(value("MimeType"), "application/x-org.example.packtest-pack-sheet;image/x-pack;image/png;");
+  }
   g_key_file_free(file);
+  EXPECT_EQ(values, (std::map<std::string, std::string>{
+                        {"Name", "Pack; Test\\Two"},
+                        {"Exec", "org.example.packtest %F"},
+                        {"Icon", "org.example.PackTest"},
+                        {"StartupWMClass", "org.example.PackTest"},
+                        {"Categories", "Graphics;"},
+                        {"MimeType", "application/x-org.example.packtest-pack-sheet;image/x-pack;image/png;"}}));
   const std::string mime = readFile(root + "/usr/share/mime/packages/org.example.PackTest.xml");
   EXPECT_NE(mime.find("<mime-type type=\"application/x-org.example.packtest-pack-sheet\">"), std::string::npos) << mime;
   EXPECT_NE(mime.find("<glob pattern=\"*.PKS\"/>"), std::string::npos) << mime;
@@ -298,14 +282,9 @@ TEST_F(PackageDeb, StandaloneCarriesTheShell) {
 TEST_F(PackageDeb, AFullDiskLeavesTheOldPackage) {
   // The output folder on a small tmpfs that cannot hold the package: the
   // package already there stays whole, and no piece is left beside it.
-  const std::string full = dir / "full";
-  fs::create_directories(full);
-  if (std::system(("mount -t tmpfs -o size=64k tmpfs '" + full + "' 2>/dev/null").c_str()) != 0)
-    GTEST_SKIP() << "mounting a tmpfs needs root";
-  struct Unmount {
-    std::string path;
-    ~Unmount() { (void)!std::system(("umount '" + path + "'").c_str()); }
-  } unmount{full};
+  ScratchMount disk(64 * 1024);
+  if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
+  const std::string full = disk.path();
   const std::string bundle = makeBundle(dir.path(), baseInfo());
   // Random bytes do not compress: the package outgrows the disk.
   run({"sh", "-c", "head -c 300000 /dev/urandom > '" + bundle + "/Contents/Resources/public/noise.bin'"});

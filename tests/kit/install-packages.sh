@@ -100,17 +100,21 @@ done
 install_deb "$shell_deb"
 dpkg -L $shell_pkg > "$work/files-$shell_pkg"
 
+example_package() {  # example_package NAME PACKAGE: made with the installed kit, checked, installed
+  local deb root
+  deb=$(/usr/bin/corvane-kit package deb "$build/examples/$1.app" -o "$work/debs") ||
+    fail "corvane-kit package deb $1.app"
+  lint "$deb"
+  root=$(no_build_paths "$deb")
+  desktop-file-validate "$root/usr/share/applications/$2.desktop" || fail "desktop-file-validate $1"
+  appstreamcli validate --no-net "$root/usr/share/metainfo/$2.metainfo.xml" || fail "appstreamcli validate $1"
+  install_deb "$deb"
+  dpkg -L "$2" > "$work/files-$2"
+}
+
 # ---- the Showcase's package, made with the installed kit -----------------------
 step "the Showcase's package"
-showcase_deb=$(/usr/bin/corvane-kit package deb "$build/examples/Showcase.app" -o "$work/debs") ||
-  fail "corvane-kit package deb Showcase.app"
-lint "$showcase_deb"
-root=$(no_build_paths "$showcase_deb")
-desktop-file-validate "$root/usr/share/applications/app.corvane.showcase.desktop" || fail "desktop-file-validate"
-appstreamcli validate --no-net "$root/usr/share/metainfo/app.corvane.showcase.metainfo.xml" ||
-  fail "appstreamcli validate"
-install_deb "$showcase_deb"
-dpkg -L $showcase_pkg > "$work/files-$showcase_pkg"
+example_package Showcase $showcase_pkg
 
 wait_for() {  # wait_for SECONDS COMMAND...: until the command succeeds
   local until=$((SECONDS + $1)); shift
@@ -144,15 +148,7 @@ wait_for 20 sh -c "! kill -0 $showcase_pid" || fail "the Showcase did not end on
 
 # ---- the Notes example: its package, and a Markdown file opened with it ----------
 step "the Notes example's package"
-notes_deb=$(/usr/bin/corvane-kit package deb "$build/examples/Notes.app" -o "$work/debs") ||
-  fail "corvane-kit package deb Notes.app"
-lint "$notes_deb"
-root=$(no_build_paths "$notes_deb")
-desktop-file-validate "$root/usr/share/applications/app.corvane.notes.desktop" || fail "desktop-file-validate Notes"
-appstreamcli validate --no-net "$root/usr/share/metainfo/app.corvane.notes.metainfo.xml" ||
-  fail "appstreamcli validate Notes"
-install_deb "$notes_deb"
-dpkg -L $notes_pkg > "$work/files-$notes_pkg"
+example_package Notes $notes_pkg
 grep -q "^MimeType=.*text/markdown;" /usr/share/applications/app.corvane.notes.desktop ||
   fail "Notes does not declare text/markdown"
 # The person's choice of Notes for Markdown (other installed editors may claim it too).

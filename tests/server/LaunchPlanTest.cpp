@@ -19,32 +19,58 @@ using nlohmann::json;
 
 namespace {
 
+// What an answer to GET /index.html at `address` shows: the body, or the
+// status when it is not 200 (0: nobody listens).
+std::string served(uint16_t port, const char* address = "127.0.0.1") {
+  const Reply r = request(port, "GET", "/index.html", {}, address);
+  return r.status == 200 ? r.body : "status " + std::to_string(r.status);
+}
+
 class LaunchStep : public ::testing::Test {
  protected:
   void SetUp() override {
-    bundlePath = dir / "Demo.app";
-    publicDir = bundlePath + "/Contents/Resources/public";
+    publicDir = dir / "Demo.app/Contents/Resources/public";
     writeFile(publicDir + "/index.html", "bundle %%ALPHABET%%");
     writeFile(dir / "user/index.html", "user %%ALPHABET%%");
     writeFile(dir / "user/public/index.html", "user public");
     writeFile(dir / "page.html", "a file");
-    utils = std::make_unique<Utils>(Bundle(bundlePath, json{{"CFBundleName", "Demo"}}));
+    utils = std::make_unique<Utils>(Bundle(dir / "Demo.app", json{{"CFBundleName", "Demo"}}));
   }
 
-  LaunchSettings settings(const json& appExInfo) const {
-    return readLaunchSettings(appExInfo, *utils);
+  LaunchSettings settings(const json& appExInfo) const { return readLaunchSettings(appExInfo, *utils); }
+  LaunchServerOutcome run(const json& appExInfo) { return runLaunchServerStep(settings(appExInfo), *utils); }
+
+  // The settings as one value, to be compared whole.
+  json view(const LaunchSettings& s) const {
+    return {{"has", s.hasAppExInfo},         {"server", s.enableHttpServer},
+            {"builtIn", s.onlyBuildInServer}, {"specPublic", s.enableSpecPublic},
+            {"user", s.userSpecPublic},       {"start", s.startPage ? json(*s.startPage) : json()},
+            {"port", s.port()},               {"everywhere", s.serverListenAllInterfaces},
+            {"titleFromPage", s.windowTitleFromPage},
+            {"terminate", s.enableShouldTerminateAfterLastWindowClosed
+                              ? json(*s.enableShouldTerminateAfterLastWindowClosed) : json()}};
   }
-  LaunchServerOutcome run(const json& appExInfo) {
-    return runLaunchServerStep(settings(appExInfo), *utils);
-  }
-  static std::vector<std::string> texts(const LaunchServerOutcome& o) {
-    std::vector<std::string> out;
-    for (const auto& l : o.log) out.push_back(l.text);
-    return out;
+  // The outcome as one value: the test folder written as DIR and the port
+  // the system chose as PORT; log lines led by their level's letter.
+  json view(const LaunchServerOutcome& o) const {
+    auto text = [&](std::string s) {
+      for (const auto& [from, to] : {std::pair{dir.path(), std::string("DIR")},
+                                     std::pair{o.port ? std::to_string(*o.port) : "", std::string("PORT")}})
+        for (size_t at; !from.empty() && (at = s.find(from)) != std::string::npos;) s.replace(at, from.size(), to);
+      return s;
+    };
+    json log = json::array();
+    for (const auto& l : o.log) log.push_back(spdlog::level::to_short_c_str(l.level) + (" " + text(l.text)));
+    return {{"case", static_cast<int>(o.serverCase)},
+            {"load", o.load == PageLoad::SpecURL ? "as given" : "resolved"},
+            {"page", text(o.page)},
+            {"root", o.server ? json(text(o.server->documentRoot())) : json()},
+            {"running", o.server && o.server->isRunning()},
+            {"portKept", utils->http_server_port == o.port.value_or(0)},
+            {"log", log}};
   }
 
   TempDir dir;
-  std::string bundlePath;
   std::string publicDir;
   std::unique_ptr<Utils> utils;
 };
@@ -52,38 +78,26 @@ class LaunchStep : public ::testing::Test {
 }  // namespace
 
 TEST_F(LaunchStep, ReadsLaunchKeysWithTheirDefaultsAndTextRules) {
-  const LaunchSettings none = readLaunchSettings(std::nullopt, *utils);
-  EXPECT_FALSE(none.hasAppExInfo);
-  EXPECT_FALSE(none.enableHttpServer);
-  EXPECT_TRUE(none.onlyBuildInServer);
-  EXPECT_FALSE(none.startPage);
-  EXPECT_EQ(none.port(), 0);
-
+  const json defaults = {{"has", false},     {"server", false},       {"builtIn", true},        {"specPublic", false},
+                         {"user", ""},       {"start", nullptr},      {"port", 0},              {"everywhere", false},
+                         {"terminate", nullptr}, {"titleFromPage", false}};
+  EXPECT_EQ(view(readLaunchSettings(std::nullopt, *utils)), defaults);
   // Not an object: behaves as one without keys.
-  const LaunchSettings odd = settings(json::array({1, 2}));
-  EXPECT_TRUE(odd.hasAppExInfo);
-  EXPECT_FALSE(odd.enableHttpServer);
-  EXPECT_FALSE(odd.enableShouldTerminateAfterLastWindowClosed);
-
-  const LaunchSettings s = settings({{"enableHttpServer", "YES"},
-                                     {"onlyBuildInServer", "no"},
-                                     {"enableSpecPublic", 1},
-                                     {"userSpecPublic", "${BUNDLE}/x"},
-                                     {"startPage", "${BUNDLE}/p.html"},
-                                     {"serverPort", 70000},
-                                     {"serverListenAllInterfaces", "true"},
-                                     {"enableShouldTerminateAfterLastWindowClosed", false},
-                                     {"windowTitleFromPage", true}});
-  EXPECT_TRUE(s.enableHttpServer);
-  EXPECT_FALSE(s.onlyBuildInServer);
-  EXPECT_TRUE(s.enableSpecPublic);
-  EXPECT_EQ(s.userSpecPublic, bundlePath + "/x");
-  EXPECT_EQ(s.startPage, bundlePath + "/p.html");
-  EXPECT_EQ(s.port(), 4464);
-  EXPECT_TRUE(s.serverListenAllInterfaces);
-  EXPECT_EQ(s.enableShouldTerminateAfterLastWindowClosed, false);
-  EXPECT_TRUE(s.windowTitleFromPage);
-  EXPECT_FALSE(none.windowTitleFromPage);
+  json odd = defaults;
+  odd["has"] = true;
+  EXPECT_EQ(view(settings(json::array({1, 2}))), odd);
+  EXPECT_EQ(view(settings({{"enableHttpServer", "YES"},
+                           {"onlyBuildInServer", "no"},
+                           {"enableSpecPublic", 1},
+                           {"userSpecPublic", "${BUNDLE}/x"},
+                           {"startPage", "${BUNDLE}/p.html"},
+                           {"serverPort", 70000},
+                           {"serverListenAllInterfaces", "true"},
+                           {"enableShouldTerminateAfterLastWindowClosed", false},
+                           {"windowTitleFromPage", true}})),
+            (json{{"has", true}, {"server", true}, {"builtIn", false}, {"specPublic", true},
+                  {"user", dir / "Demo.app/x"}, {"start", dir / "Demo.app/p.html"}, {"port", 4464},
+                  {"everywhere", true}, {"terminate", false}, {"titleFromPage", true}}));
 
   for (const char* text : {"Y", "y", "T", "t", "1", "9x"}) {
     EXPECT_TRUE(settings({{"enableHttpServer", text}}).enableHttpServer) << text;
@@ -127,78 +141,64 @@ TEST_F(LaunchStep, StartPageRules) {
   EXPECT_EQ(page({{"enableSpecPublic", true}, {"userSpecPublic", ""}}), "public/index.html");
 }
 
-TEST_F(LaunchStep, WithoutServerThePageIsAFileAndNoServerRuns) {
-  const auto none = runLaunchServerStep(readLaunchSettings(std::nullopt, *utils), *utils);
-  EXPECT_EQ(none.serverCase, ServerCase::NotRequested);
-  EXPECT_EQ(none.load, PageLoad::URL);
-  EXPECT_EQ(none.page, "public/index.html");
-  EXPECT_EQ(none.server, nullptr);
-  EXPECT_EQ(texts(none), std::vector<std::string>{"[0x0003] 不使用HttpServer"});
-  EXPECT_EQ(none.log[0].level, spdlog::level::info);
-  EXPECT_EQ(utils->http_server_port, 0);
-}
-
-TEST_F(LaunchStep, ServerOnServesTheBundleFolderAtTheLocalhostUrl) {
-  const auto o = run({{"enableHttpServer", true}});
-  ASSERT_EQ(o.serverCase, ServerCase::Serving);
-  ASSERT_TRUE(o.server && o.server->isRunning());
-  ASSERT_TRUE(o.port);
-  EXPECT_NE(*o.port, 0);  // a free port chosen by the system
-  const std::string url = "http://localhost:" + std::to_string(*o.port) + "/index.html";
-  EXPECT_EQ(o.load, PageLoad::SpecURL);
-  EXPECT_EQ(o.page, url);
-  EXPECT_EQ(utils->http_server_port, *o.port);
-  EXPECT_FALSE(o.alert);
-  EXPECT_EQ(texts(o), (std::vector<std::string>{
-                          "Setting document root: " + publicDir, "启动HTTPSERVER成功!",
-                          "[0x0001] 启动带有http://localhost:端口的服务器地址!", "weburl = " + url}));
-  EXPECT_EQ(o.log[0].level, spdlog::level::trace);
-  for (size_t i = 1; i < o.log.size(); ++i) EXPECT_EQ(o.log[i].level, spdlog::level::info);
-  EXPECT_EQ(get(*o.port, "/index.html").body, "bundle A");
-  EXPECT_FALSE(o.server->listenAllInterfaces());
-  // Another address of this machine (still loopback, so nothing leaves it)
-  // finds nobody listening.
-  EXPECT_EQ(request(*o.port, "GET", "/index.html", {}, "127.0.0.2").status, 0);
-}
-
-TEST_F(LaunchStep, UserFolderBecomesTheRootWhileTheLogNamesTheBundleFolder) {
-  const std::string user = dir / "user";
-  const auto o = run({{"enableHttpServer", true}, {"enableSpecPublic", true}, {"userSpecPublic", user}});
-  ASSERT_EQ(o.serverCase, ServerCase::Serving);
-  EXPECT_EQ(get(*o.port, "/index.html").body, "user A");
-  EXPECT_EQ(o.page, "http://localhost:" + std::to_string(*o.port) + "/index.html");
-  EXPECT_EQ(o.log.front().text, "Setting document root: " + publicDir);
-
-  // A text that names nothing is still the root; the start page ignores it.
-  const auto nowhere = run({{"enableHttpServer", true}, {"enableSpecPublic", true},
-                            {"userSpecPublic", dir / "not-there"}});
-  ASSERT_EQ(nowhere.serverCase, ServerCase::Serving);
-  EXPECT_EQ(nowhere.server->documentRoot(), dir / "not-there");
-  EXPECT_EQ(get(*nowhere.port, "/index.html").status, 404);
-  writeFile(dir / "not-there/index.html", "late");
-  EXPECT_EQ(get(*nowhere.port, "/index.html").body, "late");
-
-  // Switched off, the user folder plays no part.
-  const auto off = run({{"enableHttpServer", true}, {"enableSpecPublic", false},
-                        {"userSpecPublic", user}});
-  EXPECT_EQ(get(*off.port, "/index.html").body, "bundle A");
-}
-
-TEST_F(LaunchStep, PortModeStartsReadsThePortAndStops) {
-  const auto o = run({{"enableHttpServer", true},
-                      {"onlyBuildInServer", false},
-                      {"startPage", "http://127.0.0.1:%hu/app.html"}});
-  ASSERT_EQ(o.serverCase, ServerCase::PortMode);
-  ASSERT_TRUE(o.port);
-  ASSERT_TRUE(o.server);
-  EXPECT_FALSE(o.server->isRunning());
-  EXPECT_EQ(get(*o.port, "/index.html").status, 0);  // nobody listens any more
-  EXPECT_EQ(o.load, PageLoad::URL);
-  EXPECT_EQ(o.page, "http://127.0.0.1:" + std::to_string(*o.port) + "/app.html");
-  EXPECT_EQ(utils->http_server_port, *o.port);
-  EXPECT_EQ(texts(o), (std::vector<std::string>{
-                          "Setting document root: " + publicDir, "启动HTTPSERVER成功!",
-                          "[0x0002] 使用外部的HttpServer, 引用启动网页地址不变"}));
+TEST_F(LaunchStep, EachServerCaseLoadsItsPageAndLogsItsLines) {
+  const json serving = {
+      {"case", ServerCase::Serving}, {"load", "as given"}, {"page", "http://localhost:PORT/index.html"},
+      {"root", "DIR/Demo.app/Contents/Resources/public"}, {"running", true}, {"portKept", true},
+      {"log", {"T Setting document root: DIR/Demo.app/Contents/Resources/public", "I 启动HTTPSERVER成功!",
+               "I [0x0001] 启动带有http://localhost:端口的服务器地址!", "I weburl = http://localhost:PORT/index.html"}}};
+  auto with = [&](const json& changes) {
+    json out = serving;
+    out.update(changes);
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::optional<json> appExInfo;
+    json outcome;
+    std::string local, elsewhere;  // what GET /index.html shows on 127.0.0.1 and 127.0.0.2
+  };
+  const Case cases[] = {
+      {"without AppExInfo the page is a file",
+       std::nullopt,
+       {{"case", ServerCase::NotRequested}, {"load", "resolved"}, {"page", "public/index.html"}, {"root", nullptr},
+        {"running", false}, {"portKept", true}, {"log", {"I [0x0003] 不使用HttpServer"}}},
+       "", ""},
+      // Another address of this machine (still loopback) finds nobody.
+      {"the bundle's folder on loopback only", json{{"enableHttpServer", true}}, serving, "bundle A", "status 0"},
+      {"the user folder is the root while the log names the bundle's",
+       json{{"enableHttpServer", true}, {"enableSpecPublic", true}, {"userSpecPublic", dir / "user"}},
+       with({{"root", "DIR/user"}}), "user A", "status 0"},
+      {"a user folder that names nothing is still the root",
+       json{{"enableHttpServer", true}, {"enableSpecPublic", true}, {"userSpecPublic", dir / "not-there"}},
+       with({{"root", "DIR/not-there"}}), "status 404", "status 0"},
+      {"switched off, the user folder plays no part",
+       json{{"enableHttpServer", true}, {"enableSpecPublic", false}, {"userSpecPublic", dir / "user"}}, serving,
+       "bundle A", "status 0"},
+      {"everywhere on request", json{{"enableHttpServer", true}, {"serverListenAllInterfaces", true}}, serving,
+       "bundle A", "bundle A"},
+      {"port mode starts, reads the port and stops",
+       json{{"enableHttpServer", true}, {"onlyBuildInServer", false}, {"startPage", "http://127.0.0.1:%hu/app.html"}},
+       with({{"case", ServerCase::PortMode}, {"load", "resolved"}, {"page", "http://127.0.0.1:PORT/app.html"},
+             {"running", false},
+             {"log", {serving["log"][0], serving["log"][1], "I [0x0002] 使用外部的HttpServer, 引用启动网页地址不变"}}}),
+       "status 0", "status 0"},
+  };
+  LogCapture logs;
+  for (const auto& c : cases) {
+    const auto o = runLaunchServerStep(readLaunchSettings(c.appExInfo, *utils), *utils);
+    EXPECT_EQ(view(o), c.outcome) << c.name;
+    EXPECT_EQ(o.server && o.server->listenAllInterfaces(), c.elsewhere == "bundle A") << c.name;
+    if (!o.port) continue;
+    EXPECT_NE(*o.port, 0) << c.name;
+    EXPECT_EQ(served(*o.port), c.local) << c.name;
+    EXPECT_EQ(served(*o.port, "127.0.0.2"), c.elsewhere) << c.name;
+    if (c.local != "status 404") continue;
+    writeFile(dir / "not-there/index.html", "late");
+    EXPECT_EQ(served(*o.port), "late") << c.name;
+  }
+  // Listening everywhere is announced; with no daemon, one line says so.
+  EXPECT_TRUE(logs.contains("_http._tcp") || logs.contains("announcement"));
 }
 
 TEST_F(LaunchStep, TakenPortShowsRunErrorAndFallsBackToTheFilePage) {
@@ -206,36 +206,27 @@ TEST_F(LaunchStep, TakenPortShowsRunErrorAndFallsBackToTheFilePage) {
   occupant.setDocumentRoot(dir.path());
   ASSERT_TRUE(occupant.start());
   const auto o = run({{"enableHttpServer", true}, {"serverPort", occupant.port()}});
-  EXPECT_EQ(o.serverCase, ServerCase::StartFailed);
-  EXPECT_EQ(o.server, nullptr);
-  EXPECT_FALSE(o.port);
-  EXPECT_EQ(o.load, PageLoad::URL);
-  EXPECT_EQ(o.page, "public/index.html");
-  EXPECT_EQ(utils->http_server_port, 0);
   ASSERT_TRUE(o.alert);
-  EXPECT_EQ(o.alert->title, "Run Error");
-  EXPECT_EQ(o.alert->button, "Ok");
   EXPECT_EQ(o.alert->message.rfind("Error starting Web Server: ", 0), 0u);
   EXPECT_NE(o.alert->message.find("in use"), std::string::npos) << o.alert->message;
-  ASSERT_EQ(o.log.size(), 3u);
-  EXPECT_EQ(o.log[1].text, o.alert->message);
-  EXPECT_EQ(o.log[1].level, spdlog::level::err);
-  EXPECT_EQ(o.log[2].text, "[0x0003] 不使用HttpServer");
+  EXPECT_EQ(view(o), (json{{"case", ServerCase::StartFailed}, {"load", "resolved"}, {"page", "public/index.html"},
+                           {"root", nullptr}, {"running", false}, {"portKept", true},
+                           {"log", {"T Setting document root: DIR/Demo.app/Contents/Resources/public",
+                                    "E " + o.alert->message, "I [0x0003] 不使用HttpServer"}}}));
+  EXPECT_EQ(json({o.alert->title, o.alert->button}), json({"Run Error", "Ok"}));
 }
 
 TEST_F(LaunchStep, PortCandidatesStartWithTheLastPortThenTheApplicationsOwn) {
   const uint16_t first = stableFirstPort("com.example.notes");
   EXPECT_EQ(stableFirstPort("com.example.notes"), first);
   EXPECT_NE(stableFirstPort("com.example.other"), first);
-  EXPECT_GE(first, 61000);
   const auto fresh = serverPortCandidates(0, "com.example.notes");
   ASSERT_EQ(fresh.size(), 8u);
   EXPECT_EQ(fresh[0], first);
   EXPECT_EQ(std::set<uint16_t>(fresh.begin(), fresh.end()).size(), fresh.size());
-  for (uint16_t p : fresh) EXPECT_GE(p, 61000);
+  EXPECT_GE(*std::min_element(fresh.begin(), fresh.end()), 61000);
   const auto again = serverPortCandidates(5000, "com.example.notes");
-  EXPECT_EQ(again[0], 5000);
-  EXPECT_EQ(again[1], first);
+  EXPECT_EQ(std::vector<uint16_t>(again.begin(), again.begin() + 2), (std::vector<uint16_t>{5000, first}));
   // The last port being the stable one is not tried twice.
   const auto same = serverPortCandidates(first, "com.example.notes");
   EXPECT_EQ(std::count(same.begin(), same.end(), first), 1);
@@ -246,20 +237,10 @@ TEST_F(LaunchStep, TheLastPortIsKeptSoThePageKeepsItsOriginAndAChangeIsLogged) {
   auto start = [&] {
     return runLaunchServerStep(settings({{"enableHttpServer", true}}), *utils, {}, &defaults);
   };
-  uint16_t firstPort = 0;
-  {
-    const auto o = start();
-    ASSERT_EQ(o.serverCase, ServerCase::Serving);
-    firstPort = *o.port;
-    EXPECT_EQ(defaults.integerForKey(kLastServerPortKey), firstPort);
-    EXPECT_EQ(UserDefaults(dir / "defaults.json").integerForKey(kLastServerPortKey), firstPort);
-  }
-  {
-    const auto again = start();  // the first server is gone: its port is free
-    ASSERT_EQ(again.serverCase, ServerCase::Serving);
-    EXPECT_EQ(*again.port, firstPort);
-    EXPECT_EQ(again.page, "http://localhost:" + std::to_string(firstPort) + "/index.html");
-  }
+  const uint16_t firstPort = start().port.value_or(0);
+  ASSERT_NE(firstPort, 0);
+  EXPECT_EQ(UserDefaults(dir / "defaults.json").integerForKey(kLastServerPortKey), firstPort);
+  EXPECT_EQ(start().port, firstPort);  // the first server is gone: its port is free
   // Another program holds the port now (on one family is enough).
   const int holder = holdLoopback(AF_INET6, firstPort);
   if (holder < 0) GTEST_SKIP() << "no IPv6 loopback here";
@@ -268,27 +249,11 @@ TEST_F(LaunchStep, TheLastPortIsKeptSoThePageKeepsItsOriginAndAChangeIsLogged) {
   ASSERT_EQ(moved.serverCase, ServerCase::Serving);
   EXPECT_NE(*moved.port, firstPort);
   EXPECT_EQ(defaults.integerForKey(kLastServerPortKey), *moved.port);
-  bool said = false;
-  for (const auto& line : moved.log) {
-    if (line.text.find("port " + std::to_string(firstPort) + " is taken") != std::string::npos) {
-      said = true;
-      EXPECT_EQ(line.level, spdlog::level::warn);
-      EXPECT_NE(line.text.find(std::to_string(*moved.port)), std::string::npos);
-    }
-  }
-  EXPECT_TRUE(said);
-}
-
-TEST_F(LaunchStep, ListeningOnAllInterfacesIsOptInAndAnnounced) {
-  LogCapture logs;
-  {
-    const auto o = run({{"enableHttpServer", true}, {"serverListenAllInterfaces", true}});
-    ASSERT_EQ(o.serverCase, ServerCase::Serving);
-    EXPECT_TRUE(o.server->listenAllInterfaces());
-    EXPECT_EQ(request(*o.port, "GET", "/index.html", {}, "127.0.0.2").body, "bundle A");
-  }
-  // With no daemon: one line saying so; with one: the announcement result.
-  EXPECT_TRUE(logs.contains("_http._tcp") || logs.contains("announcement"));
+  const std::string said = "port " + std::to_string(firstPort) + " is taken; serving on port " +
+                           std::to_string(*moved.port);
+  EXPECT_TRUE(std::any_of(moved.log.begin(), moved.log.end(), [&](const LaunchLogLine& l) {
+    return l.level == spdlog::level::warn && l.text.find(said) != std::string::npos;
+  })) << said;
 }
 
 TEST_F(LaunchStep, AnEndingInstancesMarkMakesTheStartWaitOnlyWhileThatProgramStillRuns) {

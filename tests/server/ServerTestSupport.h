@@ -37,6 +37,8 @@ struct Reply {
     return it == headers.end() ? std::string() : it->second;
   }
   bool has(const std::string& name) const { return headers.count(name) > 0; }
+  // "<status> <body>", to compare both at once.
+  std::string shown() const { return std::to_string(status) + " " + body; }
 };
 
 // A TCP socket to `address` (numeric IPv4 or IPv6) at `port`, bound
@@ -51,10 +53,8 @@ inline int loopbackSocket(uint16_t port, const char* address, bool listen = fals
   if (listen && found->ai_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
   const bool ok = listen ? ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 16) == 0
                          : ::connect(fd, found->ai_addr, found->ai_addrlen) == 0;
-  const int error = errno;  // freeLoopbackPort reads why a bind failed
   ::freeaddrinfo(found);
   if (!ok && fd >= 0) ::close(fd);
-  errno = error;
   return ok ? fd : -1;
 }
 
@@ -134,24 +134,6 @@ inline Reply get(uint16_t port, const std::string& target,
   return request(port, "GET", target, headers);
 }
 
-// A loopback port nobody held a moment ago, on either family (0 when none
-// was found): for tests that need a port before anything listens on it.
-inline uint16_t freeLoopbackPort() {
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    const int v4 = holdLoopback(AF_INET, 0);
-    if (v4 < 0) return 0;
-    sockaddr_in a{};
-    socklen_t length = sizeof a;
-    ::getsockname(v4, reinterpret_cast<sockaddr*>(&a), &length);
-    const uint16_t port = ntohs(a.sin_port);
-    const int v6 = holdLoopback(AF_INET6, port);
-    ::close(v4);
-    if (v6 >= 0) ::close(v6);
-    if (v6 >= 0 || errno != EADDRINUSE) return port;
-  }
-  return 0;
-}
-
 // Waits (generously) until `done` holds: tests wait on conditions, never
 // on the clock.
 template <typename Condition>
@@ -164,19 +146,14 @@ bool eventually(Condition done, int seconds = 60) {
   return true;
 }
 
-// Open descriptors of a process (this one by default).
-inline size_t descriptorsOf(pid_t pid = ::getpid()) {
-  size_t n = 0;
-  std::error_code ec;
-  for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end;
-       !ec && it != end; it.increment(ec))
-    ++n;
-  return n;
+// This process's open descriptors.
+inline size_t descriptorsOf() {
+  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
 }
 
-// Resident memory of a process (this one by default), in KiB.
-inline long residentKiBOf(pid_t pid = ::getpid()) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+// This process's resident memory, in KiB.
+inline long residentKiBOf() {
+  std::ifstream in("/proc/self/status");
   std::string line;
   while (std::getline(in, line))
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));

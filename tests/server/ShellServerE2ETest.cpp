@@ -50,16 +50,13 @@ class Impostor {
 
 class ShellServer : public testing::Test {
  protected:
-  void SetUp() override { shell.makeBundle({{"AppExInfo", appExInfo}}, CORVANE_SERVER_PAGES); }
-  std::map<std::string, std::string> env(const std::string& mode) const {
+  // The bundle's page runs the scenario `mode` of server.js.
+  std::unique_ptr<LiveShell> start(const std::string& mode, const std::string& log) const {
     auto env = shell.sessionEnv();
     env["SERVER_MODE"] = mode;
     env["CORVANE_TEST_RESULT"] = shell.root() + "/report.json";
     env["GO_FILE"] = shell.root() + "/go";
-    return env;
-  }
-  std::unique_ptr<LiveShell> start(const std::string& mode, const std::string& log) const {
-    return std::make_unique<LiveShell>(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/" + log, env(mode));
+    return std::make_unique<LiveShell>(CORVANE_BINARY, shell.bundlePath(), shell.root() + "/" + log, env);
   }
   // The first number the log line `pattern` captures.
   static std::string found(const LiveShell& app, const std::string& pattern) {
@@ -68,20 +65,15 @@ class ShellServer : public testing::Test {
     return std::regex_search(log, m, std::regex(pattern)) ? m[1].str() : "";
   }
 
-  json appExInfo = {{"enableHttpServer", true}};
   ShellHarness shell;
-};
-
-class ShellPortMode : public ShellServer {
- protected:
-  ShellPortMode() { appExInfo["onlyBuildInServer"] = false; }
 };
 
 }  // namespace
 
-TEST_F(ShellPortMode, AfterItsServerStopsTheLocalOriginIsNoLongerTrusted) {
+TEST_F(ShellServer, InPortModeTheLocalOriginIsNoLongerTrustedAfterItsServerStops) {
   // The server is started for its port and stopped; whoever takes the port
   // next is not us, and a frame from there must not get the bridge.
+  shell.makeBundle({{"AppExInfo", {{"enableHttpServer", true}, {"onlyBuildInServer", false}}}}, CORVANE_SERVER_PAGES);
   auto app = start("portmode", "live.log");
   ASSERT_TRUE(app->waitForLog("server port ", 90)) << app->log();
   const auto port = static_cast<uint16_t>(std::stoi(found(*app, R"(server port (\d+))")));
@@ -99,6 +91,7 @@ TEST_F(ShellPortMode, AfterItsServerStopsTheLocalOriginIsNoLongerTrusted) {
 }
 
 TEST_F(ShellServer, ARestartWhileTheLastInstanceEndsKeepsThePagesOriginAndItsStorage) {
+  shell.makeBundle({{"AppExInfo", {{"enableHttpServer", true}}}}, CORVANE_SERVER_PAGES);
   auto ending = start("storage-live", "ending.log");
   ASSERT_TRUE(ending->waitForLog("storage page ready at ", 90)) << ending->log();
   const std::string origin = found(*ending, R"(storage page ready at (\S+))");

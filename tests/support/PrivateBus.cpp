@@ -44,6 +44,21 @@ pid_t startDaemon(const std::string& config, const std::map<std::string, std::st
 
 }  // namespace
 
+GDBusConnection* connectToBus(const std::string& address) {
+  GError* error = nullptr;
+  GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+      address.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, &error);
+  if (!c) {
+    const std::string why = error ? error->message : "no connection";
+    g_clear_error(&error);
+    throw std::runtime_error(why);
+  }
+  return c;
+}
+
 PrivateBus::PrivateBus(const std::string& serviceDir, const std::map<std::string, std::string>& env) {
   gchar* tmp = g_dir_make_tmp("corvane-bus-XXXXXX", nullptr);
   if (!tmp) throw std::runtime_error("no temporary folder for the bus");
@@ -59,17 +74,7 @@ PrivateBus::PrivateBus(const std::string& serviceDir, const std::map<std::string
                            "</busconfig>\n";
   daemon_ = startDaemon(config, env, false, address_);
   if (address_.empty()) throw std::runtime_error("dbus-daemon did not start");
-  GError* error = nullptr;
-  probe_ = g_dbus_connection_new_for_address_sync(
-      address_.c_str(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &error);
-  if (!probe_) {
-    std::string why = error->message;
-    g_error_free(error);
-    throw std::runtime_error("cannot reach the private bus: " + why);
-  }
+  probe_ = connectToBus(address_);
 }
 
 PrivateBus::~PrivateBus() {
@@ -96,26 +101,14 @@ pid_t PrivateBus::ownerPid(const std::string& name) const {
 
 PrivateSystemBus::PrivateSystemBus(const std::string& folder)
     : folder_(folder), address_("unix:path=" + folder + "/system_bus_socket") {
-  std::ofstream(folder_ + "/system.conf") << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>)" << address_ << R"(</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_type="method_return"/>
-    <allow send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="signal"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-  </policy>
-</busconfig>
-)";
+  std::ofstream conf(folder_ + "/system.conf");
+  conf << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+          " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+          "<busconfig><type>system</type><listen>"
+       << address_ << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>";
+  for (const char* type : {"method_call", "signal", "method_return", "error"})
+    conf << "<allow send_type=\"" << type << "\"/><allow receive_type=\"" << type << "\"/>";
+  conf << "</policy></busconfig>\n";
 }
 
 PrivateSystemBus::~PrivateSystemBus() { stop(); }

@@ -12,6 +12,10 @@ typedef struct _GDBusConnection GDBusConnection;
 
 namespace corvane::test {
 
+// A client connection to the bus at `address`; throws std::runtime_error
+// with the bus's error text.
+GDBusConnection* connectToBus(const std::string& address);
+
 class PrivateBus {
  public:
   // Throws std::runtime_error when the daemon does not come up.

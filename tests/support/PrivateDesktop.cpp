@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -170,18 +171,9 @@ pid_t PrivateDesktop::windowPid(unsigned long window) const {
 PrivateDesktop::Geometry PrivateDesktop::geometry(unsigned long window) const {
   Geometry g;
   g.window = window;
-  // WINDOW=.. X=.. Y=.. WIDTH=.. HEIGHT=.. SCREEN=..
-  std::istringstream lines(run({"xdotool", "getwindowgeometry", "--shell", std::to_string(window)}));
-  for (std::string line; std::getline(lines, line);) {
-    const auto eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = line.substr(0, eq);
-    const int value = std::atoi(line.c_str() + eq + 1);
-    if (key == "X") g.x = value;
-    else if (key == "Y") g.y = value;
-    else if (key == "WIDTH") g.width = value;
-    else if (key == "HEIGHT") g.height = value;
-  }
+  // "WINDOW=..", "X=..", "Y=..", "WIDTH=..", "HEIGHT=..", "SCREEN=.." lines, in this order.
+  const std::string out = run({"xdotool", "getwindowgeometry", "--shell", std::to_string(window)});
+  std::sscanf(out.c_str(), "WINDOW=%*u X=%d Y=%d WIDTH=%d HEIGHT=%d", &g.x, &g.y, &g.width, &g.height);
   return g;
 }
 

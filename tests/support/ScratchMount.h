@@ -53,14 +53,10 @@ class ScratchMount {
     const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return;
     static const char block[4096] = {};
-    while (::write(fd, block, sizeof block) > 0) {
-    }
+    while (::write(fd, block, sizeof block) > 0) continue;
     const off_t size = ::lseek(fd, 0, SEEK_END);
-    if (leave > 0) {
-      const off_t pages = static_cast<off_t>((leave + 4095) / 4096 * 4096);
-      if (::ftruncate(fd, size > pages ? size - pages : 0) != 0) {
-      }
-    }
+    const off_t pages = static_cast<off_t>((leave + 4095) / 4096 * 4096);
+    if (leave > 0) (void)!::ftruncate(fd, size > pages ? size - pages : 0);
     ::close(fd);
   }
 

@@ -80,21 +80,19 @@ class EnvGuard {
       const char* old = std::getenv(name.c_str());
       saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
     }
+    apply(name, value);
+  }
+  ~EnvGuard() {
+    for (auto& [name, value] : saved_) apply(name, value);
+  }
+
+ private:
+  static void apply(const std::string& name, const std::optional<std::string>& value) {
     if (value)
       setenv(name.c_str(), value->c_str(), 1);
     else
       unsetenv(name.c_str());
   }
-  ~EnvGuard() {
-    for (auto& [name, value] : saved_) {
-      if (value)
-        setenv(name.c_str(), value->c_str(), 1);
-      else
-        unsetenv(name.c_str());
-    }
-  }
-
- private:
   std::map<std::string, std::optional<std::string>> saved_;
 };
 

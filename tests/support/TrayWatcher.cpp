@@ -1,5 +1,7 @@
 #include "support/TrayWatcher.h"
 
+#include "support/PrivateBus.h"
+
 #include <future>
 #include <stdexcept>
 
@@ -19,24 +21,9 @@ constexpr const char* kIntrospection =
     "<signal name='StatusNotifierHostRegistered'/>"
     "</interface></node>";
 
-GDBusConnection* connectTo(const std::string& address) {
-  GError* error = nullptr;
-  GDBusConnection* c = g_dbus_connection_new_for_address_sync(
-      address.c_str(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &error);
-  if (!c) {
-    std::string why = error ? error->message : "no connection";
-    if (error) g_error_free(error);
-    throw std::runtime_error(why);
-  }
-  return c;
-}
-
 }  // namespace
 
-TrayWatcher::TrayWatcher(std::string busAddress) : address_(std::move(busAddress)) { panel_ = connectTo(address_); }
+TrayWatcher::TrayWatcher(std::string busAddress) : address_(std::move(busAddress)) { panel_ = connectToBus(address_); }
 
 TrayWatcher::~TrayWatcher() {
   stop();
@@ -51,7 +38,7 @@ void TrayWatcher::start() {
   loop_ = g_main_loop_new(context_, FALSE);
   thread_ = std::thread([this, &owned] {
     g_main_context_push_thread_default(context_);
-    watcher_ = connectTo(address_);
+    watcher_ = connectToBus(address_);
     static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
     static const GDBusInterfaceVTable vtable = {&TrayWatcher::onMethodCall, &TrayWatcher::onGetProperty, nullptr, {}};
     g_dbus_connection_register_object(watcher_, "/StatusNotifierWatcher", node->interfaces[0], &vtable, this, nullptr,
