@@ -24,42 +24,26 @@ namespace {
 constexpr const char* kRedPng =
     "iVBORw0KGgoAAAANSUhEUgAAAAQAAAAECAYAAACp8Z5+AAAAEklEQVR4nGP4z8DwHxkzkC4AADxAH+HggXe0AAAAAElFTkSuQmCC";
 
-// Texts and object paths as texts, booleans as booleans, the rest printed.
+// A D-Bus value as a panel reads it: texts, numbers and booleans as such,
+// dictionaries as objects, other containers (tuples too) as arrays.
 json fromVariant(GVariant* v) {
   if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING) || g_variant_is_of_type(v, G_VARIANT_TYPE_OBJECT_PATH))
     return g_variant_get_string(v, nullptr);
   if (g_variant_is_of_type(v, G_VARIANT_TYPE_BOOLEAN)) return static_cast<bool>(g_variant_get_boolean(v));
-  gchar* text = g_variant_print(v, FALSE);
-  json out = text;
-  g_free(text);
-  return out;
-}
-
-// A dbusmenu layout node as JSON: id, its properties, its children.
-json layoutNode(GVariant* node) {
-  gint32 id = 0;
-  GVariant *props = nullptr, *children = nullptr;
-  g_variant_get(node, "(i@a{sv}@av)", &id, &props, &children);
-  json out = {{"id", id}};
-  GVariantIter it;
-  const gchar* key = nullptr;
-  GVariant* value = nullptr;
-  g_variant_iter_init(&it, props);
-  while (g_variant_iter_next(&it, "{&sv}", &key, &value)) {
-    out[key] = fromVariant(value);
-    g_variant_unref(value);
-  }
-  json kids = json::array();
-  GVariantIter ci;
-  GVariant* child = nullptr;
-  g_variant_iter_init(&ci, children);
-  while (g_variant_iter_next(&ci, "v", &child)) {
-    kids.push_back(layoutNode(child));
+  if (g_variant_is_of_type(v, G_VARIANT_TYPE_INT32)) return g_variant_get_int32(v);
+  if (g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32)) return g_variant_get_uint32(v);
+  if (g_variant_is_of_type(v, G_VARIANT_TYPE_BYTE)) return g_variant_get_byte(v);
+  if (!g_variant_is_container(v)) throw std::runtime_error(std::string("no JSON for ") + g_variant_get_type_string(v));
+  const bool dictionary = g_variant_is_of_type(v, G_VARIANT_TYPE("a{s*}"));
+  json out = dictionary ? json::object() : json::array();
+  for (gsize i = 0; i < g_variant_n_children(v); ++i) {
+    GVariant* child = g_variant_get_child_value(v, i);
+    json item = fromVariant(child);  // a dictionary's entry: [key, value]
     g_variant_unref(child);
+    if (g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT)) return item;
+    if (dictionary) out[item[0].get<std::string>()] = item[1];
+    else out.push_back(item);
   }
-  if (!kids.empty()) out["children"] = kids;
-  g_variant_unref(props);
-  g_variant_unref(children);
   return out;
 }
 
@@ -89,15 +73,13 @@ class TrayE2E : public corvane::e2e::ShellSuite<TrayE2E> {
       const auto registered = watcher.registrations();
       if (!registered.empty()) {
         service = registered[0].service;
-        readItem(watcher);
+        seen["item"] = item(watcher);
         panel(watcher);
       }
       shell->ack("ready");
     }
     if (shell->stepped("changed")) {
-      GVariant* status = watcher.property(service, "Status");
-      seen["statusAfter"] = fromVariant(status);
-      g_variant_unref(status);
+      seen["itemAfter"] = item(watcher);
       seen["layoutAfter"] = layout(watcher);
       shell->ack("changed");
     }
@@ -111,7 +93,8 @@ class TrayE2E : public corvane::e2e::ShellSuite<TrayE2E> {
       shell->ack("restart");
     }
     if (shell->stepped("by-name")) {
-      watcher.call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 5, 6));
+      watcher.call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate",
+                   g_variant_new("(ii)", 5, 6));
       shell->ack("by-name");
     }
     if (shell->stepped("hidden")) {
@@ -122,51 +105,27 @@ class TrayE2E : public corvane::e2e::ShellSuite<TrayE2E> {
     seen["driverError"] = e.what();
   }
 
-  // The item as a panel reads it.
-  static void readItem(corvane::test::TrayWatcher& w) {
-    for (const char* name :
-         {"Id", "Category", "Title", "Status", "IconName", "AttentionIconName", "Menu", "ItemIsMenu"}) {
-      GVariant* v = w.property(service, name);
-      seen["item"][name] = fromVariant(v);
-      g_variant_unref(v);
-    }
-    GVariant* tip = w.property(service, "ToolTip");
-    const gchar* title = nullptr;
-    g_variant_get_child(tip, 2, "&s", &title);
-    seen["item"]["ToolTipTitle"] = title;
-    g_variant_unref(tip);
-    GVariant* pixmaps = w.property(service, "IconPixmap");
-    seen["item"]["IconSizes"] = json::array();
-    for (gsize i = 0; i < g_variant_n_children(pixmaps); ++i) {
-      gint32 width = 0, height = 0;
-      GVariant* bytes = nullptr;
-      g_variant_get_child(pixmaps, i, "(ii@ay)", &width, &height, &bytes);
-      gsize n = 0;
-      const guchar* argb = static_cast<const guchar*>(g_variant_get_fixed_array(bytes, &n, 1));
-      seen["item"]["IconSizes"].push_back(width);
-      if (i == 0) seen["item"]["FirstPixel"] = {argb[0], argb[1], argb[2], argb[3]};
-      seen["item"]["BytesMatch"] = n == static_cast<gsize>(width) * height * 4;
-      g_variant_unref(bytes);
-    }
-    g_variant_unref(pixmaps);
+  // The item's properties, and its menu's layout: [revision, [id, properties, [children...]]].
+  static json item(corvane::test::TrayWatcher& w) {
+    return call(w, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "GetAll",
+                g_variant_new("(s)", "org.kde.StatusNotifierItem"))[0];
   }
-
   static json layout(corvane::test::TrayWatcher& w) {
+    return call(w, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
+  }
+  static json call(corvane::test::TrayWatcher& w, const char* path, const char* interface, const char* method,
+                   GVariant* args) {
     GVariant* reply = nullptr;
-    w.call(service, "/MenuBar", "com.canonical.dbusmenu", "GetLayout", g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)),
-           &reply);
-    guint32 revision = 0;
-    GVariant* root = nullptr;
-    g_variant_get(reply, "(u@(ia{sv}av))", &revision, &root);
-    json out = {{"revision", revision}, {"root", layoutNode(root)}};
-    g_variant_unref(root);
+    w.call(service, path, interface, method, args, &reply);
+    json out = fromVariant(reply);
     g_variant_unref(reply);
     return out;
   }
 
   static int idOf(const json& node, const std::string& label) {
-    if (node.value("label", "") == label) return node["id"];
-    for (const auto& child : node.value("children", json::array()))
+    if (node[1].value("label", "") == label) return node[0];
+    for (const auto& child : node[2])
       if (int id = idOf(child, label)) return id;
     return 0;
   }
@@ -174,7 +133,7 @@ class TrayE2E : public corvane::e2e::ShellSuite<TrayE2E> {
   // A person at the panel: a click, a middle click, two scrolls, menu choices.
   static void panel(corvane::test::TrayWatcher& w) {
     seen["layout"] = layout(w);
-    const json& root = seen["layout"]["root"];
+    const json& root = seen["layout"][1];
     const auto item = [&](const char* method, GVariant* args) {
       w.call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", method, args);
     };
@@ -224,12 +183,12 @@ TEST_F(TrayE2E, ThePageSawTheTrayAsThePanelUsedIt) {
                            {"shownAfterHide", false}}));
 }
 
-// A layout node as a panel draws it, its children too.
+// A layout node ([id, properties, children]) as a panel draws it.
 json drawn(const json& node) {
   json out = json::object();
   for (const char* key : {"label", "enabled", "type", "shortcut", "children-display"})
-    if (node.contains(key)) out[key] = node[key];
-  for (const auto& child : node.value("children", json::array())) out["children"].push_back(drawn(child));
+    if (node[1].contains(key)) out[key] = node[1][key];
+  for (const auto& child : node[2]) out["children"].push_back(drawn(child));
   return out;
 }
 
@@ -237,22 +196,37 @@ json drawn(const json& node) {
 // one that restarts gets it again; hiding takes it away.
 TEST_F(TrayE2E, ThePanelSeesTheItemItsMenuAndItsChanges) {
   EXPECT_EQ(service.rfind("org.kde.StatusNotifierItem-", 0), 0u) << service;
-  EXPECT_EQ(seen["item"], (json{{"Id", shell->identifier()},
-                                {"Category", "ApplicationStatus"},
-                                {"Title", "Tray Test"},
-                                {"ToolTipTitle", "3 new messages"},
-                                {"Status", "Active"},
-                                {"IconName", ""},
-                                {"AttentionIconName", "mail-unread"},
-                                {"Menu", "/MenuBar"},
-                                {"ItemIsMenu", false},  // a left click activates instead of opening the menu
-                                {"IconSizes", {16, 22, 24, 32, 48, 64}},
-                                {"FirstPixel", {255, 255, 0, 0}},  // ARGB of the red icon
-                                {"BytesMatch", true}}));
+  json item = seen["item"];
+  // The red icon at every size, each with all its bytes.
+  json widths = json::array();
+  for (const auto& [width, height, argb] : item["IconPixmap"].get<std::vector<std::tuple<int, int, json>>>()) {
+    widths.push_back(width);
+    EXPECT_EQ(argb.size(), static_cast<size_t>(width) * height * 4) << width;
+    EXPECT_EQ((json{argb[0], argb[1], argb[2], argb[3]}), (json{255, 255, 0, 0})) << "ARGB at " << width;
+  }
+  EXPECT_EQ(widths, (json{16, 22, 24, 32, 48, 64}));
+  item.erase("IconPixmap");
+  EXPECT_EQ(item, (json{{"Id", shell->identifier()},
+                        {"Category", "ApplicationStatus"},
+                        {"Title", "Tray Test"},
+                        {"ToolTip", {"", json::array(), "3 new messages", ""}},
+                        {"Status", "Active"},
+                        {"IconName", ""},
+                        {"AttentionIconName", "mail-unread"},
+                        {"AttentionIconPixmap", json::array()},
+                        {"AttentionMovieName", ""},
+                        {"IconThemePath", ""},
+                        {"OverlayIconName", ""},
+                        {"OverlayIconPixmap", json::array()},
+                        {"WindowId", 0},
+                        {"Menu", "/MenuBar"},
+                        {"ItemIsMenu", false}}));  // a left click activates instead of opening the menu
   // An underscore of the title is no mnemonic.
-  EXPECT_EQ(drawn(seen["layout"]["root"])["children"],
-            json::array({{{"label", "Open"}, {"enabled", true}, {"type", "standard"},
-                          {"shortcut", "[['Control', 'o']]"}},
+  EXPECT_EQ(drawn(seen["layout"][1])["children"],
+            json::array({{{"label", "Open"},
+                          {"enabled", true},
+                          {"type", "standard"},
+                          {"shortcut", json::array({json::array({"Control", "o"})})}},
                          {{"type", "separator"}},
                          {{"label", "Preferences"},
                           {"enabled", true},
@@ -262,11 +236,10 @@ TEST_F(TrayE2E, ThePanelSeesTheItemItsMenuAndItsChanges) {
                            json::array({{{"label", "Dark__mode"}, {"enabled", true}, {"type", "standard"}}})}},
                          {{"label", "Disabled"}, {"enabled", false}, {"type", "standard"}}}));
   std::vector<std::string> after;
-  for (const auto& node : seen["layoutAfter"]["root"].value("children", json::array()))
-    after.push_back(node.value("label", ""));
+  for (const auto& node : seen["layoutAfter"][1][2]) after.push_back(node[1].value("label", ""));
   EXPECT_EQ(after, (std::vector<std::string>{"Open Window", "", "Preferences", "Disabled", "Later"}));
-  EXPECT_GT(seen["layoutAfter"]["revision"], seen["layout"]["revision"]);
-  EXPECT_EQ(seen["statusAfter"], "NeedsAttention");
+  EXPECT_GT(seen["layoutAfter"][0], seen["layout"][0]);
+  EXPECT_EQ(seen["itemAfter"]["Status"], "NeedsAttention");
   EXPECT_EQ(seen["ownerWhileStopped"], false);
   EXPECT_EQ(seen["registrations"], (json{service, service}));
   EXPECT_EQ(seen["itemGone"], true);
