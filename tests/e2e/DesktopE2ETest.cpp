@@ -1,10 +1,8 @@
-// Menus from the page, the badge, notifications, alerts, sounds, fonts and
-// the clipboard end to end: the real shell on a desktop of the suite's own
-// (Xvfb, openbox, a private session bus with the dunst notification daemon
-// and dbus-monitor listening), a page that walks through every member
-// (desktop-pages/desktop-checks.js) and a driver thread that acts as the
-// person at the screen with xdotool and reads the desktop with xclip, the
-// daemon's own record and the bus.
+// Menus, the badge, notifications, alerts, sounds, fonts and the clipboard
+// end to end, on a desktop of the suite's own (Xvfb, openbox, a private bus
+// with the dunst notification daemon and dbus-monitor listening): the page
+// (desktop-pages/desktop-checks.js) walks through every member; a driver
+// thread acts as the person with xdotool and reads xclip, dunst and the bus.
 #include "ShellSuite.h"
 #include "ProcessHelpers.h"
 #include "support/PrivateBus.h"
@@ -60,14 +58,38 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_DESKTOP_PAGES);
     shell->writeFile(shell->resourcePath() + "/sounds/short.wav", wav(0.6));  // the page knows the lengths
     shell->writeFile(shell->resourcePath() + "/sounds/long.wav", wav(1.5));
-    // openbox keeps its state in a home of its own.
-    const std::string home = shell->root() + "/wm-home";
-    fs::create_directories(home);
-    setenv("HOME", home.c_str(), 1);
+    fs::create_directories(shell->root() + "/wm-home");
+    setenv("HOME", (shell->root() + "/wm-home").c_str(), 1);  // openbox's state
     desktop = new corvane::test::PrivateDesktop(true);
     setenv("DISPLAY", desktop->display().c_str(), 1);  // for xdotool, xprop and xclip
-    startBus();
-    startDaemon();
+
+    // A bus of the suite's own that starts no service by itself: only the
+    // daemon started here answers, and stopping it leaves none.
+    fs::create_directories(shell->root() + "/no-services");
+    bus = new corvane::test::PrivateBus(shell->root() + "/no-services");
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);  // for the daemon, the monitor and xdotool
+    int fd = ::open((shell->root() + "/monitor.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    monitor = spawn({"dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry'"}, fd);
+    ::close(fd);
+    // Notifications stay until chosen, and a click runs the default action.
+    const std::string config = shell->root() + "/dunstrc";
+    shell->writeFile(config, R"([global]
+    origin = top-right
+    offset = 10x40
+    width = 300
+    follow = none
+    mouse_left_click = do_action, close_current
+[urgency_low]
+    timeout = 0
+[urgency_normal]
+    timeout = 0
+[urgency_critical]
+    timeout = 0
+)");
+    fd = ::open((shell->root() + "/dunst.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dunst = spawn({"stdbuf", "-oL", "dunst", "-config", config, "-print"}, fd);  // each line as it comes
+    ::close(fd);
+    waitUntil([] { return !sh("dunstctl is-paused").empty(); }, 20);
 
     std::map<std::string, std::string> env = shell->sessionEnv();
     env["DISPLAY"] = desktop->display();
@@ -96,42 +118,8 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     ShellSuite::TearDownTestSuite();
   }
 
-  static void startBus() {
-    // A bus of the suite's own that starts no service by itself: only the
-    // daemon started here answers, and stopping it leaves none.
-    fs::create_directories(shell->root() + "/no-services");
-    bus = new corvane::test::PrivateBus(shell->root() + "/no-services");
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);  // for the daemon, the monitor and xdotool
-    int fd = ::open((shell->root() + "/monitor.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    monitor = spawn({"dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry'"}, fd);
-    ::close(fd);
-  }
-
-  static void startDaemon() {
-    // Notifications stay until chosen, and a click runs the default action.
-    const std::string config = shell->root() + "/dunstrc";
-    shell->writeFile(config, R"([global]
-    origin = top-right
-    offset = 10x40
-    width = 300
-    follow = none
-    mouse_left_click = do_action, close_current
-[urgency_low]
-    timeout = 0
-[urgency_normal]
-    timeout = 0
-[urgency_critical]
-    timeout = 0
-)");
-    int fd = ::open((shell->root() + "/dunst.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dunst = spawn({"stdbuf", "-oL", "dunst", "-config", config, "-print"}, fd);  // each line as it comes
-    ::close(fd);
-    waitUntil([] { return !sh("dunstctl is-paused").empty(); }, 20);
-  }
-
   // ---- the person at the screen ------------------------------------------------
 
-  static void ack(const std::string& name) { shell->ack(name); }
   static void key(const std::string& keys) { sh("xdotool key --delay 120 " + keys); }
   // The first window shown that `search` (xdotool's) finds, or "".
   static std::string firstShown(const std::string& search) {
@@ -153,7 +141,7 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     if (!waitStep("menu-key")) return;
     focusMain();
     key("ctrl+shift+h");
-    ack("menu-key");
+    shell->ack("menu-key");
     if (!waitStep("menu-choose")) return;
     focusMain();
     // F10 opens the first menu; Left wraps round to the last one, Tools;
@@ -161,15 +149,15 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     key("F10");
     key("Left");
     key("Down Down Return");
-    ack("menu-choose");
+    shell->ack("menu-choose");
     if (!waitStep("menu-disabled-key")) return;
     focusMain();
     key("alt+n");
-    ack("menu-disabled-key");
+    shell->ack("menu-disabled-key");
 
     if (!waitStep("dock-signals")) return;
     waitUntil([] { return readFile(shell->root() + "/monitor.out").find("int64 7") != std::string::npos; }, 20);
-    ack("dock-signals");
+    shell->ack("dock-signals");
 
     if (!waitStep("growl-click")) return;
     found["minimizedBeforeClick"] = waitUntil([] { return hidden(mainWindowId()); }, 20);
@@ -177,17 +165,17 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     waitUntil([] { return !firstShown("--class Dunst").empty(); }, 20);
     sh("xdotool mousemove --window " + firstShown("--class Dunst") + " 40 15 click 1");
     found["shownAfterClick"] = waitUntil([] { return !hidden(mainWindowId()); }, 20);
-    ack("growl-click");
+    shell->ack("growl-click");
     if (!waitStep("notice-shown")) return;
     waitUntil([] { return daemonSaw().find("Notice title") != std::string::npos; }, 30);
-    ack("notice-shown");
+    shell->ack("notice-shown");
     if (!waitStep("daemon-stop")) return;
     kill(dunst, SIGSTOP);
-    ack("daemon-stop");
+    shell->ack("daemon-stop");
     if (!waitStep("daemon-cont")) return;
     kill(dunst, SIGCONT);
     found["queuedShown"] = waitUntil([] { return daemonSaw().find("summary: 'Many 61'") != std::string::npos; }, 60);
-    ack("daemon-cont");
+    shell->ack("daemon-cont");
 
     auto answer = [&](const std::string& step, const std::string& title, const std::string& keys) {
       if (!waitStep(step)) return false;
@@ -203,10 +191,10 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
     if (!waitStep("clip-copied")) return;
     found["xclipRead"] = sh("xclip -o -selection clipboard");
-    ack("clip-copied");
+    shell->ack("clip-copied");
     if (!waitStep("clip-xclip-owns")) return;
     sh("printf 'from xclip' | xclip -i -selection clipboard >/dev/null");
-    ack("clip-xclip-owns");
+    shell->ack("clip-xclip-owns");
   }
 
   static inline corvane::test::PrivateDesktop* desktop = nullptr;

@@ -40,8 +40,7 @@ class DropsE2E : public corvane::e2e::ShellSuite<DropsE2E> {
   static void SetUpTestSuite() {
     shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_DROPS_PAGES);
-    // openbox keeps its state in a home of its own.
-    setenv("HOME", (shell->root() + "/wm-home").c_str(), 1);
+    setenv("HOME", (shell->root() + "/wm-home").c_str(), 1);  // openbox's state
     screen = std::make_unique<corvane::test::PrivateDesktop>(true);
     const std::string s = scratch();
     shell->writeFile(s + "/blocker", "a file where a folder should be");
@@ -68,8 +67,6 @@ class DropsE2E : public corvane::e2e::ShellSuite<DropsE2E> {
 
   static std::string scratch() { return shell->root() + "/scratch"; }
 
-  // ---- the person at the screen ---------------------------------------------------
-
   // Titles in double quotes: the alert's holds an apostrophe.
   static std::string search(const std::string& title) {
     return "xdotool search --onlyvisible --name \"^" + title + "$\"";
@@ -79,15 +76,10 @@ class DropsE2E : public corvane::e2e::ShellSuite<DropsE2E> {
     return screen->geometry(std::strtoul(corvane::e2e::managedWindowNamed(title).c_str(), nullptr, 10));
   }
 
-  static size_t deliveries() {
-    return corvane::test::countOf(shell->log(), "[Window dragDropViewFileList:withView:] [Line");
-  }
-
   // Drags the paths from the drag source onto the middle of the page, with
-  // the button held down while the pointer travels, as a hand does.
+  // the button held down while the pointer travels, as a hand does, once
+  // the last drag's source has gone and its drop has settled.
   static void drag(const std::vector<std::string>& paths) {
-    // The last drag's source has gone and its drop has settled, as between
-    // two drags of a hand.
     waitUntil([] { return !windowShown("DragSource"); }, 10);
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     std::vector<std::string> argv{CORVANE_E2E_DRAG_SOURCE};
@@ -98,15 +90,17 @@ class DropsE2E : public corvane::e2e::ShellSuite<DropsE2E> {
     const auto from = geometry("DragSource"), to = geometry("BridgeTest");
     const int x0 = from.x + 40, y0 = from.y + 40, x1 = to.x + to.width / 2, y1 = to.y + to.height / 2;
     sh("xdotool mousemove --sync " + std::to_string(x0) + " " + std::to_string(y0) + " mousedown 1");
-    for (int i = 1; i <= 24; ++i) {
-      const int x = x0 + (x1 - x0) * i / 24, y = y0 + (y1 - y0) * i / 24;
-      sh("xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " sleep 0.03");
-    }
+    for (int i = 1; i <= 24; ++i)
+      sh("xdotool mousemove --sync " + std::to_string(x0 + (x1 - x0) * i / 24) + " " +
+         std::to_string(y0 + (y1 - y0) * i / 24) + " sleep 0.03");
+    auto deliveries = [] {
+      return corvane::test::countOf(shell->log(), "[Window dragDropViewFileList:withView:] [Line");
+    };
     const size_t before = deliveries();
     sh("xdotool mousemove --sync " + std::to_string(x1 + 2) + " " + std::to_string(y1 + 2) + " sleep 0.3 mouseup 1");
     // The source hands over the data after the release: it stays until the
     // shell has taken the drop.
-    waitUntil([before] { return deliveries() > before; }, 30);
+    waitUntil([&] { return deliveries() > before; }, 30);
     corvane::e2e::stop(source);
   }
 
@@ -160,10 +154,7 @@ class DropsE2E : public corvane::e2e::ShellSuite<DropsE2E> {
     shell->ack("drop-none-done");
 
     if (!step("open-files")) return;
-    const int second = shell->start(env, "second.log", {d + "/a.txt", d + "/folder"});
-    int st = 0;
-    waitpid(second, &st, 0);
-    secondStatus = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    secondStatus = ShellHarness::wait(shell->start(env, "second.log", {d + "/a.txt", d + "/folder"}), 120);
 
     if (!step("print")) return;
     answerAlert("Print", "Escape");
@@ -199,7 +190,8 @@ TEST_F(DropsE2E, TheWriterAndTheStoreLeaveTheFilesAsAnswered) {
   EXPECT_TRUE(fs::exists(s + "/empty.bin"));
   EXPECT_EQ(fs::status(s + "/out/deep/bytes.bin").permissions() & fs::perms::mask, fs::perms(0600));
   setenv("XDG_CONFIG_HOME", (shell->root() + "/home/.config").c_str(), 1);
-  const json stored = json::parse(readFile(corvane::UserDefaults::pathForIdentifier(shell->identifier())), nullptr, false);
+  const std::string defaults = corvane::UserDefaults::pathForIdentifier(shell->identifier());
+  const json stored = json::parse(readFile(defaults), nullptr, false);
   EXPECT_EQ(stored["e2e.empty"], "");
   EXPECT_FALSE(stored.contains("e2e.flag"));
   EXPECT_NE(log->find("Caught Exception: \"data\" is not an array"), std::string::npos);
@@ -244,14 +236,14 @@ TEST(DropsE2EKill, KillNineDuringWritesLeavesTheOldOrTheNewContent) {
   const std::string big(20000, 'x');
   std::mt19937 rng(4242);
   for (int round = 0; round < 8; ++round) {
-    const std::string logName = "stream-" + std::to_string(round) + ".log";
-    const pid_t pid = shell.start(env, logName);
-    const bool started = waitUntil(
-        [&] { return readFile(shell.root() + "/" + logName).find("E2E-STEP stream-started") != std::string::npos; }, 60);
+    const std::string log = shell.root() + "/stream-" + std::to_string(round) + ".log";
+    const pid_t pid = shell.start(env, fs::path(log).filename());
+    const bool started =
+        waitUntil([&] { return readFile(log).find("E2E-STEP stream-started") != std::string::npos; }, 60);
     std::this_thread::sleep_for(std::chrono::milliseconds(100 + rng() % 1500));
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    ASSERT_TRUE(started) << readFile(shell.root() + "/" + logName);
+    ASSERT_TRUE(started) << readFile(log);
     const json stored = json::parse(readFile(defaultsFile), nullptr, false);
     ASSERT_TRUE(stored.is_object()) << "round " << round << ": the defaults file is torn";
     ASSERT_TRUE(stored.contains("stream")) << "round " << round;

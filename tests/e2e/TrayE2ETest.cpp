@@ -1,7 +1,6 @@
-// The tray icon end to end: the real shell on a private session bus with no
-// status notifier watcher at first; once the page (tray-pages/tray-checks.js)
-// has shown its icon, this driver starts a watcher (support/TrayWatcher) and
-// acts as the panel, step by step with the page.
+// The tray icon end to end, on a private bus with no status notifier
+// watcher at first: once the page has shown its icon, the driver starts
+// one (support/TrayWatcher) and acts as the panel, step by step.
 #include "ProcessHelpers.h"
 #include "ShellSuite.h"
 #include "support/PrivateBus.h"

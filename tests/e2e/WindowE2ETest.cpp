@@ -51,8 +51,7 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
   static void SetUpTestSuite() {
     shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_WINDOW_PAGES);
-    // openbox keeps its state in a home of its own.
-    setenv("HOME", (shell->root() + "/wm-home").c_str(), 1);
+    setenv("HOME", (shell->root() + "/wm-home").c_str(), 1);  // openbox's state
     desktop = std::make_unique<corvane::test::PrivateDesktop>(true);
     makeFiles();
     env = shell->sessionEnv();
@@ -119,25 +118,18 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
   }
   static bool windowShown(const std::string& title) { return !sh(search(title)).empty(); }
   static void key(const std::string& keys) { sh("xdotool key --delay 80 " + keys); }
-  static void click(int x, int y) {
-    sh("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
-  }
-  static json windowGeometry(const std::string& title) {
-    std::istringstream ids(sh(search(title)));
-    std::string id;
-    ids >> id;
-    return id.empty() ? json() : xGeometry(id);
-  }
+  static void type(const std::string& text) { sh("xdotool type --delay 25 '" + text + "'"); }
   // The centre of the dialog's format box on the screen: the last place
   // the test service logged for it, within the dialog's X window.
   static bool formatBoxCentre(const std::string& title, int& x, int& y) {
     const std::string log = shell->log();
     const auto at = log.rfind("E2E-FORMAT-BOX " + title + " ");
-    if (at == std::string::npos) return false;
-    std::istringstream place(log.substr(at + 16 + title.size()));
+    std::istringstream place(at == std::string::npos ? "" : log.substr(at + 16 + title.size()));
+    std::istringstream ids(sh(search(title)));
+    std::string id;
     int bx = 0, by = 0, bw = 0, bh = 0;
-    const json window = windowGeometry(title);
-    if (!(place >> bx >> by >> bw >> bh) || !window.is_object()) return false;
+    if (!(place >> bx >> by >> bw >> bh) || !(ids >> id)) return false;
+    const json window = xGeometry(id);
     x = window["x"].get<int>() + bx + bw / 2;
     y = window["y"].get<int>() + by + bh / 2;
     return bw > 0 && bh > 0;
@@ -152,14 +144,9 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
         out.insert(id);
     return out;
   }
-  static void type(const std::string& text) { sh("xdotool type --delay 25 '" + text + "'"); }
 
   static void drive(const std::atomic<bool>& done) {
     auto waitStep = [&done](const std::string& name) { return !done && shell->stepped(name, 90); };
-    auto waitWindow = [&done](const std::string& title) {
-      return waitUntil([&] { return done || windowShown(title); }, 60) && !done;
-    };
-    auto focusOn = [](const std::string& title) { sh(search(title) + " windowactivate --sync"); };
     for (const char* step : {"geom-initial", "geom-move", "geom-resize", "geom-max", "geom-minimized",
                              "geom-restored", "geom-fullscreen", "geom-windowed"}) {
       if (!waitStep(step)) return;
@@ -168,46 +155,6 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
       shell->ack(step);
     }
 
-    // The page asks for a dialog at the step; it is up and has the focus.
-    auto awaitDialog = [&](const char* step, const std::string& title) {
-      if (!waitStep(step)) return false;
-      shell->ack(step);
-      if (!waitWindow(title)) return false;
-      focusOn(title);
-      return true;
-    };
-    auto openPath = [&](const char* step, const std::string& title, const std::string& path) {
-      if (!awaitDialog(step, title)) return false;
-      type(path);
-      key("Return");
-      return true;
-    };
-    const std::string d = dialogsDir();
-    if (!openPath("open-one", "E2E Open One", d + "/a.png")) return;
-    if (!openPath("open-many", "E2E Open Many", d + "/b.jpg")) return;
-    if (!openPath("open-folder", "E2E Open Folder", d + "/sub/")) return;
-    // The folder is shown; accepting takes it.
-    if (waitUntil([] { return !windowShown("E2E Open Folder"); }, 3) == false) key("alt+o");
-    if (!awaitDialog("open-cancel", "E2E Open Cancel")) return;
-    key("Escape");
-    if (!awaitDialog("open-warned", "API Use Warning")) return;
-    key("Return");
-    if (!waitWindow("E2E Open Warned")) return;
-    focusOn("E2E Open Warned");
-    key("Escape");
-    if (!awaitDialog("save-one", "E2E Save One")) return;
-    key("ctrl+a");
-    type("drawing");
-    key("Return");
-    if (!awaitDialog("save-replace", "E2E Save Replace")) return;
-    key("ctrl+a");
-    type("old.gif");
-    key("Return");
-    // GTK asks before replacing; the question takes the focus.
-    waitUntil([] { return sh("xdotool getactivewindow getwindowname").find("E2E Save Replace") == std::string::npos; },
-              20);
-    key("alt+r");
-
     // A format-box entry as a person picks it: a click on the box, then
     // the keys in its pop-up. The pointer leaves the pop-up first so that
     // it selects no entry; Home then starts the walk at the first one.
@@ -215,7 +162,7 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
       int x = 0, y = 0;
       if (!waitUntil([&] { return done || formatBoxCentre(title, x, y); }, 60) || done) return false;
       const auto before = comboPopups();
-      click(x, y);
+      sh("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
       std::string popup;
       if (!waitUntil([&] {
             for (const auto& id : comboPopups())
@@ -229,12 +176,40 @@ class WindowE2E : public corvane::e2e::ShellSuite<WindowE2E> {
       key(keys + " Return");
       return waitUntil([&] { return !comboPopups().count(popup); }, 20);
     };
-    if (!awaitDialog("save-format", "E2E Save Format")) return;
-    if (!pickFormat("E2E Save Format", 1)) return;
-    // Back to the name field by its mnemonic.
-    key("alt+n ctrl+a");
-    type("picture");
-    key("Return");
+    // The page asks for a dialog at the step (none: it follows the last
+    // one). Once it is up, the person focuses it, picks the format-box
+    // entry, presses `before`, types `typed` and presses `after`.
+    auto answer = [&](const char* step, const std::string& title, const char* before, const std::string& typed,
+                      const char* after, int format = -1) {
+      if (step && !waitStep(step)) return false;
+      if (step) shell->ack(step);
+      if (!waitUntil([&] { return done || windowShown(title); }, 60) || done) return false;
+      sh(search(title) + " windowactivate --sync");
+      if (format >= 0 && !pickFormat(title, format)) return false;
+      if (*before) key(before);
+      if (!typed.empty()) type(typed);
+      key(after);
+      return true;
+    };
+    const std::string d = dialogsDir();
+    if (!answer("open-one", "E2E Open One", "", d + "/a.png", "Return") ||
+        !answer("open-many", "E2E Open Many", "", d + "/b.jpg", "Return") ||
+        !answer("open-folder", "E2E Open Folder", "", d + "/sub/", "Return"))
+      return;
+    // The folder is shown; accepting takes it.
+    if (!waitUntil([] { return !windowShown("E2E Open Folder"); }, 3)) key("alt+o");
+    if (!answer("open-cancel", "E2E Open Cancel", "", "", "Escape") ||
+        !answer("open-warned", "API Use Warning", "", "", "Return") ||
+        !answer(nullptr, "E2E Open Warned", "", "", "Escape") ||
+        !answer("save-one", "E2E Save One", "ctrl+a", "drawing", "Return") ||
+        !answer("save-replace", "E2E Save Replace", "ctrl+a", "old.gif", "Return"))
+      return;
+    // GTK asks before replacing; the question takes the focus.
+    waitUntil([] { return sh("xdotool getactivewindow getwindowname").find("E2E Save Replace") == std::string::npos; },
+              20);
+    key("alt+r");
+    // Back to the name field by its mnemonic once the format is picked.
+    answer("save-format", "E2E Save Format", "alt+n ctrl+a", "picture", "Return", 1);
   }
 
   static inline std::unique_ptr<corvane::test::PrivateDesktop> desktop;
