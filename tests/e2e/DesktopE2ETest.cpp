@@ -1,10 +1,8 @@
-// Menus from the page, the badge, notifications, alerts, sounds, fonts and
-// the clipboard end to end: the real shell on a desktop of the suite's own
-// (Xvfb, openbox, a private session bus with the dunst notification daemon
-// and dbus-monitor listening), a page that walks through every member
-// (desktop-pages/desktop-checks.js) and a driver thread that acts as the
-// person at the screen with xdotool and reads the desktop with xclip, the
-// daemon's own record and the bus.
+// Menus, the badge, notifications, alerts, sounds, fonts and the clipboard
+// end to end, on a desktop of the suite's own (Xvfb, openbox, a private bus
+// with the dunst notification daemon and dbus-monitor listening): the page
+// (desktop-pages/desktop-checks.js) walks through every member; a driver
+// thread acts as the person with xdotool and reads xclip, dunst and the bus.
 #include "ShellSuite.h"
 #include "ProcessHelpers.h"
 #include "support/PrivateBus.h"
@@ -55,21 +53,43 @@ std::string wav(double seconds) {
 
 class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
  protected:
-  static constexpr double kShort = 0.6, kLong = 1.5;
-
   static void SetUpTestSuite() {
     shell = std::make_unique<ShellHarness>();
     shell->makeBundle({{"AppExInfo", {{"startPage", "public/index.html"}}}}, CORVANE_E2E_DESKTOP_PAGES);
-    shell->writeFile(shell->resourcePath() + "/sounds/short.wav", wav(kShort));
-    shell->writeFile(shell->resourcePath() + "/sounds/long.wav", wav(kLong));
-    // openbox keeps its state in a home of its own.
-    const std::string home = shell->root() + "/wm-home";
-    fs::create_directories(home);
-    setenv("HOME", home.c_str(), 1);
+    shell->writeFile(shell->resourcePath() + "/sounds/short.wav", wav(0.6));  // the page knows the lengths
+    shell->writeFile(shell->resourcePath() + "/sounds/long.wav", wav(1.5));
+    fs::create_directories(shell->root() + "/wm-home");
+    setenv("HOME", (shell->root() + "/wm-home").c_str(), 1);  // openbox's state
     desktop = new corvane::test::PrivateDesktop(true);
     setenv("DISPLAY", desktop->display().c_str(), 1);  // for xdotool, xprop and xclip
-    startBus();
-    startDaemon();
+
+    // A bus of the suite's own that starts no service by itself: only the
+    // daemon started here answers, and stopping it leaves none.
+    fs::create_directories(shell->root() + "/no-services");
+    bus = new corvane::test::PrivateBus(shell->root() + "/no-services");
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);  // for the daemon, the monitor and xdotool
+    int fd = ::open((shell->root() + "/monitor.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    monitor = spawn({"dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry'"}, fd);
+    ::close(fd);
+    // Notifications stay until chosen, and a click runs the default action.
+    const std::string config = shell->root() + "/dunstrc";
+    shell->writeFile(config, R"([global]
+    origin = top-right
+    offset = 10x40
+    width = 300
+    follow = none
+    mouse_left_click = do_action, close_current
+[urgency_low]
+    timeout = 0
+[urgency_normal]
+    timeout = 0
+[urgency_critical]
+    timeout = 0
+)");
+    fd = ::open((shell->root() + "/dunst.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dunst = spawn({"stdbuf", "-oL", "dunst", "-config", config, "-print"}, fd);  // each line as it comes
+    ::close(fd);
+    waitUntil([] { return !sh("dunstctl is-paused").empty(); }, 20);
 
     std::map<std::string, std::string> env = shell->sessionEnv();
     env["DISPLAY"] = desktop->display();
@@ -98,42 +118,8 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     ShellSuite::TearDownTestSuite();
   }
 
-  static void startBus() {
-    // A bus of the suite's own that starts no service by itself: only the
-    // daemon started here answers, and stopping it leaves none.
-    fs::create_directories(shell->root() + "/no-services");
-    bus = new corvane::test::PrivateBus(shell->root() + "/no-services");
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);  // for the daemon, the monitor and xdotool
-    int fd = ::open((shell->root() + "/monitor.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    monitor = spawn({"dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry'"}, fd);
-    ::close(fd);
-  }
-
-  static void startDaemon() {
-    // Notifications stay until chosen, and a click runs the default action.
-    const std::string config = shell->root() + "/dunstrc";
-    shell->writeFile(config, R"([global]
-    origin = top-right
-    offset = 10x40
-    width = 300
-    follow = none
-    mouse_left_click = do_action, close_current
-[urgency_low]
-    timeout = 0
-[urgency_normal]
-    timeout = 0
-[urgency_critical]
-    timeout = 0
-)");
-    int fd = ::open((shell->root() + "/dunst.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dunst = spawn({"stdbuf", "-oL", "dunst", "-config", config, "-print"}, fd);  // each line as it comes
-    ::close(fd);
-    waitUntil([] { return !sh("dunstctl is-paused").empty(); }, 20);
-  }
-
   // ---- the person at the screen ------------------------------------------------
 
-  static void ack(const std::string& name) { shell->ack(name); }
   static void key(const std::string& keys) { sh("xdotool key --delay 120 " + keys); }
   // The first window shown that `search` (xdotool's) finds, or "".
   static std::string firstShown(const std::string& search) {
@@ -155,7 +141,7 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     if (!waitStep("menu-key")) return;
     focusMain();
     key("ctrl+shift+h");
-    ack("menu-key");
+    shell->ack("menu-key");
     if (!waitStep("menu-choose")) return;
     focusMain();
     // F10 opens the first menu; Left wraps round to the last one, Tools;
@@ -163,15 +149,15 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     key("F10");
     key("Left");
     key("Down Down Return");
-    ack("menu-choose");
+    shell->ack("menu-choose");
     if (!waitStep("menu-disabled-key")) return;
     focusMain();
     key("alt+n");
-    ack("menu-disabled-key");
+    shell->ack("menu-disabled-key");
 
     if (!waitStep("dock-signals")) return;
     waitUntil([] { return readFile(shell->root() + "/monitor.out").find("int64 7") != std::string::npos; }, 20);
-    ack("dock-signals");
+    shell->ack("dock-signals");
 
     if (!waitStep("growl-click")) return;
     found["minimizedBeforeClick"] = waitUntil([] { return hidden(mainWindowId()); }, 20);
@@ -179,17 +165,17 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
     waitUntil([] { return !firstShown("--class Dunst").empty(); }, 20);
     sh("xdotool mousemove --window " + firstShown("--class Dunst") + " 40 15 click 1");
     found["shownAfterClick"] = waitUntil([] { return !hidden(mainWindowId()); }, 20);
-    ack("growl-click");
+    shell->ack("growl-click");
     if (!waitStep("notice-shown")) return;
     waitUntil([] { return daemonSaw().find("Notice title") != std::string::npos; }, 30);
-    ack("notice-shown");
+    shell->ack("notice-shown");
     if (!waitStep("daemon-stop")) return;
     kill(dunst, SIGSTOP);
-    ack("daemon-stop");
+    shell->ack("daemon-stop");
     if (!waitStep("daemon-cont")) return;
     kill(dunst, SIGCONT);
     found["queuedShown"] = waitUntil([] { return daemonSaw().find("summary: 'Many 61'") != std::string::npos; }, 60);
-    ack("daemon-cont");
+    shell->ack("daemon-cont");
 
     auto answer = [&](const std::string& step, const std::string& title, const std::string& keys) {
       if (!waitStep(step)) return false;
@@ -205,10 +191,10 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 
     if (!waitStep("clip-copied")) return;
     found["xclipRead"] = sh("xclip -o -selection clipboard");
-    ack("clip-copied");
+    shell->ack("clip-copied");
     if (!waitStep("clip-xclip-owns")) return;
     sh("printf 'from xclip' | xclip -i -selection clipboard >/dev/null");
-    ack("clip-xclip-owns");
+    shell->ack("clip-xclip-owns");
   }
 
   static inline corvane::test::PrivateDesktop* desktop = nullptr;
@@ -219,22 +205,13 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
   static inline std::string daemonLog, busLog, noDaemonLog;
 };
 
-// Positions, keys, removals and stale proxies' refusals are the menu proxies' unit
-// tests; here, the page's script objects and the real menu bar.
-TEST_F(DesktopE2E, MenusBuiltFromThePageAreInTheRealMenuBar) {
-  const json& m = r("menus");
-  EXPECT_EQ(m["identity"], (json{{"submenuTwice", true}, {"getItemSame", true}, {"addSubmenuSame", true},
-                                 {"removeMenuAnswersMenu", true}}));
-  EXPECT_EQ(m["sameHelloByTitle"], true);
+TEST_F(DesktopE2E, ThePageGotTheAnswersItExpected) {
+  EXPECT_EQ(r("mismatches"), json::array());
   EXPECT_NE(log->find("MIP Cache hit"), std::string::npos);
-  const json& tree = m["tree"];
-  std::vector<std::string> titles;
-  for (const auto& i : tree["items"]) titles.push_back(i["title"]);
-  EXPECT_EQ(titles, (std::vector<std::string>{"Say Hello", "Click Me", "", "New Name", "More"})) << m;
-  EXPECT_EQ(tree["items"][3]["enabled"], false);
-  EXPECT_EQ(tree["items"][4]["items"][0]["key"], "<Shift>s");
-  // The key, then the keyboard choice; the disabled item's key did nothing.
-  EXPECT_EQ(m["hitsAtEnd"], (json{"Say Hello", "Click Me"})) << *log;
+  // What members and line heights hold is the fonts' unit tests'.
+  EXPECT_EQ(r("fonts")["fonts"].get<std::set<std::string>>(), corvane::test::fcList("postscriptname"));
+  EXPECT_EQ(r("fonts")["families"].get<std::set<std::string>>(), corvane::test::fcList("family"));
+  EXPECT_EQ(found["xclipRead"], "from the page \u00e9");
 }
 
 TEST_F(DesktopE2E, TheBadgeIsSentToLaunchersOnTheBus) {
@@ -249,93 +226,22 @@ TEST_F(DesktopE2E, TheBadgeIsSentToLaunchersOnTheBus) {
 }
 
 TEST_F(DesktopE2E, NotificationsReachTheDaemonAndAClickBringsTheAppBack) {
-  const json& n = r("notifications");
-  EXPECT_EQ(n["faces"], (json{{"growlNotify", "function"}, {"growlAlert", "undefined"}, {"noticeNotify", "function"},
-                              {"noticeAlert", "function"}, {"noticeAvailable", "undefined"}}));
-  EXPECT_EQ(n["noticeAnswer"], "");
   EXPECT_NE(daemonLog.find("appname: 'Callback'\n\tsummary: 'Growl title'\n\tbody: 'Growl body'"), std::string::npos)
       << daemonLog;
   EXPECT_NE(daemonLog.find("appname: 'BridgeTest'\n\tsummary: 'Notice title'"), std::string::npos) << daemonLog;
   EXPECT_NE(daemonLog.find("\"default\": \"Open\""), std::string::npos);
   EXPECT_EQ(found["minimizedBeforeClick"], true);
   EXPECT_EQ(found["shownAfterClick"], true) << *log;
-}
-
-TEST_F(DesktopE2E, AStoppedNotificationDaemonNeverHoldsThePage) {
-  const json& n = r("notifications");
-  // A call that waited for the stopped daemon would take its 25 s time-out.
-  EXPECT_LT(n["stoppedNoticeMs"].get<double>(), 2000) << n;
-  EXPECT_LT(n["stoppedGrowlMs"].get<double>(), 2000) << n;
-  EXPECT_LT(n["stoppedManyMs"].get<double>(), 5000) << n;
-  EXPECT_EQ(n["stoppedNotice"], "");
-  // Taken (sent or queued) until the daemon owes 64 answers, then refused
-  // with a reason instead of piling up without end.
-  const json& answers = n["stoppedManyAnswers"];
-  ASSERT_EQ(answers.size(), 70u);
-  for (size_t i = 0; i < answers.size(); ++i) {
-    if (i < 62) {
-      EXPECT_EQ(answers[i], "") << i;
-    } else {
-      ASSERT_TRUE(answers[i].is_string()) << i;
-      EXPECT_NE(answers[i].get<std::string>().find("has not answered"), std::string::npos) << answers[i];
-    }
-  }
-  // Nothing taken while it was stopped is lost: all of it is shown, in order.
+  // Nothing sent while the daemon was stopped is lost: all of it is shown, in order.
   EXPECT_EQ(found["queuedShown"], true) << daemonLog;
   EXPECT_LT(daemonLog.find("summary: 'While stopped'"), daemonLog.find("summary: 'Many 0'"));
   EXPECT_LT(daemonLog.find("summary: 'Many 0'"), daemonLog.find("summary: 'Many 61'"));
   EXPECT_NE(daemonLog.find("summary: 'Growl while stopped'"), std::string::npos) << daemonLog;
 }
 
-TEST_F(DesktopE2E, AlertsAnswerWithTheCodeOfTheButtonPressed) {
-  const json& a = r("alerts");
-  const double minusOne = 18446744073709551615.0;  // 2^64-1 as script numbers have it
-  EXPECT_EQ(a["one"], 1);
-  EXPECT_EQ(a["second"], 0);
-  EXPECT_EQ(a["third"].get<double>(), minusOne);
-}
-
-TEST_F(DesktopE2E, SoundsEndAfterTheirLengthAndCallBackOnce) {
-  const json& s = r("sounds");
-  // The missing system sound never plays and is never pending.
-  EXPECT_EQ(s["pendingAtStart"], (json{nullptr, nullptr, "bell"}));
-  EXPECT_EQ(s["pendingAtEnd"], json::array());
-  ASSERT_EQ(s["calls"].size(), 3u) << s;
-  std::map<std::string, json> byTag;
-  for (const auto& c : s["calls"]) byTag[c["tag"]] = c;
-  EXPECT_EQ(byTag["short"]["name"], nullptr);
-  EXPECT_EQ(byTag["long"]["name"], nullptr);
-  EXPECT_EQ(byTag["bell"]["name"], "bell");
-  EXPECT_FALSE(byTag.count("missing"));
-  // Played side by side: each one ends after its own length.
-  EXPECT_GE(byTag["short"]["ms"].get<double>(), kShort * 1000 - 50);
-  EXPECT_GE(byTag["long"]["ms"].get<double>(), kLong * 1000 - 50);
-  EXPECT_LT(byTag["long"]["ms"].get<double>(), (kShort + kLong) * 1000 + 3000) << "not one after the other";
-  EXPECT_LT(byTag["short"]["ms"].get<double>(), byTag["long"]["ms"].get<double>());
-}
-
-// What members and line heights hold is the fonts' unit tests'; here, that
-// the page reaches them.
-TEST_F(DesktopE2E, FontsAreTheMachinesFonts) {
-  const json& f = r("fonts");
-  EXPECT_EQ(f["fonts"].get<std::set<std::string>>(), corvane::test::fcList("postscriptname"));
-  EXPECT_EQ(f["families"].get<std::set<std::string>>(), corvane::test::fcList("family"));
-  EXPECT_FALSE(f["dejavu"].empty());
-  EXPECT_GT(f["lineHeight12"].get<double>(), 12);
-}
-
-TEST_F(DesktopE2E, ClipboardTextIsSharedWithOtherApplications) {
-  const json& c = r("clipboard");
-  EXPECT_EQ(c["roundTrip"], "from the page \u00e9");
-  EXPECT_EQ(found["xclipRead"], "from the page \u00e9");
-  EXPECT_EQ(c["fromOther"], "from xclip");
-  EXPECT_EQ(c["empty"], "");
-}
-
 TEST_F(DesktopE2E, WithoutANotificationServiceThereIsNoNoticeMember) {
   ASSERT_EQ(noDaemonStatus, 0) << noDaemonLog;
-  EXPECT_EQ(noDaemonReport["noticeType"], "undefined") << noDaemonLog;
-  EXPECT_EQ(noDaemonReport["hasNotice"], false);
+  EXPECT_EQ(noDaemonReport["mismatches"], json::array()) << noDaemonLog;
   EXPECT_NE(noDaemonLog.find("Could not load Growl.framework"), std::string::npos);
 }
 

@@ -1,10 +1,8 @@
 // The tests' own drag source: a small window titled "DragSource" that a
 // person (xdotool) drags from. The drag carries the URIs of the paths given
-// on the command line ("text/uri-list"), as a file manager's would; a
-// line "DragSource ready" on stdout says the window is up.
+// on the command line ("text/uri-list"), as a file manager's would.
 #include <gtk/gtk.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -40,8 +38,6 @@ int main(int argc, char** argv) {
   g_signal_connect(box, "drag-data-get", G_CALLBACK(onDragDataGet), nullptr);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
   gtk_widget_show_all(window);
-  std::printf("DragSource ready\n");
-  std::fflush(stdout);
   gtk_main();
   return 0;
 }

@@ -22,8 +22,8 @@
 namespace fs = std::filesystem;
 using corvane::e2e::sh;
 using corvane::e2e::waitUntil;
-using corvane::life::LiveShell;
 using corvane::test::readFile;
+using corvane::test::writeFile;
 
 namespace {
 
@@ -31,17 +31,17 @@ class NotesE2E : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     harness = new corvane::e2e::ShellHarness();
-    const std::string wmHome = harness->root() + "/wm-home";  // openbox keeps its state there
-    fs::create_directories(wmHome);
-    setenv("HOME", wmHome.c_str(), 1);
+    const std::string root = harness->root();
+    fs::create_directories(root + "/wm-home");
+    setenv("HOME", (root + "/wm-home").c_str(), 1);  // openbox keeps its state there
     desktop = new corvane::test::PrivateDesktop(true);
     setenv("DISPLAY", desktop->display().c_str(), 1);  // for xdotool, xclip and the drag source
-    fs::create_directories(harness->root() + "/services");
-    bus = new corvane::test::PrivateBus(harness->root() + "/services");
+    fs::create_directories(root + "/services");
+    bus = new corvane::test::PrivateBus(root + "/services");
     setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);
-    harness->writeFile(harness->root() + "/dunstrc", "[urgency_normal]\n    timeout = 0\n");
-    int fd = ::open((harness->root() + "/dunst.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dunst = corvane::e2e::spawn({"stdbuf", "-oL", "dunst", "-config", harness->root() + "/dunstrc", "-print"}, fd);
+    writeFile(root + "/dunstrc", "[urgency_normal]\n    timeout = 0\n");
+    int fd = ::open((root + "/dunst.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dunst = corvane::e2e::spawn({"stdbuf", "-oL", "dunst", "-config", root + "/dunstrc", "-print"}, fd);
     ::close(fd);
   }
   static void TearDownTestSuite() {
@@ -55,28 +55,28 @@ class NotesE2E : public ::testing::Test {
     folder = harness->root() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::create_directories(folder + "/docs");
   }
-  void TearDown() override { shell.reset(); }
 
   // Starts Notes in a home of this test's own (kept across starts).
   void start(const std::vector<std::string>& files = {}) {
     auto env = harness->sessionEnv();
     for (auto& [key, value] : env) value.replace(0, harness->root().size(), folder);
-    env["DISPLAY"] = desktop->display();
-    env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
-    env["GTK_USE_PORTAL"] = "0";          // GTK's own dialogs, in the process, for xdotool
-    env["CORVANE_LOG_LEVEL"] = "info";    // the page's console lines in the log
+    env["GTK_USE_PORTAL"] = "0";        // GTK's own dialogs, in the process, for xdotool
+    env["CORVANE_LOG_LEVEL"] = "info";  // the page's console lines in the log
     shell.reset();
-    shell = std::make_unique<LiveShell>(CORVANE_BINARY, CORVANE_NOTES_APP, folder + "/notes-" +
-                                        std::to_string(++starts) + ".log", env, files);
+    shell = std::make_unique<corvane::life::LiveShell>(
+        CORVANE_BINARY, CORVANE_NOTES_APP, folder + "/notes-" + std::to_string(++starts) + ".log", env, files);
     ASSERT_TRUE(waitUntil([] { return !window().empty(); }, 60)) << shell->log();
     sh("xdotool windowactivate --sync " + window());
+  }
+  void quit() {
+    key("ctrl+q");
+    EXPECT_EQ(shell->waitForExit(30), 0) << shell->log();
   }
 
   // Notes' window: the one whose title ends with " — Notes".
   static std::string window() {
     std::string id = sh("xdotool search --onlyvisible --name ' — Notes$' | head -1");
-    while (!id.empty() && id.back() == '\n') id.pop_back();
-    return id;
+    return id.substr(0, id.find('\n'));
   }
   static std::string title() {
     const std::string id = window();
@@ -85,26 +85,25 @@ class NotesE2E : public ::testing::Test {
   static bool titled(const std::string& text) {
     return waitUntil([&] { return title() == text; }, 20);
   }
-  bool logged(const std::string& text, double seconds = 30) { return shell->waitForLog(text, seconds); }
+  bool logged(const std::string& text) { return shell->waitForLog(text, 30); }
   static void key(const std::string& keys) { sh("xdotool key --clearmodifiers --delay 100 " + keys); }
   // Types `text` (line breaks too) as the keyboard would.
   static void type(const std::string& text) {
     const std::string file = harness->root() + "/typed.txt";
     for (size_t from = 0;;) {
       const size_t end = text.find('\n', from);
-      corvane::test::writeFile(file, text.substr(from, end == std::string::npos ? end : end - from));
+      writeFile(file, text.substr(from, end == std::string::npos ? end : end - from));
       sh("xdotool type --delay 20 --file " + file);
       if (end == std::string::npos) break;
       key("Return");
       from = end + 1;
     }
   }
-  // A file dialog of the page, titled `dialogTitle`: the path typed into
-  // its name field, then Enter.
+  // A file dialog of the page: the path typed into its name field, then Enter.
   static bool answerFileDialog(const std::string& dialogTitle, const std::string& path) {
-    if (!waitUntil([&] { return !sh("xdotool search --onlyvisible --name '^" + dialogTitle + "$'").empty(); }, 30))
-      return false;
-    sh("xdotool search --onlyvisible --name '^" + dialogTitle + "$' windowactivate --sync");
+    const std::string search = "xdotool search --onlyvisible --name '^" + dialogTitle + "$'";
+    if (!waitUntil([&] { return !sh(search).empty(); }, 30)) return false;
+    sh(search + " windowactivate --sync");
     key("ctrl+a");
     type(path);
     key("Return");
@@ -113,7 +112,7 @@ class NotesE2E : public ::testing::Test {
   // Another program replaces the file the way most editors save: a new
   // file renamed over the old one.
   static void replaceAtomically(const std::string& path, const std::string& text) {
-    corvane::test::writeFile(path + ".tmp~", text);
+    writeFile(path + ".tmp~", text);
     fs::rename(path + ".tmp~", path);
   }
 
@@ -122,7 +121,7 @@ class NotesE2E : public ::testing::Test {
   static inline corvane::test::PrivateBus* bus = nullptr;
   static inline pid_t dunst = -1;
   std::string folder;
-  std::unique_ptr<LiveShell> shell;
+  std::unique_ptr<corvane::life::LiveShell> shell;
   int starts = 0;
 };
 
@@ -141,13 +140,10 @@ TEST_F(NotesE2E, WritesSavesExportsAndFollowsTheFileOnDisk) {
   ASSERT_TRUE(waitUntil([&] { return readFile(path) == "# Shopping\n\n- milk"; }, 20)) << readFile(path);
   EXPECT_TRUE(titled("list.md — Notes")) << title();
 
-  // Another program's save, with nothing unsaved here: the new text shows.
   replaceAtomically(path, "# Shopping\n\n- bread");
   ASSERT_TRUE(logged("reloaded " + path)) << shell->log();
   EXPECT_TRUE(titled("list.md — Notes")) << title();
 
-  // Now with edits of one's own: the page asks, and keeping them saves
-  // them over what the other program wrote.
   key("ctrl+End");
   type(" and eggs");
   replaceAtomically(path, "# Shopping\n\n- tea");
@@ -167,17 +163,17 @@ TEST_F(NotesE2E, WritesSavesExportsAndFollowsTheFileOnDisk) {
   ASSERT_TRUE(answerFileDialog("Export as PDF", folder + "/docs/list.pdf"));
   ASSERT_TRUE(logged("exported list.pdf")) << shell->log();
   EXPECT_EQ(readFile(folder + "/docs/list.pdf").substr(0, 5), "%PDF-");
-  EXPECT_TRUE(waitUntil([] { return readFile(harness->root() + "/dunst.out").find("Exported as PDF") != std::string::npos; }, 20))
-      << readFile(harness->root() + "/dunst.out");
-  key("ctrl+q");
-  EXPECT_EQ(shell->waitForExit(30), 0) << shell->log();
+  const std::string daemonLog = harness->root() + "/dunst.out";
+  EXPECT_TRUE(waitUntil([&] { return readFile(daemonLog).find("Exported as PDF") != std::string::npos; }, 20))
+      << readFile(daemonLog);
+  quit();
 }
 
 // Unsaved work survives every way out until the person gives it up: Quit
-// and Close Window ask the page's own question.
+// and Close Window ask the page's own question; Don't Save writes nothing.
 TEST_F(NotesE2E, UnsavedWorkIsKeptUntilThePersonLetsItGo) {
   const std::string path = folder + "/docs/draft.md";
-  corvane::test::writeFile(path, "draft\n");
+  writeFile(path, "draft\n");
   start({path});
   ASSERT_TRUE(titled("draft.md — Notes")) << shell->log();
   key("ctrl+End");
@@ -195,7 +191,6 @@ TEST_F(NotesE2E, UnsavedWorkIsKeptUntilThePersonLetsItGo) {
     ASSERT_TRUE(waitUntil([&] { return count("answer: cancel") == asked; }, 30)) << shell->log();
     EXPECT_TRUE(shell->running()) << keys;
   }
-  // Quit, and Don't Save: nothing written, the application ends.
   sh("xdotool windowactivate --sync " + window());
   key("ctrl+q");
   ASSERT_TRUE(waitUntil([&] { return count("question: Save the changes to “draft.md”") == 3; }, 30)) << shell->log();
@@ -209,37 +204,35 @@ TEST_F(NotesE2E, UnsavedWorkIsKeptUntilThePersonLetsItGo) {
 // from the recent documents the next start opens again.
 TEST_F(NotesE2E, OpensHandedOverAndDroppedFilesAndRemembersThem) {
   const std::string first = folder + "/docs/first.md", dropped = folder + "/docs/dropped.md";
-  corvane::test::writeFile(first, "# First\n");
-  corvane::test::writeFile(dropped, "# Dropped\n");
+  writeFile(first, "# First\n");
+  writeFile(dropped, "# Dropped\n");
   start({first});
   ASSERT_TRUE(logged("opened " + first)) << shell->log();
 
   const pid_t source = corvane::e2e::spawn({CORVANE_E2E_DRAG_SOURCE, dropped});
   ASSERT_TRUE(waitUntil([] { return !sh("xdotool search --onlyvisible --name '^DragSource$'").empty(); }, 30));
-  // Side by side: the source at the top left, Notes beside it.
+  // Side by side: the source at the top left, Notes beside it. The button
+  // stays down while the pointer travels, as a hand does.
   sh("xdotool windowmove --sync " + window() + " 300 100");
   sh("xdotool search --onlyvisible --name '^DragSource$' windowactivate --sync");
-  const int x0 = 40, y0 = 60, x1 = 700, y1 = 400;
-  sh("xdotool mousemove --sync " + std::to_string(x0) + " " + std::to_string(y0) + " mousedown 1");
+  sh("xdotool mousemove --sync 40 60 mousedown 1");
   for (int i = 1; i <= 20; ++i)
-    sh("xdotool mousemove --sync " + std::to_string(x0 + (x1 - x0) * i / 20) + " " +
-       std::to_string(y0 + (y1 - y0) * i / 20) + " sleep 0.03");
-  sh("xdotool mousemove --sync " + std::to_string(x1 + 2) + " " + std::to_string(y1 + 2) + " sleep 0.3 mouseup 1");
+    sh("xdotool mousemove --sync " + std::to_string(40 + 660 * i / 20) + " " + std::to_string(60 + 340 * i / 20) +
+       " sleep 0.03");
+  sh("xdotool mousemove --sync 702 402 sleep 0.3 mouseup 1");
   const bool opened = logged("opened " + dropped);
   corvane::e2e::stop(source);
   ASSERT_TRUE(opened) << shell->log();
   EXPECT_TRUE(titled("dropped.md — Notes")) << title();
-
-  key("ctrl+q");
-  ASSERT_EQ(shell->waitForExit(30), 0) << shell->log();
-  const auto defaults = nlohmann::json::parse(readFile(folder + "/home/.config/corvane/app.corvane.notes.json"), nullptr, false);
-  EXPECT_EQ(defaults.value("recentDocuments", nlohmann::json()), nlohmann::json({dropped, first})) << defaults.dump();
+  quit();
+  const auto defaults = nlohmann::json::parse(readFile(folder + "/home/.config/corvane/app.corvane.notes.json"),
+                                              nullptr, false);
+  EXPECT_EQ(defaults.value("recentDocuments", nlohmann::json()), nlohmann::json({dropped, first})) << defaults;
 
   start();
   EXPECT_TRUE(logged("opened " + dropped)) << shell->log();
   EXPECT_TRUE(titled("dropped.md — Notes")) << title();
-  key("ctrl+q");
-  EXPECT_EQ(shell->waitForExit(30), 0) << shell->log();
+  quit();
 }
 
 }  // namespace

@@ -1,93 +1,70 @@
 // The App object end to end: the first load asks everything and sets a user
 // agent, the reload reads it back; the native test object keeps the state.
 (function () {
-  var T = corvane.test;
+  var T = corvane.test, A = corvane.app;
   var state = T.getValue();
 
-  // Runs a method that answers nothing and notes whether it threw.
-  function quietly(R, name, fn) {
-    try { fn(); R.noThrow[name] = true; } catch (e) { R.noThrow[name] = String(e); }
-  }
-
   function firstLoad() {
-    var A = corvane.app;
-    var R = { noThrow: {} };
-
-    R.names = {
-      getAppName: A.getAppName(), getAppVersion: A.getAppVersion(),
-      getAppBuildVersion: A.getAppBuildVersion(), getAppIdentifier: A.getAppIdentifier(),
-      name: A.name(), ver: A.ver(), build_ver: A.build_ver(), identifier: A.identifier(),
-      copyright: A.copyright(), notes: A.notes()
-    };
-    R.runOnOS = A.getAppRunOnOS();
-    R.argv = A.getAppArgv();
-    R.md5 = [A.md5Digest(""), A.md5Digest("Grüße")];
     var sizes = T.environment("CORVANE_E2E_SIZES");
-    R.sizes = [A.fileSizeAtPath(sizes), A.diskSizeAtPath(sizes), A.getFileSizeString1000(" 1500000 "),
-      A.getFileSizeString1024(0)];
-
-    // Languages: "" is replaced by the first system language at once and
-    // answers false; the chosen code is set last so the store keeps it.
-    R.appleLanguage = A.curAppleLanguage();
-    R.setEmpty = A.setUserLanguage("");
-    R.afterEmpty = A.curUserLanguage();
-    R.setJa = A.setUserLanguage("ja");
-    R.afterJa = A.curUserLanguage();
-
-    // Login item: on, then off, and its entry named for the identifier.
     var entry = T.environment("XDG_CONFIG_HOME") + "/autostart/" + A.getAppIdentifier() + ".desktop";
-    R.login = [A.isStartAtLogin()];
-    A.setStartAtLogin(true);
-    R.login.push(A.isStartAtLogin(), corvane.path.pathIsExist(entry));
-    A.setStartAtLogin(false);
-    R.login.push(A.isStartAtLogin(), corvane.path.pathIsExist(entry));
+    // The login item on or off, and whether its entry is there.
+    function login(on) {
+      A.setStartAtLogin(on);
+      return [A.isStartAtLogin(), corvane.path.pathIsExist(entry)];
+    }
+    var R = {
+      // Each name under both of its names.
+      names: [A.getAppName(), A.name(), A.getAppVersion(), A.ver(), A.getAppBuildVersion(), A.build_ver(),
+        A.getAppIdentifier(), A.identifier(), A.copyright(), A.notes()],
+      runOnOS: A.getAppRunOnOS(),
+      argv: A.getAppArgv(),
+      sandbox: A.getSandboxEnable(),
+      md5: [A.md5Digest(""), A.md5Digest("Grüße")],
+      sizes: [A.fileSizeAtPath(sizes), A.diskSizeAtPath(sizes), A.getFileSizeString1000(" 1500000 "),
+        A.getFileSizeString1024(0)],
+      // "" is replaced by the first system language at once and answers
+      // false; the chosen code is set last so the store keeps it.
+      languages: [A.curAppleLanguage(), A.setUserLanguage(""), A.curUserLanguage(), A.setUserLanguage("ja"),
+        A.curUserLanguage()],
+      login: [A.isStartAtLogin()].concat(login(true), login(false)),
+      httpPort: A.getHttpServerPort(),
+      iap: A.getIAPEnable(),
+      urls: ["getBuyURL", "getFAQURL", "getHomePageURL", "getDocumentPageURL", "getRoadmapPageURL",
+        "getReportIssuePageURL", "getViewLicensePageURL", "getReleaseNotesPageURL",
+        "getCheckForUpdatePageURL"].map(function (m) { return A[m](); }),
+      now: A.getNowTimeStamp(),
+      localIP: A.getLocalIP(),
+      idle: A.systemIdleTime(),
+      threw: []
+    };
 
-    R.now = A.getNowTimeStamp();
-    R.httpPort = A.getHttpServerPort();
-    R.iap = A.getIAPEnable();
-    R.urls = {};
-    ["getBuyURL", "getFAQURL", "getHomePageURL", "getDocumentPageURL", "getRoadmapPageURL",
-      "getReportIssuePageURL", "getViewLicensePageURL", "getReleaseNotesPageURL",
-      "getCheckForUpdatePageURL"].forEach(function (m) { R.urls[m] = A[m](); });
-    R.localIP = A.getLocalIP();
-    R.idle = A.systemIdleTime();
-    R.sandbox = A.getSandboxEnable();
-
-    ["beep", "bounce", "hide", "unhide"].forEach(function (m) { quietly(R, m, function () { A[m](); }); });
-
-    // Hand-offs to the desktop: the test's own handlers record what arrives.
+    // Methods that answer nothing must not throw. Hand-offs to the desktop:
+    // the test's own handlers record what arrives. Activation of our own
+    // window is no application switch; the events are checked on a desktop
+    // with other applications (host_e2e_tests).
     var files = T.environment("CORVANE_E2E_HANDOFF");
-    quietly(R, "open", function () {
-      A.open("corvanetest://hello/world?x=1");
-      A.open("not a url at all");
+    [function beep() { A.beep(); }, function bounce() { A.bounce(); }, function hide() { A.hide(); },
+      function unhide() { A.unhide(); },
+      function open() { A.open("corvanetest://hello/world?x=1"); A.open("not a url at all"); },
+      function openFile() { A.openFile(files + "/note.txt"); A.openFile(files + "/missing.txt"); },
+      function launch() { A.launch("Corvane Recorder"); A.launch("no-such-application-here"); },
+      function sendEmailWithMail() {
+        A.sendEmailWithMail(JSON.stringify({ senderAddress: "me@example.com", toAddress: "someone@example.com",
+          subject: "Q&A? #1", body: "line one\nü" }));
+      }, function activate() { A.activate(); }].forEach(function (fn) {
+      try { fn(); } catch (e) { R.threw.push(fn.name + ": " + e); }
     });
-    quietly(R, "openFile", function () {
-      A.openFile(files + "/note.txt");
-      A.openFile(files + "/missing.txt");
-    });
-    quietly(R, "launch", function () {
-      A.launch("Corvane Recorder");
-      A.launch("no-such-application-here");
-    });
-    quietly(R, "sendEmailWithMail", function () {
-      A.sendEmailWithMail(JSON.stringify({ senderAddress: "me@example.com", toAddress: "someone@example.com",
-        subject: "Q&A? #1", body: "line one\nü" }));
-    });
-
-    // Activation of our own window is no application switch; the events
-    // are checked on a desktop with other applications (host_e2e_tests).
-    quietly(R, "activate", function () { A.activate(); });
 
     A.setCustomUserAgent("X/1");
-    R.userAgentAtOnce = navigator.userAgent;
+    R.userAgent = [navigator.userAgent];
     T.setValue({ phase: "reloaded", first: R });
     location.reload();
   }
 
   function afterReload() {
     var R = state.first;
-    R.userAgent = navigator.userAgent;
-    R.userLanguageAfterReload = corvane.app.curUserLanguage();
+    R.userAgent.push(navigator.userAgent);
+    R.languages.push(A.curUserLanguage());
     return R;
   }
 

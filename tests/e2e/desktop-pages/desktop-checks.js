@@ -1,29 +1,40 @@
 // Menus, badge, notifications, alerts, sounds, fonts and the clipboard.
 // Where a person acts (keys, menu choices, a click on a notification, alert
 // buttons) or the test reads the desktop (the bus, the notification daemon,
-// xclip), the page names a step for the driver.
+// xclip), the page names a step for the driver. Every answer the page can
+// know is compared here: the test wants no mismatch.
 (function () {
   var T = corvane.test;
-  var R = {};
+  var R = { mismatches: [] };
   var step = E2E.step, sleep = E2E.sleep, until = E2E.until;
+
+  // Objects with their keys in order, so that equal values print alike.
+  function canon(v) {
+    if (Array.isArray(v)) return "[" + v.map(canon).join() + "]";
+    if (v && typeof v === "object")
+      return "{" + Object.keys(v).sort().map(function (k) { return k + ":" + canon(v[k]); }).join() + "}";
+    return JSON.stringify(v);
+  }
+  function check(name, ok, saw) {
+    if (!ok) R.mismatches.push(name + ": saw " + JSON.stringify(saw));
+  }
+  function expect(name, got, want) { check(name, canon(got) === canon(want), got); }
 
   function findTop(title) {
     return T.menuBarTree().filter(function (m) { return m.title === title; })[0] || null;
   }
 
+  // Positions, keys, removals and stale proxies' refusals are the menu
+  // proxies' unit tests; here, the page's script objects and the real menu bar.
   async function menus() {
-    var M = R.menus = { hits: [] };
+    var hits = [];
     var menu = corvane.menu;
-    function hit(title) { M.hits.push(title); }
+    function hit(title) { hits.push(title); }
 
     var tools = menu.addItem("Tools", "", undefined, 0);
     var toolsMenu = tools.submenu();
-    M.identity = {
-      submenuTwice: toolsMenu === tools.submenu(),
-      getItemSame: menu.getItem("Tools") === tools,
-      addSubmenuSame: tools.addSubmenu() === toolsMenu,
-      removeMenuAnswersMenu: null
-    };
+    expect("the same objects", [toolsMenu === tools.submenu(), menu.getItem("Tools") === tools,
+                                tools.addSubmenu() === toolsMenu], [true, true, true]);
     var hello = toolsMenu.addItem("Say Hello", "cmd+shift+h", hit, 0);
     toolsMenu.addItem("Click Me", "", hit, 1);        // index 1 of one item: appended
     toolsMenu.addItem("First", "", null, 1);          // between the two
@@ -34,19 +45,22 @@
     renamed.disable();
     var more = toolsMenu.addItem("More", "", null, 0).addSubmenu();
     more.addItem("Deep", "S", hit, 0);                // upper case: with Shift
-    M.sameHelloByTitle = toolsMenu.getItem("Say Hello") === hello;
-    M.identity.removeMenuAnswersMenu = toolsMenu.removeMenu("First") === toolsMenu;
-    M.tree = findTop("Tools");
+    expect("the same item by title", toolsMenu.getItem("Say Hello") === hello, true);
+    expect("removeMenu answers the menu", toolsMenu.removeMenu("First") === toolsMenu, true);
+    var items = (findTop("Tools") || { items: [] }).items;
+    expect("the menu bar", [items.map(function (i) { return i.title; }), (items[3] || {}).enabled,
+                            ((items[4] || {}).items || [{}])[0].key],
+           [["Say Hello", "Click Me", "", "New Name", "More"], false, "<Shift>s"]);
 
-    // A person types the key, then chooses an item with the keyboard.
+    // A person types the key, then chooses an item with the keyboard; the
+    // disabled item does not answer its key.
     await step("menu-key", {});
-    await until(function () { return M.hits.length >= 1; }, 20000);
+    await until(function () { return hits.length >= 1; }, 20000);
     await step("menu-choose", {});
-    await until(function () { return M.hits.length >= 2; }, 20000);
-    // A disabled item does not answer its key.
+    await until(function () { return hits.length >= 2; }, 20000);
     await step("menu-disabled-key", {});
     await sleep(800);
-    M.hitsAtEnd = M.hits.slice();
+    expect("hits", hits, ["Say Hello", "Click Me"]);
   }
 
   async function dock() {
@@ -55,54 +69,61 @@
   }
 
   async function notifications() {
-    var N = R.notifications = {};
-    N.faces = {
-      growlNotify: typeof corvane.growl.notify, growlAlert: typeof corvane.growl.alert,
-      noticeNotify: typeof corvane.notice.notify, noticeAlert: typeof corvane.notice.alert,
-      noticeAvailable: typeof corvane.notice.available
-    };
+    var G = corvane.growl, N = corvane.notice;
+    expect("members", [typeof G.notify, typeof G.alert, typeof N.notify, typeof N.alert, typeof N.available],
+           ["function", "undefined", "function", "function", "undefined"]);
     corvane.window.minimize();
-    corvane.growl.notify(JSON.stringify({ title: "Growl title", content: "Growl body" }));
+    G.notify(JSON.stringify({ title: "Growl title", content: "Growl body" }));
     await step("growl-click", {});
-    N.noticeAnswer = corvane.notice.notify(JSON.stringify({ title: "Notice title", content: "Notice <b>body</b> & more" }));
+    expect("notify answers", N.notify(JSON.stringify({ title: "Notice title", content: "Notice <b>body</b> & more" })),
+           "");
     await step("notice-shown", {});
 
     // The daemon stops (SIGSTOP) and comes back: the page never waits for
-    // it, and what was sent meanwhile is shown once it runs again.
+    // it (a call that did would take its 25 s time-out), and what was sent
+    // meanwhile is shown once it runs again.
     await step("daemon-stop", {});
     var t0 = performance.now();
-    N.stoppedNotice = corvane.notice.notify(JSON.stringify({ title: "While stopped", content: "queued" }));
-    N.stoppedNoticeMs = performance.now() - t0;
+    expect("notify answers while stopped", N.notify(JSON.stringify({ title: "While stopped", content: "queued" })), "");
+    var ms = [performance.now() - t0];
     t0 = performance.now();
-    corvane.growl.notify(JSON.stringify({ title: "Growl while stopped", content: "queued" }));
-    N.stoppedGrowlMs = performance.now() - t0;
+    G.notify(JSON.stringify({ title: "Growl while stopped", content: "queued" }));
+    ms.push(performance.now() - t0);
     var answers = [];
     t0 = performance.now();
-    for (var i = 0; i < 70; ++i) answers.push(corvane.notice.notify(JSON.stringify({ title: "Many " + i, content: "" })));
-    N.stoppedManyMs = performance.now() - t0;
-    N.stoppedManyAnswers = answers;
+    for (var i = 0; i < 70; ++i) answers.push(N.notify(JSON.stringify({ title: "Many " + i, content: "" })));
+    ms.push(performance.now() - t0);
+    check("never held", ms[0] < 2000 && ms[1] < 2000 && ms[2] < 5000, ms);
+    // Taken (sent or queued) until the daemon owes 64 answers, then refused
+    // with a reason instead of piling up without end.
+    check("62 taken, then refused", answers.length === 70 && answers.every(function (a, i) {
+      return i < 62 ? a === "" : /has not answered/.test(a);
+    }), answers);
     await step("daemon-cont", {});
   }
 
+  // The code of the button pressed: the first, the second, the third
+  // (2^64-1 as script numbers have it).
   async function alerts() {
-    var A = R.alerts = {};
-    var N = corvane.notice;
+    var N = corvane.notice, codes = [];
     console.log("E2E-STEP alert-one {}");
-    A.one = N.alert(JSON.stringify({ title: "Alert One", message: "one button", buttons: ["OK"] }));
+    codes.push(N.alert(JSON.stringify({ title: "Alert One", message: "one button", buttons: ["OK"] })));
     console.log("E2E-STEP alert-second {}");
-    A.second = N.alert(JSON.stringify({ title: "Alert Second", message: "pick the second", buttons: ["Yes", "No", "Later"],
-                                        alertType: "Information" }));
+    codes.push(N.alert(JSON.stringify({ title: "Alert Second", message: "pick the second",
+                                        buttons: ["Yes", "No", "Later"], alertType: "Information" })));
     console.log("E2E-STEP alert-third {}");
-    A.third = N.alert(JSON.stringify({ title: "Alert Third", message: "%@ %d %s", buttons: ["A", "B", "C", "D"],
-                                       alertType: "Critical" }));
+    codes.push(N.alert(JSON.stringify({ title: "Alert Third", message: "%@ %d %s", buttons: ["A", "B", "C", "D"],
+                                        alertType: "Critical" })));
+    expect("alert codes", codes, [1, 0, 18446744073709551615]);
   }
 
+  // The test's sounds last 0.6 s and 1.5 s.
   async function sounds() {
-    var S = R.sounds = { calls: [] };
+    var calls = {}, count = 0;
     var s = corvane.sound;
     var t0 = Date.now();
     function done(tag) {
-      return function (name) { S.calls.push({ tag: tag, name: name, ms: Date.now() - t0 }); };
+      return function (name) { calls[tag] = calls[tag] ? "twice" : { name: name, ms: Date.now() - t0 }; ++count; };
     }
     s.playWithCB("sounds/short.wav", done("short"));
     s.playWithCB("sounds/long.wav", done("long"));
@@ -110,34 +131,40 @@
     s.playSystemWithCB("no-such-sound", done("missing"));
     s.play("sounds/nothing-here.wav");
     s.play("sounds/short.wav");
-    S.pendingAtStart = s.pending();
-    await until(function () { return S.calls.length >= 3; }, 20000);
+    // The missing system sound never plays and is never pending.
+    var pendingAtStart = s.pending();
+    await until(function () { return count >= 3; }, 20000);
     await sleep(1500);  // nothing is called twice, nothing else arrives
-    S.pendingAtEnd = s.pending();
+    expect("pending", [pendingAtStart, s.pending(), count], [[null, null, "bell"], [], 3]);
+    var shortOne = calls.short || {}, longOne = calls.long || {};
+    expect("names", [shortOne.name, longOne.name, (calls.bell || {}).name], [null, null, "bell"]);
+    // Played side by side: each one ends after its own length.
+    check("lengths", shortOne.ms >= 550 && longOne.ms >= 1450 && longOne.ms < 5100 && shortOne.ms < longOne.ms,
+          calls);
   }
 
+  // What members and line heights hold is the fonts' unit tests'; here,
+  // that the page reaches them. The lists are the test's to compare.
   function fonts() {
-    var F = R.fonts = {};
-    F.fonts = corvane.fonts.availableFonts();
-    F.families = corvane.fonts.availableFontFamilies();
-    F.dejavu = corvane.fonts.availableMembersOfFontFamily("DejaVu Sans");
-    F.lineHeight12 = corvane.fonts.defaultLineHeightForFont("DejaVuSans", 12);
+    R.fonts = { fonts: corvane.fonts.availableFonts(), families: corvane.fonts.availableFontFamilies() };
+    expect("fonts", [corvane.fonts.availableMembersOfFontFamily("DejaVu Sans").length > 0,
+                     corvane.fonts.defaultLineHeightForFont("DejaVuSans", 12) > 12], [true, true]);
   }
 
+  // The test reads the page's copy with xclip, then copies with it.
   async function clipboard() {
-    var C = R.clipboard = {};
-    corvane.clipboard.copy("from the page \u00e9");
-    C.roundTrip = corvane.clipboard.paste();
+    var C = corvane.clipboard;
+    C.copy("from the page \u00e9");
+    expect("roundTrip", C.paste(), "from the page \u00e9");
     await step("clip-copied", {});
     await step("clip-xclip-owns", {});
-    C.fromOther = corvane.clipboard.paste();
-    corvane.clipboard.copy("");
-    C.empty = corvane.clipboard.paste();
+    expect("fromOther", C.paste(), "from xclip");
+    C.copy("");
+    expect("empty", C.paste(), "");
   }
 
   function withoutDaemon() {
-    R.noticeType = typeof corvane.notice;
-    R.hasNotice = "notice" in corvane;
+    expect("no notice member", [typeof corvane.notice, "notice" in corvane], ["undefined", false]);
     corvane.growl.notify(JSON.stringify({ title: "nobody", content: "listens" }));
   }
 

@@ -4,8 +4,11 @@
 E2E.run(async function () {
   var W = corvane.window, R = {};
   var d = corvane.test.environment("CORVANE_E2E_DIALOGS");
-  window.portalOpened = function (r) { R.open = r; };
-  window.portalSaved = function (r) { R.save = r; };
+  window.portalOpened = function (r) {
+    var file = (r.filesArray || [])[0] || {};
+    R.open = [r.success, r.filesCount, file.filePath, file.fileSize, r.parentDir];
+  };
+  window.portalSaved = function (r) { R.save = [r.success, r.filePath, r.extension]; };
   W.openFile(JSON.stringify({ title: "E2E Portal Open", types: ["txt"], directory: d, callback: "portalOpened" }));
   W.saveFile(JSON.stringify({ title: "E2E Portal Save", fileName: "saved", types: ["txt"], directory: d,
     callback: "portalSaved" }));

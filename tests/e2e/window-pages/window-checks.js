@@ -1,73 +1,93 @@
 // The Window object: geometry, menus, file operations and dialogs. Where a
-// person acts (a menu choice, the dialogs) or the test reads the real X
-// window, the page names a step for the driver.
+// person acts (the dialogs) or the test reads the real X window, the page
+// names a step for the driver. Every answer the page can know is compared
+// here: the test wants no mismatch.
 (function () {
   var T = corvane.test, W = corvane.window, P = corvane.path;
-  var R = {};
-  var answers = {};
+  var R = { mismatches: [] };
+  var answers = {}, seq = 0;
   var step = E2E.step;
+
+  // Objects with their keys in order, so that equal values print alike.
+  function canon(v) {
+    if (Array.isArray(v)) return "[" + v.map(canon).join() + "]";
+    if (v && typeof v === "object")
+      return "{" + Object.keys(v).sort().map(function (k) { return k + ":" + canon(v[k]); }).join() + "}";
+    return JSON.stringify(v);
+  }
+  function expect(name, got, want) {
+    if (canon(got) !== canon(want)) R.mismatches.push(name + ": got " + JSON.stringify(got));
+  }
+  // The fields named in `keys` (space-separated) of `o`.
+  function fields(o, keys) {
+    var out = {};
+    keys.split(" ").forEach(function (k) { out[k] = (o || {})[k]; });
+    return out;
+  }
 
   // A callback-taking method: what the callback got during the call, and
   // what the call answered itself.
-  function call(method, name, params) {
-    window["cb_" + name] = function (r) { answers[name] = r; };
-    params.callback = "cb_" + name;
+  function call(method, params) {
+    var name = "cb" + ++seq;
+    window[name] = function (r) { answers[name] = r; };
+    params.callback = name;
     var direct = W[method](JSON.stringify(params));
     return { answer: answers[name], direct: direct };
   }
+  function answer(method, params) { return call(method, params).answer; }
   function frame() {
     var o = JSON.parse(W.getOrigin()), s = JSON.parse(W.getSize());
     return { x: o.x, y: o.y, width: s.width, height: s.height };
   }
-  // The frame once `settled` holds for it, or the last one read after ten
-  // seconds: a busy window manager may still be placing the window.
-  async function frameWhen(settled) {
-    await E2E.until(function () { return settled(frame()); }, 10000);
-    return frame();
-  }
+  function box(x, y, width, height) { return { x: x, y: y, width: width, height: height }; }
+  function move(x, y) { W.move(JSON.stringify({ x: x, y: y })); return frame(); }
+  function resize(width, height) { W.resize(JSON.stringify({ width: width, height: height })); return frame(); }
 
+  // The frames at the steps are also compared with the real X window.
   async function geometry() {
-    var G = R.geometry = {};
+    var G = R.geometry = {}, screen = box(0, 0, 1280, 800);
     G.initial = frame();
     await step("geom-initial", G.initial);
-    W.move(JSON.stringify({ x: 100, y: 150 }));
-    G.moved = frame();
+    G.moved = move(100, 150);
+    expect("moved", G.moved, box(100, 150, G.initial.width, G.initial.height));
     await step("geom-move", G.moved);
-    W.resize(JSON.stringify({ width: 640, height: 480 }));
-    G.resized = frame();
+    G.resized = resize(640, 480);
+    expect("resize keeps the lower-left corner", G.resized, box(100, 150, 640, 480));
     await step("geom-resize", G.resized);
-    W.resize(JSON.stringify({ width: 700 }));  // a missing number reads as 0
-    G.zeroHeight = frame();
-    W.resize(JSON.stringify({ width: 640, height: 480 }));
+    // A missing height reads as 0; the window cannot be smaller than GTK allows.
+    var zero = resize(700);
+    expect("zeroHeight", [zero.width, zero.height < 480], [700, true]);
+    resize(640, 480);
 
-    G.minBefore = JSON.parse(W.getMinSize());
-    G.maxBefore = JSON.parse(W.getMaxSize());
+    expect("limits before", [JSON.parse(W.getMinSize()), JSON.parse(W.getMaxSize()).width > 1e38],
+           [{ width: 0, height: 0 }, true]);
     W.setMinsize(JSON.stringify({ width: 300, height: 200 }));
     W.setMaxsize(JSON.stringify({ width: 1200, height: 780 }));
-    G.beforeClamp = frame();
-    W.resize(JSON.stringify({ width: 100, height: 100 }));  // below the minimum
-    G.clamped = frame();
-    // Above the maximum, at the screen's lower edge.
+    var before = frame();
+    // Cut to the limits, the lower-left corner where it was.
+    expect("below the minimum", resize(100, 100), box(before.x, before.y, 300, 200));
     W.setMaxsize(JSON.stringify({ width: 900, height: 700 }));
-    W.move(JSON.stringify({ x: 100, y: 0 }));
-    W.resize(JSON.stringify({ width: 1000, height: 750 }));
-    G.clampedMax = frame();
+    move(100, 0);  // at the screen's lower edge
+    expect("above the maximum", resize(1000, 750), box(100, 0, 900, 700));
     W.setMaxsize(JSON.stringify({ width: 5000, height: 5000 }));
-    W.resize(JSON.stringify({ width: 640, height: 480 }));
+    resize(640, 480);
 
-    G.maxBeforeMaximize = W.isMaximized();
+    var wasMaximized = W.isMaximized();
     W.maximize();
-    G.maximized = W.isMaximized();
-    G.maximizedFrame = frame();
-    await step("geom-max", G.maximizedFrame);
-    W.move(JSON.stringify({ x: G.maximizedFrame.x + 1, y: G.maximizedFrame.y }));
-    G.afterOnePoint = W.isMaximized();
-    G.movedOnePoint = await frameWhen(function (f) { return f.x === G.maximizedFrame.x + 1; });
+    // openbox without panels: the work area is the whole screen.
+    expect("maximize", [wasMaximized, W.isMaximized(), frame()], [false, true, screen]);
+    await step("geom-max", frame());
+    // Moved by one point, the window is no longer maximized. A busy window
+    // manager may still be placing it.
+    move(1, 0);
+    var stillMaximized = W.isMaximized();
+    await E2E.until(function () { return frame().x === 1; }, 10000);
+    var movedX = frame().x;
     W.maximize();
-    G.maximizedAgain = W.isMaximized();
+    expect("moved one point", [stillMaximized, movedX, W.isMaximized()], [false, 1, true]);
 
-    W.move(JSON.stringify({ x: 60, y: 90 }));
-    W.resize(JSON.stringify({ width: 800, height: 560 }));
+    move(60, 90);
+    resize(800, 560);
     W.minimize();
     await step("geom-minimized", {});
     W.restore();
@@ -76,111 +96,136 @@
     await step("geom-fullscreen", {});
     W.toggleFullscreen();
     await step("geom-windowed", {});
-    R.colorAndFont = [W.openColorSelectDialog_("{}"), W.openFontSelectDialog_("{}")];
+    expect("color and font panels answer nothing",
+           [W.openColorSelectDialog_("{}") == null, W.openFontSelectDialog_("{}") == null], [true, true]);
   }
 
   function menus() {
-    var M = R.menus = {};
-    M.created = call("setMenuProperty", "menu1", { menuTag: 250, title: "Hooked Item", action: "hitFirst" }).answer;
-    M.afterCreate = T.menuItemState(250);
-    call("setMenuProperty", "menu2", { menuTag: 250, action: "hitSecond" });
-    M.afterSecond = T.menuItemState(250);
-    call("setMenuProperty", "menu3", { menuTag: 250, title: "##**" });
-    M.afterKeep = T.menuItemState(250);
-    M.index = W.customMenuActionIndex();
-    // An item of the application's own menus keeps its action.
-    call("setMenuProperty", "menu4", { menuTag: 205, title: "Paste Here", hideMenu: true, action: "hitFirst",
-      replaceOldAction: false });
-    M.paste = T.menuItemState(205);
-    M.indexAfterPaste = W.customMenuActionIndex();
-    call("setMenuProperty", "menu5", { menuTag: 205, hideMenu: false, title: "Paste" });
-    M.pasteShown = T.menuItemState(205);
+    function set(params) { return answer("setMenuProperty", params); }
+    function item(tag) { return fields(T.menuItemState(tag), "label menuTag index visible separator"); }
+    // After Undo, Redo, a separator and four items of the Edit menu (200).
+    var hooked = { label: "Hooked Item", menuTag: 200, index: 7, visible: true, separator: false };
+    expect("created", [set({ menuTag: 250, title: "Hooked Item", action: "hitFirst" })], [{}]);
+    expect("afterCreate", item(250), hooked);
+    set({ menuTag: 250, action: "hitSecond" });  // finds the item it made by its tag
+    expect("afterSecond", item(250), hooked);
+    set({ menuTag: 250, title: "##**" });
+    expect("afterKeep", item(250), hooked);
+    expect("index", W.customMenuActionIndex(), 2);
+    // Paste already has an action: title and visibility change, the action stays.
+    set({ menuTag: 205, title: "Paste Here", hideMenu: true, action: "hitFirst", replaceOldAction: false });
+    expect("paste", fields(T.menuItemState(205), "label visible"), { label: "Paste Here", visible: false });
+    expect("indexAfterPaste", W.customMenuActionIndex(), 2);
+    set({ menuTag: 205, hideMenu: false, title: "Paste" });
+    expect("pasteShown", T.menuItemState(205).visible, true);
     // A separator created before the item with the next higher tag.
-    call("setMenuProperty", "menu6", { menuTag: 203, isSeparatorItem: true });
-    M.cutStillFound = T.menuItemState(203);
-    call("setMenuProperty", "menu7", { menuTag: 105, isSeparatorItem: true });
-    M.fileSeparator = T.menuItemState(105);
-    M.printAt = T.menuItemState(104);
-    call("setMenuProperty", "menu8", { menuTag: 9999, title: "Top" });
-    M.top = T.menuItemState(9999);
+    set({ menuTag: 203, isSeparatorItem: true });
+    expect("cutStillFound", T.menuItemState(203).separator, false);
+    set({ menuTag: 105, isSeparatorItem: true });
+    expect("fileSeparator", fields(T.menuItemState(105), "separator menuTag index"),
+           { separator: true, menuTag: 100, index: T.menuItemState(104).index + 1 });
+    set({ menuTag: 9999, title: "Top" });
+    expect("top", fields(T.menuItemState(9999), "label menuTag"), { label: "Top", menuTag: -1 });  // the bar itself
   }
 
   function files() {
-    var F = R.files = {};
     var s = T.environment("CORVANE_E2E_SCRATCH");
-    F.copyFile = call("copyFile", "cf", { src: s + "/a.txt", dest: s + "/a-copy.txt" }).answer;
-    F.copyFileOntoExisting = call("copyFile", "cfe", { src: s + "/a.txt", dest: s + "/a-copy.txt" }).answer;
-    F.copyFileOfFolder = call("copyFile", "cff", { src: s + "/tree", dest: s + "/x" }).answer;
-    F.copyDirOfFile = call("copyDir", "cdf", { src: s + "/a.txt", dest: s + "/x" }).answer;
-    F.copyMissing = call("copyFile", "cfm", { src: s + "/none.txt", dest: s + "/x" }).answer;
-    F.copyNoDest = call("copyFile", "cfn", { src: s + "/a.txt" }).answer;
-    F.copyNoSrc = call("copyFile", "cfs", { dest: s + "/x" }).answer;
-    F.copyViaPlaceholder = call("copyFile", "cfp", { src: "file://${HOME}/home.txt", dest: s + "/home-copy.txt" }).answer;
-    F.copyDir = call("copyDir", "cd", { src: s + "/tree", dest: s + "/tree-copy" }).answer;
-    F.moveFile = call("moveFile", "mf", { src: s + "/to-move.txt", dest: s + "/moved.txt" }).answer;
-    F.moveDir = call("moveDir", "md", { src: s + "/dir-to-move", dest: s + "/dir-moved" }).answer;
-    F.moveOntoExisting = call("moveFile", "mfe", { src: s + "/a.txt", dest: s + "/a-copy.txt" }).answer;
-    var rf = call("removeFile", "rf", { path: s + "/a-copy.txt" });
-    F.removeFile = rf.answer; F.removeFileDirect = rf.direct;
-    var rfd = call("removeFile", "rfd", { path: s + "/tree-copy" });
-    F.removeFileOfFolder = rfd.answer; F.removeFileOfFolderDirect = rfd.direct;
-    var rd = call("removeDir", "rd", { path: s + "/tree-copy" });
-    F.removeDir = rd.answer; F.removeDirDirect = rd.direct;
-    F.removeLinkToFolder = call("removeDir", "rl", { path: s + "/link-to-outside" }).answer;
-    F.removeNoPath = call("removeDir", "rn", {}).direct;
-    var cd = call("createDir", "mk", { path: s + "/made/deep", atts: { NSFilePosixPermissions: 448 } });
-    F.createDir = cd.answer; F.createDirDirect = cd.direct;
-    F.createDirAgain = call("createDir", "mk2", { path: s + "/made/deep" }).answer;
-    var ce = call("createEmptyFile", "ce", { path: s + "/made/empty.txt" });
-    F.createEmpty = ce.answer; F.createEmptyDirect = ce.direct;
-    F.createEmptyExisting = call("createEmptyFile", "ce2", { path: s + "/a.txt" }).answer;
-    var ff = call("findFile", "ff", { dir: s + "/find", fileName: "log" });
-    F.find = ff.answer; F.findDirect = JSON.parse(ff.direct);
-    F.findNone = call("findFile", "ffn", { dir: s + "/find", fileName: "zzz" }).answer;
-    F.findNoName = call("findFile", "ffe", { dir: s + "/find" }).answer;
-    F.info = call("getFileInfo", "gi", { filePath: s + "/a.txt" }).answer;
-    F.infoMissing = call("getFileInfo", "gim", { filePath: s + "/none" }).answer;
-    F.revealBothMissing = call("revealInFinder", "rv1", { filePath: [s + "/m1", s + "/m2"] }).answer;
-    F.revealOneMissing = call("revealInFinder", "rv2", { filePath: [s + "/a.txt", s + "/m3"] }).answer;
-    F.revealSingle = call("revealInFinder", "rv3", { filePath: s + "/tree" }).answer;
-    F.preview = call("previewFile", "pv", { filePath: s + "/a.txt" }).answer;
-    F.previewMissing = call("preveiwFile", "pvm", { filePath: s + "/none.txt" }).answer;
-    F.fonts = JSON.parse(W.availableFontsStrList()).length;
+    var ok = { success: true }, failed = { success: false };
+    function failedWith(why) { return { success: false, error: why }; }
+    function both(method, params) { var c = call(method, params); return [c.answer, c.direct]; }
+    var rows = [
+      ["copyFile", answer("copyFile", { src: s + "/a.txt", dest: s + "/a-copy.txt" }), ok],
+      ["copyFileOntoExisting", answer("copyFile", { src: s + "/a.txt", dest: s + "/a-copy.txt" }), failed],
+      ["copyFileOfFolder", answer("copyFile", { src: s + "/tree", dest: s + "/x" }),
+       failedWith("call method error: " + s + "/tree is dirctory")],
+      ["copyDirOfFile", answer("copyDir", { src: s + "/a.txt", dest: s + "/x" }),
+       failedWith("call method error: " + s + "/a.txt is file")],
+      ["copyMissing", answer("copyFile", { src: s + "/none.txt", dest: s + "/x" }),
+       failedWith(s + "/none.txt is not exists.")],
+      ["copyNoDest", answer("copyFile", { src: s + "/a.txt" }), failedWith("\"dest\" must name the destination path")],
+      ["copyNoSrc calls nothing back", answer("copyFile", { dest: s + "/x" }), undefined],
+      ["copyViaPlaceholder", answer("copyFile", { src: "file://${HOME}/home.txt", dest: s + "/home-copy.txt" }), ok],
+      ["copyDir", answer("copyDir", { src: s + "/tree", dest: s + "/tree-copy" }), ok],
+      ["moveFile", answer("moveFile", { src: s + "/to-move.txt", dest: s + "/moved.txt" }), ok],
+      ["moveDir", answer("moveDir", { src: s + "/dir-to-move", dest: s + "/dir-moved" }), ok],
+      ["moveOntoExisting", answer("moveFile", { src: s + "/a.txt", dest: s + "/a-copy.txt" }), failed],
+      ["removeFile", both("removeFile", { path: s + "/a-copy.txt" }), [ok, true]],
+      ["removeFileOfFolder", both("removeFile", { path: s + "/tree-copy" }),
+       [failedWith("call method error: " + s + "/tree-copy is dirctory"), false]],
+      ["removeDir", both("removeDir", { path: s + "/tree-copy" }), [ok, true]],
+      ["removeLinkToFolder", answer("removeDir", { path: s + "/link-to-outside" }), ok],
+      ["removeNoPath", call("removeDir", {}).direct, false],
+      ["createDir", both("createDir", { path: s + "/made/deep", atts: { NSFilePosixPermissions: 448 } }), [ok, true]],
+      ["createDirAgain", answer("createDir", { path: s + "/made/deep" }), failed],
+      ["createEmpty", both("createEmptyFile", { path: s + "/made/empty.txt" }), [ok, true]],
+      ["createEmptyExisting", answer("createEmptyFile", { path: s + "/a.txt" }), ok],
+      ["findNone", answer("findFile", { dir: s + "/find", fileName: "zzz" }), { success: false, files: [] }],
+      ["findNoName", answer("findFile", { dir: s + "/find" }), failed],
+      ["info", answer("getFileInfo", { filePath: s + "/a.txt" }), { success: true, result: { fileSize: 5 },
+        isReadable: true, isWritable: true, isExecutable: false, isDeletable: true }],
+      ["infoMissing", answer("getFileInfo", { filePath: s + "/none" }), failedWith("file is not exists.")],
+      // Missing paths newest first; one found is a success.
+      ["revealBothMissing", answer("revealInFinder", { filePath: [s + "/m1", s + "/m2"] }),
+       failedWith(s + "/m2 is not exists.;" + s + "/m1 is not exists.")],
+      ["revealOneMissing", answer("revealInFinder", { filePath: [s + "/a.txt", s + "/m3"] }),
+       { success: true, error: s + "/m3 is not exists." }],
+      ["revealSingle", answer("revealInFinder", { filePath: s + "/tree" }), ok],
+      ["preview", answer("previewFile", { filePath: s + "/a.txt" }), ok],
+      ["previewMissing", answer("preveiwFile", { filePath: s + "/none.txt" }),
+       failedWith(s + "/none.txt is not exists.")]
+    ];
+    rows.forEach(function (row) { expect(row[0], row[1], row[2]); });
+    // "log" is found in a folder name (catalog) and a file name (blog.md).
+    var find = call("findFile", { dir: s + "/find", fileName: "log" });
+    expect("find", [find.answer.success, find.answer.files.slice().sort()],
+           [true, ["a/catalog", "a/catalog/x.txt", "blog.md"]]);
+    expect("findDirect", JSON.parse(find.direct), find.answer);
+    expect("fonts", JSON.parse(W.availableFontsStrList()).length > 0, true);
   }
 
+  // The records themselves are the file-record unit test's; here, what the
+  // dialogs chose.
   async function dialogs() {
-    var D = R.dialogs = {};
     var d = T.environment("CORVANE_E2E_DIALOGS");
     W.clearAllRecentDocuments();
     await step("open-one", {});
-    D.openOne = call("openFile", "o1", { title: "E2E Open One", directory: "file://" + d, compatible: true }).answer;
+    expect("openOne", fields(answer("openFile", { title: "E2E Open One", directory: "file://" + d, compatible: true }),
+                             "filePath parentDir"), { filePath: d + "/a.png", parentDir: d });
     await step("open-many", {});
-    D.openMany = call("openFile", "o2", { title: "E2E Open Many", directory: d, allowMulSelection: true,
-      types: ["png", "jpg"], calculateDirSize: true }).answer;
+    var many = answer("openFile", { title: "E2E Open Many", directory: d, allowMulSelection: true,
+      types: ["png", "jpg"], calculateDirSize: true }) || {};
+    expect("openMany", [many.filesCount, fields((many.filesArray || [])[0], "filePath")],
+           [1, { filePath: d + "/b.jpg" }]);
     await step("open-folder", {});
-    D.openFolder = call("openFile", "o3", { title: "E2E Open Folder", canChooseFiles: false, canChooseDir: true,
-      directory: d, calculateDirSize: true, compatible: true }).answer;
+    expect("openFolder", fields(answer("openFile", { title: "E2E Open Folder", canChooseFiles: false,
+      canChooseDir: true, directory: d, calculateDirSize: true, compatible: true }), "filePath fileSize"),
+           { filePath: d + "/sub", fileSize: 2500 });
     await step("open-cancel", {});
-    D.openCancel = call("openFile", "o4", { title: "E2E Open Cancel", directory: d }).answer;
+    expect("openCancel", answer("openFile", { title: "E2E Open Cancel", directory: d }), { success: false });
     await step("open-warned", {});
-    D.openWarned = call("openFile", "o5", { title: "E2E Open Warned", types: ["png"], enableFileFormatCombox: true,
-      typesDescript: [{ name: "Images", extensions: ["png", "jpg"] }] }).answer;
-    D.typesAfterWarning = W.curSaveOpenTypes();
+    expect("openWarned", answer("openFile", { title: "E2E Open Warned", types: ["png"], enableFileFormatCombox: true,
+      typesDescript: [{ name: "Images", extensions: ["png", "jpg"] }] }), { success: false });
+    expect("typesAfterWarning", W.curSaveOpenTypes(), ["png", "jpg"]);
     await step("save-one", {});
-    D.saveOne = call("saveFile", "s1", { title: "E2E Save One", types: ["png", "gif"], fileName: "pic",
-      directory: d }).answer;
+    // The typed "drawing" gets the first format's extension.
+    expect("saveOne", answer("saveFile", { title: "E2E Save One", types: ["png", "gif"], fileName: "pic",
+      directory: d }),
+           { success: true, filePath: d + "/drawing.png", fileUrl: "file://" + d + "/drawing.png",
+             fileName: "drawing.png", fileNameWithoutExtension: "drawing", extension: "png" });
     await step("save-replace", {});
-    window.cb_s2 = function (r) { answers.s2 = r; answers.s2Exists = P.pathIsExist(d + "/old.gif"); };
+    // The old file is gone by the time the page hears of the replacement.
+    window.cbReplace = function (r) { answers.replace = [r.filePath, P.pathIsExist(d + "/old.gif")]; };
     W.saveFile(JSON.stringify({ title: "E2E Save Replace", types: ["gif"], fileName: "old", directory: d,
-      callback: "cb_s2" }));
-    D.saveReplace = answers.s2; D.saveReplaceFileLeft = answers.s2Exists;
-    // The person picks the second format-box entry.
+      callback: "cbReplace" }));
+    expect("saveReplace", answers.replace, [d + "/old.gif", false]);
+    // The person picks the second format-box entry, gif, and types a name
+    // without an extension.
     await step("save-format", {});
-    D.saveFormat = call("saveFile", "s3", { title: "E2E Save Format", types: ["png", "gif", "jpg"], fileName: "pic",
-      directory: d }).answer;
+    expect("saveFormat", fields(answer("saveFile", { title: "E2E Save Format", types: ["png", "gif", "jpg"],
+      fileName: "pic", directory: d }), "filePath"), { filePath: d + "/picture.gif" });
     W.addRecentDocument(JSON.stringify({ url: d + "/notes.txt" }));
     W.addRecentDocument(JSON.stringify({ url: d + "/missing.txt" }));
-    D.maxRecent = W.maxRecentDocumentCount();
+    expect("maxRecent", W.maxRecentDocumentCount() > 0, true);
   }
 
   E2E.run(async function () {
