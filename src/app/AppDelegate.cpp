@@ -218,7 +218,7 @@ void AppDelegate::private_applicationDidFinishLaunching() {
     windowController = outcome.load == PageLoad::SpecURL
                            ? WindowController::initWithSpecURL(outcome.page, menu->bar())
                            : WindowController::initWithURL(outcome.page, menu->bar());
-    launchStep("window made, page load started");
+    launchStep("window made");
     if (windowController->url) WebViewDelegate::setApplicationStartPage(*windowController->url);
     // The configured web UI folder holds the application's pages as the bundle does.
     if (settings.usesUserFolder()) WebViewDelegate::addApplicationFolder(settings.userSpecPublic);

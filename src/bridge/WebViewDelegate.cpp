@@ -104,6 +104,20 @@ void WebViewDelegate::attach(WebKitWebView* webView) {
   g_signal_connect(webView, "decide-policy", G_CALLBACK(onDecidePolicy), this);
   g_signal_connect(webView, "context-menu", G_CALLBACK(onContextMenu), this);
   g_signal_connect(webView, "web-process-terminated", G_CALLBACK(onTerminated), this);
+  // The page's first window-object clear waits for the answer to its hello,
+  // which needs the service objects (folder queries, bus subscriptions).
+  // Make them while the web process starts, as soon as the main loop is
+  // free: made once it has connected, they would hold up the requests it
+  // sends this process while loading the page (navigation policy, the
+  // network process).
+  servicesIdle_ = g_idle_add(
+      +[](gpointer self) -> gboolean {
+        auto* d = static_cast<WebViewDelegate*>(self);
+        d->servicesIdle_ = 0;
+        d->ensureServices();
+        return G_SOURCE_REMOVE;
+      },
+      this);
 }
 
 uint32_t WebViewDelegate::classIndex(const ServiceClass& cls) {
@@ -295,20 +309,6 @@ void WebViewDelegate::connect(WebKitUserMessage* message) {
   if (!connection->ok()) return;
   connection->attachTo(page_);
   connection_ = std::move(connection);
-  // The page's first window-object clear waits for the answer to its hello,
-  // which needs the service objects (folder queries, bus subscriptions).
-  // The web process is still loading the page now: make them as soon as the
-  // main loop has nothing else to do, so the answer is ready when asked for.
-  if (!servicesMade_ && !servicesIdle_) {
-    servicesIdle_ = g_idle_add(
-        +[](gpointer self) -> gboolean {
-          auto* d = static_cast<WebViewDelegate*>(self);
-          d->servicesIdle_ = 0;
-          d->ensureServices();
-          return G_SOURCE_REMOVE;
-        },
-        this);
-  }
 }
 
 gboolean WebViewDelegate::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) {

@@ -3,6 +3,7 @@
 #include "bridge/GSignal.h"
 
 #include "app/LaunchPlan.h"
+#include "app/LaunchTrace.h"
 #include "app/Log.h"
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
@@ -40,7 +41,11 @@ std::optional<std::string> WindowController::resolveStartPage(const std::string&
   return resolveStartPageUri(startPage, resourceDir);
 }
 
-WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related) {
+WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related, std::optional<std::string> startUrl)
+    : url(std::move(startUrl)) {
+  // The page first: its web process starts while the window is built.
+  contentView = std::make_unique<ContentView>(menuBar, related);
+  windowDidLoad();
   window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
   // Our own reference: the user may close (destroy) the window long before
   // the controller goes away.
@@ -51,7 +56,6 @@ WindowController::WindowController(GtkWidget* menuBar, WebKitWebView* related) {
   gtk_window_set_titlebar(window_, GTK_WIDGET(header_));
   gtk_widget_show(GTK_WIDGET(header_));
 
-  contentView = std::make_unique<ContentView>(menuBar, related);
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   if (menuBar) {
     gtk_box_pack_start(GTK_BOX(box), menuBar, FALSE, FALSE, 0);
@@ -84,18 +88,15 @@ WindowController::~WindowController() {
 }
 
 std::unique_ptr<WindowController> WindowController::initWithURL(const std::string& startPage, GtkWidget* menuBar) {
-  std::unique_ptr<WindowController> c(new WindowController(menuBar, nullptr));
-  c->url = resolveStartPage(startPage, Utils::sharedInstance().bundle().resourcePath());
-  c->windowDidLoad();
+  std::unique_ptr<WindowController> c(
+      new WindowController(menuBar, nullptr, resolveStartPage(startPage, Utils::sharedInstance().bundle().resourcePath())));
   c->notificationCenter();
   log().info("ZavrelonAPP##url = {}", c->url.value_or("(null)"));
   return c;
 }
 
 std::unique_ptr<WindowController> WindowController::initWithSpecURL(const std::string& spec, GtkWidget* menuBar) {
-  std::unique_ptr<WindowController> c(new WindowController(menuBar, nullptr));
-  c->url = spec;
-  c->windowDidLoad();
+  std::unique_ptr<WindowController> c(new WindowController(menuBar, nullptr, spec));
   c->notificationCenter();
   log().info("ZavrelonAPP##url = {}", spec);
   return c;
@@ -118,7 +119,9 @@ std::unique_ptr<WindowController> WindowController::initWithRequest(WebKitWebVie
 }
 
 void WindowController::windowDidLoad() {
-  if (url) webkit_web_view_load_uri(contentView->webView->view(), url->c_str());
+  if (!url) return;
+  webkit_web_view_load_uri(contentView->webView->view(), url->c_str());
+  launchStep("page load started");
 }
 
 void WindowController::showWindow() { gtk_window_present(window_); }

@@ -67,7 +67,8 @@ class WindowController {
   AppDelegate* appDelegate = nullptr;  // not owned
 
  private:
-  WindowController(GtkWidget* menuBar, WebKitWebView* related);
+  // Starts loading `startUrl` (when given) before it builds the window.
+  WindowController(GtkWidget* menuBar, WebKitWebView* related, std::optional<std::string> startUrl = std::nullopt);
   void windowDidLoad();
   void notificationCenter();
   void restoreFrame();
