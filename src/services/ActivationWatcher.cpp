@@ -98,6 +98,21 @@ class ActiveApplication {
   }
 
 #ifdef GDK_WINDOWING_X11
+  // Another client's window may be gone by the time we ask about it (it
+  // was active a moment ago and has just closed): the X error that brings
+  // is ignored, where GDK's own handler would end the process.
+  struct IgnoredXErrors {
+    GdkDisplay* display;
+    explicit IgnoredXErrors(Display* dpy) : display(gdk_x11_lookup_xdisplay(dpy)) {
+      if (display) gdk_x11_display_error_trap_push(display);
+    }
+    ~IgnoredXErrors() {
+      if (display) gdk_x11_display_error_trap_pop_ignored(display);
+    }
+    IgnoredXErrors(const IgnoredXErrors&) = delete;
+    IgnoredXErrors& operator=(const IgnoredXErrors&) = delete;
+  };
+
   static Window activeWindow(Display* dpy) {
     static const Atom active = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
     Atom type;
@@ -120,6 +135,7 @@ class ActiveApplication {
   // the X server knows it (many older clients name none).
   static unsigned long windowPid(Display* dpy, Window w) {
     static const Atom pidAtom = XInternAtom(dpy, "_NET_WM_PID", False);
+    IgnoredXErrors ignored(dpy);
     Atom type;
     int format;
     unsigned long count = 0, rest = 0, pid = 0;
@@ -146,6 +162,7 @@ class ActiveApplication {
   }
 
   static std::string windowClass(Display* dpy, Window w) {
+    IgnoredXErrors ignored(dpy);
     std::string name;
     XClassHint hint{};
     if (XGetClassHint(dpy, w, &hint)) {

@@ -8,6 +8,7 @@
 #include "app/UserDefaults.h"
 #include "app/Utils.h"
 #include "bridge/PageConsole.h"
+#include "services/ActivationWatcher.h"
 #include "services/Dock.h"
 #include "services/Fonts.h"
 #include "services/Notice.h"
@@ -15,6 +16,10 @@
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -162,6 +167,29 @@ TEST(SystemSounds, OnlyNamesOfTheSoundTheme) {
   EXPECT_TRUE(Sound::pathForSystemSound("bell")) << "sound-theme-freedesktop is installed by scripts/deps.sh";
   for (const char* name : {"no-such-sound", "../freedesktop/stereo/bell", ""})
     EXPECT_FALSE(Sound::pathForSystemSound(name)) << name;
+}
+
+// Another application's window can close just as the window manager names
+// it active: asking about it then fails, and must not end the shell.
+TEST_F(Ui, AnActiveWindowOfAnotherApplicationThatIsGoneIsIgnored) {
+  Display* other = XOpenDisplay(nullptr);  // the other application's connection
+  ASSERT_NE(other, nullptr);
+  const ::Window root = DefaultRootWindow(other);
+  const Atom active = XInternAtom(other, "_NET_ACTIVE_WINDOW", False);
+  auto activateAndClose = [&] {
+    ::Window w = XCreateSimpleWindow(other, root, 0, 0, 10, 10, 0, 0, 0);
+    XChangeProperty(other, root, active, XA_WINDOW, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&w), 1);
+    XDestroyWindow(other, w);
+    XSync(other, False);
+  };
+  activateAndClose();  // gone before the watcher looks
+  int changes = 0;
+  ActivationWatcher watcher([&](const std::string&, const std::string&) { ++changes; });
+  activateAndClose();  // gone before the watcher hears of it
+  gdk_display_sync(gdk_display_get_default());
+  for (int i = 0; i < 100; ++i) g_main_context_iteration(nullptr, FALSE);
+  XCloseDisplay(other);
+  EXPECT_LE(changes, 1);  // still running, and it said so at most once
 }
 
 }  // namespace
