@@ -206,7 +206,7 @@ class DesktopE2E : public corvane::e2e::ShellSuite<DesktopE2E> {
 };
 
 TEST_F(DesktopE2E, ThePageGotTheAnswersItExpected) {
-  EXPECT_EQ(r("mismatches"), json::array());
+  EXPECT_EQ(r("mismatches"), json::object());
   EXPECT_NE(log->find("MIP Cache hit"), std::string::npos);
   // What members and line heights hold is the fonts' unit tests'.
   EXPECT_EQ(r("fonts")["fonts"].get<std::set<std::string>>(), corvane::test::fcList("postscriptname"));
@@ -241,7 +241,7 @@ TEST_F(DesktopE2E, NotificationsReachTheDaemonAndAClickBringsTheAppBack) {
 
 TEST_F(DesktopE2E, WithoutANotificationServiceThereIsNoNoticeMember) {
   ASSERT_EQ(noDaemonStatus, 0) << noDaemonLog;
-  EXPECT_EQ(noDaemonReport["mismatches"], json::array()) << noDaemonLog;
+  EXPECT_EQ(noDaemonReport["mismatches"], json::object()) << noDaemonLog;
   EXPECT_NE(noDaemonLog.find("Could not load Growl.framework"), std::string::npos);
 }
 

@@ -227,7 +227,7 @@ json pageFrameOf(const json& x, int border) {
                x["width"].get<int>() - 2 * border, height);
 }
 
-TEST_F(WindowE2E, ThePageGotTheAnswersItExpected) { EXPECT_EQ(r("mismatches"), json::array()); }
+TEST_F(WindowE2E, ThePageGotTheAnswersItExpected) { EXPECT_EQ(r("mismatches"), json::object()); }
 
 TEST_F(WindowE2E, GeometryAndStatesReachTheRealWindow) {
   const json& g = r("geometry");

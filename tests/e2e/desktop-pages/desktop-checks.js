@@ -5,20 +5,13 @@
 // know is compared here: the test wants no mismatch.
 (function () {
   var T = corvane.test;
-  var R = { mismatches: [] };
+  var R = { mismatches: E2E.mismatches };
   var step = E2E.step, sleep = E2E.sleep, until = E2E.until;
 
-  // Objects with their keys in order, so that equal values print alike.
-  function canon(v) {
-    if (Array.isArray(v)) return "[" + v.map(canon).join() + "]";
-    if (v && typeof v === "object")
-      return "{" + Object.keys(v).sort().map(function (k) { return k + ":" + canon(v[k]); }).join() + "}";
-    return JSON.stringify(v);
-  }
+  var expect = E2E.expect;
   function check(name, ok, saw) {
-    if (!ok) R.mismatches.push(name + ": saw " + JSON.stringify(saw));
+    if (!ok) E2E.mismatches[name] = { saw: saw === undefined ? "undefined" : saw };
   }
-  function expect(name, got, want) { check(name, canon(got) === canon(want), got); }
 
   function findTop(title) {
     return T.menuBarTree().filter(function (m) { return m.title === title; })[0] || null;

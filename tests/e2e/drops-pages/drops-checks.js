@@ -5,18 +5,9 @@
 E2E.run(async function () {
   var T = corvane.test, W = corvane.window, B = corvane.binaryFileWriter, P = corvane.path;
   var s = T.environment("CORVANE_E2E_SCRATCH");
-  var R = { mismatches: [] }, answers = {}, seq = 0;
+  var R = { mismatches: E2E.mismatches }, answers = {}, seq = 0;
 
-  // Objects with their keys in order, so that equal values print alike.
-  function canon(v) {
-    if (Array.isArray(v)) return "[" + v.map(canon).join() + "]";
-    if (v && typeof v === "object")
-      return "{" + Object.keys(v).sort().map(function (k) { return k + ":" + canon(v[k]); }).join() + "}";
-    return JSON.stringify(v);
-  }
-  function expect(name, got, want) {
-    if (canon(got) !== canon(want)) R.mismatches.push(name + ": got " + JSON.stringify(got));
-  }
+  var expect = E2E.expect;
   // A callback-taking method: what the callback got during the call, and
   // what the call answered itself.
   function call(obj, method, params, name) {

@@ -4,20 +4,11 @@
 // here: the test wants no mismatch.
 (function () {
   var T = corvane.test, W = corvane.window, P = corvane.path;
-  var R = { mismatches: [] };
+  var R = { mismatches: E2E.mismatches };
   var answers = {}, seq = 0;
   var step = E2E.step;
 
-  // Objects with their keys in order, so that equal values print alike.
-  function canon(v) {
-    if (Array.isArray(v)) return "[" + v.map(canon).join() + "]";
-    if (v && typeof v === "object")
-      return "{" + Object.keys(v).sort().map(function (k) { return k + ":" + canon(v[k]); }).join() + "}";
-    return JSON.stringify(v);
-  }
-  function expect(name, got, want) {
-    if (canon(got) !== canon(want)) R.mismatches.push(name + ": got " + JSON.stringify(got));
-  }
+  var expect = E2E.expect;
   // The fields named in `keys` (space-separated) of `o`.
   function fields(o, keys) {
     var out = {};
