@@ -107,9 +107,9 @@ void WebViewDelegate::attach(WebKitWebView* webView) {
   // The page's first window-object clear waits for the answer to its hello,
   // which needs the service objects (folder queries, bus subscriptions).
   // Make them while the web process starts, as soon as the main loop is
-  // free: made once it has connected, they would hold up the requests it
-  // sends this process while loading the page (navigation policy, the
-  // network process).
+  // free: made once it has connected, they would hold the main loop while
+  // that process loads the page and asks this one for its navigation
+  // policy and its hello.
   servicesIdle_ = g_idle_add(
       +[](gpointer self) -> gboolean {
         auto* d = static_cast<WebViewDelegate*>(self);

@@ -88,8 +88,8 @@ WindowController::~WindowController() {
 }
 
 std::unique_ptr<WindowController> WindowController::initWithURL(const std::string& startPage, GtkWidget* menuBar) {
-  std::unique_ptr<WindowController> c(
-      new WindowController(menuBar, nullptr, resolveStartPage(startPage, Utils::sharedInstance().bundle().resourcePath())));
+  auto page = resolveStartPage(startPage, Utils::sharedInstance().bundle().resourcePath());
+  std::unique_ptr<WindowController> c(new WindowController(menuBar, nullptr, std::move(page)));
   c->notificationCenter();
   log().info("ZavrelonAPP##url = {}", c->url.value_or("(null)"));
   return c;
