@@ -38,6 +38,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 namespace corvane {
@@ -504,6 +505,28 @@ std::string AppDelegate::applicationId() {
   return "app.corvane.id" + Utils::md5Digest(id).substr(0, 16);
 }
 
+GDBusConnection* AppDelegate::openDisplayWhileConnectingToTheBus() {
+  // GApplication's registration connects to the session bus, and GTK's
+  // start-up then opens the display: each takes a moment of waiting on
+  // another process, and neither needs the other. The bus is connected on
+  // a thread while this one opens the display; the registration finds the
+  // shared connection made. The reference held keeps it the shared one
+  // until GApplication holds its own.
+  GDBusConnection* bus = nullptr;
+  std::thread connect([&bus] {
+    setCurrentThreadName("sessionBusConnect");
+    bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);  // the registration reports a failure
+  });
+  // The class the display's first window (GDK's client leader) is named by.
+  applyWindowClass(Utils::sharedInstance().bundle());
+  // Without a display GTK's own start-up says so, as it always has; a
+  // start that hands its files to a running instance needs none.
+  gtk_init_check(nullptr, nullptr);
+  connect.join();
+  launchStep("display opened and session bus connected");
+  return bus;
+}
+
 int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   MainQueue::initOnMainThread();
   // No configuration, no window: this may end the process with 3912.
@@ -530,6 +553,7 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   // A relaunched instance lets its predecessor finish before it claims
   // the application's name on the session bus.
   waitForPredecessor();
+  GDBusConnection* sessionBus = openDisplayWhileConnectingToTheBus();
   launchStep("making the application");
   delegate.app_ = gtk_application_new(applicationId().c_str(), G_APPLICATION_HANDLES_OPEN);
   g_signal_connect(delegate.app_, "startup", signalHandler([](GApplication*, gpointer d) {
@@ -582,6 +606,7 @@ int AppDelegate::run(int argc, char** argv, const CommandLine& cli) {
   (void)argc;
   int status = g_application_run(G_APPLICATION(delegate.app_), 1, programOnly);
   g_signal_handlers_disconnect_by_data(delegate.app_, &delegate);
+  if (sessionBus) g_object_unref(sessionBus);
   if (delegate.windowController) delegate.windowController->contentView->delegate->flush();
   delegate.requestedWindow_.reset();
   delegate.windowController.reset();

@@ -12,6 +12,7 @@
 
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
+typedef struct _GDBusConnection GDBusConnection;
 
 namespace corvane {
 
@@ -57,6 +58,9 @@ class AppDelegate {
   void buildMainMenu();
   void mainWindowWillClose();
   static std::string applicationId();
+  // The shared session bus connection (null without a bus), made while
+  // the display opens.
+  static GDBusConnection* openDisplayWhileConnectingToTheBus();
   void newWindowHooks(WindowController& controller);
   void quit();
   // File › Quit and its key: every open page may keep its work (its

@@ -215,6 +215,7 @@ void WebViewDelegate::ensureServices() {
       members_.emplace_back(name, registerObject(*object));
       extraMembers_.push_back(std::move(object));
     }
+  launchStep("service objects made");
 }
 
 bridge::OriginPolicy WebViewDelegate::applicationPolicy() {
