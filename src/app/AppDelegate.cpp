@@ -517,8 +517,6 @@ GDBusConnection* AppDelegate::openDisplayWhileConnectingToTheBus() {
     setCurrentThreadName("sessionBusConnect");
     bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);  // the registration reports a failure
   });
-  // The class the display's first window (GDK's client leader) is named by.
-  applyWindowClass(Utils::sharedInstance().bundle());
   // Without a display GTK's own start-up says so, as it always has; a
   // start that hands its files to a running instance needs none.
   gtk_init_check(nullptr, nullptr);
